@@ -1,0 +1,35 @@
+// What the core asks of whoever shows the window: message boxes, the input
+// box, the busy cursor and the modal match dialog. The Qt face answers with
+// widgets, the command line with stderr and stdin, tests with a recorder.
+#pragma once
+
+#include <string>
+
+#include "shell/model.h"
+
+namespace sl::shell {
+
+enum class MsgIcon { Information, Warning, Error };
+
+class ShellServices {
+ public:
+  virtual ~ShellServices() = default;
+
+  // A modal box with one OK button.
+  virtual void MessageBox(MsgIcon icon, const std::string& text) = 0;
+
+  // A modal input box; returns the edited text on OK and `placeholder`
+  // unchanged on Cancel.
+  virtual std::string InputBox(const std::string& caption, const std::string& prompt,
+                               const std::string& placeholder) = 0;
+
+  // The arrow-with-hourglass cursor while a request runs.
+  virtual void SetBusyCursor(bool busy) = 0;
+
+  // Shows the match dialog modally over `dialog` (already filled) and returns
+  // its result: the chosen grid row (1 or more) or -1 for Cancel. The face
+  // keeps dialog.currentRow up to date.
+  virtual int ShowMatchDialog(MatchDialogModel& dialog) = 0;
+};
+
+}  // namespace sl::shell
