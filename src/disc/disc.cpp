@@ -1,0 +1,395 @@
+#include "disc/disc.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "platform/pump.h"
+
+namespace sl::disc {
+
+// ---------------------------------------------------------------------------
+// Disc ID, query text and local key
+
+int FrameOffset(const MsfAddress& a) {
+  // Wide arithmetic, so that garbage addresses wrap instead of overflowing.
+  std::int64_t v = (std::int64_t{a.Minute} * 60 + a.Second) * 75 + a.Frame;
+  return static_cast<int>(v);
+}
+
+int Seconds(const MsfAddress& a) { return static_cast<int>(std::int64_t{a.Minute} * 60 + a.Second); }
+
+int DigitSum(int n) {
+  int sum = 0;
+  while (n > 0) {
+    sum += n % 10;
+    n /= 10;
+  }
+  return sum;
+}
+
+std::uint32_t CalcDiscId(const DiscToc& toc, int trackCount) {
+  if (trackCount <= 0 || trackCount > kMaxTracks) return 0;
+  const auto n = static_cast<std::size_t>(trackCount);
+  std::uint32_t sum = 0;
+  for (std::size_t k = 0; k < n; ++k) sum += static_cast<std::uint32_t>(DigitSum(Seconds(toc.Entries[k])));
+  auto length = static_cast<std::uint32_t>(Seconds(toc.Entries[n])) -
+                static_cast<std::uint32_t>(Seconds(toc.Entries[0]));
+  return ((sum % 255u) << 24) | (length << 8) | static_cast<std::uint32_t>(trackCount);
+}
+
+std::uint32_t CalcLocalDiscKey(const DiscToc& toc, std::int32_t& localKeyTrackCount) {
+  int count = toc.LastSessionFirstTrack > 0 ? toc.LastSessionFirstTrack : toc.TrackCount;
+  // The key reads Entries[count]: keep the count inside the table.
+  count = std::clamp(count, 0, kMaxTracks);
+  localKeyTrackCount = count;
+  std::uint32_t key = 0;
+  for (int t = 1; t <= count; ++t) {
+    const MsfAddress& a = toc.Entries[static_cast<std::size_t>(t - 1)];
+    key += static_cast<std::uint32_t>(a.Minute) * 65536u + static_cast<std::uint32_t>(a.Second) * 256u +
+           static_cast<std::uint32_t>(a.Frame);
+  }
+  if (count < 3) {
+    std::uint32_t firstFrame = count == 2 ? static_cast<std::uint32_t>(toc.Entries[0].Frame) : 0u;
+    key += firstFrame + (static_cast<std::uint32_t>(FrameOffset(toc.Entries[static_cast<std::size_t>(count)])) -
+                         static_cast<std::uint32_t>(FrameOffset(toc.Entries[0])));
+  }
+  return key;
+}
+
+std::string OffsetsText(const DiscToc& toc) {
+  if (toc.TrackCount <= 0 || toc.TrackCount > kMaxTracks) return "";
+  std::string out;
+  const auto n = static_cast<std::size_t>(toc.TrackCount);
+  for (std::size_t k = 0; k < n; ++k) out += "+" + std::to_string(FrameOffset(toc.Entries[k]));
+  out += "+" + std::to_string(FrameOffset(toc.Entries[n]) / 75);
+  return out;
+}
+
+std::string DiscIdHex(std::uint32_t id) {
+  char buf[9];
+  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(id));
+  return buf;
+}
+
+std::string QueryCommandFor(const DiscToc& toc) {
+  int n = std::clamp(toc.TrackCount, 0, kMaxTracks);
+  return "cmd=cddb+query+" + DiscIdHex(CalcDiscId(toc, n)) + "+" + std::to_string(n) + OffsetsText(toc);
+}
+
+bool ParseTocReply(std::span<const std::uint8_t> reply, DiscToc& toc) {
+  if (reply.size() < 4) return false;
+  const std::size_t dataLength = (std::size_t{reply[0]} << 8) | reply[1];
+  const int first = reply[2], last = reply[3];
+  if (first != 1 || last < 1 || last > kMaxTracks) return false;
+  // Header, one descriptor per track and one for the lead-out; the drive's
+  // length field (which leaves out its own two bytes) must cover them too.
+  const std::size_t need = 4 + 8 * (static_cast<std::size_t>(last) + 1);
+  if (reply.size() < need || dataLength + 2 < need) return false;
+  std::array<MsfAddress, 100> entries{};
+  for (int k = 0; k <= last; ++k) {
+    const std::uint8_t* d = reply.data() + 4 + 8 * k;
+    const int number = d[2];
+    if (number != (k == last ? 0xAA : k + 1)) return false;
+    MsfAddress a{d[5], d[6], d[7]};
+    if (d[4] != 0 || a.Second > 59 || a.Frame > 74) return false;
+    if (k > 0 && FrameOffset(a) < FrameOffset(entries[static_cast<std::size_t>(k - 1)])) return false;
+    entries[static_cast<std::size_t>(k)] = a;
+  }
+  toc.TrackCount = last;
+  std::copy_n(entries.begin(), last + 1, toc.Entries.begin());
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Drives and commands
+
+namespace {
+
+constexpr std::uint32_t kReplyBufferSize = 2048;
+constexpr std::uint8_t kSenseLength = 14;
+constexpr std::uint16_t kNoDevice = 0xFFFF;
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
+
+std::uint8_t LoadStatus(std::uint8_t& field) {
+  return std::atomic_ref<std::uint8_t>(field).load(std::memory_order_acquire);
+}
+
+}  // namespace
+
+struct DiscDrives::Request {
+  SlAspiExecBlock block{};
+  // A data area 16 bytes larger than the largest reply, so that the buffer
+  // can start on a 16-byte boundary inside it.
+  alignas(16) std::array<std::uint8_t, kReplyBufferSize + 16> area{};
+
+  std::uint8_t* Buffer() {
+    auto p = ConvParagraphBoundary(reinterpret_cast<std::uintptr_t>(area.data()));
+    return area.data() + (p - reinterpret_cast<std::uintptr_t>(area.data()));
+  }
+
+  // A data-in (or no-data) request for the drive at (haId, target, lun).
+  static std::unique_ptr<Request> Make(int haId, int target, int lun, std::uint32_t bufferLength,
+                                       std::initializer_list<std::uint8_t> cdb) {
+    auto r = std::make_unique<Request>();
+    SlAspiExecBlock& b = r->block;
+    b.command = SL_ASPI_CMD_EXECUTE_SCSI;
+    b.hostAdapter = static_cast<std::uint8_t>(haId);
+    b.target = static_cast<std::uint8_t>(target);
+    b.lun = static_cast<std::uint8_t>(lun);
+    if (bufferLength > 0) {
+      b.flags = SL_ASPI_FLAG_DATA_IN;
+      b.bufferLength = std::min(bufferLength, kReplyBufferSize);
+      b.buffer = r->Buffer();
+    }
+    b.senseLength = kSenseLength;
+    b.cdbLength = static_cast<std::uint8_t>(cdb.size());
+    std::copy(cdb.begin(), cdb.end(), b.cdb);
+    return r;
+  }
+
+  std::uint8_t Status() { return LoadStatus(block.status); }
+  std::span<const std::uint8_t> Reply() { return {block.buffer, block.bufferLength}; }
+};
+
+DiscDrives::DiscDrives(shell::ShellModel& model, shell::ShellServices& services)
+    : model_(model), services_(services) {}
+
+DiscDrives::~DiscDrives() { ReleaseASPI32(); }
+
+bool DiscDrives::InitASPI32(const std::string& layerPath) {
+  ReleaseASPI32();
+  if (!library_.Load(layerPath)) {
+    hostAdapterCount_ = -1;
+    services_.MessageBox(shell::MsgIcon::Error, "WNASPI32.DLLがロードできません");
+    return false;
+  }
+  std::uint32_t info = 0;
+  bool usable = library_.supportInfo && library_.sendCommand;
+  if (usable) {
+    info = library_.supportInfo();
+    usable = SL_ASPI_SUPPORT_STATUS(info) == SL_ASPI_STATUS_COMPLETED;
+  }
+  if (!usable) {
+    library_.Unload();
+    hostAdapterCount_ = -1;
+    services_.MessageBox(shell::MsgIcon::Error, "正常にWNASPI32.DLLを初期化できませんでした");
+    return false;
+  }
+  hostAdapterCount_ = static_cast<int>(SL_ASPI_SUPPORT_ADAPTERS(info));
+  return true;
+}
+
+void DiscDrives::ReleaseASPI32() {
+  const std::string path = library_.Path();
+  library_.Unload();
+  hostAdapterCount_ = -1;
+  ReleaseOrphans(!library_.IsResident(path));
+}
+
+void DiscDrives::ReleaseOrphans(bool layerGone) {
+  if (orphanRequests_.empty() && orphanFds_.empty()) return;
+  if (!layerGone) {
+    // The layer is still mapped (another user holds it, or it cannot be
+    // unloaded) and may yet complete these requests: hand them to a list
+    // that lives as long as the process.
+    static std::mutex mu;
+    static std::vector<std::unique_ptr<Request>> keptRequests;
+    std::lock_guard lock(mu);
+    for (auto& r : orphanRequests_) keptRequests.push_back(std::move(r));
+    orphanRequests_.clear();
+    orphanFds_.clear();  // left open on purpose
+    return;
+  }
+  // With the layer gone nothing can write to these any more.
+  for (int fd : orphanFds_) close(fd);
+  orphanFds_.clear();
+  orphanRequests_.clear();
+}
+
+void DiscDrives::ScanDrives() {
+  model_.ClearDriveItems();
+  driveCount_ = 0;
+  for (int ha = 0; ha < hostAdapterCount_; ++ha) {
+    for (int lun = 0; lun < 8; ++lun) {
+      for (int target = 0; target < 8; ++target) {
+        if (GetDeviceType(ha, target, lun) != SL_SCSI_TYPE_CDROM) continue;
+        // The drive table has room for 16 drives; further ones are not listed.
+        if (driveCount_ >= kMaxDrives) continue;
+        std::string name = GetStandardInquiry(ha, target, lun);
+        int index = model_.AddDriveItem(std::move(name));
+        if (index >= 0 && index < kMaxDrives) {
+          driveTable_[static_cast<std::size_t>(index)] = {ha, target, lun};
+          driveCount_ = index + 1;
+        }
+      }
+    }
+  }
+  model_.SetStatus(0, "チェック完了");
+}
+
+std::uint16_t DiscDrives::GetDeviceType(int haId, int target, int lun) {
+  SlAspiDeviceTypeBlock b{};
+  b.command = SL_ASPI_CMD_GET_DEVICE_TYPE;
+  b.hostAdapter = static_cast<std::uint8_t>(haId);
+  b.target = static_cast<std::uint8_t>(target);
+  b.lun = static_cast<std::uint8_t>(lun);
+  if (library_.sendCommand && library_.sendCommand(&b) == SL_ASPI_STATUS_COMPLETED) {
+    model_.SetStatus(0, "デバイスあり");
+    return b.deviceType;
+  }
+  model_.SetStatus(0, "デバイスなし");
+  return kNoDevice;
+}
+
+std::string DiscDrives::GetStandardInquiry(int haId, int target, int lun) {
+  constexpr std::uint32_t kInquiryLength = 32;
+  auto r = Request::Make(haId, target, lun, kInquiryLength, {0x12, 0, 0, 0, kInquiryLength, 0});
+  if (!RunPolled(r) || r->Status() != SL_ASPI_STATUS_COMPLETED) return "";
+  auto reply = r->Reply();
+  // Vendor and product identification (bytes 8-31), up to the first control
+  // character. Bytes outside printable ASCII end the name too: they are not
+  // valid identification text and the name must stay valid UTF-8.
+  std::size_t last = std::min<std::size_t>(std::size_t{reply[4]} + 5, reply.size() - 1);
+  std::string name;
+  for (std::size_t i = 8; i <= last; ++i) {
+    std::uint8_t c = reply[i];
+    if (c < 0x20 || c > 0x7E) break;
+    name.push_back(static_cast<char>(c));
+  }
+  return name.empty() ? "名称なし" : name;
+}
+
+bool DiscDrives::IsDeviceIn(int haId, int target, int lun) {
+  auto r = Request::Make(haId, target, lun, 0, {0, 0, 0, 0, 0, 0});
+  if (!RunWithEvent(r->block, &r)) return false;
+  return r->Status() == SL_ASPI_STATUS_COMPLETED && CheckTargetStat(r->block.targetStatus);
+}
+
+bool DiscDrives::ExecuteSCSICommand(SlAspiExecBlock& block) { return RunWithEvent(block, nullptr); }
+
+bool DiscDrives::RunWithEvent(SlAspiExecBlock& block, std::unique_ptr<Request>* owner) {
+  if (!library_.sendCommand) return false;
+  int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) return false;
+  block.flags |= SL_ASPI_FLAG_POST;
+  block.post = static_cast<std::uintptr_t>(fd);
+  if (library_.sendCommand(&block) != SL_ASPI_STATUS_PENDING) {
+    close(fd);
+    return true;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + commandTimeout_;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    pollfd p{fd, POLLIN, 0};
+    int n = poll(&p, 1, static_cast<int>(std::min<long long>(left, 60000)));
+    if (n > 0) {
+      close(fd);
+      return true;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 && Clock::now() < deadline) continue;
+    break;  // timed out (or the wait itself failed: treat it the same way)
+  }
+  if (AbortRequest(block.hostAdapter, block)) {
+    close(fd);
+  } else {
+    KeepAfterFailedAbort(owner, fd);
+  }
+  return false;
+}
+
+bool DiscDrives::RunPolled(std::unique_ptr<Request>& request) {
+  if (!library_.sendCommand) return false;
+  SlAspiExecBlock& b = request->block;
+  std::uint32_t result = library_.sendCommand(&b);
+  if (result != SL_ASPI_STATUS_PENDING) {
+    // Finished inside the call; a layer that only returned the status still
+    // gets it recorded in the block.
+    if (LoadStatus(b.status) == SL_ASPI_STATUS_PENDING) b.status = static_cast<std::uint8_t>(result);
+    return true;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + pollTimeout_;
+  while (LoadStatus(b.status) == SL_ASPI_STATUS_PENDING) {
+    if (Clock::now() >= deadline) {
+      if (!AbortRequest(b.hostAdapter, b)) KeepAfterFailedAbort(&request, -1);
+      return false;
+    }
+    platform::ProcessMessages();
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+void DiscDrives::KeepAfterFailedAbort(std::unique_ptr<Request>* owner, int fd) {
+  if (owner && *owner) orphanRequests_.push_back(std::move(*owner));
+  if (fd >= 0) orphanFds_.push_back(fd);
+}
+
+bool DiscDrives::AbortRequest(int haId, SlAspiExecBlock& block) {
+  SlAspiAbortBlock a{};
+  a.command = SL_ASPI_CMD_ABORT;
+  a.hostAdapter = static_cast<std::uint8_t>(haId);
+  a.request = &block;
+  if (library_.sendCommand && library_.sendCommand(&a) == SL_ASPI_STATUS_COMPLETED) return true;
+  services_.MessageBox(shell::MsgIcon::Error, "アボートに失敗しました");
+  return false;
+}
+
+void DiscDrives::ServiceAbort(int haId, SlAspiExecBlock& block) { AbortRequest(haId, block); }
+
+bool DiscDrives::CheckTargetStat(std::uint8_t targetStatus) { return targetStatus == SL_SCSI_STATUS_GOOD; }
+
+std::uintptr_t DiscDrives::ConvParagraphBoundary(std::uintptr_t address) { return (address + 16) & ~std::uintptr_t{15}; }
+
+bool DiscDrives::GetExTrackInfo(int haId, int target, int lun, DiscToc& toc) {
+  if (!IsDeviceIn(haId, target, lun) || !IsDeviceIn(haId, target, lun)) return false;
+  // READ TOC format 1 (session information), MSF. The allocation length
+  // matches the buffer, so the drive can never be invited to write past it.
+  auto r = Request::Make(haId, target, lun, kReplyBufferSize,
+                         {0x43, 0x02, 0x01, 0, 0, 0, 0, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
+  int first = 0;
+  if (RunPolled(r) && r->Status() == SL_ASPI_STATUS_COMPLETED && CheckTargetStat(r->block.targetStatus)) {
+    auto reply = r->Reply();
+    const std::size_t dataLength = (std::size_t{reply[0]} << 8) | reply[1];
+    // Only a complete reply naming a second session and a valid track counts.
+    if (dataLength >= 10 && reply[3] >= 2 && reply[6] >= 1 && reply[6] <= kMaxTracks) first = reply[6];
+  }
+  toc.LastSessionFirstTrack = first;
+  return true;
+}
+
+DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc& toc) {
+  toc.TrackCount = 0;
+  if (!IsDeviceIn(haId, target, lun) || !IsDeviceIn(haId, target, lun)) return TocResult::NotReady;
+  auto r = Request::Make(haId, target, lun, kReplyBufferSize,
+                         {0x43, 0x02, 0x00, 0, 0, 0, 0x01, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
+  if (!RunWithEvent(r->block, &r)) return TocResult::Failed;
+  if (r->Status() != SL_ASPI_STATUS_COMPLETED || !CheckTargetStat(r->block.targetStatus)) return TocResult::Failed;
+  // A reply that is not a sound TOC of tracks 1..99 counts as a failed read.
+  if (!ParseTocReply(r->Reply(), toc)) return TocResult::Failed;
+  auto& table = model_.Table();
+  table.SetRowCount(toc.TrackCount + 1);
+  for (int k = 1; k <= toc.TrackCount; ++k) {
+    table.SetCell(0, k, std::to_string(k));
+    table.SetCell(1, k, "");
+  }
+  return TocResult::Ok;
+}
+
+std::optional<DriveAddress> DiscDrives::Drive(int index) const {
+  if (index < 0 || index >= driveCount_) return std::nullopt;
+  return driveTable_[static_cast<std::size_t>(index)];
+}
+
+}  // namespace sl::disc

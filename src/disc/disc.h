@@ -1,0 +1,147 @@
+// Disc access: the ASPI layer, CD-ROM drive discovery, the SCSI commands the
+// program sends (TEST UNIT READY, INQUIRY, READ TOC), the table of contents,
+// the CDDB disc ID and query text, and the local-database disc key.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/aspi_loader.h"
+#include "shell/model.h"
+#include "shell/services.h"
+#include "sonolabel_aspi.h"
+
+namespace sl::disc {
+
+// An absolute disc address as the drive reports it (75 frames a second).
+struct MsfAddress {
+  std::int32_t Minute = 0, Second = 0, Frame = 0;
+};
+
+// The disc's table of contents. Entries[k] is the start of track k+1 and
+// Entries[TrackCount] the start of the lead-out; entries beyond the lead-out
+// keep whatever an earlier disc left there.
+struct DiscToc {
+  std::int32_t TrackCount = 0;
+  std::array<MsfAddress, 100> Entries{};
+  std::int32_t LastSessionFirstTrack = 0;  // 0: single session
+};
+
+struct DriveAddress {
+  std::int32_t HaId = 0, Target = 0, Lun = 0;
+};
+
+inline constexpr int kMaxTracks = 99;
+inline constexpr int kMaxDrives = 16;
+
+int FrameOffset(const MsfAddress& a);  // (Minute*60 + Second)*75 + Frame
+int Seconds(const MsfAddress& a);      // Minute*60 + Second
+int DigitSum(int n);                   // 0 for n <= 0
+
+// The CDDB disc ID of the first `trackCount` tracks of `toc` (0 when
+// trackCount is not 1..99).
+std::uint32_t CalcDiscId(const DiscToc& toc, int trackCount);
+// The local-database disc key; sets the number of tracks it counted.
+std::uint32_t CalcLocalDiscKey(const DiscToc& toc, std::int32_t& localKeyTrackCount);
+// "+150+18630+35212+612": each track's frame offset, then the disc length in
+// seconds. Empty when the TOC holds no tracks.
+std::string OffsetsText(const DiscToc& toc);
+// "cmd=cddb+query+23026203+3+150+18630+35212+612"
+std::string QueryCommandFor(const DiscToc& toc);
+std::string DiscIdHex(std::uint32_t id);  // 8 upper-case hex digits
+
+// Checks a READ TOC (format 0, MSF) reply and, when it is a sound TOC of
+// tracks 1..N (N <= 99) with a lead-out, stores TrackCount and Entries 0..N
+// in `toc`. Anything else (short, garbage, first track other than 1, more
+// than 99 tracks) leaves `toc` untouched and returns false.
+bool ParseTocReply(std::span<const std::uint8_t> reply, DiscToc& toc);
+
+// The drive side of the main window: the loaded ASPI layer, the drive table,
+// and the commands sent to a drive.
+class DiscDrives {
+ public:
+  DiscDrives(shell::ShellModel& model, shell::ShellServices& services);
+  ~DiscDrives();  // unloads the layer
+  DiscDrives(const DiscDrives&) = delete;
+  DiscDrives& operator=(const DiscDrives&) = delete;
+
+  // Loads the layer; shows "WNASPI32.DLLがロードできません" when the file
+  // cannot be loaded and "正常にWNASPI32.DLLを初期化できませんでした" when an
+  // entry point is missing or the layer reports itself unusable.
+  bool InitASPI32(const std::string& layerPath);
+  void ReleaseASPI32();
+
+  // Finds every CD-ROM drive (adapter, then LUN, then target fastest), names
+  // it, fills the drive box and the drive table (first 16 drives), then
+  // shows "チェック完了".
+  void ScanDrives();
+
+  std::uint16_t GetDeviceType(int haId, int target, int lun);  // 0xFFFF when absent
+  std::string GetStandardInquiry(int haId, int target, int lun);
+  bool IsDeviceIn(int haId, int target, int lun);  // TEST UNIT READY passed
+
+  // Runs `block` with a completion event and the command time-out. True when
+  // the request finished (check its status and target status); false when
+  // the event could not be made, there is no layer, or the wait timed out
+  // (the request is then aborted). After a time-out whose abort failed the
+  // layer may still write to `block` and its buffer, so they must outlive
+  // the layer.
+  bool ExecuteSCSICommand(SlAspiExecBlock& block);
+  // Aborts `block`; shows "アボートに失敗しました" when the layer refuses.
+  void ServiceAbort(int haId, SlAspiExecBlock& block);
+  static bool CheckTargetStat(std::uint8_t targetStatus);
+  // Rounds up to the next multiple of 16, always moving by 1 to 16 bytes.
+  static std::uintptr_t ConvParagraphBoundary(std::uintptr_t address);
+
+  // Reads the session information into toc.LastSessionFirstTrack. False
+  // when the drive was not ready (twice); toc is then unchanged.
+  bool GetExTrackInfo(int haId, int target, int lun, DiscToc& toc);
+
+  // The drive part of reading a disc: TrackCount := 0; double TEST UNIT
+  // READY (NotReady if either fails); READ TOC; on success the TOC is stored
+  // and the grid gets TrackCount+1 rows, numbers in column 0 and an empty
+  // column 1. A failed or unsound reply gives Failed with TrackCount 0 and
+  // the grid untouched.
+  enum class TocResult { NotReady, Failed, Ok };
+  TocResult ReadToc(int haId, int target, int lun, DiscToc& toc);
+
+  int HostAdapterCount() const { return hostAdapterCount_; }
+  int DriveCount() const { return driveCount_; }
+  // The drive table entry of drive box item `index`; nullopt out of range.
+  std::optional<DriveAddress> Drive(int index) const;
+
+  // Bounds of the waits: the event wait of ExecuteSCSICommand and the status
+  // polls of INQUIRY and the session information. Both 10 s by default.
+  void SetCommandTimeout(std::chrono::milliseconds t) { commandTimeout_ = t; }
+  void SetPollTimeout(std::chrono::milliseconds t) { pollTimeout_ = t; }
+
+  struct Request;  // an execute block with its aligned data buffer
+
+ private:
+  bool RunWithEvent(SlAspiExecBlock& block, std::unique_ptr<Request>* owner);
+  bool RunPolled(std::unique_ptr<Request>& request);
+  bool AbortRequest(int haId, SlAspiExecBlock& block);
+  void KeepAfterFailedAbort(std::unique_ptr<Request>* owner, int fd);
+  void ReleaseOrphans(bool layerGone);
+
+  shell::ShellModel& model_;
+  shell::ShellServices& services_;
+  platform::AspiLibrary library_;
+  int hostAdapterCount_ = -1;
+  std::array<DriveAddress, kMaxDrives> driveTable_{};
+  int driveCount_ = 0;
+  std::chrono::milliseconds commandTimeout_{10000};
+  std::chrono::milliseconds pollTimeout_{10000};
+  // Requests (and their eventfds) a layer refused to abort: the layer may
+  // still write to them, so they live until the layer is unloaded.
+  std::vector<std::unique_ptr<Request>> orphanRequests_;
+  std::vector<int> orphanFds_;
+};
+
+}  // namespace sl::disc

@@ -1,0 +1,136 @@
+// The two ASPI layers seen from outside: a broken simulated drives file, and
+// the SG_IO layer's discovery from a sysfs tree.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/aspi_loader.h"
+#include "sim_fixture.h"
+
+namespace sl::test {
+namespace {
+
+TEST_F(SimDrivesTest, BrokenDrivesFileIsReportedWithFileAndLine) {
+  struct Case {
+    std::string text;
+    int line;
+    const char* words;
+  };
+  std::string hundred = "[0:0:0]\ntoc =";
+  for (int k = 0; k <= 100; ++k) hundred += " " + std::to_string(k + 2) + ":00:00";
+  const Case cases[] = {
+      {"[0:0:0]\nvendor = A\n[disk]\n", 3, "bad section name"},
+      {"[0:8:0]\n", 1, "bad section name"},
+      {"[32:0:0]\n", 1, "bad section name"},
+      {"[0:0:0]\ntoc = 0:02:00 4:61:00\n", 2, "bad M:S:F"},
+      {"[0:0:0]\ntoc = 0:02:00 4:08:75\n", 2, "bad M:S:F"},
+      {"[0:0:0]\ntoc = 0:02:00 0:01:00\n", 2, "increase"},
+      {"[0:0:0]\ntoc = 0:02:00\n", 2, "at least one track"},
+      {hundred + "\n", 2, "more than 99 tracks"},
+      {"[0:0:0]\ncolour = red\n", 2, "unknown key"},
+      {"[0:0:0]\nvendor = TOO LONG VENDOR\n", 2, "longer than 8"},
+      {"[0:0:0]\nvendor = A\nvendor = B\n", 3, "twice"},
+      {"[0:0:0]\n[0:0:0]\n", 2, "twice"},
+      {"vendor = A\n", 1, "outside a drive section"},
+      {"[0:0:0]\njust words\n", 2, "key = value"},
+      {"[0:0:0]\ndelay_ms = 999999\n", 2, "delay_ms"},
+      {"[0:0:0]\nraw_toc = 0G\n", 2, "hex"},
+      {"[0:0:0]\nnever_complete = sometimes\n", 2, "never_complete"},
+      {"[0:0:0]\nproduct = " + std::string(5000, 'x') + "\n", 2, "longer than 4096"},
+      {"[0:0:0]\ntoc = 0:02:00 1:00:00\nlast_session_first_track = 2\n", 0, "beyond the last track"},
+  };
+  for (const auto& c : cases) {
+    services.boxes.clear();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Load(c.text)) << c.words;
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(DrivesFile() + ":" + std::to_string(c.line) + ": "), std::string::npos) << err;
+    EXPECT_NE(err.find(c.words), std::string::npos) << err;
+    EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"正常にWNASPI32.DLLを初期化できませんでした"});
+    EXPECT_EQ(drives->HostAdapterCount(), -1);
+  }
+
+  // A drives file that cannot be read.
+  services.boxes.clear();
+  setenv("SONOLABEL_SIM_DRIVES", dir.File("missing.ini").c_str(), 1);
+  disc::DiscDrives d(model, services);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(d.InitASPI32(SimLayerPath()));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(dir.File("missing.ini")), std::string::npos) << err;
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"正常にWNASPI32.DLLを初期化できませんでした"});
+
+  // Comments, blanks, CR LF line ends and key case are all fine.
+  services.boxes.clear();
+  EXPECT_TRUE(Load("# drives\r\n\r\n[0:0:0]   ; the first\r\nVendor = SONOLAB\r\nTOC = 0:02:00 1:00:00\r\n"));
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+// A fake sysfs tree for the SG_IO layer.
+class SgLayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SONOLABEL_SG_SYSFS", dir.File("sys").c_str(), 1);
+    setenv("SONOLABEL_SG_DEV", dir.File("dev").c_str(), 1);
+    std::filesystem::create_directories(dir.File("dev"));
+  }
+  void TearDown() override {
+    unsetenv("SONOLABEL_SG_SYSFS");
+    unsetenv("SONOLABEL_SG_DEV");
+  }
+  void AddDevice(const std::string& hctl, const std::string& type, const std::string& node,
+                 const char* kind = "block") {
+    std::string device = dir.File("sys/class/scsi_device/" + hctl + "/device");
+    std::filesystem::create_directories(device + "/" + kind + "/" + node);
+    WriteFileBytes(device + "/type", type);
+  }
+  TempDir dir;
+  shell::ShellModel model;
+  RecordingServices services;
+};
+
+TEST_F(SgLayerTest, NoDrivesMeansNoAdaptersButUsable) {
+  disc::DiscDrives drives(model, services);
+  ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));  // no sysfs tree at all
+  EXPECT_EQ(drives.HostAdapterCount(), 0);
+  std::filesystem::create_directories(dir.File("sys/class/scsi_device"));
+  ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));
+  EXPECT_EQ(drives.HostAdapterCount(), 0);
+  drives.ScanDrives();
+  EXPECT_TRUE(model.DriveItems().empty());
+  EXPECT_EQ(model.Status(0), "チェック完了");
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
+  AddDevice("0:0:0:0", "0\n", "sda");       // a disk on host 0
+  AddDevice("2:0:3:0", "5\n", "sr0");       // CD-ROM, host 2 -> adapter 1
+  AddDevice("2:0:1:1", "5\n", "sr1");       // CD-ROM on LUN 1
+  AddDevice("7:0:0:0", "5\n", "sg4", "scsi_generic");  // host 7 -> adapter 2
+  AddDevice("9:0:0:0", "garbage", "sr9");   // unreadable type: ignored
+  std::filesystem::create_directories(dir.File("sys/class/scsi_device/not-an-address/device"));
+  WriteFileBytes(dir.File("dev/sr0"), "");  // a node that is not a SCSI device
+  disc::DiscDrives drives(model, services);
+  ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));
+  EXPECT_EQ(drives.HostAdapterCount(), 3);
+  EXPECT_EQ(drives.GetDeviceType(0, 0, 0), 0);
+  EXPECT_EQ(drives.GetDeviceType(1, 3, 0), 5);
+  EXPECT_EQ(drives.GetDeviceType(1, 0, 0), 0xFFFF);
+  drives.ScanDrives();
+  // INQUIRY cannot be carried out on these nodes: listed with empty names.
+  EXPECT_EQ(model.DriveItems(), (std::vector<std::string>{"", "", ""}));
+  auto a0 = drives.Drive(0), a1 = drives.Drive(1), a2 = drives.Drive(2);
+  ASSERT_TRUE(a0 && a1 && a2);
+  EXPECT_EQ((std::array{a0->HaId, a0->Target, a0->Lun}), (std::array{1, 3, 0}));
+  EXPECT_EQ((std::array{a1->HaId, a1->Target, a1->Lun}), (std::array{1, 1, 1}));
+  EXPECT_EQ((std::array{a2->HaId, a2->Target, a2->Lun}), (std::array{2, 0, 0}));
+  // Commands to them fail plainly: no crash, no wait, no box.
+  disc::DiscToc toc;
+  EXPECT_FALSE(drives.IsDeviceIn(1, 3, 0));
+  EXPECT_EQ(drives.ReadToc(1, 3, 0, toc), disc::DiscDrives::TocResult::NotReady);
+  EXPECT_FALSE(drives.GetExTrackInfo(2, 0, 0, toc));
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+}  // namespace
+}  // namespace sl::test
