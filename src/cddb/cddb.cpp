@@ -1,0 +1,379 @@
+#include "cddb/cddb.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <stdexcept>
+
+#include "platform/codepage.h"
+#include "settings/serverlist.h"
+
+namespace sl::cddb {
+
+namespace {
+
+// An entry can't hold more track titles than this; the loop over TTITLEn
+// stops here whatever the reply says.
+constexpr int kMaxTrackTitles = 1000;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The status code: the first three characters of the line read as a decimal
+// number. Anything that is not a number is an error.
+int StatusCode(const std::string& line) {
+  std::string head = line.substr(0, 3);
+  std::size_t i = 0;
+  while (i < head.size() && head[i] == ' ') ++i;
+  std::size_t start = i;
+  if (i < head.size() && (head[i] == '+' || head[i] == '-')) ++i;
+  if (i == head.size()) throw std::runtime_error("no reply code");
+  for (std::size_t j = i; j < head.size(); ++j)
+    if (!std::isdigit(static_cast<unsigned char>(head[j]))) throw std::runtime_error("no reply code");
+  return std::stoi(head.substr(start));
+}
+
+// Drops the status line and the terminator line of a list reply.
+std::vector<std::string> ListBody(const std::vector<std::string>& lines) {
+  if (lines.size() < 2) throw std::runtime_error("list reply without terminator");
+  return std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.emplace_back(text.substr(start, i - start));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::string EncodeUnsafe(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string EncodeHelloPart(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7F || c == '+' || c == '&' || c == '#' || c == '%' || c == '=' ||
+        c == '?') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string EntryValue(const std::vector<std::string>& lines, std::string_view key) {
+  for (const auto& line : lines) {
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    if (EqualsNoCase(std::string_view(line).substr(0, eq), key)) return line.substr(eq + 1);
+  }
+  return {};
+}
+
+CddbLookup::CddbLookup(shell::ShellModel& model, shell::ShellServices& services)
+    : model_(model), services_(services) {
+  // The window's HTTP client as the program configures it.
+  NMHTTP1.Port = 0;
+  NMHTTP1.TimeOut = 60000;
+  NMHTTP1.ReportLevel = 0;
+  NMHTTP1.Body = "Default.htm";
+  NMHTTP1.Header = "Head.txt";
+  NMHTTP1.InputFileMode = false;
+  NMHTTP1.OutputFileMode = false;
+  NMHTTP1.ProxyPort = 8080;
+  NMHTTP1.OnSuccess = [this](int cmd) { NMHTTP1Success(cmd); };
+  NMHTTP1.OnFailure = [this](int cmd) { NMHTTP1Failure(cmd); };
+}
+
+std::string CddbLookup::ReadText(std::string_view section, std::string_view key,
+                                 std::string_view def) const {
+  return settings_ ? settings_->ReadString(section, key, def) : std::string(def);
+}
+
+int CddbLookup::ReadInt(std::string_view section, std::string_view key, int def) const {
+  return settings_ ? settings_->ReadInteger(section, key, def) : def;
+}
+
+void CddbLookup::Status(std::string text) { model_.SetStatus(0, std::move(text)); }
+
+void CddbLookup::GetMailAddress() {
+  std::string email = ReadText(settings::kSection, "email", "");
+  if (email.empty()) {
+    email = services_.InputBox("メールアドレスの登録", "メールアドレスを入力してください。",
+                               kPlaceholderEmail);
+    if (settings_) settings_->WriteString(settings::kSection, "email", email);
+  }
+  std::string user, host;
+  const auto at = email.find('@');
+  if (at == std::string::npos) {
+    host = email;
+  } else {
+    user = email.substr(0, at);
+    host = email.substr(at + 1);
+  }
+  // The address goes into the request line, so its pieces are sent in the
+  // external code page and percent-encoded; the "+" separators stay raw.
+  auto external = [](const std::string& s) {
+    try {
+      return platform::ToExternal(s);
+    } catch (const std::exception&) {
+      return s;
+    }
+  };
+  HelloSuffix = "&hello=" + EncodeHelloPart(external(user)) + "+" +
+                EncodeHelloPart(external(host)) + "+" + kClientName + "+" + kClientVersion +
+                "&proto=5";
+}
+
+void CddbLookup::GetServerURL() {
+  std::string host, path;
+  if (settings_ && settings_->SeedFirstStart()) {
+    host = settings::kDefaultServerHost;
+    path = settings::kDefaultServerPath;
+  } else {
+    int n = settings_ ? settings::GetServerList(*settings_, model_) : -1;
+    // When selectserver names no stored entry no item is marked; the first
+    // entry is used then.
+    if (n < 0) n = 0;
+    const std::string section = settings::ServerSection(n);
+    host = ReadText(section, "host", "");
+    path = ReadText(section, "path", "");
+    ServerCode = ReadInt(section, "code", 0);
+  }
+  ServerUrl = "http://" + host + path;
+  SubmitUrl = "http://" + host + ":80/~cddb/submit.cgi";
+  if (settings_) settings_->SeedSubmitEmail();
+}
+
+void CddbLookup::GetProxyServer() {
+  NMHTTP1.Proxy = ReadText(settings::kSection, "proxyIP", "");
+  NMHTTP1.ProxyPort = ReadInt(settings::kSection, "proxyport", 80);
+}
+
+void CddbLookup::tunedexConnect(const std::string& url) {
+  services_.SetBusyCursor(true);
+  try {
+    NMHTTP1.Get(EncodeUnsafe(url));
+  } catch (const std::exception&) {
+    services_.MessageBox(shell::MsgIcon::Warning, "接続に失敗しました。");
+    Status("接続できません。");
+  }
+  services_.SetBusyCursor(false);
+}
+
+void CddbLookup::C1Click(const std::string& queryCommand) {
+  MatchCategory.clear();
+  RequestKind = Query;
+  Status("タイトル取得中");
+  tunedexConnect(ServerUrl + queryCommand + HelloSuffix);
+  if (!MatchCategory.empty()) {
+    RequestKind = Read;
+    Status("曲名取得中");
+    tunedexConnect(ServerUrl + "cmd=cddb+read+" + MatchCategory + "+" + MatchDiscId + HelloSuffix);
+  }
+}
+
+void CddbLookup::tunedexS2Click() {
+  const std::string url = ServerUrl + "cmd=sites" + HelloSuffix;
+  RequestKind = Sites;
+  Status("サーバリスト取得中");
+  tunedexConnect(url);
+}
+
+void CddbLookup::ChangeServer() {
+  const auto& items = model_.ServerItems();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!items[i].checked) continue;
+    const int n = static_cast<int>(i);
+    const std::string section = settings::ServerSection(n);
+    const std::string host = ReadText(section, "host", "");
+    const std::string path = ReadText(section, "path", "");
+    ServerCode = ReadInt(section, "code", 0);
+    ServerUrl = "http://" + host + ":80" + path;
+    SubmitUrl = "http://" + host + ":80/~cddb/submit.cgi";
+    if (settings_) settings_->WriteInteger(settings::kSection, "selectserver", n);
+  }
+}
+
+void CddbLookup::NMHTTP1Failure(int) { Status("接続できません。"); }
+
+void CddbLookup::NMHTTP1Success(int) {
+  // Reply bodies arrive in the external code page.
+  const std::vector<std::string> lines = SplitLines(platform::FromExternal(NMHTTP1.Body));
+  try {
+    if (lines.empty()) throw std::runtime_error("empty reply");
+    const int code = StatusCode(lines[0]);
+    switch (code) {
+      case 200:
+        Status("タイトル取得完了");
+        CheckReturnCmd(lines[0].size() > 4 ? std::string_view(lines[0]).substr(4)
+                                           : std::string_view());
+        model_.Table().SetCategory(MatchCategory);
+        model_.Table().SetArtist(MatchArtist);
+        model_.Table().SetTitle(MatchTitle);
+        break;
+      case 202:
+        services_.MessageBox(shell::MsgIcon::Information, "一致するタイトルはありませんでした。");
+        Status("該当タイトルなし");
+        break;
+      case 210:
+        if (RequestKind == Read) {
+          Status("曲名取得完了");
+          services_.MessageBox(shell::MsgIcon::Information, "曲名取得完了しました。");
+          GetTuneList(ListBody(lines));
+          if (onEntryApplied) onEntryApplied();
+        } else if (RequestKind == Sites) {
+          services_.MessageBox(shell::MsgIcon::Information, "サーバリストの取得が完了しました。");
+          Status("サーバリスト取得完了");
+          const auto body = ListBody(lines);
+          if (settings_) {
+            settings::SetServerList(*settings_, body);
+            settings::GetServerList(*settings_, model_);
+          }
+        } else {
+          SelectMatch(ListBody(lines));
+        }
+        break;
+      case 211:
+        SelectMatch(ListBody(lines));
+        break;
+      case 401:
+        Status(RequestKind == Sites ? "ミラーサーバなし" : "該当なし");
+        break;
+      case 402:
+        Status("サーバ側でエラー発生");
+        break;
+      case 403:
+        Status("データベース異常");
+        break;
+      case 409:
+        Status("接続失敗");
+        break;
+      default:
+        Status("コマンドエラー");
+        break;
+    }
+  } catch (const std::exception&) {
+    Status("応答コードなし");
+  }
+}
+
+void CddbLookup::CheckReturnCmd(std::string_view line) {
+  std::string_view rest = line;
+  auto p = rest.find(' ');
+  if (p == std::string_view::npos) {
+    MatchCategory.clear();
+  } else {
+    MatchCategory = std::string(rest.substr(0, p));
+    rest = rest.substr(p + 1);
+  }
+  p = rest.find(' ');
+  if (p == std::string_view::npos) {
+    MatchDiscId.clear();
+  } else {
+    MatchDiscId = std::string(rest.substr(0, p));
+    rest = rest.substr(p + 1);
+  }
+  const auto sep = rest.find(" / ");
+  if (sep == std::string_view::npos) {
+    MatchArtist.clear();
+    MatchTitle = std::string(rest);
+  } else {
+    MatchArtist = std::string(rest.substr(0, sep));
+    MatchTitle = std::string(rest.substr(sep + 3));
+  }
+}
+
+void CddbLookup::GetTuneList(const std::vector<std::string>& lines) {
+  model_.Table().SetYear(EntryValue(lines, "DYEAR"));
+  model_.Table().SetGenre(EntryValue(lines, "DGENRE"));
+  // Titles for rows the grid doesn't have are dropped: SetCell refuses them.
+  const int limit = std::min<int>(kMaxTrackTitles, static_cast<int>(lines.size()));
+  for (int n = 0; n < limit; ++n) {
+    const std::string v = EntryValue(lines, "TTITLE" + std::to_string(n));
+    if (v.empty()) break;
+    SeparateString(v, n + 1);
+  }
+  model_.SetEnabled(shell::MenuId::MenuDSMPExport, true);
+}
+
+void CddbLookup::SeparateString(std::string_view text, int row) {
+  // Positions count from 1; 0 means not found.
+  auto pos = [&](std::string_view needle) -> std::size_t {
+    const auto p = text.find(needle);
+    return p == std::string_view::npos ? 0 : p + 1;
+  };
+  const std::size_t p1 = pos(" /");
+  const std::size_t p2 = pos("/ ");
+  std::size_t artistLength = 0;
+  std::size_t titleStart = 1;
+  if (p1 > 0) {
+    artistLength = p1 - 1;
+    titleStart = p1 + 1;
+  }
+  if (p2 > 0) {
+    titleStart = p2 + 2;
+    if (artistLength == 0) artistLength = p2 - 1;
+    model_.Table().SetCell(2, row, std::string(text.substr(0, artistLength)));
+    model_.Table().SetCell(1, row, std::string(text.substr(std::min(titleStart - 1, text.size()))));
+  } else {
+    model_.Table().SetCell(1, row, std::string(text));
+  }
+}
+
+void CddbLookup::SelectMatch(const std::vector<std::string>& matches) {
+  // A list reply that lists nothing is malformed; there is nothing to offer.
+  if (matches.empty()) throw std::runtime_error("empty match list");
+  MatchList = matches;
+  auto& dialog = model_.MatchDialog();
+  dialog.rows.assign(MatchList.size() + 1, {});
+  for (std::size_t i = 0; i < MatchList.size(); ++i) {
+    CheckReturnCmd(MatchList[i]);
+    dialog.rows[i + 1] = {MatchCategory, MatchArtist, MatchTitle};
+  }
+  // The current row survives between uses when it still exists.
+  dialog.currentRow = std::clamp(dialog.currentRow, 1, std::max(1, static_cast<int>(MatchList.size())));
+  const int r = services_.ShowMatchDialog(dialog);
+  if (r > 0 && r <= static_cast<int>(MatchList.size())) {
+    CheckReturnCmd(MatchList[static_cast<std::size_t>(r - 1)]);
+    const auto& row = dialog.rows[static_cast<std::size_t>(r)];
+    model_.Table().SetCategory(row[0]);
+    model_.Table().SetArtist(row[1]);
+    model_.Table().SetTitle(row[2]);
+  } else {
+    MatchCategory.clear();
+  }
+}
+
+}  // namespace sl::cddb

@@ -1,0 +1,97 @@
+// The CDDB lookup: builds the query, read and sites requests, sends them
+// through the HTTP client, and applies the replies to the window (status
+// texts, single match, match dialog, database entry, server list).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/nmhttp.h"
+#include "settings/settings.h"
+#include "shell/model.h"
+#include "shell/services.h"
+
+namespace sl::cddb {
+
+enum RequestKindValue { Query = 0, Read = 1, Sites = 2 };
+
+// Address offered in the e-mail prompt and stored when the prompt is cancelled.
+inline constexpr const char* kPlaceholderEmail = "anonymous@dummy.invalid";
+inline constexpr const char* kClientName = "SLB";
+inline constexpr const char* kClientVersion = "1.311";
+
+// Splits a reply body into lines at CR LF, LF or CR; a final line end gives
+// no empty last line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Percent-encodes what may not stand raw in a request line: blanks, control
+// characters and bytes above 0x7F. Everything else, "+" and "%" included,
+// passes unchanged.
+std::string EncodeUnsafe(std::string_view text);
+
+// Encodes one piece of the hello string (the user or host part of the
+// address): like EncodeUnsafe, and also the characters that would end or
+// split the piece ("+", "&", "#", "%", "=", "?").
+std::string EncodeHelloPart(std::string_view text);
+
+// The value of an xmcd key: the first line whose text before its first "="
+// equals `key` regardless of case; "" when there is none.
+std::string EntryValue(const std::vector<std::string>& lines, std::string_view key);
+
+class CddbLookup {
+ public:
+  CddbLookup(shell::ShellModel& model, shell::ShellServices& services);
+
+  // The settings file opened by the window; may be null before it is opened
+  // and after it is released (settings then read as their defaults).
+  void SetSettings(settings::SettingsFile* settings) { settings_ = settings; }
+
+  // Run after a database entry was applied; the window saves it to the local
+  // database.
+  std::function<void()> onEntryApplied;
+
+  // Start-up readers.
+  void GetMailAddress();
+  void GetServerURL();
+  void GetProxyServer();
+
+  // Sends one request and handles its reply before returning.
+  void tunedexConnect(const std::string& url);
+  // The lookup command for the disc whose query text is given.
+  void C1Click(const std::string& queryCommand);
+  // The server-list command.
+  void tunedexS2Click();
+  // A server item was clicked; its mark is already toggled in the model.
+  void ChangeServer();
+
+  // Reply handling.
+  void NMHTTP1Success(int cmd);
+  void NMHTTP1Failure(int cmd);
+  void CheckReturnCmd(std::string_view line);
+  void GetTuneList(const std::vector<std::string>& lines);
+  void SeparateString(std::string_view text, int row);
+  // Fills the match dialog with `matches`, shows it and applies the choice.
+  void SelectMatch(const std::vector<std::string>& matches);
+
+  // Lookup fields of the main window.
+  std::string ServerUrl, SubmitUrl, HelloSuffix;
+  int RequestKind = Query;
+  std::string MatchCategory, MatchDiscId, MatchArtist, MatchTitle;
+  int ServerCode = 0;
+  std::vector<std::string> MatchList;
+
+  net::TNMHTTP NMHTTP1;
+
+ private:
+  std::string ReadText(std::string_view section, std::string_view key, std::string_view def) const;
+  int ReadInt(std::string_view section, std::string_view key, int def) const;
+  void Status(std::string text);
+
+  shell::ShellModel& model_;
+  shell::ShellServices& services_;
+  settings::SettingsFile* settings_ = nullptr;
+};
+
+}  // namespace sl::cddb

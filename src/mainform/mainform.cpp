@@ -1,0 +1,185 @@
+#include "mainform/mainform.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cddb/cddb.h"
+#include "disc/disc.h"
+#include "localdb/localdb.h"
+#include "platform/aspi_loader.h"
+#include "settings/settings.h"
+
+namespace sl::mainform {
+
+namespace {
+
+std::string RunningExecutable() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "sonolabel";
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+Environment Environment::FromProcess() {
+  Environment env;
+  env.exePath = RunningExecutable();
+  const std::string exeDir = std::filesystem::path(env.exePath).parent_path().string();
+  env.aspiLayer = platform::ResolveAspiLayer(exeDir);
+  env.iniPath = settings::SettingsPathFor(env.exePath);
+  env.windowsDir = localdb::DefaultWindowsDir();
+  return env;
+}
+
+struct TFormMain::Impl {
+  Impl(shell::ShellServices& s, Environment e)
+      : services(s), env(std::move(e)), drives(model, s), lookup(model, s) {}
+
+  shell::ShellServices& services;
+  Environment env;
+  shell::ShellModel model;
+  disc::DiscDrives drives;
+  disc::DiscToc toc;
+  std::int32_t localKeyTrackCount = 0;
+  std::string queryCommand;
+  bool tocRead = false;  // the last read parsed a table of contents
+  std::unique_ptr<settings::SettingsFile> settingsFile;
+  cddb::CddbLookup lookup;
+
+  std::string CdPlayerIni() const { return localdb::CdPlayerIniPath(env.windowsDir); }
+
+  void WriteIniFile() {
+    const std::uint32_t key = disc::CalcLocalDiscKey(toc, localKeyTrackCount);
+    std::string error;
+    if (!localdb::WriteIniFile(CdPlayerIni(), key, localKeyTrackCount, toc.TrackCount,
+                               model.Table(), &error)) {
+      // The titles stay in the window; say plainly that they were not saved.
+      services.MessageBox(shell::MsgIcon::Error,
+                          "ローカルデータベースに保存できませんでした。\n" + error);
+    }
+  }
+
+  bool ReadIniFile() {
+    const std::uint32_t key = disc::CalcLocalDiscKey(toc, localKeyTrackCount);
+    const bool found = localdb::ReadIniFile(CdPlayerIni(), key, model.Table());
+    if (found) model.SetEnabled(shell::MenuId::MenuDSMPExport, true);
+    return found;
+  }
+
+  bool DispTrack(const disc::DriveAddress& a) {
+    const auto result = drives.ReadToc(a.HaId, a.Target, a.Lun, toc);
+    if (result == disc::DiscDrives::TocResult::NotReady) return false;
+    tocRead = result == disc::DiscDrives::TocResult::Ok;
+    const std::string submitEmail =
+        settingsFile ? settingsFile->ReadString(settings::kSection, "submitemail", "") : "";
+    if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::S1, true);
+    model.SetEnabled(shell::MenuId::MenuDSMPImport, true);
+    const std::uint32_t id = disc::CalcDiscId(toc, toc.TrackCount);
+    queryCommand = "cmd=cddb+query+" + disc::DiscIdHex(id) + "+" + std::to_string(toc.TrackCount) +
+                   (tocRead ? disc::OffsetsText(toc) : std::string());
+    model.SetStatus(0, "DISCID : " + disc::DiscIdHex(id));
+    ReadIniFile();
+    return true;
+  }
+};
+
+TFormMain::TFormMain(shell::ShellServices& services, Environment env)
+    : impl_(std::make_unique<Impl>(services, std::move(env))) {
+  auto& d = *impl_;
+  d.drives.InitASPI32(d.env.aspiLayer);
+  d.drives.ScanDrives();
+  d.model.SetStatus(0, "チェック完了");
+  d.model.Table().SetCell(0, 0, "ﾄﾗｯｸ");
+  d.model.Table().SetCell(1, 0, "曲名");
+  d.model.Table().SetCell(2, 0, "ｱｰﾃｨｽﾄ");
+  d.lookup.onEntryApplied = [&d] { d.WriteIniFile(); };
+}
+
+TFormMain::~TFormMain() = default;
+
+shell::ShellModel& TFormMain::Model() { return impl_->model; }
+const Environment& TFormMain::Env() const { return impl_->env; }
+
+void TFormMain::FormCreate() {
+  impl_->settingsFile = std::make_unique<settings::SettingsFile>(impl_->env.iniPath);
+  impl_->lookup.SetSettings(impl_->settingsFile.get());
+}
+
+void TFormMain::FormShow() {
+  impl_->lookup.GetMailAddress();
+  impl_->lookup.GetServerURL();
+  impl_->lookup.GetProxyServer();
+}
+
+void TFormMain::FormClose() {
+  impl_->drives.ReleaseASPI32();
+  impl_->lookup.SetSettings(nullptr);
+  impl_->settingsFile.reset();
+}
+
+void TFormMain::ComboBox1Change() {
+  auto& d = *impl_;
+  // Typed text with no item chosen names no drive: there is nothing to read.
+  const auto address = d.drives.Drive(d.model.DriveIndex());
+  if (!address) return;
+  if (!d.drives.IsDeviceIn(address->HaId, address->Target, address->Lun)) {
+    d.services.MessageBox(shell::MsgIcon::Error, "CDがセットされていません。");
+    d.model.SetStatus(0, "CDなし");
+    return;
+  }
+  d.drives.GetExTrackInfo(address->HaId, address->Target, address->Lun, d.toc);
+  d.DispTrack(*address);
+  d.model.SetEnabled(shell::MenuId::C1, true);
+}
+
+void TFormMain::C1Click() { impl_->lookup.C1Click(impl_->queryCommand); }
+
+void TFormMain::tunedexS2Click() { impl_->lookup.tunedexS2Click(); }
+
+void TFormMain::ChangeServer(int) { impl_->lookup.ChangeServer(); }
+
+void TFormMain::MenuSaveFileClick() { impl_->WriteIniFile(); }
+
+void TFormMain::MenuReadFileClick() { impl_->ReadIniFile(); }
+
+std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
+int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }
+const std::string& TFormMain::QueryCommand() const { return impl_->queryCommand; }
+
+std::string TFormMain::DiscLine() const {
+  const auto& toc = impl_->toc;
+  std::string line = "DISCID " + disc::DiscIdHex(DiscId()) + " " + std::to_string(toc.TrackCount);
+  if (impl_->tocRead) {
+    for (int k = 0; k < toc.TrackCount; ++k)
+      line += " " + std::to_string(disc::FrameOffset(toc.Entries[static_cast<std::size_t>(k)]));
+    line += " " + std::to_string(disc::FrameOffset(toc.Entries[static_cast<std::size_t>(toc.TrackCount)]) / 75);
+  }
+  return line;
+}
+
+std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
+void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.ServerUrl = url; }
+int TFormMain::HostAdapterCount() const { return impl_->drives.HostAdapterCount(); }
+
+std::string TFormMain::DriveAddressText(int index) const {
+  const auto a = impl_->drives.Drive(index);
+  if (!a) return {};
+  return std::to_string(a->HaId) + ":" + std::to_string(a->Target) + ":" + std::to_string(a->Lun);
+}
+
+std::vector<std::string> TFormMain::StoredServerHosts() const {
+  std::vector<std::string> hosts;
+  const auto* s = impl_->settingsFile.get();
+  if (!s) return hosts;
+  const int count = std::min(s->ReadInteger(settings::kSection, "servercount", 0), 1000);
+  for (int i = 0; i < count; ++i) hosts.push_back(s->ReadString(settings::ServerSection(i), "host", ""));
+  return hosts;
+}
+
+}  // namespace sl::mainform

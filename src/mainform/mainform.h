@@ -1,0 +1,76 @@
+// TFormMain without widgets: the composition root both faces share. It owns
+// one of each subsystem object and runs every handler of the main window in
+// the order the program defines; a face's handler forwards here in a line.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/model.h"
+#include "shell/services.h"
+
+namespace sl::mainform {
+
+inline constexpr const char* kVersion = "1.311";
+
+// Where the program finds its files. FromProcess() resolves the defaults:
+// the settings file beside the executable (or SONOLABEL_INI), the ASPI layer
+// from SONOLABEL_ASPI, "cdplayer.ini" from SONOLABEL_WINDIR or the XDG data
+// folder.
+struct Environment {
+  std::string exePath;    // the running executable
+  std::string aspiLayer;  // full path of the ASPI layer library to load
+  std::string iniPath;    // the settings file
+  std::string windowsDir; // folder of "cdplayer.ini"
+  static Environment FromProcess();
+};
+
+class TFormMain {
+ public:
+  // Construction: clears the fields, loads the ASPI layer and scans the
+  // drives (their error boxes appear now), writes "チェック完了" and the grid
+  // header.
+  TFormMain(shell::ShellServices& services, Environment env);
+  ~TFormMain();
+  TFormMain(const TFormMain&) = delete;
+  TFormMain& operator=(const TFormMain&) = delete;
+
+  shell::ShellModel& Model();
+  const Environment& Env() const;
+
+  void FormCreate();  // opens the settings file
+  void FormShow();    // e-mail, server and proxy set-up (the face centres)
+  void FormClose();   // unloads the ASPI layer, releases the settings file
+
+  // Drive box change: the face has already put the chosen index (or typed
+  // text) into the model.
+  void ComboBox1Change();
+
+  void C1Click();            // look the disc up
+  void tunedexS2Click();     // fetch the server list
+  void ChangeServer(int itemIndex);  // a server item was clicked (mark already toggled)
+  void MenuSaveFileClick();  // save titles to the local database
+  void MenuReadFileClick();  // load titles from the local database
+
+  // What the command line and tests read back.
+  std::uint32_t DiscId() const;
+  int TrackCount() const;
+  const std::string& QueryCommand() const;
+  std::string DiscLine() const;  // "DISCID ntracks offsets... seconds"
+  std::string ServerUrl() const;
+  void SetServerUrl(const std::string& url);  // the command line's --server
+  int HostAdapterCount() const;
+  // "adapter:target:lun" of drive box item `index` ("" when there is none).
+  std::string DriveAddressText(int index) const;
+  // The hosts of the stored server list, in entry order.
+  std::vector<std::string> StoredServerHosts() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sl::mainform

@@ -1,0 +1,221 @@
+// Reply handling of the lookup: status codes, match lines, entries, the
+// match dialog and the server list, driven by setting the client's Body and
+// firing the success event as the HTTP client would.
+#include <gtest/gtest.h>
+
+#include "cddb/cddb.h"
+#include "platform/codepage.h"
+#include "settings/serverlist.h"
+#include "support/recorder.h"
+
+namespace sl::cddb {
+namespace {
+
+using shell::MenuId;
+
+class Replies : public ::testing::Test {
+ protected:
+  Replies() : settings(dir.File("sonolabel.INI")), lookup(model, services) {
+    lookup.SetSettings(&settings);
+    model.Table().SetRowCount(4);
+  }
+  // The body as a server sends it: in the external code page.
+  void Reply(const std::string& utf8, int kind) {
+    lookup.RequestKind = kind;
+    lookup.NMHTTP1.Body = platform::ToExternal(utf8);
+    lookup.NMHTTP1Success(0);
+  }
+  test::TempDir dir;
+  shell::ShellModel model;
+  test::RecordingServices services;
+  settings::SettingsFile settings;
+  CddbLookup lookup;
+};
+
+TEST_F(Replies, StatusCodesGiveTheirTexts) {
+  struct Case {
+    std::string body;
+    int kind;
+    std::string status;
+  } cases[] = {
+      {"401 rock 1234 No such CD entry\r\n", Query, "該当なし"},
+      {"401 No site information available.\n", Sites, "ミラーサーバなし"},
+      {"401 x\n", Read, "該当なし"},
+      {"402 Server error.\n", Query, "サーバ側でエラー発生"},
+      {"403 Database entry is corrupt.\n", Read, "データベース異常"},
+      {"409 No handshake.\n", Query, "接続失敗"},
+      {"500 Command syntax error.\n", Query, "コマンドエラー"},
+      {"530 Server error\n", Query, "コマンドエラー"},
+      {"20\n", Query, "コマンドエラー"},  // reads as code 20
+      {"<html><body>Not Found</body></html>", Query, "応答コードなし"},
+      {"", Query, "応答コードなし"},
+      {"210 list without terminator", Query, "応答コードなし"},
+      {"211 only a terminator\n.\n", Query, "応答コードなし"},
+  };
+  for (const auto& c : cases) {
+    Reply(c.body, c.kind);
+    EXPECT_EQ(model.Status(0), c.status) << c.body;
+  }
+  EXPECT_TRUE(services.boxes.empty());
+
+  Reply("202 No match for disc ID 23026203.\n", Query);
+  EXPECT_EQ(model.Status(0), "該当タイトルなし");
+  ASSERT_EQ(services.BoxTexts(), std::vector<std::string>{"一致するタイトルはありませんでした。"});
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Information);
+
+  lookup.NMHTTP1Failure(0);
+  EXPECT_EQ(model.Status(0), "接続できません。");
+}
+
+TEST_F(Replies, SingleMatchFillsDiscFields) {
+  Reply("200 rock 1a2b3c4d Artist / Title\r\n", Query);
+  EXPECT_EQ(model.Status(0), "タイトル取得完了");
+  EXPECT_EQ(lookup.MatchCategory, "rock");
+  EXPECT_EQ(lookup.MatchDiscId, "1a2b3c4d");
+  EXPECT_EQ(model.Table().Category(), "rock");
+  EXPECT_EQ(model.Table().Artist(), "Artist");
+  EXPECT_EQ(model.Table().Title(), "Title");
+
+  // No " / ": empty artist, the whole rest as title; Japanese text decoded.
+  Reply("200 misc 990c360c 日本語のタイトル\n", Query);
+  EXPECT_EQ(model.Table().Artist(), "");
+  EXPECT_EQ(model.Table().Title(), "日本語のタイトル");
+}
+
+TEST_F(Replies, CheckReturnCmdSplitsAtBlanksAndSlash) {
+  lookup.CheckReturnCmd("jazz 0a0b0c0d A / B / C");
+  EXPECT_EQ(lookup.MatchArtist, "A");
+  EXPECT_EQ(lookup.MatchTitle, "B / C");
+  lookup.CheckReturnCmd("nospace");
+  EXPECT_EQ(lookup.MatchCategory, "");
+  EXPECT_EQ(lookup.MatchTitle, "nospace");
+}
+
+TEST_F(Replies, EntryFillsYearGenreAndTracks) {
+  model.Table().SetCell(2, 3, "kept");
+  Reply("210 rock 23026203 CD database entry follows\n"
+        "# xmcd\n"
+        "DISCID=23026203\n"
+        "DTITLE=Ignored / Here\n"
+        "DYEAR=1999\n"
+        "dgenre=Rock\n"
+        "TTITLE0=Artist / Title\n"
+        "ttitle1=AC/DC / Song\n"
+        "TTITLE1=continuation\n"
+        "TTITLE2=Plain=with equals\n"
+        "TTITLE3=beyond the grid\n"
+        "TTITLE4=also beyond\n"
+        ".\n",
+        Read);
+  EXPECT_EQ(model.Status(0), "曲名取得完了");
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"曲名取得完了しました。"});
+  const auto& t = model.Table();
+  EXPECT_EQ(t.Year(), "1999");
+  EXPECT_EQ(t.Genre(), "Rock");
+  EXPECT_EQ(t.Cell(1, 1), "Title");
+  EXPECT_EQ(t.Cell(2, 1), "Artist");
+  EXPECT_EQ(t.Cell(1, 2), "Song");
+  EXPECT_EQ(t.Cell(2, 2), "AC/DC");
+  EXPECT_EQ(t.Cell(1, 3), "Plain=with equals");
+  EXPECT_EQ(t.Cell(2, 3), "kept");  // no "/ ": artist column untouched
+  EXPECT_EQ(t.RowCount(), 4);       // the grid does not grow
+  EXPECT_TRUE(model.Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_EQ(t.Title(), "");  // disc artist/title come from the match line only
+}
+
+TEST_F(Replies, TrackLoopStopsAtFirstEmptyTitle) {
+  model.Table().SetCell(1, 3, "old");
+  Reply("210 x\nTTITLE0=Intro\nTTITLE1=\nTTITLE2=Song\n.\n", Read);
+  EXPECT_EQ(model.Table().Cell(1, 1), "Intro");
+  EXPECT_EQ(model.Table().Cell(1, 3), "old");
+}
+
+TEST_F(Replies, SeparateStringForms) {
+  struct Case {
+    std::string text, title, artist;
+  } cases[] = {
+      {"Artist / Title", "Title", "Artist"},
+      {"Artist/ Title", "Title", "Artist"},
+      {"Artist /Title", "Artist /Title", "-"},
+      {"A/B", "A/B", "-"},
+      {"歌手 / 曲", "曲", "歌手"},
+  };
+  for (const auto& c : cases) {
+    model.Table().SetCell(2, 1, "-");
+    lookup.SeparateString(c.text, 1);
+    EXPECT_EQ(model.Table().Cell(1, 1), c.title) << c.text;
+    EXPECT_EQ(model.Table().Cell(2, 1), c.artist) << c.text;
+  }
+  // A row outside the grid is ignored, not written.
+  lookup.SeparateString("x / y", 99);
+  EXPECT_EQ(model.Table().RowCount(), 4);
+}
+
+TEST_F(Replies, MatchListOpensDialogAndAppliesChoice) {
+  const std::string list =
+      "211 Found inexact matches, list follows\n"
+      "rock 30058b05 Band A / First\n"
+      "jazz 30058b05 Band B / Second\n"
+      ".\n";
+  services.matchAnswers = {2};
+  Reply(list, Query);
+  ASSERT_EQ(services.matchDialogs.size(), 1u);
+  EXPECT_EQ(services.matchDialogs[0].size(), 2u);
+  EXPECT_EQ(services.matchDialogs[0][1][0], "jazz");
+  EXPECT_EQ(lookup.MatchCategory, "jazz");
+  EXPECT_EQ(lookup.MatchDiscId, "30058b05");
+  EXPECT_EQ(model.Table().Category(), "jazz");
+  EXPECT_EQ(model.Table().Artist(), "Band B");
+  EXPECT_EQ(model.Table().Title(), "Second");
+
+  // Cancel: no match, fields unchanged; 210 after a query is a list too.
+  services.matchAnswers = {-1};
+  Reply("210 rock 1 x\nrock 1 Other / Disc\n.\n", Query);
+  EXPECT_EQ(lookup.MatchCategory, "");
+  EXPECT_EQ(model.Table().Artist(), "Band B");
+  // The shorter second list replaced the rows of the first one.
+  EXPECT_EQ(model.MatchDialog().rows.size(), 2u);
+  EXPECT_EQ(model.MatchDialog().currentRow, 1);
+}
+
+TEST_F(Replies, SitesReplyMergesServerList) {
+  settings.WriteInteger(settings::kSection, "servercount", 1);
+  settings.WriteServer(0, {"a.example.org", "/~cddb/cddb.cgi?", 2});
+  Reply("210 OK, site information follows\n"
+        "a.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 A\n"
+        "b.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 B\n"
+        "b.example.org cddbp 8880 - N000.00 W000.00 B\n"
+        "noblank\n"
+        ".\n",
+        Sites);
+  EXPECT_EQ(model.Status(0), "サーバリスト取得完了");
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"サーバリストの取得が完了しました。"});
+  EXPECT_EQ(settings.ReadInteger(settings::kSection, "servercount", 0), 4);
+  EXPECT_EQ(settings.ReadServer(1).host, "b.example.org");
+  EXPECT_EQ(settings.ReadServer(2).host, "b.example.org");  // one entry per line
+  EXPECT_EQ(settings.ReadServer(3).host, "");
+  EXPECT_EQ(settings.ReadServer(3).path, "/~cddb/cddb.cgi?");
+  EXPECT_EQ(settings.ReadServer(0).code, 2);
+  ASSERT_EQ(model.ServerItems().size(), 4u);
+  EXPECT_TRUE(model.ServerItems()[0].checked);
+}
+
+TEST(Lines, SplitAtEveryLineEnd) {
+  EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\n\nb\r\n"), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_TRUE(SplitLines("").empty());
+}
+
+TEST(Lines, EntryValueFindsFirstKeyIgnoringCase) {
+  std::vector<std::string> lines{"# comment=no", "ttitle0=x", "TTITLE0=y", "DYEAR"};
+  EXPECT_EQ(EntryValue(lines, "TTITLE0"), "x");
+  EXPECT_EQ(EntryValue(lines, "DYEAR"), "");
+}
+
+TEST(Encoding, UnsafeBytesArePercentEncoded) {
+  EXPECT_EQ(EncodeUnsafe("a b\t\x7f\xe3+%"), "a%20b%09%7F%E3+%");
+  EXPECT_EQ(EncodeHelloPart("john doe+x&y"), "john%20doe%2Bx%26y");
+}
+
+}  // namespace
+}  // namespace sl::cddb

@@ -1,0 +1,143 @@
+// sonolabel-cli as a user runs it: drives, discid over many generated tables
+// of contents, disc, lookup and sites against the local CDDB server, and the
+// exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <random>
+#include <sstream>
+
+#include "support/cddbd_process.h"
+#include "support/recorder.h"
+
+namespace sl::test {
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  // Runs the program with the test's environment; stderr goes to a file.
+  Result Run(const std::string& args) {
+    const std::string cmd = "env SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
+                            "' SONOLABEL_INI='" + dir.File("s.INI") + "' SONOLABEL_WINDIR='" +
+                            dir.Path() + "' '" + SONOLABEL_BIN_DIR + "/sonolabel-cli' " + args +
+                            " 2>'" + dir.File("stderr") + "' </dev/null";
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  }
+  std::string Err() const { return ReadFileBytes(dir.File("stderr")); }
+  TempDir dir;
+};
+
+// The disc ID and query line computed straight from the definition.
+std::string Expected(const std::vector<int>& frames) {
+  const int n = static_cast<int>(frames.size()) - 1;
+  auto digits = [](int v) { int s = 0; for (; v > 0; v /= 10) s += v % 10; return s; };
+  int sum = 0;
+  for (int k = 0; k < n; ++k) sum += digits(frames[k] / 75);
+  const unsigned id = (static_cast<unsigned>(sum % 255) << 24) |
+                      (static_cast<unsigned>(frames[n] / 75 - frames[0] / 75) << 8) |
+                      static_cast<unsigned>(n);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08X", id);
+  std::ostringstream line;
+  line << "DISCID " << hex << " " << n;
+  for (int k = 0; k < n; ++k) line << " " << frames[k];
+  line << " " << frames[n] / 75 << "\n";
+  return line.str();
+}
+
+std::string Msf(int frames) {
+  return std::to_string(frames / 4500) + ":" + std::to_string(frames / 75 % 60) + ":" +
+         std::to_string(frames % 75);
+}
+
+TEST_F(Cli, DiscIdMatchesTheDefinitionForGeneratedDiscs) {
+  std::mt19937 rng(12345);
+  // One file with many drives, each a random disc of 1 to 99 tracks, some of
+  // them multi-session.
+  std::string file;
+  std::vector<std::string> expected;
+  const int drives = 16;
+  for (int d = 0; d < drives; ++d) {
+    const int n = d == 0 ? 1 : d == 1 ? 99 : std::uniform_int_distribution<int>(1, 99)(rng);
+    std::vector<int> frames;
+    int at = std::uniform_int_distribution<int>(150, 400)(rng);
+    for (int k = 0; k <= n; ++k) {
+      frames.push_back(at);
+      at += std::uniform_int_distribution<int>(300, 2700)(rng);
+    }
+    std::string toc;
+    for (int f : frames) toc += Msf(f) + " ";
+    file += "[" + std::to_string(d / 8) + ":" + std::to_string(d % 8) + ":0]\nvendor=V\nproduct=P\ntoc=" +
+            toc + "\n";
+    if (d % 3 == 0 && n > 1) file += "last_session_first_track=" + std::to_string(n) + "\n";
+    expected.push_back(Expected(frames));
+  }
+  WriteFileBytes(dir.File("drives.ini"), file);
+  for (int d = 0; d < drives; ++d) {
+    const auto r = Run("discid --drive " + std::to_string(d));
+    EXPECT_EQ(r.status, 0) << Err();
+    EXPECT_EQ(r.out, expected[static_cast<std::size_t>(d)]);
+  }
+}
+
+TEST_F(Cli, DrivesDiscAndExitCodes) {
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=SONOLAB\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n"
+                 "[1:1:0]\nvendor=SONOLAB\nproduct=EMPTY\n");
+  auto r = Run("drives");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "0\t0:0:0\tSONOLAB ROCK            \n1\t1:1:0\tSONOLAB EMPTY           \n");
+
+  r = Run("disc --drive 0");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "{\"discid\":\"23026203\",\"category\":\"\",\"genre\":\"\",\"artist\":\"\",\"title\":\"\","
+            "\"year\":\"\",\"tracks\":[{\"title\":\"\",\"artist\":\"\"},{\"title\":\"\",\"artist\":\"\"},"
+            "{\"title\":\"\",\"artist\":\"\"}],\"status\":\"DISCID : 23026203\"}\n");
+
+  r = Run("discid --drive 1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(Err().find("CDがセットされていません。"), std::string::npos);
+  EXPECT_EQ(Run("discid --drive 7").status, 1);
+  EXPECT_EQ(Run("discid --drive x").status, 2);
+  EXPECT_EQ(Run("nonsense").status, 2);
+  EXPECT_EQ(Run("").status, 2);
+}
+
+TEST_F(Cli, LookupAndSitesAgainstLocalServer) {
+  CddbdProcess server;
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=S\nproduct=MULTI\ntoc=0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n"
+                 "[0:1:0]\nvendor=S\nproduct=UNKNOWN\ntoc=0:02:00 1:00:00 2:00:00\n");
+  auto r = Run("lookup --drive 0 --choose 1 --email me@example.com --server " + server.Url());
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_NE(r.out.find("\"status\":\"曲名取得完了\""), std::string::npos) << r.out;
+  // Without --choose and without a terminal the dialog is cancelled.
+  r = Run("lookup --drive 0 --server " + server.Url());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"status\":\"タイトル取得中\""), std::string::npos) << r.out;
+  r = Run("lookup --drive 1 --server " + server.Url());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(Err().find("一致するタイトルはありませんでした。"), std::string::npos);
+
+  r = Run("sites --server " + server.Url());
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "gnudb.gnudb.org");
+  EXPECT_NE(r.out.find("127.0.0.1\n"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace sl::test

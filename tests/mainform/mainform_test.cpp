@@ -1,0 +1,211 @@
+// The main window's handlers on the simulated drive layer: start-up, the
+// drive box change with every outcome, the local database round trip, and
+// the whole lookup against the local CDDB server.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "mainform/mainform.h"
+#include "platform/codepage.h"
+#include "support/cddbd_process.h"
+#include "support/recorder.h"
+
+namespace sl::mainform {
+namespace {
+
+using shell::MenuId;
+
+const char* kDrives =
+    "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\ntoc = 0:02:00 4:08:30 7:49:37 10:12:12\n"
+    "[0:1:0]\nvendor = SONOLAB\nproduct = EMPTY\n"
+    "[0:2:0]\nvendor = SONOLAB\nproduct = BROKEN\ntoc = 0:02:00 4:08:30 10:12:12\ntoc_fail = 1\n"
+    "[0:3:0]\nvendor = SONOLAB\nproduct = FIVE\n"
+    "toc = 0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n";
+
+class Form : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteFileBytes(dir.File("drives.ini"), kDrives);
+    setenv("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str(), 1);
+    env.exePath = dir.File("sonolabel");
+    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
+    env.iniPath = dir.File("sonolabel.INI");
+    env.windowsDir = dir.File("windows");
+  }
+  void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
+
+  TFormMain& Start() {
+    form = std::make_unique<TFormMain>(services, env);
+    form->FormCreate();
+    return *form;
+  }
+  void Pick(int index) {
+    form->Model().SetDriveIndex(index);
+    form->ComboBox1Change();
+  }
+  std::string CdPlayerIni() const { return env.windowsDir + "/cdplayer.ini"; }
+
+  test::TempDir dir;
+  test::RecordingServices services;
+  Environment env;
+  std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(Form, StartUpStateBeforeAnyDisc) {
+  auto& f = Start();
+  auto& m = f.Model();
+  EXPECT_EQ(m.Status(0), "チェック完了");
+  ASSERT_EQ(m.DriveItems().size(), 4u);
+  EXPECT_EQ(m.DriveIndex(), -1);
+  EXPECT_EQ(m.Table().Cell(0, 0), "ﾄﾗｯｸ");
+  EXPECT_EQ(m.Table().Cell(1, 0), "曲名");
+  EXPECT_EQ(m.Table().Cell(2, 0), "ｱｰﾃｨｽﾄ");
+  EXPECT_EQ(m.Table().RowCount(), 2);
+  EXPECT_FALSE(m.Menu(MenuId::C1).enabled);
+  EXPECT_FALSE(m.Menu(MenuId::S1).enabled);
+  EXPECT_FALSE(m.Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_TRUE(m.Menu(MenuId::MenuDSMPImport).enabled);
+  EXPECT_TRUE(services.boxes.empty());
+
+  // Typed text with no item chosen reads nothing.
+  m.SetDriveText("typed");
+  f.ComboBox1Change();
+  EXPECT_EQ(m.Status(0), "チェック完了");
+  EXPECT_TRUE(services.boxes.empty());
+
+  // A missing layer: one error box, no drives, the window still opens.
+  env.aspiLayer = dir.File("missing.so");
+  TFormMain other(services, env);
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"WNASPI32.DLLがロードできません"});
+  EXPECT_TRUE(other.Model().DriveItems().empty());
+  EXPECT_EQ(other.Model().Status(0), "チェック完了");
+}
+
+TEST_F(Form, ReadingDiscsAndTheirFailures) {
+  auto& f = Start();
+  auto& t = f.Model().Table();
+  Pick(0);
+  EXPECT_EQ(f.Model().Status(0), "DISCID : 23026203");
+  EXPECT_EQ(f.QueryCommand(), "cmd=cddb+query+23026203+3+150+18630+35212+612");
+  EXPECT_EQ(f.DiscLine(), "DISCID 23026203 3 150 18630 35212 612");
+  EXPECT_EQ(t.RowCount(), 4);
+  EXPECT_EQ(t.Cell(0, 3), "3");
+  EXPECT_TRUE(f.Model().Menu(MenuId::C1).enabled);
+  EXPECT_FALSE(f.Model().Menu(MenuId::S1).enabled);  // no submission address yet
+
+  // No disc: the box and "CDなし"; nothing else changes.
+  t.SetCell(1, 1, "keep");
+  Pick(1);
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"CDがセットされていません。"});
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
+  EXPECT_EQ(f.Model().Status(0), "CDなし");
+  EXPECT_EQ(t.Cell(1, 1), "keep");
+  EXPECT_EQ(f.QueryCommand(), "cmd=cddb+query+23026203+3+150+18630+35212+612");
+
+  // A failed READ TOC: ID 00000000, no offsets, the grid kept.
+  f.Model().Table().SetArtist("artist stays");
+  Pick(2);
+  EXPECT_EQ(f.Model().Status(0), "DISCID : 00000000");
+  EXPECT_EQ(f.QueryCommand(), "cmd=cddb+query+00000000+0");
+  EXPECT_EQ(t.RowCount(), 4);
+  EXPECT_EQ(t.Cell(1, 1), "keep");
+
+  // With a submission address stored, a read enables the submit command;
+  // a second disc clears titles only.
+  f.FormShow();  // seeds submitemail (the prompt is cancelled: placeholder)
+  t.SetCell(2, 2, "track artist");
+  Pick(3);
+  EXPECT_TRUE(f.Model().Menu(MenuId::S1).enabled);
+  EXPECT_EQ(t.RowCount(), 6);
+  EXPECT_EQ(t.Cell(1, 1), "");
+  EXPECT_EQ(t.Cell(2, 2), "track artist");
+  EXPECT_EQ(t.Artist(), "artist stays");
+}
+
+TEST_F(Form, LocalDatabaseRoundTripAndHandMadeFile) {
+  auto& f = Start();
+  auto& t = f.Model().Table();
+  Pick(0);
+  t.SetArtist("歌手");
+  t.SetTitle(" padded \"quoted\" ");
+  t.SetCell(1, 1, "一曲目");
+  t.SetCell(1, 2, "a=b; c");
+  f.MenuSaveFileClick();
+  EXPECT_TRUE(services.boxes.empty());
+  t.SetCell(1, 1, "edited");
+  t.SetArtist("");
+  f.MenuReadFileClick();
+  EXPECT_EQ(t.Cell(1, 1), "一曲目");
+  EXPECT_EQ(t.Cell(1, 2), "a=b; c");
+  EXPECT_EQ(t.Artist(), "歌手");
+  EXPECT_EQ(t.Title(), " padded \"quoted\" ");
+  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+
+  // A restart finds the saved titles at the next read.
+  form.reset();
+  auto& g = Start();
+  Pick(0);
+  EXPECT_EQ(g.Model().Table().Cell(1, 1), "一曲目");
+
+  // A file made by hand in Shift-JIS with CR LF, for the five-track disc,
+  // with a section for more tracks than the disc has.
+  form.reset();
+  const std::string text =
+      "; made by hand\r\n[OTHER]\r\nx=1\r\n\r\n[2F518A]\r\nnumtracks=9\r\nartist=手書き\r\n"
+      "title=盤\r\n0=ソ\r\n1=表\r\n4=五\r\n8=beyond\r\n";
+  test::WriteFileBytes(CdPlayerIni(), platform::ToExternal(text));
+  auto& h = Start();
+  Pick(3);
+  EXPECT_EQ(h.Model().Table().Artist(), "手書き");
+  EXPECT_EQ(h.Model().Table().Cell(1, 1), "ソ");
+  EXPECT_EQ(h.Model().Table().Cell(1, 2), "表");
+  EXPECT_EQ(h.Model().Table().Cell(1, 5), "五");
+  EXPECT_EQ(h.Model().Table().RowCount(), 6);
+}
+
+TEST_F(Form, FailedSaveSaysSoAndKeepsTheOldFile) {
+  auto& f = Start();
+  Pick(0);
+  f.MenuSaveFileClick();
+  const std::string before = test::ReadFileBytes(CdPlayerIni());
+  // A title the file's code page can't hold is refused as a whole.
+  f.Model().Table().SetCell(1, 1, "emoji \xF0\x9F\x98\x80");
+  f.MenuSaveFileClick();
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
+  EXPECT_EQ(test::ReadFileBytes(CdPlayerIni()), before);
+
+  if (::geteuid() != 0) {  // root ignores file permissions
+    f.Model().Table().SetCell(1, 1, "new");
+    ::chmod(env.windowsDir.c_str(), 0555);
+    f.MenuSaveFileClick();
+    ::chmod(env.windowsDir.c_str(), 0755);
+    EXPECT_EQ(services.boxes.size(), 2u);
+    EXPECT_EQ(test::ReadFileBytes(CdPlayerIni()), before);
+  }
+}
+
+TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
+  test::CddbdProcess server;
+  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                                    "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
+                                        std::to_string(server.Port()) +
+                                        "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+  auto& f = Start();
+  f.FormShow();
+  EXPECT_TRUE(services.inputPrompts.empty());
+  EXPECT_EQ(f.ServerUrl(), server.Url());
+  Pick(0);
+  f.C1Click();
+  EXPECT_EQ(f.Model().Status(0), "曲名取得完了");
+  EXPECT_EQ(f.Model().Table().Category(), "rock");
+  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  // Saved before any edit.
+  const std::string ini = platform::FromExternal(test::ReadFileBytes(CdPlayerIni()));
+  EXPECT_NE(ini.find("0=" + f.Model().Table().Cell(1, 1)), std::string::npos) << ini;
+}
+
+}  // namespace
+}  // namespace sl::mainform
