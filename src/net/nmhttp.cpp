@@ -1,0 +1,352 @@
+#include "net/nmhttp.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <fstream>
+#include <stdexcept>
+
+namespace sl::net {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The line without its CR LF or LF.
+std::string WithoutLineEnd(std::string s) {
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  return s;
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The status code of a status line: its second space-separated field as a
+// decimal number, 0 when it is none.
+int StatusCode(const std::string& statusLine) {
+  const std::string line = WithoutLineEnd(statusLine);
+  const std::size_t first = line.find(' ');
+  if (first == std::string::npos) return 0;
+  const std::size_t end = line.find(' ', first + 1);
+  const std::string field = line.substr(first + 1, end == std::string::npos ? std::string::npos : end - first - 1);
+  if (!AllDigits(field) || field.size() > 5) return 0;
+  const int value = std::stoi(field);
+  return value <= 65535 ? value : 0;
+}
+
+// Digits after "ENGTH:" with leading blanks skipped; 0 when there are none.
+long long ContentLengthValue(const std::string& upperLine) {
+  std::size_t i = upperLine.find("ENGTH:");
+  if (i == std::string::npos) return 0;
+  i += 6;
+  while (i < upperLine.size() && (upperLine[i] == ' ' || upperLine[i] == '\t')) ++i;
+  long long value = 0;
+  for (; i < upperLine.size() && upperLine[i] >= '0' && upperLine[i] <= '9'; ++i) {
+    if (value > (LLONG_MAX - 9) / 10) return LLONG_MAX;  // absurd: keep the largest
+    value = value * 10 + (upperLine[i] - '0');
+  }
+  return value;
+}
+
+// The port after the colon of a host part.
+int PortNumber(const std::string& text) {
+  if (!AllDigits(text)) throw std::runtime_error("'" + text + "' is not a valid integer value");
+  if (text.size() > 5 || std::stoi(text) > 65535) {
+    throw std::runtime_error("'" + text + "' is not a valid port number");
+  }
+  return std::stoi(text);
+}
+
+std::string Base64(const std::string& in) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((in.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
+                       static_cast<unsigned char>(in[i + 2]);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (i < in.size()) {
+    unsigned v = static_cast<unsigned char>(in[i]) << 16;
+    if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Replaces the header line called name (compared without regard to case),
+// or appends one: the list then holds exactly one such line.
+void SetHeaderLine(std::vector<std::string>& lines, const std::string& name, const std::string& value) {
+  const std::string key = Lower(name);
+  for (auto& line : lines) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos && Lower(line.substr(0, colon)) == key) {
+      line = name + ": " + value;
+      return;
+    }
+  }
+  lines.push_back(name + ": " + value);
+}
+
+class BusyScope {
+ public:
+  explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~BusyScope() { flag_ = false; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+void TNMHTTP::Abort() {
+  SetLookupDone();
+  Cancel();
+}
+
+void TNMHTTP::ParseUrl() {
+  if (FUrl.empty()) throw std::runtime_error("Empty URL");
+  // The URL goes into the request line: a line break would forge headers.
+  if (FUrl.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    throw std::runtime_error("URL contains a control character");
+  }
+  if (Port == 0) Port = 80;
+
+  // "scheme://host/..." or "//host/...": the URL names a host when "//"
+  // comes before any other "/". A "//" further on is part of the path.
+  const std::size_t firstSlash = FUrl.find('/');
+  const bool hasAuthority = firstSlash != std::string::npos && FUrl.compare(firstSlash, 2, "//") == 0;
+
+  // The path, from the third "/" (with a host) or the first "/" on. It is
+  // sent whole: a CDDB query of a disc with many tracks is far longer than
+  // any fixed cut would allow.
+  std::size_t pathStart = std::string::npos;
+  if (hasAuthority) {
+    pathStart = FUrl.find('/', firstSlash + 2);
+  } else {
+    pathStart = firstSlash;
+  }
+  FPath = pathStart == std::string::npos ? std::string() : FUrl.substr(pathStart);
+
+  // The scheme decides the default port. A colon after the first "/" is
+  // part of the path (a relative URL), not a scheme.
+  const std::size_t colon = FUrl.find(':');
+  if (colon != std::string::npos && (firstSlash == std::string::npos || colon < firstSlash)) {
+    const std::string scheme = Lower(FUrl.substr(0, colon));
+    if (scheme == "gopher") {
+      Port = 70;
+    } else if (scheme == "ftp") {
+      Port = 21;
+    } else if (scheme == "https") {
+      throw std::runtime_error("HTTP Secure Socket is not supported");
+    } else {
+      Port = 80;
+    }
+  }
+
+  std::string host;
+  if (hasAuthority) {
+    const std::size_t start = firstSlash + 2;
+    host = FUrl.substr(start, pathStart == std::string::npos ? std::string::npos : pathStart - start);
+  } else if (firstSlash != 0) {
+    host = FUrl.substr(0, firstSlash);
+  }
+  const std::size_t portColon = host.find(':');
+  if (portColon != std::string::npos) {
+    Port = PortNumber(host.substr(portColon + 1));
+    host.resize(portColon);
+  }
+  if (!host.empty()) Host = host;
+
+  if (FPath.empty()) {
+    FPath = "/";
+    FUrl += "/";
+  }
+}
+
+void TNMHTTP::BuildRequest() {
+  FRequestLines.clear();
+  FRequestLines.push_back("GET " + (Proxy.empty() ? FPath : FUrl) + " HTTP/1.0");
+  if (!Proxy.empty()) {
+    FRequestLines.push_back("Proxy-Connection: Keep-Alive");
+    FRequestLines.push_back("Host: " + Host);
+  }
+  SetHeaderLine(FRequestLines, "Host", Host);
+  FRequestLines.push_back("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
+  FRequestLines.push_back("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
+  const THeaderInfo& h = HeaderInfo;
+  if (!h.LocalProgram.empty()) FRequestLines.push_back("User-Agent: " + h.LocalProgram);
+  if (!h.LocalMailAddress.empty()) FRequestLines.push_back("From: " + h.LocalMailAddress);
+  if (!h.Cookie.empty()) FRequestLines.push_back("Cookie: " + h.Cookie);
+  if (!h.Referer.empty()) FRequestLines.push_back("Referer: " + h.Referer);
+  if (!h.UserId.empty()) FRequestLines.push_back("Authorization: Basic " + Base64(h.UserId + ":" + h.Password));
+  FRequestLines.push_back("Content-type: application/x-www-form-urlencoded");
+
+  for (const auto& line : FRequestLines) {
+    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+      throw std::runtime_error("Request header contains a control character: " +
+                               line.substr(0, line.find_first_of(std::string("\r\n\0", 3))));
+    }
+  }
+}
+
+void TNMHTTP::SendRequest() {
+  std::string text;
+  for (const auto& line : FRequestLines) {
+    text += line;
+    text += "\r\n";
+  }
+  FLastRequest = text + "\r\n";
+  Write(text);
+  Writeln("");
+}
+
+void TNMHTTP::ReadReplyHeader() {
+  FContentLength = 0;
+  FSetCookie.clear();
+  FLocation.clear();
+  std::ofstream file;
+  if (OutputFileMode) {
+    file.open(Header, std::ios::binary | std::ios::trunc);
+    if (!file) throw std::runtime_error("Cannot create file " + Header);
+  } else {
+    Header.clear();
+  }
+  auto keep = [&](const std::string& line) {
+    if (!OutputFileMode) {
+      Header += line;
+    } else if (!file.write(line.data(), static_cast<std::streamsize>(line.size()))) {
+      throw std::runtime_error("Cannot write file " + Header);
+    }
+  };
+
+  int lines = 1;
+  std::size_t bytes = 0;
+  const std::string status = ReadLn();
+  bytes += status.size();
+  if (!status.empty()) FReplyNumber = StatusCode(status);
+  keep(status);
+  for (;;) {
+    const std::string line = ReadLn();
+    bytes += line.size();
+    if (++lines > kMaxHeaderLines || bytes > kMaxHeaderBytes) {
+      throw ESockError("Reply header too long (more than " + std::to_string(kMaxHeaderLines) + " lines or " +
+                       std::to_string(kMaxHeaderBytes) + " bytes)");
+    }
+    const std::string upper = Upper(line);
+    const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
+    if (field == "SET-COOKIE:") {
+      FSetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxFieldLength);
+    } else if (field == "LOCATION:") {
+      FLocation = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string()).substr(0, kMaxFieldLength);
+    } else if (field == "CONTENT-LENGTH:") {
+      FContentLength = ContentLengthValue(upper);
+    }
+    keep(line);
+    if (line.empty() || line == "\n" || line == "\r\n") break;
+  }
+  if (OutputFileMode) {
+    file.close();
+    if (!file) throw std::runtime_error("Cannot write file " + Header);
+  }
+}
+
+void TNMHTTP::ReadBody() {
+  if (InputFileMode) {
+    CaptureFile(Body);
+    return;
+  }
+  // A fresh text sized for the announced length (never beyond the capture
+  // bound): no regrowth while a large body arrives, and no capacity kept
+  // from an earlier, larger reply.
+  std::string().swap(Body);
+  if (FContentLength > 0) {
+    Body.reserve(static_cast<std::size_t>(std::min<long long>(FContentLength, kMaxCapture)));
+  }
+  CaptureString(Body, -1);
+}
+
+void TNMHTTP::JudgeStatus() {
+  if (FReplyNumber < 299) {
+    if (OnSuccess) OnSuccess(FCmd);
+    Report("Transaction Completed", kLevelTransaction);
+  } else if (FReplyNumber > 399) {
+    if (OnFailure) OnFailure(FCmd);
+  } else if (FReplyNumber >= 300 && FReplyNumber <= 302) {
+    FUrl = FLocation;
+  }
+}
+
+void TNMHTTP::Get(const std::string& url) {
+  // A handler that runs during a wait must not start a second exchange on
+  // the same component: it would take over the socket under the first.
+  if (FBusy) throw std::runtime_error("A request is already in progress");
+  BusyScope busy(FBusy);
+  FCmd = 0;
+  FUrl = url;
+  const long long replyLimit = TimeOut > 0 ? std::min<long long>(static_cast<long long>(TimeOut) * kReplyTimeOuts, INT_MAX) : 0;
+
+  for (int redirects = 0;; ++redirects) {
+    ParseUrl();
+    BuildRequest();
+    if (OnAboutToSend) OnAboutToSend();
+    try {
+      Connect();
+      BeginTransferDeadline(static_cast<int>(replyLimit));
+      SendRequest();
+      FReplyNumber = 0;
+      ReadReplyHeader();
+      ReadBody();
+      EndTransferDeadline();
+      JudgeStatus();
+    } catch (...) {
+      EndTransferDeadline();
+      try {
+        Disconnect();
+      } catch (...) {
+        // The first failure is the one to report.
+      }
+      throw;
+    }
+    Disconnect();
+
+    bool again = false;
+    if (FReplyNumber >= 300 && FReplyNumber <= 398) {
+      if (!FSetCookie.empty()) HeaderInfo.Cookie = FSetCookie;
+      bool handled = false;
+      if (OnRedirect) OnRedirect(handled);
+      if (handled) return;
+      // A bare name is taken on the same server. The port goes into the
+      // URL too: "http://" alone would send the repeat to port 80.
+      if (!FUrl.empty() && FUrl.find('/') == std::string::npos) {
+        FUrl = "http://" + Host + (Port == 80 ? std::string() : ":" + std::to_string(Port)) + "/" + FUrl;
+      }
+      again = FReplyNumber <= 302;
+    }
+    if (FReplyNumber == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded();
+    if (!again) return;
+    if (redirects >= kMaxRedirects) {
+      throw std::runtime_error("Too many redirects (more than " + std::to_string(kMaxRedirects) + ")");
+    }
+  }
+}
+
+}  // namespace sl::net

@@ -1,0 +1,87 @@
+// TNMHTTP: the HTTP/1.0 client on top of TPowersock. Get() runs a whole
+// exchange (connect, request, reply header, body, events, redirects) and
+// returns only after the reply's events have run; while it waits the message
+// pump keeps running. Transport failures leave Get() as exceptions, HTTP
+// status codes arrive as events.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/powersock.h"
+
+namespace sl::net {
+
+// Optional request header values; each is sent only when set.
+struct THeaderInfo {
+  std::string LocalMailAddress;  // "From: "
+  std::string LocalProgram;      // "User-Agent: "
+  std::string Cookie;            // "Cookie: " (a redirect sets it from Set-Cookie)
+  std::string Referer;           // "Referer: "
+  std::string UserId, Password;  // "Authorization: Basic " when UserId is set
+};
+
+class TNMHTTP : public TPowersock {
+ public:
+  // Redirects (300 to 302) followed by one Get() before it gives up.
+  static constexpr int kMaxRedirects = 10;
+  // Bounds on a reply header: lines (status line included) and bytes.
+  static constexpr int kMaxHeaderLines = 256;
+  static constexpr std::size_t kMaxHeaderBytes = 65536;
+  // Longest Location and Set-Cookie value kept.
+  static constexpr std::size_t kMaxFieldLength = 256;
+  // A whole reply (header and body) must arrive within this many TimeOut
+  // periods, however steadily it trickles in.
+  static constexpr int kReplyTimeOuts = 10;
+
+  // After a request: the reply body; in file mode the name of its file.
+  std::string Body = "Default.htm";
+  // After a request: the status line and header lines, each with its line
+  // end; in file mode the name of their file.
+  std::string Header = "Head.txt";
+  THeaderInfo HeaderInfo;
+  bool InputFileMode = false;   // reply body to the file named by Body
+  bool OutputFileMode = false;  // reply header to the file named by Header
+
+  std::function<void()> OnAboutToSend, OnAuthenticationNeeded, OnPacketSent;
+  std::function<void(int cmd)> OnSuccess, OnFailure;  // status < 299 / status > 399
+  std::function<void(bool& handled)> OnRedirect;       // status 300 to 398
+
+  // HTTP/1.0 GET of url, directly or through Proxy:ProxyPort. Raises the
+  // socket layer's exceptions when no reply could be had, std::runtime_error
+  // for a URL it cannot use ("Empty URL", "HTTP Secure Socket is not
+  // supported", a bad port), for too many redirects, and when called again
+  // from a handler while a request is running.
+  void Get(const std::string& url);
+
+  int ReplyNumber() const { return FReplyNumber; }
+  const std::string& Url() const { return FUrl; }
+  const std::string& Path() const { return FPath; }
+  const std::string& Location() const { return FLocation; }
+  const std::string& SetCookie() const { return FSetCookie; }
+  long long ContentLength() const { return FContentLength; }
+  // The exact request text of the last request sent.
+  const std::string& LastRequest() const { return FLastRequest; }
+
+  // Marks the lookup as over, then cancels.
+  void Abort() override;
+
+ private:
+  void ParseUrl();
+  void BuildRequest();
+  void SendRequest();
+  void ReadReplyHeader();
+  void ReadBody();
+  void JudgeStatus();
+
+  std::string FUrl, FPath, FLocation, FSetCookie, FLastRequest;
+  std::vector<std::string> FRequestLines;
+  int FReplyNumber = 0;
+  int FCmd = 0;
+  long long FContentLength = 0;
+  bool FBusy = false;
+};
+
+}  // namespace sl::net
