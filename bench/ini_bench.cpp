@@ -1,0 +1,151 @@
+// Profile files at their largest: a "cdplayer.ini" of 20,000 discs (12
+// tracks each, Japanese and Latin titles) and a small settings file.
+//   load one disc's titles  (ReadIniFile)       target < 10 ms
+//   save a 99-track disc    (WriteIniFile)      target < 50 ms, fsync included
+//   settings read at start-up                   target < 1 ms
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "localdb/localdb.h"
+#include "platform/codepage.h"
+#include "settings/settings.h"
+#include "shell/model.h"
+
+namespace {
+
+constexpr int kDiscs = 20000;
+constexpr int kTracks = 12;
+
+std::uint32_t DiscKey(int i) { return 0x01000000u + static_cast<std::uint32_t>(i) * 7919u; }
+
+// A folder of its own with the two files, removed at exit.
+class Fixture {
+ public:
+  Fixture() {
+    std::string templ = (std::filesystem::temp_directory_path() / "sonolabel-bench-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = templ;
+    db_ = sl::localdb::CdPlayerIniPath(dir_);
+    settings_ = dir_ + "/sonolabel.INI";
+    WriteDatabase();
+    WriteSettings();
+  }
+  ~Fixture() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  const std::string& Db() const { return db_; }
+  const std::string& Settings() const { return settings_; }
+
+ private:
+  void WriteDatabase() {
+    using sl::platform::ToExternal;
+    const std::string jaArtist = ToExternal("サザンオールスターズ");
+    const std::string jaTitle = ToExternal("海のYeah!! ー ソー・ソング");
+    const std::string jaTrack = ToExternal("曲名ー表示");
+    std::string s;
+    s.reserve(9u << 20);
+    s += "; CD Player database\r\n";
+    for (int i = 0; i < kDiscs; ++i) {
+      const bool ja = i % 2 == 0;
+      s += "[" + sl::localdb::SectionName(DiscKey(i)) + "]\r\nEntryType=1\r\n";
+      s += "artist=" + (ja ? jaArtist : std::string("The Example Band")) + std::to_string(i) + "\r\n";
+      s += "title=" + (ja ? jaTitle : std::string("Greatest Examples")) + "\r\n";
+      s += "numtracks=" + std::to_string(kTracks) + "\r\n";
+      for (int n = 0; n < kTracks; ++n) {
+        s += std::to_string(n) + "=" + (ja ? jaTrack : std::string("Track title number")) +
+             std::to_string(n + 1) + "\r\n";
+      }
+      s += "order=0 1 2 3 4 5 6 7 8 9 10 11\r\n";
+    }
+    std::ofstream(db_, std::ios::binary) << s;
+  }
+  void WriteSettings() {
+    std::ofstream(settings_, std::ios::binary)
+        << "[tunedex]\r\nproxyIP=\r\nproxyport=8080\r\nemail=user@example.org\r\n"
+           "SMTPhost=\r\nSMTPID=\r\nsubmitemail=gnudb-submit@gnudb.org\r\n"
+           "selectserver=1\r\nservercount=3\r\n"
+           "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n"
+           "[svr1]\r\nhost=mirror.example.org\r\npath=/~cddb/cddb.cgi?\r\ncode=1\r\n"
+           "[svr2]\r\nhost=other.example.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n";
+  }
+  std::string dir_, db_, settings_;
+};
+
+Fixture& TheFixture() {
+  static Fixture f;
+  return f;
+}
+
+// A disc near the end of the file: the scan passes almost all others.
+void BM_ReadIniFile(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  sl::shell::TrackTitleTable table;
+  table.SetRowCount(kTracks + 1);
+  for (auto _ : state) {
+    const bool found = sl::localdb::ReadIniFile(f.Db(), DiscKey(kDiscs - 3), table);
+    benchmark::DoNotOptimize(found);
+    if (!found) state.SkipWithError("disc not found");
+  }
+}
+BENCHMARK(BM_ReadIniFile)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+// A disc that is not there: the whole file is scanned.
+void BM_ReadIniFileMissing(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  sl::shell::TrackTitleTable table;
+  for (auto _ : state) benchmark::DoNotOptimize(sl::localdb::ReadIniFile(f.Db(), 0xFFFFFFF1u, table));
+}
+BENCHMARK(BM_ReadIniFileMissing)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+// Saving a 99-track disc; every save has new titles, so every save really
+// rewrites and flushes the 8.6 MB file.
+void BM_WriteIniFile99(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  sl::shell::TrackTitleTable table;
+  table.SetRowCount(100);
+  table.SetArtist("ベンチマーク");
+  int generation = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ++generation;
+    table.SetTitle("Album " + std::to_string(generation));
+    for (int r = 1; r <= 99; ++r) table.SetCell(1, r, "曲 " + std::to_string(r) + " / " + std::to_string(generation));
+    state.ResumeTiming();
+    std::string error;
+    if (!sl::localdb::WriteIniFile(f.Db(), 0x7F0A1263u, 99, 99, table, &error)) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_WriteIniFile99)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+// What start-up reads from the settings file.
+void BM_SettingsStartup(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  using namespace sl::settings;
+  for (auto _ : state) {
+    SettingsFile s(f.Settings());
+    benchmark::DoNotOptimize(s.ReadString(kSection, kKeyEmail, ""));
+    benchmark::DoNotOptimize(s.ReadString(kSection, kKeySelectServer, ""));
+    const int selected = s.ReadInteger(kSection, kKeySelectServer, 0);
+    benchmark::DoNotOptimize(s.ReadInteger(kSection, kKeyServerCount, 0));
+    benchmark::DoNotOptimize(s.ReadServer(selected));
+    benchmark::DoNotOptimize(s.ReadString(kSection, kKeySubmitEmail, ""));
+    benchmark::DoNotOptimize(s.ReadString(kSection, kKeyProxyIp, ""));
+    benchmark::DoNotOptimize(s.ReadInteger(kSection, kKeyProxyPort, 80));
+  }
+}
+BENCHMARK(BM_SettingsStartup)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+}  // namespace
+
+BENCHMARK_MAIN();

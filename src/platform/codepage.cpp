@@ -1,0 +1,301 @@
+#include "platform/codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace sl::platform {
+
+namespace {
+
+constexpr const char* kDefaultCodePage = "CP932";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// One decoded UTF-8 character.
+struct Utf8Char {
+  char32_t cp = 0;
+  std::size_t length = 0;  // 0: ill-formed at this position
+};
+
+Utf8Char DecodeUtf8(std::string_view s, std::size_t i) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) return {b0, 1};
+  std::size_t len;
+  char32_t cp;
+  char32_t min;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2; cp = b0 & 0x1F; min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3; cp = b0 & 0x0F; min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4; cp = b0 & 0x07; min = 0x10000;
+  } else {
+    return {};
+  }
+  if (s.size() - i < len) return {};
+  for (std::size_t k = 1; k < len; ++k) {
+    const unsigned char b = byte(i + k);
+    if ((b & 0xC0) != 0x80) return {};
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
+  return {cp, len};
+}
+
+bool AllAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string CodePointName(char32_t cp) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+  return buf;
+}
+
+enum class Probe { Complete, Incomplete, Invalid };
+
+// Converts exactly the given bytes with cd and says how the attempt ended.
+Probe ProbeBytes(iconv_t cd, const unsigned char* bytes, std::size_t n) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char in[4];
+  std::memcpy(in, bytes, n);
+  char out[32];
+  char* inp = in;
+  char* outp = out;
+  std::size_t inleft = n;
+  std::size_t outleft = sizeof out;
+  if (iconv(cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) {
+    return errno == EINVAL ? Probe::Incomplete : Probe::Invalid;
+  }
+  return inleft == 0 ? Probe::Complete : Probe::Invalid;
+}
+
+ByteClasses ComputeByteClasses(iconv_t from) {
+  ByteClasses c;
+  if (from == kNoConverter) return c;
+  for (unsigned b = 0x80; b <= 0xFF; ++b) {
+    const unsigned char alone[1] = {static_cast<unsigned char>(b)};
+    if (ProbeBytes(from, alone, 1) != Probe::Incomplete) continue;
+    bool asciiTrail = false;
+    for (unsigned t = 0x20; t < 0x80; ++t) {
+      const unsigned char pair[2] = {static_cast<unsigned char>(b), static_cast<unsigned char>(t)};
+      if (ProbeBytes(from, pair, 2) == Probe::Complete) {
+        asciiTrail = true;
+        c.trail[t] = true;
+      }
+    }
+    if (!asciiTrail) continue;
+    c.lead[b] = true;
+  }
+  // Second bytes above 0x7F: one lead byte is enough to find them all in
+  // the two-byte pages this matters for, but take the union to be safe.
+  for (unsigned b = 0x80; b <= 0xFF; ++b) {
+    if (!c.lead[b]) continue;
+    for (unsigned t = 0x80; t <= 0xFF; ++t) {
+      if (c.trail[t]) continue;
+      const unsigned char pair[2] = {static_cast<unsigned char>(b), static_cast<unsigned char>(t)};
+      if (ProbeBytes(from, pair, 2) == Probe::Complete) c.trail[t] = true;
+    }
+  }
+  iconv(from, nullptr, nullptr, nullptr, nullptr);
+  return c;
+}
+
+// The iconv descriptors of one thread, reopened when the code page's name
+// changes.
+class Converters {
+ public:
+  ~Converters() { Close(); }
+
+  void Select(const std::string& name) {
+    if (opened_ && name == name_) return;
+    Close();
+    name_ = name;
+    to_ = iconv_open(name.c_str(), "UTF-8");
+    from_ = iconv_open("UTF-8", name.c_str());
+    opened_ = true;
+    classes_.reset();
+  }
+  const std::string& Name() const { return name_; }
+  iconv_t To() const { return to_; }
+  iconv_t From() const { return from_; }
+  const ByteClasses& Classes() {
+    if (!classes_) classes_ = ComputeByteClasses(from_);
+    return *classes_;
+  }
+
+ private:
+  void Close() {
+    if (to_ != kNoConverter) iconv_close(to_);
+    if (from_ != kNoConverter) iconv_close(from_);
+    to_ = from_ = kNoConverter;
+    opened_ = false;
+  }
+  std::string name_;
+  iconv_t to_ = kNoConverter;
+  iconv_t from_ = kNoConverter;
+  bool opened_ = false;
+  std::optional<ByteClasses> classes_;
+};
+
+Converters& Current() {
+  thread_local Converters converters;
+  converters.Select(ExternalCodePageName());
+  return converters;
+}
+
+}  // namespace
+
+std::string ExternalCodePageName() {
+  const char* v = std::getenv("SONOLABEL_CODEPAGE");
+  if (v == nullptr || *v == '\0') return kDefaultCodePage;
+  return v;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, i);
+    if (c.length == 0) return false;
+    i += c.length;
+  }
+  return true;
+}
+
+std::string SanitizeUtf8(std::string_view text) {
+  if (IsValidUtf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, i);
+    if (c.length == 0) {
+      out += kReplacement;
+      ++i;
+    } else {
+      out.append(text.substr(i, c.length));
+      i += c.length;
+    }
+  }
+  return out;
+}
+
+std::string ToExternal(std::string_view utf8) {
+  if (AllAscii(utf8)) return std::string(utf8);
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Utf8Char c = DecodeUtf8(utf8, i);
+    if (c.length == 0) {
+      char buf[80];
+      std::snprintf(buf, sizeof buf, "text is not valid UTF-8 (byte 0x%02X at offset %zu)",
+                    static_cast<unsigned>(static_cast<unsigned char>(utf8[i])), i);
+      throw CodePageError(buf);
+    }
+    i += c.length;
+  }
+
+  Converters& conv = Current();
+  if (conv.To() == kNoConverter) {
+    throw CodePageError("unknown code page \"" + conv.Name() + "\" (SONOLABEL_CODEPAGE)");
+  }
+  iconv_t cd = conv.To();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+
+  std::string out(utf8.size() * 2 + 16, '\0');
+  char* inp = const_cast<char*>(utf8.data());
+  std::size_t inleft = utf8.size();
+  std::size_t used = 0;
+  // One iconv step into the free part of out; false on an error other than
+  // a full output buffer (which just grows the buffer).
+  auto step = [&](bool flush) {
+    for (;;) {
+      char* outp = out.data() + used;
+      std::size_t outleft = out.size() - used;
+      const std::size_t r = flush ? iconv(cd, nullptr, nullptr, &outp, &outleft)
+                                  : iconv(cd, &inp, &inleft, &outp, &outleft);
+      used = static_cast<std::size_t>(outp - out.data());
+      if (r != static_cast<std::size_t>(-1)) return true;
+      if (errno != E2BIG) return false;
+      out.resize(out.size() * 2);
+    }
+  };
+  while (inleft > 0) {
+    if (step(false)) continue;
+    // The input is well-formed UTF-8, so the code page lacks this character.
+    const std::size_t at = static_cast<std::size_t>(inp - utf8.data());
+    const Utf8Char c = DecodeUtf8(utf8, at);
+    const std::string shown(utf8.substr(at, c.length == 0 ? 1 : c.length));
+    throw CodePageError("character " + CodePointName(c.cp) + " \"" + shown +
+                        "\" cannot be represented in code page " + conv.Name());
+  }
+  step(true);  // ends any shift state (stateful encodings)
+  out.resize(used);
+  return out;
+}
+
+std::string FromExternal(std::string_view bytes) {
+  if (AllAscii(bytes)) return std::string(bytes);
+  Converters& conv = Current();
+  iconv_t cd = conv.From();
+  std::string out;
+  if (cd == kNoConverter) {
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+      if (static_cast<unsigned char>(c) < 0x80) {
+        out += c;
+      } else {
+        out += kReplacement;
+      }
+    }
+    return out;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  out.resize(bytes.size() * 3 + 16);
+  char* inp = const_cast<char*>(bytes.data());
+  std::size_t inleft = bytes.size();
+  std::size_t used = 0;
+  while (inleft > 0) {
+    if (out.size() - used < 16) out.resize(out.size() * 2);
+    char* outp = out.data() + used;
+    std::size_t outleft = out.size() - used;
+    const std::size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
+    used = static_cast<std::size_t>(outp - out.data());
+    if (r != static_cast<std::size_t>(-1)) continue;
+    if (errno == E2BIG) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    // EILSEQ: one undecodable byte; EINVAL: a character cut off at the end.
+    // Either way replace one byte and go on from the next.
+    if (out.size() - used < kReplacement.size()) out.resize(out.size() * 2);
+    std::memcpy(out.data() + used, kReplacement.data(), kReplacement.size());
+    used += kReplacement.size();
+    ++inp;
+    --inleft;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  out.resize(used);
+  return out;
+}
+
+bool IsDoubleByteChar(std::string_view utf8Char) {
+  if (utf8Char.empty()) return false;
+  if (static_cast<unsigned char>(utf8Char[0]) < 0x80) return false;
+  const Utf8Char c = DecodeUtf8(utf8Char, 0);
+  if (c.length == 0) return true;
+  try {
+    return ToExternal(utf8Char.substr(0, c.length)).size() > 1;
+  } catch (const CodePageError&) {
+    return true;
+  }
+}
+
+const ByteClasses& ExternalByteClasses() { return Current().Classes(); }
+
+}  // namespace sl::platform

@@ -1,0 +1,72 @@
+// The external code page: the byte encoding of text where it leaves or enters
+// the program (CDDB replies and submissions, the settings file,
+// "cdplayer.ini"). Inside the program every string is UTF-8.
+//
+// The code page is CP932 (Shift-JIS) unless SONOLABEL_CODEPAGE names another
+// iconv encoding. It must be ASCII-compatible: every byte below 0x80 that is
+// not the second byte of a two-byte character stands for that ASCII
+// character (true of CP932, EUC-JP, GBK, Big5, UTF-8, the Windows single-byte
+// pages; not of stateful encodings such as ISO-2022-JP).
+#pragma once
+
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace sl::platform {
+
+class CodePageError : public std::runtime_error {
+ public:
+  using runtime_error::runtime_error;
+};
+
+// SONOLABEL_CODEPAGE when set and not empty, else "CP932".
+std::string ExternalCodePageName();
+
+// UTF-8 -> external code page. Throws CodePageError naming the first
+// character that the code page cannot represent (or the first byte that is
+// not valid UTF-8), so no text is ever lost silently.
+std::string ToExternal(std::string_view utf8);
+
+// External code page -> UTF-8. Never throws: a byte sequence that does not
+// decode becomes U+FFFD (one per undecodable byte) and decoding goes on.
+std::string FromExternal(std::string_view bytes);
+
+// True when the first character of utf8Char takes more than one byte in the
+// external code page (a "double-byte character"). ASCII is never double-byte.
+// A character the code page cannot encode at all counts as double-byte: it is
+// certainly not a single-byte character.
+bool IsDoubleByteChar(std::string_view utf8Char);
+
+// Byte classes of a two-byte code page, for code that scans encoded text
+// without decoding it (the profile reader). lead[b] is set when b starts a
+// two-byte character whose second byte may lie in the ASCII range (CP932's
+// 0x81-0x9F and 0xE0-0xFC); trail[t] when t can be such a second byte. For
+// code pages whose multi-byte characters never contain ASCII bytes (UTF-8,
+// EUC-JP, single-byte pages) no byte is a lead: byte-wise scanning is safe.
+struct ByteClasses {
+  std::array<bool, 256> lead{};
+  std::array<bool, 256> trail{};
+  // Length in bytes (1 or 2) of the character starting at p[0] of [p, end).
+  std::size_t CharLength(const char* p, const char* end) const {
+    if (lead[static_cast<unsigned char>(*p)] && end - p >= 2 &&
+        trail[static_cast<unsigned char>(p[1])]) {
+      return 2;
+    }
+    return 1;
+  }
+};
+
+// Classes of the current external code page (all clear when it cannot be
+// opened).
+const ByteClasses& ExternalByteClasses();
+
+// UTF-8 helpers shared by the code page and profile modules.
+// True when text is well-formed UTF-8 (no overlong forms, surrogates or code
+// points above U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+// Replaces every ill-formed byte by U+FFFD; well-formed text is returned as is.
+std::string SanitizeUtf8(std::string_view text);
+
+}  // namespace sl::platform

@@ -1,0 +1,878 @@
+#include "platform/profile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/pump.h"
+
+namespace sl::platform {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// A read buffer kept between reads on one thread, so that reading a large
+// file again and again neither zero-fills nor faults in fresh memory.
+struct Buffer {
+  std::unique_ptr<char[]> data;
+  std::size_t capacity = 0;
+};
+constexpr std::size_t kKeptBufferBytes = std::size_t{16} << 20;
+thread_local Buffer tSpareBuffer;
+
+// The file's bytes, as read in one go.
+class Image {
+ public:
+  Image() : buf_(std::move(tSpareBuffer)) { tSpareBuffer = Buffer{}; }
+  ~Image() {
+    if (buf_.capacity <= kKeptBufferBytes && buf_.capacity > tSpareBuffer.capacity) {
+      tSpareBuffer = std::move(buf_);
+    }
+  }
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+
+  // Reads the whole file. Returns 0, or the errno of a failure other than
+  // the file not existing (which leaves an empty, non-existing image).
+  int Load(const std::string& path);
+
+  std::string_view Bytes() const { return {buf_.data.get(), used_}; }
+  bool Exists() const { return exists_; }
+  bool TooLarge() const { return tooLarge_; }
+  std::size_t Body() const { return body_; }  // offset after a byte-order mark
+  bool Utf8() const { return utf8_; }         // the file starts with a UTF-8 byte-order mark
+  const struct stat& Stat() const { return st_; }
+
+ private:
+  void Reserve(std::size_t n) {
+    if (n <= buf_.capacity) return;
+    auto bigger = std::make_unique_for_overwrite<char[]>(n);
+    if (used_ > 0) std::memcpy(bigger.get(), buf_.data.get(), used_);
+    buf_.data = std::move(bigger);
+    buf_.capacity = n;
+  }
+  Buffer buf_;
+  std::size_t used_ = 0;
+  bool exists_ = false;
+  bool tooLarge_ = false;
+  std::size_t body_ = 0;
+  bool utf8_ = false;
+  struct stat st_ {};
+};
+
+int Image::Load(const std::string& path) {
+  // O_NONBLOCK: opening a FIFO put in the file's place must not hang.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? 0 : errno;
+  int err = 0;
+  if (::fstat(fd, &st_) != 0) {
+    err = errno;
+  } else if (S_ISDIR(st_.st_mode)) {
+    err = EISDIR;
+  } else if (!S_ISREG(st_.st_mode)) {
+    err = EINVAL;
+  } else if (static_cast<std::uint64_t>(st_.st_size) > Profile::kMaxFileBytes) {
+    tooLarge_ = true;
+    err = EFBIG;
+  } else {
+    // One byte more than the size tells whether the file grew meanwhile.
+    Reserve(static_cast<std::size_t>(st_.st_size) + 1);
+    for (;;) {
+      if (used_ == buf_.capacity) {
+        if (used_ > Profile::kMaxFileBytes) {
+          tooLarge_ = true;
+          err = EFBIG;
+          break;
+        }
+        Reserve(std::min(buf_.capacity * 2, Profile::kMaxFileBytes + 1));
+      }
+      const ssize_t n = ::read(fd, buf_.data.get() + used_, buf_.capacity - used_);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        err = errno;
+        break;
+      }
+      if (n == 0) break;
+      used_ += static_cast<std::size_t>(n);
+    }
+  }
+  ::close(fd);
+  if (err != 0) {
+    used_ = 0;
+    return err;
+  }
+  exists_ = true;
+  if (Bytes().substr(0, kBom.size()) == kBom) {
+    utf8_ = true;
+    body_ = kBom.size();
+  }
+  return 0;
+}
+
+// How names and values are encoded in one particular file.
+class Codec {
+ public:
+  explicit Codec(bool utf8) : utf8_(utf8) {
+    if (!utf8_) classes_ = ExternalByteClasses();
+  }
+  const ByteClasses& Classes() const { return classes_; }
+  // Throws CodePageError.
+  std::string Encode(std::string_view text) const {
+    if (!utf8_) return ToExternal(text);
+    if (!IsValidUtf8(text)) throw CodePageError("text is not valid UTF-8");
+    return std::string(text);
+  }
+  std::optional<std::string> TryEncode(std::string_view text) const {
+    try {
+      return Encode(text);
+    } catch (const CodePageError&) {
+      return std::nullopt;
+    }
+  }
+  std::string Decode(std::string_view bytes) const {
+    return utf8_ ? SanitizeUtf8(bytes) : FromExternal(bytes);
+  }
+
+ private:
+  bool utf8_;
+  ByteClasses classes_;
+};
+
+// Case-insensitive (ASCII) comparison of two names in the file's encoding;
+// the second byte of a two-byte character is compared exactly.
+bool NamesEqual(std::string_view a, std::string_view b, const ByteClasses& bc) {
+  if (a.size() != b.size()) return false;
+  const char* p = a.data();
+  const char* end = p + a.size();
+  const char* q = b.data();
+  while (p < end) {
+    const std::size_t n = bc.CharLength(p, end);
+    if (n == 2) {
+      if (p[0] != q[0] || p[1] != q[1]) return false;
+    } else if (FoldAscii(*p) != FoldAscii(*q)) {
+      return false;
+    }
+    p += n;
+    q += n;
+  }
+  return true;
+}
+
+// Position of the first CR or LF at or after pos (or s.size()).
+std::size_t LineEnd(std::string_view s, std::size_t pos) {
+  for (std::size_t i = pos; i < s.size(); ++i) {
+    if (s[i] == '\r' || s[i] == '\n') return i;
+  }
+  return s.size();
+}
+
+// Start of the line after the line end at end.
+std::size_t NextLine(std::string_view s, std::size_t end) {
+  if (end >= s.size()) return s.size();
+  if (s[end] == '\r' && end + 1 < s.size() && s[end + 1] == '\n') return end + 2;
+  return end + 1;
+}
+
+enum class LineKind { Blank, Header, Entry };
+
+struct ParsedLine {
+  LineKind kind = LineKind::Blank;
+  std::string_view name;  // header: the section name
+  std::string_view key;   // entry: the key, trimmed
+  std::string_view value; // entry: the value, trimmed (quotes still on)
+  bool hasValue = false;
+};
+
+// Where "]" closes a header starting with "[" at line[0]: the last "]" that
+// is a character of its own. npos when there is none.
+std::size_t HeaderClose(std::string_view line, const ByteClasses& bc) {
+  std::size_t close = std::string_view::npos;
+  const char* begin = line.data();
+  const char* end = begin + line.size();
+  for (const char* p = begin + 1; p < end;) {
+    const std::size_t n = bc.CharLength(p, end);
+    if (n == 1 && *p == ']') close = static_cast<std::size_t>(p - begin);
+    p += n;
+  }
+  return close;
+}
+
+ParsedLine ParseLine(std::string_view line, const ByteClasses& bc) {
+  ParsedLine out;
+  while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+  if (line.empty()) return out;
+  if (line.front() == '[') {
+    const std::size_t close = HeaderClose(line, bc);
+    if (close != std::string_view::npos) {
+      out.kind = LineKind::Header;
+      out.name = Trim(line.substr(1, close - 1));
+      return out;
+    }
+  }
+  out.kind = LineKind::Entry;
+  const char* begin = line.data();
+  const char* end = begin + line.size();
+  for (const char* p = begin; p < end;) {
+    const std::size_t n = bc.CharLength(p, end);
+    if (n == 1 && *p == '=') {
+      const auto eq = static_cast<std::size_t>(p - begin);
+      out.key = Trim(line.substr(0, eq));
+      out.value = Trim(line.substr(eq + 1));
+      out.hasValue = true;
+      return out;
+    }
+    p += n;
+  }
+  out.key = line;
+  return out;
+}
+
+std::string_view Unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+// One section header found in the text.
+struct Header {
+  std::size_t lineStart = 0;  // start of the header's line
+  std::size_t bodyStart = 0;  // start of the line after it
+  std::string_view name;
+};
+
+// The first header at or after from. Headers are found by looking for "["
+// and checking that only blanks lie between it and the start of its line, so
+// the scan over a large file never splits it into lines. A "[" that is the
+// second byte of a two-byte character is preceded by its first byte and so
+// is never taken for a header.
+std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size_t from,
+                                 const ByteClasses& bc) {
+  std::size_t pos = from;
+  while (pos < s.size()) {
+    const void* hit = std::memchr(s.data() + pos, '[', s.size() - pos);
+    if (hit == nullptr) return std::nullopt;
+    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
+    std::size_t start = at;
+    while (start > body && IsBlank(s[start - 1])) --start;
+    const bool atLineStart = start == body || s[start - 1] == '\r' || s[start - 1] == '\n';
+    if (atLineStart) {
+      const std::size_t end = LineEnd(s, at);
+      const std::string_view line = s.substr(at, end - at);
+      const std::size_t close = HeaderClose(line, bc);
+      if (close != std::string_view::npos) {
+        Header h;
+        h.lineStart = start;
+        h.bodyStart = NextLine(s, end);
+        h.name = Trim(line.substr(1, close - 1));
+        return h;
+      }
+    }
+    pos = at + 1;
+  }
+  return std::nullopt;
+}
+
+// The lines of one section: [bodyStart, end).
+struct Span {
+  std::size_t headerLine = 0;  // start of the header line (bodyStart for the head)
+  std::size_t bodyStart = 0;
+  std::size_t end = 0;
+};
+
+// The first copy of the section with the given (encoded, trimmed) name. An
+// empty name means the lines before the first header.
+std::optional<Span> FindSection(std::string_view s, std::size_t body, std::string_view name,
+                                const ByteClasses& bc) {
+  if (name.empty()) {
+    const auto first = NextHeader(s, body, body, bc);
+    return Span{body, body, first ? first->lineStart : s.size()};
+  }
+  std::size_t pos = body;
+  while (auto h = NextHeader(s, body, pos, bc)) {
+    if (NamesEqual(h->name, name, bc)) {
+      const auto next = NextHeader(s, body, h->bodyStart, bc);
+      return Span{h->lineStart, h->bodyStart, next ? next->lineStart : s.size()};
+    }
+    pos = h->bodyStart;
+  }
+  return std::nullopt;
+}
+
+// Calls fn(parsedLine) for every line of [begin, end); stops when fn returns
+// false.
+template <typename Fn>
+void ForEachLine(std::string_view s, std::size_t begin, std::size_t end, const ByteClasses& bc,
+                 Fn&& fn) {
+  std::size_t pos = begin;
+  while (pos < end) {
+    const std::size_t e = std::min(LineEnd(s, pos), end);
+    if (!fn(ParseLine(s.substr(pos, e - pos), bc))) return;
+    pos = NextLine(s, e);
+  }
+}
+
+// True when every line of s (after the byte-order mark) ends with CR LF:
+// as many CRs as LFs as CR LF pairs, and a CR LF at the end. Counted in
+// fixed blocks so that the compiler can vectorise the loop; a large file is
+// checked in well under a millisecond.
+bool HasCrlfLineEnds(std::string_view s, std::size_t body) {
+  if (s.size() == body) return true;
+  if (s.size() < body + 2 || s[s.size() - 2] != '\r' || s.back() != '\n') return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + body;
+  const std::size_t n = s.size() - body;
+  std::size_t cr = 0, lf = 0, pairs = 0;
+  std::size_t i = 0;
+  constexpr std::size_t kBlock = 64;  // block sums fit in an unsigned char
+  for (; i + kBlock + 1 <= n; i += kBlock) {
+    unsigned char bcr = 0, blf = 0, bpairs = 0;
+    for (std::size_t j = 0; j < kBlock; ++j) {
+      const unsigned char x = p[i + j];
+      const unsigned char y = p[i + j + 1];
+      bcr = static_cast<unsigned char>(bcr + (x == '\r'));
+      blf = static_cast<unsigned char>(blf + (x == '\n'));
+      bpairs = static_cast<unsigned char>(bpairs + ((x == '\r') & (y == '\n')));
+    }
+    cr += bcr;
+    lf += blf;
+    pairs += bpairs;
+  }
+  for (; i < n; ++i) {
+    cr += p[i] == '\r';
+    lf += p[i] == '\n';
+    pairs += p[i] == '\r' && i + 1 < n && p[i + 1] == '\n';
+  }
+  return cr == lf && lf == pairs;
+}
+
+// Rewrites every line end (LF, CR LF, lone CR) as CR LF and ends the last
+// line too.
+std::string ToCrlf(std::string_view s, std::size_t body) {
+  std::string out;
+  out.reserve(s.size() + s.size() / 16 + 2);
+  out.append(s.substr(0, body));
+  std::size_t pos = body;
+  while (pos < s.size()) {
+    const std::size_t e = LineEnd(s, pos);
+    out.append(s.substr(pos, e - pos));
+    out += "\r\n";
+    pos = NextLine(s, e);
+  }
+  return out;
+}
+
+// A validated, encoded write request for one section.
+struct EncodedSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> keys;  // key, value as stored
+};
+
+// Value text as it goes into the file (before encoding): one line, quoted
+// when the reading rules would otherwise change it.
+std::string StoredValue(std::string_view value) {
+  std::string v(value);
+  for (char& c : v) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  const bool quote =
+      !v.empty() &&
+      (IsBlank(v.front()) || IsBlank(v.back()) || v.find_first_of("=;") != std::string::npos ||
+       (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()));
+  if (quote) return '"' + v + '"';
+  return v;
+}
+
+std::optional<std::string> SectionNameProblem(std::string_view name) {
+  if (name.empty()) return "the section name is empty";
+  if (name.size() > Profile::kMaxNameBytes) return "the section name is too long";
+  if (name.find_first_of(std::string_view("]\r\n\0", 4)) != std::string_view::npos) {
+    return "the section name \"" + std::string(name) + "\" contains \"]\", a line end or NUL";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> KeyNameProblem(std::string_view key) {
+  if (key.empty()) return "the key name is empty";
+  if (key.size() > Profile::kMaxNameBytes) return "the key name is too long";
+  if (key.find_first_of(std::string_view("=\r\n\0", 4)) != std::string_view::npos ||
+      key.front() == '[' || key.front() == ';') {
+    return "the key name \"" + std::string(key) +
+           "\" contains \"=\", a line end or NUL, or starts with \"[\" or \";\"";
+  }
+  return std::nullopt;
+}
+
+// A change to the text: [begin, end) becomes text.
+struct Splice {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+};
+
+std::string ApplySplice(std::string_view s, const Splice& sp) {
+  std::string out;
+  out.reserve(s.size() - (sp.end - sp.begin) + sp.text.size());
+  out.append(s.substr(0, sp.begin));
+  out.append(sp.text);
+  out.append(s.substr(sp.end));
+  return out;
+}
+
+// What writing one section's keys changes in the text s (whole file, body
+// after the byte-order mark); nullopt when nothing changes. Only the
+// section's own lines are looked at, so a large file costs little more than
+// finding the section.
+std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const EncodedSection& sec,
+                                    const ByteClasses& bc) {
+  if (sec.keys.empty()) return std::nullopt;
+  const auto span = FindSection(s, body, sec.name, bc);
+
+  struct Line {
+    std::string text;
+    std::string key;  // entries only
+    bool entry = false;
+    bool comment = false;
+  };
+  std::vector<Line> lines;
+  if (span) {
+    std::size_t pos = span->bodyStart;
+    while (pos < span->end) {
+      const std::size_t e = std::min(LineEnd(s, pos), span->end);
+      Line l;
+      l.text.assign(s.substr(pos, e - pos));
+      const ParsedLine p = ParseLine(l.text, bc);
+      if (p.kind == LineKind::Entry) {
+        l.entry = true;
+        l.key.assign(p.key);
+        l.comment = !p.key.empty() && p.key.front() == ';';
+      }
+      lines.push_back(std::move(l));
+      pos = NextLine(s, e);
+    }
+  }
+  // New keys go after the last entry of the section, before any blank or
+  // comment lines that separate it from the next one.
+  std::size_t insertAt = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].entry && !lines[i].comment) insertAt = i + 1;
+  }
+  for (const auto& [key, value] : sec.keys) {
+    auto it = std::find_if(lines.begin(), lines.end(), [&](const Line& l) {
+      return l.entry && NamesEqual(l.key, key, bc);
+    });
+    if (it != lines.end()) {
+      it->text = it->key + "=" + value;  // the stored spelling of the key stays
+    } else {
+      Line l;
+      l.text = key + "=" + value;
+      l.key = key;
+      l.entry = true;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(l));
+      ++insertAt;
+    }
+  }
+
+  Splice sp;
+  for (const Line& l : lines) {
+    sp.text += l.text;
+    sp.text += "\r\n";
+  }
+  const bool lastLineOpen = s.size() > body && s.back() != '\n' && s.back() != '\r';
+  if (span) {
+    sp.begin = span->bodyStart;
+    sp.end = span->end;
+    if (s.substr(sp.begin, sp.end - sp.begin) == sp.text) return std::nullopt;
+    // A header that is the file's last line may lack its line end.
+    if (sp.begin == s.size() && lastLineOpen) sp.text.insert(0, "\r\n");
+  } else {
+    sp.begin = sp.end = s.size();
+    sp.text.insert(0, "[" + sec.name + "]\r\n");
+    if (lastLineOpen) sp.text.insert(0, "\r\n");
+  }
+  return sp;
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Follows symbolic links, so that the file they point to is replaced rather
+// than the link.
+std::string ResolveTarget(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path p = path;
+  for (int hops = 0; hops < 16; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) break;
+    fs::path t = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = t.is_absolute() ? t : p.parent_path() / t;
+  }
+  return p.string();
+}
+
+// True while this thread is inside a write: a write started from the message
+// pump during a lock wait would wait on its own lock.
+thread_local bool tWriting = false;
+
+class WriteScope {
+ public:
+  WriteScope() { tWriting = true; }
+  ~WriteScope() { tWriting = false; }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+};
+
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Waits up to the bound for the exclusive lock on lockPath.
+  bool Acquire(const std::string& lockPath, std::string& error) {
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS)) {
+      fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    }
+    if (fd_ < 0) {
+      error = "cannot create the lock file " + lockPath + ": " + ErrnoText(errno);
+      return false;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(Profile::kLockWaitMilliseconds);
+    for (;;) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error = "cannot lock " + lockPath + ": " + ErrnoText(errno);
+        return false;
+      }
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        error = "the file is locked by another process (" + lockPath + ")";
+        return false;
+      }
+      // Another writer holds the lock for a few milliseconds at most; keep
+      // the window live only when the wait gets noticeably long.
+      if (now - start > std::chrono::milliseconds(100)) ProcessMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::string RandomSuffix() {
+  thread_local std::mt19937_64 rng{std::random_device{}() ^
+                                   static_cast<std::uint64_t>(::getpid()) << 32};
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, rng(), 16);
+  return std::string(buf, r.ptr);
+}
+
+// Removes temporary files that a writer killed before its rename left
+// behind. Only called under the lock, when no live writer has one.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* e = ::readdir(d)) {
+    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
+      ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+  }
+  ::closedir(d);
+}
+
+// Writes the pieces, one after the other, to a temporary file beside
+// target, flushes it, renames it over target and flushes the folder.
+bool ReplaceFile(const std::string& target, const std::string& dir, const std::string& base,
+                 const std::vector<std::string_view>& pieces, const Image& old,
+                 std::string& error) {
+  const std::string prefix = "." + base + ".tmp-";
+  RemoveStaleTemporaries(dir, prefix);
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    temp = dir + "/" + prefix + std::to_string(::getpid()) + "-" + RandomSuffix();
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    error = "cannot write in the folder " + dir + ": " + ErrnoText(errno);
+    return false;
+  }
+  auto fail = [&](const std::string& what) {
+    const int err = errno;
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    error = what + ": " + ErrnoText(err);
+    return false;
+  };
+  if (old.Exists()) {
+    // The new file keeps the old one's permissions (and owner, when we may).
+    ::fchmod(fd, old.Stat().st_mode & 07777);
+    if (::geteuid() == 0) {
+      if (::fchown(fd, old.Stat().st_uid, old.Stat().st_gid) != 0) { /* keep ours */ }
+    }
+  }
+  for (std::string_view piece : pieces) {
+    if (!WriteAll(fd, piece)) return fail("cannot write " + temp);
+  }
+  if (::fsync(fd) != 0) return fail("cannot flush " + temp);
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) return fail("cannot write " + temp);
+  if (::rename(temp.c_str(), target.c_str()) != 0) return fail("cannot replace " + target);
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0 || ::fsync(dfd) != 0) {
+    const int err = errno;
+    if (dfd >= 0) ::close(dfd);
+    error = "the file " + target + " was replaced, but its folder could not be flushed: " +
+            ErrnoText(err);
+    return false;
+  }
+  ::close(dfd);
+  return true;
+}
+
+}  // namespace
+
+std::optional<int> ParseProfileInteger(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    std::uint32_t v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v, 16);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
+    if (negative) v = 0u - v;
+    return static_cast<int>(static_cast<std::int32_t>(v));
+  }
+  std::uint64_t v = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), v, 10);
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
+  constexpr std::uint64_t kMax = 2147483647u;
+  if (v > kMax + (negative ? 1 : 0)) return std::nullopt;
+  return negative ? static_cast<int>(-static_cast<std::int64_t>(v)) : static_cast<int>(v);
+}
+
+Profile::Profile(std::string path) : path_(std::move(path)) {}
+
+std::string Profile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view def) const {
+  Image img;
+  if (img.Load(path_) != 0 || !img.Exists()) return std::string(def);
+  const Codec codec(img.Utf8());
+  const auto name = codec.TryEncode(Trim(section));
+  const auto wanted = codec.TryEncode(Trim(key));
+  if (!name || !wanted) return std::string(def);
+  const std::string_view bytes = img.Bytes();
+  const auto span = FindSection(bytes, img.Body(), *name, codec.Classes());
+  if (!span) return std::string(def);
+  std::optional<std::string> found;
+  ForEachLine(bytes, span->bodyStart, span->end, codec.Classes(), [&](const ParsedLine& l) {
+    if (l.kind != LineKind::Entry || !NamesEqual(l.key, *wanted, codec.Classes())) return true;
+    if (l.hasValue) found = codec.Decode(Unquote(l.value));
+    return false;  // the first line with this key decides
+  });
+  return found ? *found : std::string(def);
+}
+
+int Profile::ReadInteger(std::string_view section, std::string_view key, int def) const {
+  return ParseProfileInteger(ReadString(section, key, "")).value_or(def);
+}
+
+bool Profile::HasSection(std::string_view section) const {
+  Image img;
+  if (img.Load(path_) != 0 || !img.Exists()) return false;
+  const Codec codec(img.Utf8());
+  const auto name = codec.TryEncode(Trim(section));
+  if (!name) return false;
+  const std::string_view bytes = img.Bytes();
+  const auto span = FindSection(bytes, img.Body(), *name, codec.Classes());
+  if (!span) return false;
+  if (!name->empty()) return true;
+  // The lines before the first header count as a section when they hold
+  // an entry.
+  bool any = false;
+  ForEachLine(bytes, span->bodyStart, span->end, codec.Classes(), [&](const ParsedLine& l) {
+    any = l.kind == LineKind::Entry;
+    return !any;
+  });
+  return any;
+}
+
+std::optional<Profile::KeyValues> Profile::ReadSection(std::string_view section) const {
+  Image img;
+  if (img.Load(path_) != 0 || !img.Exists()) return std::nullopt;
+  const Codec codec(img.Utf8());
+  const auto name = codec.TryEncode(Trim(section));
+  if (!name) return std::nullopt;
+  const std::string_view bytes = img.Bytes();
+  const auto span = FindSection(bytes, img.Body(), *name, codec.Classes());
+  if (!span) return std::nullopt;
+  KeyValues out;
+  ForEachLine(bytes, span->bodyStart, span->end, codec.Classes(), [&](const ParsedLine& l) {
+    if (l.kind == LineKind::Entry && (l.key.empty() || l.key.front() != ';')) {
+      out.emplace_back(codec.Decode(l.key),
+                       l.hasValue ? codec.Decode(Unquote(l.value)) : std::string());
+    }
+    return true;
+  });
+  if (name->empty() && out.empty()) return std::nullopt;
+  return out;
+}
+
+bool Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  return WriteSections({SectionKeys{std::string(section), {{std::string(key), std::string(value)}}}});
+}
+
+bool Profile::WriteInteger(std::string_view section, std::string_view key, int value) {
+  return WriteString(section, key, std::to_string(value));
+}
+
+bool Profile::WriteKeys(std::string_view section, const KeyValues& keys) {
+  return WriteSections({SectionKeys{std::string(section), keys}});
+}
+
+bool Profile::Fail(std::string message) {
+  lastError_ = std::move(message);
+  return false;
+}
+
+bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
+  lastError_.clear();
+  if (tWriting) return Fail("another write to a profile file is still in progress");
+  WriteScope scope;
+
+  // Names are checked before anything touches the disk.
+  for (const auto& sec : sections) {
+    if (auto p = SectionNameProblem(Trim(sec.section))) return Fail(*p);
+    for (const auto& kv : sec.keys) {
+      if (auto p = KeyNameProblem(Trim(kv.first))) return Fail(*p);
+    }
+  }
+  if (path_.empty()) return Fail("no file name");
+
+  const std::string target = ResolveTarget(path_);
+  const std::filesystem::path tp(target);
+  const std::string base = tp.filename().string();
+  const std::string dir = tp.has_parent_path() ? tp.parent_path().string() : ".";
+  if (base.empty()) return Fail("\"" + path_ + "\" is not a file name");
+
+  FileLock lock;
+  std::string error;
+  if (!lock.Acquire(dir + "/" + base + ".lock", error)) return Fail(error);
+
+  // Under the lock, the file as it is now (another process may have just
+  // replaced it).
+  Image img;
+  if (const int err = img.Load(target); err != 0) {
+    if (img.TooLarge()) return Fail("the file " + target + " is larger than the profile limit");
+    return Fail("cannot read " + target + ": " + ErrnoText(err));
+  }
+  if (img.Exists() &&
+      ((img.Stat().st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+    return Fail("the file " + target + " is read-only");
+  }
+
+  const Codec codec(img.Utf8());
+  std::vector<EncodedSection> encoded;
+  try {
+    for (const auto& sec : sections) {
+      EncodedSection e;
+      e.name = codec.Encode(Trim(sec.section));
+      for (const auto& [key, value] : sec.keys) {
+        std::string storedValue = codec.Encode(StoredValue(value));
+        if (storedValue.size() > kMaxValueBytes) {
+          return Fail("the value of key \"" + key + "\" is longer than " +
+                      std::to_string(kMaxValueBytes) + " bytes");
+        }
+        e.keys.emplace_back(codec.Encode(Trim(key)), std::move(storedValue));
+      }
+      encoded.push_back(std::move(e));
+    }
+  } catch (const CodePageError& ex) {
+    return Fail(ex.what());
+  }
+
+  // The usual case, one section, ends as three pieces written straight from
+  // the file as read: text before the section, the section's new lines, text
+  // after it. Further sections work on the text with the earlier changes.
+  std::string_view text = img.Bytes();
+  std::string owned;
+  std::optional<Splice> pending;
+  for (const auto& e : encoded) {
+    if (pending) {
+      owned = ApplySplice(text, *pending);
+      text = owned;
+      pending.reset();
+    }
+    pending = SectionSplice(text, img.Body(), e, codec.Classes());
+    if (!pending && text.data() != img.Bytes().data()) pending = Splice{0, 0, {}};
+  }
+  if (!pending) return true;  // nothing changes
+
+  std::vector<std::string_view> pieces = {text.substr(0, pending->begin), pending->text,
+                                          text.substr(pending->end)};
+  std::string normalised;
+  if (!HasCrlfLineEnds(text, img.Body())) {
+    // Line ends other than CR LF anywhere: the whole file is rewritten.
+    normalised = ToCrlf(ApplySplice(text, *pending), img.Body());
+    pieces = {normalised};
+  }
+  std::size_t total = 0;
+  for (std::string_view piece : pieces) total += piece.size();
+  if (total > kMaxFileBytes) return Fail("the file " + target + " would grow too large");
+
+  if (!ReplaceFile(target, dir, base, pieces, img, error)) return Fail(error);
+  return true;
+}
+
+}  // namespace sl::platform

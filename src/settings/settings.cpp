@@ -1,0 +1,120 @@
+#include "settings/settings.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace sl::settings {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string EnvOrEmpty(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? std::string(v) : std::string();
+}
+
+std::string HomeDir() {
+  std::string home = EnvOrEmpty("HOME");
+  if (!home.empty()) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    return pw->pw_dir;
+  }
+  return ".";
+}
+
+// $XDG_CONFIG_HOME when it is an absolute path (relative ones are to be
+// ignored), else ~/.config.
+std::string ConfigHome() {
+  const std::string xdg = EnvOrEmpty("XDG_CONFIG_HOME");
+  if (!xdg.empty() && xdg.front() == '/') return xdg;
+  return HomeDir() + "/.config";
+}
+
+}  // namespace
+
+std::string ServerSection(int n) { return "svr" + std::to_string(n); }
+
+std::string SettingsPathFor(const std::string& exePath) {
+  const std::string over = EnvOrEmpty("SONOLABEL_INI");
+  if (!over.empty()) return over;
+  if (!exePath.empty()) {
+    fs::path ini(exePath);
+    if (ini.has_filename()) {
+      ini.replace_extension(".INI");
+      const fs::path dir = ini.has_parent_path() ? ini.parent_path() : fs::path(".");
+      // Replacing the file atomically needs a writable folder.
+      if (::access(dir.c_str(), W_OK | X_OK) == 0) return ini.string();
+    }
+  }
+  return ConfigHome() + "/sonolabel/sonolabel.INI";
+}
+
+SettingsFile::SettingsFile(std::string path) : profile_(std::move(path)) {}
+
+std::string SettingsFile::ReadString(std::string_view section, std::string_view key,
+                                     std::string_view def) const {
+  return profile_.ReadString(section, key, def);
+}
+
+int SettingsFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
+  return profile_.ReadInteger(section, key, def);
+}
+
+void SettingsFile::EnsureFolder() {
+  const fs::path dir = fs::path(profile_.Path()).parent_path();
+  if (dir.empty()) return;
+  std::error_code ec;
+  if (!fs::exists(dir, ec)) fs::create_directories(dir, ec);
+}
+
+bool SettingsFile::WriteString(std::string_view section, std::string_view key,
+                               std::string_view value) {
+  EnsureFolder();
+  return profile_.WriteString(section, key, value);
+}
+
+bool SettingsFile::WriteInteger(std::string_view section, std::string_view key, int value) {
+  EnsureFolder();
+  return profile_.WriteInteger(section, key, value);
+}
+
+bool SettingsFile::SeedFirstStart() {
+  if (!ReadString(kSection, kKeySelectServer, "").empty()) return false;
+  // One replacement for both sections: a start-up interrupted half-way must
+  // not leave a selected server without its entry.
+  EnsureFolder();
+  profile_.WriteSections({
+      {kSection, {{kKeySelectServer, "0"}, {kKeyServerCount, "1"}}},
+      {ServerSection(0),
+       {{kKeyHost, kDefaultServerHost}, {kKeyPath, kDefaultServerPath}, {kKeyCode, "0"}}},
+  });
+  return true;
+}
+
+bool SettingsFile::SeedSubmitEmail() {
+  if (!ReadString(kSection, kKeySubmitEmail, "").empty()) return false;
+  return WriteString(kSection, kKeySubmitEmail, kDefaultSubmitEmail);
+}
+
+ServerEntry SettingsFile::ReadServer(int n) const {
+  const std::string section = ServerSection(n);
+  ServerEntry e;
+  e.host = ReadString(section, kKeyHost, "");
+  e.path = ReadString(section, kKeyPath, "");
+  e.code = ReadInteger(section, kKeyCode, 0);
+  return e;
+}
+
+bool SettingsFile::WriteServer(int n, const ServerEntry& e) {
+  EnsureFolder();
+  return profile_.WriteKeys(ServerSection(n), {{kKeyHost, e.host},
+                                               {kKeyPath, e.path},
+                                               {kKeyCode, std::to_string(e.code)}});
+}
+
+}  // namespace sl::settings

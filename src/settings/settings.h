@@ -1,0 +1,80 @@
+// The settings file: section "tunedex" with the program's own keys and the
+// server sections "svr0", "svr1", ... Every read goes to the file and every
+// write is on disk when it returns; nothing is cached.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/profile.h"
+
+namespace sl::settings {
+
+inline constexpr const char* kSection = "tunedex";
+inline constexpr const char* kDefaultServerHost = "gnudb.gnudb.org";
+inline constexpr const char* kDefaultServerPath = "/~cddb/cddb.cgi?";
+inline constexpr const char* kDefaultSubmitEmail = "gnudb-submit@gnudb.org";
+
+// Key names of section "tunedex".
+inline constexpr const char* kKeyProxyIp = "proxyIP";
+inline constexpr const char* kKeyProxyPort = "proxyport";
+inline constexpr const char* kKeyEmail = "email";
+inline constexpr const char* kKeySmtpHost = "SMTPhost";
+inline constexpr const char* kKeySmtpId = "SMTPID";
+inline constexpr const char* kKeySubmitEmail = "submitemail";
+inline constexpr const char* kKeySelectServer = "selectserver";
+inline constexpr const char* kKeyServerCount = "servercount";
+// Key names of a server section.
+inline constexpr const char* kKeyHost = "host";
+inline constexpr const char* kKeyPath = "path";
+inline constexpr const char* kKeyCode = "code";
+
+// One stored CDDB server; code: 0 not yet known, 1 single-byte text only,
+// 2 double-byte text accepted.
+struct ServerEntry {
+  std::string host, path;
+  int code = 0;
+};
+
+std::string ServerSection(int n);  // "svr" + n
+
+// Path of the settings file: SONOLABEL_INI if set; else the executable path
+// with its extension replaced by ".INI" (…/sonolabel -> …/sonolabel.INI);
+// when the executable's folder is not writable,
+// $XDG_CONFIG_HOME/sonolabel/sonolabel.INI (default ~/.config/...).
+std::string SettingsPathFor(const std::string& exePath);
+
+class SettingsFile {
+ public:
+  explicit SettingsFile(std::string path);
+
+  const std::string& Path() const { return profile_.Path(); }
+
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const;
+  int ReadInteger(std::string_view section, std::string_view key, int def) const;
+  // A failed write changes nothing; the program goes on with the values in
+  // memory. LastError() says why it failed.
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  bool WriteInteger(std::string_view section, std::string_view key, int value);
+
+  // First start (selectserver missing or empty): seeds selectserver = 0,
+  // servercount = 1 and "svr0" with the default server, all in one atomic
+  // replacement. Returns true when this was a first start.
+  bool SeedFirstStart();
+  // Writes the default submission address when submitemail is empty.
+  // Returns true when it wrote it.
+  bool SeedSubmitEmail();
+
+  ServerEntry ReadServer(int n) const;
+  bool WriteServer(int n, const ServerEntry& e);  // one atomic replacement
+
+  const std::string& LastError() const { return profile_.LastError(); }
+
+ private:
+  // The file's folder may not exist yet (a fresh configuration folder).
+  void EnsureFolder();
+  platform::Profile profile_;
+};
+
+}  // namespace sl::settings

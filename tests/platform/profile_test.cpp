@@ -1,0 +1,432 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/pump.h"
+#include "support/recorder.h"
+
+namespace sl::platform {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+// Builds file bytes from UTF-8 lines, each encoded in CP932 and followed by
+// its own line end.
+std::string Lines(const std::vector<std::pair<std::string, std::string>>& lines) {
+  std::string out;
+  for (const auto& [text, end] : lines) out += ToExternal(text) + end;
+  return out;
+}
+
+// A file as Windows programs leave them: comments, blank lines, keys before
+// any section, mixed line ends, duplicates, odd headers, no final line end.
+const std::vector<std::pair<std::string, std::string>> kForeign = {
+    {"head=before any section", "\r\n"},
+    {"; a comment by another program", "\r\n"},
+    {"", "\r\n"},
+    {"[Disc]", "\r\n"},
+    {"  Artist  =  オフコース  ", "\r\n"},
+    {"title=\"  padded  \"", "\r\n"},
+    {"k=a=b=c", "\n"},
+    {";k=commented", "\r\n"},
+    {"#h=hash", "\r"},
+    {"trail=1 ; trailing", "\r\n"},
+    {"dup=first", "\r\n"},
+    {"DUP=second", "\r\n"},
+    {"novalue", "\r\n"},
+    {"[Unclosed", "\r\n"},
+    {"after=still disc", "\r\n"},
+    {"empty=", "\r\n"},
+    {"blank=   ", "\r\n"},
+    {"=noname", "\r\n"},
+    {"unbal=\"unbalanced", "\r\n"},
+    {"two=\"a\" \"b\"", "\r\n"},
+    {"wide=　全角　", "\r\n"},
+    {"ア=katakana a", "\r\n"},
+    {"", "\r\n"},
+    {"[ Spaced ]junk", "\r\n"},
+    {"x=1", "\r\n"},
+    {"[]", "\r\n"},
+    {"nameless=1", "\r\n"},
+    {"[disc]", "\r\n"},
+    {"onlyhere=second copy", "\r\n"},
+    {"[ゾ]", "\r\n"},  // "ゾ" is 83 5D: its second byte is "]"
+    {"zo=ok", "\r\n"},
+    {"[ゾ", "\r\n"},  // no "]" of its own: not a header
+    {"inzo=still in ゾ", "\r\n"},
+    {"[Tail]", "\r\n"},
+    {"last=no line end", ""},
+};
+
+TEST(Profile, ReadsFilesAsWindowsDoes) {
+  TempDir dir;
+  const std::string path = dir.File("foreign.ini");
+  WriteFileBytes(path, Lines(kForeign));
+  const Profile p(path);
+
+  EXPECT_EQ(p.ReadString("", "head", "def"), "before any section");
+  EXPECT_EQ(p.ReadString("DISC", "ARTIST", "def"), "オフコース");
+  EXPECT_EQ(p.ReadString("disc", "title", "def"), "  padded  ");
+  EXPECT_EQ(p.ReadString("disc", "k", "def"), "a=b=c");
+  EXPECT_EQ(p.ReadString("disc", ";k", "def"), "commented");
+  EXPECT_EQ(p.ReadString("disc", "#h", "def"), "hash");
+  EXPECT_EQ(p.ReadString("disc", "trail", "def"), "1 ; trailing");
+  EXPECT_EQ(p.ReadString("disc", "dup", "def"), "first");
+  EXPECT_EQ(p.ReadString("disc", "novalue", "def"), "def");
+  EXPECT_EQ(p.ReadString("disc", "after", "def"), "still disc");
+  EXPECT_EQ(p.ReadString("disc", "empty", "def"), "");
+  EXPECT_EQ(p.ReadString("disc", "blank", "def"), "");
+  EXPECT_EQ(p.ReadString("disc", "", "def"), "noname");
+  EXPECT_EQ(p.ReadString("disc", "unbal", "def"), "\"unbalanced");
+  EXPECT_EQ(p.ReadString("disc", "two", "def"), "a\" \"b");
+  EXPECT_EQ(p.ReadString("disc", "wide", "def"), "　全角　");
+  EXPECT_EQ(p.ReadString("disc", "ア", "def"), "katakana a");
+  // ヂ is 83 61, ア 83 41: second bytes differing only in ASCII case.
+  EXPECT_EQ(p.ReadString("disc", "ヂ", "def"), "def");
+  EXPECT_EQ(p.ReadString("disc", "onlyhere", "def"), "def");  // second copy unseen
+  EXPECT_EQ(p.ReadString("disc", "missing", "def"), "def");
+  EXPECT_EQ(p.ReadString(" Spaced ", " x ", "def"), "1");
+  EXPECT_EQ(p.ReadString("ゾ", "zo", "def"), "ok");
+  EXPECT_EQ(p.ReadString("ゾ", "inzo", "def"), "still in ゾ");
+  EXPECT_EQ(p.ReadString("tail", "last", "def"), "no line end");
+  EXPECT_EQ(p.ReadString("", "nameless", "def"), "def");
+  EXPECT_EQ(p.ReadString("nosuch", "x", "def"), "def");
+  EXPECT_EQ(p.ReadString("disc", "😀", "def"), "def");  // not encodable: cannot exist
+
+  EXPECT_TRUE(p.HasSection(""));
+  EXPECT_TRUE(p.HasSection("DiSc"));
+  EXPECT_TRUE(p.HasSection("spaced"));
+  EXPECT_TRUE(p.HasSection("ゾ"));
+  EXPECT_FALSE(p.HasSection("Unclosed"));
+  EXPECT_FALSE(p.HasSection("[Unclosed"));
+  EXPECT_FALSE(p.HasSection("nosuch"));
+
+  const auto sec = p.ReadSection("disc");
+  ASSERT_TRUE(sec.has_value());
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"Artist", "オフコース"}, {"title", "  padded  "}, {"k", "a=b=c"},
+      {"#h", "hash"},          {"trail", "1 ; trailing"}, {"dup", "first"},
+      {"DUP", "second"},       {"novalue", ""},           {"[Unclosed", ""},
+      {"after", "still disc"}, {"empty", ""},             {"blank", ""},
+      {"", "noname"},          {"unbal", "\"unbalanced"}, {"two", "a\" \"b"},
+      {"wide", "　全角　"},    {"ア", "katakana a"},
+  };
+  EXPECT_EQ(*sec, expected);
+  EXPECT_FALSE(p.ReadSection("nosuch").has_value());
+  EXPECT_FALSE(Profile(dir.File("missing.ini")).ReadSection("disc").has_value());
+  EXPECT_EQ(Profile(dir.File("missing.ini")).ReadString("a", "b", "def"), "def");
+}
+
+TEST(Profile, IntegersAreWholeDecimalOrHexText) {
+  EXPECT_EQ(ParseProfileInteger("42"), 42);
+  EXPECT_EQ(ParseProfileInteger("-5"), -5);
+  EXPECT_EQ(ParseProfileInteger("+7"), 7);
+  EXPECT_EQ(ParseProfileInteger("010"), 10);
+  EXPECT_EQ(ParseProfileInteger("0x1F"), 31);
+  EXPECT_EQ(ParseProfileInteger("0X1f"), 31);
+  EXPECT_EQ(ParseProfileInteger("0xFFFFFFFF"), -1);
+  EXPECT_EQ(ParseProfileInteger("2147483647"), INT_MAX);
+  EXPECT_EQ(ParseProfileInteger("-2147483648"), INT_MIN);
+  for (const char* bad : {"", "-", "12abc", " 12", "3.9", "abc", "0x", "0x123456789", "2147483648",
+                          "4294967297", "0xG", "--1", "1e3"}) {
+    EXPECT_FALSE(ParseProfileInteger(bad).has_value()) << bad;
+  }
+
+  TempDir dir;
+  const std::string path = dir.File("n.ini");
+  WriteFileBytes(path, "[N]\r\nport=8080\r\nbad=abc\r\nempty=\r\nhex=0x50\r\nq=\"12\"\r\n");
+  const Profile p(path);
+  // One key read as text in one place and as an integer in another.
+  EXPECT_EQ(p.ReadString("n", "port", ""), "8080");
+  EXPECT_EQ(p.ReadInteger("n", "port", 80), 8080);
+  EXPECT_EQ(p.ReadInteger("n", "bad", 80), 80);
+  EXPECT_EQ(p.ReadString("n", "bad", ""), "abc");
+  EXPECT_EQ(p.ReadInteger("n", "empty", 80), 80);
+  EXPECT_EQ(p.ReadInteger("n", "missing", 80), 80);
+  EXPECT_EQ(p.ReadInteger("n", "hex", 0), 80);
+  EXPECT_EQ(p.ReadInteger("n", "q", 0), 12);  // quotes come off first
+}
+
+TEST(Profile, WritesKeepEverythingTheyDoNotChange) {
+  TempDir dir;
+  const std::string path = dir.File("foreign.ini");
+  WriteFileBytes(path, Lines(kForeign));
+  Profile p(path);
+
+  ASSERT_TRUE(p.WriteString("DISC", "ARTIST", "New")) << p.LastError();
+  EXPECT_EQ(p.LastError(), "");
+  ASSERT_TRUE(p.WriteString("disc", "dup", "1"));
+  ASSERT_TRUE(p.WriteString("disc", "newkey", "v"));
+  ASSERT_TRUE(p.WriteString("New Section", "k", "v"));
+  ASSERT_TRUE(p.WriteString("TAIL", "other", "2"));
+
+  // The same file with CR LF everywhere and exactly these changes.
+  std::vector<std::pair<std::string, std::string>> want;
+  for (const auto& [text, end] : kForeign) {
+    std::string t = text;
+    if (t == "  Artist  =  オフコース  ") t = "Artist=New";  // stored spelling kept
+    if (t == "dup=first") t = "dup=1";                        // first of two changed
+    want.emplace_back(t, "\r\n");
+    if (t == "ア=katakana a") want.emplace_back("newkey=v", "\r\n");  // after the last entry
+  }
+  want.emplace_back("other=2", "\r\n");  // the last line gained its line end
+  want.emplace_back("[New Section]", "\r\n");
+  want.emplace_back("k=v", "\r\n");
+  const std::string expected = Lines(want);
+  EXPECT_EQ(ReadFileBytes(path), expected);
+
+  // A write that changes nothing leaves the file alone (same inode).
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  ASSERT_TRUE(p.WriteString("disc", "NEWKEY", "v"));
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+
+  // A header that is the file's last line, without a line end.
+  const std::string edge = dir.File("edge.ini");
+  WriteFileBytes(edge, "a=1\n[S]");
+  Profile e(edge);
+  ASSERT_TRUE(e.WriteString("s", "k", "v"));
+  EXPECT_EQ(ReadFileBytes(edge), "a=1\r\n[S]\r\nk=v\r\n");
+  // A new file.
+  Profile fresh(dir.File("fresh.ini"));
+  ASSERT_TRUE(fresh.WriteKeys("S", {{"a", "1"}, {"b", "2"}, {"A", "3"}}));
+  EXPECT_EQ(ReadFileBytes(dir.File("fresh.ini")), "[S]\r\na=3\r\nb=2\r\n");
+  ASSERT_TRUE(fresh.WriteSections({{"T", {{"x", "1"}}}, {"S", {{"c", "4"}}}}));
+  EXPECT_EQ(ReadFileBytes(dir.File("fresh.ini")), "[S]\r\na=3\r\nb=2\r\nc=4\r\n[T]\r\nx=1\r\n");
+  // Several sections where only some change: the others stay as they were.
+  ASSERT_TRUE(fresh.WriteSections({{"S", {{"a", "3"}}}, {"T", {{"x", "2"}}}}));
+  EXPECT_EQ(ReadFileBytes(dir.File("fresh.ini")), "[S]\r\na=3\r\nb=2\r\nc=4\r\n[T]\r\nx=2\r\n");
+  ASSERT_TRUE(fresh.WriteSections({{"s", {{"A", "5"}}}, {"t", {{"X", "2"}}}, {"U", {}}}));
+  EXPECT_EQ(ReadFileBytes(dir.File("fresh.ini")), "[S]\r\na=5\r\nb=2\r\nc=4\r\n[T]\r\nx=2\r\n");
+  EXPECT_TRUE(fresh.WriteKeys("S", {}));  // nothing to write
+}
+
+TEST(Profile, EveryValueReadsBackAsWritten) {
+  TempDir dir;
+  const std::string path = dir.File("v.ini");
+  Profile p(path);
+  const std::vector<std::string> values = {
+      "plain",  "  padded  ", " lead", "trail\t", "\"quoted\"", "'single'", "\"", "'x",
+      "a=b",    "x;y",        ";",     "=",       "",           " ",        "[not a header]",
+      "曲名　", "ー\\ソ[ゾ]", "\"a\" \"b\"", std::string(Profile::kMaxValueBytes, 'z'),
+  };
+  Profile::KeyValues keys;
+  for (std::size_t i = 0; i < values.size(); ++i) keys.emplace_back("k" + std::to_string(i), values[i]);
+  ASSERT_TRUE(p.WriteKeys("S", keys)) << p.LastError();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(p.ReadString("S", "k" + std::to_string(i), "def"), values[i]) << i;
+  }
+  EXPECT_EQ(p.ReadSection("S"), keys);
+  EXPECT_NE(ReadFileBytes(path).find("k1=\"  padded  \"\r\n"), std::string::npos);
+
+  // Line ends can never start a new key or section: they become blanks.
+  ASSERT_TRUE(p.WriteString("S", "evil", "one\r\n[Evil]\nk0=x\rend"));
+  EXPECT_EQ(p.ReadString("S", "evil", ""), "one  [Evil] k0=x end");
+  EXPECT_FALSE(p.HasSection("Evil"));
+  EXPECT_EQ(p.ReadString("S", "k0", ""), "plain");
+  EXPECT_EQ(p.ReadSection("S")->size(), keys.size() + 1);
+  ASSERT_TRUE(p.WriteString("S", "nul", std::string("a\0b", 3)));
+  EXPECT_EQ(p.ReadString("S", "nul", ""), "a b");
+}
+
+TEST(Profile, UnsafeNamesAndUnencodableTextAreRefused) {
+  TempDir dir;
+  const std::string path = dir.File("s.ini");
+  WriteFileBytes(path, "[S]\r\nk=v\r\n");
+  Profile p(path);
+  const std::vector<std::pair<std::string, std::string>> badNames = {
+      {"S", "a=b"}, {"S", "[k"},   {"S", ";k"},   {"S", ""},  {"S", "  "},
+      {"S", "a\nb"}, {"a]b", "k"}, {"", "k"},     {"  ", "k"}, {"x\ry", "k"},
+      {"S", std::string(Profile::kMaxNameBytes + 1, 'k')},
+  };
+  for (const auto& [section, key] : badNames) {
+    EXPECT_FALSE(p.WriteString(section, key, "v")) << section << "/" << key;
+    EXPECT_FALSE(p.LastError().empty());
+  }
+  EXPECT_FALSE(p.WriteString("S", "long", std::string(Profile::kMaxValueBytes + 1, 'x')));
+  EXPECT_NE(p.LastError().find("longer"), std::string::npos) << p.LastError();
+
+  // Text CP932 lacks: a clear error and nothing written, also for the other
+  // keys of the same write.
+  EXPECT_FALSE(p.WriteKeys("S", {{"a", "ok"}, {"b", "smile 😀"}}));
+  EXPECT_NE(p.LastError().find("U+1F600"), std::string::npos) << p.LastError();
+  EXPECT_FALSE(p.WriteString("S😀", "k", "v"));
+  EXPECT_EQ(ReadFileBytes(path), "[S]\r\nk=v\r\n");
+
+  // Blanks around a key name are not part of it, as when reading.
+  ASSERT_TRUE(p.WriteString(" S ", "  spaced key  ", "v2"));
+  EXPECT_EQ(p.ReadString("s", "spaced key", ""), "v2");
+  EXPECT_EQ(ReadFileBytes(path), "[S]\r\nk=v\r\nspaced key=v2\r\n");
+  EXPECT_EQ(p.LastError(), "");
+}
+
+TEST(Profile, Utf8FilesWithByteOrderMarkStayUtf8) {
+  TempDir dir;
+  const std::string path = dir.File("bom.ini");
+  WriteFileBytes(path, "\xEF\xBB\xBF[S]\nk=caf\xC3\xA9\n");
+  Profile p(path);
+  EXPECT_EQ(p.ReadString("s", "k", ""), "caf\xC3\xA9");
+  ASSERT_TRUE(p.WriteString("S", "e", "😀 曲")) << p.LastError();  // fine in UTF-8
+  EXPECT_EQ(ReadFileBytes(path), "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\ne=😀 曲\r\n");
+  EXPECT_EQ(p.ReadString("S", "e", ""), "😀 曲");
+  // Broken UTF-8 in such a file reads as replacement characters.
+  WriteFileBytes(path, "\xEF\xBB\xBF[S]\r\nk=a\xFF\r\n");
+  EXPECT_EQ(p.ReadString("S", "k", ""), "a\xEF\xBF\xBD");
+  // Without the mark the same bytes are CP932.
+  WriteFileBytes(path, "[S]\r\nk=\x83\x5C\r\n");
+  EXPECT_EQ(p.ReadString("S", "k", ""), "ソ");
+}
+
+// Runs write() where the folder is read-only for it: as an ordinary user
+// with the folder's write permission taken away, or, when the tests run as
+// root (who may write anyway), in a child process that gives up root.
+bool WriteInReadOnlyFolder(const std::string& folder, const std::function<bool()>& write) {
+  if (::geteuid() != 0) {
+    ::chmod(folder.c_str(), 0555);
+    const bool ok = write();
+    ::chmod(folder.c_str(), 0755);
+    return ok;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    ::_exit(write() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 3) << "could not drop privileges";
+  return WEXITSTATUS(status) == 0;
+}
+
+TEST(Profile, ReadOnlyFilesAndFoldersAreLeftAlone) {
+  TempDir dir;
+  ::chmod(dir.Path().c_str(), 0755);
+  const std::string path = dir.File("ro.ini");
+  const std::string original = "[S]\r\nk=v\r\n";
+  WriteFileBytes(path, original);
+
+  ::chmod(path.c_str(), 0444);
+  Profile p(path);
+  EXPECT_FALSE(p.WriteString("S", "k", "new"));
+  EXPECT_NE(p.LastError().find("read-only"), std::string::npos) << p.LastError();
+  EXPECT_EQ(ReadFileBytes(path), original);
+  ::chmod(path.c_str(), 0644);
+
+  std::string childError;
+  EXPECT_FALSE(WriteInReadOnlyFolder(dir.Path(), [&] {
+    Profile q(path);
+    const bool ok = q.WriteString("S", "k", "new");
+    childError = q.LastError();
+    return ok && q.LastError().empty();
+  }));
+  EXPECT_EQ(ReadFileBytes(path), original);
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "ro.ini" || name == "ro.ini.lock") << name;
+  }
+
+  // A folder that does not exist, and a folder where the file should be.
+  Profile nofolder(dir.File("no/such/folder.ini"));
+  EXPECT_FALSE(nofolder.WriteString("S", "k", "v"));
+  EXPECT_FALSE(nofolder.LastError().empty());
+  std::filesystem::create_directory(dir.File("adir.ini"));
+  Profile isdir(dir.File("adir.ini"));
+  EXPECT_FALSE(isdir.WriteString("S", "k", "v"));
+  EXPECT_EQ(isdir.ReadString("S", "k", "def"), "def");
+  EXPECT_FALSE(Profile("").WriteString("S", "k", "v"));
+}
+
+TEST(Profile, ReplacementKeepsPermissionsLinksAndCleansUp) {
+  TempDir dir;
+  const std::string real = dir.File("real.ini");
+  const std::string link = dir.File("link.ini");
+  WriteFileBytes(real, "[S]\r\nk=v\r\n");
+  ::chmod(real.c_str(), 0640);
+  std::filesystem::create_symlink("real.ini", link);
+  // A temporary file a killed writer left behind.
+  WriteFileBytes(dir.File(".real.ini.tmp-1-dead"), "[S]\r\nk=torn");
+
+  Profile p(link);
+  ASSERT_TRUE(p.WriteString("S", "k", "new")) << p.LastError();
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(real), "[S]\r\nk=new\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File(".real.ini.tmp-1-dead")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("real.ini.lock")));
+
+  // A file beyond the size bound reads as empty and is not rewritten.
+  const std::string big = dir.File("big.ini");
+  {
+    const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(Profile::kMaxFileBytes + 1)), 0);
+    ::close(fd);
+  }
+  Profile b(big);
+  EXPECT_EQ(b.ReadString("S", "k", "def"), "def");
+  EXPECT_FALSE(b.WriteString("S", "k", "v"));
+  EXPECT_NE(b.LastError().find("larger"), std::string::npos) << b.LastError();
+}
+
+TEST(Profile, WriteWaitsForAnotherWritersLockAndKeepsTheWindowLive) {
+  TempDir dir;
+  const std::string path = dir.File("w.ini");
+  const int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  std::thread holder([fd] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::flock(fd, LOCK_UN);
+  });
+
+  int pumps = 0;
+  bool nestedResult = true;
+  std::string nestedError;
+  SetMessagePump([&] {
+    if (pumps++ == 0) {
+      // A handler run from the pump that writes too fails at once instead of
+      // waiting on its own lock.
+      Profile nested(path);
+      nestedResult = nested.WriteString("S", "nested", "1");
+      nestedError = nested.LastError();
+    }
+  });
+  Profile p(path);
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = p.WriteString("S", "k", "v");
+  const auto waited = std::chrono::steady_clock::now() - start;
+  SetMessagePump({});
+  holder.join();
+  ::close(fd);
+
+  EXPECT_TRUE(ok) << p.LastError();
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_GT(pumps, 0);
+  EXPECT_FALSE(nestedResult);
+  EXPECT_NE(nestedError.find("in progress"), std::string::npos) << nestedError;
+  EXPECT_EQ(ReadFileBytes(path), "[S]\r\nk=v\r\n");
+}
+
+}  // namespace
+}  // namespace sl::platform

@@ -1,0 +1,163 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "support/recorder.h"
+
+namespace sl::settings {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+// Sets environment variables for one test and restores them afterwards.
+class Env {
+ public:
+  Env& Set(const char* name, const char* value) {
+    if (!saved_.count(name)) {
+      const char* old = std::getenv(name);
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+    return *this;
+  }
+  ~Env() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(Settings, SettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
+  TempDir dir;
+  Env env;
+  env.Set("SONOLABEL_INI", nullptr).Set("XDG_CONFIG_HOME", "/cfg").Set("HOME", "/home/u");
+  EXPECT_EQ(SettingsPathFor(dir.File("sonolabel")), dir.File("sonolabel.INI"));
+  EXPECT_EQ(SettingsPathFor(dir.File("TUNEDEX.EXE")), dir.File("TUNEDEX.INI"));
+  std::filesystem::create_directory(dir.File("v1.2"));
+  EXPECT_EQ(SettingsPathFor(dir.File("v1.2/prog")), dir.File("v1.2/prog.INI"));
+  // A folder we cannot write to (here: one that does not exist).
+  EXPECT_EQ(SettingsPathFor("/no/such/folder/sonolabel"), "/cfg/sonolabel/sonolabel.INI");
+  EXPECT_EQ(SettingsPathFor(""), "/cfg/sonolabel/sonolabel.INI");
+  env.Set("XDG_CONFIG_HOME", "relative/ignored");
+  EXPECT_EQ(SettingsPathFor("/no/such/folder/sonolabel"), "/home/u/.config/sonolabel/sonolabel.INI");
+  env.Set("SONOLABEL_INI", "/elsewhere/my.ini");
+  EXPECT_EQ(SettingsPathFor(dir.File("sonolabel")), "/elsewhere/my.ini");
+  EXPECT_EQ(ServerSection(0), "svr0");
+  EXPECT_EQ(ServerSection(12), "svr12");
+}
+
+TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
+  TempDir dir;
+  // The configuration folder does not exist yet.
+  const std::string path = dir.File("config/sonolabel/sonolabel.INI");
+  SettingsFile s(path);
+  EXPECT_EQ(s.Path(), path);
+  EXPECT_EQ(s.ReadString(kSection, kKeySelectServer, ""), "");
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyServerCount, 0), 0);
+
+  EXPECT_TRUE(s.SeedFirstStart());
+  EXPECT_EQ(s.ReadInteger(kSection, kKeySelectServer, -1), 0);
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyServerCount, 0), 1);
+  const ServerEntry e = s.ReadServer(0);
+  EXPECT_EQ(e.host, kDefaultServerHost);
+  EXPECT_EQ(e.path, "/~cddb/cddb.cgi?");
+  EXPECT_EQ(e.code, 0);
+  EXPECT_FALSE(s.SeedFirstStart());  // not a first start any more
+
+  EXPECT_TRUE(s.SeedSubmitEmail());
+  EXPECT_EQ(s.ReadString(kSection, kKeySubmitEmail, ""), kDefaultSubmitEmail);
+  EXPECT_FALSE(s.SeedSubmitEmail());
+  EXPECT_EQ(ReadFileBytes(path),
+            "[tunedex]\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=gnudb-submit@gnudb.org\r\n"
+            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n");
+}
+
+TEST(Settings, EmptySelectServerCountsAsFirstStart) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  WriteFileBytes(path,
+                 "[tunedex]\r\nemail=me@example.org\r\nselectserver=\r\nservercount=3\r\n"
+                 "submitemail=mine@example.org\r\n"
+                 "[svr0]\r\nhost=old.example.org\r\npath=/old?\r\ncode=2\r\nextra=kept\r\n"
+                 "[svr1]\r\nhost=one.example.org\r\n[svr2]\r\nhost=two.example.org\r\n");
+  SettingsFile s(path);
+  EXPECT_TRUE(s.SeedFirstStart());
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyServerCount, 0), 1);
+  EXPECT_EQ(s.ReadString(kSection, kKeySelectServer, ""), "0");
+  const ServerEntry e = s.ReadServer(0);
+  EXPECT_EQ(e.host, kDefaultServerHost);
+  EXPECT_EQ(e.path, kDefaultServerPath);
+  EXPECT_EQ(e.code, 0);
+  // Everything else stays: other keys, other server sections.
+  EXPECT_EQ(s.ReadString("svr0", "extra", ""), "kept");
+  EXPECT_EQ(s.ReadServer(2).host, "two.example.org");
+  EXPECT_EQ(s.ReadString(kSection, kKeyEmail, ""), "me@example.org");
+  EXPECT_FALSE(s.SeedSubmitEmail());
+  EXPECT_EQ(s.ReadString(kSection, kKeySubmitEmail, ""), "mine@example.org");
+}
+
+TEST(Settings, KeysReadWhateverTheirCaseAndTypeWithDefaults) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  WriteFileBytes(path,
+                 "[TUNEDEX]\r\nProxyIP=proxy.local\r\nPROXYPORT=abc\r\n"
+                 "[SVR0]\r\nHost=a.example.org\r\nPATH=/~cddb/cddb.cgi?\r\nCode=2\r\n"
+                 "[svr1]\r\nhost=b.example.org\r\ncode=x\r\n");
+  SettingsFile s(path);
+  EXPECT_EQ(s.ReadString(kSection, kKeyProxyIp, ""), "proxy.local");
+  // proxyport read as an integer (start-up) and as text (options dialog).
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyProxyPort, 80), 80);
+  EXPECT_EQ(s.ReadString(kSection, kKeyProxyPort, ""), "abc");
+  EXPECT_EQ(s.ReadString(kSection, kKeyEmail, ""), "");
+  EXPECT_EQ(s.ReadInteger(kSection, kKeySelectServer, 0), 0);
+
+  const ServerEntry a = s.ReadServer(0);
+  EXPECT_EQ(a.host, "a.example.org");
+  EXPECT_EQ(a.path, "/~cddb/cddb.cgi?");
+  EXPECT_EQ(a.code, 2);
+  EXPECT_EQ(s.ReadServer(1).code, 0);  // not a number
+  const ServerEntry none = s.ReadServer(7);
+  EXPECT_EQ(none.host, "");
+  EXPECT_EQ(none.code, 0);
+
+  // Writes land in the stored spelling; the port as typed reads as a number.
+  ASSERT_TRUE(s.WriteString(kSection, kKeyProxyPort, "8080"));
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyProxyPort, 80), 8080);
+  ASSERT_TRUE(s.WriteServer(1, {"c.example.org", "/cgi?", 1}));
+  EXPECT_EQ(s.ReadServer(1).host, "c.example.org");
+  EXPECT_EQ(s.ReadServer(1).code, 1);
+  ASSERT_TRUE(s.WriteServer(3, {"d.example.org", "/~cddb/cddb.cgi?", 2}));
+  ASSERT_TRUE(s.WriteInteger(kSection, kKeyServerCount, 4));
+  EXPECT_EQ(ReadFileBytes(path),
+            "[TUNEDEX]\r\nProxyIP=proxy.local\r\nPROXYPORT=8080\r\nservercount=4\r\n"
+            "[SVR0]\r\nHost=a.example.org\r\nPATH=/~cddb/cddb.cgi?\r\nCode=2\r\n"
+            "[svr1]\r\nhost=c.example.org\r\ncode=1\r\npath=/cgi?\r\n"
+            "[svr3]\r\nhost=d.example.org\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+
+  // A value the code page cannot hold is refused, with the reason.
+  EXPECT_FALSE(s.WriteString(kSection, kKeyEmail, "me😀@example.org"));
+  EXPECT_NE(s.LastError().find("U+1F600"), std::string::npos) << s.LastError();
+  EXPECT_EQ(s.ReadString(kSection, kKeyEmail, "none"), "none");
+}
+
+}  // namespace
+}  // namespace sl::settings
