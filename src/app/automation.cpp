@@ -1,0 +1,125 @@
+#include "app/automation.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QObject>
+#include <QPixmap>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "app/formmain.h"
+#include "app/program.h"
+
+namespace sl::app {
+
+namespace {
+
+// Reads an integer environment variable; `fallback` when unset or not a
+// number.
+long EnvNumber(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return (end && *end == '\0') ? value : fallback;
+}
+
+// Runs `action` once, right after the window's first expose has been
+// handled (so it has been painted).
+class FirstExpose : public QObject {
+ public:
+  FirstExpose(QWindow* window, std::function<void()> action)
+      : QObject(window), action_(std::move(action)) {
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Expose && action_) {
+      auto action = std::move(action_);
+      action_ = nullptr;
+      watched->removeEventFilter(this);
+      QTimer::singleShot(0, watched, std::move(action));
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> action_;
+};
+
+}  // namespace
+
+double MillisecondsSinceProcessStart() {
+  std::ifstream stat("/proc/self/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  // Fields after the command name (which may hold blanks) start after ')'.
+  const auto close = line.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  unsigned long long startTicks = 0;
+  // Field 3 is the state; the start time is field 22.
+  for (int i = 3; i <= 22 && rest >> field; ++i)
+    if (i == 22) startTicks = std::stoull(field);
+  const long hz = ::sysconf(_SC_CLK_TCK);
+  timespec now{};
+  if (hz <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) return -1;
+  const double nowMs = static_cast<double>(now.tv_sec) * 1000.0 + now.tv_nsec / 1e6;
+  return nowMs - static_cast<double>(startTicks) * 1000.0 / static_cast<double>(hz);
+}
+
+long PeakResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
+void InstallAutomation(Program& program, std::chrono::steady_clock::time_point mainEntered) {
+  TFormMain& window = program.FormMain();
+  const bool probe = EnvNumber("SONOLABEL_STARTUP_PROBE", 0) != 0;
+  const long pick = EnvNumber("SONOLABEL_PICK_DRIVE", -1);
+  const char* shotEnv = std::getenv("SONOLABEL_SCREENSHOT");
+  const QString shot = shotEnv ? QString::fromLocal8Bit(shotEnv) : QString();
+  const long delay = EnvNumber("SONOLABEL_SCREENSHOT_DELAY", 500);
+  if (!probe && pick < 0 && shot.isEmpty()) return;
+
+  window.winId();  // creates the native window so its expose can be watched
+  new FirstExpose(window.windowHandle(), [&window, probe, pick, shot, delay, mainEntered] {
+    if (probe) {
+      const double sinceMain = std::chrono::duration<double, std::milli>(
+                                   std::chrono::steady_clock::now() - mainEntered)
+                                   .count();
+      std::printf("startup_ms=%.1f main_ms=%.1f vmhwm_kb=%ld\n", MillisecondsSinceProcessStart(),
+                  sinceMain, PeakResidentKb());
+      std::fflush(stdout);
+      ::_exit(0);
+    }
+    if (pick >= 0 && pick < window.ComboBox1->count()) {
+      window.ComboBox1->setCurrentIndex(static_cast<int>(pick));
+      window.ComboBox1Pick(static_cast<int>(pick));
+    }
+    if (!shot.isEmpty()) {
+      QTimer::singleShot(static_cast<int>(delay < 0 ? 0 : delay), &window, [&window, shot] {
+        if (!window.grab().save(shot, "PNG"))
+          std::fprintf(stderr, "sonolabel: cannot save %s\n", shot.toLocal8Bit().constData());
+        std::printf("vmhwm_kb=%ld\n", PeakResidentKb());
+        std::fflush(stdout);
+        window.close();
+      });
+    }
+  });
+}
+
+}  // namespace sl::app

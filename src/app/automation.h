@@ -1,0 +1,30 @@
+// Unattended runs for measuring and documenting the window, switched on by
+// environment variables (nothing happens when none is set):
+//   SONOLABEL_STARTUP_PROBE=1   when the main window is first on screen,
+//                               print "startup_ms=<since process start>
+//                               main_ms=<since main> vmhwm_kb=<peak RSS>"
+//                               and end the process.
+//   SONOLABEL_PICK_DRIVE=N      once shown, pick drive box item N, as a user
+//                               would.
+//   SONOLABEL_SCREENSHOT=FILE   once shown (and after the pick), wait
+//                               SONOLABEL_SCREENSHOT_DELAY ms (default 500),
+//                               save a PNG of the main window and close it.
+#pragma once
+
+#include <chrono>
+
+namespace sl::app {
+
+class Program;
+
+// Arms whatever the environment asks for; call before showing the window.
+// `mainEntered` is when main() began.
+void InstallAutomation(Program& program, std::chrono::steady_clock::time_point mainEntered);
+
+// Milliseconds since the process started (10 ms resolution), or -1.
+double MillisecondsSinceProcessStart();
+
+// Peak resident set size of this process in kB (VmHWM), or -1.
+long PeakResidentKb();
+
+}  // namespace sl::app

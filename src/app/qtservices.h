@@ -1,0 +1,43 @@
+// The shell services answered with Qt widgets: message boxes, the input box,
+// the busy cursor and the match dialog.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <string>
+
+#include "shell/services.h"
+
+namespace sl::app {
+
+class TFormSearch;
+
+class QtShellServices : public shell::ShellServices {
+ public:
+  QtShellServices() = default;
+  ~QtShellServices() override;
+  QtShellServices(const QtShellServices&) = delete;
+  QtShellServices& operator=(const QtShellServices&) = delete;
+
+  // The window the boxes belong to; none before the main window exists.
+  void SetOwner(QWidget* owner) { owner_ = owner; }
+  // The match dialog, created after the main window.
+  void SetMatchDialog(TFormSearch* dialog);
+
+  void MessageBox(shell::MsgIcon icon, const std::string& text) override;
+  std::string InputBox(const std::string& caption, const std::string& prompt,
+                       const std::string& placeholder) override;
+  void SetBusyCursor(bool busy) override;
+  int ShowMatchDialog(shell::MatchDialogModel& dialog) override;
+
+  // How many busy requests are outstanding (the override cursor is pushed
+  // once per request).
+  int BusyDepth() const { return busyDepth_; }
+
+ private:
+  QPointer<QWidget> owner_;
+  TFormSearch* matchDialog_ = nullptr;
+  int busyDepth_ = 0;
+};
+
+}  // namespace sl::app

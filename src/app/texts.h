@@ -1,0 +1,26 @@
+// Fixed texts and numbers the Qt face shares between its forms.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace sl::app {
+
+inline const QString kAppTitle = QStringLiteral("Sonolabel");
+
+// The interface font as the forms name it, and the installed Japanese font
+// with the same metrics that stands in for it.
+inline const QString kInterfaceFont = QStringLiteral("ＭＳ Ｐゴシック");
+inline const QString kInterfaceFontSubstitute = QStringLiteral("IPAPGothic");
+inline constexpr int kInterfaceFontPx = 12;
+inline constexpr int kLabelFontPx = 16;
+
+// Longest answer the input box accepts.
+inline constexpr int kMaxInputLength = 1024;
+
+// The 11 CDDB categories of ComboBox2.
+const QStringList& Categories();
+// The 150 detailed genres of ComboBox3.
+const QStringList& DetailedGenres();
+
+}  // namespace sl::app

@@ -1,0 +1,612 @@
+// The main window on an offscreen screen: layout, menus, hints, tab order,
+// the grid, the model/widget mirror, drive picks, close and exit.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QPushButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QWindow>
+#include <cstdio>
+#include <unistd.h>
+#include <stdexcept>
+
+#include "app/aboutbox.h"
+#include "app/formmain.h"
+#include "app/formoption.h"
+#include "app/formsearch.h"
+#include "app/helpwindow.h"
+#include "app/program.h"
+#include "app_fixture.h"
+#include "platform/pump.h"
+
+namespace sl::test {
+namespace {
+
+using app::TFormMain;
+using shell::MenuId;
+
+class MainWindow : public AppTest {};
+
+QStringList ActionNames(const QMenu* menu) {
+  QStringList names;
+  for (const QAction* a : menu->actions())
+    names << (a->isSeparator() ? QStringLiteral("-") + a->objectName() : a->objectName());
+  return names;
+}
+
+TEST_F(MainWindow, FormsAndPanelLayout) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+
+  EXPECT_EQ(w.windowTitle(), "Sonolabel");
+  EXPECT_EQ(QApplication::applicationName(), "Sonolabel");
+  EXPECT_EQ(w.size(), QSize(625, 390));
+  // The other three forms exist from the start, owned by the main window in
+  // the order they were created.
+  QStringList dialogs;
+  for (QObject* child : w.children())
+    if (qobject_cast<QDialog*>(child)) dialogs << child->objectName();
+  EXPECT_EQ(dialogs, (QStringList{"FormSearch", "FormOption", "AboutBox"}));
+  EXPECT_EQ(program->FormOption().windowTitle(), "オプション");
+  EXPECT_EQ(program->FormOption().size(), QSize(516, 193));
+  EXPECT_FALSE(program->FormOption().isVisible());
+
+  EXPECT_EQ(w.Panel1->height(), 81);
+  struct Expect {
+    QWidget* widget;
+    int left, top, width;  // width -1: not fixed
+  };
+  const Expect controls[] = {
+      {w.Label1, 8, 8, -1},      {w.ComboBox1, 8, 32, 233}, {w.Label3, 248, 7, -1},
+      {w.ComboBox2, 304, 5, 105}, {w.Label5, 416, 7, -1},   {w.ComboBox3, 496, 5, 113},
+      {w.Label2, 248, 32, -1},    {w.Edit2, 304, 30, 305},  {w.Label4, 248, 58, -1},
+      {w.Edit3, 304, 56, 305},    {w.Label6, 128, 58, -1},  {w.Edit1, 168, 56, 73},
+  };
+  for (const Expect& c : controls) {
+    SCOPED_TRACE(c.widget->objectName().toStdString());
+    EXPECT_EQ(c.widget->parentWidget(), w.Panel1);
+    EXPECT_EQ(c.widget->pos(), QPoint(c.left, c.top));
+    if (c.width >= 0) {
+      EXPECT_EQ(c.widget->width(), c.width);
+    }
+    EXPECT_LE(c.widget->geometry().bottom(), 81);
+  }
+  struct LabelExpect {
+    QLabel* label;
+    const char* text;
+    int rightLimit;  // left edge of the control the label names
+  };
+  const LabelExpect labels[] = {
+      {w.Label1, "CD-ROMドライブ", 625}, {w.Label2, "ｱｰﾃｨｽﾄ", 304}, {w.Label3, "ｼﾞｬﾝﾙ", 304},
+      {w.Label4, "ﾀｲﾄﾙ", 304},          {w.Label5, "詳細ｼﾞｬﾝﾙ", 496}, {w.Label6, "年号", 168}};
+  for (const LabelExpect& l : labels) {
+    SCOPED_TRACE(l.text);
+    EXPECT_EQ(l.label->text(), QString::fromUtf8(l.text));
+    EXPECT_EQ(l.label->font().pixelSize(), 16);
+    EXPECT_EQ(l.label->font().bold(), l.label == w.Label1);
+    // A label never runs into the control it names.
+    EXPECT_LT(l.label->geometry().right(), l.rightLimit);
+  }
+  // Label1 sits above the drive box.
+  EXPECT_LT(w.Label1->geometry().bottom(), 32);
+  EXPECT_EQ(w.Edit2->font().pixelSize(), 12);
+
+  // The interface font stands in for "ＭＳ Ｐゴシック" when it is installed.
+  if (QFontDatabase::families().contains("IPAPGothic")) {
+    EXPECT_EQ(QFontInfo(w.Edit2->font()).family(), "IPAPGothic");
+  }
+
+  ASSERT_EQ(w.ComboBox2->count(), 11);
+  EXPECT_EQ(w.ComboBox2->itemText(0), "blues");
+  EXPECT_EQ(w.ComboBox2->itemText(10), "misc");
+  ASSERT_EQ(w.ComboBox3->count(), 150);
+  EXPECT_EQ(w.ComboBox3->itemText(0), "Acapella");
+  EXPECT_EQ(w.ComboBox3->itemText(149), "Vocal");
+  for (QComboBox* box : {w.ComboBox1, w.ComboBox2, w.ComboBox3}) {
+    EXPECT_TRUE(box->isEditable());
+    EXPECT_EQ(box->insertPolicy(), QComboBox::NoInsert);
+  }
+  // Nothing chosen at start: the boxes are as empty as the model.
+  EXPECT_EQ(w.ComboBox2->currentText(), "");
+  EXPECT_EQ(w.ComboBox3->currentText(), "");
+
+  // Status bar: panel 0 150 px with the state message, panel 1 50 px at
+  // least, empty.
+  w.show();
+  EXPECT_EQ(w.StatusPanel0->width(), 150);
+  EXPECT_GE(w.StatusPanel1->width(), 50);
+  EXPECT_EQ(w.StatusPanel0->text(), "チェック完了");
+  EXPECT_EQ(w.StatusPanel1->text(), "");
+  EXPECT_EQ(w.StatusPanel0->parentWidget(), w.statusBar());
+  EXPECT_EQ(w.statusBar()->objectName(), "StatusBar1");
+}
+
+TEST_F(MainWindow, MenusCaptionsHintsAndInitialStates) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+
+  QStringList top;
+  for (const QAction* a : w.menuBar()->actions()) top << a->text();
+  EXPECT_EQ(top, (QStringList{"ファイル(&F)", "データベース(&D)", "ヘルプ(&H)"}));
+
+  const QMenu* f1 = w.MenuAction(MenuId::F1)->menu();
+  const QMenu* e1 = w.MenuAction(MenuId::E1)->menu();
+  const QMenu* h1 = w.MenuAction(MenuId::H1)->menu();
+  ASSERT_TRUE(f1 && e1 && h1);
+  EXPECT_EQ(ActionNames(f1), (QStringList{"tunedexS2", "-N5", "S3", "R1", "-N1", "X1"}));
+  EXPECT_EQ(ActionNames(w.MenuAction(MenuId::S3)->menu()),
+            (QStringList{"L1", "MenuDSMPExport"}));
+  EXPECT_EQ(ActionNames(w.MenuAction(MenuId::R1)->menu()),
+            (QStringList{"L2", "MenuDSMPImport"}));
+  EXPECT_EQ(ActionNames(e1), (QStringList{"C1", "S1", "-N2", "N3", "O1"}));
+  EXPECT_EQ(ActionNames(h1), (QStringList{"H2", "-N4", "A1"}));
+
+  struct Item {
+    MenuId id;
+    const char* caption;
+    const char* hint;
+    bool enabled;
+  };
+  const Item items[] = {
+      {MenuId::tunedexS2, "tunedexのサーバリスト取得(&S)",
+       "サーバリスト取得 | tunedexのミラーサーバを取得します。", true},
+      {MenuId::S3, "リストの保存(&W)", "曲名データを保存します。", true},
+      {MenuId::L1, "ローカルデータベース(&L)", "", true},
+      {MenuId::MenuDSMPExport, "DSMP(&D)", "", false},
+      {MenuId::R1, "リストの読み込み(&R)", "曲名データを読み込みます。", true},
+      {MenuId::L2, "ローカルデータベース(&L)", "", true},
+      {MenuId::MenuDSMPImport, "DSMP(&D)", "", true},
+      {MenuId::X1, "終了(&X)", "終了 | プログラムを終了します。", true},
+      {MenuId::C1, "データベースから受信(&R)", "接続 | tunedexサーバに接続しCDタイトルを検索します。",
+       false},
+      {MenuId::S1, "データベースに送信(&S)", "送信 | tunedexサーバにCD情報を送信します。", false},
+      {MenuId::N3, "接続するデータベース(&N)", "接続先の選択 | 接続するtunedexサーバを選択します。",
+       true},
+      {MenuId::O1, "オプション(&O)...", "オプション | プロクシサーバの設定とバージョン情報の表示です。",
+       true},
+      {MenuId::H2, "ヘルプ(&H)", "ヘルプ|ヘルプを表示します。", true},
+      {MenuId::A1, "バージョン情報(&A)", "バージョン情報 | バージョン情報です。", true},
+  };
+  for (const Item& item : items) {
+    const QAction* a = w.MenuAction(item.id);
+    ASSERT_NE(a, nullptr) << item.caption;
+    EXPECT_EQ(a->text(), QString::fromUtf8(item.caption));
+    EXPECT_EQ(a->statusTip(), QString::fromUtf8(item.hint)) << item.caption;
+    EXPECT_EQ(a->isEnabled(), item.enabled) << item.caption;
+  }
+}
+
+TEST_F(MainWindow, GridHeaderWidthsRowsAndFixedColumn) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  QTableView* grid = w.StringGrid1;
+  QAbstractItemModel* m = grid->model();
+
+  EXPECT_EQ(m->columnCount(), 3);
+  EXPECT_EQ(m->rowCount(), 1);  // two grid rows: the header and one empty row
+  EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), "ﾄﾗｯｸ");
+  EXPECT_EQ(m->headerData(1, Qt::Horizontal).toString(), "曲名");
+  EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), "ｱｰﾃｨｽﾄ");
+  EXPECT_EQ(grid->columnWidth(0), 40);
+  EXPECT_EQ(grid->columnWidth(1), 250);
+  EXPECT_EQ(grid->columnWidth(2), 150);
+  EXPECT_EQ(grid->rowHeight(0), 18);
+  EXPECT_EQ(grid->horizontalHeader()->height(), 18);
+  EXPECT_TRUE(grid->verticalHeader()->isHidden());
+  EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
+  EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ContiguousSelection);
+  EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_TRUE(grid->showGrid());
+
+  // Column 0 is fixed: grey, neither editable nor selectable; the others are
+  // editable cells.
+  const QModelIndex number = m->index(0, 0);
+  EXPECT_FALSE(m->flags(number) & Qt::ItemIsEditable);
+  EXPECT_FALSE(m->flags(number) & Qt::ItemIsSelectable);
+  EXPECT_TRUE(m->data(number, Qt::BackgroundRole).isValid());
+  EXPECT_TRUE(m->flags(m->index(0, 1)) & Qt::ItemIsEditable);
+  EXPECT_FALSE(m->data(m->index(0, 1), Qt::BackgroundRole).isValid());
+  EXPECT_FALSE(m->setData(number, "7"));
+  EXPECT_EQ(w.Model().Table().Cell(0, 1), "");
+}
+
+TEST_F(MainWindow, HintsReachStatusPanelOneAndShortHintsPopUp) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+
+  auto hover = [&](QObject* target, const QString& tip) {
+    QStatusTipEvent event(tip);
+    QApplication::sendEvent(target, &event);
+    return w.StatusPanel1->text();
+  };
+  // A control's hint travels up to the window: the long part, unchanged.
+  EXPECT_EQ(hover(w.Edit2, w.Edit2->statusTip()), " アーティスト名です。");
+  EXPECT_EQ(hover(w.ComboBox3, w.ComboBox3->statusTip()), "細かなジャンルを示します。");
+  EXPECT_EQ(w.Model().Status(1), "細かなジャンルを示します。");
+  // Leaving a control clears the panel.
+  EXPECT_EQ(hover(w.Panel1, QString()), "");
+  // Menu items announce their hints the same way; one without a bar shows
+  // whole.
+  w.MenuAction(MenuId::S3)->showStatusText(w.menuBar());
+  EXPECT_EQ(w.StatusPanel1->text(), "曲名データを保存します。");
+  w.MenuAction(MenuId::H2)->showStatusText(w.menuBar());
+  EXPECT_EQ(w.StatusPanel1->text(), "ヘルプを表示します。");
+  // The status bar keeps both panels (no temporary message replaced them).
+  EXPECT_TRUE(w.StatusPanel0->isVisible());
+  EXPECT_EQ(w.StatusPanel0->text(), "チェック完了");
+
+  EXPECT_EQ(w.ComboBox1->toolTip(), "CD-ROMドライブ ");
+  EXPECT_EQ(w.Edit2->toolTip(), "アーティスト ");
+  EXPECT_EQ(w.Edit3->toolTip(), "タイトル ");
+  EXPECT_EQ(w.ComboBox2->toolTip(), "");
+  EXPECT_EQ(w.ComboBox3->toolTip(), "");
+  EXPECT_EQ(w.Edit1->toolTip(), "");
+  EXPECT_EQ(w.Edit1->statusTip(), "年号|発売された年（西暦)です。");
+}
+
+TEST_F(MainWindow, TabOrderFollowsTheForm) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  w.activateWindow();
+  w.ComboBox1->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+
+  auto owner = [&](QWidget* focus) -> QString {
+    for (QWidget* c : std::initializer_list<QWidget*>{w.ComboBox1, w.ComboBox2, w.ComboBox3,
+                                                      w.Edit1, w.Edit2, w.Edit3, w.StringGrid1})
+      if (focus == c || (focus && c->isAncestorOf(focus))) return c->objectName();
+    return focus ? "other:" + focus->objectName() : QStringLiteral("none");
+  };
+  QStringList order{owner(QApplication::focusWidget())};
+  for (int i = 0; i < 6; ++i) {
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(QApplication::focusWidget(), &tab);
+    order << owner(QApplication::focusWidget());
+  }
+  EXPECT_EQ(order, (QStringList{"ComboBox1", "ComboBox2", "ComboBox3", "Edit2", "Edit1", "Edit3",
+                                "StringGrid1"}));
+}
+
+TEST_F(MainWindow, ShowCentresRunsSettingsAndSetsVersionOnce) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  app::TAboutBox& about = program->AboutBox();
+  EXPECT_EQ(about.Version->text(), "ver.");
+
+  w.show();
+  const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+  EXPECT_EQ(w.frameGeometry().size(), QSize(625, 390));
+  EXPECT_EQ(w.pos(), QPoint((screen.width() - 625) / 2, (screen.height() - 390) / 2));
+  EXPECT_EQ(about.Version->text(), "ver.1.311");
+  // The show handler read the stored servers and selected the first one.
+  EXPECT_EQ(w.Core().ServerUrl(), "http://127.0.0.1/~cddb/cddb.cgi?");
+
+  // Hiding and showing again (or restoring) does not run the handler again.
+  w.hide();
+  w.show();
+  EXPECT_EQ(about.Version->text(), "ver.1.311");
+
+  // The version dialog: not modal, fixed layout, centred when it appears,
+  // closed by its default OK button.
+  w.MenuAction(MenuId::A1)->trigger();
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_FALSE(about.isModal());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(about.windowTitle(), "バージョン情報");
+  EXPECT_EQ(about.size(), QSize(298, 182));
+  EXPECT_EQ(about.OKButton->geometry(), QRect(111, 148, 75, 25));
+  EXPECT_EQ(about.OKButton->text(), "OK");
+  EXPECT_TRUE(about.OKButton->isDefault());
+  EXPECT_FALSE(about.windowFlags() & Qt::WindowMinMaxButtonsHint);
+  const QSize outer = about.frameGeometry().size();
+  EXPECT_EQ(about.pos(),
+            QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
+  about.OKButton->click();
+  EXPECT_FALSE(about.isVisible());
+}
+
+TEST_F(MainWindow, FirstStartAsksForTheAddressWhileShowing) {
+  // No settings file yet: the show handler prompts before the window is up.
+  std::remove(dir.File("sonolabel.INI").c_str());
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  bool windowUpDuringPrompt = true;
+  modal->Then([&](QWidget* widget) {
+    auto* box = qobject_cast<QInputDialog*>(widget);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->parentWidget(), &w);
+    windowUpDuringPrompt = w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed();
+    box->setTextValue("first@example.jp");
+    box->accept();
+  });
+  w.show();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_FALSE(windowUpDuringPrompt);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_NE(ReadFileBytes(dir.File("sonolabel.INI")).find("email=first@example.jp"),
+            std::string::npos);
+  EXPECT_EQ(program->AboutBox().Version->text(), "ver.1.311");
+}
+
+TEST_F(MainWindow, ModelChangesReachWidgetsOnPump) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  shell::ShellModel& model = w.Model();
+
+  model.Table().SetCategory("rock");
+  model.Table().SetGenre("Jpop");
+  model.Table().SetArtist("アーティストA");
+  model.Table().SetTitle("タイトルB");
+  model.Table().SetYear("1999");
+  model.Table().SetRowCount(4);
+  model.Table().SetCell(0, 3, "3");
+  model.Table().SetCell(1, 3, "三曲目");
+  model.SetStatus(0, "タイトル取得中");
+  model.SetEnabled(MenuId::C1, true);
+  model.Menu(MenuId::L2).visible = false;
+  model.SetEnabled(MenuId::L1, false);
+  // Nothing changes until the core pumps (or a handler returns).
+  EXPECT_EQ(w.Edit2->text(), "");
+  platform::ProcessMessages();
+
+  EXPECT_EQ(w.ComboBox2->currentText(), "rock");
+  EXPECT_EQ(w.ComboBox3->currentText(), "Jpop");
+  EXPECT_EQ(w.Edit2->text(), "アーティストA");
+  EXPECT_EQ(w.Edit3->text(), "タイトルB");
+  EXPECT_EQ(w.Edit1->text(), "1999");
+  QAbstractItemModel* m = w.StringGrid1->model();
+  ASSERT_EQ(m->rowCount(), 3);
+  EXPECT_EQ(m->data(m->index(2, 0)).toString(), "3");
+  EXPECT_EQ(m->data(m->index(2, 1)).toString(), "三曲目");
+  EXPECT_EQ(w.StringGrid1->rowHeight(2), 18);
+  EXPECT_EQ(w.StatusPanel0->text(), "タイトル取得中");
+  EXPECT_TRUE(w.MenuAction(MenuId::C1)->isEnabled());
+  EXPECT_FALSE(w.MenuAction(MenuId::L1)->isEnabled());
+  EXPECT_FALSE(w.MenuAction(MenuId::L2)->isVisible());
+  // Syncing wrote nothing back into the model.
+  EXPECT_EQ(model.Table().Category(), "rock");
+
+  // Fewer rows: the rows that went are gone from the view.
+  model.Table().SetRowCount(2);
+  platform::ProcessMessages();
+  EXPECT_EQ(m->rowCount(), 1);
+  EXPECT_EQ(m->data(m->index(0, 1)).toString(), "");
+}
+
+TEST_F(MainWindow, WidgetEditsReachTheModelAtOnce) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  shell::ShellModel& model = w.Model();
+
+  w.Edit1->setText("2001");
+  w.Edit2->setText("Artist");
+  w.Edit3->setText("Title");
+  EXPECT_EQ(model.Table().Year(), "2001");
+  EXPECT_EQ(model.Table().Artist(), "Artist");
+  EXPECT_EQ(model.Table().Title(), "Title");
+
+  // Picking an item and typing both set the box's text in the model.
+  w.ComboBox2->setCurrentIndex(8);
+  EXPECT_EQ(model.Table().Category(), "rock");
+  w.ComboBox2->lineEdit()->setText("mycat");
+  EXPECT_EQ(model.Table().Category(), "mycat");
+  w.ComboBox3->setCurrentIndex(w.ComboBox3->findText("Jpop"));
+  EXPECT_EQ(model.Table().Genre(), "Jpop");
+  w.ComboBox3->lineEdit()->setText("Shibuya-kei");
+  EXPECT_EQ(model.Table().Genre(), "Shibuya-kei");
+
+  // An edited grid cell goes straight into the table.
+  QAbstractItemModel* m = w.StringGrid1->model();
+  EXPECT_TRUE(m->setData(m->index(0, 1), "一曲目"));
+  EXPECT_TRUE(m->setData(m->index(0, 2), "歌手"));
+  EXPECT_EQ(model.Table().Cell(1, 1), "一曲目");
+  EXPECT_EQ(model.Table().Cell(2, 1), "歌手");
+
+  // Edits survive the next sync (no echo overwrote them).
+  model.SetStatus(0, "x");
+  platform::ProcessMessages();
+  EXPECT_EQ(w.Edit2->text(), "Artist");
+  EXPECT_EQ(w.ComboBox2->currentText(), "mycat");
+  EXPECT_EQ(m->data(m->index(0, 1)).toString(), "一曲目");
+
+  // Typing into the drive box: typed text, no item chosen. No drive is
+  // named, so nothing is read.
+  w.ComboBox1->lineEdit()->clear();
+  for (QChar c : QStringLiteral("E:")) {
+    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(w.ComboBox1->lineEdit(), &key);
+  }
+  EXPECT_EQ(model.DriveText(), "E:");
+  EXPECT_EQ(model.DriveIndex(), -1);
+  EXPECT_EQ(w.ComboBox1->currentText(), "E:");
+  EXPECT_FALSE(w.MenuAction(MenuId::C1)->isEnabled());
+}
+
+TEST_F(MainWindow, PickingDrivesReadsTheDiscOrReportsNone) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  ASSERT_EQ(w.ComboBox1->count(), 2) << "drive scan of the simulated layer";
+
+  w.ComboBox1->setCurrentIndex(0);
+  w.ComboBox1Pick(0);
+  EXPECT_EQ(w.StatusPanel0->text(), "DISCID : 23026203");
+  QAbstractItemModel* m = w.StringGrid1->model();
+  ASSERT_EQ(m->rowCount(), 3);
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(m->data(m->index(r, 0)).toString(), QString::number(r + 1));
+  EXPECT_TRUE(w.MenuAction(MenuId::C1)->isEnabled());
+  EXPECT_TRUE(w.MenuAction(MenuId::S1)->isEnabled());  // a submission address is stored
+  EXPECT_EQ(w.Model().DriveIndex(), 0);
+  EXPECT_EQ(w.ComboBox1->currentIndex(), 0);
+
+  // The empty tray: an error box, "CDなし", the grid as it was.
+  modal->Then([](QWidget* box) {
+    auto* mb = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(mb, nullptr);
+    EXPECT_EQ(mb->text(), "CDがセットされていません。");
+    EXPECT_EQ(mb->icon(), QMessageBox::Critical);
+    EXPECT_EQ(mb->windowTitle(), "Sonolabel");
+    mb->accept();
+  });
+  w.ComboBox1->setCurrentIndex(1);
+  w.ComboBox1Pick(1);
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(w.StatusPanel0->text(), "CDなし");
+  EXPECT_EQ(m->rowCount(), 3);
+}
+
+TEST_F(MainWindow, ServerSubmenuHoldsRadioItemsFromTheModel) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  QList<QAction*> items = w.N3Menu->actions();
+  ASSERT_EQ(items.size(), 2);
+  EXPECT_EQ(items[0]->text(), "127.0.0.1");
+  EXPECT_EQ(items[1]->text(), "localhost");
+  for (QAction* a : items) {
+    EXPECT_TRUE(a->isCheckable());
+    ASSERT_NE(a->actionGroup(), nullptr);
+    EXPECT_TRUE(a->actionGroup()->isExclusive());  // drawn as radio items
+  }
+  EXPECT_TRUE(items[0]->isChecked());
+  EXPECT_FALSE(items[1]->isChecked());
+
+  items[1]->trigger();
+  EXPECT_FALSE(items[0]->isChecked());
+  EXPECT_TRUE(items[1]->isChecked());
+  EXPECT_EQ(w.Core().ServerUrl(), "http://localhost:80/~cddb/cddb.cgi?");
+
+  // A new list from the model replaces the items.
+  w.Model().ClearServerItems();
+  w.Model().AddServerItem({"cddb.example", 0, true});
+  platform::ProcessMessages();
+  items = w.N3Menu->actions();
+  ASSERT_EQ(items.size(), 1);
+  EXPECT_EQ(items[0]->text(), "cddb.example");
+  EXPECT_TRUE(items[0]->isChecked());
+}
+
+TEST_F(MainWindow, CloseBoxRunsFormCloseOnceAndNeverUnderARunningHandler) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  int closed = 0;
+  QObject::connect(&w, &TFormMain::formClosed, [&] { ++closed; });
+  w.show();
+  EXPECT_EQ(w.Core().StoredServerHosts().size(), 2u);
+
+  // A close asked for while a handler runs waits until it has returned.
+  w.RunHandler([&] {
+    w.close();
+    EXPECT_EQ(closed, 0);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.Core().StoredServerHosts().size(), 2u);  // settings still open
+  });
+  EXPECT_EQ(closed, 1);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_TRUE(w.Core().StoredServerHosts().empty());  // settings file released
+
+  w.show();
+  w.close();
+  EXPECT_EQ(closed, 1);
+}
+
+TEST_F(MainWindow, ExitEndsTheProcessWithoutCloseHandling) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Exit code 0 only if X1 ends the process itself: the close handler would
+  // end it with 5, falling through with 3.
+  EXPECT_EXIT(
+      {
+        auto program = MakeProgram();
+        TFormMain& w = program->FormMain();
+        QObject::connect(&w, &TFormMain::formClosed, [] { ::_exit(5); });
+        w.show();
+        w.MenuAction(MenuId::X1)->trigger();
+        ::_exit(3);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST_F(MainWindow, HelpOpensTheBuiltInPageWithoutAHelpFile) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  EXPECT_EQ(w.HelpWindow(), nullptr);
+  w.MenuAction(MenuId::H2)->trigger();
+  app::THelpWindow* help = w.HelpWindow();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_FALSE(help->isModal());
+  const QString text = help->Browser->toPlainText();
+  EXPECT_TRUE(text.contains("Sonolabel ヘルプ")) << text.left(200).toStdString();
+  EXPECT_TRUE(text.contains("CD-ROMドライブ"));
+  // A second H2 reuses the same window.
+  w.MenuAction(MenuId::H2)->trigger();
+  EXPECT_EQ(w.HelpWindow(), help);
+}
+
+// An object whose event handler fails, standing in for a handler bug.
+class Thrower : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error("bad event");
+    if (e->type() == QEvent::User + 1) throw 42;
+    return QObject::event(e);
+  }
+};
+
+TEST_F(MainWindow, EscapingExceptionsShowTheErrorBoxAndTheProgramGoesOn) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  std::vector<QString> texts;
+  auto record = [&](QWidget* box) {
+    auto* mb = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(mb, nullptr);
+    EXPECT_EQ(mb->icon(), QMessageBox::Critical);
+    EXPECT_EQ(mb->windowTitle(), "Sonolabel");
+    EXPECT_EQ(mb->standardButtons(), QMessageBox::Ok);
+    texts.push_back(mb->text());
+    mb->accept();
+  };
+  for (int i = 0; i < 4; ++i) modal->Then(record);
+
+  w.RunHandler([] { throw std::runtime_error("boom"); });
+  w.RunHandler([] { throw 7; });
+  Thrower thrower;
+  QEvent user(QEvent::User);
+  QApplication::sendEvent(&thrower, &user);
+  QEvent other(static_cast<QEvent::Type>(QEvent::User + 1));
+  QApplication::sendEvent(&thrower, &other);
+  EXPECT_EQ(texts, (std::vector<QString>{"boom.", "", "bad event.", ""}));
+
+  // The window still works afterwards.
+  w.Model().SetStatus(0, "生きています");
+  w.RunHandler([] {});
+  EXPECT_EQ(w.StatusPanel0->text(), "生きています");
+}
+
+}  // namespace
+}  // namespace sl::test
