@@ -20,7 +20,7 @@ class TFormSearch : public QDialog {
 
  public:
   // Most match lines shown; a longer list is cut there.
-  static constexpr int kMaxMatchRows = 1000;
+  static constexpr int kMaxMatchRows = 10000;
 
   // `mainWindow` is the window whose top-left corner the dialog takes when it
   // activates.
