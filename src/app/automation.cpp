@@ -1,6 +1,11 @@
 #include "app/automation.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QEvent>
 #include <QObject>
 #include <QPixmap>
@@ -16,6 +21,7 @@
 #include <unistd.h>
 
 #include "app/formmain.h"
+#include "app/formsearch.h"
 #include "app/program.h"
 
 namespace sl::app {
@@ -93,10 +99,34 @@ void InstallAutomation(Program& program, std::chrono::steady_clock::time_point m
   const char* shotEnv = std::getenv("SONOLABEL_SCREENSHOT");
   const QString shot = shotEnv ? QString::fromLocal8Bit(shotEnv) : QString();
   const long delay = EnvNumber("SONOLABEL_SCREENSHOT_DELAY", 500);
-  if (!probe && pick < 0 && shot.isEmpty()) return;
+  const bool lookup = EnvNumber("SONOLABEL_LOOKUP", 0) != 0;
+  const long matchRow = EnvNumber("SONOLABEL_MATCH_ROW", 1);
+  const char* matchShotEnv = std::getenv("SONOLABEL_MATCH_SCREENSHOT");
+  const QString matchShot = matchShotEnv ? QString::fromLocal8Bit(matchShotEnv) : QString();
+  if (!probe && pick < 0 && shot.isEmpty() && !lookup) return;
+
+  if (lookup) {
+    // Answers whatever modal window the lookup opens: message boxes with OK,
+    // the match dialog with the chosen row (after its picture is taken).
+    TFormSearch* search = &program.FormSearch();
+    auto* answer = new QTimer(&window);
+    answer->setInterval(100);
+    QObject::connect(answer, &QTimer::timeout, &window, [search, matchRow, matchShot] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        box->accept();
+      } else if (modal == search && search->isVisible()) {
+        if (!matchShot.isEmpty() && !search->grab().save(matchShot, "PNG"))
+          std::fprintf(stderr, "sonolabel: cannot save %s\n", matchShot.toLocal8Bit().constData());
+        search->StringGrid1->selectRow(static_cast<int>(matchRow) - 1);
+        search->Button2->click();
+      }
+    });
+    answer->start();
+  }
 
   window.winId();  // creates the native window so its expose can be watched
-  new FirstExpose(window.windowHandle(), [&window, probe, pick, shot, delay, mainEntered] {
+  new FirstExpose(window.windowHandle(), [&window, probe, pick, shot, delay, lookup, mainEntered] {
     if (probe) {
       const double sinceMain = std::chrono::duration<double, std::milli>(
                                    std::chrono::steady_clock::now() - mainEntered)
@@ -109,6 +139,9 @@ void InstallAutomation(Program& program, std::chrono::steady_clock::time_point m
     if (pick >= 0 && pick < window.ComboBox1->count()) {
       window.ComboBox1->setCurrentIndex(static_cast<int>(pick));
       window.ComboBox1Pick(static_cast<int>(pick));
+    }
+    if (lookup) {
+      if (QAction* c1 = window.MenuAction(shell::MenuId::C1); c1 && c1->isEnabled()) c1->trigger();
     }
     if (!shot.isEmpty()) {
       QTimer::singleShot(static_cast<int>(delay < 0 ? 0 : delay), &window, [&window, shot] {

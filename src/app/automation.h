@@ -6,7 +6,12 @@
 //                               and end the process.
 //   SONOLABEL_PICK_DRIVE=N      once shown, pick drive box item N, as a user
 //                               would.
-//   SONOLABEL_SCREENSHOT=FILE   once shown (and after the pick), wait
+//   SONOLABEL_LOOKUP=1          after the pick, run the lookup command; its
+//                               message boxes are answered with OK and the
+//                               match dialog with row SONOLABEL_MATCH_ROW
+//                               (default 1), after a PNG of the dialog is
+//                               saved to SONOLABEL_MATCH_SCREENSHOT if set.
+//   SONOLABEL_SCREENSHOT=FILE   once shown (and after the pick and lookup), wait
 //                               SONOLABEL_SCREENSHOT_DELAY ms (default 500),
 //                               save a PNG of the main window and close it.
 #pragma once

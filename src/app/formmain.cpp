@@ -82,6 +82,7 @@ void SetLineText(QLineEdit* edit, const std::string& text) {
   if (edit->text() == value) return;
   const QSignalBlocker block(edit);
   edit->setText(value);
+  if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
 
 void SetComboText(QComboBox* box, const std::string& text) {
@@ -90,6 +91,8 @@ void SetComboText(QComboBox* box, const std::string& text) {
   const QSignalBlocker block(box);
   const QSignalBlocker blockEdit(box->lineEdit());
   box->setEditText(value);
+  // A text set by the program shows its beginning, like one typed in.
+  if (!box->lineEdit()->hasFocus()) box->lineEdit()->setCursorPosition(0);
 }
 
 void SetLabelText(QLabel* label, const std::string& text) {
