@@ -60,12 +60,15 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::string EncodeUnsafe(std::string_view text) {
+namespace {
+// Percent-encodes every byte for which `escape` says so.
+template <typename Pred>
+std::string PercentEncode(std::string_view text, Pred escape) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (unsigned char c : text) {
-    if (c <= 0x20 || c >= 0x7F) {
+    if (escape(c)) {
       out += '%';
       out += kHex[c >> 4];
       out += kHex[c & 15];
@@ -76,20 +79,16 @@ std::string EncodeUnsafe(std::string_view text) {
   return out;
 }
 
+bool UnsafeInRequestLine(unsigned char c) { return c <= 0x20 || c >= 0x7F; }
+}  // namespace
+
+std::string EncodeUnsafe(std::string_view text) { return PercentEncode(text, UnsafeInRequestLine); }
+
 std::string EncodeHelloPart(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (c <= 0x20 || c >= 0x7F || c == '+' || c == '&' || c == '#' || c == '%' || c == '=' ||
-        c == '?') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return PercentEncode(text, [](unsigned char c) {
+    return UnsafeInRequestLine(c) || c == '+' || c == '&' || c == '#' || c == '%' || c == '=' ||
+           c == '?';
+  });
 }
 
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key) {

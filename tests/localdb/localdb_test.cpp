@@ -13,6 +13,7 @@
 #include "platform/profile.h"
 #include "shell/model.h"
 #include "support/recorder.h"
+#include "support/scoped_env.h"
 
 namespace sl::localdb {
 namespace {
@@ -22,33 +23,7 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 
-class Env {
- public:
-  Env& Set(const char* name, const char* value) {
-    if (!saved_.count(name)) {
-      const char* old = std::getenv(name);
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-    return *this;
-  }
-  ~Env() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+using Env = test::ScopedEnv;
 
 TrackTitleTable Table(int tracks, const std::string& prefix) {
   TrackTitleTable t;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/recorder.h"
+#include "support/scoped_env.h"
 
 namespace sl::settings {
 namespace {
@@ -17,34 +18,7 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 
-// Sets environment variables for one test and restores them afterwards.
-class Env {
- public:
-  Env& Set(const char* name, const char* value) {
-    if (!saved_.count(name)) {
-      const char* old = std::getenv(name);
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-    return *this;
-  }
-  ~Env() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+using Env = test::ScopedEnv;
 
 TEST(Settings, SettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
   TempDir dir;
