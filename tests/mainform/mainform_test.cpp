@@ -22,7 +22,10 @@ const char* kDrives =
     "[0:1:0]\nvendor = SONOLAB\nproduct = EMPTY\n"
     "[0:2:0]\nvendor = SONOLAB\nproduct = BROKEN\ntoc = 0:02:00 4:08:30 10:12:12\ntoc_fail = 1\n"
     "[0:3:0]\nvendor = SONOLAB\nproduct = FIVE\n"
-    "toc = 0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n";
+    "toc = 0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n"
+    "[0:4:0]\nvendor = SONOLAB\nproduct = JPOP\n"
+    "toc = 0:02:00 4:31:12 8:58:40 13:02:05 17:45:33 21:20:01 25:59:70 30:11:22 34:40:15 38:52:60 "
+    "43:10:11 47:33:44 52:08:30\n";
 
 class Form : public ::testing::Test {
  protected:
@@ -57,7 +60,7 @@ TEST_F(Form, StartUpStateBeforeAnyDisc) {
   auto& f = Start();
   auto& m = f.Model();
   EXPECT_EQ(m.Status(0), "チェック完了");
-  ASSERT_EQ(m.DriveItems().size(), 4u);
+  ASSERT_EQ(m.DriveItems().size(), 5u);
   EXPECT_EQ(m.DriveIndex(), -1);
   EXPECT_EQ(m.Table().Cell(0, 0), "ﾄﾗｯｸ");
   EXPECT_EQ(m.Table().Cell(1, 0), "曲名");
@@ -205,6 +208,21 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   // Saved before any edit.
   const std::string ini = platform::FromExternal(test::ReadFileBytes(CdPlayerIni()));
   EXPECT_NE(ini.find("0=" + f.Model().Table().Cell(1, 1)), std::string::npos) << ini;
+
+  // Japanese titles served in Shift-JIS: shown right, stored in Shift-JIS,
+  // and loaded back right after the window was cleared.
+  Pick(4);
+  f.C1Click();
+  auto& t = f.Model().Table();
+  EXPECT_EQ(t.Artist(), "月島ソラ");
+  EXPECT_EQ(t.Cell(1, 3), "可能性の扉");
+  const std::string bytes = test::ReadFileBytes(CdPlayerIni());
+  EXPECT_NE(bytes.find(platform::ToExternal("title=表参道ラプソディ\r\n")), std::string::npos);
+  t.SetArtist("");
+  t.SetCell(1, 3, "");
+  f.MenuReadFileClick();
+  EXPECT_EQ(t.Artist(), "月島ソラ");
+  EXPECT_EQ(t.Cell(1, 3), "可能性の扉");
 }
 
 }  // namespace
