@@ -59,10 +59,13 @@ class CddbLookup {
 
   // Sends one request and handles its reply before returning.
   void tunedexConnect(const std::string& url);
-  // The lookup command for the disc whose query text is given.
+  // The lookup command for the disc whose query text is given. While a
+  // lookup or server-list request is running (the window stays live during
+  // it), a second one is not started.
   void C1Click(const std::string& queryCommand);
   // The server-list command.
   void tunedexS2Click();
+  bool Busy() const { return busy_; }
   // A server item was clicked; its mark is already toggled in the model.
   void ChangeServer();
 
@@ -92,6 +95,7 @@ class CddbLookup {
   shell::ShellModel& model_;
   shell::ShellServices& services_;
   settings::SettingsFile* settings_ = nullptr;
+  bool busy_ = false;
 };
 
 }  // namespace sl::cddb

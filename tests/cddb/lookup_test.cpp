@@ -152,6 +152,28 @@ TEST_F(Lookup, FailuresGiveWarningAndStatus) {
   EXPECT_EQ(services.boxes.size(), 1u);
 }
 
+TEST_F(Lookup, CommandsChosenDuringARequestAreNotStarted) {
+  test::CddbdProcess server({"--fault", "query delay 300"});
+  UseServer(server);
+  int pumped = 0;
+  platform::SetMessagePump([&] {
+    // The user picks the lookup and the server list again while waiting.
+    if (++pumped == 1) {
+      lookup.C1Click(kRockQuery);
+      lookup.tunedexS2Click();
+    }
+  });
+  lookup.C1Click(kRockQuery);
+  platform::SetMessagePump({});
+  EXPECT_GT(pumped, 1);
+  EXPECT_EQ(model.Status(0), "曲名取得完了");
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"曲名取得完了しました。"});
+  EXPECT_FALSE(lookup.Busy());
+  const std::string log = server.Log();
+  EXPECT_EQ(log.find("cmd=sites"), std::string::npos);
+  EXPECT_EQ(log.find("cmd=cddb+query", log.find("cmd=cddb+query") + 1), std::string::npos);
+}
+
 TEST_F(Lookup, SitesAndServerChoice) {
   test::CddbdProcess server;
   settings.SeedFirstStart();
