@@ -218,6 +218,31 @@ std::uint8_t RunSgIo(const std::string& node, SlAspiExecBlock& b) {
   return SL_ASPI_STATUS_COMPLETED;
 }
 
+// The sense key of a CHECK CONDITION, or -1 without usable sense data.
+int SenseKey(const SlAspiExecBlock& b) {
+  const std::uint8_t code = b.sense[0] & 0x7F;
+  if (code == 0x70 || code == 0x71) return b.sense[2] & 0x0F;
+  if (code == 0x72 || code == 0x73) return b.sense[1] & 0x0F;
+  return -1;
+}
+
+// A drive reports UNIT ATTENTION once after a disc was put in (or after a
+// reset) to whichever command comes first. A TEST UNIT READY that meets it
+// is asked once more, so the first look at a newly loaded disc doesn't read
+// as "no disc".
+std::uint8_t RunCommand(const std::string& node, SlAspiExecBlock& b) {
+  constexpr std::uint8_t kTestUnitReady = 0x00;
+  constexpr std::uint8_t kCheckCondition = 0x02;
+  constexpr int kUnitAttention = 0x06;
+  std::uint8_t status = RunSgIo(node, b);
+  if (status == SL_ASPI_STATUS_COMPLETED && b.cdb[0] == kTestUnitReady &&
+      b.targetStatus == kCheckCondition && SenseKey(b) == kUnitAttention) {
+    std::memset(b.sense, 0, sizeof b.sense);
+    status = RunSgIo(node, b);
+  }
+  return status;
+}
+
 class Layer {
  public:
   std::uint32_t SupportInfo() {
@@ -252,7 +277,7 @@ class Layer {
         std::uint8_t status;
         if (b.hostAdapter >= count) status = SL_ASPI_STATUS_INVALID_ADAPTER;
         else if (!d) status = SL_ASPI_STATUS_NO_DEVICE;
-        else status = RunSgIo(d->node, b);
+        else status = RunCommand(d->node, b);
         StoreStatus(b.status, status);
         Signal(fd);
         return status;
