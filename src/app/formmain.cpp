@@ -33,6 +33,7 @@
 #include "app/texts.h"
 #include "app/trackgridmodel.h"
 #include "app/window_position.h"
+#include "app/stringgrid.h"
 
 namespace sl::app {
 
@@ -218,18 +219,8 @@ void TFormMain::BuildPanel() {
 void TFormMain::BuildGrid() {
   StringGrid1 = new QTableView(this);
   StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
-  StringGrid1->verticalHeader()->hide();
-  StringGrid1->verticalHeader()->setMinimumSectionSize(1);
-  StringGrid1->verticalHeader()->setDefaultSectionSize(18);
-  StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
-  StringGrid1->horizontalHeader()->setFixedHeight(18);
-  StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  StringGrid1->horizontalHeader()->setStretchLastSection(false);
-  StringGrid1->horizontalHeader()->setHighlightSections(false);
+  SetUpStringGrid(StringGrid1);
   StringGrid1->horizontalHeader()->setSectionsClickable(false);
-  StringGrid1->setShowGrid(true);
-  StringGrid1->setWordWrap(false);
   StringGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
   StringGrid1->setSelectionMode(QAbstractItemView::ContiguousSelection);
   // Editing starts switched off; the grid's editing mode turns it on.

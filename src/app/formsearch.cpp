@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/texts.h"
+#include "app/stringgrid.h"
 
 namespace sl::app {
 
@@ -34,23 +35,13 @@ TFormSearch::TFormSearch(QWidget* mainWindow)
   StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
   StringGrid1->setGeometry(16, 56, 457, 249);
   StringGrid1->setHorizontalHeaderLabels({QString(), QString(), QString()});
-  StringGrid1->verticalHeader()->hide();
-  StringGrid1->verticalHeader()->setMinimumSectionSize(1);
-  StringGrid1->verticalHeader()->setDefaultSectionSize(18);
-  StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
-  StringGrid1->horizontalHeader()->setFixedHeight(18);
-  StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  StringGrid1->horizontalHeader()->setStretchLastSection(false);
-  StringGrid1->horizontalHeader()->setHighlightSections(false);
+  SetUpStringGrid(StringGrid1);
   StringGrid1->setColumnWidth(0, 50);
   StringGrid1->setColumnWidth(1, 128);
   StringGrid1->setColumnWidth(2, 256);
-  StringGrid1->setShowGrid(true);
   StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
   StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
   StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  StringGrid1->setWordWrap(false);
   StringGrid1->viewport()->installEventFilter(this);
 
   Button2 = new QPushButton(QStringLiteral("OK"), this);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/codepage.h"
+#include "platform/scoped_flag.h"
 #include "settings/serverlist.h"
 
 namespace sl::cddb {
@@ -191,23 +192,9 @@ void CddbLookup::tunedexConnect(const std::string& url) {
   services_.SetBusyCursor(false);
 }
 
-namespace {
-// Marks a command as running for as long as it is in scope.
-class BusyScope {
- public:
-  explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~BusyScope() { flag_ = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  bool& flag_;
-};
-}  // namespace
-
 void CddbLookup::C1Click(const std::string& queryCommand) {
   if (busy_) return;
-  BusyScope scope(busy_);
+  platform::ScopedFlag scope(busy_);
   MatchCategory.clear();
   RequestKind = Query;
   Status("タイトル取得中");
@@ -221,7 +208,7 @@ void CddbLookup::C1Click(const std::string& queryCommand) {
 
 void CddbLookup::tunedexS2Click() {
   if (busy_) return;
-  BusyScope scope(busy_);
+  platform::ScopedFlag scope(busy_);
   const std::string url = ServerUrl + "cmd=sites" + HelloSuffix;
   RequestKind = Sites;
   Status("サーバリスト取得中");

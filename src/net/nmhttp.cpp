@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/scoped_flag.h"
+
 namespace sl::net {
 namespace {
 
@@ -103,17 +105,6 @@ void SetHeaderLine(std::vector<std::string>& lines, const std::string& name, con
   }
   lines.push_back(name + ": " + value);
 }
-
-class BusyScope {
- public:
-  explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~BusyScope() { flag_ = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  bool& flag_;
-};
 
 }  // namespace
 
@@ -299,7 +290,7 @@ void TNMHTTP::Get(const std::string& url) {
   // A handler that runs during a wait must not start a second exchange on
   // the same component: it would take over the socket under the first.
   if (FBusy) throw std::runtime_error("A request is already in progress");
-  BusyScope busy(FBusy);
+  platform::ScopedFlag busy(FBusy);
   FCmd = 0;
   FUrl = url;
   const long long replyLimit = TimeOut > 0 ? std::min<long long>(static_cast<long long>(TimeOut) * kReplyTimeOuts, INT_MAX) : 0;
