@@ -204,16 +204,22 @@ void TFormMain::BuildPanel() {
   connect(ComboBox1, &QComboBox::activated, this, [this](int index) { ComboBox1Pick(index); });
   connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
           [this](const QString& text) { ComboBox1Type(text); });
-  connect(ComboBox2, &QComboBox::editTextChanged, this,
-          [this](const QString& t) { Model().Table().SetCategory(t.toStdString()); });
-  connect(ComboBox3, &QComboBox::editTextChanged, this,
-          [this](const QString& t) { Model().Table().SetGenre(t.toStdString()); });
-  connect(Edit1, &QLineEdit::textChanged, this,
-          [this](const QString& t) { Model().Table().SetYear(t.toStdString()); });
-  connect(Edit2, &QLineEdit::textChanged, this,
-          [this](const QString& t) { Model().Table().SetArtist(t.toStdString()); });
-  connect(Edit3, &QLineEdit::textChanged, this,
-          [this](const QString& t) { Model().Table().SetTitle(t.toStdString()); });
+  // While a command runs the fields are read-only; a pick from a category
+  // or genre list is put back at once.
+  auto field = [this](void (shell::TrackTitleTable::*set)(std::string)) {
+    return [this, set](const QString& t) {
+      if (Model().CommandRunning()) {
+        SyncFromModel(true);
+        return;
+      }
+      (Model().Table().*set)(t.toStdString());
+    };
+  };
+  connect(ComboBox2, &QComboBox::editTextChanged, this, field(&shell::TrackTitleTable::SetCategory));
+  connect(ComboBox3, &QComboBox::editTextChanged, this, field(&shell::TrackTitleTable::SetGenre));
+  connect(Edit1, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetYear));
+  connect(Edit2, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetArtist));
+  connect(Edit3, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetTitle));
 }
 
 void TFormMain::BuildGrid() {
@@ -346,6 +352,11 @@ void TFormMain::SyncFromModel(bool force) {
   shell::ShellModel& model = Model();
   if (!force && model.Generation() == syncedGeneration_) return;
   syncedGeneration_ = model.Generation();
+
+  const bool locked = model.CommandRunning();
+  for (QLineEdit* edit : {Edit1, Edit2, Edit3, ComboBox2->lineEdit(), ComboBox3->lineEdit()})
+    if (edit->isReadOnly() != locked) edit->setReadOnly(locked);
+  grid_->SetReadOnly(locked);
 
   const shell::TrackTitleTable& table = model.Table();
   SetComboText(ComboBox2, table.Category());

@@ -44,11 +44,12 @@ QVariant TrackGridModel::headerData(int section, Qt::Orientation orientation, in
 Qt::ItemFlags TrackGridModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   if (index.column() == 0) return Qt::ItemIsEnabled;
+  if (readOnly_) return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
 }
 
 bool TrackGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (!index.isValid() || role != Qt::EditRole || index.column() == 0) return false;
+  if (!index.isValid() || role != Qt::EditRole || index.column() == 0 || readOnly_) return false;
   if (!table_.SetCell(index.column(), index.row() + 1, value.toString().toStdString()))
     return false;
   generation_ = table_.Generation();

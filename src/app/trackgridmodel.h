@@ -25,6 +25,10 @@ class TrackGridModel : public QAbstractTableModel {
   // An edited cell goes into the table at once.
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
+  // Read-only while a command runs: no cell opens for editing, and an editor
+  // still open then cannot write its text back.
+  void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+
   // Tells the view what changed in the table since the last call; does
   // nothing when the table's generation is unchanged.
   void Sync();
@@ -33,6 +37,7 @@ class TrackGridModel : public QAbstractTableModel {
   shell::TrackTitleTable& table_;
   int shownRows_ = 0;  // view rows the view currently knows about
   std::uint64_t generation_ = 0;
+  bool readOnly_ = false;
 };
 
 }  // namespace sl::app

@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "platform/codepage.h"
-#include "platform/scoped_flag.h"
 #include "settings/serverlist.h"
 
 namespace sl::cddb {
@@ -92,6 +91,30 @@ std::string EncodeHelloPart(std::string_view text) {
   });
 }
 
+bool HostHasPort(std::string_view host) {
+  std::size_t colon;
+  if (!host.empty() && host.front() == '[') {
+    // An IPv6 literal: a port can only follow the closing bracket.
+    const auto close = host.find(']');
+    if (close == std::string_view::npos || close + 1 >= host.size() || host[close + 1] != ':')
+      return false;
+    colon = close + 1;
+  } else {
+    colon = host.rfind(':');
+    if (colon == std::string_view::npos) return false;
+  }
+  const std::string_view port = host.substr(colon + 1);
+  return !port.empty() && std::all_of(port.begin(), port.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+}
+
+std::string HostWithPort(std::string_view host) {
+  std::string out(host);
+  if (!HostHasPort(host)) out += ":80";
+  return out;
+}
+
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key) {
   for (const auto& line : lines) {
     const auto eq = line.find('=');
@@ -172,7 +195,7 @@ void CddbLookup::GetServerURL() {
     ServerCode = ReadInt(section, "code", 0);
   }
   ServerUrl = "http://" + host + path;
-  SubmitUrl = "http://" + host + ":80/~cddb/submit.cgi";
+  SubmitUrl = "http://" + HostWithPort(host) + "/~cddb/submit.cgi";
   if (settings_) settings_->SeedSubmitEmail();
 }
 
@@ -193,8 +216,8 @@ void CddbLookup::tunedexConnect(const std::string& url) {
 }
 
 void CddbLookup::C1Click(const std::string& queryCommand) {
-  if (busy_) return;
-  platform::ScopedFlag scope(busy_);
+  shell::CommandScope scope(model_);
+  if (!scope.Acquired()) return;
   MatchCategory.clear();
   RequestKind = Query;
   Status("タイトル取得中");
@@ -207,8 +230,8 @@ void CddbLookup::C1Click(const std::string& queryCommand) {
 }
 
 void CddbLookup::tunedexS2Click() {
-  if (busy_) return;
-  platform::ScopedFlag scope(busy_);
+  shell::CommandScope scope(model_);
+  if (!scope.Acquired()) return;
   const std::string url = ServerUrl + "cmd=sites" + HelloSuffix;
   RequestKind = Sites;
   Status("サーバリスト取得中");
@@ -216,6 +239,12 @@ void CddbLookup::tunedexS2Click() {
 }
 
 void CddbLookup::ChangeServer() {
+  // A query waiting for its reply goes on with a read on the same server;
+  // the choice is refused and the marks show the server still in use.
+  if (model_.CommandRunning()) {
+    if (settings_) settings::GetServerList(*settings_, model_);
+    return;
+  }
   const auto& items = model_.ServerItems();
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!items[i].checked) continue;
@@ -224,8 +253,8 @@ void CddbLookup::ChangeServer() {
     const std::string host = ReadText(section, "host", "");
     const std::string path = ReadText(section, "path", "");
     ServerCode = ReadInt(section, "code", 0);
-    ServerUrl = "http://" + host + ":80" + path;
-    SubmitUrl = "http://" + host + ":80/~cddb/submit.cgi";
+    ServerUrl = "http://" + HostWithPort(host) + path;
+    SubmitUrl = "http://" + HostWithPort(host) + "/~cddb/submit.cgi";
     if (settings_) settings_->WriteInteger(settings::kSection, "selectserver", n);
   }
 }

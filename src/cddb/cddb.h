@@ -36,6 +36,13 @@ std::string EncodeUnsafe(std::string_view text);
 // split the piece ("+", "&", "#", "%", "=", "?").
 std::string EncodeHelloPart(std::string_view text);
 
+// True when a stored host carries its own port ("127.0.0.1:8880",
+// "[::1]:8880").
+bool HostHasPort(std::string_view host);
+// The host with ":80" added unless it names its own port: the form of a
+// server picked from the menu and of every submission URL.
+std::string HostWithPort(std::string_view host);
+
 // The value of an xmcd key: the first line whose text before its first "="
 // equals `key` regardless of case; "" when there is none.
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key);
@@ -59,13 +66,13 @@ class CddbLookup {
 
   // Sends one request and handles its reply before returning.
   void tunedexConnect(const std::string& url);
-  // The lookup command for the disc whose query text is given. While a
-  // lookup or server-list request is running (the window stays live during
-  // it), a second one is not started.
+  // The lookup command for the disc whose query text is given. While any
+  // other command is running (the window stays live during it) it is not
+  // started.
   void C1Click(const std::string& queryCommand);
   // The server-list command.
   void tunedexS2Click();
-  bool Busy() const { return busy_; }
+  bool Busy() const { return model_.CommandRunning(); }
   // A server item was clicked; its mark is already toggled in the model.
   void ChangeServer();
 
@@ -95,7 +102,6 @@ class CddbLookup {
   shell::ShellModel& model_;
   shell::ShellServices& services_;
   settings::SettingsFile* settings_ = nullptr;
-  bool busy_ = false;
 };
 
 }  // namespace sl::cddb

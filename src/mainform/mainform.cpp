@@ -49,6 +49,10 @@ struct TFormMain::Impl {
   std::int32_t localKeyTrackCount = 0;
   std::string queryCommand;
   bool tocRead = false;  // the last read parsed a table of contents
+  // The drive box as of the last drive change the window accepted: while a
+  // command runs, a pick in the box is refused and the box shows this again.
+  int heldDriveIndex = -1;
+  std::string heldDriveText;
   std::unique_ptr<settings::SettingsFile> settingsFile;
   cddb::CddbLookup lookup;
 
@@ -125,6 +129,19 @@ void TFormMain::FormClose() {
 
 void TFormMain::ComboBox1Change() {
   auto& d = *impl_;
+  // A lookup, a server-list fetch or a drive read still waiting would apply
+  // its result to whatever disc the window then held: the window keeps its
+  // disc until that command is over.
+  shell::CommandScope scope(d.model);
+  if (!scope.Acquired()) {
+    if (d.heldDriveIndex >= 0)
+      d.model.SetDriveIndex(d.heldDriveIndex);
+    else
+      d.model.SetDriveText(d.heldDriveText);
+    return;
+  }
+  d.heldDriveIndex = d.model.DriveIndex();
+  d.heldDriveText = d.model.DriveText();
   // Typed text with no item chosen names no drive: there is nothing to read.
   const auto address = d.drives.Drive(d.model.DriveIndex());
   if (!address) return;
@@ -144,9 +161,17 @@ void TFormMain::tunedexS2Click() { impl_->lookup.tunedexS2Click(); }
 
 void TFormMain::ChangeServer(int) { impl_->lookup.ChangeServer(); }
 
-void TFormMain::MenuSaveFileClick() { impl_->WriteIniFile(); }
+// Saving or loading while a command waits would store half-applied titles or
+// overwrite the grid the command is filling.
+void TFormMain::MenuSaveFileClick() {
+  if (impl_->model.CommandRunning()) return;
+  impl_->WriteIniFile();
+}
 
-void TFormMain::MenuReadFileClick() { impl_->ReadIniFile(); }
+void TFormMain::MenuReadFileClick() {
+  if (impl_->model.CommandRunning()) return;
+  impl_->ReadIniFile();
+}
 
 std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
 int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }

@@ -110,4 +110,18 @@ void ShellModel::ToggleServerItem(int index) {
   Touch();
 }
 
+CommandScope::CommandScope(ShellModel& model) : model_(model), acquired_(!model.commandRunning_) {
+  if (acquired_) {
+    model_.commandRunning_ = true;
+    model_.Touch();
+  }
+}
+
+CommandScope::~CommandScope() {
+  if (acquired_) {
+    model_.commandRunning_ = false;
+    model_.Touch();
+  }
+}
+
 }  // namespace sl::shell

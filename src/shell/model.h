@@ -114,9 +114,16 @@ class ShellModel {
 
   MatchDialogModel& MatchDialog() { return match_; }
 
+  // True while a command runs that waits for a drive, a server or the player.
+  // Such a wait pumps messages, so the user can still click; until it ends
+  // nothing may change the disc, the grid or the request the command works
+  // on. Commands take a CommandScope; faces keep edits read-only meanwhile.
+  bool CommandRunning() const { return commandRunning_; }
+
   std::uint64_t Generation() const { return generation_ + table_.Generation(); }
 
  private:
+  friend class CommandScope;
   void Touch() { ++generation_; }
   TrackTitleTable table_;
   std::array<std::string, 2> status_;
@@ -126,7 +133,24 @@ class ShellModel {
   std::array<MenuItemState, static_cast<int>(MenuId::Count)> menu_;
   std::vector<ServerMenuItem> servers_;
   MatchDialogModel match_;
+  bool commandRunning_ = false;
   std::uint64_t generation_ = 0;
+};
+
+// Marks a command as running for as long as it lives. Only one command runs
+// at a time: a scope made while another is alive does not take the model
+// (Acquired() is false) and the command must not start.
+class CommandScope {
+ public:
+  explicit CommandScope(ShellModel& model);
+  ~CommandScope();
+  CommandScope(const CommandScope&) = delete;
+  CommandScope& operator=(const CommandScope&) = delete;
+  bool Acquired() const { return acquired_; }
+
+ private:
+  ShellModel& model_;
+  bool acquired_;
 };
 
 }  // namespace sl::shell

@@ -24,6 +24,7 @@
 #include <QStatusTipEvent>
 #include <QTableView>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QWindow>
 #include <cstdio>
 #include <unistd.h>
@@ -37,6 +38,7 @@
 #include "app/program.h"
 #include "app_fixture.h"
 #include "platform/pump.h"
+#include "support/cddbd_process.h"
 
 namespace sl::test {
 namespace {
@@ -507,6 +509,56 @@ TEST_F(MainWindow, ServerSubmenuHoldsRadioItemsFromTheModel) {
   ASSERT_EQ(items.size(), 1);
   EXPECT_EQ(items[0]->text(), "cddb.example");
   EXPECT_TRUE(items[0]->isChecked());
+}
+
+// A server stored with its own port, picked from the menu, is used as it is;
+// and while the lookup waits for the server the user can click the drive box
+// and the server menu without moving the reply onto another disc or server.
+TEST_F(MainWindow, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
+  test::CddbdProcess server({"--fault", "query delay 400"});
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  WriteFileBytes(dir.File("sonolabel.INI"),
+                 "[tunedex]\r\nemail=tester@example.com\r\nselectserver=1\r\nservercount=2\r\n"
+                 "submitemail=submit@example.com\r\n[svr0]\r\nhost=" + host +
+                     "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=127.0.0.1:1\r\n"
+                     "path=/~cddb/cddb.cgi?\r\n");
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  QList<QAction*> items = w.N3Menu->actions();
+  ASSERT_EQ(items.size(), 2);
+  items[0]->trigger();
+  EXPECT_EQ(w.Core().ServerUrl(), server.Url());
+
+  w.ComboBox1->setCurrentIndex(0);
+  w.ComboBox1Pick(0);
+  bool clicked = false;
+  QTimer::singleShot(150, &w, [&] {
+    clicked = true;
+    EXPECT_TRUE(w.Model().CommandRunning());
+    EXPECT_TRUE(w.Edit2->isReadOnly());
+    w.ComboBox1->setCurrentIndex(1);
+    emit w.ComboBox1->activated(1);
+    items[1]->trigger();
+  });
+  modal->Then([](QWidget* box) {
+    auto* mb = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(mb, nullptr);
+    EXPECT_EQ(mb->text(), "曲名取得完了しました。");
+    mb->accept();
+  });
+  w.MenuAction(MenuId::C1)->trigger();
+  EXPECT_TRUE(clicked);
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(w.StatusPanel0->text(), "曲名取得完了");
+  EXPECT_EQ(w.ComboBox1->currentIndex(), 0);
+  EXPECT_FALSE(w.Edit2->isReadOnly());
+  EXPECT_TRUE(items[0]->isChecked());
+  EXPECT_FALSE(items[1]->isChecked());
+  EXPECT_EQ(w.Core().ServerUrl(), server.Url());
+  EXPECT_EQ(w.StringGrid1->model()->rowCount(), 3);
+  const std::string ini = ReadFileBytes(dir.File("cdplayer.ini"));
+  EXPECT_NE(ini.find("numtracks=3"), std::string::npos) << ini;
 }
 
 TEST_F(MainWindow, CloseBoxRunsFormCloseOnceAndNeverUnderARunningHandler) {

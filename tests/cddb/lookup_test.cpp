@@ -204,5 +204,42 @@ TEST_F(Lookup, SitesAndServerChoice) {
   EXPECT_EQ(lookup.ServerUrl, "unchanged");
 }
 
+// ":80" goes only after a host that names no port of its own, or the
+// server picked from the menu would be "host:port:80" and never answer.
+TEST_F(Lookup, PickedServerKeepsItsOwnPort) {
+  const struct {
+    const char* host;
+    const char* withPort;
+  } rows[] = {
+      {"gnudb.gnudb.org", "gnudb.gnudb.org:80"},
+      {"127.0.0.1:8880", "127.0.0.1:8880"},
+      {"[::1]", "[::1]:80"},
+      {"[::1]:8880", "[::1]:8880"},
+      {"odd:name", "odd:name:80"},
+      {"", ":80"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(HostWithPort(row.host), row.withPort) << row.host;
+
+  test::CddbdProcess server;
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  settings.SeedFirstStart();
+  settings.WriteServer(0, {host, "/~cddb/cddb.cgi?", 2});
+  settings.WriteServer(1, {"cddb.invalid", "/~cddb/cddb.cgi?", 0});
+  settings.WriteInteger("tunedex", "servercount", 2);
+  settings.WriteString("tunedex", "email", "me@example.com");
+  lookup.GetMailAddress();
+  lookup.GetServerURL();
+  EXPECT_EQ(lookup.SubmitUrl, "http://" + host + "/~cddb/submit.cgi");
+  model.ToggleServerItem(1);
+  lookup.ChangeServer();
+  EXPECT_EQ(lookup.SubmitUrl, "http://cddb.invalid:80/~cddb/submit.cgi");
+  model.ToggleServerItem(0);
+  lookup.ChangeServer();
+  EXPECT_EQ(lookup.ServerUrl, server.Url());
+  EXPECT_EQ(lookup.SubmitUrl, "http://" + host + "/~cddb/submit.cgi");
+  lookup.C1Click(kRockQuery);
+  EXPECT_EQ(model.Status(0), "曲名取得完了");
+}
+
 }  // namespace
 }  // namespace sl::cddb

@@ -9,6 +9,7 @@
 
 #include "mainform/mainform.h"
 #include "platform/codepage.h"
+#include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/recorder.h"
 
@@ -223,6 +224,62 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   f.MenuReadFileClick();
   EXPECT_EQ(t.Artist(), "月島ソラ");
   EXPECT_EQ(t.Cell(1, 3), "可能性の扉");
+}
+
+}  // namespace
+}  // namespace sl::mainform
+
+namespace sl::mainform {
+namespace {
+
+// While a lookup waits for its reply the window stays live. Whatever the user
+// picks meanwhile (another drive, another server, the local database) must
+// not change the disc the reply belongs to.
+TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
+  test::CddbdProcess server({"--fault", "query delay 300"});
+  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                                    "servercount=2\r\n[svr0]\r\nhost=127.0.0.1:" +
+                                        std::to_string(server.Port()) +
+                                        "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=other.invalid\r\n"
+                                        "path=/~cddb/cddb.cgi?\r\n");
+  auto& f = Start();
+  f.FormShow();
+  Pick(0);
+  auto& m = f.Model();
+  const std::string query = f.QueryCommand();
+  int pumped = 0;
+  platform::SetMessagePump([&] {
+    if (++pumped != 1) return;
+    EXPECT_TRUE(m.CommandRunning());
+    Pick(3);                         // another disc
+    m.ToggleServerItem(1);           // another server
+    f.ChangeServer(1);
+    f.MenuReadFileClick();           // would overwrite the grid
+  });
+  f.C1Click();
+  platform::SetMessagePump({});
+  ASSERT_GT(pumped, 1);
+  EXPECT_FALSE(m.CommandRunning());
+  EXPECT_EQ(m.Status(0), "曲名取得完了");
+  // The drive box shows the disc the window holds, and that disc got the titles.
+  EXPECT_EQ(m.DriveIndex(), 0);
+  EXPECT_EQ(f.QueryCommand(), query);
+  EXPECT_EQ(f.TrackCount(), 3);
+  EXPECT_EQ(m.Table().RowCount(), 4);
+  EXPECT_EQ(m.Table().Category(), "rock");
+  EXPECT_EQ(f.ServerUrl(), server.Url());
+  ASSERT_EQ(m.ServerItems().size(), 2u);
+  EXPECT_TRUE(m.ServerItems()[0].checked);
+  EXPECT_FALSE(m.ServerItems()[1].checked);
+  // Saved under the 3-track disc's key only; the 5-track disc has no section.
+  const std::string ini = test::ReadFileBytes(CdPlayerIni());
+  EXPECT_NE(ini.find("numtracks=3"), std::string::npos) << ini;
+  EXPECT_EQ(ini.find("[2F518A]"), std::string::npos) << ini;
+
+  // Once the lookup is over, the drive box works again.
+  Pick(3);
+  EXPECT_EQ(f.TrackCount(), 5);
+  EXPECT_EQ(m.DriveIndex(), 3);
 }
 
 }  // namespace
