@@ -44,6 +44,11 @@
 //                        (up to 2048, hex pairs, blanks allowed between
 //                        bytes); implies a disc is present
 //   raw_session = HEX    the same for READ TOC format 1
+//   report_length = N    after a command with data in, the layer writes N
+//                        (0-4294967295) back into the block's buffer length,
+//                        as a layer that misreports the transfer would
+//   tur_ready = N        only the first N TEST UNIT READY commands pass; later
+//                        ones report not ready (a disc ejected meanwhile)
 //
 // Anything else (unknown key or section, a bad address, a value out of
 // range, a line over 4096 bytes, a file over 1 MiB or unreadable, more than
@@ -240,6 +245,15 @@ std::string ApplyDriveKey(SimDrive& d, const std::string& key, const std::string
   if (key == "abort_fails") return ParseFlag(value, d.abortFails) ? "" : "abort_fails must be 0 or 1";
   if (key == "inquiry_empty") return ParseFlag(value, d.inquiryEmpty) ? "" : "inquiry_empty must be 0 or 1";
   if (key == "inquiry_fail") return ParseFlag(value, d.inquiryFail) ? "" : "inquiry_fail must be 0 or 1";
+  if (key == "report_length") {
+    long long v = 0;
+    const auto* end = value.data() + value.size();
+    auto [p, ec] = std::from_chars(value.data(), end, v);
+    if (ec != std::errc() || p != end || v < 0 || v > 0xFFFFFFFFLL) return range("report_length");
+    d.reportLength = v;
+    return "";
+  }
+  if (key == "tur_ready") return ParseInt(value, 0, 1000000, d.turReady) ? "" : range("tur_ready");
   if (key == "raw_toc" || key == "raw_session") {
     std::string why;
     auto& bytes = key == "raw_toc" ? d.rawToc : d.rawSession;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,8 +44,14 @@ struct SimDrive {
   std::vector<std::uint8_t> rawToc;
   bool hasRawSession = false;
   std::vector<std::uint8_t> rawSession;
+  std::int64_t reportLength = -1;  // buffer length written back after a data-in command
+  int turReady = -1;      // TEST UNIT READYs that pass before the drive says not ready
+  // TEST UNIT READYs answered so far (shared by the copies of the drive).
+  std::shared_ptr<std::atomic<int>> turSeen = std::make_shared<std::atomic<int>>(0);
 
   bool HasDisc() const { return !toc.empty() || hasRawToc; }
+  // TEST UNIT READY passes: a disc is there and the drive has not gone not-ready.
+  bool Ready() const { return HasDisc() && (turReady < 0 || turSeen->fetch_add(1) < turReady); }
 };
 
 struct SimConfig {

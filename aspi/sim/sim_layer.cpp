@@ -150,7 +150,7 @@ std::uint8_t Execute(const SimDrive& d, SlAspiExecBlock& b) {
   bool ok = true;
   switch (cdb[0]) {
     case 0x00:  // TEST UNIT READY
-      if (!d.HasDisc()) CheckCondition(b, 0x02, 0x3A);  // NOT READY, medium not present
+      if (!d.Ready()) CheckCondition(b, 0x02, 0x3A);  // NOT READY, medium not present
       break;
     case 0x12: {  // INQUIRY
       if (d.inquiryFail) {
@@ -201,6 +201,8 @@ std::uint8_t Execute(const SimDrive& d, SlAspiExecBlock& b) {
       CheckCondition(b, 0x05, 0x20);  // ILLEGAL REQUEST, invalid command operation code
       break;
   }
+  if (ok && d.reportLength >= 0 && (b.flags & SL_ASPI_FLAG_DATA_IN))
+    b.bufferLength = static_cast<std::uint32_t>(d.reportLength);
   return ok ? SL_ASPI_STATUS_COMPLETED : SL_ASPI_STATUS_INVALID_REQUEST;
 }
 

@@ -64,25 +64,28 @@ std::uint32_t CalcLocalDiscKey(const DiscToc& toc, std::int32_t& localKeyTrackCo
   return key;
 }
 
-std::string OffsetsText(const DiscToc& toc) {
-  if (toc.TrackCount <= 0 || toc.TrackCount > kMaxTracks) return "";
-  std::string out;
-  const auto n = static_cast<std::size_t>(toc.TrackCount);
-  for (std::size_t k = 0; k < n; ++k) out += "+" + std::to_string(FrameOffset(toc.Entries[k]));
-  out += "+" + std::to_string(FrameOffset(toc.Entries[n]) / 75);
-  return out;
-}
-
 std::string DiscIdHex(std::uint32_t id) {
   char buf[9];
   std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(id));
   return buf;
 }
 
-std::string QueryCommandFor(const DiscToc& toc) {
-  int n = std::clamp(toc.TrackCount, 0, kMaxTracks);
-  return "cmd=cddb+query+" + DiscIdHex(CalcDiscId(toc, n)) + "+" + std::to_string(n) + OffsetsText(toc);
+std::string DiscIdFields(const DiscToc& toc, char separator) {
+  const int n = (toc.TrackCount > 0 && toc.TrackCount <= kMaxTracks) ? toc.TrackCount : 0;
+  std::string out = DiscIdHex(CalcDiscId(toc, n));
+  out += separator;
+  out += std::to_string(n);
+  if (n == 0) return out;
+  for (int k = 0; k < n; ++k) {
+    out += separator;
+    out += std::to_string(FrameOffset(toc.Entries[static_cast<std::size_t>(k)]));
+  }
+  out += separator;
+  out += std::to_string(FrameOffset(toc.Entries[static_cast<std::size_t>(n)]) / 75);
+  return out;
 }
+
+std::string QueryCommandFor(const DiscToc& toc) { return "cmd=cddb+query+" + DiscIdFields(toc, '+'); }
 
 bool ParseTocReply(std::span<const std::uint8_t> reply, DiscToc& toc) {
   if (reply.size() < 4) return false;
@@ -146,7 +149,8 @@ struct DiscDrives::Request {
     b.lun = static_cast<std::uint8_t>(lun);
     if (bufferLength > 0) {
       b.flags = SL_ASPI_FLAG_DATA_IN;
-      b.bufferLength = std::min(bufferLength, kReplyBufferSize);
+      r->requested = std::min(bufferLength, kReplyBufferSize);
+      b.bufferLength = r->requested;
       b.buffer = r->Buffer();
     }
     b.senseLength = kSenseLength;
@@ -156,7 +160,11 @@ struct DiscDrives::Request {
   }
 
   std::uint8_t Status() { return LoadStatus(block.status); }
-  std::span<const std::uint8_t> Reply() { return {block.buffer, block.bufferLength}; }
+  // The reply area as requested. The layer may write the block's length and
+  // buffer fields back with anything; only what was asked for is read.
+  std::span<const std::uint8_t> Reply() { return {Buffer(), requested}; }
+
+  std::uint32_t requested = 0;
 };
 
 DiscDrives::DiscDrives(shell::ShellModel& model, shell::ShellServices& services)
@@ -257,6 +265,7 @@ std::string DiscDrives::GetStandardInquiry(int haId, int target, int lun) {
   // Vendor and product identification (bytes 8-31), up to the first control
   // character. Bytes outside printable ASCII end the name too: they are not
   // valid identification text and the name must stay valid UTF-8.
+  if (reply.size() <= 8) return "名称なし";
   std::size_t last = std::min<std::size_t>(std::size_t{reply[4]} + 5, reply.size() - 1);
   std::string name;
   for (std::size_t i = 8; i <= last; ++i) {

@@ -49,9 +49,11 @@ int DigitSum(int n);                   // 0 for n <= 0
 std::uint32_t CalcDiscId(const DiscToc& toc, int trackCount);
 // The local-database disc key; sets the number of tracks it counted.
 std::uint32_t CalcLocalDiscKey(const DiscToc& toc, std::int32_t& localKeyTrackCount);
-// "+150+18630+35212+612": each track's frame offset, then the disc length in
-// seconds. Empty when the TOC holds no tracks.
-std::string OffsetsText(const DiscToc& toc);
+// The disc as the query names it: the disc ID, the track count, each track's
+// frame offset and the disc length in seconds, joined by `separator`:
+// "23026203 3 150 18630 35212 612" with a blank (the line cd-discid prints),
+// the same with "+" in the query. A TOC without tracks gives "00000000 0".
+std::string DiscIdFields(const DiscToc& toc, char separator);
 // "cmd=cddb+query+23026203+3+150+18630+35212+612"
 std::string QueryCommandFor(const DiscToc& toc);
 std::string DiscIdHex(std::uint32_t id);  // 8 upper-case hex digits

@@ -48,7 +48,8 @@ struct TFormMain::Impl {
   disc::DiscToc toc;
   std::int32_t localKeyTrackCount = 0;
   std::string queryCommand;
-  bool tocRead = false;  // the last read parsed a table of contents
+  bool tocRead = false;     // the last read parsed a table of contents
+  bool saveFailed = false;  // the last save to the local database failed
   // The drive box as of the last drive change the window accepted: while a
   // command runs, a pick in the box is refused and the box shows this again.
   int heldDriveIndex = -1;
@@ -61,8 +62,9 @@ struct TFormMain::Impl {
   void WriteIniFile() {
     const std::uint32_t key = disc::CalcLocalDiscKey(toc, localKeyTrackCount);
     std::string error;
-    if (!localdb::WriteIniFile(CdPlayerIni(), key, localKeyTrackCount, toc.TrackCount,
-                               model.Table(), &error)) {
+    saveFailed = !localdb::WriteIniFile(CdPlayerIni(), key, localKeyTrackCount, toc.TrackCount,
+                                        model.Table(), &error);
+    if (saveFailed) {
       // The titles stay in the window; say plainly that they were not saved.
       services.MessageBox(shell::MsgIcon::Error,
                           "ローカルデータベースに保存できませんでした。\n" + error);
@@ -78,16 +80,20 @@ struct TFormMain::Impl {
 
   bool DispTrack(const disc::DriveAddress& a) {
     const auto result = drives.ReadToc(a.HaId, a.Target, a.Lun, toc);
-    if (result == disc::DiscDrives::TocResult::NotReady) return false;
     tocRead = result == disc::DiscDrives::TocResult::Ok;
+    if (result == disc::DiscDrives::TocResult::NotReady) {
+      // The table of contents is gone (its track count is 0 now); a query
+      // text left from the earlier disc would look that disc up and save
+      // its titles under a key of no disc.
+      queryCommand = disc::QueryCommandFor(toc);
+      return false;
+    }
     const std::string submitEmail =
         settingsFile ? settingsFile->ReadString(settings::kSection, "submitemail", "") : "";
     if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::S1, true);
     model.SetEnabled(shell::MenuId::MenuDSMPImport, true);
-    const std::uint32_t id = disc::CalcDiscId(toc, toc.TrackCount);
-    queryCommand = "cmd=cddb+query+" + disc::DiscIdHex(id) + "+" + std::to_string(toc.TrackCount) +
-                   (tocRead ? disc::OffsetsText(toc) : std::string());
-    model.SetStatus(0, "DISCID : " + disc::DiscIdHex(id));
+    queryCommand = disc::QueryCommandFor(toc);
+    model.SetStatus(0, "DISCID : " + disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
     ReadIniFile();
     return true;
   }
@@ -177,16 +183,9 @@ std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, im
 int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }
 const std::string& TFormMain::QueryCommand() const { return impl_->queryCommand; }
 
-std::string TFormMain::DiscLine() const {
-  const auto& toc = impl_->toc;
-  std::string line = "DISCID " + disc::DiscIdHex(DiscId()) + " " + std::to_string(toc.TrackCount);
-  if (impl_->tocRead) {
-    for (int k = 0; k < toc.TrackCount; ++k)
-      line += " " + std::to_string(disc::FrameOffset(toc.Entries[static_cast<std::size_t>(k)]));
-    line += " " + std::to_string(disc::FrameOffset(toc.Entries[static_cast<std::size_t>(toc.TrackCount)]) / 75);
-  }
-  return line;
-}
+std::string TFormMain::DiscLine() const { return disc::DiscIdFields(impl_->toc, ' '); }
+bool TFormMain::TocRead() const { return impl_->tocRead; }
+bool TFormMain::SaveFailed() const { return impl_->saveFailed; }
 
 std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
 void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.ServerUrl = url; }

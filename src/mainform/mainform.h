@@ -58,7 +58,14 @@ class TFormMain {
   std::uint32_t DiscId() const;
   int TrackCount() const;
   const std::string& QueryCommand() const;
-  std::string DiscLine() const;  // "DISCID ntracks offsets... seconds"
+  // The line cd-discid prints: "23026203 3 150 18630 35212 612".
+  std::string DiscLine() const;
+  // The last drive pick read a table of contents (false after a failed or
+  // not-ready read).
+  bool TocRead() const;
+  // The last save to the local database (after a lookup or on command)
+  // failed; its box said why.
+  bool SaveFailed() const;
   std::string ServerUrl() const;
   void SetServerUrl(const std::string& url);  // the command line's --server
   int HostAdapterCount() const;

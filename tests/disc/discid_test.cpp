@@ -1,6 +1,8 @@
 // Disc ID, query text, local key and TOC reply checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <iomanip>
 #include <random>
 #include <sstream>
@@ -55,7 +57,7 @@ TEST(DiscId, WorkedExampleAndDemoDiscs) {
   EXPECT_EQ(DiscIdHex(0x23026203u), "23026203");
   EXPECT_EQ(DiscIdHex(0xAu), "0000000A");
   EXPECT_EQ(DiscIdHex(0x990C360Cu), "990C360C");
-  EXPECT_EQ(OffsetsText(rock), "+150+18630+35212+612");
+  EXPECT_EQ(DiscIdFields(rock, ' '), "23026203 3 150 18630 35212 612");
   EXPECT_EQ(QueryCommandFor(rock), "cmd=cddb+query+23026203+3+150+18630+35212+612");
 
   // The other two demo discs (the simulated drives file holds the same TOCs).
@@ -77,7 +79,7 @@ TEST(DiscId, WorkedExampleAndDemoDiscs) {
   // No tracks: ID 0 and no offsets; counts outside 1..99 never index the table.
   DiscToc empty;
   EXPECT_EQ(CalcDiscId(empty, 0), 0u);
-  EXPECT_EQ(OffsetsText(empty), "");
+  EXPECT_EQ(DiscIdFields(empty, ' '), "00000000 0");
   EXPECT_EQ(QueryCommandFor(empty), "cmd=cddb+query+00000000+0");
   EXPECT_EQ(CalcDiscId(rock, 100), 0u);
   EXPECT_EQ(CalcDiscId(rock, -1), 0u);
@@ -112,6 +114,10 @@ TEST(DiscId, MatchesStraightComputationOverGeneratedTocs) {
     std::string expected = ExpectedQuery(frames, &id);
     ASSERT_EQ(CalcDiscId(toc, tracks), id) << "tracks " << tracks << " round " << round;
     ASSERT_EQ(QueryCommandFor(toc), expected);
+    // The cd-discid line is the same fields, blank-separated.
+    std::string line = expected.substr(std::string("cmd=cddb+query+").size());
+    std::replace(line.begin(), line.end(), '+', ' ');
+    ASSERT_EQ(DiscIdFields(toc, ' '), line);
   }
 }
 

@@ -114,7 +114,7 @@ TEST_F(SimDrivesTest, ReadTocFillsTocAndGridOrFailsCleanly) {
   disc::DiscToc toc;
   ASSERT_EQ(drives->ReadToc(0, 0, 0, toc), DiscDrives::TocResult::Ok);
   EXPECT_EQ(toc.TrackCount, 3);
-  EXPECT_EQ(disc::OffsetsText(toc), "+150+18630+35212+612");
+  EXPECT_EQ(disc::DiscIdFields(toc, ' '), "23026203 3 150 18630 35212 612");
   EXPECT_EQ(table.RowCount(), 4);
   for (int r = 1; r <= 3; ++r) {
     EXPECT_EQ(table.Cell(0, r), std::to_string(r));
@@ -173,6 +173,25 @@ TEST_F(SimDrivesTest, UnsoundTocRepliesCountAsFailedReads) {
     EXPECT_EQ(toc.TrackCount, 0);
   }
   EXPECT_EQ(model.Table().RowCount(), rows);  // the grid was never resized
+}
+
+// A layer may write anything back into the block's length field; the reply
+// is read only as far as it was requested.
+TEST_F(SimDrivesTest, LengthWrittenBackByTheLayerIsNotTrusted) {
+  ASSERT_TRUE(Load(Drive("0:0:0", "HUGE", "report_length = 4294967295\n") +
+                   Drive("0:1:0", "ZERO", "report_length = 0\n") +
+                   Drive("0:2:0", "SMALL", "report_length = 3\n")));
+  drives->ScanDrives();
+  EXPECT_EQ(model.DriveItems(), (std::vector<std::string>{"SONOLAB HUGE            ",
+                                                          "SONOLAB ZERO            ",
+                                                          "SONOLAB SMALL           "}));
+  for (int target = 0; target <= 2; ++target) {
+    disc::DiscToc toc;
+    ASSERT_EQ(drives->ReadToc(0, target, 0, toc), DiscDrives::TocResult::Ok) << target;
+    EXPECT_EQ(disc::QueryCommandFor(toc), "cmd=cddb+query+23026203+3+150+18630+35212+612");
+    ASSERT_TRUE(drives->GetExTrackInfo(0, target, 0, toc));
+    EXPECT_EQ(toc.LastSessionFirstTrack, 0);
+  }
 }
 
 TEST_F(SimDrivesTest, SessionInformation) {

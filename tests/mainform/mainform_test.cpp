@@ -26,7 +26,8 @@ const char* kDrives =
     "toc = 0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n"
     "[0:4:0]\nvendor = SONOLAB\nproduct = JPOP\n"
     "toc = 0:02:00 4:31:12 8:58:40 13:02:05 17:45:33 21:20:01 25:59:70 30:11:22 34:40:15 38:52:60 "
-    "43:10:11 47:33:44 52:08:30\n";
+    "43:10:11 47:33:44 52:08:30\n"
+    "[0:5:0]\nvendor = SONOLAB\nproduct = EJECTED\ntoc = 0:02:00 1:00:00 2:00:00\ntur_ready = 3\n";
 
 class Form : public ::testing::Test {
  protected:
@@ -61,7 +62,7 @@ TEST_F(Form, StartUpStateBeforeAnyDisc) {
   auto& f = Start();
   auto& m = f.Model();
   EXPECT_EQ(m.Status(0), "チェック完了");
-  ASSERT_EQ(m.DriveItems().size(), 5u);
+  ASSERT_EQ(m.DriveItems().size(), 6u);
   EXPECT_EQ(m.DriveIndex(), -1);
   EXPECT_EQ(m.Table().Cell(0, 0), "ﾄﾗｯｸ");
   EXPECT_EQ(m.Table().Cell(1, 0), "曲名");
@@ -93,7 +94,8 @@ TEST_F(Form, ReadingDiscsAndTheirFailures) {
   Pick(0);
   EXPECT_EQ(f.Model().Status(0), "DISCID : 23026203");
   EXPECT_EQ(f.QueryCommand(), "cmd=cddb+query+23026203+3+150+18630+35212+612");
-  EXPECT_EQ(f.DiscLine(), "DISCID 23026203 3 150 18630 35212 612");
+  EXPECT_EQ(f.DiscLine(), "23026203 3 150 18630 35212 612");
+  EXPECT_TRUE(f.TocRead());
   EXPECT_EQ(t.RowCount(), 4);
   EXPECT_EQ(t.Cell(0, 3), "3");
   EXPECT_TRUE(f.Model().Menu(MenuId::C1).enabled);
@@ -107,6 +109,19 @@ TEST_F(Form, ReadingDiscsAndTheirFailures) {
   EXPECT_EQ(f.Model().Status(0), "CDなし");
   EXPECT_EQ(t.Cell(1, 1), "keep");
   EXPECT_EQ(f.QueryCommand(), "cmd=cddb+query+23026203+3+150+18630+35212+612");
+
+  // The disc goes away between the first test and the read (the drive passes
+  // three TEST UNIT READYs, then says not ready): the earlier table of
+  // contents is gone and no query text of it is left to look up.
+  Pick(5);
+  EXPECT_FALSE(f.TocRead());
+  EXPECT_EQ(f.TrackCount(), 0);
+  EXPECT_EQ(f.DiscLine(), "00000000 0");
+  EXPECT_EQ(f.QueryCommand(), "cmd=cddb+query+00000000+0");
+  EXPECT_EQ(services.boxes.size(), 1u);  // silently, as before
+  Pick(0);
+  EXPECT_TRUE(f.TocRead());
+  t.SetCell(1, 1, "keep");
 
   // A failed READ TOC: ID 00000000, no offsets, the grid kept.
   f.Model().Table().SetArtist("artist stays");
