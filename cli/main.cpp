@@ -1,17 +1,21 @@
 // sonolabel-cli: the window's core without the window. Texts the window would
 // show in a box or in the status bar go to stderr, one line each; results go
-// to stdout.
+// to stdout. Exit status: 0 done, 1 the operation failed, 2 usage error.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "cddb/cddb.h"
 #include "mainform/mainform.h"
 #include "shell/services.h"
 
@@ -23,12 +27,37 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-void Usage() {
-  std::cerr << "usage: sonolabel-cli drives\n"
-               "       sonolabel-cli discid [--drive N]\n"
-               "       sonolabel-cli disc [--drive N]\n"
-               "       sonolabel-cli lookup [--drive N] [--server URL] [--choose K] [--email ADDR]\n"
-               "       sonolabel-cli sites [--server URL] [--email ADDR]\n";
+constexpr const char* kUsageText =
+    "usage: sonolabel-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  drives                       list the CD-ROM drives: index, adapter:target:lun, name\n"
+    "  discid [--drive N]           print the disc's ID, track count, frame offsets and\n"
+    "                               length in seconds (the line cd-discid prints)\n"
+    "  disc [--drive N]             read the disc and print the window's fields as JSON\n"
+    "  lookup [--drive N] [--server URL] [--choose K] [--email ADDR]\n"
+    "                               look the disc up on a CDDB server; print JSON\n"
+    "  sites [--server URL] [--email ADDR]\n"
+    "                               fetch the server's mirror list; print the stored hosts\n"
+    "  help, --help                 print this text\n"
+    "  --version                    print the version\n"
+    "\n"
+    "options:\n"
+    "  --drive N      drive box item N, from 0 (default 0)\n"
+    "  --server URL   CDDB server for this run: http://host[:port][/path] ; the path\n"
+    "                 defaults to /~cddb/cddb.cgi and a trailing \"?\" may be left out\n"
+    "  --choose K     answer the match dialog with row K (from 1); 0 cancels\n"
+    "  --email ADDR   answer the e-mail prompt of a first start\n"
+    "\n"
+    "exit status: 0 done, 1 the operation failed, 2 usage error\n"
+    "environment: SONOLABEL_ASPI, SONOLABEL_SIM_DRIVES, SONOLABEL_INI, SONOLABEL_WINDIR,\n"
+    "             SONOLABEL_CODEPAGE\n";
+
+// A usage error: the message and a pointer to --help on stderr, exit 2.
+int UsageError(const std::string& message) {
+  std::cerr << "sonolabel-cli: " << message << "\n"
+            << "Try 'sonolabel-cli --help' for more information.\n";
+  return kUsage;
 }
 
 // Reads one line from the terminal, or nothing when stdin is not one.
@@ -82,7 +111,7 @@ std::string JsonString(const std::string& s) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
+        if (c < 0x20 || c == 0x7F) {
           char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;
@@ -95,10 +124,10 @@ std::string JsonString(const std::string& s) {
 }
 
 std::string WindowJson(TFormMain& form) {
-  char id[16];
-  std::snprintf(id, sizeof id, "%08X", form.DiscId());
   auto& model = form.Model();
   const auto& t = model.Table();
+  char id[16];
+  std::snprintf(id, sizeof id, "%08X", form.DiscId());
   std::string out = "{\"discid\":" + JsonString(id) + ",\"category\":" + JsonString(t.Category()) +
                     ",\"genre\":" + JsonString(t.Genre()) + ",\"artist\":" + JsonString(t.Artist()) +
                     ",\"title\":" + JsonString(t.Title()) + ",\"year\":" + JsonString(t.Year()) +
@@ -111,25 +140,43 @@ std::string WindowJson(TFormMain& form) {
   return out;
 }
 
+bool ParseInt(const char* text, int& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (!*text || *end || errno || v < -1000000 || v > 1000000) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
 struct Args {
   std::string command;
   int drive = 0;
   std::optional<std::string> server;
 };
 
-bool ParseInt(const char* text, int& value) {
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (!*text || *end || v < -1000000 || v > 1000000) return false;
-  value = static_cast<int>(v);
-  return true;
+// The options each command takes.
+const std::set<std::string>& OptionsOf(const std::string& command) {
+  static const std::set<std::string> none;
+  static const std::set<std::string> drive = {"--drive"};
+  static const std::set<std::string> lookup = {"--drive", "--server", "--choose", "--email"};
+  static const std::set<std::string> sites = {"--server", "--email"};
+  if (command == "discid" || command == "disc") return drive;
+  if (command == "lookup") return lookup;
+  if (command == "sites") return sites;
+  return none;
+}
+
+bool IsCommand(const std::string& c) {
+  return c == "drives" || c == "discid" || c == "disc" || c == "lookup" || c == "sites";
 }
 
 // Picks drive `index` as the drive box would; false when there is no such item.
 bool PickDrive(TFormMain& form, int index) {
   auto& model = form.Model();
   if (index < 0 || index >= static_cast<int>(model.DriveItems().size())) {
-    std::cerr << "no drive " << index << " (" << model.DriveItems().size() << " found)\n";
+    std::cerr << "sonolabel-cli: no drive " << index << " (" << model.DriveItems().size()
+              << " found)\n";
     return false;
   }
   model.SetDriveIndex(index);
@@ -138,37 +185,54 @@ bool PickDrive(TFormMain& form, int index) {
 }
 
 int Run(int argc, char** argv) {
-  if (argc < 2) {
-    Usage();
-    return kUsage;
+  std::vector<std::string> words(argv + 1, argv + argc);
+  for (const auto& w : words) {
+    if (w == "--help" || w == "-h") {
+      std::cout << kUsageText;
+      return kDone;
+    }
+    if (w == "--version") {
+      std::cout << "sonolabel-cli " << sl::mainform::kVersion << '\n';
+      return kDone;
+    }
   }
+  if (words.empty()) return UsageError("no command given");
+  if (words[0] == "help") {
+    std::cout << kUsageText;
+    return kDone;
+  }
+
   Args args;
-  args.command = argv[1];
+  args.command = words[0];
+  if (!IsCommand(args.command)) return UsageError("unknown command '" + args.command + "'");
   CliServices services;
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (a == "--drive" && hasValue && ParseInt(argv[i + 1], args.drive)) {
-      ++i;
-    } else if (a == "--server" && hasValue) {
-      args.server = argv[++i];
-    } else if (a == "--choose" && hasValue) {
+  const auto& allowed = OptionsOf(args.command);
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& a = words[i];
+    if (!allowed.count(a)) {
+      return UsageError(a.rfind("--", 0) == 0 ? "'" + args.command + "' takes no option " + a
+                                              : "unexpected argument '" + a + "'");
+    }
+    if (i + 1 >= words.size()) return UsageError(a + " needs a value");
+    const std::string& value = words[++i];
+    if (a == "--drive") {
+      if (!ParseInt(value.c_str(), args.drive) || args.drive < 0)
+        return UsageError("--drive needs a drive number from 0, not '" + value + "'");
+    } else if (a == "--server") {
+      std::string why;
+      auto url = sl::cddb::NormalizeServerUrl(value, why);
+      if (!url) return UsageError("--server: " + why);
+      args.server = *url;
+    } else if (a == "--choose") {
       int k = 0;
-      if (!ParseInt(argv[i + 1], k)) { Usage(); return kUsage; }
+      if (!ParseInt(value.c_str(), k) || k < 0)
+        return UsageError("--choose needs a row number (0 cancels), not '" + value + "'");
       services.choose = k;
-      ++i;
-    } else if (a == "--email" && hasValue) {
-      services.email = argv[++i];
-    } else {
-      Usage();
-      return kUsage;
+    } else if (a == "--email") {
+      services.email = value;
     }
   }
   const std::string& cmd = args.command;
-  if (cmd != "drives" && cmd != "discid" && cmd != "disc" && cmd != "lookup" && cmd != "sites") {
-    Usage();
-    return kUsage;
-  }
 
   TFormMain form(services, sl::mainform::Environment::FromProcess());
   form.Model().onStatus = [](int panel, const std::string& text) {
@@ -177,6 +241,8 @@ int Run(int argc, char** argv) {
   form.FormCreate();
 
   if (cmd == "drives") {
+    // The layer's own box has said why it could not be used.
+    if (form.HostAdapterCount() < 0) return kFailed;
     const auto& items = form.Model().DriveItems();
     for (std::size_t i = 0; i < items.size(); ++i)
       std::cout << i << '\t' << form.DriveAddressText(static_cast<int>(i)) << '\t' << items[i] << '\n';
@@ -194,21 +260,22 @@ int Run(int argc, char** argv) {
     if (args.server) form.SetServerUrl(*args.server);
   }
   if (!PickDrive(form, args.drive)) return kFailed;
-  const bool read = form.Model().Status(0).rfind("DISCID : ", 0) == 0;
+  const bool read = form.TocRead() && form.TrackCount() > 0;
   if (cmd == "discid") {
-    if (!read || form.TrackCount() == 0) return kFailed;
+    if (!read) return kFailed;
     std::cout << form.DiscLine() << '\n';
     return kDone;
   }
   if (cmd == "disc") {
     std::cout << WindowJson(form) << '\n';
-    return read && form.TrackCount() > 0 ? kDone : kFailed;
+    return read ? kDone : kFailed;
   }
   // lookup
   if (!read) return kFailed;
   form.C1Click();
   std::cout << WindowJson(form) << '\n';
-  return form.Model().Status(0) == "曲名取得完了" ? kDone : kFailed;
+  // Titles received but not saved is a failed lookup: the box said why.
+  return form.Model().Status(0) == "曲名取得完了" && !form.SaveFailed() ? kDone : kFailed;
 }
 
 }  // namespace
@@ -217,7 +284,7 @@ int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << e.what() << '\n';
+    std::cerr << "sonolabel-cli: " << e.what() << '\n';
     return kFailed;
   }
 }

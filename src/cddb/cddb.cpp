@@ -115,6 +115,60 @@ std::string HostWithPort(std::string_view host) {
   return out;
 }
 
+std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string& why) {
+  constexpr std::string_view kScheme = "http://";
+  if (url.size() > 4096) {
+    why = "the URL is too long";
+    return std::nullopt;
+  }
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c == 0x7F) {
+      why = "the URL holds a blank or a control character";
+      return std::nullopt;
+    }
+  }
+  const auto schemeEnd = url.find("://");
+  if (schemeEnd == std::string_view::npos) {
+    why = "'" + std::string(url) + "' is not an http:// URL";
+    return std::nullopt;
+  }
+  if (!EqualsNoCase(url.substr(0, schemeEnd + 3), kScheme)) {
+    why = "only http:// servers are supported, not '" + std::string(url.substr(0, schemeEnd)) + "'";
+    return std::nullopt;
+  }
+  std::string_view rest = url.substr(kScheme.size());
+  const auto slash = rest.find_first_of("/?");
+  std::string_view host = rest.substr(0, slash);
+  std::string path(slash == std::string_view::npos ? std::string_view() : rest.substr(slash));
+  // The host, with an optional port of 1 to 65535.
+  std::string_view name = host;
+  if (HostHasPort(host)) {
+    const auto colon = host.rfind(':');
+    const std::string_view port = host.substr(colon + 1);
+    long value = 0;
+    for (char c : port) value = value * 10 + (c - '0');
+    if (port.size() > 5 || value < 1 || value > 65535) {
+      why = "the port in '" + std::string(host) + "' is not 1 to 65535";
+      return std::nullopt;
+    }
+    name = host.substr(0, colon);
+  } else if (host.find(':') != std::string_view::npos && host.front() != '[') {
+    why = "the port in '" + std::string(host) + "' is not a number";
+    return std::nullopt;
+  }
+  if (name.empty() || name == "[]" || name.find('@') != std::string_view::npos) {
+    why = "no server host in '" + std::string(url) + "'";
+    return std::nullopt;
+  }
+  if (path.empty() || path[0] == '?') path = "/~cddb/cddb.cgi" + path;
+  const auto q = path.find('?');
+  if (q == std::string::npos)
+    path += '?';
+  else if (path.back() != '?' && path.back() != '&')
+    path += '&';
+  return "http://" + std::string(host) + path;
+}
+
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key) {
   for (const auto& line : lines) {
     const auto eq = line.find('=');

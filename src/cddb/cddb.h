@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,13 @@ bool HostHasPort(std::string_view host);
 // The host with ":80" added unless it names its own port: the form of a
 // server picked from the menu and of every submission URL.
 std::string HostWithPort(std::string_view host);
+
+// A CDDB server URL as a user gives it ("http://host[:port][/path][?]") in
+// the form every request is appended to: a missing path becomes
+// "/~cddb/cddb.cgi", and a "?" (or "&" after a query already there) ends it.
+// nullopt with `why` set for a URL the HTTP client can't use: another
+// scheme, no host, a bad port, blanks or control characters.
+std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string& why);
 
 // The value of an xmcd key: the first line whose text before its first "="
 // equals `key` regardless of case; "" when there is none.

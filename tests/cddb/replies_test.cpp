@@ -219,3 +219,47 @@ TEST(Encoding, UnsafeBytesArePercentEncoded) {
 
 }  // namespace
 }  // namespace sl::cddb
+
+namespace sl::cddb {
+namespace {
+
+// What a user types after --server, and what every request is then appended to.
+TEST(ServerUrl, NormalisedOrRefusedWithAReason) {
+  const struct {
+    const char* given;
+    const char* url;  // nullptr: refused
+  } rows[] = {
+      {"http://gnudb.gnudb.org/~cddb/cddb.cgi?", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
+      {"http://gnudb.gnudb.org/~cddb/cddb.cgi", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
+      {"http://gnudb.gnudb.org", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
+      {"http://gnudb.gnudb.org/", "http://gnudb.gnudb.org/?"},
+      {"HTTP://127.0.0.1:8880", "http://127.0.0.1:8880/~cddb/cddb.cgi?"},
+      {"http://[::1]:8880/cgi", "http://[::1]:8880/cgi?"},
+      {"http://h/cgi?key=1", "http://h/cgi?key=1&"},
+      {"http://h?", "http://h/~cddb/cddb.cgi?"},
+      {"https://gnudb.org/~cddb/cddb.cgi?", nullptr},
+      {"gnudb.org", nullptr},
+      {"ftp://gnudb.org/", nullptr},
+      {"http://", nullptr},
+      {"http:///path", nullptr},
+      {"http://h:0/", nullptr},
+      {"http://h:65536/", nullptr},
+      {"http://h:x/", nullptr},
+      {"http://user@h/", nullptr},
+      {"http://h/a b", nullptr},
+      {"http://h/a\r\nX: y", nullptr},
+  };
+  for (const auto& row : rows) {
+    std::string why;
+    const auto url = NormalizeServerUrl(row.given, why);
+    if (row.url) {
+      EXPECT_EQ(url.value_or("(refused: " + why + ")"), row.url) << row.given;
+    } else {
+      EXPECT_FALSE(url) << row.given << " -> " << *url;
+      EXPECT_FALSE(why.empty()) << row.given;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sl::cddb

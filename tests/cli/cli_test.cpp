@@ -22,8 +22,8 @@ struct Result {
 class Cli : public ::testing::Test {
  protected:
   // Runs the program with the test's environment; stderr goes to a file.
-  Result Run(const std::string& args) {
-    const std::string cmd = "env SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
+  Result Run(const std::string& args, const std::string& aspi = "sim") {
+    const std::string cmd = "env SONOLABEL_ASPI='" + aspi + "' SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
                             "' SONOLABEL_INI='" + dir.File("s.INI") + "' SONOLABEL_WINDIR='" +
                             dir.Path() + "' '" + SONOLABEL_BIN_DIR + "/sonolabel-cli' " + args +
                             " 2>'" + dir.File("stderr") + "' </dev/null";
@@ -52,7 +52,7 @@ std::string Expected(const std::vector<int>& frames) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "%08X", id);
   std::ostringstream line;
-  line << "DISCID " << hex << " " << n;
+  line << hex << " " << n;
   for (int k = 0; k < n; ++k) line << " " << frames[k];
   line << " " << frames[n] / 75 << "\n";
   return line.str();
@@ -112,9 +112,50 @@ TEST_F(Cli, DrivesDiscAndExitCodes) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(Err().find("CDがセットされていません。"), std::string::npos);
   EXPECT_EQ(Run("discid --drive 7").status, 1);
-  EXPECT_EQ(Run("discid --drive x").status, 2);
-  EXPECT_EQ(Run("nonsense").status, 2);
-  EXPECT_EQ(Run("").status, 2);
+
+  // No usable drive layer: its message, then a failure.
+  r = Run("drives", dir.File("missing.so"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(Err().find("WNASPI32.DLLがロードできません"), std::string::npos);
+}
+
+// Help and version on stdout with success; every usage error on stderr with
+// status 2 and nothing on stdout.
+TEST_F(Cli, HelpVersionAndUsageErrors) {
+  WriteFileBytes(dir.File("drives.ini"), "");
+  for (const char* args : {"--help", "help", "-h", "lookup --help"}) {
+    const auto r = Run(args);
+    EXPECT_EQ(r.status, 0) << args;
+    EXPECT_EQ(r.out.rfind("usage: sonolabel-cli", 0), 0u) << args;
+    EXPECT_EQ(Err(), "") << args;
+  }
+  auto r = Run("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "sonolabel-cli 1.311\n");
+
+  const char* usageErrors[] = {
+      "",
+      "nonsense",
+      "discid --drive x",
+      "discid --drive -1",
+      "discid --drive",
+      "discid --server http://h/",
+      "drives --drive 0",
+      "lookup --choose many",
+      "lookup stray",
+      "lookup --server https://gnudb.org/~cddb/cddb.cgi?",
+      "lookup --server gnudb.org",
+      "sites --server http://h:99999/",
+  };
+  for (const char* args : usageErrors) {
+    r = Run(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.out, "") << args;
+    EXPECT_NE(Err().find("sonolabel-cli: "), std::string::npos) << args << ": " << Err();
+  }
+  Run("lookup --server https://gnudb.org/");
+  EXPECT_NE(Err().find("only http://"), std::string::npos) << Err();
 }
 
 TEST_F(Cli, LookupAndSitesAgainstLocalServer) {
@@ -133,10 +174,30 @@ TEST_F(Cli, LookupAndSitesAgainstLocalServer) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(Err().find("一致するタイトルはありませんでした。"), std::string::npos);
 
+  // The server URL may come without its "?" or without any path.
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
+  for (const std::string& url : {base, base + "/~cddb/cddb.cgi"}) {
+    r = Run("lookup --drive 0 --choose 1 --email me@example.com --server " + url);
+    EXPECT_EQ(r.status, 0) << url << ": " << Err();
+  }
+
   r = Run("sites --server " + server.Url());
   EXPECT_EQ(r.status, 0) << Err();
   EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "gnudb.gnudb.org");
   EXPECT_NE(r.out.find("127.0.0.1\n"), std::string::npos) << r.out;
+}
+
+// Titles received but refused by the local database (bytes that are no text
+// of the code page) make a failed lookup, with the reason on stderr.
+TEST_F(Cli, LookupWhoseSaveFailsExitsOne) {
+  CddbdProcess server({"--fault", "read reply 210 rock 23026203\\nDTITLE=A / B\\nTTITLE0=ok\\n"
+                                  "TTITLE1=bad \\x81\\x20 bytes\\nTTITLE2=three\\n."});
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
+  const auto r = Run("lookup --drive 0 --email me@example.com --server " + server.Url());
+  EXPECT_EQ(r.status, 1) << Err();
+  EXPECT_NE(r.out.find("\"status\":\"曲名取得完了\""), std::string::npos) << r.out;
+  EXPECT_NE(Err().find("ローカルデータベースに保存できませんでした。"), std::string::npos) << Err();
 }
 
 }  // namespace
