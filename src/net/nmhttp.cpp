@@ -108,6 +108,8 @@ void SetHeaderLine(std::vector<std::string>& lines, const std::string& name, con
 
 }  // namespace
 
+std::string TNMHTTP::HostKey() const { return Lower(Host) + ":" + std::to_string(Port); }
+
 void TNMHTTP::Abort() {
   SetLookupDone();
   Cancel();
@@ -186,7 +188,8 @@ void TNMHTTP::BuildRequest() {
   const THeaderInfo& h = HeaderInfo;
   if (!h.LocalProgram.empty()) FRequestLines.push_back("User-Agent: " + h.LocalProgram);
   if (!h.LocalMailAddress.empty()) FRequestLines.push_back("From: " + h.LocalMailAddress);
-  if (!h.Cookie.empty()) FRequestLines.push_back("Cookie: " + h.Cookie);
+  if (!h.Cookie.empty() && (h.CookieHost.empty() || h.CookieHost == HostKey()))
+    FRequestLines.push_back("Cookie: " + h.Cookie);
   if (!h.Referer.empty()) FRequestLines.push_back("Referer: " + h.Referer);
   if (!h.UserId.empty()) FRequestLines.push_back("Authorization: Basic " + Base64(h.UserId + ":" + h.Password));
   FRequestLines.push_back("Content-type: application/x-www-form-urlencoded");
@@ -212,6 +215,7 @@ void TNMHTTP::SendRequest() {
 
 void TNMHTTP::ReadReplyHeader() {
   FContentLength = 0;
+  FHasContentLength = false;
   FSetCookie.clear();
   FLocation.clear();
   std::ofstream file;
@@ -245,11 +249,14 @@ void TNMHTTP::ReadReplyHeader() {
     const std::string upper = Upper(line);
     const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
     if (field == "SET-COOKIE:") {
-      FSetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxFieldLength);
+      FSetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
     } else if (field == "LOCATION:") {
-      FLocation = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string()).substr(0, kMaxFieldLength);
+      // Kept whole (the header's own bounds limit it): a redirected query
+      // of a disc with many tracks is far longer than any fixed cut.
+      FLocation = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string());
     } else if (field == "CONTENT-LENGTH:") {
       FContentLength = ContentLengthValue(upper);
+      FHasContentLength = true;
     }
     keep(line);
     if (line.empty() || line == "\n" || line == "\r\n") break;
@@ -269,20 +276,35 @@ void TNMHTTP::ReadBody() {
   // bound): no regrowth while a large body arrives, and no capacity kept
   // from an earlier, larger reply.
   std::string().swap(Body);
-  if (FContentLength > 0) {
-    Body.reserve(static_cast<std::size_t>(std::min<long long>(FContentLength, kMaxCapture)));
+  if (!FHasContentLength) {
+    CaptureString(Body, -1);
+    return;
   }
-  CaptureString(Body, -1);
+  // With a length given the body ends there, whether or not the peer closes:
+  // a proxy or server keeping the connection alive would otherwise hold the
+  // reply until the time-out.
+  if (FContentLength > static_cast<long long>(kMaxCapture)) {
+    throw ESockError("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
+  }
+  Body.reserve(static_cast<std::size_t>(FContentLength));
+  CaptureString(Body, FContentLength);
+  if (static_cast<long long>(Body.size()) < FContentLength) {
+    throw ESockError("Connection closed with " +
+                     std::to_string(FContentLength - static_cast<long long>(Body.size())) +
+                     " bytes of the reply missing");
+  }
 }
 
 void TNMHTTP::JudgeStatus() {
   if (FReplyNumber < 299) {
     if (OnSuccess) OnSuccess(FCmd);
     Report("Transaction Completed", kLevelTransaction);
-  } else if (FReplyNumber > 399) {
-    if (OnFailure) OnFailure(FCmd);
   } else if (FReplyNumber >= 300 && FReplyNumber <= 302) {
     FUrl = FLocation;
+  } else {
+    // 299 and 303 to 399 are neither a reply to use nor a redirect this
+    // client follows: the request has failed, and its caller must hear so.
+    if (OnFailure) OnFailure(FCmd);
   }
 }
 
@@ -321,7 +343,12 @@ void TNMHTTP::Get(const std::string& url) {
 
     bool again = false;
     if (FReplyNumber >= 300 && FReplyNumber <= 398) {
-      if (!FSetCookie.empty()) HeaderInfo.Cookie = FSetCookie;
+      // A cookie set with a redirect goes back to the server that set it,
+      // and to no other: only its name and value, not its attributes.
+      if (!FSetCookie.empty()) {
+        HeaderInfo.Cookie = FSetCookie.substr(0, FSetCookie.find(';'));
+        HeaderInfo.CookieHost = HostKey();
+      }
       bool handled = false;
       if (OnRedirect) OnRedirect(handled);
       if (handled) return;

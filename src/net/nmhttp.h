@@ -19,6 +19,9 @@ struct THeaderInfo {
   std::string LocalMailAddress;  // "From: "
   std::string LocalProgram;      // "User-Agent: "
   std::string Cookie;            // "Cookie: " (a redirect sets it from Set-Cookie)
+  // "host:port" the cookie belongs to; empty: sent to every server. A cookie
+  // taken from a redirect belongs to the server that set it.
+  std::string CookieHost;
   std::string Referer;           // "Referer: "
   std::string UserId, Password;  // "Authorization: Basic " when UserId is set
 };
@@ -30,8 +33,8 @@ class TNMHTTP : public TPowersock {
   // Bounds on a reply header: lines (status line included) and bytes.
   static constexpr int kMaxHeaderLines = 256;
   static constexpr std::size_t kMaxHeaderBytes = 65536;
-  // Longest Location and Set-Cookie value kept.
-  static constexpr std::size_t kMaxFieldLength = 256;
+  // Longest Set-Cookie value kept (the size browsers keep for one cookie).
+  static constexpr std::size_t kMaxCookieLength = 4096;
   // A whole reply (header and body) must arrive within this many TimeOut
   // periods, however steadily it trickles in.
   static constexpr int kReplyTimeOuts = 10;
@@ -46,7 +49,9 @@ class TNMHTTP : public TPowersock {
   bool OutputFileMode = false;  // reply header to the file named by Header
 
   std::function<void()> OnAboutToSend, OnAuthenticationNeeded, OnPacketSent;
-  std::function<void(int cmd)> OnSuccess, OnFailure;  // status < 299 / status > 399
+  // OnSuccess for a status below 299; OnFailure for 299 and every status
+  // above 302 (the client follows only 300 to 302).
+  std::function<void(int cmd)> OnSuccess, OnFailure;
   std::function<void(bool& handled)> OnRedirect;       // status 300 to 398
 
   // HTTP/1.0 GET of url, directly or through Proxy:ProxyPort. Raises the
@@ -75,12 +80,14 @@ class TNMHTTP : public TPowersock {
   void ReadReplyHeader();
   void ReadBody();
   void JudgeStatus();
+  std::string HostKey() const;  // "host:port" of the current request
 
   std::string FUrl, FPath, FLocation, FSetCookie, FLastRequest;
   std::vector<std::string> FRequestLines;
   int FReplyNumber = 0;
   int FCmd = 0;
   long long FContentLength = 0;
+  bool FHasContentLength = false;
   bool FBusy = false;
 };
 

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <sstream>
 
 #include "support/cddbd_process.h"
+#include "support/loopback_server.h"
 #include "support/recorder.h"
 
 namespace sl::test {
@@ -198,6 +200,60 @@ TEST_F(Cli, LookupWhoseSaveFailsExitsOne) {
   EXPECT_EQ(r.status, 1) << Err();
   EXPECT_NE(r.out.find("\"status\":\"曲名取得完了\""), std::string::npos) << r.out;
   EXPECT_NE(Err().find("ローカルデータベースに保存できませんでした。"), std::string::npos) << Err();
+}
+
+// Servers that are fine but answer in ways the lookup used to stumble on.
+TEST_F(Cli, LookupThroughKeptAliveRedirectedAndOddReplies) {
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
+  const std::string hello = "&hello=me+example.com+SLB+1.311&proto=5";
+  {
+    // Content-Length given, connection kept open after each reply.
+    auto kept = [](const std::string& body) {
+      return ServerScript()
+          .Send(HttpReply(200, body, {"Content-Length: " + std::to_string(body.size())}))
+          .Hang();
+    };
+    LoopbackServer server(std::vector<ServerScript>{
+        kept("200 rock 23026203 Kept / Alive\r\n"),
+        kept("210 rock 23026203\r\nTTITLE0=One\r\n.\r\n"),
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = Run("lookup --email me@example.com --server " + server.Url("/~cddb/cddb.cgi"));
+    EXPECT_EQ(r.status, 0) << Err();
+    EXPECT_NE(r.out.find("\"artist\":\"Kept\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"title\":\"One\""), std::string::npos) << r.out;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
+  {
+    // A 40-track query redirected once reaches the server whole.
+    std::string toc, query = "cmd=cddb+query+";
+    std::vector<int> frames;
+    for (int k = 0; k <= 40; ++k) frames.push_back(150 + k * 9000);
+    for (int f : frames) toc += Msf(f) + " ";
+    WriteFileBytes(dir.File("drives.ini"), "[0:0:0]\nvendor=S\nproduct=LONG\ntoc=" + toc + "\n");
+    std::string line = Expected(frames);
+    line.pop_back();
+    for (char& c : line) if (c == ' ') c = '+';
+    CddbdProcess cddbd;
+    LoopbackServer redirector(ServerScript().Send(
+        HttpReply(302, "", {"Location: " + cddbd.Url() + query + line + hello})));
+    const auto r = Run("lookup --email me@example.com --server " + redirector.Url("/~cddb/cddb.cgi"));
+    EXPECT_EQ(r.status, 1);  // the disc is not in the database
+    EXPECT_NE(r.out.find("\"status\":\"該当タイトルなし\""), std::string::npos) << r.out << Err();
+    EXPECT_NE(cddbd.Log().find(query + line + hello), std::string::npos) << cddbd.Log();
+    ASSERT_GT(query.size() + line.size() + hello.size(), 256u);
+  }
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
+  for (int code : {299, 303, 304, 399}) {
+    // Statuses the client neither uses nor follows end as failures.
+    LoopbackServer server(ServerScript().Send(HttpReply(code, "", {"Location: /elsewhere"})));
+    const auto r = Run("lookup --email me@example.com --server " + server.Url("/~cddb/cddb.cgi"));
+    EXPECT_EQ(r.status, 1) << code;
+    EXPECT_NE(r.out.find("\"status\":\"接続できません。\""), std::string::npos) << code << r.out;
+    EXPECT_EQ(server.Connections(), 1) << code;
+  }
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TEST_F(HttpTest, ReplyHeaderIsParsedAndTheStatusChoosesTheEvent) {
   EXPECT_EQ(ev.bodyAtEvent, "line 1\nline 2\n") << "the whole body is there when the event runs";
   EXPECT_EQ(h.ReplyNumber(), 200);
   EXPECT_EQ(h.ContentLength(), 14);
-  EXPECT_EQ(h.SetCookie(), longCookie.substr(0, 256));
+  EXPECT_EQ(h.SetCookie(), longCookie);
   EXPECT_EQ(h.Header, "HTTP/1.0 200 Status\r\nServer: test\r\ncontent-length:   14 bytes\r\nSet-Cookie: " +
                           longCookie + "\r\n\r\n");
 
@@ -212,6 +212,40 @@ TEST_F(HttpTest, ReplyInSingleByteSegmentsIsCapturedWhole) {
   EXPECT_EQ(h.Body, body);
 }
 
+// A peer that keeps the connection open after a reply with Content-Length
+// (a proxy honouring "Proxy-Connection: Keep-Alive") has still sent the
+// whole reply: the body ends at that length. A body cut short of it, or one
+// announced beyond the capture bound, is a failed request.
+TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
+  LoopbackServer server(std::vector<ServerScript>{
+      ServerScript().Send(HttpReply(200, "210 ok\r\n.\r\n", {"Content-Length: 11",
+                                                              "Connection: keep-alive"})).Hang(),
+      ServerScript().Send(HttpReply(200, "", {"Content-Length: 0"})).Hang(),
+      ServerScript().Send(HttpReply(200, "short", {"Content-Length: 100"})).Close(),
+      ServerScript().Send(HttpReply(200, "x", {"Content-Length: 99999999999"})).Hang(),
+      ServerScript().Send(HttpReply(200, "0123456789extra", {"Content-Length: 10"})).Close(),
+  });
+  TNMHTTP h;
+  h.TimeOut = 20000;
+  Events ev;
+  ev.Attach(h);
+  const auto start = std::chrono::steady_clock::now();
+  h.Get(server.Url("/kept"));
+  EXPECT_EQ(h.Body, "210 ok\r\n.\r\n");
+  EXPECT_EQ(ev.log.back(), "success 0");
+  h.Get(server.Url("/empty"));
+  EXPECT_EQ(h.Body, "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "waited for a close";
+
+  ev.log.clear();
+  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/short")); },
+                              "Connection closed with 95 bytes of the reply missing");
+  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/huge")); }, "Reply larger than 64 MiB");
+  EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "about to send"}));
+  h.Get(server.Url("/extra"));
+  EXPECT_EQ(h.Body, "0123456789");
+}
+
 TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
   const std::string found = HttpReply(200, "arrived");
   TNMHTTP h;
@@ -248,7 +282,8 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
     h.OnRedirect = nullptr;
   }
   {
-    // 299 and 303 to 399 end the run without a repeat and without events.
+    // 299 and 303 to 399 end the run without a repeat, as failures: the
+    // caller must not be left waiting for an event that never comes.
     LoopbackServer server(std::vector<ServerScript>{
         ServerScript().Send(HttpReply(303, "", {"Location: /x"})),
         ServerScript().Send(HttpReply(299, "")),
@@ -257,9 +292,40 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
     for (int i = 0; i < 3; ++i) {
       ev.log.clear();
       h.Get(server.Url("/"));
-      EXPECT_EQ(ev.log, std::vector<std::string>{"about to send"});
+      EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "failure 0"}));
     }
     EXPECT_EQ(server.Connections(), 3);
+  }
+  {
+    // A Location far longer than 256 characters is followed whole.
+    const std::string path = "/~cddb/cddb.cgi?cmd=cddb+query+" + std::string(2000, '7') + "&hello=a+b+SLB+1.311";
+    LoopbackServer server(std::vector<ServerScript>{
+        ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}" + path})),
+        ServerScript().Send(found),
+    });
+    h.Get(server.Url("/"));
+    const auto req = server.Requests();
+    ASSERT_EQ(req.size(), 2u);
+    EXPECT_EQ(req[1].substr(0, req[1].find("\r\n")), "GET " + path + " HTTP/1.0");
+    EXPECT_EQ(h.Body, "arrived");
+  }
+  {
+    // A cookie set by one server's redirect goes back to that server only.
+    LoopbackServer other(ServerScript().Send(found));
+    LoopbackServer setter(std::vector<ServerScript>{
+        ServerScript().Send(HttpReply(302, "", {"Location: " + other.Url("/there"),
+                                                "Set-Cookie: session=42; Path=/; HttpOnly"})),
+        ServerScript().Send(found),
+    });
+    h.Get(setter.Url("/"));
+    h.Get(setter.Url("/again"));
+    const auto toOther = other.Requests();
+    const auto toSetter = setter.Requests();
+    ASSERT_EQ(toOther.size(), 1u);
+    ASSERT_EQ(toSetter.size(), 2u);
+    EXPECT_EQ(toOther[0].find("Cookie"), std::string::npos) << toOther[0];
+    EXPECT_NE(toSetter[1].find("\r\nCookie: session=42\r\n"), std::string::npos) << toSetter[1];
+    h.HeaderInfo.Cookie.clear();
   }
   {
     // A redirect loop stops after ten redirects.
