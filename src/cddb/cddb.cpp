@@ -345,7 +345,12 @@ void CddbLookup::NMHTTP1Success(int) {
           Status("サーバリスト取得完了");
           const auto body = ListBody(lines);
           if (settings_) {
-            settings::SetServerList(*settings_, body);
+            std::string error;
+            if (!settings::SetServerList(*settings_, body, &error)) {
+              services_.MessageBox(shell::MsgIcon::Warning,
+                                   "サーバリストを保存できませんでした。\n" + error);
+              throw std::runtime_error(error);
+            }
             settings::GetServerList(*settings_, model_);
           }
         } else {

@@ -12,6 +12,7 @@
 #include "disc/disc.h"
 #include "localdb/localdb.h"
 #include "platform/aspi_loader.h"
+#include "settings/serverlist.h"
 #include "settings/settings.h"
 
 namespace sl::mainform {
@@ -201,7 +202,7 @@ std::vector<std::string> TFormMain::StoredServerHosts() const {
   std::vector<std::string> hosts;
   const auto* s = impl_->settingsFile.get();
   if (!s) return hosts;
-  const int count = std::min(s->ReadInteger(settings::kSection, "servercount", 0), 1000);
+  const int count = std::min(s->ReadInteger(settings::kSection, "servercount", 0), settings::kMaxServers);
   for (int i = 0; i < count; ++i) hosts.push_back(s->ReadString(settings::ServerSection(i), "host", ""));
   return hosts;
 }

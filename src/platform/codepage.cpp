@@ -192,9 +192,9 @@ std::string ToExternal(std::string_view utf8) {
   for (std::size_t i = 0; i < utf8.size();) {
     const Utf8Char c = DecodeUtf8(utf8, i);
     if (c.length == 0) {
-      char buf[80];
-      std::snprintf(buf, sizeof buf, "text is not valid UTF-8 (byte 0x%02X at offset %zu)",
-                    static_cast<unsigned>(static_cast<unsigned char>(utf8[i])), i);
+      char buf[120];
+      std::snprintf(buf, sizeof buf, "テキストが正しいUTF-8ではありません（%zu バイト目の 0x%02X）",
+                    i, static_cast<unsigned>(static_cast<unsigned char>(utf8[i])));
       throw CodePageError(buf);
     }
     i += c.length;
@@ -202,7 +202,7 @@ std::string ToExternal(std::string_view utf8) {
 
   Converters& conv = Current();
   if (conv.To() == kNoConverter) {
-    throw CodePageError("unknown code page \"" + conv.Name() + "\" (SONOLABEL_CODEPAGE)");
+    throw CodePageError("コードページ「" + conv.Name() + "」は使えません（SONOLABEL_CODEPAGE）");
   }
   iconv_t cd = conv.To();
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -231,8 +231,8 @@ std::string ToExternal(std::string_view utf8) {
     const std::size_t at = static_cast<std::size_t>(inp - utf8.data());
     const Utf8Char c = DecodeUtf8(utf8, at);
     const std::string shown(utf8.substr(at, c.length == 0 ? 1 : c.length));
-    throw CodePageError("character " + CodePointName(c.cp) + " \"" + shown +
-                        "\" cannot be represented in code page " + conv.Name());
+    throw CodePageError("文字「" + shown + "」（" + CodePointName(c.cp) + "）はコードページ " +
+                        conv.Name() + " で表せません。");
   }
   step(true);  // ends any shift state (stateful encodings)
   out.resize(used);

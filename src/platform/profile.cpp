@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,7 +16,9 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/codepage.h"
 #include "platform/pump.h"
@@ -144,7 +147,7 @@ class Codec {
   // Throws CodePageError.
   std::string Encode(std::string_view text) const {
     if (!utf8_) return ToExternal(text);
-    if (!IsValidUtf8(text)) throw CodePageError("text is not valid UTF-8");
+    if (!IsValidUtf8(text)) throw CodePageError("テキストが正しいUTF-8ではありません");
     return std::string(text);
   }
   std::optional<std::string> TryEncode(std::string_view text) const {
@@ -400,30 +403,33 @@ std::string StoredValue(std::string_view value) {
   for (char& c : v) {
     if (c == '\r' || c == '\n' || c == '\0') c = ' ';
   }
+  // Only what a reader would change is quoted: blanks at either end (they
+  // are trimmed) and one matching pair of outer quotes (it is removed). An
+  // "=" or ";" inside a value reads back as it is, and other programs
+  // reading the file would see the quotes.
   const bool quote =
       !v.empty() &&
-      (IsBlank(v.front()) || IsBlank(v.back()) || v.find_first_of("=;") != std::string::npos ||
+      (IsBlank(v.front()) || IsBlank(v.back()) ||
        (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()));
   if (quote) return '"' + v + '"';
   return v;
 }
 
 std::optional<std::string> SectionNameProblem(std::string_view name) {
-  if (name.empty()) return "the section name is empty";
-  if (name.size() > Profile::kMaxNameBytes) return "the section name is too long";
+  if (name.empty()) return "セクション名が空です";
+  if (name.size() > Profile::kMaxNameBytes) return "セクション名が長すぎます";
   if (name.find_first_of(std::string_view("]\r\n\0", 4)) != std::string_view::npos) {
-    return "the section name \"" + std::string(name) + "\" contains \"]\", a line end or NUL";
+    return "セクション名「" + std::string(name) + "」に「]」、改行またはNULが含まれています";
   }
   return std::nullopt;
 }
 
 std::optional<std::string> KeyNameProblem(std::string_view key) {
-  if (key.empty()) return "the key name is empty";
-  if (key.size() > Profile::kMaxNameBytes) return "the key name is too long";
+  if (key.empty()) return "キー名が空です";
+  if (key.size() > Profile::kMaxNameBytes) return "キー名が長すぎます";
   if (key.find_first_of(std::string_view("=\r\n\0", 4)) != std::string_view::npos ||
       key.front() == '[' || key.front() == ';') {
-    return "the key name \"" + std::string(key) +
-           "\" contains \"=\", a line end or NUL, or starts with \"[\" or \";\"";
+    return "キー名「" + std::string(key) + "」に「=」、改行またはNULが含まれているか、「[」か「;」で始まっています";
   }
   return std::nullopt;
 }
@@ -518,7 +524,27 @@ std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const 
   return sp;
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+// The reason of a failed system call, in the interface's language.
+std::string ErrnoText(int err) {
+  switch (err) {
+    case EACCES:
+    case EPERM: return "アクセスが許可されていません";
+    case ENOENT: return "ファイルかフォルダがありません";
+    case ENOSPC: return "ディスクの空きが足りません";
+    case EDQUOT: return "ディスクの割り当てを超えました";
+    case EROFS: return "読み取り専用のファイルシステムです";
+    case EIO: return "入出力エラーです";
+    case EISDIR: return "フォルダです";
+    case ENOTDIR: return "フォルダではありません";
+    case ENAMETOOLONG: return "名前が長すぎます";
+    case EFBIG: return "ファイルが大きすぎます";
+    case ELOOP: return "シンボリックリンクが多すぎます";
+    case EMFILE:
+    case ENFILE: return "開いているファイルが多すぎます";
+    case EINVAL: return "通常のファイルではありません";
+    default: return "エラー " + std::to_string(err) + "（" + std::strerror(err) + "）";
+  }
+}
 
 // Follows symbolic links, so that the file they point to is replaced rather
 // than the link.
@@ -563,7 +589,7 @@ class FileLock {
       fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
     if (fd_ < 0) {
-      error = "cannot create the lock file " + lockPath + ": " + ErrnoText(errno);
+      error = "ロックファイル " + lockPath + " を作成できません: " + ErrnoText(errno);
       return false;
     }
     using Clock = std::chrono::steady_clock;
@@ -572,12 +598,12 @@ class FileLock {
     for (;;) {
       if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
       if (errno != EWOULDBLOCK && errno != EINTR) {
-        error = "cannot lock " + lockPath + ": " + ErrnoText(errno);
+        error = lockPath + " をロックできません: " + ErrnoText(errno);
         return false;
       }
       const auto now = Clock::now();
       if (now >= deadline) {
-        error = "the file is locked by another process (" + lockPath + ")";
+        error = "ファイルは別のプログラムが使用中です（" + lockPath + "）";
         return false;
       }
       // Another writer holds the lock for a few milliseconds at most; keep
@@ -639,7 +665,7 @@ bool ReplaceFile(const std::string& target, const std::string& dir, const std::s
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    error = "cannot write in the folder " + dir + ": " + ErrnoText(errno);
+    error = "フォルダ " + dir + " に書き込めません: " + ErrnoText(errno);
     return false;
   }
   auto fail = [&](const std::string& what) {
@@ -657,24 +683,167 @@ bool ReplaceFile(const std::string& target, const std::string& dir, const std::s
     }
   }
   for (std::string_view piece : pieces) {
-    if (!WriteAll(fd, piece)) return fail("cannot write " + temp);
+    if (!WriteAll(fd, piece)) return fail(temp + " に書き込めません");
   }
-  if (::fsync(fd) != 0) return fail("cannot flush " + temp);
+  if (::fsync(fd) != 0) return fail(temp + " をディスクに書き出せません");
   const int closed = ::close(fd);
   fd = -1;
-  if (closed != 0) return fail("cannot write " + temp);
-  if (::rename(temp.c_str(), target.c_str()) != 0) return fail("cannot replace " + target);
+  if (closed != 0) return fail(temp + " に書き込めません");
+  if (::rename(temp.c_str(), target.c_str()) != 0) return fail(target + " を置き換えられません");
+  // The new file is in place and whole from here on. Flushing the folder
+  // makes the rename itself durable; where a file system refuses that, the
+  // save has still happened and is reported as done.
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0 || ::fsync(dfd) != 0) {
-    const int err = errno;
-    if (dfd >= 0) ::close(dfd);
-    error = "the file " + target + " was replaced, but its folder could not be flushed: " +
-            ErrnoText(err);
-    return false;
+  if (dfd >= 0) {
+    (void)::fsync(dfd);
+    ::close(dfd);
   }
-  ::close(dfd);
   return true;
 }
+
+// ---------------------------------------------------------------------------
+// Parsed files kept between reads
+
+// A file's bytes with an index of its sections, made once and reused while
+// the file stays the same: every key read would otherwise read and scan the
+// whole file again, which on a large file makes each read cost as much as
+// the first.
+struct Parsed {
+  std::string bytes;
+  std::size_t body = 0;  // offset after a byte-order mark
+  bool utf8 = false;
+  // Folded name -> the first copy of that section; "" -> the lines before
+  // the first header.
+  std::unordered_map<std::string, Span> sections;
+};
+
+// The section name as the index keys it: ASCII letters folded, the bytes of
+// two-byte characters kept as they are (as NamesEqual compares).
+std::string FoldedName(std::string_view name, const ByteClasses& bc) {
+  std::string out(name);
+  const char* begin = name.data();
+  const char* end = begin + name.size();
+  for (const char* p = begin; p < end;) {
+    const std::size_t n = bc.CharLength(p, end);
+    if (n == 1) out[static_cast<std::size_t>(p - begin)] = FoldAscii(*p);
+    p += n;
+  }
+  return out;
+}
+
+std::shared_ptr<const Parsed> ParseImage(const Image& img) {
+  auto parsed = std::make_shared<Parsed>();
+  parsed->bytes.assign(img.Bytes());
+  parsed->body = img.Body();
+  parsed->utf8 = img.Utf8();
+  const Codec codec(parsed->utf8);
+  const ByteClasses& bc = codec.Classes();
+  const std::string_view s = parsed->bytes;
+  std::optional<Header> h = NextHeader(s, parsed->body, parsed->body, bc);
+  parsed->sections.emplace("", Span{parsed->body, parsed->body, h ? h->lineStart : s.size()});
+  while (h) {
+    const auto next = NextHeader(s, parsed->body, h->bodyStart, bc);
+    // An empty name ("[]") is a section no name reaches.
+    if (!h->name.empty()) {
+      parsed->sections.emplace(FoldedName(h->name, bc),
+                               Span{h->lineStart, h->bodyStart, next ? next->lineStart : s.size()});
+    }
+    h = next;
+  }
+  return parsed;
+}
+
+// What tells one state of a file from another: where it is, its size and
+// its change times. Every write of ours renames a new file into place, so
+// its identity changes with each write.
+struct Identity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{}, ctime{};
+  bool operator==(const Identity& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+Identity IdentityOf(const struct stat& st) {
+  return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// A change within the same tick of a coarse clock (whole seconds on some
+// file systems) would not show in the times: such a file is trusted only
+// once it has been left alone for a while, as Windows' own profile
+// functions do.
+bool TimesAreTrustworthy(const Identity& id) {
+  if (id.ctime.tv_nsec != 0 || id.mtime.tv_nsec != 0) return true;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec - id.ctime.tv_sec >= 2;
+}
+
+class ParseCache {
+ public:
+  static ParseCache& Instance() {
+    static ParseCache cache;
+    return cache;
+  }
+
+  // The parse of the file at path as it is now; null when it does not
+  // exist or cannot be read.
+  std::shared_ptr<const Parsed> Get(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Load(path, nullptr);
+    const Identity id = IdentityOf(st);
+    {
+      std::lock_guard lock(mutex_);
+      for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if (it->path == path && it->id == id && TimesAreTrustworthy(id)) {
+          // Most recently used first.
+          std::rotate(entries_.begin(), it, it + 1);
+          return entries_.front().parsed;
+        }
+      }
+    }
+    return Load(path, &id);
+  }
+
+  void Forget(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(entries_, [&](const Entry& e) { return e.path == path; });
+  }
+
+ private:
+  struct Entry {
+    std::string path;
+    Identity id;
+    std::shared_ptr<const Parsed> parsed;
+  };
+  static constexpr std::size_t kEntries = 4;
+
+  std::shared_ptr<const Parsed> Load(const std::string& path, const Identity* statted) {
+    Image img;
+    if (img.Load(path) != 0 || !img.Exists()) {
+      Forget(path);
+      return nullptr;
+    }
+    auto parsed = ParseImage(img);
+    const Identity id = IdentityOf(img.Stat());
+    // Kept only when the file read is the one statted a moment ago (not
+    // replaced in between) and its times can be trusted.
+    if (statted && *statted == id && TimesAreTrustworthy(id)) {
+      std::lock_guard lock(mutex_);
+      std::erase_if(entries_, [&](const Entry& e) { return e.path == path; });
+      entries_.insert(entries_.begin(), Entry{path, id, parsed});
+      if (entries_.size() > kEntries) entries_.pop_back();
+    }
+    return parsed;
+  }
+
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
 
 }  // namespace
 
@@ -704,24 +873,57 @@ std::optional<int> ParseProfileInteger(std::string_view text) {
 
 Profile::Profile(std::string path) : path_(std::move(path)) {}
 
+namespace {
+
+// Reads of one parsed file.
+class ParsedView {
+ public:
+  explicit ParsedView(std::shared_ptr<const Parsed> parsed)
+      : parsed_(std::move(parsed)), codec_(parsed_ && parsed_->utf8) {}
+
+  bool Exists() const { return parsed_ != nullptr; }
+
+  // The first copy of a section, by its (trimmed, not yet encoded) name.
+  std::optional<Span> Find(std::string_view section) const {
+    if (!parsed_) return std::nullopt;
+    const auto name = codec_.TryEncode(Trim(section));
+    if (!name) return std::nullopt;
+    const auto it = parsed_->sections.find(FoldedName(*name, codec_.Classes()));
+    if (it == parsed_->sections.end()) return std::nullopt;
+    return it->second;
+  }
+
+  std::optional<std::string> Value(std::string_view section, std::string_view key) const {
+    const auto span = Find(section);
+    if (!span) return std::nullopt;
+    const auto wanted = codec_.TryEncode(Trim(key));
+    if (!wanted) return std::nullopt;
+    std::optional<std::string> found;
+    ForEachLine(parsed_->bytes, span->bodyStart, span->end, codec_.Classes(), [&](const ParsedLine& l) {
+      if (l.kind != LineKind::Entry || !NamesEqual(l.key, *wanted, codec_.Classes())) return true;
+      if (l.hasValue) found = codec_.Decode(Unquote(l.value));
+      return false;  // the first line with this key decides
+    });
+    return found;
+  }
+
+  template <typename Fn>
+  void Lines(const Span& span, Fn&& fn) const {
+    ForEachLine(parsed_->bytes, span.bodyStart, span.end, codec_.Classes(), fn);
+  }
+  const Codec& codec() const { return codec_; }
+
+ private:
+  std::shared_ptr<const Parsed> parsed_;
+  Codec codec_;
+};
+
+}  // namespace
+
 std::string Profile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
-  Image img;
-  if (img.Load(path_) != 0 || !img.Exists()) return std::string(def);
-  const Codec codec(img.Utf8());
-  const auto name = codec.TryEncode(Trim(section));
-  const auto wanted = codec.TryEncode(Trim(key));
-  if (!name || !wanted) return std::string(def);
-  const std::string_view bytes = img.Bytes();
-  const auto span = FindSection(bytes, img.Body(), *name, codec.Classes());
-  if (!span) return std::string(def);
-  std::optional<std::string> found;
-  ForEachLine(bytes, span->bodyStart, span->end, codec.Classes(), [&](const ParsedLine& l) {
-    if (l.kind != LineKind::Entry || !NamesEqual(l.key, *wanted, codec.Classes())) return true;
-    if (l.hasValue) found = codec.Decode(Unquote(l.value));
-    return false;  // the first line with this key decides
-  });
-  return found ? *found : std::string(def);
+  const ParsedView view(ParseCache::Instance().Get(path_));
+  return view.Value(section, key).value_or(std::string(def));
 }
 
 int Profile::ReadInteger(std::string_view section, std::string_view key, int def) const {
@@ -729,19 +931,14 @@ int Profile::ReadInteger(std::string_view section, std::string_view key, int def
 }
 
 bool Profile::HasSection(std::string_view section) const {
-  Image img;
-  if (img.Load(path_) != 0 || !img.Exists()) return false;
-  const Codec codec(img.Utf8());
-  const auto name = codec.TryEncode(Trim(section));
-  if (!name) return false;
-  const std::string_view bytes = img.Bytes();
-  const auto span = FindSection(bytes, img.Body(), *name, codec.Classes());
+  const ParsedView view(ParseCache::Instance().Get(path_));
+  const auto span = view.Find(section);
   if (!span) return false;
-  if (!name->empty()) return true;
+  if (!Trim(section).empty()) return true;
   // The lines before the first header count as a section when they hold
   // an entry.
   bool any = false;
-  ForEachLine(bytes, span->bodyStart, span->end, codec.Classes(), [&](const ParsedLine& l) {
+  view.Lines(*span, [&](const ParsedLine& l) {
     any = l.kind == LineKind::Entry;
     return !any;
   });
@@ -749,23 +946,18 @@ bool Profile::HasSection(std::string_view section) const {
 }
 
 std::optional<Profile::KeyValues> Profile::ReadSection(std::string_view section) const {
-  Image img;
-  if (img.Load(path_) != 0 || !img.Exists()) return std::nullopt;
-  const Codec codec(img.Utf8());
-  const auto name = codec.TryEncode(Trim(section));
-  if (!name) return std::nullopt;
-  const std::string_view bytes = img.Bytes();
-  const auto span = FindSection(bytes, img.Body(), *name, codec.Classes());
+  const ParsedView view(ParseCache::Instance().Get(path_));
+  const auto span = view.Find(section);
   if (!span) return std::nullopt;
   KeyValues out;
-  ForEachLine(bytes, span->bodyStart, span->end, codec.Classes(), [&](const ParsedLine& l) {
+  view.Lines(*span, [&](const ParsedLine& l) {
     if (l.kind == LineKind::Entry && (l.key.empty() || l.key.front() != ';')) {
-      out.emplace_back(codec.Decode(l.key),
-                       l.hasValue ? codec.Decode(Unquote(l.value)) : std::string());
+      out.emplace_back(view.codec().Decode(l.key),
+                       l.hasValue ? view.codec().Decode(Unquote(l.value)) : std::string());
     }
     return true;
   });
-  if (name->empty() && out.empty()) return std::nullopt;
+  if (Trim(section).empty() && out.empty()) return std::nullopt;
   return out;
 }
 
@@ -787,24 +979,45 @@ bool Profile::Fail(std::string message) {
 }
 
 bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
-  lastError_.clear();
-  if (tWriting) return Fail("another write to a profile file is still in progress");
-  WriteScope scope;
+  return Transact([&](const Reader&, std::vector<SectionKeys>& out, std::string&) {
+    out = sections;
+    return true;
+  });
+}
 
-  // Names are checked before anything touches the disk.
-  for (const auto& sec : sections) {
-    if (auto p = SectionNameProblem(Trim(sec.section))) return Fail(*p);
-    for (const auto& kv : sec.keys) {
-      if (auto p = KeyNameProblem(Trim(kv.first))) return Fail(*p);
-    }
-  }
-  if (path_.empty()) return Fail("no file name");
+// Reads of the file as a transaction found it, under its lock.
+class Profile::Reader::Impl {
+ public:
+  explicit Impl(const Image& img) : view(img.Exists() ? ParseImage(img) : nullptr) {}
+  ParsedView view;
+};
+
+Profile::Reader::Reader(const Impl& impl) : impl_(impl) {}
+
+std::string Profile::Reader::ReadString(std::string_view section, std::string_view key,
+                                        std::string_view def) const {
+  return impl_.view.Value(section, key).value_or(std::string(def));
+}
+
+std::optional<std::string> Profile::Reader::Find(std::string_view section, std::string_view key) const {
+  return impl_.view.Value(section, key);
+}
+
+bool Profile::Reader::Storable(std::string_view value) const {
+  return impl_.view.codec().TryEncode(value).has_value();
+}
+
+bool Profile::Transact(const Change& change) {
+  lastError_.clear();
+  if (tWriting) return Fail("別の書き込みがまだ終わっていません");
+  WriteScope scope;
+  if (path_.empty()) return Fail("ファイル名がありません");
 
   const std::string target = ResolveTarget(path_);
   const std::filesystem::path tp(target);
   const std::string base = tp.filename().string();
   const std::string dir = tp.has_parent_path() ? tp.parent_path().string() : ".";
-  if (base.empty()) return Fail("\"" + path_ + "\" is not a file name");
+  if (base.empty()) return Fail("「" + path_ + "」はファイル名ではありません");
 
   FileLock lock;
   std::string error;
@@ -814,12 +1027,27 @@ bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
   // replaced it).
   Image img;
   if (const int err = img.Load(target); err != 0) {
-    if (img.TooLarge()) return Fail("the file " + target + " is larger than the profile limit");
-    return Fail("cannot read " + target + ": " + ErrnoText(err));
+    if (img.TooLarge()) return Fail("ファイル " + target + " が大きすぎます");
+    return Fail(target + " を読み込めません: " + ErrnoText(err));
+  }
+
+  std::vector<SectionKeys> sections;
+  {
+    const Reader::Impl readerImpl(img);
+    if (!change(Reader(readerImpl), sections, error)) return Fail(error.empty() ? "変更できませんでした" : error);
+  }
+  if (sections.empty()) return true;
+
+  // Names are checked before anything touches the disk.
+  for (const auto& sec : sections) {
+    if (auto p = SectionNameProblem(Trim(sec.section))) return Fail(*p);
+    for (const auto& kv : sec.keys) {
+      if (auto p = KeyNameProblem(Trim(kv.first))) return Fail(*p);
+    }
   }
   if (img.Exists() &&
       ((img.Stat().st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
-    return Fail("the file " + target + " is read-only");
+    return Fail("ファイル " + target + " は読み取り専用です");
   }
 
   const Codec codec(img.Utf8());
@@ -831,8 +1059,8 @@ bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
       for (const auto& [key, value] : sec.keys) {
         std::string storedValue = codec.Encode(StoredValue(value));
         if (storedValue.size() > kMaxValueBytes) {
-          return Fail("the value of key \"" + key + "\" is longer than " +
-                      std::to_string(kMaxValueBytes) + " bytes");
+          return Fail("キー「" + key + "」の値が " + std::to_string(kMaxValueBytes) +
+                      " バイトを超えています");
         }
         e.keys.emplace_back(codec.Encode(Trim(key)), std::move(storedValue));
       }
@@ -869,8 +1097,9 @@ bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
   }
   std::size_t total = 0;
   for (std::string_view piece : pieces) total += piece.size();
-  if (total > kMaxFileBytes) return Fail("the file " + target + " would grow too large");
+  if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
 
+  ParseCache::Instance().Forget(path_);
   if (!ReplaceFile(target, dir, base, pieces, img, error)) return Fail(error);
   return true;
 }

@@ -44,6 +44,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -96,6 +97,30 @@ class Profile {
   bool WriteKeys(std::string_view section, const KeyValues& keys);
   // Keys of several sections in one atomic replacement of the file.
   bool WriteSections(const std::vector<SectionKeys>& sections);
+
+  // Reads of the file as a transaction sees it.
+  class Reader {
+   public:
+    class Impl;
+    explicit Reader(const Impl& impl);
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view def) const;
+    // The value, or nullopt when the key (or its section) is missing.
+    std::optional<std::string> Find(std::string_view section, std::string_view key) const;
+    // Whether the file's encoding can hold the text.
+    bool Storable(std::string_view value) const;
+
+   private:
+    const Impl& impl_;
+  };
+  // A read-modify-write under the file's lock: `change` reads the file as it
+  // is at that moment and says what to write (nothing: `out` left empty); all
+  // of it goes in one atomic replacement, so no other writer's change can
+  // fall between the reads and the write. A change that returns false
+  // writes nothing; its `error` becomes LastError().
+  using Change = std::function<bool(const Reader& file, std::vector<SectionKeys>& out,
+                                    std::string& error)>;
+  bool Transact(const Change& change);
 
   // Why the last write failed ("" after a successful one).
   const std::string& LastError() const { return lastError_; }

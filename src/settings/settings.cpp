@@ -101,6 +101,13 @@ bool SettingsFile::SeedSubmitEmail() {
   return WriteString(kSection, kKeySubmitEmail, kDefaultSubmitEmail);
 }
 
+bool SettingsFile::Transact(const platform::Profile::Change& change, std::string* error) {
+  EnsureFolder();
+  const bool ok = profile_.Transact(change);
+  if (!ok && error) *error = profile_.LastError();
+  return ok;
+}
+
 ServerEntry SettingsFile::ReadServer(int n) const {
   const std::string section = ServerSection(n);
   ServerEntry e;

@@ -66,6 +66,11 @@ class SettingsFile {
   // Returns true when it wrote it.
   bool SeedSubmitEmail();
 
+  // A locked read-modify-write of the file (see platform::Profile::Transact).
+  // False when it wrote nothing because the change refused or the write
+  // failed; `error` (when given) says why.
+  bool Transact(const platform::Profile::Change& change, std::string* error = nullptr);
+
   ServerEntry ReadServer(int n) const;
   bool WriteServer(int n, const ServerEntry& e);  // one atomic replacement
 

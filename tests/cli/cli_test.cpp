@@ -24,8 +24,8 @@ struct Result {
 class Cli : public ::testing::Test {
  protected:
   // Runs the program with the test's environment; stderr goes to a file.
-  Result Run(const std::string& args, const std::string& aspi = "sim") {
-    const std::string cmd = "env SONOLABEL_ASPI='" + aspi + "' SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
+  Result Run(const std::string& args, const std::string& aspi = "sim", const std::string& extraEnv = "") {
+    const std::string cmd = "env " + extraEnv + " SONOLABEL_ASPI='" + aspi + "' SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
                             "' SONOLABEL_INI='" + dir.File("s.INI") + "' SONOLABEL_WINDIR='" +
                             dir.Path() + "' '" + SONOLABEL_BIN_DIR + "/sonolabel-cli' " + args +
                             " 2>'" + dir.File("stderr") + "' </dev/null";
@@ -254,6 +254,21 @@ TEST_F(Cli, LookupThroughKeptAliveRedirectedAndOddReplies) {
     EXPECT_NE(r.out.find("\"status\":\"接続できません。\""), std::string::npos) << code << r.out;
     EXPECT_EQ(server.Connections(), 1) << code;
   }
+}
+
+// A file system that refuses to flush the folder after the rename: the new
+// cdplayer.ini is in place, so the save is done and the lookup succeeds.
+TEST_F(Cli, SaveWhoseFolderFlushFailsIsStillASave) {
+  CddbdProcess server;
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
+  const std::string preload = std::string("LD_PRELOAD=") + SONOLABEL_BIN_DIR +
+                              "/fsync_dir_fails.so ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+                              "verify_asan_link_order=0";
+  const auto r = Run("lookup --drive 0 --email me@example.com --server " + server.Url(), "sim", preload);
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(Err().find("ローカルデータベースに保存できませんでした。"), std::string::npos) << Err();
+  EXPECT_NE(ReadFileBytes(dir.File("cdplayer.ini")).find("numtracks=3"), std::string::npos);
 }
 
 }  // namespace

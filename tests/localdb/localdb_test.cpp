@@ -209,7 +209,7 @@ TEST(LocalDb, FailedSavesSayWhyAndLeaveTheFileAlone) {
   ::chmod(path.c_str(), 0444);
   t.SetCell(1, 2, "fine");
   EXPECT_FALSE(WriteIniFile(path, 0x10, 2, 2, t, &error));
-  EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+  EXPECT_NE(error.find("読み取り専用"), std::string::npos) << error;
   EXPECT_EQ(ReadFileBytes(path), original);
   ::chmod(path.c_str(), 0644);
   EXPECT_TRUE(WriteIniFile(path, 0x10, 2, 2, t, nullptr));

@@ -194,6 +194,10 @@ TEST_F(Form, FailedSaveSaysSoAndKeepsTheOldFile) {
   f.MenuSaveFileClick();
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
+  // The reason under the box's own text is in the interface's language.
+  EXPECT_EQ(services.boxes[0].text,
+            "ローカルデータベースに保存できませんでした。\n文字「\xF0\x9F\x98\x80」（U+1F600）は"
+            "コードページ CP932 で表せません。");
   EXPECT_EQ(test::ReadFileBytes(CdPlayerIni()), before);
 
   if (::geteuid() != 0) {  // root ignores file permissions

@@ -65,7 +65,7 @@ TEST(CodePage, TextTheCodePageLacksIsAClearError) {
     ToExternal("ab\xFF");
     FAIL() << "no error";
   } catch (const CodePageError& e) {
-    EXPECT_NE(std::string(e.what()).find("offset 2"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("2 バイト目"), std::string::npos) << e.what();
   }
   EXPECT_THROW(ToExternal("\xED\xA0\x80"), CodePageError);  // a UTF-16 surrogate
 }

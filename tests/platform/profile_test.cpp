@@ -235,7 +235,13 @@ TEST(Profile, EveryValueReadsBackAsWritten) {
     EXPECT_EQ(p.ReadString("S", "k" + std::to_string(i), "def"), values[i]) << i;
   }
   EXPECT_EQ(p.ReadSection("S"), keys);
-  EXPECT_NE(ReadFileBytes(path).find("k1=\"  padded  \"\r\n"), std::string::npos);
+  // Only what the reading rules would change is quoted; other programs see
+  // "=" and ";" values as they are.
+  const std::string bytes = ReadFileBytes(path);
+  for (const char* line : {"k1=\"  padded  \"\r\n", "k4=\"\"quoted\"\"\r\n", "k8=a=b\r\n",
+                           "k9=x;y\r\n", "k10=;\r\n", "k11==\r\n", "k7='x\r\n"}) {
+    EXPECT_NE(bytes.find(line), std::string::npos) << line;
+  }
 
   // Line ends can never start a new key or section: they become blanks.
   ASSERT_TRUE(p.WriteString("S", "evil", "one\r\n[Evil]\nk0=x\rend"));
@@ -262,7 +268,7 @@ TEST(Profile, UnsafeNamesAndUnencodableTextAreRefused) {
     EXPECT_FALSE(p.LastError().empty());
   }
   EXPECT_FALSE(p.WriteString("S", "long", std::string(Profile::kMaxValueBytes + 1, 'x')));
-  EXPECT_NE(p.LastError().find("longer"), std::string::npos) << p.LastError();
+  EXPECT_NE(p.LastError().find("バイトを超えています"), std::string::npos) << p.LastError();
 
   // Text CP932 lacks: a clear error and nothing written, also for the other
   // keys of the same write.
@@ -327,7 +333,7 @@ TEST(Profile, ReadOnlyFilesAndFoldersAreLeftAlone) {
   ::chmod(path.c_str(), 0444);
   Profile p(path);
   EXPECT_FALSE(p.WriteString("S", "k", "new"));
-  EXPECT_NE(p.LastError().find("read-only"), std::string::npos) << p.LastError();
+  EXPECT_NE(p.LastError().find("読み取り専用"), std::string::npos) << p.LastError();
   EXPECT_EQ(ReadFileBytes(path), original);
   ::chmod(path.c_str(), 0644);
 
@@ -386,7 +392,7 @@ TEST(Profile, ReplacementKeepsPermissionsLinksAndCleansUp) {
   Profile b(big);
   EXPECT_EQ(b.ReadString("S", "k", "def"), "def");
   EXPECT_FALSE(b.WriteString("S", "k", "v"));
-  EXPECT_NE(b.LastError().find("larger"), std::string::npos) << b.LastError();
+  EXPECT_NE(b.LastError().find("大きすぎます"), std::string::npos) << b.LastError();
 }
 
 TEST(Profile, WriteWaitsForAnotherWritersLockAndKeepsTheWindowLive) {
@@ -424,8 +430,82 @@ TEST(Profile, WriteWaitsForAnotherWritersLockAndKeepsTheWindowLive) {
   EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_GT(pumps, 0);
   EXPECT_FALSE(nestedResult);
-  EXPECT_NE(nestedError.find("in progress"), std::string::npos) << nestedError;
+  EXPECT_NE(nestedError.find("まだ終わっていません"), std::string::npos) << nestedError;
   EXPECT_EQ(ReadFileBytes(path), "[S]\r\nk=v\r\n");
+}
+
+// Bytes this process has read from files so far.
+long long BytesRead() {
+  const std::string io = ReadFileBytes("/proc/self/io");
+  const auto at = io.find("rchar: ");
+  return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
+}
+
+// A file is parsed once and the parse reused while the file stays the same;
+// any change, by us or by another program, is seen at the next read.
+TEST(Profile, ParsedOnceWhileUnchangedAndChangesAreSeen) {
+  TempDir dir;
+  const std::string path = dir.File("big.ini");
+  std::string text;
+  for (int i = 0; i < 2000; ++i)
+    text += "[svr" + std::to_string(i) + "]\r\nhost=h" + std::to_string(i) + "\r\npath=/p\r\n" +
+            std::string(400, ';') + "\r\n";
+  WriteFileBytes(path, text);
+  ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+  Profile p(path);
+  EXPECT_EQ(p.ReadString("svr0", "host", ""), "h0");
+  const long long before = BytesRead();
+  if (before < 0) GTEST_SKIP() << "no /proc/self/io";
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(p.ReadString("SVR" + std::to_string(i), "HOST", ""), "h" + std::to_string(i));
+  EXPECT_LT(BytesRead() - before, static_cast<long long>(text.size())) << "the file was read again";
+
+  // Our own write replaces the file: the next read sees it.
+  ASSERT_TRUE(p.WriteString("svr5", "host", "changed"));
+  EXPECT_EQ(p.ReadString("svr5", "host", ""), "changed");
+  // Another program rewrites it in place, same size, and puts the old
+  // modification time back: the change time still tells.
+  std::string other = ReadFileBytes(path);
+  const auto at = other.find("host=h7\r\n");
+  ASSERT_NE(at, std::string::npos);
+  other[at + 6] = '8';
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), static_cast<ssize_t>(other.size()));
+    ::close(fd);
+  }
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+  EXPECT_EQ(p.ReadString("svr7", "host", ""), "h8");
+  // Removed: defaults again.
+  ::unlink(path.c_str());
+  EXPECT_EQ(p.ReadString("svr7", "host", "gone"), "gone");
+  EXPECT_FALSE(p.HasSection("svr7"));
+}
+
+// A read-modify-write sees the file under its lock and writes all or nothing.
+TEST(Profile, TransactionReadsUnderTheLockAndWritesAllOrNothing) {
+  TempDir dir;
+  const std::string path = dir.File("t.ini");
+  WriteFileBytes(path, "[a]\r\nn=1\r\n");
+  Profile p(path);
+  ASSERT_TRUE(p.Transact([](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string&) {
+    const int n = std::stoi(f.ReadString("a", "n", "0"));
+    out.push_back({"a", {{"n", std::to_string(n + 1)}}});
+    out.push_back({"b", {{"seen", f.Find("a", "missing") ? "yes" : "no"}}});
+    return true;
+  }));
+  EXPECT_EQ(ReadFileBytes(path), "[a]\r\nn=2\r\n[b]\r\nseen=no\r\n");
+  EXPECT_FALSE(p.Transact([](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string& why) {
+    out.push_back({"a", {{"n", "99"}}});
+    EXPECT_FALSE(f.Storable("\xF0\x9F\x98\x80"));
+    why = "refused";
+    return false;
+  }));
+  EXPECT_EQ(p.LastError(), "refused");
+  EXPECT_EQ(ReadFileBytes(path), "[a]\r\nn=2\r\n[b]\r\nseen=no\r\n");
 }
 
 }  // namespace
