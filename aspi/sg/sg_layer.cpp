@@ -156,15 +156,36 @@ void StoreStatus(std::uint8_t& field, std::uint8_t value) {
   std::atomic_ref<std::uint8_t>(field).store(value, std::memory_order_release);
 }
 
-// Tells once per device node why it cannot be opened (typically a missing
-// permission: the user is not in the group owning /dev/srN).
-void WarnOnce(const std::string& node, int error) {
-  static std::mutex mu;
-  static std::vector<std::string> warned;
-  std::lock_guard lock(mu);
-  if (warned.size() >= 64 || std::find(warned.begin(), warned.end(), node) != warned.end()) return;
-  warned.push_back(node);
-  std::fprintf(stderr, "libwnaspi32-sg: cannot open %s: %s\n", node.c_str(), std::strerror(error));
+// Device nodes that could not be opened, and why (typically a missing
+// permission: the user is not in the group owning /dev/srN). The program
+// asks for them through SlAspiDeviceProblems and tells the user.
+struct Problem {
+  std::string node;
+  int error = 0;
+};
+std::mutex gProblemsMutex;
+std::vector<Problem> gProblems;
+
+void NoteProblem(const std::string& node, int error) {
+  std::lock_guard lock(gProblemsMutex);
+  if (gProblems.size() >= 64) return;
+  for (const auto& p : gProblems)
+    if (p.node == node) return;
+  gProblems.push_back({node, error});
+}
+
+std::uint32_t DeviceProblems(char* buffer, std::uint32_t size) {
+  std::string text;
+  {
+    std::lock_guard lock(gProblemsMutex);
+    for (const auto& p : gProblems) text += p.node + "\t" + std::to_string(p.error) + "\n";
+  }
+  if (buffer && size > 0) {
+    const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+  }
+  return static_cast<std::uint32_t>(text.size());
 }
 
 // Runs one command through SG_IO; fills target and host status and sense.
@@ -179,7 +200,7 @@ std::uint8_t RunSgIo(const std::string& node, SlAspiExecBlock& b) {
   if (node.empty()) return SL_ASPI_STATUS_NO_DEVICE;
   int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    WarnOnce(node, errno);
+    NoteProblem(node, errno);
     b.hostStatus = SL_ASPI_HOST_ERROR;
     return SL_ASPI_STATUS_ERROR;
   }
@@ -324,3 +345,7 @@ Layer& TheLayer() {
 SL_EXPORT uint32_t GetASPI32SupportInfo(void) { return sl::aspisg::TheLayer().SupportInfo(); }
 
 SL_EXPORT uint32_t SendASPI32Command(void* block) { return sl::aspisg::TheLayer().Send(block); }
+
+SL_EXPORT uint32_t SlAspiDeviceProblems(char* buffer, uint32_t size) {
+  return sl::aspisg::DeviceProblems(buffer, size);
+}

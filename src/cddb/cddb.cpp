@@ -46,17 +46,17 @@ std::vector<std::string> ListBody(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-std::vector<std::string> SplitLines(std::string_view text) {
+std::vector<std::string> SplitLines(std::string_view text, std::size_t maxLines) {
   std::vector<std::string> lines;
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size() && lines.size() < maxLines; ++i) {
     if (text[i] == '\r' || text[i] == '\n') {
       lines.emplace_back(text.substr(start, i - start));
       if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
       start = i + 1;
     }
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  if (start < text.size() && lines.size() < maxLines) lines.emplace_back(text.substr(start));
   return lines;
 }
 
@@ -206,10 +206,18 @@ void CddbLookup::Status(std::string text) { model_.SetStatus(0, std::move(text))
 
 void CddbLookup::GetMailAddress() {
   std::string email = ReadText(settings::kSection, "email", "");
-  if (email.empty()) {
+  if (email.empty() && unsavedEmail_) {
+    // Asked already in this run, but the answer could not be stored.
+    email = *unsavedEmail_;
+  } else if (email.empty()) {
     email = services_.InputBox("メールアドレスの登録", "メールアドレスを入力してください。",
                                kPlaceholderEmail);
-    if (settings_) settings_->WriteString(settings::kSection, "email", email);
+    if (settings_ && !settings_->WriteString(settings::kSection, "email", email)) {
+      // Used for this run; the prompt comes again at the next start.
+      services_.MessageBox(shell::MsgIcon::Warning,
+                           "メールアドレスを保存できませんでした。\n" + settings_->LastError());
+      unsavedEmail_ = email;
+    }
   }
   std::string user, host;
   const auto at = email.find('@');
@@ -279,7 +287,10 @@ void CddbLookup::C1Click(const std::string& queryCommand) {
   if (!MatchCategory.empty()) {
     RequestKind = Read;
     Status("曲名取得中");
-    tunedexConnect(ServerUrl + "cmd=cddb+read+" + MatchCategory + "+" + MatchDiscId + HelloSuffix);
+    // The category and disc ID come from the server's reply: encoded, so
+    // that nothing in them can end the command or add a parameter.
+    tunedexConnect(ServerUrl + "cmd=cddb+read+" + EncodeHelloPart(MatchCategory) + "+" +
+                   EncodeHelloPart(MatchDiscId) + HelloSuffix);
   }
 }
 
@@ -316,8 +327,12 @@ void CddbLookup::ChangeServer() {
 void CddbLookup::NMHTTP1Failure(int) { Status("接続できません。"); }
 
 void CddbLookup::NMHTTP1Success(int) {
-  // Reply bodies arrive in the external code page.
-  const std::vector<std::string> lines = SplitLines(platform::FromExternal(NMHTTP1.Body));
+  // Reply bodies arrive in the external code page. The lines are split on
+  // the raw bytes (a line end is never part of a character there) and only
+  // as many as the program can use are taken and decoded: a list of
+  // millions of lines must not take memory by the gigabyte.
+  std::vector<std::string> lines = SplitLines(NMHTTP1.Body, kMaxReplyLines);
+  for (auto& line : lines) line = platform::FromExternal(line);
   try {
     if (lines.empty()) throw std::runtime_error("empty reply");
     const int code = StatusCode(lines[0]);
@@ -447,7 +462,8 @@ void CddbLookup::SeparateString(std::string_view text, int row) {
 void CddbLookup::SelectMatch(const std::vector<std::string>& matches) {
   // A list reply that lists nothing is malformed; there is nothing to offer.
   if (matches.empty()) throw std::runtime_error("empty match list");
-  MatchList = matches;
+  MatchList.assign(matches.begin(), matches.begin() + static_cast<std::ptrdiff_t>(
+                                                          std::min(matches.size(), kMaxMatches)));
   auto& dialog = model_.MatchDialog();
   dialog.rows.assign(MatchList.size() + 1, {});
   for (std::size_t i = 0; i < MatchList.size(); ++i) {

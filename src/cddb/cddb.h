@@ -23,18 +23,24 @@ inline constexpr const char* kPlaceholderEmail = "anonymous@dummy.invalid";
 inline constexpr const char* kClientName = "SLB";
 inline constexpr const char* kClientVersion = "1.311";
 
+// Most lines of a reply that are looked at, and most matches offered in the
+// match dialog; what lies beyond is dropped.
+inline constexpr std::size_t kMaxReplyLines = 65536;
+inline constexpr std::size_t kMaxMatches = 10000;
+
 // Splits a reply body into lines at CR LF, LF or CR; a final line end gives
-// no empty last line.
-std::vector<std::string> SplitLines(std::string_view text);
+// no empty last line. At most maxLines lines are returned.
+std::vector<std::string> SplitLines(std::string_view text, std::size_t maxLines = kMaxReplyLines);
 
 // Percent-encodes what may not stand raw in a request line: blanks, control
 // characters and bytes above 0x7F. Everything else, "+" and "%" included,
 // passes unchanged.
 std::string EncodeUnsafe(std::string_view text);
 
-// Encodes one piece of the hello string (the user or host part of the
-// address): like EncodeUnsafe, and also the characters that would end or
-// split the piece ("+", "&", "#", "%", "=", "?").
+// Encodes one piece of a command or of the hello string (a category or disc
+// ID from a reply, the user or host part of the address): like EncodeUnsafe,
+// and also the characters that would end or split the piece ("+", "&", "#",
+// "%", "=", "?").
 std::string EncodeHelloPart(std::string_view text);
 
 // True when a stored host carries its own port ("127.0.0.1:8880",
@@ -110,6 +116,9 @@ class CddbLookup {
   shell::ShellModel& model_;
   shell::ShellServices& services_;
   settings::SettingsFile* settings_ = nullptr;
+  // The address entered at the prompt when the settings file could not take
+  // it: used until the program ends instead of asking again.
+  std::optional<std::string> unsavedEmail_;
 };
 
 }  // namespace sl::cddb

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -240,7 +241,57 @@ void DiscDrives::ScanDrives() {
       }
     }
   }
+  ReportDeviceProblems();
   model_.SetStatus(0, "チェック完了");
+}
+
+std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& problems) {
+  std::string text;
+  bool permission = false;
+  for (const auto& [node, error] : problems) {
+    const char* why;
+    switch (error) {
+      case EACCES:
+      case EPERM:
+        why = "アクセスが許可されていません";
+        permission = true;
+        break;
+      case ENOENT: why = "デバイスファイルがありません"; break;
+      case EBUSY: why = "ほかのプログラムが使用中です"; break;
+      case ENXIO:
+      case ENODEV: why = "デバイスが応答しません"; break;
+      default: why = "開けません"; break;
+    }
+    text += "CD-ROMドライブ " + node + " を開けません（" + why + "）。\n";
+  }
+  if (permission) {
+    text += "ドライブを使うには、このユーザーを cdrom グループに加えて（例: sudo usermod -aG cdrom "
+            "$USER の後、ログインし直す）か、udev ルールで読み取りを許可してください。";
+  } else if (!text.empty()) {
+    text.pop_back();
+  }
+  return text;
+}
+
+void DiscDrives::ReportDeviceProblems() {
+  if (!library_.deviceProblems) return;
+  char buffer[4096];
+  library_.deviceProblems(buffer, sizeof buffer);
+  std::vector<std::pair<std::string, int>> problems;
+  std::string_view text(buffer);
+  while (!text.empty() && problems.size() < 16) {
+    const auto end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    const auto tab = line.find('\t');
+    if (tab != std::string_view::npos && tab > 0) {
+      int error = 0;
+      std::from_chars(line.data() + tab + 1, line.data() + line.size(), error);
+      problems.emplace_back(std::string(line.substr(0, tab)), error);
+    }
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  if (!problems.empty()) services_.MessageBox(shell::MsgIcon::Warning, DeviceProblemText(problems));
 }
 
 std::uint16_t DiscDrives::GetDeviceType(int haId, int target, int lun) {

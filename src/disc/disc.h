@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/aspi_loader.h"
@@ -58,6 +59,10 @@ std::string DiscIdFields(const DiscToc& toc, char separator);
 std::string QueryCommandFor(const DiscToc& toc);
 std::string DiscIdHex(std::uint32_t id);  // 8 upper-case hex digits
 
+// The warning about drive nodes that could not be opened (node, errno):
+// one line per node, and what gives access when permission was missing.
+std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& problems);
+
 // Checks a READ TOC (format 0, MSF) reply and, when it is a sound TOC of
 // tracks 1..N (N <= 99) with a lead-out, stores TrackCount and Entries 0..N
 // in `toc`. Anything else (short, garbage, first track other than 1, more
@@ -81,7 +86,8 @@ class DiscDrives {
 
   // Finds every CD-ROM drive (adapter, then LUN, then target fastest), names
   // it, fills the drive box and the drive table (first 16 drives), then
-  // shows "チェック完了".
+  // shows "チェック完了". Device nodes the layer could not open (a user not
+  // in the cdrom group) are named in one warning box.
   void ScanDrives();
 
   std::uint16_t GetDeviceType(int haId, int target, int lun);  // 0xFFFF when absent
@@ -131,6 +137,7 @@ class DiscDrives {
   bool AbortRequest(int haId, SlAspiExecBlock& block);
   void KeepAfterFailedAbort(std::unique_ptr<Request>* owner, int fd);
   void ReleaseOrphans(bool layerGone);
+  void ReportDeviceProblems();
 
   shell::ShellModel& model_;
   shell::ShellServices& services_;

@@ -24,6 +24,8 @@ bool AspiLibrary::Load(const std::string& path) {
   path_ = path;
   supportInfo = reinterpret_cast<std::uint32_t (*)()>(dlsym(handle_, "GetASPI32SupportInfo"));
   sendCommand = reinterpret_cast<std::uint32_t (*)(void*)>(dlsym(handle_, "SendASPI32Command"));
+  deviceProblems =
+      reinterpret_cast<std::uint32_t (*)(char*, std::uint32_t)>(dlsym(handle_, "SlAspiDeviceProblems"));
   return true;
 }
 
@@ -32,6 +34,7 @@ void AspiLibrary::Unload() {
   handle_ = nullptr;
   supportInfo = nullptr;
   sendCommand = nullptr;
+  deviceProblems = nullptr;
 }
 
 bool AspiLibrary::IsResident(const std::string& path) {

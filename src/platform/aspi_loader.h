@@ -33,6 +33,8 @@ class AspiLibrary {
 
   std::uint32_t (*supportInfo)() = nullptr;
   std::uint32_t (*sendCommand)(void*) = nullptr;
+  // Optional entry point: device nodes the layer could not open.
+  std::uint32_t (*deviceProblems)(char*, std::uint32_t) = nullptr;
 
  private:
   void* handle_ = nullptr;

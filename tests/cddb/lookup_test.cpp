@@ -241,5 +241,45 @@ TEST_F(Lookup, PickedServerKeepsItsOwnPort) {
   EXPECT_EQ(model.Status(0), "曲名取得完了");
 }
 
+// An address the settings file's code page can't hold: the user hears why it
+// was not stored, the address is used for this run, and the prompt does not
+// come back until the next start.
+TEST_F(Lookup, AddressThatCannotBeStoredIsSaidAndAskedOncePerStart) {
+  services.inputAnswers = {"fan\xF0\x9F\x8E\xB5@example.com"};
+  lookup.GetMailAddress();
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
+  EXPECT_EQ(services.boxes[0].text.rfind("メールアドレスを保存できませんでした。\n", 0), 0u)
+      << services.boxes[0].text;
+  EXPECT_NE(services.boxes[0].text.find("U+1F3B5"), std::string::npos);
+  EXPECT_EQ(settings.ReadString("tunedex", "email", "none"), "none");
+  EXPECT_EQ(lookup.HelloSuffix, "&hello=fan%F0%9F%8E%B5+example.com+SLB+1.311&proto=5");
+  lookup.GetMailAddress();  // after the options dialog, say
+  EXPECT_EQ(services.inputPrompts.size(), 1u);
+  EXPECT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(lookup.HelloSuffix, "&hello=fan%F0%9F%8E%B5+example.com+SLB+1.311&proto=5");
+
+  // The next start asks again.
+  CddbLookup next(model, services);
+  next.SetSettings(&settings);
+  services.inputAnswers = {"plain@example.com"};
+  next.GetMailAddress();
+  EXPECT_EQ(services.inputPrompts.size(), 2u);
+  EXPECT_EQ(settings.ReadString("tunedex", "email", ""), "plain@example.com");
+}
+
+// A match line's category and disc ID go into the read request encoded, so
+// a hostile reply cannot add parameters or split the command.
+TEST_F(Lookup, MatchFieldsAreEncodedInTheReadRequest) {
+  test::CddbdProcess server({"--fault", "query reply 200 rock&proto=1+x 2302#6203 A / B"});
+  UseServer(server);
+  lookup.C1Click(kRockQuery);
+  const std::string log = server.Log();
+  EXPECT_NE(log.find("cmd=cddb+read+rock%26proto%3D1%2Bx+2302%236203&hello=me+example.com+SLB+1.311"
+                     "&proto=5 "),
+            std::string::npos)
+      << log;
+}
+
 }  // namespace
 }  // namespace sl::cddb

@@ -178,6 +178,24 @@ TEST_F(Replies, MatchListOpensDialogAndAppliesChoice) {
   EXPECT_EQ(model.MatchDialog().currentRow, 1);
 }
 
+// A list of a million lines is cut where it is parsed: the dialog offers the
+// first 10,000 and nothing beyond them is ever made into lines.
+TEST_F(Replies, HugeMatchListIsBoundedWhereItIsParsed) {
+  std::string body = "211 Found inexact matches, list follows\r\n";
+  for (int i = 0; i < 1000000; ++i) body += "misc " + std::to_string(i) + " A / B\r\n";
+  body += ".\r\n";
+  EXPECT_EQ(SplitLines(body).size(), kMaxReplyLines);
+  services.matchAnswers = {10000};
+  lookup.RequestKind = Query;
+  lookup.NMHTTP1.Body = std::move(body);
+  lookup.NMHTTP1Success(0);
+  ASSERT_EQ(services.matchDialogs.size(), 1u);
+  EXPECT_EQ(services.matchDialogs[0].size(), kMaxMatches);
+  EXPECT_EQ(lookup.MatchList.size(), kMaxMatches);
+  EXPECT_EQ(lookup.MatchDiscId, "9999");
+  EXPECT_EQ(SplitLines("a\nb\nc\n", 2), (std::vector<std::string>{"a", "b"}));
+}
+
 TEST_F(Replies, SitesReplyMergesServerList) {
   settings.WriteInteger(settings::kSection, "servercount", 1);
   settings.WriteServer(0, {"a.example.org", "/~cddb/cddb.cgi?", 2});

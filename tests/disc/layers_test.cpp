@@ -2,6 +2,11 @@
 // the SG_IO layer's discovery from a sysfs tree.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "platform/aspi_loader.h"
@@ -124,12 +129,64 @@ TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
   EXPECT_EQ((std::array{a0->HaId, a0->Target, a0->Lun}), (std::array{1, 3, 0}));
   EXPECT_EQ((std::array{a1->HaId, a1->Target, a1->Lun}), (std::array{1, 1, 1}));
   EXPECT_EQ((std::array{a2->HaId, a2->Target, a2->Lun}), (std::array{2, 0, 0}));
-  // Commands to them fail plainly: no crash, no wait, no box.
+  // The nodes that are missing are named once, after the scan.
+  EXPECT_EQ(services.BoxTexts(),
+            std::vector<std::string>{"CD-ROMドライブ " + dir.File("dev/sr1") +
+                                     " を開けません（デバイスファイルがありません）。\n"
+                                     "CD-ROMドライブ " + dir.File("dev/sg4") +
+                                     " を開けません（デバイスファイルがありません）。"});
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
+  // Commands to them fail plainly: no crash, no wait, no further box.
   disc::DiscToc toc;
   EXPECT_FALSE(drives.IsDeviceIn(1, 3, 0));
   EXPECT_EQ(drives.ReadToc(1, 3, 0, toc), disc::DiscDrives::TocResult::NotReady);
   EXPECT_FALSE(drives.GetExTrackInfo(2, 0, 0, toc));
-  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(services.boxes.size(), 1u);
+}
+
+// A user who may not open /dev/srN is told which device and what gives
+// access, instead of meeting an unnamed drive and "no CD". Run as a user
+// without the permission (root reads any node, so a child gives itself
+// up to nobody first).
+TEST_F(SgLayerTest, NodeWithoutPermissionIsNamedWithTheCdromGroupHint) {
+  AddDevice("1:0:0:0", "5\n", "sr0");
+  WriteFileBytes(dir.File("dev/sr0"), "");
+  ::chmod(dir.File("dev/sr0").c_str(), 0600);
+  for (const char* sub : {"", "/sys", "/dev"}) ::chmod((dir.Path() + sub).c_str(), 0755);
+  // The build folder may not be open to nobody: the layer goes beside the tree.
+  const std::string layer = dir.File("libwnaspi32-sg.so");
+  std::filesystem::copy_file(SgLayerPath(), layer);
+  ::chmod(layer.c_str(), 0755);
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(3);
+    shell::ShellModel m;
+    RecordingServices s;
+    disc::DiscDrives drives(m, s);
+    if (!drives.InitASPI32(layer)) ::_exit(4);
+    drives.ScanDrives();
+    const std::string text = s.boxes.empty() ? "" : s.boxes[0].text;
+    if (::write(pipeFds[1], text.data(), text.size()) < 0) ::_exit(5);
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(text, "CD-ROMドライブ " + dir.File("dev/sr0") +
+                      " を開けません（アクセスが許可されていません）。\n"
+                      "ドライブを使うには、このユーザーを cdrom グループに加えて（例: sudo usermod -aG "
+                      "cdrom $USER の後、ログインし直す）か、udev ルールで読み取りを許可してください。");
 }
 
 }  // namespace
