@@ -35,7 +35,7 @@ PORT=$(cat "$STATE/port")
 # first start is kept from run to run.
 INI=$STATE/sonolabel.INI
 EMAIL=$(grep -i '^email=' "$INI" 2>/dev/null | head -n1 | cut -d= -f2- || true)
-printf '[tunedex]\r\nemail=%s\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=demo-submit@localhost\r\n[svr0]\r\nhost=127.0.0.1:%s\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n' \
+printf '[tunedex]\r\nemail=%s\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=demo-submit@localhost\r\n[svr0]\r\nhost=127.0.0.1:%s\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\ncharset=UTF-8\r\n' \
   "$EMAIL" "$PORT" >"$INI"
 
 export SONOLABEL_ASPI=sim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <exception>
 #include <stdexcept>
 
@@ -169,6 +170,24 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
   return "http://" + std::string(host) + path;
 }
 
+std::optional<int> EntryRevision(const std::vector<std::string>& lines) {
+  for (const auto& line : lines) {
+    std::string_view rest(line);
+    if (rest.empty() || rest.front() != '#') continue;
+    rest.remove_prefix(1);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    constexpr std::string_view kKey = "revision:";
+    if (rest.size() < kKey.size() || !EqualsNoCase(rest.substr(0, kKey.size()), kKey)) continue;
+    rest.remove_prefix(kKey.size());
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    int value = 0;
+    const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+    if (r.ec != std::errc() || value < 0) return std::nullopt;
+    return value;
+  }
+  return std::nullopt;
+}
+
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key) {
   for (const auto& line : lines) {
     const auto eq = line.find('=');
@@ -219,26 +238,58 @@ void CddbLookup::GetMailAddress() {
       unsavedEmail_ = email;
     }
   }
-  std::string user, host;
   const auto at = email.find('@');
   if (at == std::string::npos) {
-    host = email;
+    helloUser_.clear();
+    helloHost_ = email;
   } else {
-    user = email.substr(0, at);
-    host = email.substr(at + 1);
+    helloUser_ = email.substr(0, at);
+    helloHost_ = email.substr(at + 1);
   }
+  RebuildHello();
+}
+
+void CddbLookup::RebuildHello() {
   // The address goes into the request line, so its pieces are sent in the
-  // external code page and percent-encoded; the "+" separators stay raw.
-  auto external = [](const std::string& s) {
+  // server's character set and percent-encoded; the "+" separators stay raw.
+  auto encoded = [this](const std::string& s) {
+    if (ServerUtf8) return s;
     try {
       return platform::ToExternal(s);
     } catch (const std::exception&) {
       return s;
     }
   };
-  HelloSuffix = "&hello=" + EncodeHelloPart(external(user)) + "+" +
-                EncodeHelloPart(external(host)) + "+" + kClientName + "+" + kClientVersion +
-                "&proto=5";
+  HelloSuffix = "&hello=" + EncodeHelloPart(encoded(helloUser_)) + "+" +
+                EncodeHelloPart(encoded(helloHost_)) + "+" + kClientName + "+" + kClientVersion +
+                (ServerUtf8 ? "&proto=6" : "&proto=5");
+}
+
+void CddbLookup::UseServer(const settings::ServerEntry& entry) {
+  ServerCode = entry.code;
+  ServerUtf8 = entry.Utf8();
+  RebuildHello();
+}
+
+void CddbLookup::SetServerUrl(const std::string& url) {
+  ServerUrl = url;
+  // A server given by URL speaks as the stored entry of the same host, if
+  // there is one; otherwise as the servers the settings don't describe.
+  settings::ServerEntry entry;
+  const auto hostStart = url.find("://");
+  const std::string rest = hostStart == std::string::npos ? url : url.substr(hostStart + 3);
+  const std::string host = rest.substr(0, rest.find_first_of("/?"));
+  const int count = std::clamp(ReadInt(settings::kSection, settings::kKeyServerCount, 0), 0,
+                               settings::kMaxServers);
+  for (int i = 0; settings_ && i < count; ++i) {
+    const settings::ServerEntry e = settings_->ReadServer(i);
+    if (EqualsNoCase(e.host, host)) {
+      entry = e;
+      break;
+    }
+  }
+  UseServer(entry);
+  SubmitUrl = "http://" + HostWithPort(host) + "/~cddb/submit.cgi";
 }
 
 void CddbLookup::GetServerURL() {
@@ -246,15 +297,19 @@ void CddbLookup::GetServerURL() {
   if (settings_ && settings_->SeedFirstStart()) {
     host = settings::kDefaultServerHost;
     path = settings::kDefaultServerPath;
+    // The seeded entry's character set applies at once; its code stays.
+    settings::ServerEntry seeded = settings_->ReadServer(0);
+    seeded.code = ServerCode;
+    UseServer(seeded);
   } else {
     int n = settings_ ? settings::GetServerList(*settings_, model_) : -1;
     // When selectserver names no stored entry no item is marked; the first
     // entry is used then.
     if (n < 0) n = 0;
-    const std::string section = settings::ServerSection(n);
-    host = ReadText(section, "host", "");
-    path = ReadText(section, "path", "");
-    ServerCode = ReadInt(section, "code", 0);
+    const settings::ServerEntry entry = settings_ ? settings_->ReadServer(n) : settings::ServerEntry{};
+    host = entry.host;
+    path = entry.path;
+    UseServer(entry);
   }
   ServerUrl = "http://" + host + path;
   SubmitUrl = "http://" + HostWithPort(host) + "/~cddb/submit.cgi";
@@ -314,12 +369,10 @@ void CddbLookup::ChangeServer() {
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!items[i].checked) continue;
     const int n = static_cast<int>(i);
-    const std::string section = settings::ServerSection(n);
-    const std::string host = ReadText(section, "host", "");
-    const std::string path = ReadText(section, "path", "");
-    ServerCode = ReadInt(section, "code", 0);
-    ServerUrl = "http://" + HostWithPort(host) + path;
-    SubmitUrl = "http://" + HostWithPort(host) + "/~cddb/submit.cgi";
+    const settings::ServerEntry entry = settings_ ? settings_->ReadServer(n) : settings::ServerEntry{};
+    UseServer(entry);
+    ServerUrl = "http://" + HostWithPort(entry.host) + entry.path;
+    SubmitUrl = "http://" + HostWithPort(entry.host) + "/~cddb/submit.cgi";
     if (settings_) settings_->WriteInteger(settings::kSection, "selectserver", n);
   }
 }
@@ -332,7 +385,7 @@ void CddbLookup::NMHTTP1Success(int) {
   // as many as the program can use are taken and decoded: a list of
   // millions of lines must not take memory by the gigabyte.
   std::vector<std::string> lines = SplitLines(NMHTTP1.Body, kMaxReplyLines);
-  for (auto& line : lines) line = platform::FromExternal(line);
+  for (auto& line : lines) line = ServerUtf8 ? platform::SanitizeUtf8(line) : platform::FromExternal(line);
   try {
     if (lines.empty()) throw std::runtime_error("empty reply");
     const int code = StatusCode(lines[0]);
@@ -353,7 +406,10 @@ void CddbLookup::NMHTTP1Success(int) {
         if (RequestKind == Read) {
           Status("曲名取得完了");
           services_.MessageBox(shell::MsgIcon::Information, "曲名取得完了しました。");
-          GetTuneList(ListBody(lines));
+          const auto entry = ListBody(lines);
+          ReadRevision = EntryRevision(entry);
+          ReadDiscId = MatchDiscId;
+          GetTuneList(entry);
           if (onEntryApplied) onEntryApplied();
         } else if (RequestKind == Sites) {
           services_.MessageBox(shell::MsgIcon::Information, "サーバリストの取得が完了しました。");

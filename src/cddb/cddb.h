@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/nmhttp.h"
+#include "settings/serverlist.h"
 #include "settings/settings.h"
 #include "shell/model.h"
 #include "shell/services.h"
@@ -57,6 +58,10 @@ std::string HostWithPort(std::string_view host);
 // scheme, no host, a bad port, blanks or control characters.
 std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string& why);
 
+// The number of an entry's "# Revision: N" comment; nullopt when it has
+// none (or it is not a number).
+std::optional<int> EntryRevision(const std::vector<std::string>& lines);
+
 // The value of an xmcd key: the first line whose text before its first "="
 // equals `key` regardless of case; "" when there is none.
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key);
@@ -89,6 +94,10 @@ class CddbLookup {
   bool Busy() const { return model_.CommandRunning(); }
   // A server item was clicked; its mark is already toggled in the model.
   void ChangeServer();
+  // Uses `url` as ServerUrl (the command line's --server). It speaks as the
+  // stored server of the same host, if any, else as a server without a
+  // character set of its own; SubmitUrl follows the host.
+  void SetServerUrl(const std::string& url);
 
   // Reply handling.
   void NMHTTP1Success(int cmd);
@@ -104,7 +113,13 @@ class CddbLookup {
   int RequestKind = Query;
   std::string MatchCategory, MatchDiscId, MatchArtist, MatchTitle;
   int ServerCode = 0;
+  // The selected server speaks protocol level 6 in UTF-8 (its charset key).
+  bool ServerUtf8 = false;
   std::vector<std::string> MatchList;
+  // The "# Revision:" of the last entry read and the disc ID it was read
+  // under; a correction of that entry must carry a higher revision.
+  std::optional<int> ReadRevision;
+  std::string ReadDiscId;
 
   net::TNMHTTP NMHTTP1;
 
@@ -112,6 +127,10 @@ class CddbLookup {
   std::string ReadText(std::string_view section, std::string_view key, std::string_view def) const;
   int ReadInt(std::string_view section, std::string_view key, int def) const;
   void Status(std::string text);
+  // Takes the code and character set of the server in use.
+  void UseServer(const settings::ServerEntry& entry);
+  // HelloSuffix from the address and the server's character set.
+  void RebuildHello();
 
   shell::ShellModel& model_;
   shell::ShellServices& services_;
@@ -119,6 +138,7 @@ class CddbLookup {
   // The address entered at the prompt when the settings file could not take
   // it: used until the program ends instead of asking again.
   std::optional<std::string> unsavedEmail_;
+  std::string helloUser_, helloHost_;  // the parts of the address
 };
 
 }  // namespace sl::cddb

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/profile.h"
 
 namespace sl::localdb {
@@ -15,6 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A refused save names at most this many characters.
+constexpr std::size_t kMaxNamedCharacters = 10;
 constexpr const char* kKeyNumTracks = "numtracks";
 constexpr const char* kKeyArtist = "artist";
 constexpr const char* kKeyTitle = "title";
@@ -81,7 +84,39 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
     if (!fs::exists(dir, ec)) fs::create_directories(dir, ec);
   }
   platform::Profile profile(path);
-  if (profile.WriteKeys(SectionName(key), keys)) return true;
+  const std::string section = SectionName(key);
+  const bool ok = profile.Transact([&](const platform::Profile::Reader& file,
+                                       std::vector<platform::Profile::SectionKeys>& out,
+                                       std::string& why) {
+    // Titles the file's encoding can't hold refuse the whole section, and
+    // the user hears which characters they are.
+    std::vector<std::string> unstorable;
+    for (const auto& kv : keys) {
+      const std::string& v = kv.second;
+      for (std::size_t i = 0; i < v.size() && unstorable.size() < kMaxNamedCharacters;) {
+        std::size_t n = 1;
+        while (i + n < v.size() && (static_cast<unsigned char>(v[i + n]) & 0xC0) == 0x80) ++n;
+        const std::string ch = v.substr(i, n);
+        if (static_cast<unsigned char>(ch[0]) >= 0x80 && !file.Storable(ch) &&
+            std::find(unstorable.begin(), unstorable.end(), ch) == unstorable.end()) {
+          unstorable.push_back(ch);
+        }
+        i += n;
+      }
+    }
+    if (!unstorable.empty()) {
+      why = "文字";
+      for (const auto& ch : unstorable) {
+        if (why.size() > std::string("文字").size()) why += "、";
+        why += "「" + ch + "」（" + platform::CodePointName(ch) + "）";
+      }
+      why += "はコードページ " + platform::ExternalCodePageName() + " で表せません。";
+      return false;
+    }
+    out.push_back({section, keys});
+    return true;
+  });
+  if (ok) return true;
   if (error != nullptr) *error = profile.LastError();
   return false;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,14 @@
 namespace sl::mainform {
 
 namespace {
+
+// A disc ID as the server wrote it ("990c360c") against the window's.
+bool EqualsHexId(const std::string& text, std::uint32_t id) {
+  std::uint32_t value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return !text.empty() && text.size() <= 8 && r.ec == std::errc() && r.ptr == text.data() + text.size() &&
+         value == id;
+}
 
 std::string RunningExecutable() {
   char buf[PATH_MAX];
@@ -189,7 +198,13 @@ bool TFormMain::TocRead() const { return impl_->tocRead; }
 bool TFormMain::SaveFailed() const { return impl_->saveFailed; }
 
 std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
-void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.ServerUrl = url; }
+void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.SetServerUrl(url); }
+std::optional<int> TFormMain::ReadRevision() const {
+  const auto& l = impl_->lookup;
+  // Only while the window holds the disc the entry was read for.
+  if (!l.ReadRevision || !EqualsHexId(l.ReadDiscId, DiscId())) return std::nullopt;
+  return l.ReadRevision;
+}
 int TFormMain::HostAdapterCount() const { return impl_->drives.HostAdapterCount(); }
 
 std::string TFormMain::DriveAddressText(int index) const {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,9 @@ class TFormMain {
   bool SaveFailed() const;
   std::string ServerUrl() const;
   void SetServerUrl(const std::string& url);  // the command line's --server
+  // The "# Revision:" of the entry read for the disc the window holds;
+  // nullopt when none was read (or it had no revision).
+  std::optional<int> ReadRevision() const;
   int HostAdapterCount() const;
   // "adapter:target:lun" of drive box item `index` ("" when there is none).
   std::string DriveAddressText(int index) const;

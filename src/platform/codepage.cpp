@@ -187,6 +187,12 @@ std::string SanitizeUtf8(std::string_view text) {
   return out;
 }
 
+std::string CodePointName(std::string_view utf8Char) {
+  if (utf8Char.empty()) return "U+0000";
+  const Utf8Char c = DecodeUtf8(utf8Char, 0);
+  return CodePointName(c.length == 0 ? static_cast<char32_t>(static_cast<unsigned char>(utf8Char[0])) : c.cp);
+}
+
 std::string ToExternal(std::string_view utf8) {
   if (AllAscii(utf8)) return std::string(utf8);
   for (std::size_t i = 0; i < utf8.size();) {

@@ -62,6 +62,9 @@ struct ByteClasses {
 // opened).
 const ByteClasses& ExternalByteClasses();
 
+// "U+00E9": the code point of the first character of utf8Char.
+std::string CodePointName(std::string_view utf8Char);
+
 // UTF-8 helpers shared by the code page and profile modules.
 // True when text is well-formed UTF-8 (no overlong forms, surrogates or code
 // points above U+10FFFF).

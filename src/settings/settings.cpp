@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -38,6 +39,15 @@ std::string ConfigHome() {
 }  // namespace
 
 std::string ServerSection(int n) { return "svr" + std::to_string(n); }
+
+bool IsUtf8Charset(std::string_view value) {
+  std::string v;
+  for (char c : value)
+    if (c != ' ' && c != '\t') v += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return v == "UTF-8" || v == "UTF8";
+}
+
+bool ServerEntry::Utf8() const { return IsUtf8Charset(charset); }
 
 std::string SettingsPathFor(const std::string& exePath) {
   const std::string over = EnvOrEmpty("SONOLABEL_INI");
@@ -90,8 +100,10 @@ bool SettingsFile::SeedFirstStart() {
   EnsureFolder();
   profile_.WriteSections({
       {kSection, {{kKeySelectServer, "0"}, {kKeyServerCount, "1"}}},
+      // The default server stores its entries in UTF-8 and prefers level 6.
       {ServerSection(0),
-       {{kKeyHost, kDefaultServerHost}, {kKeyPath, kDefaultServerPath}, {kKeyCode, "0"}}},
+       {{kKeyHost, kDefaultServerHost}, {kKeyPath, kDefaultServerPath}, {kKeyCode, "0"},
+        {kKeyCharset, kCharsetUtf8}}},
   });
   return true;
 }
@@ -114,14 +126,16 @@ ServerEntry SettingsFile::ReadServer(int n) const {
   e.host = ReadString(section, kKeyHost, "");
   e.path = ReadString(section, kKeyPath, "");
   e.code = ReadInteger(section, kKeyCode, 0);
+  e.charset = ReadString(section, kKeyCharset, "");
   return e;
 }
 
 bool SettingsFile::WriteServer(int n, const ServerEntry& e) {
   EnsureFolder();
-  return profile_.WriteKeys(ServerSection(n), {{kKeyHost, e.host},
-                                               {kKeyPath, e.path},
-                                               {kKeyCode, std::to_string(e.code)}});
+  platform::Profile::KeyValues keys = {
+      {kKeyHost, e.host}, {kKeyPath, e.path}, {kKeyCode, std::to_string(e.code)}};
+  if (!e.charset.empty()) keys.emplace_back(kKeyCharset, e.charset);
+  return profile_.WriteKeys(ServerSection(n), keys);
 }
 
 }  // namespace sl::settings

@@ -28,13 +28,23 @@ inline constexpr const char* kKeyServerCount = "servercount";
 inline constexpr const char* kKeyHost = "host";
 inline constexpr const char* kKeyPath = "path";
 inline constexpr const char* kKeyCode = "code";
+inline constexpr const char* kKeyCharset = "charset";
+// The one value of "charset" the program acts on.
+inline constexpr const char* kCharsetUtf8 = "UTF-8";
 
 // One stored CDDB server; code: 0 not yet known, 1 single-byte text only,
-// 2 double-byte text accepted.
+// 2 double-byte text accepted. charset "UTF-8": the server speaks protocol
+// level 6 and UTF-8; empty (the key absent): level 5 and the external code
+// page.
 struct ServerEntry {
   std::string host, path;
   int code = 0;
+  std::string charset;
+  bool Utf8() const;
 };
+
+// Whether a stored "charset" value names UTF-8 (any case, "UTF8" too).
+bool IsUtf8Charset(std::string_view value);
 
 std::string ServerSection(int n);  // "svr" + n
 
@@ -72,7 +82,9 @@ class SettingsFile {
   bool Transact(const platform::Profile::Change& change, std::string* error = nullptr);
 
   ServerEntry ReadServer(int n) const;
-  bool WriteServer(int n, const ServerEntry& e);  // one atomic replacement
+  // One atomic replacement; "charset" is written only when set (an entry
+  // without it keeps none).
+  bool WriteServer(int n, const ServerEntry& e);
 
   const std::string& LastError() const { return profile_.LastError(); }
 

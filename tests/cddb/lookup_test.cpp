@@ -40,7 +40,9 @@ TEST_F(Lookup, FirstStartSeedsAndBuildsHello) {
   EXPECT_EQ(services.inputPrompts[0], "メールアドレスの登録|メールアドレスを入力してください。");
   EXPECT_EQ(settings.ReadString("tunedex", "email", ""), "john doe@example.com");
   // A blank in the address can't stand in a request line: it is encoded.
-  EXPECT_EQ(lookup.HelloSuffix, "&hello=john%20doe+example.com+SLB+1.311&proto=5");
+  // The seeded default server speaks UTF-8 at level 6.
+  EXPECT_EQ(lookup.HelloSuffix, "&hello=john%20doe+example.com+SLB+1.311&proto=6");
+  EXPECT_TRUE(lookup.ServerUtf8);
   EXPECT_EQ(lookup.ServerUrl, "http://gnudb.gnudb.org/~cddb/cddb.cgi?");
   EXPECT_EQ(lookup.SubmitUrl, "http://gnudb.gnudb.org:80/~cddb/submit.cgi");
   EXPECT_EQ(settings.ReadInteger("tunedex", "selectserver", -1), 0);
@@ -101,7 +103,7 @@ TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
 }
 
 TEST_F(Lookup, JapaneseEntryFromShiftJisServer) {
-  test::CddbdProcess server;
+  test::CddbdProcess server({"--level5-charset", "CP932"});
   UseServer(server);
   lookup.C1Click("cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+"
                  "156015+174960+194261+214019+3128");
@@ -223,8 +225,8 @@ TEST_F(Lookup, PickedServerKeepsItsOwnPort) {
   test::CddbdProcess server;
   const std::string host = "127.0.0.1:" + std::to_string(server.Port());
   settings.SeedFirstStart();
-  settings.WriteServer(0, {host, "/~cddb/cddb.cgi?", 2});
-  settings.WriteServer(1, {"cddb.invalid", "/~cddb/cddb.cgi?", 0});
+  settings.WriteServer(0, {host, "/~cddb/cddb.cgi?", 2, ""});
+  settings.WriteServer(1, {"cddb.invalid", "/~cddb/cddb.cgi?", 0, ""});
   settings.WriteInteger("tunedex", "servercount", 2);
   settings.WriteString("tunedex", "email", "me@example.com");
   lookup.GetMailAddress();

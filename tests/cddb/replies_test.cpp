@@ -198,7 +198,7 @@ TEST_F(Replies, HugeMatchListIsBoundedWhereItIsParsed) {
 
 TEST_F(Replies, SitesReplyMergesServerList) {
   settings.WriteInteger(settings::kSection, "servercount", 1);
-  settings.WriteServer(0, {"a.example.org", "/~cddb/cddb.cgi?", 2});
+  settings.WriteServer(0, {"a.example.org", "/~cddb/cddb.cgi?", 2, ""});
   Reply("210 OK, site information follows\n"
         "a.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 A\n"
         "b.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 B\n"

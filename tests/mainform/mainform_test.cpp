@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "mainform/mainform.h"
 #include "platform/codepage.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
+#include "support/gnudb_like_server.h"
 #include "support/recorder.h"
 
 namespace sl::mainform {
@@ -211,7 +214,7 @@ TEST_F(Form, FailedSaveSaysSoAndKeepsTheOldFile) {
 }
 
 TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
-  test::CddbdProcess server;
+  test::CddbdProcess server({"--level5-charset", "CP932"});
   test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
                                     "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
                                         std::to_string(server.Port()) +
@@ -299,6 +302,89 @@ TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
   Pick(3);
   EXPECT_EQ(f.TrackCount(), 5);
   EXPECT_EQ(m.DriveIndex(), 3);
+}
+
+// The same Japanese disc from a server that stores UTF-8 (asked at level 6
+// because its entry says charset=UTF-8) and from an old Shift-JIS server at
+// level 5, from this project's server and from one written apart from it:
+// the window and cdplayer.ini end the same.
+TEST_F(Form, EntriesComeInTheServersCharacterSet) {
+  const std::string jpopText = test::ReadFileBytes(std::string(SONOLABEL_SOURCE_DIR) + "/demo/cddb/misc/990c360c");
+  test::CddbdProcess utf8Server;
+  test::CddbdProcess sjisServer({"--level5-charset", "CP932"});
+  test::GnudbLikeServer gnudbLike({{"990c360c", {"misc", jpopText}}});
+  struct Row {
+    const char* name;
+    int port;
+    bool utf8;
+    std::function<std::string()> log;
+  };
+  const Row rows[] = {
+      {"cddbd, UTF-8 entry", utf8Server.Port(), true, [&] { return utf8Server.Log(); }},
+      {"cddbd, Shift-JIS server", sjisServer.Port(), false, [&] { return sjisServer.Log(); }},
+      {"gnudb-like, UTF-8 entry", gnudbLike.Port(), true, [&] {
+         std::string all;
+         for (const auto& r : gnudbLike.Requests()) all += r;
+         return all;
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove_all(env.windowsDir);
+    test::WriteFileBytes(env.iniPath, std::string("[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                                                  "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:") +
+                                          std::to_string(row.port) + "\r\npath=/~cddb/cddb.cgi?\r\n" +
+                                          (row.utf8 ? "charset=UTF-8\r\n" : ""));
+    form.reset();
+    auto& f = Start();
+    f.FormShow();
+    Pick(4);
+    f.C1Click();
+    const auto& t = f.Model().Table();
+    EXPECT_EQ(f.Model().Status(0), "曲名取得完了");
+    EXPECT_EQ(t.Artist(), "月島ソラ");
+    EXPECT_EQ(t.Title(), "表参道ラプソディ");
+    EXPECT_EQ(t.Cell(1, 12), "さよならの表情");
+    const std::string log = row.log();
+    EXPECT_NE(log.find(row.utf8 ? "&proto=6" : "&proto=5"), std::string::npos) << log;
+    EXPECT_EQ(log.find(row.utf8 ? "&proto=5" : "&proto=6"), std::string::npos) << log;
+    EXPECT_EQ(f.ReadRevision(), 0);
+    const std::string ini = test::ReadFileBytes(CdPlayerIni());
+    EXPECT_NE(ini.find(platform::ToExternal("artist=月島ソラ\r\ntitle=表参道ラプソディ\r\n0=ソーダ水の午後\r\n")),
+              std::string::npos);
+  }
+}
+
+// A Western title from a UTF-8 server shows unchanged; the code page of
+// cdplayer.ini can't hold its accents, so the save refuses that disc's
+// section and says which characters; the rest of the file stays.
+TEST_F(Form, TitlesTheCodePageCannotHoldShowButAreNotStored) {
+  test::GnudbLikeServer server({{"23026203", {"rock", "# Revision: 3\nDISCID=23026203\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\n"
+                                                      "TTITLE0=Na\u00efve\nTTITLE1=Two\nTTITLE2=\u00c9t\u00e9\n"}}});
+  std::filesystem::create_directories(env.windowsDir);
+  test::WriteFileBytes(CdPlayerIni(), "[OTHER]\r\nartist=kept\r\n");
+  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                                    "[svr0]\r\nhost=127.0.0.1:" + std::to_string(server.Port()) +
+                                        "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
+  auto& f = Start();
+  f.FormShow();
+  Pick(0);
+  f.C1Click();
+  const auto& t = f.Model().Table();
+  EXPECT_EQ(t.Artist(), "Caf\u00e9 Trio");
+  EXPECT_EQ(t.Title(), "Cr\u00e8me");
+  EXPECT_EQ(t.Cell(1, 3), "\u00c9t\u00e9");
+  EXPECT_EQ(f.ReadRevision(), 3);
+  EXPECT_EQ(services.BoxTexts(),
+            (std::vector<std::string>{"曲名取得完了しました。",
+                                      "ローカルデータベースに保存できませんでした。\n文字「\u00e9」（U+00E9）、"
+                                      "「\u00e8」（U+00E8）、「\u00ef」（U+00EF）、「\u00c9」（U+00C9）はコードページ CP932 "
+                                      "で表せません。"}));
+  EXPECT_TRUE(f.SaveFailed());
+  EXPECT_EQ(test::ReadFileBytes(CdPlayerIni()), "[OTHER]\r\nartist=kept\r\n");
+  // Another disc in the drive: the revision no longer belongs to the window.
+  Pick(3);
+  EXPECT_EQ(f.ReadRevision(), std::nullopt);
 }
 
 }  // namespace

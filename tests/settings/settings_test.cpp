@@ -55,6 +55,7 @@ TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
   EXPECT_EQ(e.host, kDefaultServerHost);
   EXPECT_EQ(e.path, "/~cddb/cddb.cgi?");
   EXPECT_EQ(e.code, 0);
+  EXPECT_TRUE(e.Utf8());  // the default server speaks UTF-8 at level 6
   EXPECT_FALSE(s.SeedFirstStart());  // not a first start any more
 
   EXPECT_TRUE(s.SeedSubmitEmail());
@@ -62,7 +63,7 @@ TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
   EXPECT_FALSE(s.SeedSubmitEmail());
   EXPECT_EQ(ReadFileBytes(path),
             "[tunedex]\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=gnudb-submit@gnudb.org\r\n"
-            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n");
+            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\ncharset=UTF-8\r\n");
 }
 
 TEST(Settings, EmptySelectServerCountsAsFirstStart) {
@@ -116,10 +117,10 @@ TEST(Settings, KeysReadWhateverTheirCaseAndTypeWithDefaults) {
   // Writes land in the stored spelling; the port as typed reads as a number.
   ASSERT_TRUE(s.WriteString(kSection, kKeyProxyPort, "8080"));
   EXPECT_EQ(s.ReadInteger(kSection, kKeyProxyPort, 80), 8080);
-  ASSERT_TRUE(s.WriteServer(1, {"c.example.org", "/cgi?", 1}));
+  ASSERT_TRUE(s.WriteServer(1, {"c.example.org", "/cgi?", 1, ""}));
   EXPECT_EQ(s.ReadServer(1).host, "c.example.org");
   EXPECT_EQ(s.ReadServer(1).code, 1);
-  ASSERT_TRUE(s.WriteServer(3, {"d.example.org", "/~cddb/cddb.cgi?", 2}));
+  ASSERT_TRUE(s.WriteServer(3, {"d.example.org", "/~cddb/cddb.cgi?", 2, ""}));
   ASSERT_TRUE(s.WriteInteger(kSection, kKeyServerCount, 4));
   EXPECT_EQ(ReadFileBytes(path),
             "[TUNEDEX]\r\nProxyIP=proxy.local\r\nPROXYPORT=8080\r\nservercount=4\r\n"

@@ -59,6 +59,20 @@ std::optional<long> ParseDecimal(std::string_view text, long max);
 // The disc ID as the database names it: 8 lower-case hex digits.
 std::string FormatDiscId(std::uint32_t id);
 
+// Whether the bytes are well-formed UTF-8.
+bool IsUtf8(std::string_view bytes);
+
+// UTF-8 text in another character set (an iconv name), or nullopt when a
+// character has no place there. "ISO-8859-1" is done without iconv.
+std::optional<std::string> Utf8To(std::string_view utf8, const std::string& charset);
+
+// Text in a character set (an iconv name) as UTF-8; nullopt when it does not
+// decode.
+std::optional<std::string> ToUtf8(std::string_view bytes, const std::string& charset);
+
+// The number of an entry's "# Revision: N" comment; 0 when it has none.
+long EntryRevision(const std::vector<std::string>& lines);
+
 // ---------------------------------------------------------------------------
 // HTTP request heads
 
@@ -123,6 +137,13 @@ struct ServiceConfig {
   Eol eol = Eol::CrLf;
   bool sitesDisabled = false;        // sites answers 401
   std::uint16_t port = 0;            // named by the built-in sites list
+  // Entries stored in UTF-8 are sent as they are at protocol level 6; at a
+  // lower level they are converted to this character set when every
+  // character has a place in it, and sent unchanged otherwise. The public
+  // server does so with ISO-8859-1; an old Japanese server spoke Shift-JIS
+  // ("CP932"). Entries stored in another encoding are always sent as stored.
+  // Submissions without a "Charset: UTF-8" header are taken to be in it.
+  std::string level5Charset = "ISO-8859-1";
 };
 
 // Limits on what the service reads from disk.
@@ -168,8 +189,10 @@ class CddbService {
 
  private:
   std::string Lines(const std::vector<std::string>& lines) const;
-  std::string Query(const std::vector<std::string>& words);
-  std::string Read(const std::vector<std::string>& words);
+  std::string Query(const std::vector<std::string>& words, int proto);
+  std::string Read(const std::vector<std::string>& words, int proto);
+  // An entry's lines as they go out at a protocol level.
+  std::vector<std::string> ForLevel(std::vector<std::string> lines, int proto) const;
   std::string Sites();
   std::string Lscat();
   std::optional<Fault> ParseFault(std::string_view action, std::string& why) const;

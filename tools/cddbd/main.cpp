@@ -35,6 +35,10 @@ Answers CDDB requests over HTTP from the xmcd files in DIR/<category>/<discid>.
   --client-timeout SECONDS
                          time allowed to send a request or take a reply (10)
   --eol crlf|lf          line ends of reply bodies (default crlf)
+  --level5-charset NAME  what entries stored in UTF-8 become at protocol level 5
+                         and below when every character fits (default
+                         ISO-8859-1, as the public server; CP932 for an old
+                         Japanese server); level 6 gets UTF-8
   --no-sites             answer "sites" with 401 (no site information)
   --faults FILE          fault rules file (default DIR/faults.txt)
   --fault RULE           one more fault rule (may be repeated)
@@ -43,7 +47,11 @@ Answers CDDB requests over HTTP from the xmcd files in DIR/<category>/<discid>.
 Requests: GET /~cddb/cddb.cgi?cmd=...&hello=...&proto=N with the commands
 "cddb query", "cddb read", "cddb lscat", "sites" and "ver"; POST
 /~cddb/submit.cgi with the headers Category, Discid, User-Email, Submit-Mode
-and Content-Length, stored as NNNN-category-discid in the submission folder.
+and Content-Length (and "Charset: UTF-8" for a UTF-8 entry). An accepted
+submission is stored as received as NNNN-category-discid in the submission
+folder and becomes the database's entry; one whose "# Revision:" is not
+higher than the stored entry's is refused, and "Submit-Mode: test" is
+checked and answered without storing anything.
 
 Fault rules, one per line ("#" starts a comment), read again for every
 request: TRIGGER ACTION. TRIGGER is "*" or text looked for, regardless of
@@ -131,7 +139,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--root" || arg == "--submit-dir" || arg == "--log" || arg == "--port-file" ||
                arg == "--bind" || arg == "--faults" || arg == "--fault" || arg == "--port" ||
                arg == "--max-requests" || arg == "--idle-exit" || arg == "--client-timeout" ||
-               arg == "--eol") {
+               arg == "--eol" || arg == "--level5-charset") {
       if (!take(v)) return Usage(arg + " needs a value");
       if (arg == "--root") {
         options.service.root = v;
@@ -162,6 +170,9 @@ int main(int argc, char** argv) {
         if (!ParseSeconds(v, options.clientTimeoutSeconds) || options.clientTimeoutSeconds <= 0) {
           return Usage("bad client time-out: " + v);
         }
+      } else if (arg == "--level5-charset") {
+        if (!sl::cddbd::Utf8To("a", v)) return Usage("unknown character set: " + v);
+        options.service.level5Charset = v;
       } else if (arg == "--eol") {
         if (v == "crlf") {
           options.service.eol = Eol::CrLf;

@@ -78,6 +78,32 @@ std::string SingleLine(std::string_view text, Eol eol) {
   return std::string(text) + (eol == Eol::CrLf ? "\r\n" : "\n");
 }
 
+// Writes an entry file whole (temporary file, then rename) with LF line
+// ends, as the database keeps them.
+bool StoreEntry(const fs::path& dir, const std::string& name, std::string_view text) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  std::string data;
+  for (const std::string& line : SplitFileLines(text)) data += line + "\n";
+  const fs::path tmp = dir / (".entry-" + std::to_string(::getpid()));
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const bool ok = done == data.size() && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok || ::rename(tmp.c_str(), (dir / name).c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
 const char* kSyntaxError = "500 Command syntax error.";
 const char* kArgumentCount = "500 Command syntax error: incorrect number of arguments.";
 const char* kUnrecognized = "500 Unrecognized command.";
@@ -178,7 +204,22 @@ std::string CddbService::Lines(const std::vector<std::string>& lines) const {
   return out;
 }
 
-std::string CddbService::Query(const std::vector<std::string>& words) {
+std::vector<std::string> CddbService::ForLevel(std::vector<std::string> lines, int proto) const {
+  if (proto >= 6) return lines;
+  std::string whole;
+  for (const std::string& line : lines) whole += line + "\n";
+  if (!IsUtf8(whole)) return lines;  // stored in another encoding: as it is
+  std::vector<std::string> out;
+  out.reserve(lines.size());
+  for (const std::string& line : lines) {
+    std::optional<std::string> converted = Utf8To(line, config_.level5Charset);
+    if (!converted) return lines;  // one character without a place: unchanged
+    out.push_back(std::move(*converted));
+  }
+  return out;
+}
+
+std::string CddbService::Query(const std::vector<std::string>& words, int proto) {
   // cddb query DISCID NTRKS OFF1 .. OFFn NSECS
   if (words.size() < 6) return SingleLine(kSyntaxError, config_.eol);
   const std::optional<std::uint32_t> id = ParseDiscId(words[2]);
@@ -202,7 +243,7 @@ std::string CddbService::Query(const std::vector<std::string>& words) {
       corrupt = true;
       continue;
     }
-    matches.push_back(category + " " + discid + " " + EntryTitle(*lines));
+    matches.push_back(category + " " + discid + " " + EntryTitle(ForLevel(*lines, proto)));
   }
   if (matches.size() == 1) return SingleLine("200 " + matches.front(), config_.eol);
   if (matches.size() > 1) {
@@ -214,7 +255,7 @@ std::string CddbService::Query(const std::vector<std::string>& words) {
   return SingleLine("202 No match for disc ID " + discid + ".", config_.eol);
 }
 
-std::string CddbService::Read(const std::vector<std::string>& words) {
+std::string CddbService::Read(const std::vector<std::string>& words, int proto) {
   // cddb read CATEGORY DISCID
   if (words.size() != 4) return SingleLine(kSyntaxError, config_.eol);
   const std::optional<std::uint32_t> id = ParseDiscId(words[3]);
@@ -237,6 +278,7 @@ std::string CddbService::Read(const std::vector<std::string>& words) {
     return SingleLine("403 " + category + " " + discid + " CD database entry corrupt.",
                       config_.eol);
   }
+  lines = ForLevel(std::move(*lines), proto);
   lines->insert(lines->begin(),
                 "210 " + category + " " + discid + " CD database entry follows (until terminating `.')");
   lines->push_back(".");
@@ -276,18 +318,17 @@ std::string CddbService::Lscat() {
 }
 
 std::string CddbService::Command(std::string_view cmd, int proto) {
-  // Replies take their protocol level 3 to 5 forms whatever the level asked
-  // for (levels 1 and 2 knew a shorter sites line); the client this server
-  // stands in for always asks for level 5.
-  (void)proto;
+  // Replies take their level 3 to 5 forms (levels 1 and 2 knew a shorter
+  // sites line); what the level changes is the text of entries: UTF-8 from
+  // level 6 on.
   const std::vector<std::string> words = SplitWords(cmd);
   if (words.empty()) return SingleLine(kUnrecognized, config_.eol);
   const std::string verb = ToLower(words[0]);
   if (verb == "cddb") {
     if (words.size() < 2) return SingleLine(kSyntaxError, config_.eol);
     const std::string sub = ToLower(words[1]);
-    if (sub == "query") return Query(words);
-    if (sub == "read") return Read(words);
+    if (sub == "query") return Query(words, proto);
+    if (sub == "read") return Read(words, proto);
     if (sub == "lscat") {
       return words.size() == 2 ? Lscat() : SingleLine(kSyntaxError, config_.eol);
     }
@@ -357,6 +398,51 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
     return reply;
   }
 
+  // The entry's text in UTF-8, as the database keeps it.
+  const std::string* charset = head.Header("Charset");
+  const bool utf8 = charset && (EqualsIgnoreCase(*charset, "UTF-8") || EqualsIgnoreCase(*charset, "UTF8"));
+  std::optional<std::string> text = utf8 ? (IsUtf8(body) ? std::optional<std::string>(std::string(body))
+                                                         : std::nullopt)
+                                         : ToUtf8(body, config_.level5Charset);
+  if (!text) {
+    reply.body = SingleLine("501 Entry rejected: the text is not in its character set.", config_.eol);
+    return reply;
+  }
+  const std::vector<std::string> entry = SplitFileLines(*text);
+  bool namesDisc = false;
+  for (const std::string& line : entry) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos && EqualsIgnoreCase(std::string_view(line).substr(0, eq), "DISCID") &&
+        ToLower(line).find(ToLower(*discid)) != std::string::npos) {
+      namesDisc = true;
+    }
+    if (line == ".") namesDisc = false;  // would end a read reply early
+  }
+  if (!namesDisc) {
+    reply.body = SingleLine("501 Entry rejected: no DISCID line names disc " + *discid + ".", config_.eol);
+    return reply;
+  }
+  // A correction must carry a higher revision than the entry it replaces.
+  const std::string dbCategory = ToLower(*category);
+  const std::string dbDiscid = ToLower(*discid);
+  const long revision = EntryRevision(entry);
+  if (const auto stored = FindEntry(dbCategory, dbDiscid)) {
+    if (const auto old = ReadEntryLines(*stored)) {
+      const long current = EntryRevision(*old);
+      if (revision <= current) {
+        reply.body = SingleLine("501 Entry rejected: revision " + std::to_string(revision) +
+                                    " is not higher than the database's " + std::to_string(current) + ".",
+                                config_.eol);
+        return reply;
+      }
+    }
+  }
+  // A test submission is checked and answered, and nothing is stored.
+  if (EqualsIgnoreCase(*mode, "test")) {
+    reply.body = SingleLine("200 OK, submission is valid (test mode: nothing was stored).", config_.eol);
+    return reply;
+  }
+
   // The stored file is the request exactly as received: head and body.
   // It is written under a temporary name and then linked to its final name,
   // which fails rather than replaces when the name is taken, so a reader
@@ -405,6 +491,9 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
   }
   ::unlink(tmp.c_str());
   if (!stored) return failed();
+  // The accepted entry becomes the database's, so that it is read back and
+  // its revision counts for the next correction.
+  if (!StoreEntry(config_.root / dbCategory, dbDiscid, *text)) return failed();
   reply.body = SingleLine("200 OK, submission has been sent.", config_.eol);
   return reply;
 }

@@ -134,7 +134,9 @@ TEST(CddbdServer, SubmissionsOverHttp) {
   o.maxBody = 4096;
   RunningServer server(o);
 
-  const std::string body = ToCrLf(ReadFile(o.service.root / "rock" / "23026203"));
+  // A correction of the stored entry: one revision up.
+  std::string body = ToCrLf(ReadFile(o.service.root / "rock" / "23026203"));
+  body.replace(body.find("# Revision: 0"), 13, "# Revision: 1");
   const std::string head = "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nDiscid: 23026203\r\n"
                            "User-Email: someone@example.org\r\nSubmit-Mode: submit\r\n"
                            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
@@ -150,8 +152,10 @@ TEST(CddbdServer, SubmissionsOverHttp) {
 
   // HTTP/1.1 with Expect: 100-continue gets the interim reply first.
   const std::string head11 = "POST /~cddb/submit.cgi HTTP/1.1\r\nHost: x\r\nCategory: jazz\r\n"
-                             "Discid: 30058B05\r\nUser-Email: \r\nSubmit-Mode: test\r\n"
-                             "Expect: 100-continue\r\nContent-Length: 4\r\n\r\n";
+                             "Discid: 30058B05\r\nUser-Email: \r\nSubmit-Mode: submit\r\n"
+                             "Expect: 100-continue\r\nContent-Length: 39\r\n\r\n";
+  const std::string body11 = "# Revision: 7\nDISCID=30058b05\nDTITLE=x\n";
+  ASSERT_EQ(body11.size(), 39u);
   const int fd2 = ConnectLoopback(server.Port());
   SendAll(fd2, head11);
   char buf[64] = {};
@@ -159,11 +163,11 @@ TEST(CddbdServer, SubmissionsOverHttp) {
   ASSERT_EQ(::poll(&p, 1, 2000), 1);
   const ssize_t n = ::recv(fd2, buf, sizeof buf - 1, 0);
   EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "HTTP/1.1 100 Continue\r\n\r\n");
-  SendAll(fd2, "body");
+  SendAll(fd2, body11);
   r = ParseResponse(ReadToClose(fd2));
   ::close(fd2);
   EXPECT_EQ(r.body, "200 OK, submission has been sent.\r\n");
-  EXPECT_EQ(ReadFile(o.service.submitDir / "0002-jazz-30058b05"), head11 + "body");
+  EXPECT_EQ(ReadFile(o.service.submitDir / "0002-jazz-30058b05"), head11 + body11);
 
   const std::string missing = "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nContent-Length: 2\r\n\r\nxy";
   EXPECT_EQ(ParseResponse(Exchange(server.Port(), missing)).body, "500 Missing required header information.\r\n");

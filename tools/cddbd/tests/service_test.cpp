@@ -38,14 +38,15 @@ TEST_F(CddbdService, QueryFindsOneSeveralOrNoEntries) {
             ".\r\n");
   EXPECT_EQ(Cmd("cddb query 0badf00d 1 150 100"), "202 No match for disc ID 0badf00d.\r\n");
 
-  // The Japanese title goes out in the file's own Shift-JIS bytes.
+  // The Japanese title, stored in UTF-8, has no place in Latin-1: it goes
+  // out as stored at every level.
   const std::string file = ReadFile(db_ / "misc" / "990c360c");
   const std::size_t at = file.find("DTITLE=") + 7;
   const std::string title = file.substr(at, file.find('\n', at) - at);
-  EXPECT_NE(title.find("\x83\x5C"), std::string::npos);  // the "so" of the artist's name
-  EXPECT_EQ(Cmd("cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
-                "156015 174960 194261 214019 3128"),
-            "200 misc 990c360c " + title + "\r\n");
+  EXPECT_EQ(title, "月島ソラ / 表参道ラプソディ");
+  const std::string jpop = "cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
+                           "156015 174960 194261 214019 3128";
+  EXPECT_EQ(Cmd(jpop), "200 misc 990c360c " + title + "\r\n");
 
   for (const char* bad : {"cddb query", "cddb query 23026203 3 150 18630 612",
                           "cddb query 23026203 3 150 18630 35212 35213 612",
@@ -194,7 +195,7 @@ TEST_F(CddbdService, ScriptedFaultsReplaceTheAnswer) {
 }
 
 TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
-  const std::string body = "# xmcd\r\nDISCID=23026203\r\nDTITLE=A / B\r\n";
+  const std::string body = "# xmcd\r\n# Revision: 1\r\nDISCID=23026203\r\nDTITLE=A / B\r\n";
   const std::string rawHead =
       "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nDiscid: 23026203\r\n"
       "User-Email: \r\nSubmit-Mode: submit\r\nContent-Length: " + std::to_string(body.size()) +
@@ -206,26 +207,38 @@ TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
   service_->Config().submitDir = dir;
   EXPECT_EQ(service_->HandleSubmit(*head, rawHead, body).body, "200 OK, submission has been sent.\r\n");
   EXPECT_EQ(ReadFile(dir / "0001-rock-23026203"), rawHead + body);
-  EXPECT_EQ(service_->HandleSubmit(*head, rawHead, body).body, "200 OK, submission has been sent.\r\n");
-  EXPECT_TRUE(fs::exists(dir / "0002-rock-23026203"));
+  // The entry is the database's now, so the same revision again is refused.
+  EXPECT_EQ(Cmd("cddb query 23026203 3 150 18630 35212 612"), "200 rock 23026203 A / B\r\n");
+  EXPECT_EQ(service_->HandleSubmit(*head, rawHead, body).body,
+            "501 Entry rejected: revision 1 is not higher than the database's 1.\r\n");
+  EXPECT_FALSE(fs::exists(dir / "0002-rock-23026203"));
 
   // A new server on the same folder goes on counting, never overwriting.
   CddbService again(service_->Config());
-  EXPECT_EQ(again.HandleSubmit(*head, rawHead, "x").body.substr(0, 4), "200 ");
-  EXPECT_EQ(ReadFile(dir / "0003-rock-23026203"), rawHead + "x");
+  const std::string next = "# Revision: 2\nDISCID=23026203\nDTITLE=C / D\n";
+  EXPECT_EQ(again.HandleSubmit(*head, rawHead, next).body.substr(0, 4), "200 ");
+  EXPECT_EQ(ReadFile(dir / "0002-rock-23026203"), rawHead + next);
   EXPECT_EQ(ReadFile(dir / "0001-rock-23026203"), rawHead + body);
   int files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++files;
-  EXPECT_EQ(files, 3);  // no temporary left behind
+  EXPECT_EQ(files, 2);  // no temporary left behind
 
-  auto submit = [&](const std::string& headers) {
+  auto submit = [&](const std::string& headers, const std::string& text = "DISCID=23026203\n# Revision: 9\n") {
     int st = 0;
     const std::string raw = "POST /~cddb/submit.cgi HTTP/1.0\r\n" + headers + "\r\n";
     const auto h = ParseHead(raw, st);
-    return h ? service_->HandleSubmit(*h, raw, "").body : std::string("unparsed");
+    return h ? service_->HandleSubmit(*h, raw, text).body : std::string("unparsed");
   };
+  // A test submission is checked and answered; nothing is stored.
   const std::string all = "Category: rock\r\nDiscid: 23026203\r\nUser-Email: a@b\r\nSubmit-Mode: test\r\nContent-Length: 0\r\n";
-  EXPECT_EQ(submit(all), "200 OK, submission has been sent.\r\n");
+  EXPECT_EQ(submit(all), "200 OK, submission is valid (test mode: nothing was stored).\r\n");
+  EXPECT_EQ(submit(all, "DISCID=23026203\n# Revision: 2\n").substr(0, 4), "501 ");
+  EXPECT_EQ(submit(all, "DISCID=0badf00d\n# Revision: 9\n"),
+            "501 Entry rejected: no DISCID line names disc 23026203.\r\n");
+  files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 2);
+  EXPECT_EQ(Cmd("cddb query 23026203 3 150 18630 35212 612"), "200 rock 23026203 C / D\r\n");
   for (const char* missing : {"Category", "Discid", "User-Email", "Submit-Mode", "Content-Length"}) {
     std::string h = all;
     const std::size_t at = h.find(missing);
@@ -247,7 +260,45 @@ TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
   WriteFile(tree_.Path() / "plainfile", "x");
   service_->Config().faultRules.clear();
   service_->Config().submitDir = tree_.Path() / "plainfile" / "sub";
-  EXPECT_EQ(submit(all).substr(0, 4), "402 ");
+  std::string real = all;
+  real.replace(real.find("test"), 4, "submit");
+  EXPECT_EQ(submit(real).substr(0, 4), "402 ");
+}
+
+// Entries stored in UTF-8 go out in UTF-8 at level 6 and, below it, in the
+// level-5 character set when every character fits; entries in another
+// encoding go out as stored. Submissions come in as their Charset says.
+TEST_F(CddbdService, CharacterSetsFollowTheProtocolLevel) {
+  WriteFile(db_ / "jazz" / "0a0b0c0d", "# Revision: 3\nDISCID=0a0b0c0d\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\nTTITLE0=Na\u00efve\n");
+  WriteFile(db_ / "jazz" / "0e0e0e0e", "DISCID=0e0e0e0e\nDTITLE=\xC9t\xE9 / stored in Latin-1\n");
+  EXPECT_NE(service_->Command("cddb read jazz 0a0b0c0d", 6).find("DTITLE=Caf\u00e9 Trio / Cr\u00e8me\r\n"),
+            std::string::npos);
+  EXPECT_NE(service_->Command("cddb read jazz 0a0b0c0d", 5).find("DTITLE=Caf\xE9 Trio / Cr\xE8me\r\n"),
+            std::string::npos);
+  EXPECT_NE(service_->Command("cddb read jazz 0e0e0e0e", 6).find("DTITLE=\xC9t\xE9 / stored"), std::string::npos);
+  const std::string jpop = "cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
+                           "156015 174960 194261 214019 3128";
+  EXPECT_EQ(service_->Command(jpop, 6), "200 misc 990c360c 月島ソラ / 表参道ラプソディ\r\n");
+  // An old Japanese server: Shift-JIS below level 6.
+  service_->Config().level5Charset = "CP932";
+  EXPECT_EQ(service_->Command(jpop, 5), "200 misc 990c360c " + *Utf8To("月島ソラ / 表参道ラプソディ", "CP932") + "\r\n");
+  EXPECT_EQ(service_->Command(jpop, 6), "200 misc 990c360c 月島ソラ / 表参道ラプソディ\r\n");
+
+  // A Shift-JIS submission to that server is stored in UTF-8; a UTF-8 one
+  // says so in its Charset header.
+  auto post = [&](const std::string& extra, const std::string& text) {
+    const std::string raw = "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: misc\r\nDiscid: 0f0f0f0f\r\n"
+                            "User-Email: a@b\r\nSubmit-Mode: submit\r\n" + extra + "Content-Length: " +
+                            std::to_string(text.size()) + "\r\n\r\n";
+    int st = 0;
+    return service_->HandleSubmit(*ParseHead(raw, st), raw, text).body;
+  };
+  EXPECT_EQ(post("", *Utf8To("DISCID=0f0f0f0f\nDTITLE=歌手 / 盤\n", "CP932")).substr(0, 4), "200 ");
+  EXPECT_EQ(ReadFile(db_ / "misc" / "0f0f0f0f"), "DISCID=0f0f0f0f\nDTITLE=歌手 / 盤\n");
+  EXPECT_EQ(post("Charset: UTF-8\r\n", "# Revision: 1\nDISCID=0f0f0f0f\nDTITLE=歌手 / 新盤\n").substr(0, 4), "200 ");
+  EXPECT_EQ(ReadFile(db_ / "misc" / "0f0f0f0f"), "# Revision: 1\nDISCID=0f0f0f0f\nDTITLE=歌手 / 新盤\n");
+  EXPECT_EQ(post("Charset: UTF-8\r\n", "# Revision: 2\nDISCID=0f0f0f0f\nDTITLE=\xFF\n"),
+            "501 Entry rejected: the text is not in its character set.\r\n");
 }
 
 }  // namespace
