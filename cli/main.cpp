@@ -35,7 +35,7 @@ constexpr const char* kUsageText =
     "  discid [--drive N]           print the disc's ID, track count, frame offsets and\n"
     "                               length in seconds (the line cd-discid prints)\n"
     "  disc [--drive N]             read the disc and print the window's fields as JSON\n"
-    "  lookup [--drive N] [--server URL] [--choose K] [--email ADDR]\n"
+    "  lookup [--drive N | --toc TOC [--lsft K]] [--server URL] [--choose K] [--email ADDR]\n"
     "                               look the disc up on a CDDB server; print JSON\n"
     "  sites [--server URL] [--email ADDR]\n"
     "                               fetch the server's mirror list; print the stored hosts\n"
@@ -46,6 +46,9 @@ constexpr const char* kUsageText =
     "  --drive N      drive box item N, from 0 (default 0)\n"
     "  --server URL   CDDB server for this run: http://host[:port][/path] ; the path\n"
     "                 defaults to /~cddb/cddb.cgi and a trailing \"?\" may be left out\n"
+    "  --toc TOC      look up this table of contents instead of a drive's: track\n"
+    "                 starts then the lead-out, \"M:S:F M:S:F ...\"\n"
+    "  --lsft K       the last session's first track of --toc (0: single session)\n"
     "  --choose K     answer the match dialog with row K (from 1); 0 cancels\n"
     "  --email ADDR   answer the e-mail prompt of a first start\n"
     "\n"
@@ -136,7 +139,9 @@ std::string WindowJson(TFormMain& form) {
     if (row > 1) out += ",";
     out += "{\"title\":" + JsonString(t.Cell(1, row)) + ",\"artist\":" + JsonString(t.Cell(2, row)) + "}";
   }
-  out += "],\"status\":" + JsonString(model.Status(0)) + "}";
+  out += "]";
+  if (const auto revision = form.ReadRevision()) out += ",\"revision\":" + std::to_string(*revision);
+  out += ",\"status\":" + JsonString(model.Status(0)) + "}";
   return out;
 }
 
@@ -152,14 +157,18 @@ bool ParseInt(const char* text, int& value) {
 struct Args {
   std::string command;
   int drive = 0;
+  bool driveGiven = false;
   std::optional<std::string> server;
+  std::optional<std::string> toc;
+  int lsft = 0;
+  bool lsftGiven = false;
 };
 
 // The options each command takes.
 const std::set<std::string>& OptionsOf(const std::string& command) {
   static const std::set<std::string> none;
   static const std::set<std::string> drive = {"--drive"};
-  static const std::set<std::string> lookup = {"--drive", "--server", "--choose", "--email"};
+  static const std::set<std::string> lookup = {"--drive", "--toc", "--lsft", "--server", "--choose", "--email"};
   static const std::set<std::string> sites = {"--server", "--email"};
   if (command == "discid" || command == "disc") return drive;
   if (command == "lookup") return lookup;
@@ -218,6 +227,13 @@ int Run(int argc, char** argv) {
     if (a == "--drive") {
       if (!ParseInt(value.c_str(), args.drive) || args.drive < 0)
         return UsageError("--drive needs a drive number from 0, not '" + value + "'");
+      args.driveGiven = true;
+    } else if (a == "--toc") {
+      args.toc = value;
+    } else if (a == "--lsft") {
+      if (!ParseInt(value.c_str(), args.lsft) || args.lsft < 0)
+        return UsageError("--lsft needs a track number (0: single session), not '" + value + "'");
+      args.lsftGiven = true;
     } else if (a == "--server") {
       std::string why;
       auto url = sl::cddb::NormalizeServerUrl(value, why);
@@ -233,6 +249,15 @@ int Run(int argc, char** argv) {
     }
   }
   const std::string& cmd = args.command;
+  std::optional<sl::disc::DiscToc> givenToc;
+  if (args.toc) {
+    if (args.driveGiven) return UsageError("--toc and --drive name two discs; give one");
+    std::string why;
+    givenToc = sl::disc::ParseTocText(*args.toc, args.lsft, why);
+    if (!givenToc) return UsageError("--toc: " + why);
+  } else if (args.lsftGiven) {
+    return UsageError("--lsft belongs to --toc");
+  }
 
   TFormMain form(services, sl::mainform::Environment::FromProcess());
   form.Model().onStatus = [](int panel, const std::string& text) {
@@ -259,7 +284,11 @@ int Run(int argc, char** argv) {
     form.FormShow();
     if (args.server) form.SetServerUrl(*args.server);
   }
-  if (!PickDrive(form, args.drive)) return kFailed;
+  if (givenToc) {
+    form.UseToc(*givenToc);
+  } else if (!PickDrive(form, args.drive)) {
+    return kFailed;
+  }
   const bool read = form.TocRead() && form.TrackCount() > 0;
   if (cmd == "discid") {
     if (!read) return kFailed;

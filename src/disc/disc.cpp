@@ -438,13 +438,71 @@ DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc
   if (r->Status() != SL_ASPI_STATUS_COMPLETED || !CheckTargetStat(r->block.targetStatus)) return TocResult::Failed;
   // A reply that is not a sound TOC of tracks 1..99 counts as a failed read.
   if (!ParseTocReply(r->Reply(), toc)) return TocResult::Failed;
-  auto& table = model_.Table();
+  NumberRows(model_.Table(), toc);
+  return TocResult::Ok;
+}
+
+void NumberRows(shell::TrackTitleTable& table, const DiscToc& toc) {
   table.SetRowCount(toc.TrackCount + 1);
   for (int k = 1; k <= toc.TrackCount; ++k) {
     table.SetCell(0, k, std::to_string(k));
     table.SetCell(1, k, "");
   }
-  return TocResult::Ok;
+}
+
+std::optional<DiscToc> ParseTocText(std::string_view text, int lastSessionFirstTrack, std::string& why) {
+  DiscToc toc;
+  std::vector<MsfAddress> addresses;
+  std::size_t i = 0;
+  int item = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i >= text.size()) break;
+    std::size_t end = i;
+    while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
+    const std::string_view word = text.substr(i, end - i);
+    i = end;
+    ++item;
+    if (addresses.size() > static_cast<std::size_t>(kMaxTracks)) {
+      why = "more than 99 tracks (item " + std::to_string(item) + ")";
+      return std::nullopt;
+    }
+    int parts[3] = {-1, -1, -1};
+    std::size_t at = 0;
+    bool ok = true;
+    for (int k = 0; k < 3 && ok; ++k) {
+      const auto r = std::from_chars(word.data() + at, word.data() + word.size(), parts[k]);
+      ok = r.ec == std::errc() && r.ptr != word.data() + at;
+      at = static_cast<std::size_t>(r.ptr - word.data());
+      if (ok && k < 2) ok = at < word.size() && word[at++] == ':';
+    }
+    ok = ok && at == word.size() && parts[0] >= 0 && parts[0] <= 99 && parts[1] >= 0 && parts[1] <= 59 &&
+         parts[2] >= 0 && parts[2] <= 74;
+    const MsfAddress a{parts[0], parts[1], parts[2]};
+    if (ok && !addresses.empty() && FrameOffset(a) <= FrameOffset(addresses.back())) {
+      why = "'" + std::string(word) + "' (item " + std::to_string(item) + ") does not come after the item before it";
+      return std::nullopt;
+    }
+    if (!ok) {
+      why = "'" + std::string(word) + "' (item " + std::to_string(item) +
+            ") is not M:S:F (minutes 0-99, seconds 0-59, frames 0-74)";
+      return std::nullopt;
+    }
+    addresses.push_back(a);
+  }
+  if (addresses.size() < 2) {
+    why = "a table of contents needs at least one track start and the lead-out";
+    return std::nullopt;
+  }
+  toc.TrackCount = static_cast<std::int32_t>(addresses.size() - 1);
+  std::copy(addresses.begin(), addresses.end(), toc.Entries.begin());
+  if (lastSessionFirstTrack < 0 || lastSessionFirstTrack > toc.TrackCount) {
+    why = "the last session's first track " + std::to_string(lastSessionFirstTrack) + " is not 0 to " +
+          std::to_string(toc.TrackCount);
+    return std::nullopt;
+  }
+  toc.LastSessionFirstTrack = lastSessionFirstTrack;
+  return toc;
 }
 
 std::optional<DriveAddress> DiscDrives::Drive(int index) const {

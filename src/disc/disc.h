@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -58,6 +59,15 @@ std::string DiscIdFields(const DiscToc& toc, char separator);
 // "cmd=cddb+query+23026203+3+150+18630+35212+612"
 std::string QueryCommandFor(const DiscToc& toc);
 std::string DiscIdHex(std::uint32_t id);  // 8 upper-case hex digits
+
+// A table of contents given as text, the form of the simulated drives file:
+// "M:S:F ..." track starts, then the lead-out (1 to 99 tracks, strictly
+// increasing), and the last session's first track (0: single session).
+// nullopt with `why` naming the first bad item.
+std::optional<DiscToc> ParseTocText(std::string_view text, int lastSessionFirstTrack, std::string& why);
+
+// Gives the grid one row per track of `toc`, numbered, with empty titles.
+void NumberRows(shell::TrackTitleTable& table, const DiscToc& toc);
 
 // The warning about drive nodes that could not be opened (node, errno):
 // one line per node, and what gives access when permission was missing.

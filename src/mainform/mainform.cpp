@@ -98,6 +98,12 @@ struct TFormMain::Impl {
       queryCommand = disc::QueryCommandFor(toc);
       return false;
     }
+    AfterTocRead();
+    return true;
+  }
+
+  // What follows a table-of-contents read, from a drive or given.
+  void AfterTocRead() {
     const std::string submitEmail =
         settingsFile ? settingsFile->ReadString(settings::kSection, "submitemail", "") : "";
     if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::S1, true);
@@ -105,7 +111,6 @@ struct TFormMain::Impl {
     queryCommand = disc::QueryCommandFor(toc);
     model.SetStatus(0, "DISCID : " + disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
     ReadIniFile();
-    return true;
   }
 };
 
@@ -168,6 +173,17 @@ void TFormMain::ComboBox1Change() {
   }
   d.drives.GetExTrackInfo(address->HaId, address->Target, address->Lun, d.toc);
   d.DispTrack(*address);
+  d.model.SetEnabled(shell::MenuId::C1, true);
+}
+
+void TFormMain::UseToc(const disc::DiscToc& toc) {
+  auto& d = *impl_;
+  shell::CommandScope scope(d.model);
+  if (!scope.Acquired()) return;
+  d.toc = toc;
+  d.tocRead = toc.TrackCount > 0;
+  disc::NumberRows(d.model.Table(), d.toc);
+  d.AfterTocRead();
   d.model.SetEnabled(shell::MenuId::C1, true);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "disc/disc.h"
 #include "shell/model.h"
 #include "shell/services.h"
 
@@ -48,6 +49,10 @@ class TFormMain {
   // Drive box change: the face has already put the chosen index (or typed
   // text) into the model.
   void ComboBox1Change();
+
+  // A table of contents given instead of read from a drive (a lookup
+  // without a drive): the window takes it as after a successful read.
+  void UseToc(const disc::DiscToc& toc);
 
   void C1Click();            // look the disc up
   void tunedexS2Click();     // fetch the server list

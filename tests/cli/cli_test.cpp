@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
 #include "support/cddbd_process.h"
+#include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
 
@@ -269,6 +271,68 @@ TEST_F(Cli, SaveWhoseFolderFlushFailsIsStillASave) {
   EXPECT_EQ(r.status, 0) << Err();
   EXPECT_EQ(Err().find("ローカルデータベースに保存できませんでした。"), std::string::npos) << Err();
   EXPECT_NE(ReadFileBytes(dir.File("cdplayer.ini")).find("numtracks=3"), std::string::npos);
+}
+
+// A table of contents given on the command line looks the disc up exactly
+// as the same disc in a drive; a malformed one is a usage error naming its
+// first bad item.
+TEST_F(Cli, LookupFromAGivenTableOfContents) {
+  CddbdProcess server;
+  const std::string toc = "0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12";
+  WriteFileBytes(dir.File("drives.ini"), "[0:0:0]\nvendor=S\nproduct=MULTI\ntoc=" + toc + "\n");
+  const std::string common = " --choose 2 --email me@example.com --server " + server.Url();
+  const auto fromDrive = Run("lookup --drive 0" + common);
+  ASSERT_EQ(fromDrive.status, 0) << Err();
+  std::filesystem::remove(dir.File("cdplayer.ini"));
+  const auto fromToc = Run("lookup --toc '" + toc + "'" + common);
+  EXPECT_EQ(fromToc.status, 0) << Err();
+  EXPECT_EQ(fromToc.out, fromDrive.out);
+  EXPECT_NE(fromToc.out.find(",\"revision\":0,"), std::string::npos) << fromToc.out;
+  EXPECT_NE(ReadFileBytes(dir.File("cdplayer.ini")).find("numtracks=5"), std::string::npos);
+  // A multi-session TOC: same disc ID, another local key.
+  const auto multi = Run("lookup --toc '" + toc + "' --lsft 5" + common);
+  EXPECT_EQ(multi.status, 0) << Err();
+
+  const struct {
+    const char* args;
+    const char* says;
+  } bad[] = {
+      {"lookup --toc '0:02:00 4:61:00 7:00:00'", "'4:61:00' (item 2)"},
+      {"lookup --toc '0:02:00 4:08:75'", "'4:08:75' (item 2)"},
+      {"lookup --toc '0:02:00 0:01:00'", "'0:01:00' (item 2) does not come after"},
+      {"lookup --toc '0:02:00'", "at least one track"},
+      {"lookup --toc '0:02:00 x 1:00:00'", "'x' (item 2)"},
+      {"lookup --toc '0:02:00 1:00:00' --lsft 2", "first track 2 is not 0 to 1"},
+      {"lookup --lsft 1", "--lsft belongs to --toc"},
+      {"lookup --toc '0:02:00 1:00:00' --drive 0", "give one"},
+  };
+  for (const auto& b : bad) {
+    const auto r = Run(b.args);
+    EXPECT_EQ(r.status, 2) << b.args;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(Err().find(b.says), std::string::npos) << b.args << ": " << Err();
+  }
+}
+
+// Users who need no Windows-compatible files keep every title by choosing
+// UTF-8 as the code page.
+TEST_F(Cli, CodePageUtf8StoresEveryTitle) {
+  GnudbLikeServer server({{"23026203", {"rock", "DISCID=23026203\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\n"
+                                                "TTITLE0=Na\u00efve\nTTITLE1=Two\nTTITLE2=\u00c9t\u00e9\n"}}});
+  WriteFileBytes(dir.File("drives.ini"),
+                 "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
+  WriteFileBytes(dir.File("s.INI"), "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                                    "[svr0]\r\nhost=127.0.0.1:" + std::to_string(server.Port()) +
+                                        "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
+  auto r = Run("lookup");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"artist\":\"Caf\u00e9 Trio\""), std::string::npos) << r.out;
+  EXPECT_NE(Err().find("「\u00e9」（U+00E9）"), std::string::npos) << Err();
+  r = Run("lookup", "sim", "SONOLABEL_CODEPAGE=UTF-8");
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_NE(ReadFileBytes(dir.File("cdplayer.ini")).find("artist=Caf\u00e9 Trio\r\n"), std::string::npos);
+  // The request went out at level 6.
+  EXPECT_NE(server.Requests().at(0).find("&proto=6 HTTP/1.0"), std::string::npos) << server.Requests().at(0);
 }
 
 }  // namespace
