@@ -72,4 +72,10 @@ bool IsValidUtf8(std::string_view text);
 // Replaces every ill-formed byte by U+FFFD; well-formed text is returned as is.
 std::string SanitizeUtf8(std::string_view text);
 
+// UTF-8 <-> UTF-16, for text that crosses to the player as UTF-16 strings.
+// Ill-formed UTF-8 bytes and unpaired surrogates become U+FFFD; nothing else
+// changes, so well-formed text makes the round trip unchanged.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
 }  // namespace sl::platform

@@ -394,6 +394,7 @@ std::string ToCrlf(std::string_view s, std::size_t body) {
 struct EncodedSection {
   std::string name;
   std::vector<std::pair<std::string, std::string>> keys;  // key, value as stored
+  std::vector<std::string> deletes;                       // keys to remove
 };
 
 // Value text as it goes into the file (before encoding): one line, quoted
@@ -456,8 +457,9 @@ std::string ApplySplice(std::string_view s, const Splice& sp) {
 // finding the section.
 std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const EncodedSection& sec,
                                     const ByteClasses& bc) {
-  if (sec.keys.empty()) return std::nullopt;
+  if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   const auto span = FindSection(s, body, sec.name, bc);
+  if (!span && sec.keys.empty()) return std::nullopt;  // nothing to remove
 
   struct Line {
     std::string text;
@@ -502,6 +504,13 @@ std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const 
       lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(l));
       ++insertAt;
     }
+  }
+
+  for (const auto& key : sec.deletes) {
+    auto it = std::find_if(lines.begin(), lines.end(), [&](const Line& l) {
+      return l.entry && !l.comment && NamesEqual(l.key, key, bc);
+    });
+    if (it != lines.end()) lines.erase(it);
   }
 
   Splice sp;
@@ -973,6 +982,10 @@ bool Profile::WriteKeys(std::string_view section, const KeyValues& keys) {
   return WriteSections({SectionKeys{std::string(section), keys}});
 }
 
+bool Profile::DeleteKey(std::string_view section, std::string_view key) {
+  return WriteSections({SectionKeys{std::string(section), {}, {std::string(key)}}});
+}
+
 bool Profile::Fail(std::string message) {
   lastError_ = std::move(message);
   return false;
@@ -1044,6 +1057,9 @@ bool Profile::Transact(const Change& change) {
     for (const auto& kv : sec.keys) {
       if (auto p = KeyNameProblem(Trim(kv.first))) return Fail(*p);
     }
+    for (const auto& key : sec.deleteKeys) {
+      if (auto p = KeyNameProblem(Trim(key))) return Fail(*p);
+    }
   }
   if (img.Exists() &&
       ((img.Stat().st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
@@ -1064,6 +1080,7 @@ bool Profile::Transact(const Change& change) {
         }
         e.keys.emplace_back(codec.Encode(Trim(key)), std::move(storedValue));
       }
+      for (const auto& key : sec.deleteKeys) e.deletes.push_back(codec.Encode(Trim(key)));
       encoded.push_back(std::move(e));
     }
   } catch (const CodePageError& ex) {

@@ -65,6 +65,9 @@ class Profile {
   struct SectionKeys {
     std::string section;
     KeyValues keys;
+    // Keys removed from the section (the first line of each), after `keys`
+    // are written.
+    std::vector<std::string> deleteKeys = {};
   };
 
   // Bounds: larger files read as empty and cannot be written; longer names
@@ -95,6 +98,8 @@ class Profile {
   // Several keys of one section in one atomic replacement of the file. Keys
   // are applied in order (a key given twice ends with the later value).
   bool WriteKeys(std::string_view section, const KeyValues& keys);
+  // Removes key `key` from `section`; true also when there was none.
+  bool DeleteKey(std::string_view section, std::string_view key);
   // Keys of several sections in one atomic replacement of the file.
   bool WriteSections(const std::vector<SectionKeys>& sections);
 

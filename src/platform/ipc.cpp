@@ -1,0 +1,1412 @@
+#include "platform/ipc.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+
+#include "platform/pump.h"
+
+namespace sl::platform::ipc {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Frame kinds.
+enum Kind : std::uint8_t {
+  kHello = 1,
+  kPost = 2,
+  kSend = 3,
+  kSendReply = 4,
+  kCreate = 5,
+  kCreateReply = 6,
+  kQuery = 7,
+  kQueryReply = 8,
+  kRelease = 9,
+  kCall = 10,
+  kCallReply = 11,
+};
+constexpr std::uint32_t kMagic = 0x50494C53;  // "SLIP"
+constexpr std::uint16_t kWireVersion = 1;
+// How often a waiting caller runs the message pump.
+constexpr int kPumpSliceMs = 5;
+// Bytes read from one connection in one pass, so one busy peer cannot starve
+// the others.
+constexpr std::size_t kReadBudget = std::size_t{4} << 20;
+
+// ---- Encoding ----
+
+class Writer {
+ public:
+  explicit Writer(Kind kind) { buf_.assign(4, '\0'); U8(kind); }
+  void U8(std::uint8_t v) { buf_.push_back(static_cast<char>(v)); }
+  void U16(std::uint16_t v) {
+    U8(static_cast<std::uint8_t>(v));
+    U8(static_cast<std::uint8_t>(v >> 8));
+  }
+  void U32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
+  void G(const Guid& g) { buf_.append(reinterpret_cast<const char*>(g.bytes.data()), 16); }
+  void Str(const std::u16string& s) {
+    U32(static_cast<std::uint32_t>(s.size()));
+    for (char16_t c : s) U16(static_cast<std::uint16_t>(c));
+  }
+  void Val(const Value& v) {
+    U8(static_cast<std::uint8_t>(v.type));
+    switch (v.type) {
+      case ValueType::Long: I32(v.number); break;
+      case ValueType::Byte: U8(static_cast<std::uint8_t>(v.number)); break;
+      case ValueType::Short: U16(static_cast<std::uint16_t>(v.number)); break;
+      case ValueType::String: Str(v.text); break;
+    }
+  }
+  void Vals(const std::vector<Value>& vs) {
+    U8(static_cast<std::uint8_t>(vs.size()));
+    for (const auto& v : vs) Val(v);
+  }
+  // The finished frame, or "" when it would break the frame bound.
+  std::string Finish() {
+    const std::size_t len = buf_.size() - 4;
+    if (len > kMaxFrameBytes) return {};
+    for (int i = 0; i < 4; ++i) buf_[static_cast<std::size_t>(i)] = static_cast<char>(len >> (8 * i));
+    return std::move(buf_);
+  }
+
+ private:
+  std::string buf_;
+};
+
+class Reader {
+ public:
+  Reader(const char* p, std::size_t n) : p_(reinterpret_cast<const std::uint8_t*>(p)), n_(n) {}
+  bool ok() const { return ok_; }
+  bool AtEnd() const { return pos_ == n_; }
+  bool overBound() const { return overBound_; }
+  std::uint8_t U8() {
+    if (!Need(1)) return 0;
+    return p_[pos_++];
+  }
+  std::uint16_t U16() {
+    if (!Need(2)) return 0;
+    const std::uint16_t v = static_cast<std::uint16_t>(p_[pos_] | (p_[pos_ + 1] << 8));
+    pos_ += 2;
+    return v;
+  }
+  std::uint32_t U32() {
+    if (!Need(4)) return 0;
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | p_[pos_ + static_cast<std::size_t>(i)];
+    pos_ += 4;
+    return v;
+  }
+  std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
+  Guid G() {
+    Guid g;
+    if (!Need(16)) return g;
+    std::memcpy(g.bytes.data(), p_ + pos_, 16);
+    pos_ += 16;
+    return g;
+  }
+  std::u16string Str() {
+    const std::uint32_t count = U32();
+    // The frame bound already limits what can be read; a string over the
+    // string bound is read past but marked, so the call fails cleanly.
+    if (!ok_ || count > (n_ - pos_) / 2) {
+      ok_ = false;
+      return {};
+    }
+    if (count > kMaxStringUnits) {
+      overBound_ = true;
+      pos_ += std::size_t{count} * 2;
+      return {};
+    }
+    std::u16string s(count, u'\0');
+    for (std::uint32_t i = 0; i < count; ++i) s[i] = static_cast<char16_t>(U16());
+    return s;
+  }
+  Value Val() {
+    Value v;
+    const auto t = U8();
+    switch (t) {
+      case static_cast<std::uint8_t>(ValueType::Long): v = Value::Long(I32()); break;
+      case static_cast<std::uint8_t>(ValueType::Byte): v = Value::Byte(U8()); break;
+      case static_cast<std::uint8_t>(ValueType::Short):
+        v = Value::Short(static_cast<std::int16_t>(U16()));
+        break;
+      case static_cast<std::uint8_t>(ValueType::String): v = Value::String(Str()); break;
+      default: ok_ = false; break;
+    }
+    return v;
+  }
+  std::vector<Value> Vals() {
+    std::vector<Value> out;
+    const auto count = U8();
+    if (count > kMaxValues) {
+      ok_ = false;
+      return out;
+    }
+    out.reserve(count);
+    for (int i = 0; i < count && ok_; ++i) out.push_back(Val());
+    return out;
+  }
+
+ private:
+  bool Need(std::size_t k) {
+    if (!ok_ || n_ - pos_ < k) {
+      ok_ = false;
+      return false;
+    }
+    return true;
+  }
+  const std::uint8_t* p_;
+  std::size_t n_;
+  std::size_t pos_ = 0;
+  bool ok_ = true;
+  bool overBound_ = false;
+};
+
+// ---- The node: this process's end of the IPC ----
+
+struct Conn {
+  std::uint64_t serial = 0;
+  int fd = -1;
+  pid_t peer = 0;
+  bool outgoing = false;
+  bool helloSeen = false;
+  std::string in;
+  std::size_t inPos = 0;
+};
+
+struct Reply {
+  Kind kind = kHello;
+  std::string payload;  // the frame after its kind byte
+};
+
+struct Inbound {
+  Kind kind = kPost;
+  std::uint64_t conn = 0;  // where a reply goes (0: posted locally)
+  std::uint32_t seq = 0;
+  Handle window = 0;
+  std::uint32_t msg = 0, wParam = 0;
+  std::int32_t lParam = 0;
+  Guid guid;
+  Guid iid;  // the interface a create asks for
+  std::uint32_t object = 0;
+  int slot = 0;
+  std::vector<Value> in;
+};
+
+struct Window {
+  std::string cls;  // empty for message-only windows
+  WndProc proc;
+};
+
+struct Served {
+  std::uint64_t conn = 0;
+  std::shared_ptr<ServedObject> object;
+};
+
+struct Node {
+  bool opened = false;
+  bool ok = false;
+  std::string reason;
+  std::string runtime;  // the XDG_RUNTIME_DIR it was opened under
+  std::string dir;
+  pid_t pid = 0;
+  int listenFd = -1, epollFd = -1, eventFd = -1;
+  int hook = 0;
+  std::map<std::uint64_t, std::unique_ptr<Conn>> conns;
+  std::map<pid_t, std::uint64_t> outgoing;
+  std::map<std::uint64_t, HResult> lost;  // why recently closed connections ended
+  std::set<std::uint32_t> waiting;
+  std::map<std::uint32_t, Reply> replies;
+  std::deque<Inbound> queue;
+  std::map<Handle, Window> windows;
+  int nextIndex = 1;
+  std::map<std::string, ClassFactory> classes;
+  std::map<std::uint32_t, Served> objects;
+  std::uint32_t nextObject = 1;
+  std::vector<pid_t> children;
+  bool signalled = false;
+};
+
+// Connection serials and request numbers never repeat within a process, even
+// across Shutdown, so a stale reference can never match a new connection.
+std::uint64_t NextSerial() {
+  static std::uint64_t next = 16;
+  return next++;
+}
+std::uint32_t NextSeq() {
+  static std::uint32_t next = 1;
+  if (next == 0) next = 1;
+  return next++;
+}
+
+Node& RawNode() {
+  // Never destroyed: object references may be released during exit.
+  static Node* node = new Node;
+  return *node;
+}
+
+void Open(Node& n);
+
+Node& N() {
+  Node& n = RawNode();
+  const char* rt = std::getenv("XDG_RUNTIME_DIR");
+  const std::string runtime = rt ? rt : "";
+  if (!n.opened || (!n.ok && runtime != n.runtime)) Open(n);
+  return n;
+}
+
+std::string Hex8(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08x", v);
+  return buf;
+}
+
+std::string NodePath(const Node& n, pid_t pid) { return n.dir + "/n" + std::to_string(pid); }
+std::string HandlePath(const Node& n, Handle h) { return n.dir + "/h" + Hex8(h); }
+std::string TopPath(const Node& n, Handle h, const std::string& cls) {
+  return n.dir + "/t" + Hex8(h) + "." + cls;
+}
+std::string GuidKey(const Guid& g) {
+  std::string s;
+  for (auto b : g.bytes) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02x", b);
+    s += buf;
+  }
+  return s;
+}
+std::string ClassPath(const Node& n, const Guid& g, pid_t pid) {
+  return n.dir + "/k" + GuidKey(g) + "." + std::to_string(pid);
+}
+
+pid_t HandlePid(Handle h) { return static_cast<pid_t>(h >> 10); }
+
+bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+
+void TouchFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) ::close(fd);
+}
+
+// Directory entries, bounded.
+std::vector<std::string> ListDir(const std::string& dir, char prefix) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == prefix) names.emplace_back(e->d_name);
+    if (names.size() >= 100000) break;
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Removes the marker files a process left behind.
+void RemoveFilesOf(const Node& n, pid_t pid) {
+  for (const char prefix : {'h', 't'}) {
+    for (const auto& name : ListDir(n.dir, prefix)) {
+      const std::uint32_t h = static_cast<std::uint32_t>(std::strtoul(name.substr(1, 8).c_str(), nullptr, 16));
+      if (HandlePid(h) == pid) ::unlink((n.dir + "/" + name).c_str());
+    }
+  }
+  const std::string suffix = "." + std::to_string(pid);
+  for (const auto& name : ListDir(n.dir, 'k')) {
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      ::unlink((n.dir + "/" + name).c_str());
+  }
+  if (pid != n.pid) ::unlink(NodePath(n, pid).c_str());
+}
+
+void SetSignal(Node& n, bool on) {
+  if (n.eventFd < 0 || on == n.signalled) return;
+  if (on) {
+    const std::uint64_t one = 1;
+    if (::write(n.eventFd, &one, sizeof one) < 0) return;
+  } else {
+    std::uint64_t v;
+    if (::read(n.eventFd, &v, sizeof v) < 0) return;
+  }
+  n.signalled = on;
+}
+
+void Fail(Node& n, std::string why) {
+  n.ok = false;
+  n.reason = std::move(why);
+}
+
+void CloseAll(Node& n) {
+  for (auto& [serial, c] : n.conns) ::close(c->fd);
+  n.conns.clear();
+  n.outgoing.clear();
+  if (n.listenFd >= 0) ::close(n.listenFd);
+  if (n.epollFd >= 0) ::close(n.epollFd);
+  if (n.eventFd >= 0) ::close(n.eventFd);
+  n.listenFd = n.epollFd = n.eventFd = -1;
+  n.signalled = false;
+}
+
+void CleanupAtExit() {
+  Node& n = RawNode();
+  if (n.ok) {
+    RemoveFilesOf(n, n.pid);
+    ::unlink(NodePath(n, n.pid).c_str());
+  }
+}
+
+void Open(Node& n) {
+  if (n.hook) RemovePumpHook(n.hook);
+  CloseAll(n);
+  std::vector<pid_t> children = std::move(n.children);
+  n = Node{};
+  n.children = std::move(children);
+  n.opened = true;
+  n.pid = ::getpid();
+  const char* rt = std::getenv("XDG_RUNTIME_DIR");
+  n.runtime = rt ? rt : "";
+  if (n.runtime.empty() || n.runtime[0] != '/') return Fail(n, "XDG_RUNTIME_DIR is not set");
+  if (n.pid >= (1 << 22)) return Fail(n, "process id out of range");
+  n.dir = n.runtime + "/sonolabel-ipc";
+  if (::mkdir(n.dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return Fail(n, "cannot create " + n.dir + ": " + std::strerror(errno));
+  struct stat st{};
+  if (::lstat(n.dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+    return Fail(n, n.dir + " is not a folder of this user");
+  const std::string path = NodePath(n, n.pid);
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) return Fail(n, "runtime folder path too long");
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  RemoveFilesOf(n, n.pid);
+  ::unlink(path.c_str());
+  n.listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (n.listenFd < 0 || ::bind(n.listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(n.listenFd, 64) != 0) {
+    const std::string err = std::strerror(errno);
+    CloseAll(n);
+    return Fail(n, "cannot listen on " + path + ": " + err);
+  }
+  n.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+  n.eventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (n.epollFd < 0 || n.eventFd < 0) {
+    CloseAll(n);
+    ::unlink(path.c_str());
+    return Fail(n, "cannot create the wake-up descriptors");
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = 0;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, n.listenFd, &ev);
+  ev.data.u64 = 1;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, n.eventFd, &ev);
+  n.ok = true;
+  static bool registered = false;
+  if (!registered) {
+    registered = true;
+    std::atexit(CleanupAtExit);
+  }
+  n.hook = AddPumpHook([] { Dispatch(); });
+}
+
+Conn* FindConn(Node& n, std::uint64_t serial) {
+  auto it = n.conns.find(serial);
+  return it == n.conns.end() ? nullptr : it->second.get();
+}
+
+void CloseConn(Node& n, std::uint64_t serial, HResult why) {
+  auto it = n.conns.find(serial);
+  if (it == n.conns.end()) return;
+  Conn& c = *it->second;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_DEL, c.fd, nullptr);
+  ::close(c.fd);
+  if (c.outgoing) {
+    auto o = n.outgoing.find(c.peer);
+    if (o != n.outgoing.end() && o->second == serial) n.outgoing.erase(o);
+  } else {
+    for (auto obj = n.objects.begin(); obj != n.objects.end();) {
+      if (obj->second.conn == serial) obj = n.objects.erase(obj);
+      else ++obj;
+    }
+  }
+  n.conns.erase(it);
+  n.lost[serial] = why;
+  while (n.lost.size() > 256) n.lost.erase(n.lost.begin());
+}
+
+HResult LostReason(const Node& n, std::uint64_t serial) {
+  auto it = n.lost.find(serial);
+  return it == n.lost.end() ? kDisconnected : it->second;
+}
+
+Conn& AddConn(Node& n, int fd, bool outgoing, pid_t peer) {
+  auto c = std::make_unique<Conn>();
+  c->serial = NextSerial();
+  c->fd = fd;
+  c->outgoing = outgoing;
+  c->peer = peer;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = c->serial;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, fd, &ev);
+  Conn& ref = *c;
+  n.conns[ref.serial] = std::move(c);
+  return ref;
+}
+
+// Writes a whole frame within the time-out; on failure the connection is
+// closed (a partial frame would break the stream).
+bool WriteFrame(Node& n, std::uint64_t serial, const std::string& frame) {
+  Conn* c = FindConn(n, serial);
+  if (!c || frame.empty()) return false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs());
+  std::size_t done = 0;
+  while (done < frame.size()) {
+    const ssize_t k = ::send(c->fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    if (k > 0) {
+      done += static_cast<std::size_t>(k);
+      continue;
+    }
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        CloseConn(n, serial, kTimeout);
+        return false;
+      }
+      pollfd p{c->fd, POLLOUT, 0};
+      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+      continue;
+    }
+    CloseConn(n, serial, kDisconnected);
+    return false;
+  }
+  return true;
+}
+
+// The outgoing connection to process `pid`, opened when needed.
+Conn* Connect(Node& n, pid_t pid) {
+  if (!n.ok || pid <= 0) return nullptr;
+  auto it = n.outgoing.find(pid);
+  if (it != n.outgoing.end()) {
+    if (Conn* c = FindConn(n, it->second)) return c;
+    n.outgoing.erase(it);
+  }
+  const std::string path = NodePath(n, pid);
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) return nullptr;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int err = errno;
+    ::close(fd);
+    // A process that is gone leaves its files: tidy them for everyone.
+    if ((err == ECONNREFUSED || err == ENOENT) && pid != n.pid && !ProcessAlive(pid)) RemoveFilesOf(n, pid);
+    return nullptr;
+  }
+  Conn& c = AddConn(n, fd, true, pid);
+  n.outgoing[pid] = c.serial;
+  Writer w(kHello);
+  w.U32(kMagic);
+  w.U16(kWireVersion);
+  w.U32(static_cast<std::uint32_t>(n.pid));
+  const std::uint64_t serial = c.serial;
+  if (!WriteFrame(n, serial, w.Finish())) return nullptr;
+  return FindConn(n, serial);
+}
+
+bool Enqueue(Node& n, Inbound item) {
+  if (n.queue.size() >= kMaxQueuedMessages) return false;
+  n.queue.push_back(std::move(item));
+  SetSignal(n, true);
+  return true;
+}
+
+void ReplyRejected(Node& n, const Inbound& item) {
+  if (item.kind == kPost || item.kind == kRelease) return;
+  Writer w(item.kind == kSend ? kSendReply
+           : item.kind == kCreate ? kCreateReply
+           : item.kind == kQuery  ? kQueryReply
+                                  : kCallReply);
+  w.U32(item.seq);
+  switch (item.kind) {
+    case kSend: w.U8(0); w.I32(0); break;
+    case kCreate: w.I32(kCallRejected); w.U32(0); break;
+    case kQuery: w.I32(kCallRejected); break;
+    default: w.U32(item.object); w.U16(static_cast<std::uint16_t>(item.slot)); w.I32(kCallRejected); w.U8(0); break;
+  }
+  WriteFrame(n, item.conn, w.Finish());
+}
+
+// One frame from connection `c`. False: the frame breaks the rules.
+bool HandleFrame(Node& n, Conn& c, const char* data, std::size_t size) {
+  Reader r(data, size);
+  const auto kind = static_cast<Kind>(r.U8());
+  if (!c.helloSeen) {
+    if (c.outgoing || kind != kHello) return false;
+    const std::uint32_t magic = r.U32();
+    const std::uint16_t version = r.U16();
+    const std::uint32_t pid = r.U32();
+    if (!r.ok() || !r.AtEnd() || magic != kMagic || version != kWireVersion || pid == 0) return false;
+    c.helloSeen = true;
+    c.peer = static_cast<pid_t>(pid);
+    return true;
+  }
+  if (c.outgoing) {
+    // Replies to our own requests.
+    if (kind != kSendReply && kind != kCreateReply && kind != kQueryReply && kind != kCallReply) return false;
+    const std::uint32_t seq = r.U32();
+    if (!r.ok()) return false;
+    if (n.waiting.count(seq) == 0) return true;  // nobody waits for it any more
+    Reply reply;
+    reply.kind = kind;
+    reply.payload.assign(data + 1, size - 1);
+    n.replies[seq] = std::move(reply);
+    return true;
+  }
+  Inbound item;
+  item.kind = kind;
+  item.conn = c.serial;
+  switch (kind) {
+    case kPost:
+      item.window = r.U32(); item.msg = r.U32(); item.wParam = r.U32(); item.lParam = r.I32();
+      break;
+    case kSend:
+      item.seq = r.U32(); item.window = r.U32(); item.msg = r.U32(); item.wParam = r.U32(); item.lParam = r.I32();
+      break;
+    case kCreate:
+      item.seq = r.U32(); item.guid = r.G(); item.iid = r.G();
+      break;
+    case kQuery:
+      item.seq = r.U32(); item.object = r.U32(); item.guid = r.G();
+      break;
+    case kRelease:
+      item.object = r.U32();
+      break;
+    case kCall:
+      item.seq = r.U32(); item.object = r.U32(); item.guid = r.G(); item.slot = r.U16(); item.in = r.Vals();
+      break;
+    default:
+      return false;
+  }
+  if (!r.ok() || !r.AtEnd()) return false;
+  // A well-formed request with a string over the bound, or one that finds
+  // the queue full, is refused; the connection stays.
+  if (r.overBound() || n.queue.size() >= kMaxQueuedMessages) {
+    ReplyRejected(n, item);
+    return true;
+  }
+  Enqueue(n, std::move(item));
+  return true;
+}
+
+// Reads what connection `serial` has (without blocking) and handles its
+// frames. The connection may be closed on return.
+void ReadConn(Node& n, std::uint64_t serial) {
+  Conn* c = FindConn(n, serial);
+  if (!c) return;
+  char buf[65536];
+  std::size_t total = 0;
+  for (;;) {
+    const ssize_t k = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (k > 0) {
+      c->in.append(buf, static_cast<std::size_t>(k));
+      total += static_cast<std::size_t>(k);
+      // Handle frames as they complete so the buffer stays bounded.
+      while (c->in.size() - c->inPos >= 4) {
+        const auto* p = reinterpret_cast<const unsigned char*>(c->in.data() + c->inPos);
+        const std::uint32_t len = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+        if (len == 0 || len > kMaxFrameBytes) {
+          CloseConn(n, serial, kInvalidPacket);
+          return;
+        }
+        if (c->in.size() - c->inPos - 4 < len) break;
+        const std::size_t at = c->inPos + 4;
+        c->inPos += 4 + len;
+        if (!HandleFrame(n, *c, c->in.data() + at, len)) {
+          CloseConn(n, serial, kInvalidPacket);
+          return;
+        }
+        c = FindConn(n, serial);
+        if (!c) return;
+      }
+      if (c->inPos > 0) {
+        c->in.erase(0, c->inPos);
+        c->inPos = 0;
+      }
+      if (total >= kReadBudget) return;
+      continue;
+    }
+    if (k == 0) {
+      CloseConn(n, serial, kDisconnected);
+      return;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) CloseConn(n, serial, kDisconnected);
+    return;
+  }
+}
+
+void AcceptAll(Node& n) {
+  for (int i = 0; i < 64; ++i) {
+    const int fd = ::accept4(n.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    // Only processes of this user reach the folder; check anyway.
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid()) {
+      ::close(fd);
+      continue;
+    }
+    AddConn(n, fd, false, cred.pid);
+  }
+}
+
+void ReadAll(Node& n) {
+  AcceptAll(n);
+  std::vector<std::uint64_t> serials;
+  serials.reserve(n.conns.size());
+  for (const auto& [serial, c] : n.conns) serials.push_back(serial);
+  for (auto s : serials) ReadConn(n, s);
+}
+
+void ReapChildren(Node& n) {
+  for (auto it = n.children.begin(); it != n.children.end();) {
+    int status = 0;
+    const pid_t r = ::waitpid(*it, &status, WNOHANG);
+    if (r == *it || (r < 0 && errno == ECHILD)) it = n.children.erase(it);
+    else ++it;
+  }
+}
+
+// Waits for the reply to request `seq` sent on connection `serial`.
+HResult WaitReply(Node& n, std::uint64_t serial, std::uint32_t seq, int timeoutMs, Reply& out) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto lastPump = Clock::now();
+  struct Cleanup {
+    Node& n;
+    std::uint32_t seq;
+    ~Cleanup() {
+      n.waiting.erase(seq);
+      n.replies.erase(seq);
+    }
+  } cleanup{n, seq};
+  for (;;) {
+    auto it = n.replies.find(seq);
+    if (it != n.replies.end()) {
+      out = std::move(it->second);
+      return kOk;
+    }
+    Conn* c = FindConn(n, serial);
+    if (!c) return LostReason(n, serial);
+    const auto now = Clock::now();
+    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+    if (left <= 0) {
+      // A hung peer: give it up so later calls fail at once.
+      CloseConn(n, serial, kTimeout);
+      return kTimeout;
+    }
+    const bool self = c->peer == n.pid;
+    if (self) {
+      // Our own objects: serve them here.
+      Dispatch();
+      c = FindConn(n, serial);
+      if (!c) continue;
+    }
+    pollfd p{c->fd, POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(std::min<long long>(left, self ? 1 : kPumpSliceMs)));
+    ReadConn(n, serial);
+    if (n.replies.count(seq)) continue;
+    if (Clock::now() - lastPump >= std::chrono::milliseconds(kPumpSliceMs)) {
+      lastPump = Clock::now();
+      ProcessMessages();
+    }
+  }
+}
+
+// Sends a request frame and waits for its reply. `w` must start with the seq.
+HResult Request(Node& n, pid_t pid, std::uint32_t seq, Writer& w, int timeoutMs, Reply& out,
+                std::uint64_t* serialOut = nullptr, std::uint64_t requiredSerial = 0) {
+  Conn* c = requiredSerial ? FindConn(n, requiredSerial) : Connect(n, pid);
+  if (!c) return requiredSerial ? LostReason(n, requiredSerial) : kDisconnected;
+  const std::uint64_t serial = c->serial;
+  if (serialOut) *serialOut = serial;
+  n.waiting.insert(seq);
+  const std::string frame = w.Finish();
+  if (frame.empty()) {
+    n.waiting.erase(seq);
+    return kBadData;
+  }
+  if (!WriteFrame(n, serial, frame)) {
+    n.waiting.erase(seq);
+    return LostReason(n, serial);
+  }
+  return WaitReply(n, serial, seq, timeoutMs, out);
+}
+
+void Serve(Node& n, Inbound& item) {
+  switch (item.kind) {
+    case kPost:
+    case kSend: {
+      std::int32_t result = 0;
+      bool found = false;
+      auto it = n.windows.find(item.window);
+      if (it != n.windows.end()) {
+        found = true;
+        WndProc proc = it->second.proc;  // the procedure may destroy its window
+        if (proc) result = proc(item.msg, item.wParam, item.lParam);
+      }
+      if (item.kind == kSend) {
+        Writer w(kSendReply);
+        w.U32(item.seq);
+        w.U8(found ? 1 : 0);
+        w.I32(result);
+        WriteFrame(n, item.conn, w.Finish());
+      }
+      break;
+    }
+    case kCreate: {
+      const Guid& iid = item.iid;
+      HResult hr = kClassNotRegistered;
+      std::uint32_t id = 0;
+      auto it = n.classes.find(GuidKey(item.guid));
+      if (it != n.classes.end() && it->second) {
+        ClassFactory factory = it->second;
+        std::shared_ptr<ServedObject> obj = factory();
+        if (!obj) {
+          hr = kFail;
+        } else if (!(iid == kIUnknown) && !obj->Supports(iid)) {
+          hr = kNoInterface;
+        } else if (FindConn(n, item.conn)) {
+          id = n.nextObject++;
+          if (n.nextObject == 0) n.nextObject = 1;
+          n.objects[id] = Served{item.conn, std::move(obj)};
+          hr = kOk;
+        }
+      }
+      Writer w(kCreateReply);
+      w.U32(item.seq);
+      w.I32(hr);
+      w.U32(id);
+      WriteFrame(n, item.conn, w.Finish());
+      break;
+    }
+    case kQuery: {
+      HResult hr = kDisconnected;
+      auto it = n.objects.find(item.object);
+      if (it != n.objects.end() && it->second.conn == item.conn) {
+        auto obj = it->second.object;
+        hr = (item.guid == kIUnknown || obj->Supports(item.guid)) ? kOk : kNoInterface;
+      }
+      Writer w(kQueryReply);
+      w.U32(item.seq);
+      w.I32(hr);
+      WriteFrame(n, item.conn, w.Finish());
+      break;
+    }
+    case kRelease: {
+      auto it = n.objects.find(item.object);
+      if (it != n.objects.end() && it->second.conn == item.conn) n.objects.erase(it);
+      break;
+    }
+    case kCall: {
+      HResult hr = kDisconnected;
+      std::vector<Value> out;
+      auto it = n.objects.find(item.object);
+      if (it != n.objects.end() && it->second.conn == item.conn) {
+        auto obj = it->second.object;  // kept alive through the call
+        if (!obj->Supports(item.guid)) {
+          hr = kNoInterface;
+        } else {
+          hr = obj->Invoke(item.guid, item.slot, item.in, out);
+        }
+      }
+      if (out.size() > kMaxValues) {
+        out.clear();
+        hr = kFail;
+      }
+      Writer w(kCallReply);
+      w.U32(item.seq);
+      w.U32(item.object);
+      w.U16(static_cast<std::uint16_t>(item.slot));
+      w.I32(hr);
+      w.Vals(out);
+      std::string frame = w.Finish();
+      if (frame.empty()) {
+        Writer small(kCallReply);
+        small.U32(item.seq);
+        small.U32(item.object);
+        small.U16(static_cast<std::uint16_t>(item.slot));
+        small.I32(kFail);
+        small.U8(0);
+        frame = small.Finish();
+      }
+      WriteFrame(n, item.conn, frame);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+// ---- Results and ids ----
+
+bool IsLinkFailure(HResult hr) {
+  return hr == kDisconnected || hr == kTimeout || hr == kInvalidPacket;
+}
+
+std::string ResultText(HResult hr) {
+  switch (hr) {
+    case kOk: return "The operation completed successfully.";
+    case kNotImplemented: return "Not implemented.";
+    case kNoInterface: return "No such interface supported.";
+    case kFail: return "Unspecified error.";
+    case kInvalidArg: return "The parameter is incorrect.";
+    case kClassNotRegistered: return "Class not registered.";
+    case kCallRejected: return "The call was rejected by the callee.";
+    case kDisconnected: return "The object invoked has disconnected from its clients.";
+    case kTimeout: return "The player did not answer in time.";
+    case kInvalidPacket: return "The data packet with the marshalled parameter data is incorrect.";
+    case kBadData: return "The stub received bad data.";
+    default: return {};
+  }
+}
+
+int TimeoutMs() {
+  const char* v = std::getenv("SONOLABEL_IPC_TIMEOUT_MS");
+  if (v && *v) {
+    char* end = nullptr;
+    const long ms = std::strtol(v, &end, 10);
+    if (*end == '\0' && ms >= 1 && ms <= 600000) return static_cast<int>(ms);
+  }
+  return kDefaultTimeoutMs;
+}
+
+std::optional<Guid> Guid::Parse(std::string_view text) {
+  // {8-4-4-4-12}
+  if (text.size() != 38 || text.front() != '{' || text.back() != '}') return std::nullopt;
+  Guid g;
+  std::size_t bi = 0;
+  for (std::size_t i = 1; i < 37;) {
+    if (i == 9 || i == 14 || i == 19 || i == 24) {
+      if (text[i] != '-') return std::nullopt;
+      ++i;
+      continue;
+    }
+    auto hex = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    const int hi = hex(text[i]), lo = hex(text[i + 1]);
+    if (hi < 0 || lo < 0 || bi >= 16) return std::nullopt;
+    g.bytes[bi++] = static_cast<std::uint8_t>(hi * 16 + lo);
+    i += 2;
+  }
+  if (bi != 16) return std::nullopt;
+  return g;
+}
+
+std::string Guid::ToString() const {
+  char buf[40];
+  const auto& b = bytes;
+  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0],
+                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return buf;
+}
+
+bool Available() { return N().ok; }
+std::string UnavailableReason() {
+  Node& n = N();
+  return n.ok ? std::string() : n.reason;
+}
+
+// ---- Windows ----
+
+std::uint32_t RegisterWindowMessage(std::string_view name) {
+  // FNV-1a over the lower-cased name: every process computes the same number.
+  std::uint32_t h = 2166136261u;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    h = (h ^ u) * 16777619u;
+  }
+  return 0xC000u + h % 0x3FFFu;
+}
+
+namespace {
+bool ValidClass(std::string_view cls) {
+  if (cls.empty() || cls.size() > 64) return false;
+  for (char c : cls) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return true;
+}
+
+bool SameClass(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+Handle NewWindow(const std::string& cls, WndProc proc) {
+  Node& n = N();
+  if (!n.ok || n.windows.size() >= static_cast<std::size_t>(kMaxWindows)) return 0;
+  for (int tries = 0; tries < kMaxWindows; ++tries) {
+    const int index = n.nextIndex;
+    n.nextIndex = n.nextIndex % kMaxWindows + 1;  // 1..1022, never 1023 (0xFFFF)
+    const Handle h = (static_cast<Handle>(n.pid) << 10) | static_cast<Handle>(index);
+    if (h == kBroadcast || n.windows.count(h)) continue;
+    n.windows[h] = Window{cls, std::move(proc)};
+    TouchFile(HandlePath(n, h));
+    if (!cls.empty()) TouchFile(TopPath(n, h, cls));
+    return h;
+  }
+  return 0;
+}
+
+struct TopEntry {
+  Handle handle;
+  std::string cls;
+};
+
+std::vector<TopEntry> TopWindows(Node& n) {
+  std::vector<TopEntry> out;
+  for (const auto& name : ListDir(n.dir, 't')) {
+    if (name.size() < 11 || name[9] != '.') continue;
+    out.push_back({static_cast<Handle>(std::strtoul(name.substr(1, 8).c_str(), nullptr, 16)), name.substr(10)});
+  }
+  return out;
+}
+
+// Whether a window of another process is reachable (its process listens).
+bool Reachable(Node& n, Handle h) {
+  const pid_t pid = HandlePid(h);
+  if (pid == n.pid) return n.windows.count(h) > 0;
+  struct stat st{};
+  if (::stat(HandlePath(n, h).c_str(), &st) != 0) return false;
+  return Connect(n, pid) != nullptr;
+}
+}  // namespace
+
+Handle CreateWindow(std::string_view className, WndProc proc) {
+  if (!ValidClass(className)) return 0;
+  return NewWindow(std::string(className), std::move(proc));
+}
+
+Handle CreateMessageWindow(WndProc proc) { return NewWindow(std::string(), std::move(proc)); }
+
+void DestroyWindow(Handle window) {
+  Node& n = N();
+  auto it = n.windows.find(window);
+  if (it == n.windows.end()) return;
+  if (!it->second.cls.empty()) ::unlink(TopPath(n, window, it->second.cls).c_str());
+  ::unlink(HandlePath(n, window).c_str());
+  n.windows.erase(it);
+}
+
+Handle FindWindow(std::string_view className) {
+  Node& n = N();
+  if (!n.ok) return 0;
+  for (const auto& e : TopWindows(n)) {
+    if (SameClass(e.cls, className) && Reachable(n, e.handle)) return e.handle;
+  }
+  return 0;
+}
+
+Handle FindWindowOfProcess(pid_t pid) {
+  Node& n = N();
+  if (!n.ok) return 0;
+  for (const auto& e : TopWindows(n)) {
+    if (HandlePid(e.handle) == pid && Reachable(n, e.handle)) return e.handle;
+  }
+  return 0;
+}
+
+pid_t WindowProcess(Handle window) { return HandlePid(window); }
+
+bool IsWindow(Handle window) {
+  Node& n = N();
+  if (!n.ok || window == 0 || window == kBroadcast) return false;
+  if (HandlePid(window) == n.pid) return n.windows.count(window) > 0;
+  struct stat st{};
+  return ::stat(HandlePath(n, window).c_str(), &st) == 0 && ProcessAlive(HandlePid(window));
+}
+
+bool PostMessage(Handle window, std::uint32_t msg, std::uint32_t wParam, std::int32_t lParam) {
+  Node& n = N();
+  if (!n.ok || window == 0) return false;
+  if (window == kBroadcast) {
+    bool any = false;
+    for (const auto& e : TopWindows(n)) {
+      if (e.handle != kBroadcast && PostMessage(e.handle, msg, wParam, lParam)) any = true;
+    }
+    return any;
+  }
+  const pid_t pid = HandlePid(window);
+  if (pid == n.pid) {
+    if (!n.windows.count(window)) return false;
+    Inbound item;
+    item.kind = kPost;
+    item.window = window;
+    item.msg = msg;
+    item.wParam = wParam;
+    item.lParam = lParam;
+    return Enqueue(n, std::move(item));
+  }
+  if (!IsWindow(window)) return false;
+  Conn* c = Connect(n, pid);
+  if (!c) return false;
+  Writer w(kPost);
+  w.U32(window);
+  w.U32(msg);
+  w.U32(wParam);
+  w.I32(lParam);
+  return WriteFrame(n, c->serial, w.Finish());
+}
+
+std::optional<std::int32_t> SendMessageTimeout(Handle window, std::uint32_t msg, std::uint32_t wParam,
+                                               std::int32_t lParam, int timeoutMs) {
+  Node& n = N();
+  if (!n.ok || window == 0 || window == kBroadcast) return std::nullopt;
+  const pid_t pid = HandlePid(window);
+  if (pid == n.pid) {
+    auto it = n.windows.find(window);
+    if (it == n.windows.end() || !it->second.proc) return std::nullopt;
+    WndProc proc = it->second.proc;
+    return proc(msg, wParam, lParam);
+  }
+  if (!IsWindow(window)) return std::nullopt;
+  const std::uint32_t seq = NextSeq();
+  Writer w(kSend);
+  w.U32(seq);
+  w.U32(window);
+  w.U32(msg);
+  w.U32(wParam);
+  w.I32(lParam);
+  Reply reply;
+  if (Request(n, pid, seq, w, std::max(1, timeoutMs), reply) != kOk) return std::nullopt;
+  Reader r(reply.payload.data(), reply.payload.size());
+  r.U32();
+  const auto found = r.U8();
+  const auto result = r.I32();
+  if (reply.kind != kSendReply || !r.ok() || !r.AtEnd() || found != 1) return std::nullopt;
+  return result;
+}
+
+// ---- Objects ----
+
+struct Interface::Proxy {
+  pid_t pid = 0;
+  std::uint64_t serial = 0;
+  std::uint32_t object = 0;
+  ~Proxy() {
+    Node& n = RawNode();
+    if (!n.ok || !FindConn(n, serial)) return;
+    Writer w(kRelease);
+    w.U32(object);
+    WriteFrame(n, serial, w.Finish());
+  }
+};
+
+HResult CreateInstance(const Guid& clsid, std::uint32_t, const Guid& iid, Interface& out) {
+  out = Interface();
+  Node& n = N();
+  if (!n.ok) return kClassNotRegistered;
+  const std::string prefix = "k" + GuidKey(clsid) + ".";
+  HResult last = kClassNotRegistered;
+  for (const auto& name : ListDir(n.dir, 'k')) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const pid_t pid = static_cast<pid_t>(std::strtol(name.substr(prefix.size()).c_str(), nullptr, 10));
+    if (pid <= 0) continue;
+    if (!Connect(n, pid)) {
+      last = kClassNotRegistered;
+      continue;
+    }
+    const std::uint32_t seq = NextSeq();
+    Writer w(kCreate);
+    w.U32(seq);
+    w.G(clsid);
+    w.G(iid);
+    Reply reply;
+    std::uint64_t serial = 0;
+    const HResult hr = Request(n, pid, seq, w, TimeoutMs(), reply, &serial);
+    if (hr != kOk) return hr;
+    Reader r(reply.payload.data(), reply.payload.size());
+    r.U32();
+    const HResult result = r.I32();
+    const std::uint32_t object = r.U32();
+    if (reply.kind != kCreateReply || !r.ok() || !r.AtEnd()) {
+      CloseConn(n, serial, kInvalidPacket);
+      return kInvalidPacket;
+    }
+    if (Failed(result)) return result;
+    auto proxy = std::make_shared<Interface::Proxy>();
+    proxy->pid = pid;
+    proxy->serial = serial;
+    proxy->object = object;
+    out.proxy_ = std::move(proxy);
+    out.iid_ = iid;
+    return result;
+  }
+  return last;
+}
+
+HResult Interface::Query(const Guid& iid, Interface& out) const {
+  if (!proxy_) return kFail;
+  Node& n = N();
+  const std::uint32_t seq = NextSeq();
+  Writer w(kQuery);
+  w.U32(seq);
+  w.U32(proxy_->object);
+  w.G(iid);
+  Reply reply;
+  const HResult hr = Request(n, proxy_->pid, seq, w, TimeoutMs(), reply, nullptr, proxy_->serial);
+  if (hr != kOk) return hr;
+  Reader r(reply.payload.data(), reply.payload.size());
+  r.U32();
+  const HResult result = r.I32();
+  if (reply.kind != kQueryReply || !r.ok() || !r.AtEnd()) {
+    CloseConn(n, proxy_->serial, kInvalidPacket);
+    return kInvalidPacket;
+  }
+  if (Failed(result)) return result;
+  out.proxy_ = proxy_;
+  out.iid_ = iid;
+  return result;
+}
+
+HResult Interface::Call(int slot, const std::vector<Value>& in, std::span<const ValueType> outTypes,
+                        std::vector<Value>& out) const {
+  out.clear();
+  if (!proxy_) return kFail;
+  if (slot < 0 || slot > 0xFFFF || in.size() > kMaxValues) return kInvalidArg;
+  for (const auto& v : in) {
+    if (v.type == ValueType::String && v.text.size() > kMaxStringUnits) return kInvalidArg;
+  }
+  // Keep the reference alive through the wait: a handler run by the pump
+  // may release the caller's copy.
+  const std::shared_ptr<Proxy> proxy = proxy_;
+  Node& n = N();
+  const std::uint32_t seq = NextSeq();
+  Writer w(kCall);
+  w.U32(seq);
+  w.U32(proxy->object);
+  w.G(iid_);
+  w.U16(static_cast<std::uint16_t>(slot));
+  w.Vals(in);
+  Reply reply;
+  const HResult hr = Request(n, proxy->pid, seq, w, TimeoutMs(), reply, nullptr, proxy->serial);
+  if (hr != kOk) return hr;
+  Reader r(reply.payload.data(), reply.payload.size());
+  r.U32();
+  const std::uint32_t object = r.U32();
+  const int replySlot = r.U16();
+  const HResult result = r.I32();
+  std::vector<Value> values = r.Vals();
+  if (reply.kind != kCallReply || !r.ok() || !r.AtEnd() || object != proxy->object || replySlot != slot) {
+    // Not the answer to this call: the stream cannot be trusted any more.
+    CloseConn(n, proxy->serial, kInvalidPacket);
+    return kInvalidPacket;
+  }
+  if (r.overBound()) return kBadData;
+  if (!values.empty()) {
+    if (values.size() != outTypes.size()) return kBadData;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (values[i].type != outTypes[i]) return kBadData;
+    }
+  }
+  out = std::move(values);
+  return result;
+}
+
+bool RegisterClassObject(const Guid& clsid, ClassFactory factory) {
+  Node& n = N();
+  if (!n.ok || !factory) return false;
+  n.classes[GuidKey(clsid)] = std::move(factory);
+  TouchFile(ClassPath(n, clsid, n.pid));
+  return true;
+}
+
+void RevokeClassObject(const Guid& clsid) {
+  Node& n = N();
+  if (!n.ok) return;
+  n.classes.erase(GuidKey(clsid));
+  ::unlink(ClassPath(n, clsid, n.pid).c_str());
+}
+
+// ---- Delivery ----
+
+int WakeFd() {
+  Node& n = N();
+  return n.ok ? n.epollFd : -1;
+}
+
+int Dispatch(int maxMessages) {
+  Node& n = N();
+  if (!n.ok) return 0;
+  ReadAll(n);
+  ReapChildren(n);
+  int handled = 0;
+  while (handled < maxMessages && !n.queue.empty()) {
+    Inbound item = std::move(n.queue.front());
+    n.queue.pop_front();
+    ++handled;
+    Serve(n, item);
+    if (!n.ok) break;  // a handler shut the node down
+  }
+  SetSignal(n, !n.queue.empty());
+  // Drain the epoll readiness of connections already read.
+  return handled;
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    Dispatch();
+    if (done()) return true;
+    const long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return done();
+    const int fd = WakeFd();
+    if (fd >= 0) {
+      pollfd p{fd, POLLIN, 0};
+      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 10)));
+    } else {
+      ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, 10)));
+    }
+  }
+}
+
+void Shutdown() {
+  Node& n = RawNode();
+  if (!n.opened) return;
+  if (n.ok) {
+    RemoveFilesOf(n, n.pid);
+    ::unlink(NodePath(n, n.pid).c_str());
+  }
+  if (n.hook) RemovePumpHook(n.hook);
+  CloseAll(n);
+  std::vector<pid_t> children = std::move(n.children);
+  n = Node{};
+  n.children = std::move(children);
+}
+
+// ---- Processes and the registry ----
+
+pid_t StartProcess(const std::string& program, const std::string& params, const std::string& workDir) {
+  if (program.empty()) return -1;
+  std::vector<std::string> args{program};
+  std::string cur;
+  bool quoted = false, have = false;
+  for (char c : params) {
+    if (c == '"') {
+      quoted = !quoted;
+      have = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (have) args.push_back(cur);
+      cur.clear();
+      have = false;
+    } else {
+      cur.push_back(c);
+      have = true;
+    }
+    if (args.size() > 256) return -1;
+  }
+  if (have) args.push_back(cur);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int devnull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    if (devnull >= 0) ::close(devnull);
+    return -1;
+  }
+  if (pid == 0) {
+    // The player gets no standard handles of ours.
+    if (devnull >= 0) {
+      ::dup2(devnull, 0);
+      ::dup2(devnull, 1);
+      ::dup2(devnull, 2);
+    }
+    if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(127);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  if (devnull >= 0) ::close(devnull);
+  RawNode().children.push_back(pid);
+  return pid;
+}
+
+bool WaitForInputIdle(pid_t pid, int timeoutMs) {
+  if (pid <= 0) return false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (FindWindowOfProcess(pid) != 0) return true;
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno == ECHILD && !ProcessAlive(pid))) {
+      auto& ch = RawNode().children;
+      ch.erase(std::remove(ch.begin(), ch.end(), pid), ch.end());
+      return false;
+    }
+    const long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    ProcessMessages();
+    ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, 5)));
+  }
+}
+
+std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_view subkey) {
+  auto ieq = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      char x = a[i], y = b[i];
+      if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+      if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+      if (x != y) return false;
+    }
+    return true;
+  };
+  const bool known =
+      (root == RegistryRoot::LocalMachine &&
+       ieq(subkey, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) ||
+      (root == RegistryRoot::CurrentUser && ieq(subkey, "Software\\DELTA\\DSMP"));
+  if (!known) return std::nullopt;
+  const char* v = std::getenv("SONOLABEL_DSMP");
+  if (!v || !*v) return std::nullopt;
+  return std::string(v);
+}
+
+}  // namespace sl::platform::ipc
