@@ -10,6 +10,8 @@
 namespace sl::shell {
 
 enum class MsgIcon { Information, Warning, Error };
+enum class MsgButtons { YesNo, YesNoCancel };
+enum class MsgAnswer { Yes, No, Cancel };
 
 class ShellServices {
  public:
@@ -17,6 +19,20 @@ class ShellServices {
 
   // A modal box with one OK button.
   virtual void MessageBox(MsgIcon icon, const std::string& text) = 0;
+
+  // A modal question box with a question icon and the given buttons;
+  // `caption` empty means the program's title. A face that cannot ask
+  // answers No.
+  virtual MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
+                                MsgButtons buttons) {
+    (void)caption;
+    (void)text;
+    (void)buttons;
+    return MsgAnswer::No;
+  }
+
+  // The exclamation beep that comes before some boxes.
+  virtual void Beep() {}
 
   // A modal input box; returns the edited text on OK and `placeholder`
   // unchanged on Cancel.

@@ -1,0 +1,172 @@
+// TDSMP: the play list and its tracks.
+#include <algorithm>
+#include <charconv>
+
+#include "platform/codepage.h"
+#include "player/contract.h"
+#include "player/player.h"
+
+namespace sl::player {
+
+namespace ipc = platform::ipc;
+using ipc::Value;
+using ipc::ValueType;
+namespace pl = contract::playlist;
+
+namespace {
+
+std::u16string Wide(const std::string& s) { return platform::Utf8ToUtf16(s); }
+std::string Narrow(const Value& v) { return platform::Utf16ToUtf8(v.text); }
+
+// First code point of UTF-8 text and its length in bytes (0 when empty).
+std::pair<char32_t, std::size_t> FirstChar(std::string_view s) {
+  if (s.empty()) return {0, 0};
+  const std::u16string w = platform::Utf8ToUtf16(s.substr(0, std::min<std::size_t>(s.size(), 4)));
+  if (w.empty()) return {0, 0};
+  char32_t cp = w[0];
+  if (cp >= 0xD800 && cp <= 0xDBFF && w.size() > 1) cp = 0x10000 + ((cp - 0xD800) << 10) + (w[1] - 0xDC00);
+  const auto b = static_cast<unsigned char>(s[0]);
+  const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+  return {cp, std::min(len, s.size())};
+}
+
+}  // namespace
+
+void CompleteCdTrack(TTrackInfo& info) {
+  if ((info.Kind != 16 && info.Kind != 17) || (info.Drive != 0 && info.CDTrack != 0)) return;
+  // Lower case for the letters that matter ("track", ".cda", the drive
+  // letter); bytes of other characters stay as they are, so multi-byte text
+  // is never split.
+  std::string s = info.FileName;
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  const auto [first, len] = FirstChar(s);
+  if (len == 0 || len >= s.size()) return;
+  // The second character must be ":".
+  if (s[len] != ':') return;
+  const long drive = static_cast<long>(first) - 'a';
+  info.Drive = (drive < 0 || drive > 26) ? 0 : static_cast<std::int32_t>(drive);
+  const std::size_t p = s.find("track");
+  if (p == std::string::npos) return;
+  const std::string rest = s.substr(p + 5);
+  const std::size_t q = rest.find(".cda");
+  if (q == std::string::npos) return;
+  const std::string number = rest.substr(0, q);
+  std::int32_t value = 0;
+  const char* b = number.data();
+  const char* e = b + number.size();
+  if (b != e && *b == '+') ++b;
+  const auto r = std::from_chars(b, e, value);
+  info.CDTrack = (b != e && r.ec == std::errc() && r.ptr == e) ? value : 0;
+}
+
+int TDSMP::GetTracks() {
+  if (!FBound) return 0;
+  static constexpr ValueType kOut[] = {ValueType::Long};
+  std::vector<Value> out;
+  const HResult hr = CallSlot(Intf::PlayList, pl::get_Tracks, {}, kOut, out);
+  HrCheck(hr, "IDSMPPlayList::get_Tracks");
+  const int n = out.empty() ? 0 : out[0].number;
+  // A count beyond any real play list would make the export loop for hours.
+  return std::clamp(n, 0, kMaxTracks);
+}
+
+std::string TDSMP::GetPlayListTitle() {
+  if (!FBound) return {};
+  static constexpr ValueType kOut[] = {ValueType::String};
+  std::vector<Value> out;
+  const HResult hr = CallSlot(Intf::PlayList, pl::get_PlayListTitle, {}, kOut, out);
+  HrCheck(hr, "IDSMPPlayList::get_PlayListTitle");
+  return out.empty() ? std::string() : Narrow(out[0]);
+}
+
+void TDSMP::SetPlayListTitle(const std::string& Title) {
+  if (!FBound) return;
+  std::vector<Value> out;
+  CallSlot(Intf::PlayList, pl::put_PlayListTitle, {Value::String(Wide(Title))}, {}, out);
+}
+
+std::string TDSMP::GetPlayListName() {
+  if (!FBound) return {};
+  static constexpr ValueType kOut[] = {ValueType::String};
+  std::vector<Value> out;
+  const HResult hr = CallSlot(Intf::PlayList, pl::get_PlayListName, {}, kOut, out);
+  HrCheck(hr, "IDSMPPlayList::get_PlayListName");
+  return out.empty() ? std::string() : Narrow(out[0]);
+}
+
+TTrackInfo TDSMP::GetTrackInfo(int Track) {
+  TTrackInfo info;
+  if (!FBound) return info;
+  static constexpr ValueType kOut[] = {ValueType::String, ValueType::String, ValueType::String, ValueType::String,
+                                       ValueType::String, ValueType::Long,   ValueType::Long,   ValueType::Long,
+                                       ValueType::Long,   ValueType::Long,   ValueType::Long,   ValueType::Long};
+  std::vector<Value> out;
+  // The result code is not examined: a track the player cannot give reads
+  // as whatever it stored (an empty record when it stored nothing).
+  CallSlot(Intf::PlayList, pl::GetTrackInfo, {Value::Long(Track)}, kOut, out);
+  if (out.size() == 12) {
+    info.Title = Narrow(out[0]);
+    info.Artist = Narrow(out[1]);
+    info.FileName = Narrow(out[2]);
+    info.ExtraText1 = Narrow(out[3]);
+    info.ExtraText2 = Narrow(out[4]);
+    info.ExtraValue1 = out[5].number;
+    info.ExtraValue2 = out[6].number;
+    info.ExtraValue3 = out[7].number;
+    info.Kind = out[8].number;
+    const auto packed = static_cast<std::uint32_t>(out[9].number);
+    info.Drive = static_cast<std::int32_t>(packed >> 16);
+    info.CDTrack = static_cast<std::int32_t>(packed & 0xFFFF);
+    info.ExtraValue4 = out[10].number;
+    info.ExtraValue5 = out[11].number;
+  }
+  CompleteCdTrack(info);
+  return info;
+}
+
+void TDSMP::SetTrackInfo(int Track, const TTrackInfo& Info) {
+  if (!FBound) return;
+  const std::uint32_t packed = (static_cast<std::uint32_t>(Info.Drive) << 16) | static_cast<std::uint32_t>(Info.CDTrack);
+  std::vector<Value> out;
+  CallSlot(Intf::PlayList, pl::SetTrackInfo,
+           {Value::Long(Track), Value::String(Wide(Info.Title)), Value::String(Wide(Info.Artist)),
+            Value::String(Wide(Info.FileName)), Value::String(Wide(Info.ExtraText1)),
+            Value::String(Wide(Info.ExtraText2)), Value::Long(Info.ExtraValue1), Value::Long(Info.ExtraValue2),
+            Value::Long(Info.ExtraValue3), Value::Long(Info.Kind), Value::Long(static_cast<std::int32_t>(packed)),
+            Value::Long(Info.ExtraValue4), Value::Long(Info.ExtraValue5)},
+           {}, out);
+}
+
+void TDSMP::New() {
+  if (!FBound) return;
+  std::vector<Value> out;
+  CallSlot(Intf::PlayList, pl::New, {}, {}, out);
+}
+
+void TDSMP::Add(const std::string& FileName) {
+  if (!FBound) return;
+  std::vector<Value> out;
+  CallSlot(Intf::PlayList, pl::Add, {Value::String(Wide(FileName))}, {}, out);
+}
+
+void TDSMP::Load(const std::string& FileName) {
+  if (!FBound) return;
+  std::vector<Value> out;
+  CallSlot(Intf::PlayList, pl::Load, {Value::String(Wide(FileName))}, {}, out);
+}
+
+void TDSMP::Save(const std::string& FileName) {
+  if (!FBound) return;
+  std::vector<Value> out;
+  CallSlot(Intf::PlayList, pl::Save, {Value::String(Wide(FileName))}, {}, out);
+}
+
+int TPlayList::Tracks() { return owner_->GetTracks(); }
+std::string TPlayList::PlayListTitle() { return owner_->GetPlayListTitle(); }
+void TPlayList::SetPlayListTitle(const std::string& title) { owner_->SetPlayListTitle(title); }
+std::string TPlayList::PlayListName() { return owner_->GetPlayListName(); }
+void TPlayList::Save(const std::string& fileName) { owner_->Save(fileName); }
+
+}  // namespace sl::player
