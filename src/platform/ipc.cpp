@@ -466,6 +466,8 @@ Conn& AddConn(Node& n, int fd, bool outgoing, pid_t peer) {
   c->serial = NextSerial();
   c->fd = fd;
   c->outgoing = outgoing;
+  // Our own connections expect no hello: only the side that connects says it.
+  c->helloSeen = outgoing;
   c->peer = peer;
   epoll_event ev{};
   ev.events = EPOLLIN;

@@ -36,6 +36,16 @@ int RecordingServices::ShowMatchDialog(shell::MatchDialogModel& dialog) {
   return a;
 }
 
+shell::MsgAnswer RecordingServices::QuestionBox(const std::string& caption, const std::string& text,
+                                                shell::MsgButtons buttons) {
+  questions.push_back({caption, text, buttons});
+  if (duringQuestion) duringQuestion();
+  if (questionAnswers.empty()) return shell::MsgAnswer::No;
+  const shell::MsgAnswer a = questionAnswers.front();
+  questionAnswers.pop_front();
+  return a;
+}
+
 std::vector<std::string> RecordingServices::BoxTexts() const {
   std::vector<std::string> out;
   for (const auto& b : boxes) out.push_back(b.text);

@@ -27,12 +27,24 @@ class RecordingServices : public shell::ShellServices {
   int busyDepth = 0;
   int busyCalls = 0;
   std::function<void()> duringBox;  // run inside MessageBox, if set
+  struct Question {
+    std::string caption;
+    std::string text;
+    shell::MsgButtons buttons;
+  };
+  std::vector<Question> questions;
+  std::deque<shell::MsgAnswer> questionAnswers;  // empty queue: No
+  std::function<void()> duringQuestion;          // run inside QuestionBox, if set
+  int beeps = 0;
 
   void MessageBox(shell::MsgIcon icon, const std::string& text) override;
   std::string InputBox(const std::string& caption, const std::string& prompt,
                        const std::string& placeholder) override;
   void SetBusyCursor(bool busy) override;
   int ShowMatchDialog(shell::MatchDialogModel& dialog) override;
+  shell::MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
+                               shell::MsgButtons buttons) override;
+  void Beep() override { ++beeps; }
 
   // Texts of all boxes, in order.
   std::vector<std::string> BoxTexts() const;

@@ -1,0 +1,45 @@
+// Shared set-up of the player tests: a private IPC folder, a recorder for
+// boxes and questions, and a log of every event a component raises.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ipc.h"
+#include "player/player.h"
+#include "support/dsmp_process.h"
+#include "support/recorder.h"
+#include "support/scoped_env.h"
+
+namespace sl::test {
+
+// Every event of `d` appends "Name(args)" to `log`.
+void RecordEvents(player::TDSMP& d, std::vector<std::string>& log);
+
+// A play list of `n` CD tracks titled "Title k" with artists "Artist k".
+std::string PlayListJson(int n, const std::string& extra = "", bool titled = true);
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  PlayerTest() { env.Set("SONOLABEL_DSMP", nullptr).Set("SONOLABEL_IPC_TIMEOUT_MS", "400"); }
+
+  std::unique_ptr<player::TDSMP> MakeDsmp(player::TDSMPOptions options = {}) {
+    auto d = std::make_unique<player::TDSMP>(services, std::move(options));
+    d->SetAutoLink(false);
+    RecordEvents(*d, events);
+    return d;
+  }
+  bool Pump(const std::function<bool()>& done, int ms = 3000) { return platform::ipc::PumpUntil(done, ms); }
+  // Lets everything already posted arrive and be handled.
+  void Settle() { platform::ipc::PumpUntil([] { return false; }, 50); }
+
+  ScopedEnv env;
+  PrivateRuntime runtime;
+  RecordingServices services;
+  std::vector<std::string> events;
+};
+
+}  // namespace sl::test
