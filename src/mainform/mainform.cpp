@@ -49,7 +49,10 @@ Environment Environment::FromProcess() {
 
 struct TFormMain::Impl {
   Impl(shell::ShellServices& s, Environment e)
-      : services(s), env(std::move(e)), drives(model, s), lookup(model, s) {}
+      : services(s), env(std::move(e)), drives(model, s), lookup(model, s), DSMP1(s) {
+    // The main window binds the player only for one import or export.
+    DSMP1.SetAutoLink(false);
+  }
 
   shell::ShellServices& services;
   Environment env;
@@ -66,6 +69,7 @@ struct TFormMain::Impl {
   std::string heldDriveText;
   std::unique_ptr<settings::SettingsFile> settingsFile;
   cddb::CddbLookup lookup;
+  player::TDSMP DSMP1;
 
   std::string CdPlayerIni() const { return localdb::CdPlayerIniPath(env.windowsDir); }
 
@@ -204,6 +208,118 @@ void TFormMain::MenuReadFileClick() {
   if (impl_->model.CommandRunning()) return;
   impl_->ReadIniFile();
 }
+
+namespace {
+
+constexpr const char* kNoPlayer = "DSMPと接続できません。";
+
+// Unbinds the player on every way out of a command, a raised error included,
+// so the player never keeps notifying a window that no longer listens.
+class UnbindOnExit {
+ public:
+  explicit UnbindOnExit(player::TDSMP& d) : d_(d) {}
+  ~UnbindOnExit() {
+    try {
+      d_.Unbind();
+    } catch (...) {
+    }
+  }
+  UnbindOnExit(const UnbindOnExit&) = delete;
+  UnbindOnExit& operator=(const UnbindOnExit&) = delete;
+
+ private:
+  player::TDSMP& d_;
+};
+
+}  // namespace
+
+void TFormMain::MenuDSMPImportClick() {
+  auto& d = *impl_;
+  // The import waits for the player and fills the grid: nothing else may
+  // change the disc or the grid meanwhile, and it does not start while
+  // another command waits.
+  shell::CommandScope scope(d.model);
+  if (!scope.Acquired()) return;
+  auto& dsmp = d.DSMP1;
+  UnbindOnExit unbind(dsmp);
+  dsmp.Bind();
+  if (!dsmp.Bound()) {
+    // Say so instead of doing nothing: the player is not there.
+    d.model.SetStatus(0, kNoPlayer);
+    return;
+  }
+  // Everything is read first and applied only when the player stayed
+  // bound throughout: a player that went away half-way would otherwise
+  // leave the rows after it emptied.
+  const std::string title = dsmp.GetPlayList()->PlayListTitle();
+  const int rows = d.model.Table().RowCount() - 1;
+  std::vector<std::string> titles;
+  titles.reserve(static_cast<std::size_t>(std::max(rows, 0)));
+  for (int i = 0; i < rows && dsmp.Bound(); ++i) titles.push_back(dsmp.GetTrackInfo(i + 1).Title);
+  if (!dsmp.Bound()) {
+    d.model.SetStatus(0, kNoPlayer);
+    return;
+  }
+  d.model.Table().SetTitle(title);
+  for (int i = 0; i < rows; ++i) d.model.Table().SetCell(1, i + 1, titles[static_cast<std::size_t>(i)]);
+  dsmp.Unbind();
+  d.model.SetStatus(0, "DSMPからリスト取込完了");
+}
+
+void TFormMain::MenuDSMPExportClick() {
+  auto& d = *impl_;
+  shell::CommandScope scope(d.model);
+  if (!scope.Acquired()) return;
+  bool registerArtist = false;
+  // Set once and never cleared: every track after the first change is
+  // written back, and the play list saved after each.
+  bool changed = false;
+  auto& dsmp = d.DSMP1;
+  UnbindOnExit unbind(dsmp);
+  dsmp.Bind();
+  if (!dsmp.Bound()) {
+    d.model.SetStatus(0, kNoPlayer);
+    return;
+  }
+  // The player's notifications are still handled while the question is
+  // open; a Close or Abort then unbinds and the rest runs unbound.
+  registerArtist = d.services.QuestionBox("", "アーティスト名も登録しますか？。", shell::MsgButtons::YesNo) ==
+                   shell::MsgAnswer::Yes;
+  player::TPlayList* list = dsmp.GetPlayList();
+  if (list->PlayListTitle().empty()) {
+    list->SetPlayListTitle(d.model.Table().Title());
+    changed = true;
+  }
+  const int n = list->Tracks();
+  for (int i = 0; i < n && !dsmp.LinkLost(); ++i) {
+    player::TTrackInfo info = dsmp.GetTrackInfo(i + 1);
+    const auto& table = d.model.Table();
+    if (info.Title.empty()) {
+      info.Title = table.Cell(1, i + 1);
+      changed = true;
+    }
+    if (registerArtist && info.Artist.empty()) {
+      const std::string& cell = table.Cell(2, i + 1);
+      info.Artist = cell.empty() ? d.lookup.MatchArtist : cell;
+      changed = true;
+    }
+    if (changed) {
+      dsmp.SetTrackInfo(i + 1, info);
+      list->Save(list->PlayListName());
+    }
+  }
+  dsmp.Unbind();
+  if (dsmp.LinkLost()) {
+    // The player hung or went away mid-way: the transfer is not complete.
+    d.model.SetStatus(0, kNoPlayer);
+    return;
+  }
+  d.model.SetEnabled(shell::MenuId::MenuDSMPExport, false);
+  d.model.SetStatus(0, "DSMPに転送完了しました。");
+}
+
+player::TDSMP& TFormMain::DSMP1() { return impl_->DSMP1; }
+const std::string& TFormMain::MatchArtist() const { return impl_->lookup.MatchArtist; }
 
 std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
 int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }

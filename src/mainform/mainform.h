@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "disc/disc.h"
+#include "player/player.h"
 #include "shell/model.h"
 #include "shell/services.h"
 
@@ -59,6 +60,13 @@ class TFormMain {
   void ChangeServer(int itemIndex);  // a server item was clicked (mark already toggled)
   void MenuSaveFileClick();  // save titles to the local database
   void MenuReadFileClick();  // load titles from the local database
+  void MenuDSMPImportClick();  // take titles from the player's play list
+  void MenuDSMPExportClick();  // fill in the play list's missing titles and save it
+
+  // The player link the import and export bind for their run.
+  player::TDSMP& DSMP1();
+  // The disc artist of the last CDDB match (the export's fallback artist).
+  const std::string& MatchArtist() const;
 
   // What the command line and tests read back.
   std::uint32_t DiscId() const;

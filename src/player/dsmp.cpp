@@ -197,7 +197,9 @@ HResult TDSMP::CallSlot(Intf which, int slot, const std::vector<Value>& in, std:
   }
   if (!intf.IsBound()) return ipc::kDisconnected;
   const HResult hr = intf.Call(slot, in, outTypes, out);
-  if (ipc::IsLinkFailure(hr)) LoseLink();
+  // Unregistering from a player that has just gone away fails as expected:
+  // only a failure while the link is in use counts as losing it.
+  if (ipc::IsLinkFailure(hr) && !FUnbinding) LoseLink();
   return hr;
 }
 

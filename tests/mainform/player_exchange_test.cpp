@@ -1,0 +1,312 @@
+// Import and export between the main window and the reference player
+// running as its own process: every case of the exchange, the command guard,
+// and a player that hangs, exits or closes while the commands wait.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "mainform/mainform.h"
+#include "platform/ipc.h"
+#include "support/cddbd_process.h"
+#include "support/dsmp_process.h"
+#include "support/recorder.h"
+#include "support/scoped_env.h"
+
+namespace sl::mainform {
+namespace {
+
+using shell::MenuId;
+using Clock = std::chrono::steady_clock;
+
+const char* kDrives =
+    "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\ntoc = 0:02:00 4:08:30 7:49:37 10:12:12\n"
+    "[0:1:0]\nvendor = SONOLAB\nproduct = TWELVE\n"
+    "toc = 0:02:00 4:31:12 8:58:40 13:02:05 17:45:33 21:20:01 25:59:70 30:11:22 34:40:15 38:52:60 "
+    "43:10:11 47:33:44 52:08:30\n";
+
+// One track of a play list as dsmp-sim reads it.
+std::string Track(const std::string& title, const std::string& artist = "", const std::string& file = "",
+                  int kind = 1, int drive = 0, int cdtrack = 0) {
+  return "{\"title\":\"" + title + "\",\"artist\":\"" + artist + "\",\"file\":\"" + file +
+         "\",\"kind\":" + std::to_string(kind) + ",\"drive\":" + std::to_string(drive) +
+         ",\"cdtrack\":" + std::to_string(cdtrack) + ",\"long1\":11,\"long7\":77}";
+}
+
+std::string State(const std::string& title, const std::vector<std::string>& tracks, const std::string& extra = "") {
+  std::string list;
+  for (const auto& t : tracks) list += (list.empty() ? "" : ",") + t;
+  return "{\"version\":6100,\"accepts_level\":true,\"refuse\":\"\"" + (extra.empty() ? "" : "," + extra) +
+         ",\"playlist\":{\"name\":\"/music/list.dpl\",\"title\":\"" + title + "\",\"tracks\":[" + list +
+         "]},\"saves\":[]}";
+}
+
+std::vector<std::string> Titled(int n, const std::string& prefix = "T") {
+  std::vector<std::string> out;
+  for (int k = 1; k <= n; ++k) out.push_back(Track(prefix + std::to_string(k), "A" + std::to_string(k)));
+  return out;
+}
+
+class Exchange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteFileBytes(dir.File("drives.ini"), kDrives);
+    envVars.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str())
+        .Set("SONOLABEL_DSMP", nullptr)
+        .Set("SONOLABEL_IPC_TIMEOUT_MS", "400");
+    env.exePath = dir.File("sonolabel");
+    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
+    env.iniPath = dir.File("sonolabel.INI");
+    env.windowsDir = dir.File("windows");
+  }
+  TFormMain& Start() {
+    form = std::make_unique<TFormMain>(services, env);
+    form->FormCreate();
+    return *form;
+  }
+  void Pick(int index) {
+    form->Model().SetDriveIndex(index);
+    form->ComboBox1Change();
+  }
+  const shell::TrackTitleTable& Table() { return form->Model().Table(); }
+  std::string Status() { return form->Model().Status(0); }
+  // The play list as the player holds it now.
+  platform::json::Value Tracks(test::DsmpProcess& sim) {
+    const auto state = sim.State();
+    const auto* pl = state.Find("playlist");
+    return pl && pl->Find("tracks") ? *pl->Find("tracks") : platform::json::Value();
+  }
+  std::size_t Saves(test::DsmpProcess& sim) {
+    const auto state = sim.State();
+    return state.Find("saves") ? state.Find("saves")->AsArray().size() : 0;
+  }
+
+  test::ScopedEnv envVars;
+  test::PrivateRuntime runtime;
+  test::TempDir dir;
+  test::RecordingServices services;
+  Environment env;
+  std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(Exchange, ImportFillsEveryTrackRowAndTheDiscTitle) {
+  test::DsmpProcess sim(State("Play list", Titled(14)));
+  auto& f = Start();
+  Pick(1);  // twelve tracks
+  f.Model().Table().SetCell(2, 3, "kept artist");
+  f.Model().Table().SetArtist("kept disc artist");
+  f.MenuDSMPImportClick();
+  EXPECT_EQ(Status(), "DSMPからリスト取込完了");
+  EXPECT_EQ(Table().Title(), "Play list");
+  for (int r = 1; r <= 12; ++r) EXPECT_EQ(Table().Cell(1, r), "T" + std::to_string(r));
+  // Artists and the other fields stay.
+  EXPECT_EQ(Table().Cell(2, 3), "kept artist");
+  EXPECT_EQ(Table().Artist(), "kept disc artist");
+  EXPECT_FALSE(f.DSMP1().Bound());
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+TEST_F(Exchange, ImportWithoutADiscFillsTheOneRowAndAShortListLeavesTheRestEmpty) {
+  test::DsmpProcess sim(State("Only", Titled(2)));
+  auto& f = Start();
+  f.MenuDSMPImportClick();  // no disc read: header row and one empty row
+  EXPECT_EQ(Table().RowCount(), 2);
+  EXPECT_EQ(Table().Cell(1, 1), "T1");
+  EXPECT_EQ(Table().Title(), "Only");
+  Pick(1);  // twelve rows, the play list has two
+  for (int r = 1; r <= 12; ++r) f.Model().Table().SetCell(1, r, "old");
+  f.MenuDSMPImportClick();
+  EXPECT_EQ(Status(), "DSMPからリスト取込完了");
+  EXPECT_EQ(Table().Cell(1, 2), "T2");
+  // The player refuses track numbers beyond its list: those rows get what it
+  // returns, an empty title.
+  EXPECT_EQ(Table().Cell(1, 3), "");
+  EXPECT_EQ(Table().Cell(1, 12), "");
+}
+
+TEST_F(Exchange, ExportWithNothingMissingAnsweredNoWritesNothing) {
+  test::DsmpProcess sim(State("Has title", Titled(3)));
+  auto& f = Start();
+  Pick(0);
+  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+  f.MenuDSMPExportClick();
+  ASSERT_EQ(services.questions.size(), 1u);
+  EXPECT_EQ(services.questions[0].text, "アーティスト名も登録しますか？。");
+  EXPECT_EQ(services.questions[0].buttons, shell::MsgButtons::YesNo);
+  EXPECT_EQ(Status(), "DSMPに転送完了しました。");
+  EXPECT_FALSE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_EQ(Saves(sim), 0u);
+  ASSERT_TRUE(sim.Sync());
+  EXPECT_EQ(sim.Log().find("call PlayList.32"), std::string::npos);
+}
+
+TEST_F(Exchange, ExportFillsMissingTitlesArtistsAndTheListTitleThenSavesAfterEveryTrack) {
+  // Track 2 lacks its title: tracks 2 and 3 are written back and the list
+  // saved after each (the changed flag is never cleared); track 1 is not.
+  test::DsmpProcess sim(State("", {Track("P1", "PA1"), Track("", ""), Track("P3", "")}));
+  auto& f = Start();
+  Pick(0);
+  auto& t = f.Model().Table();
+  t.SetTitle("Disc title");
+  t.SetCell(1, 1, "G1");
+  t.SetCell(1, 2, "G2");
+  t.SetCell(1, 3, "G3");
+  t.SetCell(2, 2, "GA2");
+  // Answered Yes; no CDDB match, so an empty artist cell leaves the artist
+  // empty — but the track is still written and the list saved.
+  services.questionAnswers.push_back(shell::MsgAnswer::Yes);
+  f.MenuDSMPExportClick();
+  EXPECT_EQ(Status(), "DSMPに転送完了しました。");
+  const auto tracks = Tracks(sim);
+  ASSERT_EQ(tracks.AsArray().size(), 3u);
+  EXPECT_EQ(sim.State().Find("playlist")->GetString("title"), "Disc title");
+  EXPECT_EQ(tracks.AsArray()[0].GetString("title"), "P1");  // never overwritten
+  EXPECT_EQ(tracks.AsArray()[0].GetString("artist"), "PA1");
+  EXPECT_EQ(tracks.AsArray()[1].GetString("title"), "G2");
+  EXPECT_EQ(tracks.AsArray()[1].GetString("artist"), "GA2");
+  EXPECT_EQ(tracks.AsArray()[2].GetString("title"), "P3");
+  EXPECT_EQ(tracks.AsArray()[2].GetString("artist"), "");
+  // Other fields travel back as they were read.
+  EXPECT_EQ(tracks.AsArray()[2].GetInt("long1"), 11);
+  EXPECT_EQ(tracks.AsArray()[2].GetInt("long7"), 77);
+  // The title was missing, so changed was set before track 1: all three
+  // tracks are written and the list saved after each, under its own name.
+  EXPECT_EQ(Saves(sim), 3u);
+  EXPECT_EQ(sim.State().Find("saves")->AsArray()[0].AsString(), "/music/list.dpl");
+}
+
+TEST_F(Exchange, ExportCompletesCdTracksAndFillsTracksBeyondTheGridWithEmptyTitles) {
+  test::DsmpProcess sim(State("L", {Track("", "", "D:\\\\Track05.cda", 16), Track("X", "", "e:\\\\music\\\\track.cda", 17),
+                                    Track("Y", "", "C:\\\\a.wav", 1), Track("Z", "", "D:\\\\Track07.cda", 16, 2, 7),
+                                    Track("", "", "f.mp3")}));
+  auto& f = Start();
+  Pick(0);  // three rows; the list has five
+  f.Model().Table().SetCell(1, 1, "Row1");
+  f.MenuDSMPExportClick();
+  const auto tracks = Tracks(sim).AsArray();
+  ASSERT_EQ(tracks.size(), 5u);
+  EXPECT_EQ(tracks[0].GetString("title"), "Row1");
+  EXPECT_EQ(tracks[0].GetInt("drive"), 3);  // written as long 5 = 0x00030005
+  EXPECT_EQ(tracks[0].GetInt("cdtrack"), 5);
+  EXPECT_EQ(tracks[1].GetInt("drive"), 4);
+  EXPECT_EQ(tracks[1].GetInt("cdtrack"), 0);
+  EXPECT_EQ(tracks[2].GetInt("drive"), 0);  // kind 1: no completion
+  EXPECT_EQ(tracks[3].GetInt("drive"), 2);  // both set: kept
+  EXPECT_EQ(tracks[3].GetInt("cdtrack"), 7);
+  EXPECT_EQ(tracks[4].GetString("title"), "");  // beyond the grid
+  EXPECT_EQ(Saves(sim), 5u);
+}
+
+TEST_F(Exchange, ExportTakesTheArtistFromTheGridOrTheLastMatch) {
+  test::CddbdProcess server;
+  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                                    "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
+                                        std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+  test::DsmpProcess sim(State("L", {Track("T1"), Track("T2"), Track("T3", "Own")}));
+  auto& f = Start();
+  f.FormShow();
+  Pick(0);
+  f.C1Click();
+  ASSERT_EQ(Status(), "曲名取得完了");
+  ASSERT_FALSE(f.MatchArtist().empty());
+  ASSERT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  f.Model().Table().SetCell(2, 1, "Grid artist");
+  f.Model().Table().SetCell(2, 2, "");
+  services.questionAnswers.push_back(shell::MsgAnswer::Yes);
+  f.MenuDSMPExportClick();
+  const auto tracks = Tracks(sim).AsArray();
+  EXPECT_EQ(tracks[0].GetString("artist"), "Grid artist");
+  EXPECT_EQ(tracks[1].GetString("artist"), f.MatchArtist());
+  EXPECT_EQ(tracks[2].GetString("artist"), "Own");
+  EXPECT_EQ(Status(), "DSMPに転送完了しました。");
+}
+
+TEST_F(Exchange, ACloseWhileTheQuestionIsOpenLeavesTheRestUnboundAndTheWindowUsable) {
+  test::DsmpProcess sim(State("", Titled(3)));
+  auto& f = Start();
+  Pick(0);
+  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+  services.duringQuestion = [&] {
+    sim.Command("close");
+    // The dialog's own loop handles the notification.
+    EXPECT_TRUE(platform::ipc::PumpUntil([&] { return !f.DSMP1().Bound(); }, 3000));
+    // A second command started from the dialog's loop is refused.
+    f.MenuDSMPImportClick();
+  };
+  f.MenuDSMPExportClick();
+  services.duringQuestion = nullptr;
+  EXPECT_FALSE(f.DSMP1().Bound());
+  EXPECT_EQ(Status(), "DSMPに転送完了しました。");
+  EXPECT_FALSE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_FALSE(f.Model().CommandRunning());
+  // The player is gone: the next import says so.
+  ASSERT_TRUE(platform::ipc::PumpUntil([&] { return sim.Exited(); }, 3000));
+  f.MenuDSMPImportClick();
+  EXPECT_EQ(Status(), "DSMPと接続できません。");
+}
+
+TEST_F(Exchange, APlayerThatHangsOrExitsMidCommandLeavesTheGridAndReportsTheFailure) {
+  struct Row {
+    const char* script;
+    bool import;
+  } rows[] = {{"\"hang_on\":\"PlayList.31#2\",\"hang_ms\":3000", true},
+              {"\"exit_on\":\"PlayList.31#2\"", true},
+              {"\"hang_on\":\"PlayList.32#2\",\"hang_ms\":3000", false},
+              {"\"exit_on\":\"PlayList.31#3\"", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.script);
+    test::DsmpProcess sim(State("", Titled(3, ""), row.script));
+    services.questions.clear();
+    auto& f = Start();
+    Pick(0);
+    for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, "keep" + std::to_string(r));
+    f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+    const auto start = Clock::now();
+    if (row.import) {
+      f.MenuDSMPImportClick();
+    } else {
+      f.MenuDSMPExportClick();
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ(Status(), "DSMPと接続できません。");
+    EXPECT_FALSE(f.DSMP1().Bound());
+    EXPECT_FALSE(f.Model().CommandRunning());
+    for (int r = 1; r <= 3; ++r) EXPECT_EQ(Table().Cell(1, r), "keep" + std::to_string(r));
+    if (!row.import) {
+      EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+    }
+  }
+  // The window goes on working with a player that answers.
+  test::DsmpProcess good(State("Good", Titled(3)));
+  form->MenuDSMPImportClick();
+  EXPECT_EQ(Status(), "DSMPからリスト取込完了");
+  EXPECT_EQ(Table().Cell(1, 3), "T3");
+}
+
+TEST_F(Exchange, NeitherCommandStartsWhileAnotherCommandRuns) {
+  test::DsmpProcess sim(State("L", Titled(3)));
+  auto& f = Start();
+  Pick(0);
+  shell::CommandScope other(f.Model());
+  ASSERT_TRUE(other.Acquired());
+  f.MenuDSMPImportClick();
+  f.MenuDSMPExportClick();
+  EXPECT_EQ(Status().rfind("DISCID", 0), 0u);
+  EXPECT_TRUE(services.questions.empty());
+  ASSERT_TRUE(sim.Sync());
+  EXPECT_EQ(sim.Log().find("register"), std::string::npos);
+}
+
+TEST_F(Exchange, NoPlayerIsReportedByBothCommands) {
+  auto& f = Start();
+  f.MenuDSMPImportClick();
+  EXPECT_EQ(Status(), "DSMPと接続できません。");
+  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+  f.MenuDSMPExportClick();
+  EXPECT_EQ(Status(), "DSMPと接続できません。");
+  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+}  // namespace
+}  // namespace sl::mainform
