@@ -15,8 +15,12 @@
 #include <string_view>
 #include <vector>
 
+#include <fstream>
+#include <sstream>
+
 #include "cddb/cddb.h"
 #include "mainform/mainform.h"
+#include "platform/json.h"
 #include "shell/services.h"
 
 namespace {
@@ -39,6 +43,10 @@ constexpr const char* kUsageText =
     "                               look the disc up on a CDDB server; print JSON\n"
     "  sites [--server URL] [--email ADDR]\n"
     "                               fetch the server's mirror list; print the stored hosts\n"
+    "  player import [--drive N]    take the titles of the DSMP player's play list; print JSON\n"
+    "  player export [--drive N] [--fields FILE] [--artists yes|no]\n"
+    "                               put FILE's fields into the window, then fill in the play\n"
+    "                               list's missing titles (and artists with --artists yes)\n"
     "  help, --help                 print this text\n"
     "  --version                    print the version\n"
     "\n"
@@ -51,10 +59,14 @@ constexpr const char* kUsageText =
     "  --lsft K       the last session's first track of --toc (0: single session)\n"
     "  --choose K     answer the match dialog with row K (from 1); 0 cancels\n"
     "  --email ADDR   answer the e-mail prompt of a first start\n"
+    "  --fields FILE  window fields as JSON: discid, category, genre, artist, title, year,\n"
+    "                 tracks [{title, artist}, ...] (rows from 1; missing keys stay)\n"
+    "  --artists yes|no  answer the export's question (default no)\n"
     "\n"
     "exit status: 0 done, 1 the operation failed, 2 usage error\n"
     "environment: SONOLABEL_ASPI, SONOLABEL_SIM_DRIVES, SONOLABEL_INI, SONOLABEL_WINDIR,\n"
-    "             SONOLABEL_CODEPAGE\n";
+    "             SONOLABEL_CODEPAGE, SONOLABEL_DSMP (the player program),\n"
+    "             XDG_RUNTIME_DIR (where the player is found)\n";
 
 // A usage error: the message and a pointer to --help on stderr, exit 2.
 int UsageError(const std::string& message) {
@@ -76,6 +88,18 @@ class CliServices : public sl::shell::ShellServices {
  public:
   std::optional<std::string> email;
   std::optional<int> choose;
+  bool artists = false;  // the export's question
+
+  sl::shell::MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
+                                   sl::shell::MsgButtons buttons) override {
+    std::cerr << caption << text << '\n';
+    if (buttons == sl::shell::MsgButtons::YesNo) {
+      std::cerr << (artists ? "yes" : "no") << '\n';
+      return artists ? sl::shell::MsgAnswer::Yes : sl::shell::MsgAnswer::No;
+    }
+    // A failure prompt: go on with what the player left.
+    return sl::shell::MsgAnswer::No;
+  }
 
   void MessageBox(sl::shell::MsgIcon, const std::string& text) override {
     std::cerr << text << '\n';
@@ -162,7 +186,81 @@ struct Args {
   std::optional<std::string> toc;
   int lsft = 0;
   bool lsftGiven = false;
+  std::optional<std::string> fields;
 };
+
+// Puts the fields of a JSON object (the window's JSON) into the window:
+// keys it lacks leave their field, "status" and "discid" are ignored, and
+// "tracks" fills grid rows from row 1 without adding rows.
+bool ApplyFields(TFormMain& form, const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::string text;
+  char buf[65536];
+  constexpr std::size_t kMaxBytes = std::size_t{4} << 20;
+  while (in && text.size() <= kMaxBytes) {
+    in.read(buf, sizeof buf);
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+  }
+  if (text.size() > kMaxBytes) {
+    error = path + ": larger than 4 MiB";
+    return false;
+  }
+  sl::platform::json::Limits limits;
+  limits.maxDepth = 8;
+  const auto r = sl::platform::json::Parse(text, limits);
+  if (!r.value || !r.value->IsObject()) {
+    error = path + ": " + (r.error.empty() ? "not a JSON object" : r.error + " at byte " + std::to_string(r.offset));
+    return false;
+  }
+  const auto& v = *r.value;
+  auto& t = form.Model().Table();
+  auto text_of = [&](const char* key, std::string& out) {
+    const auto* f = v.Find(key);
+    if (!f) return true;
+    if (!f->IsString()) {
+      error = path + ": \"" + key + "\" is not a string";
+      return false;
+    }
+    out = f->AsString();
+    return true;
+  };
+  std::string category = t.Category(), genre = t.Genre(), artist = t.Artist(), title = t.Title(), year = t.Year();
+  if (!text_of("category", category) || !text_of("genre", genre) || !text_of("artist", artist) ||
+      !text_of("title", title) || !text_of("year", year))
+    return false;
+  std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>> rows;
+  if (const auto* tracks = v.Find("tracks")) {
+    if (!tracks->IsArray()) {
+      error = path + ": \"tracks\" is not an array";
+      return false;
+    }
+    for (const auto& item : tracks->AsArray()) {
+      if (!item.IsObject()) {
+        error = path + ": a track is not an object";
+        return false;
+      }
+      std::pair<std::optional<std::string>, std::optional<std::string>> row;
+      if (const auto* x = item.Find("title"); x && x->IsString()) row.first = x->AsString();
+      if (const auto* x = item.Find("artist"); x && x->IsString()) row.second = x->AsString();
+      rows.push_back(row);
+    }
+  }
+  t.SetCategory(category);
+  t.SetGenre(genre);
+  t.SetArtist(artist);
+  t.SetTitle(title);
+  t.SetYear(year);
+  for (std::size_t i = 0; i < rows.size() && static_cast<int>(i) + 1 < t.RowCount(); ++i) {
+    const int row = static_cast<int>(i) + 1;
+    if (rows[i].first) t.SetCell(1, row, *rows[i].first);
+    if (rows[i].second) t.SetCell(2, row, *rows[i].second);
+  }
+  return true;
+}
 
 // The options each command takes.
 const std::set<std::string>& OptionsOf(const std::string& command) {
@@ -173,11 +271,16 @@ const std::set<std::string>& OptionsOf(const std::string& command) {
   if (command == "discid" || command == "disc") return drive;
   if (command == "lookup") return lookup;
   if (command == "sites") return sites;
+  static const std::set<std::string> import = {"--drive"};
+  static const std::set<std::string> exportOptions = {"--drive", "--fields", "--artists"};
+  if (command == "player import") return import;
+  if (command == "player export") return exportOptions;
   return none;
 }
 
 bool IsCommand(const std::string& c) {
-  return c == "drives" || c == "discid" || c == "disc" || c == "lookup" || c == "sites";
+  return c == "drives" || c == "discid" || c == "disc" || c == "lookup" || c == "sites" ||
+         c == "player import" || c == "player export";
 }
 
 // Picks drive `index` as the drive box would; false when there is no such item.
@@ -213,6 +316,12 @@ int Run(int argc, char** argv) {
 
   Args args;
   args.command = words[0];
+  if (args.command == "player") {
+    if (words.size() < 2 || (words[1] != "import" && words[1] != "export"))
+      return UsageError("'player' needs 'import' or 'export'");
+    args.command += " " + words[1];
+    words.erase(words.begin());
+  }
   if (!IsCommand(args.command)) return UsageError("unknown command '" + args.command + "'");
   CliServices services;
   const auto& allowed = OptionsOf(args.command);
@@ -246,6 +355,11 @@ int Run(int argc, char** argv) {
       services.choose = k;
     } else if (a == "--email") {
       services.email = value;
+    } else if (a == "--fields") {
+      args.fields = value;
+    } else if (a == "--artists") {
+      if (value != "yes" && value != "no") return UsageError("--artists needs yes or no, not '" + value + "'");
+      services.artists = value == "yes";
     }
   }
   const std::string& cmd = args.command;
@@ -288,6 +402,30 @@ int Run(int argc, char** argv) {
     form.UseToc(*givenToc);
   } else if (!PickDrive(form, args.drive)) {
     return kFailed;
+  }
+  if (cmd == "player import") {
+    form.MenuDSMPImportClick();
+    std::cout << WindowJson(form) << '\n';
+    return form.Model().Status(0) == "DSMPからリスト取込完了" ? kDone : kFailed;
+  }
+  if (cmd == "player export") {
+    if (args.fields) {
+      std::string error;
+      if (!ApplyFields(form, *args.fields, error)) {
+        std::cerr << "sonolabel-cli: " << error << '\n';
+        return kFailed;
+      }
+      // Fields given count as titles loaded: the export is enabled.
+      form.Model().SetEnabled(sl::shell::MenuId::MenuDSMPExport, true);
+    }
+    if (!form.Model().Menu(sl::shell::MenuId::MenuDSMPExport).enabled) {
+      std::cerr << "sonolabel-cli: no titles to export: read them from a server, the local database "
+                   "or --fields FILE first\n";
+      return kFailed;
+    }
+    form.MenuDSMPExportClick();
+    std::cout << WindowJson(form) << '\n';
+    return form.Model().Status(0) == "DSMPに転送完了しました。" ? kDone : kFailed;
   }
   const bool read = form.TocRead() && form.TrackCount() > 0;
   if (cmd == "discid") {
