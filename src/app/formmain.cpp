@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTableView>
@@ -28,6 +29,7 @@
 #include "app/exceptionbox.h"
 #include "app/formoption.h"
 #include "app/formsearch.h"
+#include "platform/ipc.h"
 #include "app/helpwindow.h"
 #include "app/hints.h"
 #include "app/texts.h"
@@ -144,6 +146,16 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
   SyncFromModel(true);
 
   RunHandler([this] { core_->FormCreate(); });
+
+  // The player's notifications arrive on the IPC: the event loop (and every
+  // modal dialog's loop) hands them to the player link as they come.
+  if (const int fd = platform::ipc::WakeFd(); fd >= 0) {
+    ipcNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(ipcNotifier_, &QSocketNotifier::activated, this, [this] {
+      platform::ipc::Dispatch();
+      SyncFromModel();
+    });
+  }
 }
 
 TFormMain::~TFormMain() {
@@ -289,13 +301,13 @@ void TFormMain::BuildMenus() {
   AddItem(s3, MenuId::L1, "L1", QStringLiteral("ローカルデータベース(&L)"), QString(),
           [this] { core_->MenuSaveFileClick(); });
   AddItem(s3, MenuId::MenuDSMPExport, "MenuDSMPExport", QStringLiteral("DSMP(&D)"), QString(),
-          nullptr);
+          [this] { core_->MenuDSMPExportClick(); });
   QMenu* r1 = AddSubmenu(f1, MenuId::R1, "R1", QStringLiteral("リストの読み込み(&R)"),
                          QStringLiteral("曲名データを読み込みます。"));
   AddItem(r1, MenuId::L2, "L2", QStringLiteral("ローカルデータベース(&L)"), QString(),
           [this] { core_->MenuReadFileClick(); });
   AddItem(r1, MenuId::MenuDSMPImport, "MenuDSMPImport", QStringLiteral("DSMP(&D)"), QString(),
-          nullptr);
+          [this] { core_->MenuDSMPImportClick(); });
   f1->addSeparator()->setObjectName(QStringLiteral("N1"));
   // Exit ends the process outright; it does not go through RunHandler.
   QAction* x1 = f1->addAction(QStringLiteral("終了(&X)"));

@@ -24,6 +24,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QSocketNotifier;
 class QTableView;
 
 namespace sl::app {
@@ -133,6 +134,7 @@ class TFormMain : public QMainWindow {
   TFormOption* formOption_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
   QPointer<THelpWindow> helpWindow_;
+  QSocketNotifier* ipcNotifier_ = nullptr;
   int handlerDepth_ = 0;
   bool shown_ = false;
   bool closePending_ = false;

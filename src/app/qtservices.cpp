@@ -1,5 +1,6 @@
 #include "app/qtservices.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -54,6 +55,22 @@ void QtShellServices::SetBusyCursor(bool busy) {
     --busyDepth_;
   }
 }
+
+shell::MsgAnswer QtShellServices::QuestionBox(const std::string& caption, const std::string& text,
+                                              shell::MsgButtons buttons) {
+  QMessageBox::StandardButtons which = QMessageBox::Yes | QMessageBox::No;
+  if (buttons == shell::MsgButtons::YesNoCancel) which |= QMessageBox::Cancel;
+  QMessageBox box(QMessageBox::Question, caption.empty() ? kAppTitle : QString::fromStdString(caption),
+                  QString::fromStdString(text), which, owner_);
+  box.setObjectName(QStringLiteral("QuestionBox"));
+  switch (box.exec()) {
+    case QMessageBox::Yes: return shell::MsgAnswer::Yes;
+    case QMessageBox::Cancel: return shell::MsgAnswer::Cancel;
+    default: return shell::MsgAnswer::No;
+  }
+}
+
+void QtShellServices::Beep() { QApplication::beep(); }
 
 int QtShellServices::ShowMatchDialog(shell::MatchDialogModel& dialog) {
   if (!matchDialog_) return -1;

@@ -29,6 +29,9 @@ class QtShellServices : public shell::ShellServices {
                        const std::string& placeholder) override;
   void SetBusyCursor(bool busy) override;
   int ShowMatchDialog(shell::MatchDialogModel& dialog) override;
+  shell::MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
+                               shell::MsgButtons buttons) override;
+  void Beep() override;
 
   // How many busy requests are outstanding (the override cursor is pushed
   // once per request).

@@ -1,0 +1,109 @@
+// The window (offscreen) importing from and exporting to the reference
+// player running as its own process; a Close arriving while the export's
+// question is open.
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTableView>
+
+#include "app/formmain.h"
+#include "app_fixture.h"
+#include "platform/ipc.h"
+#include "support/dsmp_process.h"
+#include "support/scoped_env.h"
+
+namespace sl::test {
+namespace {
+
+const char* kList =
+    "{\"version\":6100,\"accepts_level\":true,\"refuse\":\"\",\"playlist\":{\"name\":\"/m/l.dpl\","
+    "\"title\":\"\",\"tracks\":[{\"title\":\"Uno\",\"file\":\"D:\\\\Track01.cda\",\"kind\":16},"
+    "{\"title\":\"\",\"file\":\"D:\\\\Track02.cda\",\"kind\":16},"
+    "{\"title\":\"Tres\",\"file\":\"D:\\\\Track03.cda\",\"kind\":16}]},\"saves\":[]}";
+
+class PlayerWindow : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    env.Set("SONOLABEL_DSMP", nullptr).Set("SONOLABEL_IPC_TIMEOUT_MS", "500");
+  }
+  // Runs the event loop until `done` (bounded).
+  bool Loop(const std::function<bool()>& done, int ms = 3000) {
+    for (int i = 0; i < ms / 5 && !done(); ++i) {
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      platform::ipc::PumpUntil([] { return true; }, 0);
+    }
+    return done();
+  }
+  ScopedEnv env;
+  PrivateRuntime runtime;
+};
+
+void Click(QWidget* widget, QMessageBox::StandardButton which) {
+  auto* box = qobject_cast<QMessageBox*>(widget);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "アーティスト名も登録しますか？。");
+  EXPECT_EQ(box->icon(), QMessageBox::Question);
+  box->button(which)->click();
+}
+
+TEST_F(PlayerWindow, ImportAndExportThroughTheMenus) {
+  if (!HaveSimLayer()) GTEST_SKIP();
+  DsmpProcess sim(kList);
+  auto program = MakeProgram();
+  auto& w = program->FormMain();
+  w.show();
+  w.ComboBox1Pick(0);
+  w.MenuAction(shell::MenuId::MenuDSMPImport)->trigger();
+  EXPECT_EQ(w.StatusPanel0->text(), "DSMPからリスト取込完了");
+  auto* model = w.StringGrid1->model();
+  EXPECT_EQ(model->index(0, 1).data().toString(), "Uno");
+  EXPECT_EQ(model->index(2, 1).data().toString(), "Tres");
+
+  // Export: the window's title and row 2 fill what the list lacks.
+  w.Edit3->setText("Window title");
+  w.Model().Table().SetCell(1, 2, "Dos");
+  w.Model().SetEnabled(shell::MenuId::MenuDSMPExport, true);
+  w.SyncFromModel(true);
+  modal->Then([](QWidget* box) { Click(box, QMessageBox::No); });
+  w.MenuAction(shell::MenuId::MenuDSMPExport)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(w.StatusPanel0->text(), "DSMPに転送完了しました。");
+  EXPECT_FALSE(w.MenuAction(shell::MenuId::MenuDSMPExport)->isEnabled());
+  const auto state = sim.State();
+  EXPECT_EQ(state.Find("playlist")->GetString("title"), "Window title");
+  EXPECT_EQ(state.Find("playlist")->Find("tracks")->AsArray()[1].GetString("title"), "Dos");
+  EXPECT_EQ(modal->Unexpected(), 0);
+}
+
+TEST_F(PlayerWindow, ACloseWhileTheQuestionIsOpenIsHandledByTheDialogsLoop) {
+  if (!HaveSimLayer()) GTEST_SKIP();
+  DsmpProcess sim(kList);
+  auto program = MakeProgram();
+  auto& w = program->FormMain();
+  w.show();
+  w.Model().SetEnabled(shell::MenuId::MenuDSMPExport, true);
+  w.SyncFromModel(true);
+  bool unboundWhileOpen = false;
+  modal->Then([&](QWidget* box) {
+    sim.Command("close");
+    // Only the dialog's event loop runs here: it delivers the notification.
+    for (int i = 0; i < 600 && w.Core().DSMP1().Bound(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    unboundWhileOpen = !w.Core().DSMP1().Bound();
+    Click(box, QMessageBox::Yes);
+  });
+  w.MenuAction(shell::MenuId::MenuDSMPExport)->trigger();
+  EXPECT_TRUE(unboundWhileOpen);
+  EXPECT_EQ(w.StatusPanel0->text(), "DSMPに転送完了しました。");
+  EXPECT_FALSE(w.Model().CommandRunning());
+  // The window stays usable: the next import reports the player gone.
+  ASSERT_TRUE(Loop([&] { return sim.Exited(); }));
+  w.MenuAction(shell::MenuId::MenuDSMPImport)->trigger();
+  EXPECT_EQ(w.StatusPanel0->text(), "DSMPと接続できません。");
+}
+
+}  // namespace
+}  // namespace sl::test
