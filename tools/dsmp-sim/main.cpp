@@ -47,7 +47,9 @@
 //   call, post the notification to every client window before answering;
 // - "delay_ms": answer every call this many milliseconds late;
 // - "long_title": get_PlayListTitle answers a title of this many characters
-//   (to test a string over the link's bound).
+//   (to test a string over the link's bound);
+// - "fail_on": "CALL": every such call answers the failure code 0x80004005
+//   and stores nothing.
 //
 // Commands on standard input, one a line (numbers decimal or 0x hex):
 //   notify WPARAM LPARAM     post "WM_DSMP" to every registered client whose
@@ -59,11 +61,13 @@
 //   quit                     exit at once
 //   hang MS                  stop answering for MS milliseconds
 //   echo TEXT                print TEXT on standard output (a sync point)
+//   lyrics N                 keep only the first N lyrics lines
 //   state                    print the state file's JSON on standard output
 // End of input just stops reading commands. SIGTERM and SIGINT end the
 // program cleanly. Events are logged on standard output, one a line:
 // "ready HANDLE", "announce WINDOW", "tools-changed", "register WINDOW",
-// "unregister WINDOW", "call INTERFACE.SLOT".
+// "unregister WINDOW", "call INTERFACE.SLOT ARGS..." (longs in decimal,
+// strings in quotes).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -291,10 +295,19 @@ class Player {
     for (long long waited = 0; waited < until && !gStop; waited += 100) ::poll(nullptr, 0, 100);
   }
 
-  // The scripted behaviour of one call, before it is answered.
-  void BeforeCall(const std::string& name) {
+  // The scripted behaviour of one call, before it is answered. True: the
+  // call is to fail.
+  bool BeforeCall(const std::string& name, const std::vector<Value>& in) {
     const int count = ++callCounts[name];
-    std::cout << "call " << name << std::endl;
+    std::cout << "call " << name;
+    for (const auto& v : in) {
+      if (v.type == ValueType::String) {
+        std::cout << " \"" << U(v.text).substr(0, 200) << '"';
+      } else {
+        std::cout << ' ' << v.number;
+      }
+    }
+    std::cout << std::endl;
     if (exitOn.armed && exitOn.call == name && exitOn.nth == count) {
       std::cout << "exit mid-call" << std::endl;
       std::_Exit(3);
@@ -303,6 +316,7 @@ class Player {
     if (hangOn.armed && hangOn.call == name && hangOn.nth == count) Hang(state.GetInt("hang_ms", 600000));
     const int delay = state.GetInt("delay_ms", 0);
     if (delay > 0) ::poll(nullptr, 0, std::min(delay, 60000));
+    return state.GetString("fail_on") == name;
   }
 
   std::int32_t WndProc(std::uint32_t msg, std::uint32_t wp, std::int32_t lp) {
@@ -397,7 +411,7 @@ class DSMPControl : public ipc::ServedObject {
   }
 
   HResult Invoke(const ipc::Guid& iid, int slot, const std::vector<Value>& in, std::vector<Value>& out) override {
-    p_.BeforeCall(IfaceName(iid) + "." + std::to_string(slot));
+    if (p_.BeforeCall(IfaceName(iid) + "." + std::to_string(slot), in)) return ipc::kFail;
     if (iid == contract::kIidIDSMPControl) return Control(slot, in, out);
     if (iid == contract::kIidIDSMPPlayList) return PlayList(slot, in, out);
     if (iid == contract::kIidIDSMPLyrics) return Lyrics(slot, in, out);
@@ -685,6 +699,14 @@ void RunCommand(Player& p, const std::string& line) {
     std::getline(in, rest);
     if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
     std::cout << rest << std::endl;
+  } else if (cmd == "lyrics") {
+    in >> x;
+    if (ParseNumber(x, a) && a >= 0) {
+      json::Value lines = p.state.Find("lyrics") ? *p.state.Find("lyrics") : json::Value(json::Array{});
+      auto& arr = lines.AsArray();
+      if (static_cast<std::size_t>(a) < arr.size()) arr.resize(static_cast<std::size_t>(a));
+      p.state.Set("lyrics", std::move(lines));
+    }
   } else if (cmd == "state") {
     std::cout << sl::platform::json::Write(p.state) << std::endl;
   } else if (!cmd.empty()) {
