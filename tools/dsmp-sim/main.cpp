@@ -62,6 +62,8 @@
 //   hang MS                  stop answering for MS milliseconds
 //   echo TEXT                print TEXT on standard output (a sync point)
 //   lyrics N                 keep only the first N lyrics lines
+//   burst N WPARAM LPARAM    N notifications to every registered client at
+//                            once (N at most 100000), for load measurements
 //   state                    print the state file's JSON on standard output
 // End of input just stops reading commands. SIGTERM and SIGINT end the
 // program cleanly. Events are logged on standard output, one a line:
@@ -699,6 +701,11 @@ void RunCommand(Player& p, const std::string& line) {
     std::getline(in, rest);
     if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
     std::cout << rest << std::endl;
+  } else if (cmd == "burst") {
+    in >> x >> y >> z;
+    if (ParseNumber(x, a) && ParseNumber(y, b) && ParseNumber(z, c) && a > 0 && a <= 100000) {
+      for (long long i = 0; i < a; ++i) p.Notify(static_cast<std::uint32_t>(b), static_cast<std::int32_t>(c));
+    }
   } else if (cmd == "lyrics") {
     in >> x;
     if (ParseNumber(x, a) && a >= 0) {
