@@ -5,8 +5,10 @@
 # the CDDB server of its settings. Without one (or with SONOLABEL_DEMO=1) it
 # starts in demo mode: the simulated drive layer with the demo discs of
 # demo/drives.ini, and a local CDDB server on loopback serving the demo
-# entries, so the whole lookup works offline. Without a display the same job
-# runs through sonolabel-cli and prints the window's fields.
+# entries, so the whole lookup works offline. Beside it runs dsmp-sim, the
+# reference DSMP player, with the demo play list of demo/playlist.json, so the
+# import from and export to the player can be tried. Without a display the
+# same jobs run through sonolabel-cli and print the window's fields.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -27,7 +29,7 @@ rm -f "$STATE/port"
 "$BIN/sonolabel-cddbd" --root "$BIN/demo/cddb" --submit-dir "$STATE/submissions" \
   --port 0 --port-file "$STATE/port" --idle-exit 3600 >/dev/null &
 SERVER=$!
-trap 'kill $SERVER 2>/dev/null || true' EXIT
+trap 'kill $SERVER ${PLAYER:-} 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$STATE/port" ] && break; sleep 0.05; done
 PORT=$(cat "$STATE/port")
 
@@ -38,18 +40,41 @@ EMAIL=$(grep -i '^email=' "$INI" 2>/dev/null | head -n1 | cut -d= -f2- || true)
 printf '[tunedex]\r\nemail=%s\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=demo-submit@localhost\r\n[svr0]\r\nhost=127.0.0.1:%s\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\ncharset=UTF-8\r\n' \
   "$EMAIL" "$PORT" >"$INI"
 
+# The player link finds the player through the IPC folder under
+# XDG_RUNTIME_DIR; a session without one gets a private folder.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d)
+  export XDG_RUNTIME_DIR
+fi
+# A fresh copy of the demo play list each run; the window can also start the
+# player itself (SONOLABEL_DSMP) when it is not running.
+cp "$BIN/demo/playlist.json" "$STATE/playlist.json"
+export SONOLABEL_DSMP=$BIN/dsmp-sim
+export DSMP_SIM_STATE=$STATE/playlist.json
+"$BIN/dsmp-sim" </dev/null >/dev/null &
+PLAYER=$!
+
 export SONOLABEL_ASPI=sim
 export SONOLABEL_SIM_DRIVES=$BIN/demo/drives.ini
 export SONOLABEL_INI=$INI
 export SONOLABEL_WINDIR=$STATE
 
-echo "Demo: local CDDB server on 127.0.0.1:$PORT, simulated drives from demo/drives.ini."
+echo "Demo: local CDDB server on 127.0.0.1:$PORT, simulated drives from demo/drives.ini,"
+echo "      dsmp-sim with the play list in $STATE/playlist.json."
 if has_display; then
   echo "Pick a drive in the CD-ROM box, then choose データベース(D) > データベースから受信(R)."
+  echo "ファイル(F) > リストの読み込み(R) > DSMP(D) imports the play list's titles;"
+  echo "ファイル(F) > リストの保存(W) > DSMP(D) fills in the titles the play list lacks."
   "$BIN/sonolabel"
 else
   echo "No display: running the lookup of the demo drives through sonolabel-cli."
   for d in 0 1 2; do
     "$BIN/sonolabel-cli" lookup --drive "$d" --choose 1 --email "${EMAIL:-demo@localhost}" || true
   done
+  echo "Importing the demo play list's titles into drive 0's window:"
+  "$BIN/sonolabel-cli" player import --drive 0 || true
+  echo "Exporting drive 0's titles (looked up above) and artists into the play list:"
+  "$BIN/sonolabel-cli" player export --drive 0 --artists yes || true
+  echo "The play list now reads:"
+  "$BIN/sonolabel-cli" player import --drive 0 || true
 fi

@@ -66,7 +66,8 @@
 //                            once (N at most 100000), for load measurements
 //   state                    print the state file's JSON on standard output
 // End of input just stops reading commands. SIGTERM and SIGINT end the
-// program cleanly. Events are logged on standard output, one a line:
+// program cleanly; so does the removal of its IPC folder (a test's private
+// runtime folder going away), since no client can reach it any more. Events are logged on standard output, one a line:
 // "ready HANDLE", "announce WINDOW", "tools-changed", "register WINDOW",
 // "unregister WINDOW", "call INTERFACE.SLOT ARGS..." (longs in decimal,
 // strings in quotes).
@@ -775,7 +776,10 @@ int main(int argc, char** argv) {
 
   bool stdinOpen = true;
   std::string pending;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string reachable = std::string(runtime ? runtime : "") + "/sonolabel-ipc/n" + std::to_string(::getpid());
   while (!gStop) {
+    if (!std::filesystem::exists(reachable)) break;
     pollfd fds[2] = {{ipc::WakeFd(), POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
     const int r = ::poll(fds, 2, 200);
     if (r < 0 && errno != EINTR) break;
