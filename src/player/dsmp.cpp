@@ -720,7 +720,9 @@ void TDSMP::SetTool(const std::string& Name, const std::string& Value) {
 
 void TDSMP::DeleteTool(const std::string& Name) {
   const std::string path = PlayerIniPath();
-  if (!path.empty()) {
+  // Nothing to delete from a settings file that does not exist.
+  std::error_code ec;
+  if (!path.empty() && std::filesystem::exists(path, ec)) {
     platform::Profile ini(path);
     if (!ini.DeleteKey("Tool", Name)) FServices.MessageBox(shell::MsgIcon::Error, ini.LastError());
   }

@@ -510,3 +510,39 @@ TEST(Profile, TransactionReadsUnderTheLockAndWritesAllOrNothing) {
 
 }  // namespace
 }  // namespace sl::platform
+
+namespace sl::platform {
+namespace {
+
+TEST(ProfileDelete, RemovesOneKeyAndKeepsEverythingElse) {
+  test::TempDir dir;
+  const std::string path = dir.File("dsmp.ini");
+  const std::string before = "; tools\r\n[Tool]\r\nA=1\r\nb=2\r\n;c=3\r\nA=dup\r\n\r\n[DSMP]\r\nDesign=x.dsk\r\n";
+  struct Row {
+    const char* section;
+    const char* key;
+    std::string after;
+    bool ok = true;
+  } rows[] = {
+      {"Tool", "B", "; tools\r\n[Tool]\r\nA=1\r\n;c=3\r\nA=dup\r\n\r\n[DSMP]\r\nDesign=x.dsk\r\n"},
+      // The first of duplicates goes; the next one is then the one read.
+      {"tool", "a", "; tools\r\n[Tool]\r\nb=2\r\n;c=3\r\nA=dup\r\n\r\n[DSMP]\r\nDesign=x.dsk\r\n"},
+      {"Tool", ";c", before, false},  // comments are no keys: refused
+      {"Tool", "missing", before},   // nothing to remove
+      {"Nowhere", "A", before},      // no such section
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.section) + "/" + row.key);
+    test::WriteFileBytes(path, before);
+    Profile p(path);
+    EXPECT_EQ(p.DeleteKey(row.section, row.key), row.ok) << p.LastError();
+    EXPECT_EQ(test::ReadFileBytes(path), row.after);
+  }
+  Profile p(path);
+  EXPECT_FALSE(p.DeleteKey("Tool", "a=b"));  // not a key name
+  EXPECT_TRUE(Profile(dir.File("new.ini")).DeleteKey("Tool", "A"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("new.ini")));
+}
+
+}  // namespace
+}  // namespace sl::platform

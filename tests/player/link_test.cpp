@@ -246,6 +246,7 @@ TEST_F(PlayerTest, ToolEntriesLiveInThePlayersSettingsFileAndTellThePlayer) {
   EXPECT_EQ(platform::Profile(dir.File("dsmp.ini")).ReadString("Tool", "Sonolabel", ""), "/usr/bin/sonolabel");
   d->DeleteTool("Sonolabel");
   EXPECT_FALSE(d->ToolExists("Sonolabel"));
+  EXPECT_TRUE(services.boxes.empty());
   ASSERT_TRUE(sim.Sync());
   const std::string log = sim.Log();
   std::size_t n = 0;
