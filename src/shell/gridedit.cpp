@@ -1,0 +1,145 @@
+#include "shell/gridedit.h"
+
+#include <algorithm>
+
+namespace sl::shell {
+
+namespace {
+
+// Length of `text` cut to at most `limit` bytes without splitting a UTF-8
+// character (continuation bytes are 10xxxxxx).
+std::size_t CutAtCharBoundary(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t n = limit;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return n;
+}
+
+// Reads `text` one line at a time by the string-list rules: a line ends at
+// CR LF, CR or LF, and a line end at the very end adds no empty line.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : rest_(text) {}
+  bool Next(std::string_view& line) {
+    if (rest_.empty()) return false;
+    const std::size_t end = rest_.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+      line = rest_;
+      rest_ = {};
+      return true;
+    }
+    line = rest_.substr(0, end);
+    std::size_t skip = 1;
+    if (rest_[end] == '\r' && end + 1 < rest_.size() && rest_[end + 1] == '\n') skip = 2;
+    rest_.remove_prefix(end + skip);
+    return true;
+  }
+
+ private:
+  std::string_view rest_;
+};
+
+}  // namespace
+
+GridRect ClipToTrackCells(const TrackTitleTable& table, GridRect sel) {
+  GridRect r;
+  r.left = std::max(sel.left, 1);
+  r.right = std::min(sel.right, TrackTitleTable::kColumns - 1);
+  r.top = std::max(sel.top, 1);
+  r.bottom = std::min(sel.bottom, table.RowCount() - 1);
+  return r;
+}
+
+std::string GridCopyText(const TrackTitleTable& table, GridRect sel) {
+  const GridRect r = ClipToTrackCells(table, sel);
+  std::string text;
+  if (r.left > r.right || r.top > r.bottom) return text;
+  for (int row = r.top; row <= r.bottom; ++row) {
+    text += table.Cell(r.left, row);
+    for (int col = r.left + 1; col <= r.right; ++col) {
+      text += '\t';
+      text += table.Cell(col, row);
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+int GridPasteText(TrackTitleTable& table, GridRect sel, std::string_view text) {
+  const GridRect r = ClipToTrackCells(table, sel);
+  // The rectangle as the user selected it decides where fields go; only
+  // the part on track cells is written.
+  if (r.left > r.right || r.top > r.bottom) return 0;
+  // Lines and fields past the last writable cell are never looked at.
+  const long long height = static_cast<long long>(r.bottom) - sel.top + 1;
+  const long long width = static_cast<long long>(r.right) - sel.left + 1;
+  int written = 0;
+  LineReader lines(text);
+  std::string_view line;
+  for (long long row = 0; row < height && lines.Next(line); ++row) {
+    std::string_view rest = line;
+    for (long long col = 0; col < width && !rest.empty(); ++col) {
+      std::string_view field;
+      const std::size_t tab = rest.find('\t');
+      if (tab == std::string_view::npos) {
+        field = rest;
+        rest = {};
+      } else {
+        field = rest.substr(0, tab);
+        rest.remove_prefix(tab + 1);
+      }
+      const long long cellCol = sel.left + col;
+      const long long cellRow = sel.top + row;
+      if (cellCol < r.left || cellCol > r.right || cellRow < r.top || cellRow > r.bottom) continue;
+      field = field.substr(0, CutAtCharBoundary(field, kMaxCellBytes));
+      if (table.SetCell(static_cast<int>(cellCol), static_cast<int>(cellRow), std::string(field)))
+        ++written;
+    }
+  }
+  return written;
+}
+
+bool GridEditModes::Visible(PopupItem item) const {
+  switch (item) {
+    case PopupItem::ActionCopy:
+    case PopupItem::ActionPaste:
+      return !editing_;
+    case PopupItem::C2:
+    case PopupItem::T1:
+    case PopupItem::P1:
+      return editing_;
+    case PopupItem::Count:
+      break;
+  }
+  return false;
+}
+
+bool GridEditModes::Enter() {
+  editing_ = true;
+  ++generation_;
+  return true;
+}
+
+void GridEditModes::Leave() {
+  editing_ = false;
+  ++generation_;
+}
+
+bool GridEditModes::StringGrid1DblClick() { return Enter(); }
+
+bool GridEditModes::StringGrid1KeyPress(char key) { return key == kTabChar && Enter(); }
+
+bool GridEditModes::StringGrid1KeyDown(int virtualKey) {
+  if (virtualKey != kVkReturn) return false;
+  if (editing_) {
+    Leave();
+    return false;
+  }
+  return Enter();
+}
+
+void GridEditModes::StringGrid1SelectCell() {
+  if (editing_) Leave();
+}
+
+}  // namespace sl::shell
