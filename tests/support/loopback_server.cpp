@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace sl::test {
@@ -26,6 +28,18 @@ std::string WithPort(std::string text, int port) {
     text.replace(at, key.size(), value);
   }
   return text;
+}
+
+// The Content-Length of a request head (0 when it has none), so that a
+// request's body is read and recorded too.
+std::size_t BodyLength(const std::string& request) {
+  const std::size_t headEnd = request.find("\r\n\r\n");
+  std::string head = request.substr(0, headEnd);
+  std::transform(head.begin(), head.end(), head.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::size_t at = head.find("\r\ncontent-length:");
+  if (at == std::string::npos) return 0;
+  return static_cast<std::size_t>(std::strtoull(head.c_str() + at + 17, nullptr, 10));
 }
 
 int BoundLoopbackSocket(int& port) {
@@ -159,7 +173,12 @@ void LoopbackServer::Run() {
 bool LoopbackServer::ReadRequest(int fd, std::string& request) {
   const auto end = Clock::now() + std::chrono::seconds(10);
   char buf[16384];
-  while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes) {
+  // The head, then as much body as it announces.
+  auto complete = [&request] {
+    const std::size_t headEnd = request.find("\r\n\r\n");
+    return headEnd != std::string::npos && request.size() >= headEnd + 4 + BodyLength(request);
+  };
+  while (!complete() && request.size() < kMaxRequestBytes) {
     if (Stopping() || Clock::now() >= end) return false;
     pollfd p[2] = {{fd, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
     if (::poll(p, 2, 100) <= 0) continue;

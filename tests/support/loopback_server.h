@@ -28,8 +28,9 @@ class ServerScript {
     bool hasPort = false;  // bytes contain "{port}"
   };
 
-  // By default the request is read (up to its blank line) before the first
-  // step; NoRead() starts the script at once.
+  // By default the request is read (up to its blank line, then the body its
+  // Content-Length announces) before the first step; NoRead() starts the
+  // script at once.
   ServerScript& NoRead();
   // One send() of the bytes.
   ServerScript& Send(std::string bytes);

@@ -1,0 +1,232 @@
+// The submission's check, its xmcd entry and its header lines.
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+#include "platform/codepage.h"
+#include "submit/submit.h"
+
+namespace sl::submit {
+
+namespace {
+
+// Byte length of the UTF-8 character starting at text[i] (1 for a stray
+// byte, so a scan always moves on).
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const unsigned char b = static_cast<unsigned char>(text[i]);
+  std::size_t n = 1;
+  if (b >= 0xF0) {
+    n = 4;
+  } else if (b >= 0xE0) {
+    n = 3;
+  } else if (b >= 0xC0) {
+    n = 2;
+  }
+  return std::min(n, text.size() - i);
+}
+
+bool AllAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::size_t CharCount(std::string_view text) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) ++n;
+  return n;
+}
+
+// CR, LF or NUL would end the line the value stands on.
+bool BreaksLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Whether text holds a character that takes two bytes in the external code
+// page. Each character encodes to at least one byte, so text whose encoding
+// is exactly as many bytes as it has characters holds none; only otherwise
+// are its characters looked at one by one.
+bool HasDoubleByteChar(std::string_view text) {
+  if (AllAscii(text)) return false;
+  try {
+    if (platform::ToExternal(text).size() == CharCount(text)) return false;
+  } catch (const platform::CodePageError&) {
+    // A character the code page lacks; IsDoubleByteChar counts it as double.
+  }
+  for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) continue;
+    if (platform::IsDoubleByteChar(text.substr(i, Utf8Length(text, i)))) return true;
+  }
+  return false;
+}
+
+std::string CodePoint(std::string_view ch) {
+  char32_t cp = static_cast<unsigned char>(ch[0]);
+  if (ch.size() > 1) {
+    cp &= 0xFFu >> (ch.size() + 1);
+    for (std::size_t k = 1; k < ch.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
+  }
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+  return buf;
+}
+
+// Key and value as one or more lines "KEY=part": a value too long for one
+// line is continued on further lines with the same keyword, each cut
+// between characters, never inside one.
+void AppendValue(std::vector<std::string>& lines, const std::string& key, std::string_view value,
+                 const Encoder& encode) {
+  const std::string prefix = key + "=";
+  const std::size_t room = kMaxLineBytes - 2 - prefix.size();  // 2: CR LF
+  std::string bytes = encode(value);
+  if (bytes.size() <= room) {
+    lines.push_back(prefix + bytes);
+    return;
+  }
+  std::string part;
+  for (std::size_t i = 0; i < value.size();) {
+    const std::size_t n = Utf8Length(value, i);
+    const std::string ch = encode(value.substr(i, n));
+    i += n;
+    if (!part.empty() && part.size() + ch.size() > room) {
+      lines.push_back(prefix + part);
+      part.clear();
+    }
+    part += ch;
+  }
+  if (!part.empty()) lines.push_back(prefix + part);
+}
+
+}  // namespace
+
+Encoder ExternalEncoder() {
+  return [](std::string_view utf8) { return platform::ToExternal(utf8); };
+}
+
+std::string CheckResult::Message() const {
+  std::string text = kInvalidMessage;
+  for (const auto& ch : unencodable)
+    text += "\n「" + ch + "」(" + CodePoint(ch) + ") は送信先の文字コードで表せない文字です。";
+  return text;
+}
+
+CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
+                            const Encoder& encode) {
+  CheckResult r;
+  const bool singleByteOnly = serverCode < 2;
+
+  // Every value that goes into the entry or a header line: it must stay on
+  // its line and be representable in the bytes sent.
+  auto sendable = [&](std::string_view text) {
+    if (BreaksLine(text)) r.ok = false;
+    if (AllAscii(text)) return;
+    try {
+      encode(text);
+      return;
+    } catch (const platform::CodePageError&) {
+      r.ok = false;
+    }
+    for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) {
+      if (static_cast<unsigned char>(text[i]) < 0x80) continue;
+      const std::string ch(text.substr(i, Utf8Length(text, i)));
+      try {
+        encode(ch);
+      } catch (const platform::CodePageError&) {
+        if (r.unencodable.size() < CheckResult::kMaxNamedCharacters &&
+            std::find(r.unencodable.begin(), r.unencodable.end(), ch) == r.unencodable.end())
+          r.unencodable.push_back(ch);
+      }
+    }
+  };
+  auto singleByte = [&](std::string_view text) {
+    if (singleByteOnly && HasDoubleByteChar(text)) r.ok = false;
+  };
+
+  if (table.Artist().empty()) r.ok = false;
+  singleByte(table.Artist());
+  if (table.Title().empty()) r.ok = false;
+  singleByte(table.Title());
+  for (int row = 1; row < table.RowCount(); ++row) {
+    if (table.Cell(1, row).empty()) r.ok = false;
+    singleByte(table.Cell(1, row));
+    singleByte(table.Cell(2, row));
+  }
+
+  sendable(table.Category());
+  sendable(table.Artist());
+  sendable(table.Title());
+  sendable(table.Year());
+  sendable(table.Genre());
+  for (int row = 1; row < table.RowCount(); ++row) {
+    sendable(table.Cell(1, row));
+    sendable(table.Cell(2, row));
+  }
+  return r;
+}
+
+std::string SubmissionEntry::Text() const {
+  std::size_t size = 0;
+  for (const auto& line : lines) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const auto& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::TrackTitleTable& table,
+                                     const Encoder& encode, int revision) {
+  // One row per track after the heading row; the table of contents holds at
+  // most 99 tracks and the lead-out.
+  const int tracks = std::clamp(table.RowCount() - 1, 0, disc::kMaxTracks);
+  auto entry = [&toc](int k) { return toc.Entries[static_cast<std::size_t>(k)]; };
+
+  SubmissionEntry e;
+  auto& l = e.lines;
+  l.reserve(static_cast<std::size_t>(2 * tracks + 16));
+  l.emplace_back("# xmcd");
+  l.emplace_back("# ");
+  l.emplace_back("# Track frame offsets:");
+  for (int n = 0; n < tracks; ++n) l.push_back("#\t" + std::to_string(disc::FrameOffset(entry(n))));
+  l.emplace_back("# ");
+  l.push_back("# Disc length: " + std::to_string(disc::Seconds(entry(tracks))) + " seconds");
+  l.emplace_back("# ");
+  l.push_back("# Revision: " + std::to_string(revision));
+  l.push_back(std::string("# Submitted via: ") + kClientName + " ver." + kClientVersion);
+  l.emplace_back("# ");
+  l.push_back("DISCID=" + disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
+  AppendValue(l, "DTITLE", table.Artist() + " / " + table.Title(), encode);
+  AppendValue(l, "DYEAR", table.Year(), encode);
+  AppendValue(l, "DGENRE", table.Genre(), encode);
+  for (int n = 0; n < tracks; ++n) {
+    const std::string& title = table.Cell(1, n + 1);
+    const std::string& artist = table.Cell(2, n + 1);
+    AppendValue(l, "TTITLE" + std::to_string(n), artist.empty() ? title : artist + " / " + title,
+                encode);
+  }
+  l.emplace_back("EXTD=");
+  for (int n = 0; n < tracks; ++n) l.push_back("EXTT" + std::to_string(n) + "=");
+  l.emplace_back("PLAYORDER=");
+  return e;
+}
+
+std::vector<std::string> SubmissionHeaders(std::string_view category, std::string_view discId,
+                                           std::string_view email, std::string_view mode,
+                                           std::size_t contentLength, const Encoder& encode) {
+  auto line = [&encode](const char* name, std::string_view value) {
+    if (BreaksLine(value))
+      throw std::invalid_argument(std::string(name) + " holds a line break");
+    return std::string(name) + encode(value);
+  };
+  return {line("Category: ", category), line("Discid: ", discId), line("User-Email: ", email),
+          line("Submit-Mode: ", mode), "Content-Length: " + std::to_string(contentLength)};
+}
+
+std::string ProxyText(std::string_view proxyIp, std::string_view proxyPort) {
+  if (proxyIp.empty()) return {};
+  return std::string(proxyIp) + ":" + std::string(proxyPort);
+}
+
+}  // namespace sl::submit

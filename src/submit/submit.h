@@ -1,0 +1,129 @@
+// Submission of a disc's titles to a CDDB server: checking the window's
+// fields, building the xmcd entry, the request's header lines, the HTTP POST
+// to the server's submit.cgi (through libcurl, directly or via a proxy) and
+// what the server's answer means for the user.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "disc/disc.h"
+#include "shell/model.h"
+
+namespace sl::submit {
+
+// The failure box and status text of a failed check.
+inline constexpr const char* kInvalidMessage = "入力漏れがあるか全角文字があります。";
+inline constexpr const char* kInvalidStatus = "曲情報が不適切です";
+
+inline constexpr const char* kClientName = "SLB";
+inline constexpr const char* kClientVersion = "1.311";
+
+// The xmcd format allows at most 256 bytes a line, the line end included;
+// longer values are continued on further lines with the same keyword.
+inline constexpr std::size_t kMaxLineBytes = 256;
+// Largest entry the program sends (a server takes nothing near this).
+inline constexpr std::size_t kMaxEntryBytes = 256 * 1024;
+
+// Turns UTF-8 text into the bytes that are sent. Throws
+// platform::CodePageError for a character it cannot represent.
+using Encoder = std::function<std::string(std::string_view utf8)>;
+// The external code page (platform::ToExternal).
+Encoder ExternalEncoder();
+
+// The outcome of CheckSubmitData.
+struct CheckResult {
+  bool ok = true;
+  // Characters the encoding cannot represent, each once, in the order found
+  // (at most kMaxNamedCharacters).
+  std::vector<std::string> unencodable;
+  static constexpr std::size_t kMaxNamedCharacters = 8;
+
+  explicit operator bool() const { return ok; }
+  // The failure box's text: the fixed message, then one line naming each
+  // character that cannot be sent.
+  std::string Message() const;
+};
+
+// Checks the window's fields before a submission. Every rule is evaluated:
+// - the disc artist and disc title are not empty, nor is the title of any
+//   track row (1 .. RowCount-1);
+// - while serverCode is below 2 (the server takes single-byte text only),
+//   the disc artist, disc title and every track title and track artist hold
+//   no double-byte character of the external code page (half-width katakana
+//   and ASCII are single-byte);
+// - no value that is sent (category, year, genre, artists and titles)
+//   contains CR, LF or NUL, which would start a new line of the entry or a
+//   new header line;
+// - every value that is sent can be encoded with `encode`.
+CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
+                            const Encoder& encode = ExternalEncoder());
+
+// The xmcd entry of a submission, one encoded line per item (no line ends).
+struct SubmissionEntry {
+  std::vector<std::string> lines;
+  // Every line followed by CR LF: the request body.
+  std::string Text() const;
+};
+
+// Builds the entry from the table of contents and the window's fields. The
+// track count is the grid's row count minus 1. `encode` must accept every
+// value (CheckSubmitData has passed); it throws otherwise.
+SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::TrackTitleTable& table,
+                                     const Encoder& encode = ExternalEncoder(), int revision = 0);
+
+// "Submit-Mode: " values.
+inline constexpr const char* kModeSubmit = "submit";
+inline constexpr const char* kModeTest = "test";
+
+// The request's own header lines, encoded, without line ends, in this order:
+// Category, Discid, User-Email, Submit-Mode, Content-Length. Throws
+// std::invalid_argument for a value with CR, LF or NUL, and
+// platform::CodePageError for one the encoding cannot represent.
+std::vector<std::string> SubmissionHeaders(std::string_view category, std::string_view discId,
+                                           std::string_view email, std::string_view mode,
+                                           std::size_t contentLength,
+                                           const Encoder& encode = ExternalEncoder());
+
+// The proxy to use: "" (direct) when proxyIp is empty, else proxyIp + ":" +
+// proxyPort, the port as typed (a lone ":" when it is empty).
+std::string ProxyText(std::string_view proxyIp, std::string_view proxyPort);
+
+struct PostRequest {
+  std::string url;    // the server's submit.cgi, "http://host[:port]/path"
+  std::string proxy;  // ProxyText(); "" goes direct, whatever the environment says
+  std::vector<std::string> headers;  // SubmissionHeaders()
+  std::string body;                  // SubmissionEntry::Text()
+  std::chrono::milliseconds timeout{60000};
+};
+
+struct PostResult {
+  bool replied = false;  // the server answered (any HTTP status)
+  long httpStatus = 0;
+  std::string body;      // the reply body as received (its first kMaxReplyBytes)
+  std::string error;     // why there was no answer
+  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+};
+
+// Sends the POST with agent "SLB" and returns when it is over or the time-out
+// has passed. The window stays live: the message pump runs between polls.
+// Only http URLs are fetched; redirects are not followed.
+PostResult PostSubmission(const PostRequest& request);
+
+// What a submission's answer means for the user.
+struct SubmitVerdict {
+  bool accepted = false;   // HTTP 200 with a 2xx CDDB status
+  bool noAnswer = false;   // nothing came back (refused, unreachable, timed out)
+  std::string status;      // the text for status panel 0
+};
+// "接続できません。" without an answer or for an HTTP status other than 200;
+// otherwise the reply's first line as the server wrote it (decoded from the
+// external code page, control characters dropped, at most 200 characters),
+// or "応答コードなし" when that line starts with no three-digit code.
+SubmitVerdict JudgeReply(const PostResult& result);
+
+}  // namespace sl::submit
