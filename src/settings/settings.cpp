@@ -93,6 +93,16 @@ bool SettingsFile::WriteInteger(std::string_view section, std::string_view key, 
   return profile_.WriteInteger(section, key, value);
 }
 
+bool SettingsFile::WriteKeys(std::string_view section, const platform::Profile::KeyValues& keys) {
+  EnsureFolder();
+  return profile_.WriteKeys(section, keys);
+}
+
+bool SettingsFile::WriteSections(const std::vector<platform::Profile::SectionKeys>& sections) {
+  EnsureFolder();
+  return profile_.WriteSections(sections);
+}
+
 bool SettingsFile::SeedFirstStart() {
   if (!ReadString(kSection, kKeySelectServer, "").empty()) return false;
   // One replacement for both sections: a start-up interrupted half-way must

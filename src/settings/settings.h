@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/profile.h"
 
@@ -67,6 +68,10 @@ class SettingsFile {
   // memory. LastError() says why it failed.
   bool WriteString(std::string_view section, std::string_view key, std::string_view value);
   bool WriteInteger(std::string_view section, std::string_view key, int value);
+  // Keys of one or several sections in one atomic replacement of the file,
+  // in the order given.
+  bool WriteKeys(std::string_view section, const platform::Profile::KeyValues& keys);
+  bool WriteSections(const std::vector<platform::Profile::SectionKeys>& sections);
 
   // First start (selectserver missing or empty): seeds selectserver = 0,
   // servercount = 1 and "svr0" with the default server, all in one atomic

@@ -1,0 +1,116 @@
+#include "settings/options.h"
+
+#include <algorithm>
+
+namespace sl::settings {
+
+namespace {
+// A damaged settings file must not make the host list run away.
+constexpr int kMaxServers = 1000;
+}  // namespace
+
+int TFormOption::StoredCount() const {
+  if (!settings_) return 0;
+  return std::clamp(settings_->ReadInteger(kSection, kKeyServerCount, 0), 0, kMaxServers);
+}
+
+void TFormOption::FormShow() {
+  auto& s = state;
+  s.hosts.clear();
+  const int count = StoredCount();
+  for (int i = 0; i < count; ++i) s.hosts.push_back(settings_->ReadString(ServerSection(i), kKeyHost, ""));
+  // The first host shows in the box. The path box and the check box keep
+  // what they showed when the dialog was last closed.
+  s.hostIndex = s.hosts.empty() ? -1 : 0;
+  s.hostText = s.hosts.empty() ? std::string() : s.hosts.front();
+  s.EditIndex = 0;
+}
+
+void TFormOption::FormActivate() { state.Button5Enabled = false; }
+
+void TFormOption::ComboBox1Select(int index) {
+  auto& s = state;
+  if (index < 0 || index >= static_cast<int>(s.hosts.size())) return;
+  s.hostIndex = index;
+  s.hostText = s.hosts[static_cast<std::size_t>(index)];
+  s.EditIndex = index;
+  const std::string section = ServerSection(index);
+  s.Edit3 = settings_ ? settings_->ReadString(section, kKeyPath, "") : std::string();
+  switch (settings_ ? settings_->ReadInteger(section, kKeyCode, 0) : 0) {
+    case 1:
+      s.CheckBox1Enabled = true;
+      s.CheckBox1Checked = false;
+      break;
+    case 2:
+      s.CheckBox1Enabled = true;
+      s.CheckBox1Checked = true;
+      break;
+    default:
+      s.CheckBox1Enabled = false;  // the tick stays as it was
+      break;
+  }
+}
+
+void TFormOption::ComboBox1Change() {
+  state.hostIndex = -1;
+  state.CheckBox1Enabled = true;
+  state.Button5Enabled = true;
+}
+
+void TFormOption::Button4Click() {
+  auto& s = state;
+  s.hostIndex = -1;
+  s.hostText.clear();
+  s.EditIndex = -1;
+  s.CheckBox1Enabled = true;
+  s.Button5Enabled = false;
+  s.Edit3 = kDefaultServerPath;
+}
+
+void TFormOption::Button5Click() {
+  ApplyServerEntry();
+  state.Button5Enabled = false;
+}
+
+int TFormOption::Button1Click() {
+  if (state.Button5Enabled) ApplyServerEntry();
+  return shell::kModalOk;
+}
+
+int TFormOption::Button2Click() { return shell::kModalCancel; }
+
+bool TFormOption::ApplyServerEntry() {
+  if (!settings_) return false;
+  const auto& s = state;
+  const int count = StoredCount();
+  const std::string& text = s.hostText;
+  if (text.empty()) return false;
+  for (int i = 0; i < count; ++i) {
+    if (settings_->ReadString(ServerSection(i), kKeyHost, "").find(text) != std::string::npos)
+      return false;
+  }
+  // An entry number at or past the stored count would be written where no
+  // list reads it (an empty list still has EditIndex 0): it becomes a new
+  // entry instead.
+  const bool adding = s.EditIndex < 0 || s.EditIndex >= count;
+  if (adding && count >= kMaxServers) {
+    services_.MessageBox(shell::MsgIcon::Error, "これ以上サーバを登録できません。");
+    return false;
+  }
+  const int n = adding ? count : s.EditIndex;
+  platform::Profile::KeyValues keys = {{kKeyHost, text}, {kKeyPath, s.Edit3}};
+  if (s.CheckBox1Enabled) keys.emplace_back(kKeyCode, s.CheckBox1Checked ? "2" : "1");
+  std::vector<platform::Profile::SectionKeys> sections;
+  // The count and the entry change together, so the list never names an
+  // entry that is not there.
+  if (adding) sections.push_back({kSection, {{kKeyServerCount, std::to_string(count + 1)}}});
+  sections.push_back({ServerSection(n), std::move(keys)});
+  if (!settings_->WriteSections(sections)) {
+    services_.MessageBox(shell::MsgIcon::Error,
+                         "サーバの設定を保存できませんでした。\n" + settings_->LastError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sl::settings

@@ -1,0 +1,176 @@
+// The options dialog's server tab against a real settings file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/options.h"
+#include "support/recorder.h"
+
+namespace sl::settings {
+namespace {
+
+class Options : public ::testing::Test {
+ protected:
+  Options() : settings(dir.File("sonolabel.INI")), dialog(services) {
+    dialog.SetSettings(&settings);
+    settings.WriteInteger(kSection, kKeyServerCount, 2);
+    settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0});
+    settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2});
+  }
+  // Shows the dialog as the main window does.
+  void Show() {
+    dialog.FormShow();
+    dialog.FormActivate();
+  }
+  // The user types `text` into the host box.
+  void Type(const std::string& text) {
+    dialog.state.hostText = text;
+    dialog.ComboBox1Change();
+  }
+  std::vector<std::string> Stored() const {
+    std::vector<std::string> out;
+    const int n = settings.ReadInteger(kSection, kKeyServerCount, 0);
+    for (int i = 0; i < n; ++i) {
+      const ServerEntry e = settings.ReadServer(i);
+      out.push_back(e.host + " " + e.path + " " + std::to_string(e.code));
+    }
+    return out;
+  }
+
+  test::TempDir dir;
+  SettingsFile settings;
+  test::RecordingServices services;
+  TFormOption dialog;
+};
+
+TEST_F(Options, ShowListsEachStoredHostOnceAndPicksTheFirst) {
+  Show();
+  Show();
+  const auto& s = dialog.state;
+  EXPECT_EQ(s.hosts, (std::vector<std::string>{"gnudb.gnudb.org", "jp.cddb.example"}));
+  EXPECT_EQ(s.hostIndex, 0);
+  EXPECT_EQ(s.hostText, "gnudb.gnudb.org");
+  EXPECT_EQ(s.EditIndex, 0);
+  EXPECT_FALSE(s.Button5Enabled);
+  EXPECT_EQ(s.Edit3, "/~cddb/cddb.cgi?");
+  EXPECT_FALSE(s.CheckBox1Enabled);
+}
+
+TEST_F(Options, PickingAHostShowsItsPathAndCode) {
+  settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 1});
+  settings.WriteInteger(kSection, kKeyServerCount, 3);
+  settings.WriteServer(2, {"new.example", "/x?", 0});
+  Show();
+  struct Row {
+    int pick;
+    std::string path;
+    bool enabled, checked;
+  } rows[] = {
+      {1, "/cgi/cddb.cgi?", true, true},     // code 2
+      {2, "/x?", false, true},               // code 0: disabled, the tick stays
+      {0, "/~cddb/cddb.cgi?", true, false},  // code 1
+      {2, "/x?", false, false},
+  };
+  for (const auto& r : rows) {
+    dialog.ComboBox1Select(r.pick);
+    EXPECT_EQ(dialog.state.EditIndex, r.pick);
+    EXPECT_EQ(dialog.state.Edit3, r.path);
+    EXPECT_EQ(dialog.state.CheckBox1Enabled, r.enabled) << r.pick;
+    EXPECT_EQ(dialog.state.CheckBox1Checked, r.checked) << r.pick;
+    EXPECT_FALSE(dialog.state.Button5Enabled);  // picking alone applies nothing
+  }
+}
+
+TEST_F(Options, AddWithCodeByTheCheckBox) {
+  for (bool ticked : {true, false}) {
+    Show();
+    dialog.Button4Click();
+    EXPECT_EQ(dialog.state.EditIndex, -1);
+    EXPECT_EQ(dialog.state.hostText, "");
+    EXPECT_EQ(dialog.state.Edit3, "/~cddb/cddb.cgi?");
+    EXPECT_TRUE(dialog.state.CheckBox1Enabled);
+    EXPECT_FALSE(dialog.state.Button5Enabled);
+    Type(ticked ? "two.example" : "one.example");
+    EXPECT_TRUE(dialog.state.Button5Enabled);
+    dialog.state.CheckBox1Checked = ticked;
+    dialog.Button5Click();
+    EXPECT_FALSE(dialog.state.Button5Enabled);
+  }
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
+                                                "jp.cddb.example /cgi/cddb.cgi? 2",
+                                                "two.example /~cddb/cddb.cgi? 2",
+                                                "one.example /~cddb/cddb.cgi? 1"}));
+}
+
+TEST_F(Options, RenameInPlaceAndRefuseContainedHosts) {
+  Show();
+  dialog.ComboBox1Select(1);
+  dialog.state.Edit3 = "/other?";
+  // Only the path changed: nothing to apply.
+  EXPECT_FALSE(dialog.state.Button5Enabled);
+  // Typing leaves the same host, found inside the stored one: not stored.
+  Type("jp.cddb.example");
+  dialog.Button5Click();
+  // A part of a stored host (its first label) is refused too.
+  Type("jp");
+  dialog.Button5Click();
+  Type("");
+  dialog.Button5Click();
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
+                                                "jp.cddb.example /cgi/cddb.cgi? 2"}));
+  // A new name renames entry 1 in place, with the path box's text; the check
+  // box is enabled by typing, so its tick decides the code.
+  Type("cddb.example.jp:8880");
+  dialog.state.CheckBox1Checked = false;
+  dialog.Button5Click();
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
+                                                "cddb.example.jp:8880 /other? 1"}));
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+TEST_F(Options, OkAppliesAPendingEntryAndCancelDropsIt) {
+  Show();
+  dialog.Button4Click();
+  Type("dropped.example");
+  EXPECT_EQ(dialog.Button2Click(), shell::kModalCancel);
+  EXPECT_EQ(Stored().size(), 2u);
+
+  Show();
+  dialog.Button4Click();
+  Type("kept.example");
+  EXPECT_EQ(dialog.Button1Click(), shell::kModalOk);
+  ASSERT_EQ(Stored().size(), 3u);
+  EXPECT_EQ(Stored()[2], "kept.example /~cddb/cddb.cgi? 1");
+
+  // OK without a pending edit writes nothing.
+  Show();
+  dialog.ComboBox1Select(0);
+  EXPECT_EQ(dialog.Button1Click(), shell::kModalOk);
+  EXPECT_EQ(Stored().size(), 3u);
+}
+
+TEST_F(Options, TypingIntoAnEmptyListAddsAnEntryThatTheListShows) {
+  settings.WriteInteger(kSection, kKeyServerCount, 0);
+  Show();
+  EXPECT_EQ(dialog.state.EditIndex, 0);
+  EXPECT_EQ(dialog.state.hostText, "");
+  Type("only.example");
+  dialog.Button5Click();
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"only.example /~cddb/cddb.cgi? 1"}));
+}
+
+TEST_F(Options, AWriteThatFailsIsReported) {
+  Show();
+  dialog.Button4Click();
+  Type("bad\x01host]");
+  dialog.state.Edit3 = std::string(70000, 'p');  // longer than a value may be
+  dialog.Button5Click();
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
+  EXPECT_EQ(services.boxes[0].text.rfind("サーバの設定を保存できませんでした。\n", 0), 0u);
+  EXPECT_EQ(Stored().size(), 2u);
+}
+
+}  // namespace
+}  // namespace sl::settings
