@@ -8,13 +8,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "localdb/localdb.h"
 #include "platform/aspi_loader.h"
+#include "platform/profile.h"
+#include "settings/options.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
+#include "submit/submit.h"
 
 namespace sl::mainform {
 
@@ -49,7 +53,7 @@ Environment Environment::FromProcess() {
 
 struct TFormMain::Impl {
   Impl(shell::ShellServices& s, Environment e)
-      : services(s), env(std::move(e)), drives(model, s), lookup(model, s), DSMP1(s) {
+      : services(s), env(std::move(e)), drives(model, s), lookup(model, s), DSMP1(s), formOption(s) {
     // The main window binds the player only for one import or export.
     DSMP1.SetAutoLink(false);
   }
@@ -70,6 +74,13 @@ struct TFormMain::Impl {
   std::unique_ptr<settings::SettingsFile> settingsFile;
   cddb::CddbLookup lookup;
   player::TDSMP DSMP1;
+  settings::TFormOption formOption;  // created once, reused: it keeps its state
+
+  std::string Setting(const char* key) const {
+    return settingsFile ? settingsFile->ReadString(settings::kSection, key, "") : std::string();
+  }
+  SubmitOutcome Submit(const SubmitOptions& options);
+  void O1Click();
 
   std::string CdPlayerIni() const { return localdb::CdPlayerIniPath(env.windowsDir); }
 
@@ -138,6 +149,7 @@ const Environment& TFormMain::Env() const { return impl_->env; }
 void TFormMain::FormCreate() {
   impl_->settingsFile = std::make_unique<settings::SettingsFile>(impl_->env.iniPath);
   impl_->lookup.SetSettings(impl_->settingsFile.get());
+  impl_->formOption.SetSettings(impl_->settingsFile.get());
 }
 
 void TFormMain::FormShow() {
@@ -149,6 +161,7 @@ void TFormMain::FormShow() {
 void TFormMain::FormClose() {
   impl_->drives.ReleaseASPI32();
   impl_->lookup.SetSettings(nullptr);
+  impl_->formOption.SetSettings(nullptr);
   impl_->settingsFile.reset();
 }
 
@@ -321,6 +334,125 @@ void TFormMain::MenuDSMPExportClick() {
 player::TDSMP& TFormMain::DSMP1() { return impl_->DSMP1; }
 const std::string& TFormMain::MatchArtist() const { return impl_->lookup.MatchArtist; }
 
+void TFormMain::O1Click() { impl_->O1Click(); }
+
+void TFormMain::Impl::O1Click() {
+  // The proxy, the hello tail and the server menu belong to the request a
+  // waiting command is making: they change only when it is over.
+  if (model.CommandRunning()) return;
+  const std::string proxyIp = Setting(settings::kKeyProxyIp);
+  const std::string proxyPort = Setting(settings::kKeyProxyPort);
+  const std::string email = Setting(settings::kKeyEmail);
+  const std::string smtpHost = Setting(settings::kKeySmtpHost);
+  const std::string smtpId = Setting(settings::kKeySmtpId);
+  const std::string submitEmail = Setting(settings::kKeySubmitEmail);
+  auto& st = formOption.state;
+  st.Edit1 = proxyIp;
+  st.Edit2 = proxyPort;
+  st.Edit4 = email;
+  if (services.ShowOptionDialog(formOption) != shell::kModalOk) return;
+
+  const std::string host = st.Edit1;
+  const std::string portText = st.Edit2;
+  const std::string address = st.Edit4;
+  // The proxy host takes effect before the port is converted, so a port
+  // that is not a number leaves the new host in use and nothing written.
+  lookup.NMHTTP1.Proxy = host;
+  const std::optional<int> port = platform::ParseProfileInteger(portText);
+  if (!port) {
+    services.MessageBox(shell::MsgIcon::Error,
+                        "ポート番号「" + portText + "」は整数ではありません。");
+    return;
+  }
+  lookup.NMHTTP1.ProxyPort = *port;
+  if (settingsFile) {
+    const bool written = settingsFile->WriteKeys(
+        settings::kSection, {{settings::kKeyProxyIp, host},
+                             {settings::kKeyProxyPort, portText},
+                             {settings::kKeyEmail, address},
+                             {settings::kKeySmtpHost, smtpHost},
+                             {settings::kKeySmtpId, smtpId},
+                             {settings::kKeySubmitEmail, submitEmail}});
+    if (!written) {
+      services.MessageBox(shell::MsgIcon::Error,
+                          "設定を保存できませんでした。\n" + settingsFile->LastError());
+      return;
+    }
+    settings::GetServerList(*settingsFile, model);
+  }
+  lookup.GetMailAddress();
+}
+
+void TFormMain::S1Click() { impl_->Submit({}); }
+
+TFormMain::SubmitOutcome TFormMain::Submit(const SubmitOptions& options) {
+  return impl_->Submit(options);
+}
+
+TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
+  using Result = SubmitOutcome::Result;
+  SubmitOutcome out;
+  // The entry is made from the window as it is now; nothing may change the
+  // disc or the grid, or start another request, while the post waits.
+  shell::CommandScope scope(model);
+  if (!scope.Acquired()) return out;
+  auto invalid = [&](const std::string& message) {
+    services.MessageBox(shell::MsgIcon::Information, message);
+    model.SetStatus(0, submit::kInvalidStatus);
+    out.result = Result::Invalid;
+    return out;
+  };
+
+  const std::string proxy = submit::ProxyText(Setting(settings::kKeyProxyIp),
+                                              Setting(settings::kKeyProxyPort));
+  const auto& table = model.Table();
+  // An entry needs the disc's table of contents: after a failed read the
+  // grid may still show another disc's rows, which would be sent under a
+  // disc ID of 00000000 with that disc's offsets.
+  if (!tocRead || toc.TrackCount < 1 || toc.TrackCount != table.RowCount() - 1)
+    return invalid("CDの目次が読み込まれていないため送信できません。");
+  const submit::CheckResult check = submit::CheckSubmitData(table, lookup.ServerCode);
+  if (!check) return invalid(check.Message());
+  out.entry = submit::BuildSubmissionEntry(toc, table).Text();
+  if (out.entry.size() > submit::kMaxEntryBytes)
+    return invalid(std::string(submit::kInvalidMessage) + "\n送信する曲情報が大きすぎます。");
+
+  submit::PostRequest request;
+  try {
+    request.headers = submit::SubmissionHeaders(
+        table.Category(), disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)),
+        Setting(settings::kKeyEmail), options.testMode ? submit::kModeTest : submit::kModeSubmit,
+        out.entry.size());
+  } catch (const std::exception&) {
+    return invalid("メールアドレスを送信できません。オプションで設定し直してください。");
+  }
+  if (options.dryRun) {
+    out.result = Result::Built;
+    return out;
+  }
+  request.url = lookup.SubmitUrl;
+  request.proxy = proxy;
+  request.body = out.entry;
+
+  model.SetStatus(0, "送信中");
+  submit::PostResult posted;
+  {
+    // The cursor comes back on every way out, an exception included.
+    services.SetBusyCursor(true);
+    struct Restore {
+      shell::ShellServices& s;
+      ~Restore() { s.SetBusyCursor(false); }
+    } restore{services};
+    posted = submit::PostSubmission(request);
+  }
+  const submit::SubmitVerdict verdict = submit::JudgeReply(posted);
+  if (verdict.noAnswer) services.MessageBox(shell::MsgIcon::Warning, "接続に失敗しました。");
+  model.SetStatus(0, verdict.status);
+  out.reply = posted.body;
+  out.result = verdict.accepted ? Result::Accepted : Result::NotAccepted;
+  return out;
+}
+
 std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
 int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }
 const std::string& TFormMain::QueryCommand() const { return impl_->queryCommand; }
@@ -328,6 +460,9 @@ const std::string& TFormMain::QueryCommand() const { return impl_->queryCommand;
 std::string TFormMain::DiscLine() const { return disc::DiscIdFields(impl_->toc, ' '); }
 bool TFormMain::TocRead() const { return impl_->tocRead; }
 bool TFormMain::SaveFailed() const { return impl_->saveFailed; }
+
+std::string TFormMain::SubmitUrl() const { return impl_->lookup.SubmitUrl; }
+int TFormMain::ServerCode() const { return impl_->lookup.ServerCode; }
 
 std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
 void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.SetServerUrl(url); }

@@ -68,6 +68,32 @@ class TFormMain {
   // The disc artist of the last CDDB match (the export's fallback artist).
   const std::string& MatchArtist() const;
 
+  // The options dialog: fills it, shows it, and on OK puts the proxy, the
+  // e-mail address and the server submenu into effect for the next request.
+  void O1Click();
+  // The submit command: checks the fields, builds the entry, posts it to the
+  // selected server and shows the outcome.
+  void S1Click();
+
+  // The submit command with the command line's choices.
+  struct SubmitOptions {
+    bool dryRun = false;    // check and build only; nothing is sent
+    bool testMode = false;  // "Submit-Mode: test"
+  };
+  struct SubmitOutcome {
+    enum class Result {
+      Refused,      // another command was running
+      Invalid,      // the check failed (its box was shown)
+      Built,        // dry run: the entry was built
+      Accepted,     // HTTP 200 with a 2xx CDDB status
+      NotAccepted,  // any other answer, or none
+    };
+    Result result = Result::Refused;
+    std::string entry;  // the entry's bytes as sent (or as they would be)
+    std::string reply;  // the server's reply body as received
+  };
+  SubmitOutcome Submit(const SubmitOptions& options);
+
   // What the command line and tests read back.
   std::uint32_t DiscId() const;
   int TrackCount() const;
@@ -88,6 +114,8 @@ class TFormMain {
   int HostAdapterCount() const;
   // "adapter:target:lun" of drive box item `index` ("" when there is none).
   std::string DriveAddressText(int index) const;
+  std::string SubmitUrl() const;
+  int ServerCode() const;
   // The hosts of the stored server list, in entry order.
   std::vector<std::string> StoredServerHosts() const;
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "shell/model.h"
+#include "shell/optiondialog.h"
 
 namespace sl::shell {
 
@@ -46,6 +47,15 @@ class ShellServices {
   // its result: the chosen grid row (1 or more) or -1 for Cancel. The face
   // keeps dialog.currentRow up to date.
   virtual int ShowMatchDialog(MatchDialogModel& dialog) = 0;
+
+  // Shows the options dialog modally over `dialog` (its edits already
+  // filled): runs dialog.FormShow and FormActivate, mirrors dialog.state,
+  // forwards the user's gestures to its handlers, and returns kModalOk or
+  // kModalCancel. A face without the dialog answers Cancel.
+  virtual int ShowOptionDialog(OptionDialog& dialog) {
+    (void)dialog;
+    return kModalCancel;
+  }
 };
 
 }  // namespace sl::shell

@@ -46,6 +46,14 @@ shell::MsgAnswer RecordingServices::QuestionBox(const std::string& caption, cons
   return a;
 }
 
+int RecordingServices::ShowOptionDialog(shell::OptionDialog& dialog) {
+  ++optionDialogs;
+  dialog.FormShow();
+  dialog.FormActivate();
+  if (!optionDialog) return dialog.Button2Click();
+  return optionDialog(dialog);
+}
+
 std::vector<std::string> RecordingServices::BoxTexts() const {
   std::vector<std::string> out;
   for (const auto& b : boxes) out.push_back(b.text);

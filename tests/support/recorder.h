@@ -36,6 +36,10 @@ class RecordingServices : public shell::ShellServices {
   std::deque<shell::MsgAnswer> questionAnswers;  // empty queue: No
   std::function<void()> duringQuestion;          // run inside QuestionBox, if set
   int beeps = 0;
+  // Plays the user's part in the options dialog (after FormShow and
+  // FormActivate have run) and returns its result; unset: Cancel.
+  std::function<int(shell::OptionDialog&)> optionDialog;
+  int optionDialogs = 0;  // times the options dialog was shown
 
   void MessageBox(shell::MsgIcon icon, const std::string& text) override;
   std::string InputBox(const std::string& caption, const std::string& prompt,
@@ -45,6 +49,7 @@ class RecordingServices : public shell::ShellServices {
   shell::MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
                                shell::MsgButtons buttons) override;
   void Beep() override { ++beeps; }
+  int ShowOptionDialog(shell::OptionDialog& dialog) override;
 
   // Texts of all boxes, in order.
   std::vector<std::string> BoxTexts() const;

@@ -1,0 +1,380 @@
+// The submit and options commands of the main window, against the local CDDB
+// server (which stores each submission exactly as it arrived) and loopback
+// proxies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "mainform/mainform.h"
+#include "platform/codepage.h"
+#include "platform/pump.h"
+#include "support/cddbd_process.h"
+#include "support/loopback_server.h"
+#include "support/recorder.h"
+#include "support/scoped_env.h"
+
+namespace sl::mainform {
+namespace {
+
+using Result = TFormMain::SubmitOutcome::Result;
+
+const char* kDrives =
+    "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\ntoc = 0:02:00 4:08:30 7:49:37 10:12:12\n"
+    "[0:1:0]\nvendor = SONOLAB\nproduct = BROKEN\ntoc = 0:02:00 4:08:30 10:12:12\ntoc_fail = 1\n";
+
+class Submit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_.Set("SONOLABEL_CODEPAGE", nullptr).Set("http_proxy", nullptr).Set("HTTP_PROXY", nullptr);
+    test::WriteFileBytes(dir.File("drives.ini"), kDrives);
+    env_.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str());
+    env.exePath = dir.File("sonolabel");
+    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
+    env.iniPath = dir.File("sonolabel.INI");
+    env.windowsDir = dir.File("windows");
+  }
+
+  // A settings file whose selected server is `host` with capability `code`.
+  void Settings(const std::string& host, int code, const std::string& extra = "") {
+    test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                                      "servercount=1\r\nsubmitemail=test-submit@example.com\r\n" +
+                                          extra + "[svr0]\r\nhost=" + host +
+                                          "\r\npath=/~cddb/cddb.cgi?\r\ncode=" +
+                                          std::to_string(code) + "\r\n");
+  }
+  void Settings(const test::CddbdProcess& server, int code = 2) {
+    Settings("127.0.0.1:" + std::to_string(server.Port()), code);
+  }
+
+  // Starts the window, reads the 3-track disc and fills in its titles.
+  TFormMain& StartWithTitles() {
+    form = std::make_unique<TFormMain>(services, env);
+    form->FormCreate();
+    form->FormShow();
+    form->Model().SetDriveIndex(0);
+    form->ComboBox1Change();
+    auto& t = form->Model().Table();
+    t.SetCategory("rock");
+    t.SetArtist("Artist");
+    t.SetTitle("Title");
+    t.SetYear("1999");
+    t.SetGenre("Rock");
+    t.SetCell(1, 1, "One");
+    t.SetCell(1, 2, "Two");
+    t.SetCell(2, 2, "Guest");
+    t.SetCell(1, 3, "Three");
+    return *form;
+  }
+
+  // The submissions the server stored, oldest first.
+  static std::vector<std::string> Stored(const test::CddbdProcess& server) {
+    std::vector<std::string> names;
+    const auto folder = std::filesystem::path(server.Root()) / "submissions";
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+      names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> out;
+    for (const auto& n : names) out.push_back(test::ReadFileBytes(n));
+    return out;
+  }
+
+  test::ScopedEnv env_;
+  test::TempDir dir;
+  test::RecordingServices services;
+  Environment env;
+  std::unique_ptr<TFormMain> form;
+};
+
+const std::string kEntry =
+    "# xmcd\r\n# \r\n# Track frame offsets:\r\n#\t150\r\n#\t18630\r\n#\t35212\r\n# \r\n"
+    "# Disc length: 612 seconds\r\n# \r\n# Revision: 0\r\n# Submitted via: SLB ver.1.311\r\n# \r\n"
+    "DISCID=23026203\r\nDTITLE=Artist / Title\r\nDYEAR=1999\r\nDGENRE=Rock\r\nTTITLE0=One\r\n"
+    "TTITLE1=Guest / Two\r\nTTITLE2=Three\r\nEXTD=\r\nEXTT0=\r\nEXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n";
+
+TEST_F(Submit, AcceptedEntryReachesTheServerExactly) {
+  test::CddbdProcess server;
+  Settings(server);
+  auto& f = StartWithTitles();
+  EXPECT_TRUE(f.Model().Menu(shell::MenuId::S1).enabled);
+  EXPECT_EQ(f.SubmitUrl(), "http://127.0.0.1:" + std::to_string(server.Port()) + "/~cddb/submit.cgi");
+  f.S1Click();
+  EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(services.busyDepth, 0);
+  EXPECT_EQ(services.busyCalls, 2);
+  EXPECT_FALSE(f.Model().CommandRunning());
+  const auto stored = Stored(server);
+  ASSERT_EQ(stored.size(), 1u);
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  EXPECT_EQ(stored[0], "POST /~cddb/submit.cgi HTTP/1.1\r\nHost: " + host +
+                           "\r\nUser-Agent: SLB\r\nAccept: */*\r\nCategory: rock\r\n"
+                           "Discid: 23026203\r\nUser-Email: me@example.com\r\n"
+                           "Submit-Mode: submit\r\nContent-Length: " +
+                           std::to_string(kEntry.size()) + "\r\n\r\n" + kEntry);
+}
+
+TEST_F(Submit, DryRunAndTestModeAndShiftJisForACodeTwoServer) {
+  test::CddbdProcess server;
+  Settings(server, 2);
+  auto& f = StartWithTitles();
+  auto& t = f.Model().Table();
+  t.SetArtist("山田");
+  t.SetCell(1, 1, "春の歌");
+  auto out = f.Submit({.dryRun = true});
+  EXPECT_EQ(out.result, Result::Built);
+  EXPECT_NE(out.entry.find("DTITLE=\x8E\x52\x93\x63 / Title\r\nDYEAR=1999\r\nDGENRE=Rock\r\n"
+                           "TTITLE0=\x8F\x74\x82\xCC\x89\xCC\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(Stored(server).empty());
+  EXPECT_EQ(services.busyCalls, 0);
+
+  out = f.Submit({.testMode = true});
+  EXPECT_EQ(out.result, Result::Accepted);
+  EXPECT_EQ(out.reply, "200 OK, submission has been sent.\r\n");
+  const auto stored = Stored(server);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: test\r\nContent-Length: " +
+                           std::to_string(out.entry.size()) + "\r\n\r\n" + out.entry),
+            std::string::npos);
+}
+
+TEST_F(Submit, FailedChecksSendNothing) {
+  test::CddbdProcess server;
+  Settings(server, 1);
+  struct Row {
+    const char* name;
+    void (*change)(shell::TrackTitleTable&);
+    std::string box;
+  } rows[] = {
+      {"full-width artist on a single-byte server",
+       [](shell::TrackTitleTable& t) { t.SetArtist("山田"); }, "入力漏れがあるか全角文字があります。"},
+      {"empty last track", [](shell::TrackTitleTable& t) { t.SetCell(1, 3, ""); },
+       "入力漏れがあるか全角文字があります。"},
+      {"line break in a title", [](shell::TrackTitleTable& t) { t.SetCell(1, 2, "Two\r\nX: y"); },
+       "入力漏れがあるか全角文字があります。"},
+      {"character the code page lacks", [](shell::TrackTitleTable& t) { t.SetGenre("Rock 😀"); },
+       "入力漏れがあるか全角文字があります。\n「😀」(U+1F600) は送信先の文字コードで表せない文字です。"},
+  };
+  for (const auto& r : rows) {
+    services.boxes.clear();
+    auto& f = StartWithTitles();
+    r.change(f.Model().Table());
+    const auto before = f.Model().Table().Generation();
+    f.S1Click();
+    ASSERT_EQ(services.boxes.size(), 1u) << r.name;
+    EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Information) << r.name;
+    EXPECT_EQ(services.boxes[0].text, r.box) << r.name;
+    EXPECT_EQ(form->Model().Status(0), "曲情報が不適切です") << r.name;
+    EXPECT_EQ(form->Model().Table().Generation(), before) << r.name;
+  }
+  EXPECT_TRUE(Stored(server).empty());
+  EXPECT_EQ(services.busyDepth, 0);
+  // Half-width katakana passes on the same server.
+  auto& g = StartWithTitles();
+  g.Model().Table().SetArtist("ｱｰﾃｨｽﾄ");
+  g.S1Click();
+  EXPECT_EQ(g.Model().Status(0), "200 OK, submission has been sent.");
+}
+
+TEST_F(Submit, NoTableOfContentsNoSubmission) {
+  test::CddbdProcess server;
+  Settings(server);
+  auto& f = StartWithTitles();
+  // A failed read leaves the earlier disc's rows in the grid.
+  f.Model().SetDriveIndex(1);
+  f.ComboBox1Change();
+  EXPECT_FALSE(f.TocRead());
+  EXPECT_EQ(f.Model().Table().RowCount(), 4);
+  f.S1Click();
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"CDの目次が読み込まれていないため送信できません。"});
+  EXPECT_EQ(f.Model().Status(0), "曲情報が不適切です");
+  EXPECT_TRUE(Stored(server).empty());
+}
+
+TEST_F(Submit, OutcomeOfEachKindOfAnswer) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> fault;
+    Result result;
+    std::string status;
+    std::vector<std::string> boxes;
+  } rows[] = {
+      {"CDDB 5xx", {"--fault", "submit reply 501 Invalid header information."}, Result::NotAccepted,
+       "501 Invalid header information.", {}},
+      {"HTTP 404", {"--fault", "submit http 404"}, Result::NotAccepted, "接続できません。", {}},
+      {"closed", {"--fault", "submit close"}, Result::NotAccepted, "接続できません。",
+       {"接続に失敗しました。"}},
+  };
+  for (const auto& r : rows) {
+    test::CddbdProcess server(r.fault);
+    Settings(server);
+    services.boxes.clear();
+    auto& f = StartWithTitles();
+    const auto out = f.Submit({});
+    EXPECT_EQ(out.result, r.result) << r.name;
+    EXPECT_EQ(f.Model().Status(0), r.status) << r.name;
+    EXPECT_EQ(services.BoxTexts(), r.boxes) << r.name;
+    EXPECT_EQ(services.busyDepth, 0) << r.name;
+  }
+  // Nobody listening.
+  test::RefusedPort refused;
+  Settings("127.0.0.1:" + std::to_string(refused.Port()), 2);
+  services.boxes.clear();
+  auto& f = StartWithTitles();
+  EXPECT_EQ(f.Submit({}).result, Result::NotAccepted);
+  EXPECT_EQ(f.Model().Status(0), "接続できません。");
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"接続に失敗しました。"});
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
+  EXPECT_EQ(services.busyDepth, 0);
+}
+
+TEST_F(Submit, NothingElseRunsWhileThePostWaits) {
+  test::CddbdProcess server({"--fault", "submit delay 300"});
+  Settings(server);
+  auto& f = StartWithTitles();
+  auto& m = f.Model();
+  int pumped = 0;
+  platform::SetMessagePump([&] {
+    if (++pumped != 1) return;
+    EXPECT_TRUE(m.CommandRunning());
+    EXPECT_EQ(m.Status(0), "送信中");
+    f.S1Click();  // a second submission
+    f.C1Click();  // a lookup
+    f.O1Click();  // the options
+    m.SetDriveIndex(1);
+    f.ComboBox1Change();  // another disc
+  });
+  f.S1Click();
+  platform::SetMessagePump({});
+  ASSERT_GT(pumped, 1);
+  EXPECT_EQ(m.Status(0), "200 OK, submission has been sent.");
+  EXPECT_EQ(Stored(server).size(), 1u);
+  EXPECT_EQ(services.optionDialogs, 0);
+  EXPECT_EQ(f.TrackCount(), 3);
+  EXPECT_EQ(server.Log().find("cmd=cddb"), std::string::npos);
+}
+
+TEST_F(Submit, OptionsReachTheNextRequests) {
+  test::CddbdProcess server;
+  Settings(server);
+  // A proxy on loopback that answers every request like a CDDB server.
+  test::LoopbackServer proxy(std::vector<test::ServerScript>{
+      test::ServerScript().Send(test::HttpReply(200, "200 OK, submission has been sent.\r\n")),
+      test::ServerScript().Send(test::HttpReply(200, "202 No match found.\r\n"))});
+  auto& f = StartWithTitles();
+  services.optionDialog = [&](shell::OptionDialog& d) {
+    EXPECT_EQ(d.state.Edit1, "");
+    EXPECT_EQ(d.state.Edit4, "me@example.com");
+    d.state.Edit1 = "127.0.0.1";
+    d.state.Edit2 = std::to_string(proxy.Port());
+    d.state.Edit4 = "new@example.org";
+    return d.Button1Click();
+  };
+  f.O1Click();
+  EXPECT_EQ(services.optionDialogs, 1);
+  EXPECT_TRUE(services.boxes.empty());
+  f.S1Click();
+  EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+  EXPECT_TRUE(Stored(server).empty());  // went to the proxy instead
+  // The lookup goes through the same proxy with the new hello.
+  f.C1Click();
+  const auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string target = "http://127.0.0.1:" + std::to_string(server.Port());
+  EXPECT_EQ(requests[0].rfind("POST " + target + "/~cddb/submit.cgi HTTP/1.1\r\n", 0), 0u)
+      << requests[0];
+  EXPECT_NE(requests[0].find("\r\nUser-Email: new@example.org\r\n"), std::string::npos);
+  EXPECT_EQ(requests[1].rfind("GET " + target + "/~cddb/cddb.cgi?cmd=cddb+query+23026203", 0), 0u)
+      << requests[1];
+  EXPECT_NE(requests[1].find("&hello=new+example.org+SLB+1.311&proto=5"), std::string::npos);
+
+  // Back to direct: an empty proxy host, whatever the port says.
+  services.optionDialog = [&](shell::OptionDialog& d) {
+    EXPECT_EQ(d.state.Edit1, "127.0.0.1");
+    d.state.Edit1 = "";
+    return d.Button1Click();
+  };
+  f.O1Click();
+  f.S1Click();
+  EXPECT_EQ(Stored(server).size(), 1u);
+}
+
+TEST_F(Submit, OptionsWithABadPortWriteNothing) {
+  test::CddbdProcess server;
+  Settings(server);
+  auto& f = StartWithTitles();
+  const std::string before = test::ReadFileBytes(env.iniPath);
+  for (const char* port : {"", "abc", "80x", "99999999999"}) {
+    services.boxes.clear();
+    services.optionDialog = [&](shell::OptionDialog& d) {
+      d.state.Edit1 = "proxy.invalid";
+      d.state.Edit2 = port;
+      d.state.Edit4 = "other@example.org";
+      return d.Button1Click();
+    };
+    f.O1Click();
+    ASSERT_EQ(services.boxes.size(), 1u) << port;
+    EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
+    EXPECT_EQ(services.boxes[0].text, "ポート番号「" + std::string(port) + "」は整数ではありません。");
+    EXPECT_EQ(test::ReadFileBytes(env.iniPath), before);
+  }
+  // Cancel changes nothing either, and neither does the submission: the
+  // proxy of the settings file is still empty, so it goes direct.
+  services.boxes.clear();
+  services.optionDialog = [](shell::OptionDialog& d) {
+    d.state.Edit1 = "proxy.invalid";
+    return d.Button2Click();
+  };
+  f.O1Click();
+  EXPECT_EQ(test::ReadFileBytes(env.iniPath), before);
+  f.S1Click();
+  EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+}
+
+TEST_F(Submit, ServersAddedInTheOptionsAndTheirCode) {
+  test::CddbdProcess server;
+  Settings("gnudb.gnudb.org", 0);
+  auto& f = StartWithTitles();
+  ASSERT_EQ(f.Model().ServerItems().size(), 1u);
+  const std::string added = "127.0.0.1:" + std::to_string(server.Port());
+  services.optionDialog = [&](shell::OptionDialog& d) {
+    EXPECT_EQ(d.state.hosts, std::vector<std::string>{"gnudb.gnudb.org"});
+    d.Button4Click();
+    d.state.hostText = added;
+    d.ComboBox1Change();
+    d.state.CheckBox1Checked = true;
+    d.Button5Click();
+    d.state.Edit2 = "8080";  // the settings hold no port: OK needs one
+    return d.Button1Click();
+  };
+  f.O1Click();
+  // The menu shows the new server at once; the current one is unchanged.
+  ASSERT_EQ(f.Model().ServerItems().size(), 2u);
+  EXPECT_EQ(f.Model().ServerItems()[1].caption, added);
+  EXPECT_EQ(f.SubmitUrl(), "http://gnudb.gnudb.org:80/~cddb/submit.cgi");
+  EXPECT_EQ(f.ServerCode(), 0);
+  f.Model().ToggleServerItem(1);
+  f.ChangeServer(1);
+  EXPECT_EQ(f.ServerCode(), 2);
+  f.Model().Table().SetArtist("山田");
+  f.S1Click();
+  EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+
+  // Emptying the address brings up the prompt at once.
+  services.optionDialog = [](shell::OptionDialog& d) {
+    d.state.Edit4 = "";
+    d.state.Edit2 = "80";
+    return d.Button1Click();
+  };
+  services.inputAnswers = {"asked@example.com"};
+  f.O1Click();
+  ASSERT_EQ(services.inputPrompts.size(), 1u);
+  f.S1Click();
+  EXPECT_NE(Stored(server).back().find("\r\nUser-Email: asked@example.com\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sl::mainform
