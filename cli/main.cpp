@@ -15,12 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include <fstream>
-#include <sstream>
-
 #include "cddb/cddb.h"
+#include "fields.h"
 #include "mainform/mainform.h"
-#include "platform/json.h"
 #include "shell/services.h"
 
 namespace {
@@ -47,6 +44,9 @@ constexpr const char* kUsageText =
     "  player export [--drive N] [--fields FILE] [--artists yes|no]\n"
     "                               put FILE's fields into the window, then fill in the play\n"
     "                               list's missing titles (and artists with --artists yes)\n"
+    "  submit [--drive N] --fields FILE [--dry-run] [--test]\n"
+    "                               put FILE's fields into the window and submit the entry\n"
+    "                               to the selected server; print the server's reply\n"
     "  help, --help                 print this text\n"
     "  --version                    print the version\n"
     "\n"
@@ -59,9 +59,13 @@ constexpr const char* kUsageText =
     "  --lsft K       the last session's first track of --toc (0: single session)\n"
     "  --choose K     answer the match dialog with row K (from 1); 0 cancels\n"
     "  --email ADDR   answer the e-mail prompt of a first start\n"
-    "  --fields FILE  window fields as JSON: discid, category, genre, artist, title, year,\n"
-    "                 tracks [{title, artist}, ...] (rows from 1; missing keys stay)\n"
+    "  --fields FILE  window fields as JSON, as disc and lookup print them: discid,\n"
+    "                 category, genre, artist, title, year, tracks [{title, artist}, ...]\n"
+    "                 (rows from 1; keys it lacks leave their field as it was); submit\n"
+    "                 sends revision N + 1 when \"revision\" N is the drive's disc's, else 0\n"
     "  --artists yes|no  answer the export's question (default no)\n"
+    "  --dry-run      print the entry's bytes exactly as they would be sent; send nothing\n"
+    "  --test         send the entry with \"Submit-Mode: test\"\n"
     "\n"
     "exit status: 0 done, 1 the operation failed, 2 usage error\n"
     "environment: SONOLABEL_ASPI, SONOLABEL_SIM_DRIVES, SONOLABEL_INI, SONOLABEL_WINDIR,\n"
@@ -187,80 +191,12 @@ struct Args {
   int lsft = 0;
   bool lsftGiven = false;
   std::optional<std::string> fields;
+  bool dryRun = false;
+  bool testMode = false;
 };
 
-// Puts the fields of a JSON object (the window's JSON) into the window:
-// keys it lacks leave their field, "status" and "discid" are ignored, and
-// "tracks" fills grid rows from row 1 without adding rows.
-bool ApplyFields(TFormMain& form, const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
-  std::string text;
-  char buf[65536];
-  constexpr std::size_t kMaxBytes = std::size_t{4} << 20;
-  while (in && text.size() <= kMaxBytes) {
-    in.read(buf, sizeof buf);
-    text.append(buf, static_cast<std::size_t>(in.gcount()));
-  }
-  if (text.size() > kMaxBytes) {
-    error = path + ": larger than 4 MiB";
-    return false;
-  }
-  sl::platform::json::Limits limits;
-  limits.maxDepth = 8;
-  const auto r = sl::platform::json::Parse(text, limits);
-  if (!r.value || !r.value->IsObject()) {
-    error = path + ": " + (r.error.empty() ? "not a JSON object" : r.error + " at byte " + std::to_string(r.offset));
-    return false;
-  }
-  const auto& v = *r.value;
-  auto& t = form.Model().Table();
-  auto text_of = [&](const char* key, std::string& out) {
-    const auto* f = v.Find(key);
-    if (!f) return true;
-    if (!f->IsString()) {
-      error = path + ": \"" + key + "\" is not a string";
-      return false;
-    }
-    out = f->AsString();
-    return true;
-  };
-  std::string category = t.Category(), genre = t.Genre(), artist = t.Artist(), title = t.Title(), year = t.Year();
-  if (!text_of("category", category) || !text_of("genre", genre) || !text_of("artist", artist) ||
-      !text_of("title", title) || !text_of("year", year))
-    return false;
-  std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>> rows;
-  if (const auto* tracks = v.Find("tracks")) {
-    if (!tracks->IsArray()) {
-      error = path + ": \"tracks\" is not an array";
-      return false;
-    }
-    for (const auto& item : tracks->AsArray()) {
-      if (!item.IsObject()) {
-        error = path + ": a track is not an object";
-        return false;
-      }
-      std::pair<std::optional<std::string>, std::optional<std::string>> row;
-      if (const auto* x = item.Find("title"); x && x->IsString()) row.first = x->AsString();
-      if (const auto* x = item.Find("artist"); x && x->IsString()) row.second = x->AsString();
-      rows.push_back(row);
-    }
-  }
-  t.SetCategory(category);
-  t.SetGenre(genre);
-  t.SetArtist(artist);
-  t.SetTitle(title);
-  t.SetYear(year);
-  for (std::size_t i = 0; i < rows.size() && static_cast<int>(i) + 1 < t.RowCount(); ++i) {
-    const int row = static_cast<int>(i) + 1;
-    if (rows[i].first) t.SetCell(1, row, *rows[i].first);
-    if (rows[i].second) t.SetCell(2, row, *rows[i].second);
-  }
-  return true;
-}
+// Options that stand alone, without a value.
+bool IsFlag(const std::string& option) { return option == "--dry-run" || option == "--test"; }
 
 // The options each command takes.
 const std::set<std::string>& OptionsOf(const std::string& command) {
@@ -268,6 +204,8 @@ const std::set<std::string>& OptionsOf(const std::string& command) {
   static const std::set<std::string> drive = {"--drive"};
   static const std::set<std::string> lookup = {"--drive", "--toc", "--lsft", "--server", "--choose", "--email"};
   static const std::set<std::string> sites = {"--server", "--email"};
+  static const std::set<std::string> submit = {"--drive", "--fields", "--dry-run", "--test"};
+  if (command == "submit") return submit;
   if (command == "discid" || command == "disc") return drive;
   if (command == "lookup") return lookup;
   if (command == "sites") return sites;
@@ -280,7 +218,7 @@ const std::set<std::string>& OptionsOf(const std::string& command) {
 
 bool IsCommand(const std::string& c) {
   return c == "drives" || c == "discid" || c == "disc" || c == "lookup" || c == "sites" ||
-         c == "player import" || c == "player export";
+         c == "player import" || c == "player export" || c == "submit";
 }
 
 // Picks drive `index` as the drive box would; false when there is no such item.
@@ -294,6 +232,40 @@ bool PickDrive(TFormMain& form, int index) {
   model.SetDriveIndex(index);
   form.ComboBox1Change();
   return true;
+}
+
+// The submit command once the drive is read: the file's fields go into the
+// window, then the submit command runs. Box texts and the status have gone
+// to stderr; stdout gets the entry (dry run) or the server's reply.
+int Submit(TFormMain& form, const Args& args, const sl::cli::WindowFields& fields, bool read) {
+  if (!read) return kFailed;
+  auto& model = form.Model();
+  const int dropped = sl::cli::ApplyFields(fields, model.Table());
+  if (dropped > 0)
+    std::cerr << "sonolabel-cli: " << dropped << " track(s) of the fields file beyond the disc's "
+              << model.Table().RowCount() - 1 << " ignored\n";
+  if (!model.Menu(sl::shell::MenuId::S1).enabled) {
+    std::cerr << "sonolabel-cli: the submit command is not available: the settings hold no "
+                 "submission address (submitemail)\n";
+    return kFailed;
+  }
+  using Result = TFormMain::SubmitOutcome::Result;
+  const auto out = form.Submit({.dryRun = args.dryRun, .testMode = args.testMode});
+  switch (out.result) {
+    case Result::Built:
+      std::cout << out.entry << std::flush;
+      return kDone;
+    case Result::Accepted:
+      std::cout << out.reply << std::flush;
+      return kDone;
+    case Result::NotAccepted:
+      std::cout << out.reply << std::flush;
+      return kFailed;
+    case Result::Invalid:
+    case Result::Refused:
+      break;
+  }
+  return kFailed;
 }
 
 int Run(int argc, char** argv) {
@@ -330,6 +302,10 @@ int Run(int argc, char** argv) {
     if (!allowed.count(a)) {
       return UsageError(a.rfind("--", 0) == 0 ? "'" + args.command + "' takes no option " + a
                                               : "unexpected argument '" + a + "'");
+    }
+    if (IsFlag(a)) {
+      (a == "--dry-run" ? args.dryRun : args.testMode) = true;
+      continue;
     }
     if (i + 1 >= words.size()) return UsageError(a + " needs a value");
     const std::string& value = words[++i];
@@ -372,6 +348,15 @@ int Run(int argc, char** argv) {
   } else if (args.lsftGiven) {
     return UsageError("--lsft belongs to --toc");
   }
+  // The fields file is read before anything else, so a bad one stops the
+  // run before the drive or the server is touched.
+  std::optional<sl::cli::WindowFields> fields;
+  if (cmd == "submit") {
+    if (!args.fields) return UsageError("submit needs --fields FILE");
+    std::string why;
+    fields = sl::cli::ReadFieldsFile(*args.fields, why);
+    if (!fields) return UsageError("--fields: " + why);
+  }
 
   TFormMain form(services, sl::mainform::Environment::FromProcess());
   form.Model().onStatus = [](int panel, const std::string& text) {
@@ -394,7 +379,7 @@ int Run(int argc, char** argv) {
     for (const auto& host : form.StoredServerHosts()) std::cout << host << '\n';
     return form.Model().Status(0) == "サーバリスト取得完了" ? kDone : kFailed;
   }
-  if (cmd == "lookup") {
+  if (cmd == "lookup" || cmd == "submit") {
     form.FormShow();
     if (args.server) form.SetServerUrl(*args.server);
   }
@@ -411,10 +396,12 @@ int Run(int argc, char** argv) {
   if (cmd == "player export") {
     if (args.fields) {
       std::string error;
-      if (!ApplyFields(form, *args.fields, error)) {
+      const auto given = sl::cli::ReadFieldsFile(*args.fields, error);
+      if (!given) {
         std::cerr << "sonolabel-cli: " << error << '\n';
         return kFailed;
       }
+      sl::cli::ApplyFields(*given, form.Model().Table());
       // Fields given count as titles loaded: the export is enabled.
       form.Model().SetEnabled(sl::shell::MenuId::MenuDSMPExport, true);
     }
@@ -437,6 +424,7 @@ int Run(int argc, char** argv) {
     std::cout << WindowJson(form) << '\n';
     return read ? kDone : kFailed;
   }
+  if (cmd == "submit") return Submit(form, args, *fields, read);
   // lookup
   if (!read) return kFailed;
   form.C1Click();

@@ -1,0 +1,127 @@
+#include "fields.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "platform/json.h"
+
+namespace sl::cli {
+
+namespace {
+
+using platform::json::Value;
+
+constexpr std::size_t kMaxFileBytes = 4u << 20;
+
+// A whole number a field may be written as ("year": 1999).
+bool WholeNumber(const Value& v, long long& out) {
+  if (!v.IsNumber()) return false;
+  const double d = v.AsNumber();
+  if (!(d >= -1e15 && d <= 1e15) || std::floor(d) != d) return false;
+  out = static_cast<long long>(d);
+  return true;
+}
+
+// A text field: absent or null leaves it alone; a string or a whole number
+// sets it.
+bool TextField(const Value& object, const char* key, std::optional<std::string>& out,
+               std::string& why, const std::string& where = "") {
+  const Value* v = object.Find(key);
+  if (v == nullptr || v->IsNull()) return true;
+  long long n = 0;
+  if (v->IsString()) {
+    out = v->AsString();
+  } else if (WholeNumber(*v, n)) {
+    out = std::to_string(n);
+  } else {
+    why = where + "\"" + key + "\" must be a string";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<WindowFields> ParseFields(std::string_view json, std::string& why) {
+  platform::json::Limits limits;
+  limits.maxBytes = kMaxFileBytes;
+  limits.maxDepth = 8;
+  limits.maxValues = 100000;
+  const platform::json::ParseResult parsed = platform::json::Parse(json, limits);
+  if (!parsed.value) {
+    why = parsed.error + " at byte " + std::to_string(parsed.offset);
+    return std::nullopt;
+  }
+  const std::optional<Value>& doc = parsed.value;
+  if (!doc->IsObject()) {
+    why = "the fields must be one JSON object";
+    return std::nullopt;
+  }
+  WindowFields f;
+  if (!TextField(*doc, "category", f.category, why) || !TextField(*doc, "genre", f.genre, why) ||
+      !TextField(*doc, "artist", f.artist, why) || !TextField(*doc, "title", f.title, why) ||
+      !TextField(*doc, "year", f.year, why))
+    return std::nullopt;
+  if (const Value* tracks = doc->Find("tracks"); tracks != nullptr && !tracks->IsNull()) {
+    if (!tracks->IsArray()) {
+      why = "\"tracks\" must be an array";
+      return std::nullopt;
+    }
+    const auto& items = tracks->AsArray();
+    for (std::size_t k = 0; k < items.size(); ++k) {
+      const Value& item = items[k];
+      const std::string where = "track " + std::to_string(k + 1) + ": ";
+      if (!item.IsObject()) {
+        why = where + "each track must be an object";
+        return std::nullopt;
+      }
+      WindowFields::Track t;
+      if (!TextField(item, "title", t.title, why, where) ||
+          !TextField(item, "artist", t.artist, why, where))
+        return std::nullopt;
+      f.tracks.push_back(std::move(t));
+    }
+  }
+  return f;
+}
+
+std::optional<WindowFields> ReadFieldsFile(const std::string& path, std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot open " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string text(kMaxFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxFileBytes) {
+    why = path + " is larger than " + std::to_string(kMaxFileBytes) + " bytes";
+    return std::nullopt;
+  }
+  auto fields = ParseFields(text, why);
+  if (!fields) why = path + ": " + why;
+  return fields;
+}
+
+int ApplyFields(const WindowFields& f, shell::TrackTitleTable& table) {
+  if (f.category) table.SetCategory(*f.category);
+  if (f.genre) table.SetGenre(*f.genre);
+  if (f.artist) table.SetArtist(*f.artist);
+  if (f.title) table.SetTitle(*f.title);
+  if (f.year) table.SetYear(*f.year);
+  int dropped = 0;
+  for (std::size_t k = 0; k < f.tracks.size(); ++k) {
+    const int row = static_cast<int>(k) + 1;
+    if (row >= table.RowCount()) {
+      ++dropped;
+      continue;
+    }
+    if (f.tracks[k].title) table.SetCell(1, row, *f.tracks[k].title);
+    if (f.tracks[k].artist) table.SetCell(2, row, *f.tracks[k].artist);
+  }
+  return dropped;
+}
+
+}  // namespace sl::cli

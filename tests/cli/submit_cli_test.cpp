@@ -1,0 +1,160 @@
+// sonolabel-cli submit as a user runs it against the local CDDB server.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "support/cddbd_process.h"
+#include "support/loopback_server.h"
+#include "support/recorder.h"
+
+namespace sl::test {
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+class CliSubmit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileBytes(dir.File("drives.ini"),
+                   "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\n"
+                   "toc = 0:02:00 4:08:30 7:49:37 10:12:12\n");
+    WriteFileBytes(dir.File("fields.json"),
+                   R"({"category":"rock","artist":"山田","title":"Title","year":"1999",)"
+                   R"("genre":"Rock","tracks":[{"title":"春の歌"},{"title":"Two","artist":"Guest"},)"
+                   R"({"title":"Three"}]})");
+  }
+  void Settings(const std::string& host, int code) {
+    WriteFileBytes(dir.File("s.INI"),
+                   "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                   "submitemail=test-submit@example.com\r\n[svr0]\r\nhost=" + host +
+                       "\r\npath=/~cddb/cddb.cgi?\r\ncode=" + std::to_string(code) + "\r\n");
+  }
+  void Settings(const CddbdProcess& server, int code = 2) {
+    Settings("127.0.0.1:" + std::to_string(server.Port()), code);
+  }
+  Result Run(const std::string& args) {
+    const std::string cmd = "env -u http_proxy -u HTTP_PROXY SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES='" +
+                            dir.File("drives.ini") + "' SONOLABEL_INI='" + dir.File("s.INI") +
+                            "' SONOLABEL_WINDIR='" + dir.Path() + "' '" + SONOLABEL_BIN_DIR +
+                            "/sonolabel-cli' " + args + " 2>'" + dir.File("stderr") + "' </dev/null";
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  }
+  std::string Err() const { return ReadFileBytes(dir.File("stderr")); }
+  static std::vector<std::string> Stored(const CddbdProcess& server) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(server.Root() + "/submissions", ec))
+      out.push_back(ReadFileBytes(e.path().string()));
+    return out;
+  }
+  std::string Fields() const { return "--fields '" + dir.File("fields.json") + "'"; }
+  TempDir dir;
+};
+
+const std::string kEntry =
+    "# xmcd\r\n# \r\n# Track frame offsets:\r\n#\t150\r\n#\t18630\r\n#\t35212\r\n# \r\n"
+    "# Disc length: 612 seconds\r\n# \r\n# Revision: 0\r\n# Submitted via: SLB ver.1.311\r\n# \r\n"
+    "DISCID=23026203\r\nDTITLE=\x8E\x52\x93\x63 / Title\r\nDYEAR=1999\r\nDGENRE=Rock\r\n"
+    "TTITLE0=\x8F\x74\x82\xCC\x89\xCC\r\nTTITLE1=Guest / Two\r\nTTITLE2=Three\r\nEXTD=\r\n"
+    "EXTT0=\r\nEXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n";
+
+TEST_F(CliSubmit, DryRunPrintsTheEntryBytesAndSendsNothing) {
+  CddbdProcess server;
+  Settings(server);
+  const Result r = Run("submit --dry-run " + Fields());
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(r.out, kEntry);
+  EXPECT_TRUE(Stored(server).empty());
+}
+
+TEST_F(CliSubmit, SubmitPrintsTheReply) {
+  CddbdProcess server;
+  Settings(server);
+  Result r = Run("submit " + Fields());
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(r.out, "200 OK, submission has been sent.\r\n");
+  EXPECT_NE(Err().find("200 OK, submission has been sent."), std::string::npos);
+  r = Run("submit --test --drive 0 " + Fields());
+  EXPECT_EQ(r.status, 0) << Err();
+  const auto stored = Stored(server);
+  ASSERT_EQ(stored.size(), 2u);
+  int tests = 0;
+  for (const auto& s : stored) {
+    EXPECT_NE(s.find("\r\n\r\n" + kEntry), std::string::npos);
+    if (s.find("\r\nSubmit-Mode: test\r\n") != std::string::npos) ++tests;
+  }
+  EXPECT_EQ(tests, 1);
+}
+
+TEST_F(CliSubmit, FailuresExitOne) {
+  {
+    CddbdProcess server({"--fault", "submit reply 501 Invalid header information."});
+    Settings(server);
+    const Result r = Run("submit " + Fields());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "501 Invalid header information.\r\n");
+  }
+  {
+    CddbdProcess server({"--fault", "submit http 404"});
+    Settings(server);
+    const Result r = Run("submit " + Fields());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(Err().find("接続できません。"), std::string::npos);
+  }
+  RefusedPort refused;
+  Settings("127.0.0.1:" + std::to_string(refused.Port()), 2);
+  Result r = Run("submit " + Fields());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(Err().find("接続に失敗しました。\n"), std::string::npos) << Err();
+
+  // A single-byte server refuses the full-width artist: the box text on
+  // stderr, nothing on stdout, nothing sent.
+  CddbdProcess server;
+  Settings(server, 1);
+  r = Run("submit " + Fields());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(Err().find("入力漏れがあるか全角文字があります。\n曲情報が不適切です\n"), std::string::npos)
+      << Err();
+  EXPECT_TRUE(Stored(server).empty());
+}
+
+TEST_F(CliSubmit, UsageErrors) {
+  Settings("127.0.0.1:1", 2);
+  struct Row {
+    std::string args;
+    std::string message;
+  } rows[] = {
+      {"submit", "submit needs --fields FILE"},
+      {"submit --fields", "--fields needs a value"},
+      {"submit --fields '" + dir.File("none.json") + "'", "cannot open"},
+      {"submit --fields '" + dir.File("bad.json") + "'", "bad.json: ',' or '}' expected at byte 10"},
+      {"submit --fields '" + dir.File("shape.json") + "'", "\"tracks\" must be an array"},
+      {"lookup --dry-run", "'lookup' takes no option --dry-run"},
+      {"disc --fields x", "'disc' takes no option --fields"},
+  };
+  WriteFileBytes(dir.File("bad.json"), R"({"a": "b" "c"})");
+  WriteFileBytes(dir.File("shape.json"), R"({"tracks": "x"})");
+  for (const auto& row : rows) {
+    const Result r = Run(row.args);
+    EXPECT_EQ(r.status, 2) << row.args;
+    EXPECT_EQ(r.out, "") << row.args;
+    EXPECT_NE(Err().find(row.message), std::string::npos) << row.args << ": " << Err();
+  }
+}
+
+}  // namespace
+}  // namespace sl::test
