@@ -34,6 +34,7 @@
 #include "app/hints.h"
 #include "app/texts.h"
 #include "app/trackgridmodel.h"
+#include "app/trackgridview.h"
 #include "app/window_position.h"
 #include "app/stringgrid.h"
 
@@ -136,7 +137,8 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
   services_.SetOwner(this);
 
   grid_ = new TrackGridModel(Model().Table(), this);
-  StringGrid1->setModel(grid_);
+  StringGrid1->Attach(Model(), grid_);
+  connect(StringGrid1, &TrackGridView::edited, this, [this] { SyncFromModel(); });
   StringGrid1->setColumnWidth(0, 40);
   StringGrid1->setColumnWidth(1, 250);
   StringGrid1->setColumnWidth(2, 150);
@@ -160,6 +162,7 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
 
 TFormMain::~TFormMain() {
   services_.SetMatchDialog(nullptr);
+  services_.SetOptionDialog(nullptr);
   services_.SetOwner(nullptr);
   // The widgets read the core's model, which goes with core_ before the
   // QWidget base would delete them: take them down while it still exists.
@@ -173,6 +176,7 @@ void TFormMain::SetForms(TFormSearch* search, TFormOption* option, TAboutBox* ab
   formOption_ = option;
   aboutBox_ = about;
   services_.SetMatchDialog(search);
+  services_.SetOptionDialog(option);
 }
 
 void TFormMain::BuildPanel() {
@@ -235,7 +239,7 @@ void TFormMain::BuildPanel() {
 }
 
 void TFormMain::BuildGrid() {
-  StringGrid1 = new QTableView(this);
+  StringGrid1 = new TrackGridView(this);
   StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
   SetUpStringGrid(StringGrid1);
   StringGrid1->horizontalHeader()->setSectionsClickable(false);
@@ -324,7 +328,7 @@ void TFormMain::BuildMenus() {
           QStringLiteral("接続 | tunedexサーバに接続しCDタイトルを検索します。"),
           [this] { core_->C1Click(); });
   AddItem(e1, MenuId::S1, "S1", QStringLiteral("データベースに送信(&S)"),
-          QStringLiteral("送信 | tunedexサーバにCD情報を送信します。"), nullptr);
+          QStringLiteral("送信 | tunedexサーバにCD情報を送信します。"), [this] { S1Click(); });
   e1->addSeparator()->setObjectName(QStringLiteral("N2"));
   N3Menu = AddSubmenu(e1, MenuId::N3, "N3", QStringLiteral("接続するデータベース(&N)"),
                       QStringLiteral("接続先の選択 | 接続するtunedexサーバを選択します。"));
@@ -542,9 +546,9 @@ void TFormMain::H2Click() {
   helpWindow_->activateWindow();
 }
 
-void TFormMain::O1Click() {
-  // The options dialog's filling and evaluation are not wired up yet.
-}
+void TFormMain::O1Click() { core_->O1Click(); }
+
+void TFormMain::S1Click() { core_->S1Click(); }
 
 void TFormMain::ServerItemClick(int index) {
   RunHandler([this, index] {

@@ -14,6 +14,7 @@
 
 #include "app/helpwindow.h"
 #include "app/qtservices.h"
+#include "app/trackgridview.h"
 #include "mainform/mainform.h"
 #include "shell/model.h"
 
@@ -86,7 +87,7 @@ class TFormMain : public QMainWindow {
   QLineEdit* Edit1 = nullptr;      // year
   QLineEdit* Edit2 = nullptr;      // disc artist
   QLineEdit* Edit3 = nullptr;      // disc title
-  QTableView* StringGrid1 = nullptr;
+  TrackGridView* StringGrid1 = nullptr;
   QLabel* StatusPanel0 = nullptr;  // state messages
   QLabel* StatusPanel1 = nullptr;  // long hint
   QMenu* N3Menu = nullptr;         // server submenu
@@ -120,6 +121,7 @@ class TFormMain : public QMainWindow {
   void A1Click();
   void H2Click();
   void O1Click();
+  void S1Click();
   void ServerItemClick(int index);
 
   // Declared before core_ so the core is destroyed first.

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include "app/formoption.h"
 #include "app/formsearch.h"
 #include "app/texts.h"
 
@@ -75,6 +76,15 @@ void QtShellServices::Beep() { QApplication::beep(); }
 int QtShellServices::ShowMatchDialog(shell::MatchDialogModel& dialog) {
   if (!matchDialog_) return -1;
   return matchDialog_->Choose(dialog);
+}
+
+}  // namespace sl::app
+
+namespace sl::app {
+
+int QtShellServices::ShowOptionDialog(shell::OptionDialog& dialog) {
+  if (!optionDialog_) return shell::kModalCancel;
+  return optionDialog_->Show(dialog);
 }
 
 }  // namespace sl::app

@@ -10,6 +10,7 @@
 
 namespace sl::app {
 
+class TFormOption;
 class TFormSearch;
 
 class QtShellServices : public shell::ShellServices {
@@ -23,6 +24,8 @@ class QtShellServices : public shell::ShellServices {
   void SetOwner(QWidget* owner) { owner_ = owner; }
   // The match dialog, created after the main window.
   void SetMatchDialog(TFormSearch* dialog);
+  // The options dialog, created after the main window.
+  void SetOptionDialog(TFormOption* dialog) { optionDialog_ = dialog; }
 
   void MessageBox(shell::MsgIcon icon, const std::string& text) override;
   std::string InputBox(const std::string& caption, const std::string& prompt,
@@ -32,6 +35,7 @@ class QtShellServices : public shell::ShellServices {
   shell::MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
                                shell::MsgButtons buttons) override;
   void Beep() override;
+  int ShowOptionDialog(shell::OptionDialog& dialog) override;
 
   // How many busy requests are outstanding (the override cursor is pushed
   // once per request).
@@ -40,6 +44,7 @@ class QtShellServices : public shell::ShellServices {
  private:
   QPointer<QWidget> owner_;
   TFormSearch* matchDialog_ = nullptr;
+  TFormOption* optionDialog_ = nullptr;
   int busyDepth_ = 0;
 };
 

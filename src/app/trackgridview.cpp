@@ -1,0 +1,223 @@
+#include "app/trackgridview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <functional>
+
+#include "app/trackgridmodel.h"
+
+namespace sl::app {
+
+namespace {
+
+// The in-place editor: a line edit whose right-click shows the grid's own
+// pop-up menu (its cut, copy and paste) rather than the line edit's.
+class CellDelegate : public QStyledItemDelegate {
+ public:
+  CellDelegate(QObject* parent, std::function<void(QLineEdit*)> created)
+      : QStyledItemDelegate(parent), created_(std::move(created)) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+      line->setContextMenuPolicy(Qt::NoContextMenu);
+      created_(line);
+    }
+    return editor;
+  }
+
+ private:
+  std::function<void(QLineEdit*)> created_;
+};
+
+}  // namespace
+
+TrackGridView::TrackGridView(QWidget* parent) : QTableView(parent) {
+  setItemDelegate(new CellDelegate(this, [this](QLineEdit* e) { editor_ = e; }));
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  auto add = [this](const char* name, const QString& caption, const QString& hint,
+                    const QKeySequence& shortcut) {
+    QAction* a = PopupMenu1->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+    a->setStatusTip(hint);
+    a->setShortcut(shortcut);
+    // Every edit action belongs to the category "編集".
+    a->setProperty("category", QStringLiteral("編集"));
+    return a;
+  };
+  ActionCopy = add("ActionCopy", QStringLiteral("コピー(&C)"), QString(), {});
+  ActionPaste = add("ActionPaste", QStringLiteral("貼り付け(&P)"), QString(), {});
+  C2 = add("C2", QStringLiteral("コピー(&C)"),
+           QStringLiteral("コピー|選択部分をコピーし、クリップボードに送る"), QKeySequence::Copy);
+  T1 = add("T1", QStringLiteral("切り取り(&T)"),
+           QStringLiteral("切り取り|選択部分を切り取り、クリップボードに送る"), QKeySequence::Cut);
+  P1 = add("P1", QStringLiteral("貼り付け(&P)"),
+           QStringLiteral("貼り付け|クリップボードの内容を貼り付ける"), QKeySequence::Paste);
+  // The shortcuts are shown in the menu; while a cell is edited its line
+  // edit takes those keys itself.
+  for (QAction* a : {C2, T1, P1}) a->setShortcutContext(Qt::WidgetShortcut);
+
+  connect(ActionCopy, &QAction::triggered, this, [this] { ActionCopyClick(); });
+  connect(ActionPaste, &QAction::triggered, this, [this] { ActionPasteClick(); });
+  connect(C2, &QAction::triggered, this, [this] {
+    if (editor_) editor_->copy();
+  });
+  connect(T1, &QAction::triggered, this, [this] {
+    if (editor_) editor_->cut();
+  });
+  connect(P1, &QAction::triggered, this, [this] {
+    if (editor_) editor_->paste();
+  });
+  connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { UpdateEditActions(); });
+  SyncMode();
+}
+
+void TrackGridView::Attach(shell::ShellModel& model, TrackGridModel* gridModel) {
+  model_ = &model;
+  gridModel_ = gridModel;
+  setModel(gridModel);
+  // The first title cell is current, as in a fresh grid.
+  if (gridModel->rowCount() > 0) setCurrentIndex(gridModel->index(0, 1));
+}
+
+std::optional<shell::GridRect> TrackGridView::Selection() const {
+  if (!selectionModel()) return std::nullopt;
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  shell::GridRect r;
+  if (selected.isEmpty()) {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || current.column() < 1) return std::nullopt;
+    r = {current.column(), current.row() + 1, current.column(), current.row() + 1};
+    return r;
+  }
+  r = {selected.front().column(), selected.front().row() + 1, selected.front().column(),
+       selected.front().row() + 1};
+  for (const QModelIndex& i : selected) {
+    r.left = std::min(r.left, i.column());
+    r.right = std::max(r.right, i.column());
+    r.top = std::min(r.top, i.row() + 1);
+    r.bottom = std::max(r.bottom, i.row() + 1);
+  }
+  // The fixed track-number column is never part of the selection.
+  r.left = std::max(r.left, 1);
+  return r;
+}
+
+void TrackGridView::ActionCopyClick() {
+  if (!model_) return;
+  const auto sel = Selection();
+  if (!sel) return;
+  QGuiApplication::clipboard()->setText(
+      QString::fromStdString(shell::GridCopyText(model_->Table(), *sel)));
+}
+
+void TrackGridView::ActionPasteClick() {
+  // A command waiting for its answer works on the grid as it is.
+  if (!model_ || model_->CommandRunning()) return;
+  const auto sel = Selection();
+  if (!sel) return;
+  // Plain text, which Qt hands over as Unicode whatever the clipboard held.
+  const QString text = QGuiApplication::clipboard()->text();
+  if (text.isEmpty()) return;
+  if (shell::GridPasteText(model_->Table(), *sel, text.toStdString()) > 0) {
+    if (gridModel_) gridModel_->Sync();
+    emit edited();
+  }
+}
+
+void TrackGridView::OpenEditor(bool open) {
+  SyncMode();
+  if (open && state() != EditingState && currentIndex().isValid()) edit(currentIndex());
+}
+
+void TrackGridView::SyncMode() {
+  const bool editing = modes_.Editing();
+  const EditTriggers triggers =
+      editing ? EditTriggers(DoubleClicked | SelectedClicked | EditKeyPressed | AnyKeyPressed)
+              : EditTriggers(NoEditTriggers);
+  if (editTriggers() != triggers) setEditTriggers(triggers);
+  using shell::PopupItem;
+  ActionCopy->setVisible(modes_.Visible(PopupItem::ActionCopy));
+  ActionPaste->setVisible(modes_.Visible(PopupItem::ActionPaste));
+  C2->setVisible(modes_.Visible(PopupItem::C2));
+  T1->setVisible(modes_.Visible(PopupItem::T1));
+  P1->setVisible(modes_.Visible(PopupItem::P1));
+}
+
+void TrackGridView::UpdateEditActions() {
+  const bool hasText = !QGuiApplication::clipboard()->text().isEmpty();
+  const bool locked = model_ && model_->CommandRunning();
+  ActionPaste->setEnabled(!locked);
+  QLineEdit* e = editor_;
+  C2->setEnabled(e && e->hasSelectedText());
+  T1->setEnabled(e && e->hasSelectedText() && !e->isReadOnly());
+  P1->setEnabled(e && !e->isReadOnly() && hasText);
+}
+
+void TrackGridView::keyPressEvent(QKeyEvent* event) {
+  const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    // Enter toggles the mode. In an open editor the key has already been
+    // handed to the delegate, which writes the text back and closes it.
+    OpenEditor(modes_.StringGrid1KeyDown(shell::kVkReturn));
+    event->accept();
+    return;
+  }
+  if (plain && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+    // The grid moves to the next cell (which leaves editing mode), then the
+    // TAB character enters editing mode there: TAB edits the next cell.
+    QTableView::keyPressEvent(event);
+    if (event->isAccepted()) OpenEditor(modes_.StringGrid1KeyPress(shell::kTabChar));
+    return;
+  }
+  if (event->matches(QKeySequence::Copy)) {
+    // The grid copy has no shortcut; the view's own one-cell copy is off.
+    event->ignore();
+    return;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+void TrackGridView::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTableView::mouseDoubleClickEvent(event);
+  OpenEditor(modes_.StringGrid1DblClick());
+}
+
+void TrackGridView::contextMenuEvent(QContextMenuEvent* event) {
+  SyncMode();
+  PopupMenu1->popup(event->globalPos());
+  event->accept();
+}
+
+void TrackGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  // Selecting another cell leaves editing mode; the grid then closes the
+  // open editor, keeping what was typed.
+  if (current != previous) {
+    modes_.StringGrid1SelectCell();
+    SyncMode();
+  }
+  QTableView::currentChanged(current, previous);
+}
+
+void TrackGridView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  if (hint == QAbstractItemDelegate::EditNextItem ||
+      hint == QAbstractItemDelegate::EditPreviousItem) {
+    // TAB in the editor: as in the grid, move on and edit the next cell.
+    QTableView::closeEditor(editor, hint);
+    OpenEditor(modes_.StringGrid1KeyPress(shell::kTabChar));
+    return;
+  }
+  QTableView::closeEditor(editor, hint);
+}
+
+}  // namespace sl::app

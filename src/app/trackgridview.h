@@ -1,0 +1,77 @@
+// StringGrid1 on screen: a table view that feeds the user's gestures to the
+// grid's editing modes (shell::GridEditModes), shows the pop-up menu of the
+// current mode, and runs the grid copy and paste through the clipboard. The
+// copy text and paste rules live in the shell room; this class only moves
+// gestures and text between Qt and there.
+#pragma once
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QTableView>
+#include <optional>
+
+#include "shell/gridedit.h"
+#include "shell/model.h"
+
+class QAction;
+class QMenu;
+
+namespace sl::app {
+
+class TrackGridModel;
+
+class TrackGridView : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit TrackGridView(QWidget* parent = nullptr);
+
+  // The window model whose table the grid shows, and the Qt model over it.
+  void Attach(shell::ShellModel& model, TrackGridModel* gridModel);
+
+  const shell::GridEditModes& Modes() const { return modes_; }
+  // The selected cells in table coordinates (column, row; row 0 is the
+  // heading), or the current cell when nothing is selected.
+  std::optional<shell::GridRect> Selection() const;
+  // The in-place editor while one is open.
+  QLineEdit* Editor() const { return editor_; }
+  bool EditorOpen() const { return state() == EditingState; }
+
+  // Grid copy and paste of the selection through the clipboard. A paste
+  // while a command runs changes nothing.
+  void ActionCopyClick();
+  void ActionPasteClick();
+
+  // The pop-up menu and its items, named as on the form.
+  QMenu* PopupMenu1 = nullptr;
+  QAction* ActionCopy = nullptr;  // grid copy (selection mode)
+  QAction* ActionPaste = nullptr; // grid paste (selection mode)
+  QAction* C2 = nullptr;          // editor copy (editing mode)
+  QAction* T1 = nullptr;          // editor cut (editing mode)
+  QAction* P1 = nullptr;          // editor paste (editing mode)
+
+ signals:
+  // A paste changed the table.
+  void edited();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+ private:
+  // Opens the in-place editor on the current cell when the mode asks for it.
+  void OpenEditor(bool open);
+  // Edit triggers and pop-up items follow the mode.
+  void SyncMode();
+  void UpdateEditActions();
+
+  shell::GridEditModes modes_;
+  shell::ShellModel* model_ = nullptr;
+  TrackGridModel* gridModel_ = nullptr;
+  QPointer<QLineEdit> editor_;
+};
+
+}  // namespace sl::app
