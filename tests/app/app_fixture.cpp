@@ -35,7 +35,10 @@ void EnsureQtApp() {
     g_env = new QtAppEnvironment;
     ::testing::AddGlobalTestEnvironment(g_env);  // takes ownership
   }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Offscreen unless a test run asks for a real display (the clipboard test
+  // between two programs runs itself under Xvfb with "xcb").
+  const QByteArray platform = qgetenv("SONOLABEL_TEST_QPA");
+  qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
   static int argc = 1;
   static char name[] = "test_app";
   static char* argv[] = {name, nullptr};

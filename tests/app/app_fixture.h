@@ -22,7 +22,8 @@ class QWidget;
 
 namespace sl::test {
 
-// Creates the application (offscreen, interface font installed) on first use.
+// Creates the application (offscreen, or the platform SONOLABEL_TEST_QPA
+// names; interface font installed) on first use.
 void EnsureQtApp();
 
 // Answers modal dialogs while they run: each time a modal widget is up, the
