@@ -1,0 +1,137 @@
+// Pictures of the grid's editing mode, its pop-up menu in both modes and the
+// options dialog's three tabs for the documentation. Runs only when
+// SONOLABEL_SCREENSHOT_DIR names a folder, on a real display:
+//   SONOLABEL_SCREENSHOT_DIR=docs SONOLABEL_TEST_QPA=xcb xvfb-run -a
+//     -s "-screen 0 1024x768x24" build/bin/test_app --gtest_filter='Screenshots.*'
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
+#include <QScreen>
+#include <QTabWidget>
+#include <QThread>
+#include <cstdlib>
+
+#include "app/formmain.h"
+#include "app/formoption.h"
+#include "app_fixture.h"
+
+namespace sl::test {
+namespace {
+
+class Screenshots : public AppTest {
+ protected:
+  void SetUp() override {
+    folder_ = QString::fromLocal8Bit(std::getenv("SONOLABEL_SCREENSHOT_DIR"));
+    if (folder_.isEmpty()) GTEST_SKIP() << "SONOLABEL_SCREENSHOT_DIR is not set";
+    AppTest::SetUp();
+  }
+  void TearDown() override {
+    if (!folder_.isEmpty()) AppTest::TearDown();
+  }
+  static void Settle() {
+    for (int i = 0; i < 20; ++i) {
+      QApplication::processEvents();
+      QThread::msleep(10);
+    }
+  }
+  void Save(const QPixmap& pixmap, const char* name) {
+    const QString file = folder_ + "/" + name;
+    EXPECT_TRUE(pixmap.save(file, "PNG")) << file.toStdString();
+  }
+  // The screen around `window` (pop-up menus are windows of their own).
+  static QPixmap Screen(QWidget* window, int extraHeight = 0) {
+    const QRect r = window->frameGeometry();
+    return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(),
+                                                       r.height() + extraHeight);
+  }
+
+  QString folder_;
+};
+
+// A disc read with Japanese titles, as after a lookup.
+app::TFormMain& Filled(app::Program& program) {
+  app::TFormMain& w = program.FormMain();
+  w.move(0, 0);
+  w.show();
+  w.ComboBox1Pick(0);
+  auto& t = w.Model().Table();
+  t.SetCategory("misc");
+  t.SetGenre("Jpop");
+  t.SetArtist("月島ソラ");
+  t.SetTitle("表参道ラプソディ");
+  t.SetYear("2003");
+  const char* titles[] = {"春の歌", "夏の扉", "可能性の扉"};
+  for (int row = 1; row <= 3; ++row) t.SetCell(1, row, titles[row - 1]);
+  t.SetCell(2, 2, "ｹﾞｽﾄ");
+  w.SyncFromModel();
+  return w;
+}
+
+TEST_F(Screenshots, GridModesAndPopups) {
+  auto program = MakeProgram();
+  app::TFormMain& w = Filled(*program);
+  app::TrackGridView* g = w.StringGrid1;
+  Settle();
+
+  // Selection mode: two rows selected, the pop-up offers grid copy/paste.
+  g->setCurrentIndex(g->model()->index(0, 1));
+  g->selectionModel()->select(
+      QItemSelection(g->model()->index(0, 1), g->model()->index(1, 2)),
+      QItemSelectionModel::ClearAndSelect);
+  const QRect cell = g->visualRect(g->model()->index(1, 1));
+  g->PopupMenu1->popup(g->viewport()->mapToGlobal(cell.center()));
+  Settle();
+  Save(Screen(&w), "grid-popup-selection.png");
+  g->PopupMenu1->hide();
+
+  // Editing mode: the third title open in the in-place editor.
+  g->setCurrentIndex(g->model()->index(2, 1));
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(g, &enter);
+  ASSERT_TRUE(g->Modes().Editing());
+  ASSERT_NE(g->Editor(), nullptr);
+  g->Editor()->setText("可能性の扉（リミックス）");
+  g->Editor()->setSelection(5, 7);
+  Settle();
+  Save(w.grab(), "grid-editing.png");
+
+  const QRect edited = g->visualRect(g->model()->index(2, 1));
+  g->PopupMenu1->popup(g->viewport()->mapToGlobal(edited.center()));
+  Settle();
+  Save(Screen(&w), "grid-popup-editing.png");
+  g->PopupMenu1->hide();
+}
+
+TEST_F(Screenshots, OptionsTabs) {
+  auto program = MakeProgram();
+  app::TFormMain& w = Filled(*program);
+  app::TFormOption& o = program->FormOption();
+  Settle();
+  modal->Then([&](QWidget*) {
+    o.Edit1->setText("proxy.example.jp");
+    emit o.Edit1->textEdited(o.Edit1->text());
+    o.Edit2->setText("8080");
+    emit o.Edit2->textEdited(o.Edit2->text());
+    Settle();
+    Save(o.grab(), "options-proxy.png");
+    o.PageControl1->setCurrentIndex(1);
+    o.ComboBox1->setCurrentIndex(1);
+    emit o.ComboBox1->activated(1);
+    Settle();
+    Save(o.grab(), "options-server.png");
+    o.PageControl1->setCurrentIndex(2);
+    Settle();
+    Save(o.grab(), "options-email.png");
+    o.Button2->click();
+  });
+  w.MenuAction(shell::MenuId::O1)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+}
+
+}  // namespace
+}  // namespace sl::test
