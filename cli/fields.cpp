@@ -93,9 +93,11 @@ std::optional<WindowFields> ReadFieldsFile(const std::string& path, std::string&
     why = "cannot open " + path + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  std::string text(kMaxFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
+  // Read in pieces, so a small file costs no more than its size.
+  std::string text;
+  char piece[16384];
+  while (text.size() <= kMaxFileBytes && in.read(piece, sizeof piece).gcount() > 0)
+    text.append(piece, static_cast<std::size_t>(in.gcount()));
   if (text.size() > kMaxFileBytes) {
     why = path + " is larger than " + std::to_string(kMaxFileBytes) + " bytes";
     return std::nullopt;

@@ -1,11 +1,15 @@
 // The submission POST through libcurl's multi interface, so the message
 // pump runs while the request waits, and the reading of the server's answer.
+//
+// libcurl is loaded when the first submission is posted, not linked: with
+// its thirty-odd libraries it would add several milliseconds to every start
+// of the program and the command line, which post nothing in most runs.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <mutex>
 
 #include "platform/codepage.h"
 #include "platform/pump.h"
@@ -20,19 +24,80 @@ constexpr int kPollSliceMs = 10;
 // Longest status text shown.
 constexpr std::size_t kMaxStatusChars = 200;
 
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// The libcurl functions this file uses, resolved from the shared library.
+struct CurlApi {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&curl_multi_init) multi_init = nullptr;
+  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
+  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
+  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
+  decltype(&curl_multi_perform) multi_perform = nullptr;
+  decltype(&curl_multi_poll) multi_poll = nullptr;
+  decltype(&curl_multi_info_read) multi_info_read = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  std::string error;  // why the library could not be used ("" when it can)
+};
+
+template <typename F>
+bool Resolve(void* lib, const char* name, F& out, std::string& error) {
+  out = reinterpret_cast<F>(::dlsym(lib, name));
+  if (out == nullptr && error.empty()) error = std::string("libcurl lacks ") + name;
+  return out != nullptr;
+}
+
+CurlApi LoadCurl() {
+  CurlApi api;
+  void* lib = nullptr;
+  for (const char* name : {"libcurl.so.4", "libcurl.so"}) {
+    lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (lib != nullptr) break;
+  }
+  if (lib == nullptr) {
+    const char* why = ::dlerror();
+    api.error = std::string("libcurl could not be loaded: ") + (why ? why : "libcurl.so.4");
+    return api;
+  }
+  std::string& e = api.error;
+  Resolve(lib, "curl_global_init", api.global_init, e);
+  Resolve(lib, "curl_easy_init", api.easy_init, e);
+  Resolve(lib, "curl_easy_cleanup", api.easy_cleanup, e);
+  Resolve(lib, "curl_easy_setopt", api.easy_setopt, e);
+  Resolve(lib, "curl_easy_getinfo", api.easy_getinfo, e);
+  Resolve(lib, "curl_easy_strerror", api.easy_strerror, e);
+  Resolve(lib, "curl_multi_init", api.multi_init, e);
+  Resolve(lib, "curl_multi_cleanup", api.multi_cleanup, e);
+  Resolve(lib, "curl_multi_add_handle", api.multi_add_handle, e);
+  Resolve(lib, "curl_multi_remove_handle", api.multi_remove_handle, e);
+  Resolve(lib, "curl_multi_perform", api.multi_perform, e);
+  Resolve(lib, "curl_multi_poll", api.multi_poll, e);
+  Resolve(lib, "curl_multi_info_read", api.multi_info_read, e);
+  Resolve(lib, "curl_slist_append", api.slist_append, e);
+  Resolve(lib, "curl_slist_free_all", api.slist_free_all, e);
+  // The library stays loaded for the rest of the run.
+  if (e.empty() && api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+    e = "libcurl could not be initialised";
+  return api;
+}
+
+const CurlApi& Curl() {
+  static const CurlApi api = LoadCurl();
+  return api;
 }
 
 struct EasyDeleter {
-  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+  void operator()(CURL* h) const { Curl().easy_cleanup(h); }
 };
 struct MultiDeleter {
-  void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+  void operator()(CURLM* h) const { Curl().multi_cleanup(h); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  void operator()(curl_slist* l) const { Curl().slist_free_all(l); }
 };
 
 struct Sink {
@@ -57,10 +122,14 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
 }  // namespace
 
 PostResult PostSubmission(const PostRequest& request) {
-  GlobalInit();
   PostResult result;
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  const CurlApi& curl = Curl();
+  if (!curl.error.empty()) {
+    result.error = curl.error;
+    return result;
+  }
+  std::unique_ptr<CURL, EasyDeleter> easy(curl.easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl.multi_init());
   if (!easy || !multi) {
     result.error = "libcurl could not be initialised";
     return result;
@@ -70,8 +139,8 @@ PostResult PostSubmission(const PostRequest& request) {
   // after the colon keeps libcurl from adding its own: the body is not a
   // form, and a small POST needs no "Expect: 100-continue" round.
   std::unique_ptr<curl_slist, ListDeleter> headers;
-  auto append = [&headers](const char* line) {
-    curl_slist* next = curl_slist_append(headers.get(), line);
+  auto append = [&headers, &curl](const char* line) {
+    curl_slist* next = curl.slist_append(headers.get(), line);
     if (next == nullptr) return false;
     (void)headers.release();  // next is the same list, one item longer
     headers.reset(next);
@@ -89,28 +158,28 @@ PostResult PostSubmission(const PostRequest& request) {
   Sink sink{&result.body};
   CURL* h = easy.get();
   const long timeoutMs = static_cast<long>(std::max<long long>(1, request.timeout.count()));
-  curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+  curl.easy_setopt(h, CURLOPT_URL, request.url.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+  curl.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
 #endif
-  curl_easy_setopt(h, CURLOPT_POST, 1L);
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_USERAGENT, kClientName);
+  curl.easy_setopt(h, CURLOPT_POST, 1L);
+  curl.easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+  curl.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  curl.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl.easy_setopt(h, CURLOPT_USERAGENT, kClientName);
   // An empty proxy text means a direct connection, even when the
   // environment names a proxy; a given proxy is used for every host.
-  curl_easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
-  if (!request.proxy.empty()) curl_easy_setopt(h, CURLOPT_NOPROXY, "");
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+  curl.easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
+  if (!request.proxy.empty()) curl.easy_setopt(h, CURLOPT_NOPROXY, "");
+  curl.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl.easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
+  curl.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+  curl.easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
+  curl.easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+  curl.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
 
-  if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
+  if (curl.multi_add_handle(multi.get(), h) != CURLM_OK) {
     result.error = "libcurl could not start the request";
     return result;
   }
@@ -122,12 +191,12 @@ PostResult PostSubmission(const PostRequest& request) {
   bool done = false;
   while (!done) {
     int running = 0;
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+    if (curl.multi_perform(multi.get(), &running) != CURLM_OK) {
       code = CURLE_FAILED_INIT;
       break;
     }
     int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
+    while (CURLMsg* msg = curl.multi_info_read(multi.get(), &queued)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
         code = msg->data.result;
         done = true;
@@ -138,19 +207,19 @@ PostResult PostSubmission(const PostRequest& request) {
       code = CURLE_OPERATION_TIMEDOUT;
       break;
     }
-    curl_multi_poll(multi.get(), nullptr, 0, kPollSliceMs, nullptr);
+    curl.multi_poll(multi.get(), nullptr, 0, kPollSliceMs, nullptr);
     platform::ProcessMessages();
   }
-  curl_multi_remove_handle(multi.get(), h);
+  curl.multi_remove_handle(multi.get(), h);
 
   long http = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &http);
+  curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &http);
   result.httpStatus = http;
   if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.overflow)) {
     result.replied = http > 0;
     if (!result.replied) result.error = "no HTTP reply";
   } else {
-    result.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    result.error = errorText[0] != '\0' ? errorText : curl.easy_strerror(code);
   }
   return result;
 }
