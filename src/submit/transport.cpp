@@ -147,7 +147,14 @@ PostResult PostSubmission(const PostRequest& request) {
     return true;
   };
   bool listed = true;
-  for (const std::string& line : request.headers) listed = listed && append(line.c_str());
+  for (const std::string& line : request.headers) {
+    // libcurl drops a header whose value is empty ("User-Email: " for an
+    // empty address); "Name;" is its way to send the line with no value.
+    const auto colon = line.find(':');
+    const bool empty = colon != std::string::npos &&
+                       line.find_first_not_of(' ', colon + 1) == std::string::npos;
+    listed = listed && append(empty ? (line.substr(0, colon) + ";").c_str() : line.c_str());
+  }
   for (const char* off : {"Content-Type:", "Expect:"}) listed = listed && append(off);
   if (!listed) {
     result.error = "out of memory";

@@ -71,6 +71,21 @@ TEST_F(Post, DirectRequestAsTheServerReceivesIt) {
   EXPECT_TRUE(JudgeReply(r).accepted);
 }
 
+TEST_F(Post, EmptyValuesStillSendTheirHeaderLines) {
+  LoopbackServer server(Answer(200, "501 Invalid header information.\r\n"));
+  PostRequest r = Request(server.Url("/~cddb/submit.cgi"));
+  r.headers = SubmissionHeaders("", "23026203", "", kModeSubmit, kBody.size());
+  ASSERT_TRUE(PostSubmission(r).replied);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  // An empty value goes as the bare name and colon, which HTTP reads the
+  // same as "Name: ".
+  EXPECT_NE(requests[0].find("\r\nCategory:\r\nDiscid: 23026203\r\nUser-Email:\r\n"
+                             "Submit-Mode: submit\r\n"),
+            std::string::npos)
+      << requests[0];
+}
+
 TEST_F(Post, ThroughAProxyOnLoopback) {
   LoopbackServer proxy(Answer(200, "200 OK, submission has been sent.\r\n"));
   const PostResult r = PostSubmission(
