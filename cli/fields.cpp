@@ -1,6 +1,9 @@
 #include "fields.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -62,8 +65,16 @@ std::optional<WindowFields> ParseFields(std::string_view json, std::string& why)
   WindowFields f;
   if (!TextField(*doc, "category", f.category, why) || !TextField(*doc, "genre", f.genre, why) ||
       !TextField(*doc, "artist", f.artist, why) || !TextField(*doc, "title", f.title, why) ||
-      !TextField(*doc, "year", f.year, why))
+      !TextField(*doc, "year", f.year, why) || !TextField(*doc, "discid", f.discid, why))
     return std::nullopt;
+  if (const Value* rev = doc->Find("revision"); rev != nullptr && !rev->IsNull()) {
+    long long n = -1;
+    if (!WholeNumber(*rev, n) || n < 0 || n > 999999999) {
+      why = "\"revision\" must be a whole number from 0";
+      return std::nullopt;
+    }
+    f.revision = static_cast<int>(n);
+  }
   if (const Value* tracks = doc->Find("tracks"); tracks != nullptr && !tracks->IsNull()) {
     if (!tracks->IsArray()) {
       why = "\"tracks\" must be an array";
@@ -124,6 +135,22 @@ int ApplyFields(const WindowFields& f, shell::TrackTitleTable& table) {
     if (f.tracks[k].artist) table.SetCell(2, row, *f.tracks[k].artist);
   }
   return dropped;
+}
+
+}  // namespace sl::cli
+
+namespace sl::cli {
+
+std::optional<int> SubmissionRevision(const WindowFields& fields, std::string_view discId) {
+  if (!fields.revision) return std::nullopt;
+  const std::string& id = fields.discid ? *fields.discid : std::string();
+  const bool same = id.size() == discId.size() &&
+                    std::equal(id.begin(), id.end(), discId.begin(), [](char a, char b) {
+                      return std::tolower(static_cast<unsigned char>(a)) ==
+                             std::tolower(static_cast<unsigned char>(b));
+                    });
+  if (!same || *fields.revision >= INT_MAX) return 0;
+  return *fields.revision + 1;
 }
 
 }  // namespace sl::cli

@@ -250,7 +250,11 @@ int Submit(TFormMain& form, const Args& args, const sl::cli::WindowFields& field
     return kFailed;
   }
   using Result = TFormMain::SubmitOutcome::Result;
-  const auto out = form.Submit({.dryRun = args.dryRun, .testMode = args.testMode});
+  char id[16];
+  std::snprintf(id, sizeof id, "%08X", form.DiscId());
+  const auto out = form.Submit({.dryRun = args.dryRun,
+                                .testMode = args.testMode,
+                                .revision = sl::cli::SubmissionRevision(fields, id)});
   switch (out.result) {
     case Result::Built:
       std::cout << out.entry << std::flush;

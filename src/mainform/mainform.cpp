@@ -411,9 +411,22 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   // disc ID of 00000000 with that disc's offsets.
   if (!tocRead || toc.TrackCount < 1 || toc.TrackCount != table.RowCount() - 1)
     return invalid("CDの目次が読み込まれていないため送信できません。");
-  const submit::CheckResult check = submit::CheckSubmitData(table, lookup.ServerCode);
+  // A server whose entries are UTF-8 gets the entry in UTF-8 and says so in
+  // a header line; any other the external code page.
+  const submit::Encoder encode =
+      lookup.ServerUtf8 ? submit::Utf8Encoder() : submit::ExternalEncoder();
+  const submit::CheckResult check = submit::CheckSubmitData(table, lookup.ServerCode, encode);
   if (!check) return invalid(check.Message());
-  out.entry = submit::BuildSubmissionEntry(toc, table).Text();
+  // A correction of the entry read for this disc must carry a higher
+  // revision, or the server keeps the old one.
+  int revision = 0;
+  if (options.revision) {
+    revision = *options.revision;
+  } else if (lookup.ReadRevision && *lookup.ReadRevision >= 0 && *lookup.ReadRevision < INT_MAX &&
+             EqualsHexId(lookup.ReadDiscId, disc::CalcDiscId(toc, toc.TrackCount))) {
+    revision = *lookup.ReadRevision + 1;
+  }
+  out.entry = submit::BuildSubmissionEntry(toc, table, encode, revision).Text();
   if (out.entry.size() > submit::kMaxEntryBytes)
     return invalid(std::string(submit::kInvalidMessage) + "\n送信する曲情報が大きすぎます。");
 
@@ -422,7 +435,7 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
     request.headers = submit::SubmissionHeaders(
         table.Category(), disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)),
         Setting(settings::kKeyEmail), options.testMode ? submit::kModeTest : submit::kModeSubmit,
-        out.entry.size());
+        out.entry.size(), encode, lookup.ServerUtf8 ? settings::kCharsetUtf8 : "");
   } catch (const std::exception&) {
     return invalid("メールアドレスを送信できません。オプションで設定し直してください。");
   }
@@ -450,6 +463,11 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   model.SetStatus(0, verdict.status);
   out.reply = posted.body;
   out.result = verdict.accepted ? Result::Accepted : Result::NotAccepted;
+  // The server now holds this revision: a further correction goes above it.
+  if (verdict.accepted && !options.testMode) {
+    lookup.ReadRevision = revision;
+    lookup.ReadDiscId = disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount));
+  }
   return out;
 }
 

@@ -79,6 +79,9 @@ class TFormMain {
   struct SubmitOptions {
     bool dryRun = false;    // check and build only; nothing is sent
     bool testMode = false;  // "Submit-Mode: test"
+    // The entry's "# Revision:". Unset: one more than the revision of the
+    // entry read for this disc (a correction), or 0 when none was read.
+    std::optional<int> revision = std::nullopt;
   };
   struct SubmitOutcome {
     enum class Result {

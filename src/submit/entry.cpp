@@ -103,6 +103,13 @@ Encoder ExternalEncoder() {
   return [](std::string_view utf8) { return platform::ToExternal(utf8); };
 }
 
+Encoder Utf8Encoder() {
+  return [](std::string_view utf8) {
+    if (!platform::IsValidUtf8(utf8)) throw platform::CodePageError("text is not valid UTF-8");
+    return std::string(utf8);
+  };
+}
+
 std::string CheckResult::Message() const {
   std::string text = kInvalidMessage;
   for (const auto& ch : unencodable)
@@ -214,14 +221,18 @@ SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::Trac
 
 std::vector<std::string> SubmissionHeaders(std::string_view category, std::string_view discId,
                                            std::string_view email, std::string_view mode,
-                                           std::size_t contentLength, const Encoder& encode) {
+                                           std::size_t contentLength, const Encoder& encode,
+                                           std::string_view charset) {
   auto line = [&encode](const char* name, std::string_view value) {
     if (BreaksLine(value))
       throw std::invalid_argument(std::string(name) + " holds a line break");
     return std::string(name) + encode(value);
   };
-  return {line("Category: ", category), line("Discid: ", discId), line("User-Email: ", email),
-          line("Submit-Mode: ", mode), "Content-Length: " + std::to_string(contentLength)};
+  std::vector<std::string> lines = {line("Category: ", category), line("Discid: ", discId),
+                                    line("User-Email: ", email), line("Submit-Mode: ", mode)};
+  if (!charset.empty()) lines.push_back(line("Charset: ", charset));
+  lines.push_back("Content-Length: " + std::to_string(contentLength));
+  return lines;
 }
 
 std::string ProxyText(std::string_view proxyIp, std::string_view proxyPort) {

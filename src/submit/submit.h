@@ -34,6 +34,9 @@ inline constexpr std::size_t kMaxEntryBytes = 256 * 1024;
 using Encoder = std::function<std::string(std::string_view utf8)>;
 // The external code page (platform::ToExternal).
 Encoder ExternalEncoder();
+// UTF-8 as it is, for a server whose entries are UTF-8; throws
+// platform::CodePageError for text that is not valid UTF-8.
+Encoder Utf8Encoder();
 
 // The outcome of CheckSubmitData.
 struct CheckResult {
@@ -81,13 +84,15 @@ inline constexpr const char* kModeSubmit = "submit";
 inline constexpr const char* kModeTest = "test";
 
 // The request's own header lines, encoded, without line ends, in this order:
-// Category, Discid, User-Email, Submit-Mode, Content-Length. Throws
+// Category, Discid, User-Email, Submit-Mode, then "Charset: " + charset when
+// one is given (a UTF-8 server), and Content-Length. Throws
 // std::invalid_argument for a value with CR, LF or NUL, and
 // platform::CodePageError for one the encoding cannot represent.
 std::vector<std::string> SubmissionHeaders(std::string_view category, std::string_view discId,
                                            std::string_view email, std::string_view mode,
                                            std::size_t contentLength,
-                                           const Encoder& encode = ExternalEncoder());
+                                           const Encoder& encode = ExternalEncoder(),
+                                           std::string_view charset = {});
 
 // The proxy to use: "" (direct) when proxyIp is empty, else proxyIp + ":" +
 // proxyPort, the port as typed (a lone ":" when it is empty).

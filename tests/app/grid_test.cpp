@@ -220,6 +220,10 @@ TEST_F(Grid, TheEditorsOwnCutCopyAndPaste) {
   ASSERT_NE(g->Editor(), nullptr);
   QLineEdit* e = g->Editor();
   e->setText("hello world");
+  clip->clear();
+  emit g->PopupMenu1->aboutToShow();
+  EXPECT_FALSE(g->C2->isEnabled());  // nothing selected
+  EXPECT_FALSE(g->P1->isEnabled());  // nothing to paste
   e->setSelection(0, 5);
   emit g->PopupMenu1->aboutToShow();
   EXPECT_TRUE(g->C2->isEnabled());
@@ -230,6 +234,8 @@ TEST_F(Grid, TheEditorsOwnCutCopyAndPaste) {
   EXPECT_EQ(clip->text(), " world");
   EXPECT_EQ(e->text(), "hello");
   e->setCursorPosition(0);
+  emit g->PopupMenu1->aboutToShow();  // the pop-up opened again
+  EXPECT_TRUE(g->P1->isEnabled());
   g->P1->trigger();
   EXPECT_EQ(e->text(), " worldhello");
   Key(e, Qt::Key_Return);

@@ -24,7 +24,7 @@ class CliSubmit : public ::testing::Test {
                    "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\n"
                    "toc = 0:02:00 4:08:30 7:49:37 10:12:12\n");
     WriteFileBytes(dir.File("fields.json"),
-                   R"({"category":"rock","artist":"山田","title":"Title","year":"1999",)"
+                   R"({"category":"blues","artist":"山田","title":"Title","year":"1999",)"
                    R"("genre":"Rock","tracks":[{"title":"春の歌"},{"title":"Two","artist":"Guest"},)"
                    R"({"title":"Three"}]})");
   }
@@ -33,6 +33,11 @@ class CliSubmit : public ::testing::Test {
                    "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
                    "submitemail=test-submit@example.com\r\n[svr0]\r\nhost=" + host +
                        "\r\npath=/~cddb/cddb.cgi?\r\ncode=" + std::to_string(code) + "\r\n");
+  }
+  // The servers here take level-5 text as Shift-JIS, as a Japanese server does.
+  static std::vector<std::string> Sjis(std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {"--level5-charset", "CP932"});
+    return more;
   }
   void Settings(const CddbdProcess& server, int code = 2) {
     Settings("127.0.0.1:" + std::to_string(server.Port()), code);
@@ -71,7 +76,7 @@ const std::string kEntry =
     "EXTT0=\r\nEXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n";
 
 TEST_F(CliSubmit, DryRunPrintsTheEntryBytesAndSendsNothing) {
-  CddbdProcess server;
+  CddbdProcess server(Sjis());
   Settings(server);
   const Result r = Run("submit --dry-run " + Fields());
   EXPECT_EQ(r.status, 0) << Err();
@@ -80,34 +85,59 @@ TEST_F(CliSubmit, DryRunPrintsTheEntryBytesAndSendsNothing) {
 }
 
 TEST_F(CliSubmit, SubmitPrintsTheReply) {
-  CddbdProcess server;
+  CddbdProcess server(Sjis());
   Settings(server);
-  Result r = Run("submit " + Fields());
+  Result r = Run("submit --test --drive 0 " + Fields());
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(r.out, "200 OK, submission is valid (test mode: nothing was stored).\r\n");
+  EXPECT_TRUE(Stored(server).empty());
+  EXPECT_NE(server.Log().find("\\r\\nSubmit-Mode: test\\r\\n"), std::string::npos);
+  r = Run("submit " + Fields());
   EXPECT_EQ(r.status, 0) << Err();
   EXPECT_EQ(r.out, "200 OK, submission has been sent.\r\n");
   EXPECT_NE(Err().find("200 OK, submission has been sent."), std::string::npos);
-  r = Run("submit --test --drive 0 " + Fields());
-  EXPECT_EQ(r.status, 0) << Err();
   const auto stored = Stored(server);
-  ASSERT_EQ(stored.size(), 2u);
-  int tests = 0;
-  for (const auto& s : stored) {
-    EXPECT_NE(s.find("\r\n\r\n" + kEntry), std::string::npos);
-    if (s.find("\r\nSubmit-Mode: test\r\n") != std::string::npos) ++tests;
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: submit\r\n"), std::string::npos);
+  EXPECT_NE(stored[0].find("\r\n\r\n" + kEntry), std::string::npos);
+}
+
+TEST_F(CliSubmit, RevisionOfTheFieldsFile) {
+  CddbdProcess server(Sjis());
+  Settings(server);
+  // A correction of the demo entry rock/23026203 (revision 0).
+  struct Row {
+    const char* discid;
+    const char* revision;
+    const char* sent;
+    int status;
+  } rows[] = {
+      {"23026203", "", "# Revision: 0", 1},           // no revision: a new entry, refused
+      {"990c360c", ",\"revision\":4", "# Revision: 0", 1},  // another disc's revision
+      {"23026203", ",\"revision\":0", "# Revision: 1", 0},  // the next revision
+      {"23026203", ",\"revision\":0", "# Revision: 1", 1},  // now taken
+  };
+  for (const auto& row : rows) {
+    WriteFileBytes(dir.File("fix.json"), std::string(R"({"category":"rock","artist":"A","title":"T",)") +
+                                             R"("tracks":[{"title":"1"},{"title":"2"},{"title":"3"}],)" +
+                                             R"("discid":")" + row.discid + "\"" + row.revision + "}");
+    const Result dry = Run("submit --dry-run --fields '" + dir.File("fix.json") + "'");
+    EXPECT_NE(dry.out.find(std::string("\r\n") + row.sent + "\r\n"), std::string::npos) << row.discid;
+    const Result r = Run("submit --fields '" + dir.File("fix.json") + "'");
+    EXPECT_EQ(r.status, row.status) << row.discid << row.revision << ": " << r.out;
   }
-  EXPECT_EQ(tests, 1);
 }
 
 TEST_F(CliSubmit, FailuresExitOne) {
   {
-    CddbdProcess server({"--fault", "submit reply 501 Invalid header information."});
+    CddbdProcess server(Sjis({"--fault", "submit reply 501 Invalid header information."}));
     Settings(server);
     const Result r = Run("submit " + Fields());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "501 Invalid header information.\r\n");
   }
   {
-    CddbdProcess server({"--fault", "submit http 404"});
+    CddbdProcess server(Sjis({"--fault", "submit http 404"}));
     Settings(server);
     const Result r = Run("submit " + Fields());
     EXPECT_EQ(r.status, 1);
@@ -143,11 +173,13 @@ TEST_F(CliSubmit, UsageErrors) {
       {"submit --fields '" + dir.File("none.json") + "'", "cannot open"},
       {"submit --fields '" + dir.File("bad.json") + "'", "bad.json: ',' or '}' expected at byte 10"},
       {"submit --fields '" + dir.File("shape.json") + "'", "\"tracks\" must be an array"},
+      {"submit --fields '" + dir.File("rev.json") + "'", "\"revision\" must be a whole number from 0"},
       {"lookup --dry-run", "'lookup' takes no option --dry-run"},
       {"disc --fields x", "'disc' takes no option --fields"},
   };
   WriteFileBytes(dir.File("bad.json"), R"({"a": "b" "c"})");
   WriteFileBytes(dir.File("shape.json"), R"({"tracks": "x"})");
+  WriteFileBytes(dir.File("rev.json"), R"({"revision": -1})");
   for (const auto& row : rows) {
     const Result r = Run(row.args);
     EXPECT_EQ(r.status, 2) << row.args;

@@ -56,7 +56,9 @@ class Submit : public ::testing::Test {
     form->Model().SetDriveIndex(0);
     form->ComboBox1Change();
     auto& t = form->Model().Table();
-    t.SetCategory("rock");
+    // The demo database has this disc under "rock": a new entry goes to
+    // another category, a correction of that one needs a higher revision.
+    t.SetCategory("blues");
     t.SetArtist("Artist");
     t.SetTitle("Title");
     t.SetYear("1999");
@@ -110,14 +112,14 @@ TEST_F(Submit, AcceptedEntryReachesTheServerExactly) {
   ASSERT_EQ(stored.size(), 1u);
   const std::string host = "127.0.0.1:" + std::to_string(server.Port());
   EXPECT_EQ(stored[0], "POST /~cddb/submit.cgi HTTP/1.1\r\nHost: " + host +
-                           "\r\nUser-Agent: SLB\r\nAccept: */*\r\nCategory: rock\r\n"
+                           "\r\nUser-Agent: SLB\r\nAccept: */*\r\nCategory: blues\r\n"
                            "Discid: 23026203\r\nUser-Email: me@example.com\r\n"
                            "Submit-Mode: submit\r\nContent-Length: " +
                            std::to_string(kEntry.size()) + "\r\n\r\n" + kEntry);
 }
 
 TEST_F(Submit, DryRunAndTestModeAndShiftJisForACodeTwoServer) {
-  test::CddbdProcess server;
+  test::CddbdProcess server({"--level5-charset", "CP932"});
   Settings(server, 2);
   auto& f = StartWithTitles();
   auto& t = f.Model().Table();
@@ -129,16 +131,71 @@ TEST_F(Submit, DryRunAndTestModeAndShiftJisForACodeTwoServer) {
                            "TTITLE0=\x8F\x74\x82\xCC\x89\xCC\r\n"),
             std::string::npos);
   EXPECT_TRUE(Stored(server).empty());
+  EXPECT_EQ(server.Log(), "");
   EXPECT_EQ(services.busyCalls, 0);
 
+  // A test submission is checked by the server and not stored.
   out = f.Submit({.testMode = true});
   EXPECT_EQ(out.result, Result::Accepted);
-  EXPECT_EQ(out.reply, "200 OK, submission has been sent.\r\n");
+  EXPECT_EQ(out.reply, "200 OK, submission is valid (test mode: nothing was stored).\r\n");
+  EXPECT_TRUE(Stored(server).empty());
+  EXPECT_NE(server.Log().find("\\r\\nSubmit-Mode: test\\r\\nContent-Length: " +
+                              std::to_string(out.entry.size()) + "\\r\\n"),
+            std::string::npos)
+      << server.Log();
+
+  // The real one is stored as it came, Shift-JIS bytes and all.
+  out = f.Submit({});
+  EXPECT_EQ(out.result, Result::Accepted);
   const auto stored = Stored(server);
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: test\r\nContent-Length: " +
+  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: submit\r\nContent-Length: " +
                            std::to_string(out.entry.size()) + "\r\n\r\n" + out.entry),
             std::string::npos);
+}
+
+TEST_F(Submit, ACorrectionCarriesTheNextRevision) {
+  test::CddbdProcess server;
+  Settings(server, 2);
+  auto& f = StartWithTitles();
+  // Look the disc up: the demo entry has revision 0.
+  f.C1Click();
+  ASSERT_EQ(f.Model().Status(0), "曲名取得完了");
+  ASSERT_EQ(f.ReadRevision(), 0);
+  f.Model().Table().SetCell(1, 1, "Corrected");
+  f.S1Click();
+  EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+  // A second correction goes above the one just accepted.
+  f.Model().Table().SetCell(1, 2, "Corrected too");
+  f.S1Click();
+  EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+  const auto stored = Stored(server);
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_NE(stored[0].find("\r\n# Revision: 1\r\n"), std::string::npos);
+  EXPECT_NE(stored[1].find("\r\n# Revision: 2\r\n"), std::string::npos);
+  // An entry whose revision is not higher is refused, and the window says so.
+  EXPECT_EQ(f.Submit({.revision = 2}).result, Result::NotAccepted);
+  EXPECT_EQ(f.Model().Status(0), "501 Entry rejected: revision 2 is not higher than the database's 2.");
+}
+
+TEST_F(Submit, AUtf8ServerGetsUtf8AndACharsetLine) {
+  test::CddbdProcess server;
+  Settings("127.0.0.1:" + std::to_string(server.Port()), 2, "");
+  // The server entry says its entries are UTF-8.
+  test::WriteFileBytes(env.iniPath, test::ReadFileBytes(env.iniPath) + "charset=UTF-8\r\n");
+  auto& f = StartWithTitles();
+  f.Model().Table().SetArtist("山田");
+  f.Model().Table().SetGenre("Ünïcode 😀");  // no code page needed
+  const auto out = f.Submit({});
+  EXPECT_EQ(out.result, Result::Accepted) << f.Model().Status(0);
+  EXPECT_NE(out.entry.find("DTITLE=山田 / Title\r\nDYEAR=1999\r\nDGENRE=Ünïcode 😀\r\n"),
+            std::string::npos);
+  const auto stored = Stored(server);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: submit\r\nCharset: UTF-8\r\nContent-Length: " +
+                           std::to_string(out.entry.size()) + "\r\n\r\n" + out.entry),
+            std::string::npos)
+      << stored[0];
 }
 
 TEST_F(Submit, FailedChecksSendNothing) {

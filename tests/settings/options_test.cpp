@@ -15,8 +15,8 @@ class Options : public ::testing::Test {
   Options() : settings(dir.File("sonolabel.INI")), dialog(services) {
     dialog.SetSettings(&settings);
     settings.WriteInteger(kSection, kKeyServerCount, 2);
-    settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0});
-    settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2});
+    settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, ""});
+    settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2, ""});
   }
   // Shows the dialog as the main window does.
   void Show() {
@@ -58,9 +58,9 @@ TEST_F(Options, ShowListsEachStoredHostOnceAndPicksTheFirst) {
 }
 
 TEST_F(Options, PickingAHostShowsItsPathAndCode) {
-  settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 1});
+  settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 1, ""});
   settings.WriteInteger(kSection, kKeyServerCount, 3);
-  settings.WriteServer(2, {"new.example", "/x?", 0});
+  settings.WriteServer(2, {"new.example", "/x?", 0, ""});
   Show();
   struct Row {
     int pick;
