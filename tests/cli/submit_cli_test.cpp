@@ -136,13 +136,6 @@ TEST_F(CliSubmit, FailuresExitOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "501 Invalid header information.\r\n");
   }
-  {
-    CddbdProcess server(Sjis({"--fault", "submit http 404"}));
-    Settings(server);
-    const Result r = Run("submit " + Fields());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(Err().find("接続できません。"), std::string::npos);
-  }
   RefusedPort refused;
   Settings("127.0.0.1:" + std::to_string(refused.Port()), 2);
   Result r = Run("submit " + Fields());
