@@ -30,11 +30,14 @@ class PlayerWindow : public AppTest {
     AppTest::SetUp();
     env.Set("SONOLABEL_DSMP", nullptr).Set("SONOLABEL_IPC_TIMEOUT_MS", "500");
   }
-  // Runs the event loop until `done` (bounded).
-  bool Loop(const std::function<bool()>& done, int ms = 3000) {
-    for (int i = 0; i < ms / 5 && !done(); ++i) {
+  // Runs the event loop until `done`, for at most `ms` of wall time (a
+  // loaded machine may need many more rounds than an idle one).
+  bool Loop(const std::function<bool()>& done, int ms = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
       QApplication::processEvents(QEventLoop::AllEvents, 5);
       platform::ipc::PumpUntil([] { return true; }, 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return done();
   }
@@ -91,7 +94,11 @@ TEST_F(PlayerWindow, ACloseWhileTheQuestionIsOpenIsHandledByTheDialogsLoop) {
   modal->Then([&](QWidget* box) {
     sim.Command("close");
     // Only the dialog's event loop runs here: it delivers the notification.
-    for (int i = 0; i < 600 && w.Core().DSMP1().Bound(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (w.Core().DSMP1().Bound() && std::chrono::steady_clock::now() < deadline) {
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     unboundWhileOpen = !w.Core().DSMP1().Bound();
     Click(box, QMessageBox::Yes);
   });
