@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTableView>
+#include <chrono>
+#include <thread>
 
 #include "app/formmain.h"
 #include "app_fixture.h"
