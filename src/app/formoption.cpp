@@ -102,6 +102,10 @@ TFormOption::TFormOption(QWidget* mainWindow)
   CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
   CheckBox1->adjustSize();
   CheckBox1->move(96, 94);
+  CheckBox2 = new QCheckBox(QStringLiteral("UTF-8"), servers);
+  CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+  CheckBox2->adjustSize();
+  CheckBox2->move(96 + CheckBox1->width() + 16, 94);
   PageControl1->addTab(TabSheet2, QStringLiteral("tunedexサーバ"));
 
   TabSheet3 = new QWidget;
@@ -124,6 +128,12 @@ TFormOption::TFormOption(QWidget* mainWindow)
   text(Edit4, &shell::OptionDialogState::Edit4);
   connect(CheckBox1, &QCheckBox::toggled, this, [this](bool on) {
     if (dialog_) dialog_->state.CheckBox1Checked = on;
+  });
+  connect(CheckBox2, &QCheckBox::clicked, this, [this](bool on) {
+    Handle([this, on] {
+      dialog_->state.CheckBox2Checked = on;
+      dialog_->CheckBox2Click();
+    });
   });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int tab) {
     if (dialog_) dialog_->state.activeTab = tab;
@@ -213,6 +223,10 @@ void TFormOption::Sync() {
     const QSignalBlocker block(CheckBox1);
     CheckBox1->setEnabled(s.CheckBox1Enabled);
     CheckBox1->setChecked(s.CheckBox1Checked);
+  }
+  {
+    const QSignalBlocker block(CheckBox2);
+    CheckBox2->setChecked(s.CheckBox2Checked);
   }
   Button5->setEnabled(s.Button5Enabled);
 }

@@ -45,6 +45,7 @@ class TFormOption : public QDialog {
   QPushButton* Button4 = nullptr;  // 追加
   QPushButton* Button5 = nullptr;  // 適用
   QCheckBox* CheckBox1 = nullptr;  // 2ﾊﾞｲﾄ文字
+  QCheckBox* CheckBox2 = nullptr;  // UTF-8
   QLineEdit* Edit4 = nullptr;      // e-mail address
 
  public slots:

@@ -36,6 +36,7 @@ void TFormOption::ComboBox1Select(int index) {
   s.EditIndex = index;
   const std::string section = ServerSection(index);
   s.Edit3 = settings_ ? settings_->ReadString(section, kKeyPath, "") : std::string();
+  s.CheckBox2Checked = settings_ && IsUtf8Charset(settings_->ReadString(section, kKeyCharset, ""));
   switch (settings_ ? settings_->ReadInteger(section, kKeyCode, 0) : 0) {
     case 1:
       s.CheckBox1Enabled = true;
@@ -57,12 +58,15 @@ void TFormOption::ComboBox1Change() {
   state.Button5Enabled = true;
 }
 
+void TFormOption::CheckBox2Click() { state.Button5Enabled = true; }
+
 void TFormOption::Button4Click() {
   auto& s = state;
   s.hostIndex = -1;
   s.hostText.clear();
   s.EditIndex = -1;
   s.CheckBox1Enabled = true;
+  s.CheckBox2Checked = false;
   s.Button5Enabled = false;
   s.Edit3 = kDefaultServerPath;
 }
@@ -85,6 +89,23 @@ bool TFormOption::ApplyServerEntry() {
   const int count = StoredCount();
   const std::string& text = s.hostText;
   if (text.empty()) return false;
+  // The picked server under its own name: only its character set can
+  // change (a host is always found inside itself, so nothing else of it is
+  // written, as for any host already contained in a stored one).
+  if (s.EditIndex >= 0 && s.EditIndex < count &&
+      settings_->ReadString(ServerSection(s.EditIndex), kKeyHost, "") == text) {
+    platform::Profile::SectionKeys charset{ServerSection(s.EditIndex), {}, {}};
+    if (s.CheckBox2Checked)
+      charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
+    else
+      charset.deleteKeys.push_back(kKeyCharset);
+    if (!settings_->WriteSections({charset})) {
+      services_.MessageBox(shell::MsgIcon::Error,
+                           "サーバの設定を保存できませんでした。\n" + settings_->LastError());
+      return false;
+    }
+    return true;
+  }
   for (int i = 0; i < count; ++i) {
     if (settings_->ReadString(ServerSection(i), kKeyHost, "").find(text) != std::string::npos)
       return false;
@@ -104,7 +125,14 @@ bool TFormOption::ApplyServerEntry() {
   // The count and the entry change together, so the list never names an
   // entry that is not there.
   if (adding) sections.push_back({kSection, {{kKeyServerCount, std::to_string(count + 1)}}});
-  sections.push_back({ServerSection(n), std::move(keys)});
+  // The character set: "UTF-8" when ticked; otherwise the entry has no key,
+  // as every entry the program wrote before it knew one.
+  std::vector<std::string> removed;
+  if (s.CheckBox2Checked)
+    keys.emplace_back(kKeyCharset, kCharsetUtf8);
+  else
+    removed.push_back(kKeyCharset);
+  sections.push_back({ServerSection(n), std::move(keys), std::move(removed)});
   if (!settings_->WriteSections(sections)) {
     services_.MessageBox(shell::MsgIcon::Error,
                          "サーバの設定を保存できませんでした。\n" + settings_->LastError());

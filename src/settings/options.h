@@ -21,6 +21,7 @@ class TFormOption final : public shell::OptionDialog {
   void FormActivate() override;
   void ComboBox1Select(int index) override;
   void ComboBox1Change() override;
+  void CheckBox2Click() override;
   void Button4Click() override;
   void Button5Click() override;
   int Button1Click() override;

@@ -25,6 +25,8 @@ struct OptionDialogState {
   std::string Edit3 = "/~cddb/cddb.cgi?";  // server path
   bool CheckBox1Enabled = false;  // "2ﾊﾞｲﾄ文字": the server takes double-byte text
   bool CheckBox1Checked = false;
+  // "UTF-8": the server speaks protocol level 6 and UTF-8 (its charset key).
+  bool CheckBox2Checked = false;
   bool Button5Enabled = false;    // "適用": a typed host is waiting to be applied
   std::string Edit4;  // the user's e-mail address
   // The server entry the server tab edits; -1 while a new one is typed.
@@ -46,6 +48,9 @@ class OptionDialog {
   virtual void ComboBox1Select(int index) = 0;
   // The user typed in the host box (state.hostText is already the new text).
   virtual void ComboBox1Change() = 0;
+  // The user ticked or cleared "UTF-8" (state.CheckBox2Checked is already
+  // the new value): like typing, it waits for "適用".
+  virtual void CheckBox2Click() = 0;
   virtual void Button4Click() = 0;  // "追加": start a new server entry
   virtual void Button5Click() = 0;  // "適用": store the typed entry
   virtual int Button1Click() = 0;   // OK: stores a pending entry; kModalOk

@@ -172,5 +172,47 @@ TEST_F(Options, AWriteThatFailsIsReported) {
   EXPECT_EQ(Stored().size(), 2u);
 }
 
+// "UTF-8" beside "2ﾊﾞｲﾄ文字" reads and writes the entry's charset key: a
+// picked server shows it, ticking or clearing it alone and "適用" change
+// only that key, and a new entry gets it by the box.
+TEST_F(Options, Utf8BoxReadsAndWritesTheCharsetKey) {
+  settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, "UTF-8"});
+  Show();
+  dialog.ComboBox1Select(0);
+  EXPECT_TRUE(dialog.state.CheckBox2Checked);
+  dialog.ComboBox1Select(1);
+  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+
+  // Tick it for the picked server: only the key changes.
+  const std::string before = test::ReadFileBytes(settings.Path());
+  dialog.state.CheckBox2Checked = true;
+  dialog.CheckBox2Click();
+  EXPECT_TRUE(dialog.state.Button5Enabled);
+  dialog.Button5Click();
+  EXPECT_EQ(settings.ReadServer(1).charset, "UTF-8");
+  EXPECT_EQ(settings.ReadServer(1).path, "/cgi/cddb.cgi?");
+  EXPECT_EQ(settings.ReadServer(1).code, 2);
+  // Cleared again: the key is gone, the file as it was.
+  dialog.state.CheckBox2Checked = false;
+  dialog.CheckBox2Click();
+  dialog.Button5Click();
+  EXPECT_EQ(test::ReadFileBytes(settings.Path()), before);
+
+  // A new entry with the box ticked.
+  dialog.Button4Click();
+  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+  Type("utf8.cddb.example");
+  dialog.state.CheckBox2Checked = true;
+  dialog.Button5Click();
+  EXPECT_EQ(settings.ReadServer(2).host, "utf8.cddb.example");
+  EXPECT_TRUE(settings.ReadServer(2).Utf8());
+  // A path changed under the host's own name is still not written.
+  dialog.ComboBox1Select(2);
+  dialog.state.Edit3 = "/other?";
+  Type("utf8.cddb.example");
+  dialog.Button5Click();
+  EXPECT_EQ(settings.ReadServer(2).path, "/~cddb/cddb.cgi?");
+}
+
 }  // namespace
 }  // namespace sl::settings
