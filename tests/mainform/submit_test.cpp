@@ -11,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
+#include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
@@ -429,6 +430,58 @@ TEST_F(Submit, ServersAddedInTheOptionsAndTheirCode) {
   ASSERT_EQ(services.inputPrompts.size(), 1u);
   f.S1Click();
   EXPECT_NE(Stored(server).back().find("\r\nUser-Email: asked@example.com\r\n"), std::string::npos);
+}
+
+// Against a server written apart from this project's: the entry read at
+// revision 3 is corrected at revision 4, in UTF-8 with a Charset line for a
+// UTF-8 server and in Shift-JIS without one for a code-page server; a test
+// submission is answered and stores nothing.
+TEST_F(Submit, CorrectionsAndTestSubmissionsToAnIndependentServer) {
+  const std::string entry =
+      "# Revision: 3\nDISCID=23026203\nDTITLE=山田 / 旅\nTTITLE0=一\nTTITLE1=二\nTTITLE2=三\n";
+  for (const bool utf8 : {true, false}) {
+    SCOPED_TRACE(utf8 ? "UTF-8 server" : "code-page server");
+    test::GnudbLikeServer server({{"23026203", {"rock", entry}}});
+    Settings("127.0.0.1:" + std::to_string(server.Port()), 2);
+    if (utf8) test::WriteFileBytes(env.iniPath, test::ReadFileBytes(env.iniPath) + "charset=UTF-8\r\n");
+    form = std::make_unique<TFormMain>(services, env);
+    form->FormCreate();
+    form->FormShow();
+    form->Model().SetDriveIndex(0);
+    form->ComboBox1Change();
+    auto& f = *form;
+    f.C1Click();
+    if (!utf8) {
+      // At level 5 the server sends the Japanese text unchanged (UTF-8
+      // bytes); a code-page client would read them wrongly, so the window's
+      // titles are typed in again before the correction.
+      f.Model().Table().SetArtist("山田");
+      f.Model().Table().SetTitle("旅");
+      for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, std::string("一二三").substr((r - 1) * 3, 3));
+    }
+    ASSERT_EQ(f.ReadRevision(), 3);
+    f.Model().Table().SetCell(1, 2, "二（改）");
+
+    const auto tested = f.Submit({.testMode = true});
+    EXPECT_EQ(tested.result, Result::Accepted) << f.Model().Status(0);
+    EXPECT_TRUE(server.Stored().empty());
+
+    const auto out = f.Submit({});
+    EXPECT_EQ(out.result, Result::Accepted) << f.Model().Status(0);
+    EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
+    const auto stored = server.Stored();
+    ASSERT_EQ(stored.size(), 1u);
+    // The entry's bytes as sent: UTF-8, or Shift-JIS for the code-page server.
+    const std::string& body = out.entry;
+    EXPECT_NE(body.find("\r\n# Revision: 4\r\n"), std::string::npos) << body;
+    const std::string line = "TTITLE1=二（改）\r\n";
+    EXPECT_NE(body.find(utf8 ? line : platform::ToExternal(line)), std::string::npos);
+    const std::string headers = std::string("Category: rock\r\nDiscid: 23026203\r\nUser-Email: me@example.com\r\n"
+                                            "Submit-Mode: submit\r\n") +
+                                (utf8 ? "Charset: UTF-8\r\n" : "") +
+                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    EXPECT_NE(stored[0].find(headers + body), std::string::npos) << stored[0];
+  }
 }
 
 }  // namespace
