@@ -1,7 +1,8 @@
 // libwnaspi32-sim.so: an ASPI layer whose drives are described by a file
 // (SONOLABEL_SIM_DRIVES; format in sim_drives.cpp). Without that variable the
-// layer uses demo/drives.ini beside the library when there is one, else it
-// has no drives.
+// layer uses demo/drives.ini beside the library (a build tree) or in the
+// installed data folder (share/sonolabel/demo/drives.ini of the prefix whose
+// lib/sonolabel/ holds the layer) when there is one, else it has no drives.
 //
 // Commands answered: TEST UNIT READY, INQUIRY, READ TOC formats 0 (TOC) and
 // 1 (session information), MSF or LBA addresses. Others end with CHECK
@@ -30,6 +31,12 @@
 
 #include "sim_drives.h"
 #include "sonolabel_aspi.h"
+
+// The installed data folder seen from the installed layer folder; the build
+// passes it from the layout it installs.
+#ifndef SONOLABEL_PKGDATADIR_FROM_PKGLIBDIR
+#define SONOLABEL_PKGDATADIR_FROM_PKGLIBDIR "../../share/sonolabel"
+#endif
 
 #define SL_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -271,9 +278,12 @@ class Layer {
     if (env && *env) return env;
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&GetASPI32SupportInfo), &info) && info.dli_fname) {
-      std::error_code ec;
-      auto demo = std::filesystem::path(info.dli_fname).parent_path() / "demo" / "drives.ini";
-      if (std::filesystem::is_regular_file(demo, ec)) return demo.string();
+      const auto here = std::filesystem::path(info.dli_fname).parent_path();
+      for (const auto& data : {here, here / SONOLABEL_PKGDATADIR_FROM_PKGLIBDIR}) {
+        std::error_code ec;
+        const auto demo = (data / "demo" / "drives.ini").lexically_normal();
+        if (std::filesystem::is_regular_file(demo, ec)) return demo.string();
+      }
     }
     return "";
   }

@@ -14,6 +14,7 @@
 #include "disc/disc.h"
 #include "localdb/localdb.h"
 #include "platform/aspi_loader.h"
+#include "platform/install_paths.h"
 #include "platform/profile.h"
 #include "settings/options.h"
 #include "settings/serverlist.h"
@@ -32,18 +33,12 @@ bool EqualsHexId(const std::string& text, std::uint32_t id) {
          value == id;
 }
 
-std::string RunningExecutable() {
-  char buf[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "sonolabel";
-  return std::string(buf, static_cast<std::size_t>(n));
-}
-
 }  // namespace
 
 Environment Environment::FromProcess() {
   Environment env;
-  env.exePath = RunningExecutable();
+  env.exePath = platform::RunningExecutable();
+  if (env.exePath.empty()) env.exePath = "sonolabel";
   const std::string exeDir = std::filesystem::path(env.exePath).parent_path().string();
   env.aspiLayer = platform::ResolveAspiLayer(exeDir);
   env.iniPath = settings::SettingsPathFor(env.exePath);

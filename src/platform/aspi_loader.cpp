@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "platform/install_paths.h"
+
 namespace sl::platform {
 
 AspiLibrary::~AspiLibrary() { Unload(); }
@@ -47,8 +49,15 @@ bool AspiLibrary::IsResident(const std::string& path) {
 
 std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choice) {
   std::string dir = exeDir.empty() ? "." : exeDir;
-  if (choice.empty() || choice == "sg") return dir + "/libwnaspi32-sg.so";
-  if (choice == "sim") return dir + "/libwnaspi32-sim.so";
+  const char* layer = nullptr;
+  if (choice.empty() || choice == "sg") layer = "libwnaspi32-sg.so";
+  if (choice == "sim") layer = "libwnaspi32-sim.so";
+  if (layer) {
+    // Beside the program (a build tree), else where an installation keeps
+    // it; when neither has it, the load fails on the path beside it.
+    const std::string found = FindProgramFile(dir, ProgramDir::Lib, layer);
+    return found.empty() ? dir + "/" + layer : found;
+  }
   // A bare file name means a file in the current folder, not a search of
   // the system's library folders.
   if (choice.find('/') == std::string::npos) return "./" + choice;

@@ -71,6 +71,43 @@ TEST_F(SimDrivesTest, BrokenDrivesFileIsReportedWithFileAndLine) {
   EXPECT_TRUE(services.boxes.empty());
 }
 
+// Without SONOLABEL_SIM_DRIVES the layer takes the demo drives file of the
+// tree it was loaded from: beside it in a build tree, in share/sonolabel/ of
+// an installed prefix (the layer in lib/sonolabel/), else none at all.
+TEST_F(SimDrivesTest, WithoutADrivesFileTheDemoDrivesOfItsOwnTreeAreUsed) {
+  namespace fs = std::filesystem;
+  unsetenv("SONOLABEL_SIM_DRIVES");
+  auto itemsFrom = [&](const std::string& layer) {
+    shell::ShellModel m;
+    RecordingServices s;
+    disc::DiscDrives d(m, s);
+    EXPECT_TRUE(d.InitASPI32(layer)) << layer;
+    d.ScanDrives();
+    return m.DriveItems();
+  };
+  auto layerIn = [&](const std::string& folder) {
+    fs::create_directories(folder);
+    const std::string layer = folder + "/libwnaspi32-sim.so";
+    fs::copy_file(SimLayerPath(), layer);
+    return layer;
+  };
+  const std::string installed = layerIn(dir.File("usr/lib/sonolabel"));
+  fs::create_directories(dir.File("usr/share/sonolabel/demo"));
+  WriteFileBytes(dir.File("usr/share/sonolabel/demo/drives.ini"), Drive("0:0:0", "INSTALLED"));
+  const std::string beside = layerIn(dir.File("build/bin"));
+  fs::create_directories(dir.File("build/bin/demo"));
+  WriteFileBytes(dir.File("build/bin/demo/drives.ini"), Drive("0:1:0", "BESIDE"));
+  const std::string alone = layerIn(dir.File("alone"));
+
+  const auto fromInstalled = itemsFrom(installed);
+  ASSERT_EQ(fromInstalled.size(), 1u);
+  EXPECT_NE(fromInstalled[0].find("INSTALLED"), std::string::npos) << fromInstalled[0];
+  const auto fromBeside = itemsFrom(beside);
+  ASSERT_EQ(fromBeside.size(), 1u);
+  EXPECT_NE(fromBeside[0].find("BESIDE"), std::string::npos) << fromBeside[0];
+  EXPECT_TRUE(itemsFrom(alone).empty());
+}
+
 // A fake sysfs tree for the SG_IO layer.
 class SgLayerTest : public ::testing::Test {
  protected:

@@ -1,9 +1,13 @@
-// Choosing and loading an ASPI layer library.
+// Choosing and loading an ASPI layer library, and finding the program's own
+// files beside it or in its installed folders.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/aspi_loader.h"
+#include "platform/install_paths.h"
+#include "support/recorder.h"
 
 namespace sl::platform {
 namespace {
@@ -41,6 +45,53 @@ TEST(AspiLoader, LoadFailuresAreToldApart) {
   lib.Unload();
   EXPECT_FALSE(lib.Loaded());
   EXPECT_FALSE(AspiLibrary::IsResident("/nonexistent/libwnaspi32-none.so"));
+}
+
+TEST(InstallPaths, InstalledFoldersAreSiblingsOfBin) {
+  EXPECT_EQ(InstalledDir("/usr/bin", ProgramDir::Lib), "/usr/lib/sonolabel");
+  EXPECT_EQ(InstalledDir("/usr/bin", ProgramDir::Data), "/usr/share/sonolabel");
+  EXPECT_EQ(InstalledDir("/opt/sl/bin/", ProgramDir::Lib), "/opt/sl/lib/sonolabel");
+  EXPECT_EQ(InstalledDir("/opt/sl/bin/../bin", ProgramDir::Data), "/opt/sl/share/sonolabel");
+  EXPECT_EQ(InstalledDir("bin", ProgramDir::Lib), "lib/sonolabel");
+  EXPECT_EQ(InstalledDir("", ProgramDir::Lib), "../lib/sonolabel");
+  EXPECT_EQ(CandidatePaths("/usr/bin", ProgramDir::Data, "demo/drives.ini"),
+            (std::vector<std::string>{"/usr/bin/demo/drives.ini", "/usr/share/sonolabel/demo/drives.ini"}));
+  // The running test program is a file, so its path is absolute and exists.
+  const std::string self = RunningExecutable();
+  ASSERT_FALSE(self.empty());
+  EXPECT_EQ(self.front(), '/');
+  EXPECT_TRUE(std::filesystem::is_regular_file(self));
+}
+
+// A prefix laid out as an installation, with a build tree's copy beside the
+// program added later: the copy beside the program wins, the installed one
+// is found without it, and a layer in neither place is named beside the
+// program (where the load then fails).
+TEST(InstallPaths, LayersAndDataBesideTheProgramFirstThenInstalled) {
+  test::TempDir prefix;
+  namespace fs = std::filesystem;
+  const std::string bin = prefix.File("bin");
+  fs::create_directories(bin);
+  fs::create_directories(prefix.File("lib/sonolabel"));
+  fs::create_directories(prefix.File("share/sonolabel/demo"));
+  test::WriteFileBytes(prefix.File("lib/sonolabel/libwnaspi32-sim.so"), "");
+  test::WriteFileBytes(prefix.File("share/sonolabel/demo/drives.ini"), "");
+
+  EXPECT_EQ(FindProgramFile(bin, ProgramDir::Lib, "libwnaspi32-sim.so"),
+            prefix.File("lib/sonolabel/libwnaspi32-sim.so"));
+  EXPECT_EQ(FindProgramFile(bin, ProgramDir::Data, "demo/drives.ini"),
+            prefix.File("share/sonolabel/demo/drives.ini"));
+  EXPECT_EQ(FindProgramFile(bin, ProgramDir::Lib, "libwnaspi32-sg.so"), "");
+  EXPECT_EQ(ResolveAspiLayer(bin, "sim"), prefix.File("lib/sonolabel/libwnaspi32-sim.so"));
+  EXPECT_EQ(ResolveAspiLayer(bin, "sg"), bin + "/libwnaspi32-sg.so");
+  // Data is not looked for among the layers, nor layers among the data.
+  EXPECT_EQ(FindProgramFile(bin, ProgramDir::Data, "libwnaspi32-sim.so"), "");
+
+  test::WriteFileBytes(bin + "/libwnaspi32-sim.so", "");
+  fs::create_directories(bin + "/demo");
+  test::WriteFileBytes(bin + "/demo/drives.ini", "");
+  EXPECT_EQ(ResolveAspiLayer(bin, "sim"), bin + "/libwnaspi32-sim.so");
+  EXPECT_EQ(FindProgramFile(bin, ProgramDir::Data, "demo/drives.ini"), bin + "/demo/drives.ini");
 }
 
 }  // namespace
