@@ -3,11 +3,13 @@
 // to stdout. Exit status: 0 done, 1 the operation failed, 2 usage error.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -16,8 +18,10 @@
 #include <vector>
 
 #include "cddb/cddb.h"
+#include "demo/demo.h"
 #include "fields.h"
 #include "mainform/mainform.h"
+#include "platform/install_paths.h"
 #include "shell/services.h"
 
 namespace {
@@ -51,6 +55,9 @@ constexpr const char* kUsageText =
     "  --version                    print the version\n"
     "\n"
     "options:\n"
+    "  --demo         run the command on the demo: simulated drives from the demo\n"
+    "                 drives file and a local CDDB server with the demo entries,\n"
+    "                 settings and titles in $XDG_STATE_HOME/sonolabel-demo\n"
     "  --drive N      drive box item N, from 0 (default 0)\n"
     "  --server URL   CDDB server for this run: http://host[:port][/path] ; the path\n"
     "                 defaults to /~cddb/cddb.cgi and a trailing \"?\" may be left out\n"
@@ -284,6 +291,12 @@ int Run(int argc, char** argv) {
       return kDone;
     }
   }
+  // --demo may stand anywhere; it belongs to no command.
+  const auto demoWord = std::find(words.begin(), words.end(), "--demo");
+  const bool demoMode = demoWord != words.end();
+  if (demoMode) words.erase(demoWord);
+  if (demoMode && std::find(words.begin(), words.end(), "--demo") != words.end())
+    return UsageError("--demo given twice");
   if (words.empty()) return UsageError("no command given");
   if (words[0] == "help") {
     std::cout << kUsageText;
@@ -362,6 +375,17 @@ int Run(int argc, char** argv) {
     if (!fields) return UsageError("--fields: " + why);
   }
 
+  // The demo sets the program's variables, so it starts before the form
+  // reads them; its server stops when this returns.
+  sl::demo::DemoSession demo;
+  if (demoMode) {
+    std::string why;
+    const std::string exe = sl::platform::RunningExecutable();
+    if (!demo.Start(std::filesystem::path(exe).parent_path().string(), why)) {
+      std::cerr << "sonolabel-cli: " << why << '\n';
+      return kFailed;
+    }
+  }
   TFormMain form(services, sl::mainform::Environment::FromProcess());
   form.Model().onStatus = [](int panel, const std::string& text) {
     if (panel == 0) std::cerr << text << '\n';

@@ -1,0 +1,256 @@
+#include "demo/demo.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <thread>
+
+#include "platform/install_paths.h"
+#include "platform/profile.h"
+#include "settings/settings.h"
+
+namespace sl::demo {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ProgramDir;
+
+constexpr const char* kDemoSubmitAddress = "demo-submit@localhost";
+// How long Stop waits for the server to end after asking it to.
+constexpr int kStopMilliseconds = 2000;
+
+std::string EnvOrEmpty(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? std::string(v) : std::string();
+}
+
+std::string HomeDir() {
+  std::string home = EnvOrEmpty("HOME");
+  if (!home.empty()) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return ".";
+}
+
+// The first line of a small text file, at most 300 bytes of it.
+std::string FirstLine(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  std::getline(in, line);
+  if (line.size() > 300) line.resize(300);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// Session folders of demo runs that are no longer alive (a program that was
+// killed, or ended at once through the exit command).
+void RemoveStaleSessions(const std::string& stateDir) {
+  std::error_code ec;
+  for (fs::directory_iterator it(stateDir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("session-", 0) != 0) continue;
+    char* stop = nullptr;
+    const long pid = std::strtol(name.c_str() + 8, &stop, 10);
+    if (pid <= 0 || *stop != '\0') continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      std::error_code rm;
+      fs::remove_all(it->path(), rm);
+    }
+  }
+}
+
+}  // namespace
+
+bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error) {
+  const std::string dir = exeDir.empty() ? "." : exeDir;
+  auto find = [&](ProgramDir kind, const std::string& name, std::string& into) {
+    into = platform::FindProgramFile(dir, kind, name);
+    if (!into.empty()) return true;
+    const auto where = platform::CandidatePaths(dir, kind, name);
+    error = "デモに必要なファイル " + name + " が見つかりません（探した場所: " + where[0] + ", " +
+            where[1] + "）。";
+    return false;
+  };
+  DemoFiles files;
+  if (!find(ProgramDir::Lib, "libwnaspi32-sim.so", files.layer)) return false;
+  if (!find(ProgramDir::Data, "demo/drives.ini", files.drives)) return false;
+  if (!find(ProgramDir::Data, "demo/cddb", files.cddbRoot)) return false;
+  files.server = dir + "/sonolabel-cddbd";
+  if (::access(files.server.c_str(), X_OK) != 0) {
+    error = "デモに必要なプログラム " + files.server + " が見つかりません。";
+    return false;
+  }
+  out = files;
+  return true;
+}
+
+std::string DemoStateDir() {
+  const std::string xdg = EnvOrEmpty("XDG_STATE_HOME");
+  if (!xdg.empty() && xdg.front() == '/') return xdg + "/sonolabel-demo";
+  return HomeDir() + "/.local/state/sonolabel-demo";
+}
+
+bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error) {
+  using platform::Profile;
+  namespace st = settings;
+  const std::string email = Profile(iniPath).ReadString(st::kSection, st::kKeyEmail, "");
+  // Nothing of an earlier run but the address survives: servers fetched
+  // from the demo server's list or chosen then are gone again.
+  std::error_code ec;
+  fs::remove(iniPath, ec);
+  Profile ini(iniPath);
+  const std::vector<Profile::SectionKeys> sections = {
+      {st::kSection,
+       {{st::kKeyEmail, email},
+        {st::kKeySelectServer, "0"},
+        {st::kKeyServerCount, "1"},
+        {st::kKeySubmitEmail, kDemoSubmitAddress}}},
+      {st::ServerSection(0),
+       {{st::kKeyHost, "127.0.0.1:" + std::to_string(port)},
+        {st::kKeyPath, st::kDefaultServerPath},
+        {st::kKeyCode, "2"},
+        {st::kKeyCharset, st::kCharsetUtf8}}},
+  };
+  if (ini.WriteSections(sections)) return true;
+  error = "デモの設定ファイル " + iniPath + " を書き込めません: " + ini.LastError();
+  return false;
+}
+
+DemoSession::~DemoSession() { Stop(); }
+
+bool DemoSession::Start(const std::string& exeDir, std::string& error) {
+  Stop();
+  if (!FindDemoFiles(exeDir, files_, error)) return false;
+  stateDir_ = DemoStateDir();
+  std::error_code ec;
+  fs::create_directories(stateDir_, ec);
+  if (ec || !fs::is_directory(stateDir_, ec)) {
+    error = "デモのフォルダ " + stateDir_ + " を作れません: " + (ec ? ec.message() : "not a folder");
+    return false;
+  }
+  RemoveStaleSessions(stateDir_);
+  // The server stores submissions as entries of its database, so it works
+  // on a copy: the installed entries are not the user's to change.
+  sessionDir_ = stateDir_ + "/session-" + std::to_string(::getpid());
+  fs::remove_all(sessionDir_, ec);
+  fs::create_directories(sessionDir_, ec);
+  if (!ec) fs::copy(files_.cddbRoot, sessionDir_ + "/cddb", fs::copy_options::recursive, ec);
+  if (ec) {
+    error = "デモのデータを " + sessionDir_ + " に用意できません: " + ec.message();
+    Stop();
+    return false;
+  }
+  if (!StartServer(error) || !WriteDemoSettings(stateDir_ + "/sonolabel.INI", port_, error)) {
+    Stop();
+    return false;
+  }
+  for (const auto& [name, value] : Variables()) ::setenv(name.c_str(), value.c_str(), 1);
+  return true;
+}
+
+bool DemoSession::StartServer(std::string& error) {
+  const std::string portFile = sessionDir_ + "/port";
+  const std::string logFile = sessionDir_ + "/server.log";
+  std::vector<std::string> args = {files_.server,
+                                   "--root", sessionDir_ + "/cddb",
+                                   "--submit-dir", stateDir_ + "/submissions",
+                                   "--port", "0",
+                                   "--port-file", portFile};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t parent = ::getpid();
+  const pid_t pid = (devNull >= 0 && log >= 0) ? ::fork() : -1;
+  if (pid == 0) {
+    // The server ends with the program, however the program ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(devNull, STDIN_FILENO);
+    ::dup2(devNull, STDOUT_FILENO);
+    ::dup2(log, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  const int forkErrno = errno;
+  if (devNull >= 0) ::close(devNull);
+  if (log >= 0) ::close(log);
+  const std::string name = "デモのCDDBサーバ " + files_.server;
+  if (pid < 0) {
+    error = name + " を起動できません: " + std::strerror(forkErrno);
+    return false;
+  }
+  server_ = pid;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMilliseconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    // The server writes the file whole (a rename) once it listens.
+    const std::string text = FirstLine(portFile);
+    if (!text.empty()) {
+      char* stop = nullptr;
+      const long port = std::strtol(text.c_str(), &stop, 10);
+      if (*stop == '\0' && port > 0 && port < 65536) {
+        port_ = static_cast<int>(port);
+        return true;
+      }
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      server_ = -1;
+      std::string why = FirstLine(logFile);
+      if (why.empty())
+        why = WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "実行できません"
+                                                               : "起動中に終了しました";
+      error = name + " が起動できませんでした: " + why;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  error = name + " が " + std::to_string(kStartMilliseconds / 1000) + " 秒以内に応答しませんでした。";
+  return false;
+}
+
+void DemoSession::Stop() {
+  if (server_ > 0) {
+    ::kill(server_, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int waited = 0; waited < kStopMilliseconds && !ended; waited += 10) {
+      const pid_t r = ::waitpid(server_, &status, WNOHANG);
+      ended = r == server_ || (r < 0 && errno == ECHILD);
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+      ::kill(server_, SIGKILL);
+      ::waitpid(server_, &status, 0);
+    }
+    server_ = -1;
+  }
+  if (!sessionDir_.empty()) {
+    std::error_code ec;
+    fs::remove_all(sessionDir_, ec);
+    sessionDir_.clear();
+  }
+  port_ = 0;
+}
+
+std::vector<std::pair<std::string, std::string>> DemoSession::Variables() const {
+  if (server_ <= 0) return {};
+  return {{"SONOLABEL_ASPI", files_.layer},
+          {"SONOLABEL_SIM_DRIVES", files_.drives},
+          {"SONOLABEL_INI", stateDir_ + "/sonolabel.INI"},
+          {"SONOLABEL_WINDIR", stateDir_}};
+}
+
+}  // namespace sl::demo

@@ -1,0 +1,75 @@
+// Demo mode: the program on simulated drives and a local CDDB server, both
+// fed from the demo data that comes with it, with its settings and titles in
+// a folder of its own. Both faces start a DemoSession before their main
+// window exists; it sets the variables the program reads (SONOLABEL_ASPI,
+// SONOLABEL_SIM_DRIVES, SONOLABEL_INI, SONOLABEL_WINDIR), so everything after
+// it, child processes included, runs on the demo.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sl::demo {
+
+// What the demo runs on, found relative to the program's folder: beside it
+// in a build tree, in the installed folders otherwise.
+struct DemoFiles {
+  std::string layer;     // libwnaspi32-sim.so
+  std::string drives;    // demo/drives.ini
+  std::string cddbRoot;  // demo/cddb, the entries the server answers from
+  std::string server;    // sonolabel-cddbd, beside the program
+};
+
+// False when something is missing; `error` then names it and where it was
+// looked for.
+bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error);
+
+// The demo's own folder: $XDG_STATE_HOME/sonolabel-demo when that variable is
+// an absolute path, else ~/.local/state/sonolabel-demo.
+std::string DemoStateDir();
+
+// Writes the demo's settings file from scratch: one server, the local one on
+// 127.0.0.1:`port` speaking UTF-8, and a local submission address. The e-mail
+// address of an earlier run is kept; on the first run it is empty, so the
+// program asks for it as on any first start.
+bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error);
+
+class DemoSession {
+ public:
+  // How long the server may take to start listening.
+  static constexpr int kStartMilliseconds = 10000;
+
+  DemoSession() = default;
+  ~DemoSession();
+  DemoSession(const DemoSession&) = delete;
+  DemoSession& operator=(const DemoSession&) = delete;
+
+  // Finds the demo files, makes the state folder, starts the local CDDB
+  // server on a private copy of the demo entries, writes the settings and
+  // puts Variables() into the process environment. False with `error` (a
+  // sentence for the user) when any step fails; nothing is left running.
+  bool Start(const std::string& exeDir, std::string& error);
+  // Stops the server and removes the private copy. Also done on destruction;
+  // should the program die first, the server ends with it.
+  void Stop();
+
+  bool Running() const { return server_ > 0; }
+  int Port() const { return port_; }
+  const std::string& StateDir() const { return stateDir_; }
+  // The variables Start set, in the order it set them.
+  std::vector<std::pair<std::string, std::string>> Variables() const;
+
+ private:
+  bool StartServer(std::string& error);
+
+  DemoFiles files_;
+  std::string stateDir_;
+  std::string sessionDir_;  // this run's copy of the entries and its port file
+  pid_t server_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace sl::demo

@@ -1,0 +1,207 @@
+// Demo mode: where its files and folder are found, the settings it writes,
+// and its CDDB server's start and stop, including the ways they fail.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+
+#include "demo/demo.h"
+#include "platform/profile.h"
+#include "settings/settings.h"
+#include "support/recorder.h"
+#include "support/scoped_env.h"
+
+namespace sl::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A prefix laid out as an installation: bin/ with a server program (a script
+// given by the test), lib/sonolabel/ with the layer, share/sonolabel/demo/.
+class FakeInstall {
+ public:
+  explicit FakeInstall(const std::string& serverScript) {
+    fs::create_directories(dir.File("bin"));
+    fs::create_directories(dir.File("lib/sonolabel"));
+    fs::create_directories(dir.File("share/sonolabel/demo/cddb/rock"));
+    WriteFileBytes(dir.File("bin/sonolabel-cddbd"), serverScript);
+    ::chmod(dir.File("bin/sonolabel-cddbd").c_str(), 0755);
+    WriteFileBytes(dir.File("lib/sonolabel/libwnaspi32-sim.so"), "");
+    WriteFileBytes(dir.File("share/sonolabel/demo/drives.ini"), "");
+    WriteFileBytes(dir.File("share/sonolabel/demo/cddb/rock/23026203"), "# xmcd\n");
+  }
+  std::string Bin() const { return dir.File("bin"); }
+  TempDir dir;
+};
+
+// Sends `request` to 127.0.0.1:`port` and returns all of the reply.
+std::string Ask(int port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "";
+  timeval limit{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return reply;
+}
+
+TEST(Demo, StateFolderFollowsXdgStateHome) {
+  ScopedEnv env;
+  env.Set("XDG_STATE_HOME", "/state").Set("HOME", "/home/u");
+  EXPECT_EQ(demo::DemoStateDir(), "/state/sonolabel-demo");
+  // A relative XDG_STATE_HOME is to be ignored, as an unset one.
+  env.Set("XDG_STATE_HOME", "state");
+  EXPECT_EQ(demo::DemoStateDir(), "/home/u/.local/state/sonolabel-demo");
+  env.Set("XDG_STATE_HOME", nullptr);
+  EXPECT_EQ(demo::DemoStateDir(), "/home/u/.local/state/sonolabel-demo");
+}
+
+TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
+  FakeInstall install("#!/bin/sh\n");
+  demo::DemoFiles files;
+  std::string why;
+  ASSERT_TRUE(demo::FindDemoFiles(install.Bin(), files, why)) << why;
+  EXPECT_EQ(files.layer, install.dir.File("lib/sonolabel/libwnaspi32-sim.so"));
+  EXPECT_EQ(files.drives, install.dir.File("share/sonolabel/demo/drives.ini"));
+  EXPECT_EQ(files.cddbRoot, install.dir.File("share/sonolabel/demo/cddb"));
+  EXPECT_EQ(files.server, install.Bin() + "/sonolabel-cddbd");
+
+  // Each missing piece is named with the places it was looked for.
+  fs::remove(install.dir.File("share/sonolabel/demo/drives.ini"));
+  EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
+  EXPECT_EQ(why, "デモに必要なファイル demo/drives.ini が見つかりません（探した場所: " + install.Bin() +
+                     "/demo/drives.ini, " + install.dir.File("share/sonolabel/demo/drives.ini") + "）。");
+  WriteFileBytes(install.dir.File("share/sonolabel/demo/drives.ini"), "");
+  fs::remove(install.dir.File("lib/sonolabel/libwnaspi32-sim.so"));
+  EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
+  EXPECT_NE(why.find("libwnaspi32-sim.so"), std::string::npos) << why;
+  WriteFileBytes(install.dir.File("lib/sonolabel/libwnaspi32-sim.so"), "");
+  fs::remove(install.Bin() + "/sonolabel-cddbd");
+  EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
+  EXPECT_EQ(why, "デモに必要なプログラム " + install.Bin() + "/sonolabel-cddbd が見つかりません。");
+}
+
+TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
+  TempDir dir;
+  const std::string ini = dir.File("sonolabel.INI");
+  std::string why;
+  ASSERT_TRUE(demo::WriteDemoSettings(ini, 4321, why)) << why;
+  settings::SettingsFile first(ini);
+  EXPECT_EQ(first.ReadString(settings::kSection, settings::kKeyEmail, "x"), "");
+  EXPECT_EQ(first.ReadInteger(settings::kSection, settings::kKeySelectServer, -1), 0);
+  EXPECT_EQ(first.ReadInteger(settings::kSection, settings::kKeyServerCount, -1), 1);
+  EXPECT_EQ(first.ReadString(settings::kSection, settings::kKeySubmitEmail, ""), "demo-submit@localhost");
+  const settings::ServerEntry server = first.ReadServer(0);
+  EXPECT_EQ(server.host, "127.0.0.1:4321");
+  EXPECT_EQ(server.path, "/~cddb/cddb.cgi?");
+  EXPECT_EQ(server.code, 2);
+  EXPECT_TRUE(server.Utf8());
+
+  // A later run: the address entered meanwhile stays, servers added and
+  // other keys written meanwhile are gone, the new port is in.
+  ASSERT_TRUE(first.WriteString(settings::kSection, settings::kKeyEmail, "me@example.jp"));
+  ASSERT_TRUE(first.WriteString(settings::kSection, settings::kKeyServerCount, "2"));
+  ASSERT_TRUE(first.WriteString("svr1", "host", "mirror.example"));
+  ASSERT_TRUE(first.WriteString(settings::kSection, settings::kKeyProxyIp, "proxy"));
+  ASSERT_TRUE(demo::WriteDemoSettings(ini, 5555, why)) << why;
+  settings::SettingsFile second(ini);
+  EXPECT_EQ(second.ReadString(settings::kSection, settings::kKeyEmail, ""), "me@example.jp");
+  EXPECT_EQ(second.ReadInteger(settings::kSection, settings::kKeyServerCount, -1), 1);
+  EXPECT_EQ(second.ReadString(settings::kSection, settings::kKeyProxyIp, "none"), "none");
+  EXPECT_EQ(second.ReadServer(0).host, "127.0.0.1:5555");
+  EXPECT_FALSE(platform::Profile(ini).HasSection("svr1"));
+
+  // A folder that cannot hold the file is said so, with the path.
+  EXPECT_FALSE(demo::WriteDemoSettings(dir.File("no/such/folder/sonolabel.INI"), 1, why));
+  EXPECT_NE(why.find("デモの設定ファイル " + dir.File("no/such/folder/sonolabel.INI")), std::string::npos)
+      << why;
+}
+
+// The real server of the build, on the demo entries of the build tree.
+TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
+  TempDir state;
+  ScopedEnv env;
+  env.Set("XDG_STATE_HOME", state.Path().c_str());
+  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR"})
+    env.Set(name, nullptr);
+  const std::string folder = state.File("sonolabel-demo");
+  // What a demo killed earlier left behind (no process has this number).
+  fs::create_directories(folder + "/session-99999999/cddb");
+
+  {
+    demo::DemoSession session;
+    std::string why;
+    ASSERT_TRUE(session.Start(SONOLABEL_BIN_DIR, why)) << why;
+    EXPECT_TRUE(session.Running());
+    EXPECT_EQ(session.StateDir(), folder);
+    EXPECT_GT(session.Port(), 0);
+    EXPECT_FALSE(fs::exists(folder + "/session-99999999"));
+    const std::string sessionDir = folder + "/session-" + std::to_string(::getpid());
+    EXPECT_TRUE(fs::is_regular_file(sessionDir + "/cddb/misc/990c360c"));
+    EXPECT_EQ(settings::SettingsFile(folder + "/sonolabel.INI").ReadServer(0).host,
+              "127.0.0.1:" + std::to_string(session.Port()));
+    const std::string bin = SONOLABEL_BIN_DIR;
+    EXPECT_EQ(std::string(std::getenv("SONOLABEL_ASPI")), bin + "/libwnaspi32-sim.so");
+    EXPECT_EQ(std::string(std::getenv("SONOLABEL_SIM_DRIVES")), bin + "/demo/drives.ini");
+    EXPECT_EQ(std::string(std::getenv("SONOLABEL_INI")), folder + "/sonolabel.INI");
+    EXPECT_EQ(std::string(std::getenv("SONOLABEL_WINDIR")), folder);
+    EXPECT_EQ(session.Variables().size(), 4u);
+
+    // The server answers on that port, and runs until Stop.
+    const std::string reply =
+        Ask(session.Port(), "GET /~cddb/cddb.cgi?cmd=ver&hello=a+b+c+1&proto=6 HTTP/1.0\r\n\r\n");
+    EXPECT_NE(reply.find("200 "), std::string::npos) << reply;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), 0);
+    session.Stop();
+    EXPECT_FALSE(session.Running());
+    EXPECT_FALSE(fs::exists(sessionDir));
+    EXPECT_TRUE(session.Variables().empty());
+  }
+  // Stopped and reaped: no child is left.
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(Demo, AServerThatFailsToStartIsReportedWithItsMessage) {
+  TempDir state;
+  ScopedEnv env;
+  env.Set("XDG_STATE_HOME", state.Path().c_str());
+  FakeInstall install("#!/bin/sh\necho 'sonolabel-cddbd: cannot listen: Address in use' >&2\nexit 1\n");
+  demo::DemoSession session;
+  std::string why;
+  EXPECT_FALSE(session.Start(install.Bin(), why));
+  EXPECT_EQ(why, "デモのCDDBサーバ " + install.Bin() +
+                     "/sonolabel-cddbd が起動できませんでした: sonolabel-cddbd: cannot listen: Address in use");
+  EXPECT_FALSE(session.Running());
+  // Nothing is left of the attempt.
+  EXPECT_FALSE(fs::exists(state.File("sonolabel-demo/session-" + std::to_string(::getpid()))));
+
+  // A folder where the state folder should be cannot be made.
+  env.Set("XDG_STATE_HOME", (install.dir.File("bin/sonolabel-cddbd")).c_str());
+  EXPECT_FALSE(session.Start(install.Bin(), why));
+  EXPECT_EQ(why.rfind("デモのフォルダ " + install.dir.File("bin/sonolabel-cddbd/sonolabel-demo") + " を作れません: ", 0),
+            0u)
+      << why;
+}
+
+}  // namespace
+}  // namespace sl::test
