@@ -1,18 +1,29 @@
 #include "app/application.h"
 
 #include <QFont>
+#include <QIcon>
+#include <QMessageBox>
+#include <cstring>
 #include <exception>
+#include <filesystem>
+#include <string>
 
 #include "app/automation.h"
 #include "app/exceptionbox.h"
 #include "app/formmain.h"
 #include "app/program.h"
 #include "app/texts.h"
+#include "demo/demo.h"
+#include "platform/install_paths.h"
 
 namespace sl::app {
 
 SonolabelApplication::SonolabelApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(kAppTitle);
+  // The desktop entry this program is started from (its icon and name in
+  // the desktop's task list), and the icon of its windows.
+  setDesktopFileName(kDesktopId);
+  setWindowIcon(ProgramIcon());
   // The main window's close box ends the program (after its close handler),
   // not the last window that happens to close.
   setQuitOnLastWindowClosed(false);
@@ -36,10 +47,35 @@ void InstallInterfaceFont() {
   QApplication::setFont(font);
 }
 
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/sonolabel-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
+
+bool WantsDemo(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--demo") == 0) return true;
+  return false;
+}
+
 int RunSonolabel(int argc, char** argv) {
   const auto mainEntered = std::chrono::steady_clock::now();
+  // The demo sets the variables the program reads, so it starts first,
+  // before any thread exists; its server stops when this returns.
+  demo::DemoSession demo;
+  std::string demoError;
+  if (WantsDemo(argc, argv)) {
+    const std::string exe = platform::RunningExecutable();
+    demo.Start(std::filesystem::path(exe).parent_path().string(), demoError);
+  }
   SonolabelApplication app(argc, argv);
   InstallInterfaceFont();
+  if (!demoError.empty()) {
+    QMessageBox::critical(nullptr, kAppTitle, QString::fromStdString(demoError));
+    return 1;
+  }
   try {
     Program program(mainform::Environment::FromProcess());
     QObject::connect(&program.FormMain(), &TFormMain::formClosed, &app, &QCoreApplication::quit,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QIcon>
 
 namespace sl::app {
 
@@ -19,8 +20,15 @@ class SonolabelApplication : public QApplication {
 // same metrics and makes it the application's font (12 pixels).
 void InstallInterfaceFont();
 
+// The program's icon in every size it comes in.
+QIcon ProgramIcon();
+
+// Whether the command line asks for demo mode ("--demo").
+bool WantsDemo(int argc, char** argv);
+
 // The whole program: application object, the four forms, the event loop.
-// Always returns 0, as the process's exit code.
+// Returns the process's exit code: 0, or 1 when demo mode was asked for
+// and could not start (a box has said why).
 int RunSonolabel(int argc, char** argv);
 
 }  // namespace sl::app

@@ -1,5 +1,7 @@
 // The program's own help, shown when no "tunedex.chm" can be opened: the
-// HTML page built into the program, in a plain browser window.
+// HTML guide built into the program (docs/help/: pages and their images,
+// under qrc:/help/), in a browser window with back, forward and contents
+// buttons. The same pages are installed under share/doc/sonolabel/help/.
 #pragma once
 
 #include <QString>
@@ -7,6 +9,7 @@
 #include <QWidget>
 
 class QTextBrowser;
+class QToolButton;
 
 namespace sl::app {
 
@@ -14,12 +17,15 @@ class THelpWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // The built-in help page.
+  // The guide's first page (its contents).
   static const QString kHelpPage;
 
   explicit THelpWindow(QWidget* owner);
 
   QTextBrowser* Browser = nullptr;
+  QToolButton* BackButton = nullptr;
+  QToolButton* ForwardButton = nullptr;
+  QToolButton* HomeButton = nullptr;
 };
 
 // The first existing "tunedex.chm" in `folders`, or an empty string.

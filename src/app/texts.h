@@ -7,6 +7,9 @@
 namespace sl::app {
 
 inline const QString kAppTitle = QStringLiteral("Sonolabel");
+// The name of the installed desktop entry (and AppStream component), without
+// ".desktop".
+inline const QString kDesktopId = QStringLiteral("org.sonolabel.Sonolabel");
 
 // The interface font as the forms name it, and the installed Japanese font
 // with the same metrics that stands in for it.
