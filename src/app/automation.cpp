@@ -3,12 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QEvent>
 #include <QObject>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -103,11 +105,27 @@ void InstallAutomation(Program& program, std::chrono::steady_clock::time_point m
   const long matchRow = EnvNumber("SONOLABEL_MATCH_ROW", 1);
   const char* matchShotEnv = std::getenv("SONOLABEL_MATCH_SCREENSHOT");
   const QString matchShot = matchShotEnv ? QString::fromLocal8Bit(matchShotEnv) : QString();
-  if (!probe && pick < 0 && shot.isEmpty() && !lookup) return;
+  const char* screenEnv = std::getenv("SONOLABEL_SCREENSHOT_SCREEN");
+  const QString screenShot = screenEnv ? QString::fromLocal8Bit(screenEnv) : QString();
+  if (!probe && pick < 0 && shot.isEmpty() && !lookup && screenShot.isEmpty()) return;
+
+  if (!screenShot.isEmpty()) {
+    // A timer, not the window's expose: it also fires inside a modal
+    // dialog's loop, which may run before the main window is ever painted.
+    QTimer::singleShot(static_cast<int>(delay < 0 ? 0 : delay), &window, [screenShot] {
+      QScreen* screen = QGuiApplication::primaryScreen();
+      const bool saved = screen && screen->grabWindow(0).save(screenShot, "PNG");
+      if (!saved)
+        std::fprintf(stderr, "sonolabel: cannot save %s\n", screenShot.toLocal8Bit().constData());
+      std::fflush(stdout);
+      ::_exit(saved ? 0 : 1);
+    });
+  }
 
   if (lookup) {
-    // Answers whatever modal window the lookup opens: message boxes with OK,
-    // the match dialog with the chosen row (after its picture is taken).
+    // Answers whatever modal window start-up and the lookup open: message
+    // boxes with OK, the e-mail prompt with the address it suggests, the
+    // match dialog with the chosen row (after its picture is taken).
     TFormSearch* search = &program.FormSearch();
     auto* answer = new QTimer(&window);
     answer->setInterval(100);
@@ -115,6 +133,8 @@ void InstallAutomation(Program& program, std::chrono::steady_clock::time_point m
       QWidget* modal = QApplication::activeModalWidget();
       if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         box->accept();
+      } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+        input->accept();
       } else if (modal == search && search->isVisible()) {
         if (!matchShot.isEmpty() && !search->grab().save(matchShot, "PNG"))
           std::fprintf(stderr, "sonolabel: cannot save %s\n", matchShot.toLocal8Bit().constData());

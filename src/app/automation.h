@@ -7,13 +7,21 @@
 //   SONOLABEL_PICK_DRIVE=N      once shown, pick drive box item N, as a user
 //                               would.
 //   SONOLABEL_LOOKUP=1          after the pick, run the lookup command; its
-//                               message boxes are answered with OK and the
+//                               message boxes (and a first start's e-mail
+//                               prompt, with the address it suggests) are
+//                               answered with OK and the
 //                               match dialog with row SONOLABEL_MATCH_ROW
 //                               (default 1), after a PNG of the dialog is
 //                               saved to SONOLABEL_MATCH_SCREENSHOT if set.
 //   SONOLABEL_SCREENSHOT=FILE   once shown (and after the pick and lookup), wait
 //                               SONOLABEL_SCREENSHOT_DELAY ms (default 500),
 //                               save a PNG of the main window and close it.
+//   SONOLABEL_SCREENSHOT_SCREEN=FILE
+//                               SONOLABEL_SCREENSHOT_DELAY ms after start-up,
+//                               whatever is up then (a first start's e-mail
+//                               prompt too), save a PNG of the whole screen
+//                               and end the process (0, or 1 when the file
+//                               could not be saved).
 #pragma once
 
 #include <chrono>
