@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Sonolabel needs to build, test and run.
+# Installs the Debian packages Sonolabel needs to build, test and run;
+# with the argument "package" also what scripts/package.sh checks the Debian
+# package with.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -12,6 +14,9 @@ PACKAGES=(
   xvfb xauth
   curl
 )
+if [ "${1:-}" = package ]; then
+  PACKAGES+=(lintian appstream desktop-file-utils man-db)
+fi
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
