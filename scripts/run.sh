@@ -34,9 +34,10 @@ for _ in $(seq 100); do [ -s "$STATE/port" ] && break; sleep 0.05; done
 PORT=$(cat "$STATE/port")
 
 # Demo settings: one server, the local one. The e-mail address entered at the
-# first start is kept from run to run.
+# first start is kept from run to run. `sonolabel --demo` writes the same
+# (src/demo/demo.cpp) into the same folder: keep the two alike.
 INI=$STATE/sonolabel.INI
-EMAIL=$(grep -i '^email=' "$INI" 2>/dev/null | head -n1 | cut -d= -f2- || true)
+EMAIL=$(grep -i '^email=' "$INI" 2>/dev/null | head -n1 | cut -d= -f2- | tr -d '\r' || true)
 printf '[tunedex]\r\nemail=%s\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=demo-submit@localhost\r\n[svr0]\r\nhost=127.0.0.1:%s\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\ncharset=UTF-8\r\n' \
   "$EMAIL" "$PORT" >"$INI"
 
