@@ -24,5 +24,5 @@ for page in packaging/man/*.1; do
   if [ -n "$warnings" ]; then echo "$page: $warnings" >&2; exit 1; fi
 done
 echo "== lintian"
-lintian --fail-on error --info "$DEB"
+lintian --fail-on error --display-info "$DEB"
 echo "Package checks passed: $DEB"
