@@ -37,6 +37,7 @@
 #include "app/trackgridview.h"
 #include "app/window_position.h"
 #include "app/stringgrid.h"
+#include "platform/install_paths.h"
 
 namespace sl::app {
 
@@ -537,8 +538,13 @@ void TFormMain::A1Click() {
 }
 
 void TFormMain::H2Click() {
+  // Beside the program, in its installed data folder, in the folder of
+  // "cdplayer.ini".
+  const QString exeDir = QCoreApplication::applicationDirPath();
   const QString chm = FindHelpFile(
-      {QCoreApplication::applicationDirPath(), QString::fromStdString(core_->Env().windowsDir)});
+      {exeDir,
+       QString::fromStdString(platform::InstalledDir(exeDir.toStdString(), platform::ProgramDir::Data)),
+       QString::fromStdString(core_->Env().windowsDir)});
   if (!chm.isEmpty() && QDesktopServices::openUrl(QUrl::fromLocalFile(chm))) return;
   if (!helpWindow_) helpWindow_ = new THelpWindow(this);
   helpWindow_->show();

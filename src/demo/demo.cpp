@@ -43,12 +43,13 @@ std::string HomeDir() {
   return ".";
 }
 
-// The first line of a small text file, at most 300 bytes of it.
+// The first line of a text file, at most 300 bytes of it.
 std::string FirstLine(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::string line;
-  std::getline(in, line);
-  if (line.size() > 300) line.resize(300);
+  char buf[300];
+  in.read(buf, sizeof buf);
+  std::string line(buf, static_cast<std::size_t>(in.gcount()));
+  line = line.substr(0, line.find('\n'));
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
   return line;
 }
