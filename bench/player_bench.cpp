@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -72,7 +73,8 @@ class Sim {
     ::waitpid(pid_, &st, 0);
     ::close(in_);
     ipc::Shutdown();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
   }
   void Command(const std::string& line) {
     const std::string text = line + "\n";
