@@ -1,6 +1,7 @@
 #include "demo/demo.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -71,6 +72,60 @@ void RemoveStaleSessions(const std::string& stateDir) {
   }
 }
 
+// Starts `args` (the program first) with standard input from /dev/null,
+// standard output to `out` and standard error to the file `logFile`. The
+// child ends when this process does. Returns its id, or -1 with errno set.
+pid_t Spawn(std::vector<std::string> args, int out, const std::string& logFile) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t parent = ::getpid();
+  const pid_t pid = (devNull >= 0 && log >= 0) ? ::fork() : -1;
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(devNull, STDIN_FILENO);
+    ::dup2(out >= 0 ? out : devNull, STDOUT_FILENO);
+    ::dup2(log, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  const int saved = errno;
+  if (devNull >= 0) ::close(devNull);
+  if (log >= 0) ::close(log);
+  errno = saved;
+  return pid;
+}
+
+// Asks a child to end, waits for it a while, then ends it.
+void StopChild(pid_t& pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  bool ended = false;
+  for (int waited = 0; waited < kStopMilliseconds && !ended; waited += 10) {
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    ended = r == pid || (r < 0 && errno == ECHILD);
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  pid = -1;
+}
+
+// Why a child that ended at start-up ended: the first line it wrote on
+// standard error, or what its exit status says.
+std::string WhyItEnded(const std::string& logFile, int status) {
+  std::string why = FirstLine(logFile);
+  if (why.empty())
+    why = WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "実行できません" : "起動中に終了しました";
+  return why;
+}
+
 }  // namespace
 
 bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error) {
@@ -87,6 +142,8 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
   if (!find(ProgramDir::Lib, "libwnaspi32-sim.so", files.layer)) return false;
   if (!find(ProgramDir::Data, "demo/drives.ini", files.drives)) return false;
   if (!find(ProgramDir::Data, "demo/cddb", files.cddbRoot)) return false;
+  if (!find(ProgramDir::Lib, "dsmp-sim", files.player)) return false;
+  if (!find(ProgramDir::Data, "demo/playlist.json", files.playlist)) return false;
   files.server = dir + "/sonolabel-cddbd";
   if (::access(files.server.c_str(), X_OK) != 0) {
     error = "デモに必要なプログラム " + files.server + " が見つかりません。";
@@ -156,6 +213,24 @@ bool DemoSession::Start(const std::string& exeDir, std::string& error) {
     Stop();
     return false;
   }
+  // The player link needs a runtime folder; a session without one (a
+  // console, a container) gets a private one for the demo, in the temporary
+  // folder so the socket paths in it stay short.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || *runtime == '\0') {
+    std::string pattern = (fs::temp_directory_path(ec) / "sonolabel-demo-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      error = "デモの実行時フォルダ " + pattern + " を作れません: " + std::strerror(errno);
+      Stop();
+      return false;
+    }
+    runtimeDir_ = pattern;
+    ::setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
+  }
+  if (!StartPlayer(error)) {
+    Stop();
+    return false;
+  }
   for (const auto& [name, value] : Variables()) ::setenv(name.c_str(), value.c_str(), 1);
   return true;
 }
@@ -163,34 +238,12 @@ bool DemoSession::Start(const std::string& exeDir, std::string& error) {
 bool DemoSession::StartServer(std::string& error) {
   const std::string portFile = sessionDir_ + "/port";
   const std::string logFile = sessionDir_ + "/server.log";
-  std::vector<std::string> args = {files_.server,
-                                   "--root", sessionDir_ + "/cddb",
-                                   "--submit-dir", stateDir_ + "/submissions",
-                                   "--port", "0",
-                                   "--port-file", portFile};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t parent = ::getpid();
-  const pid_t pid = (devNull >= 0 && log >= 0) ? ::fork() : -1;
-  if (pid == 0) {
-    // The server ends with the program, however the program ends.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) ::_exit(127);
-    ::dup2(devNull, STDIN_FILENO);
-    ::dup2(devNull, STDOUT_FILENO);
-    ::dup2(log, STDERR_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  const int forkErrno = errno;
-  if (devNull >= 0) ::close(devNull);
-  if (log >= 0) ::close(log);
+  const pid_t pid = Spawn({files_.server, "--root", sessionDir_ + "/cddb", "--submit-dir",
+                           stateDir_ + "/submissions", "--port", "0", "--port-file", portFile},
+                          -1, logFile);
   const std::string name = "デモのCDDBサーバ " + files_.server;
   if (pid < 0) {
-    error = name + " を起動できません: " + std::strerror(forkErrno);
+    error = name + " を起動できません: " + std::strerror(errno);
     return false;
   }
   server_ = pid;
@@ -209,11 +262,7 @@ bool DemoSession::StartServer(std::string& error) {
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) {
       server_ = -1;
-      std::string why = FirstLine(logFile);
-      if (why.empty())
-        why = WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "実行できません"
-                                                               : "起動中に終了しました";
-      error = name + " が起動できませんでした: " + why;
+      error = name + " が起動できませんでした: " + WhyItEnded(logFile, status);
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -222,21 +271,69 @@ bool DemoSession::StartServer(std::string& error) {
   return false;
 }
 
+bool DemoSession::StartPlayer(std::string& error) {
+  // A fresh copy of the demo play list each run, which the player saves its
+  // changes to; the copy of an installed (read-only) file is made writable.
+  const std::string state = stateDir_ + "/playlist.json";
+  std::error_code ec;
+  fs::copy_file(files_.playlist, state, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::permissions(state, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);
+  if (ec) {
+    error = "デモのプレイリストを " + state + " に用意できません: " + ec.message();
+    return false;
+  }
+  const std::string logFile = sessionDir_ + "/player.log";
+  const std::string name = "デモのプレーヤ " + files_.player;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    error = name + " を起動できません: " + std::strerror(errno);
+    return false;
+  }
+  const pid_t pid = Spawn({files_.player, "--state", state}, out[1], logFile);
+  const int spawnErrno = errno;
+  ::close(out[1]);
+  if (pid < 0) {
+    ::close(out[0]);
+    error = name + " を起動できません: " + std::strerror(spawnErrno);
+    return false;
+  }
+  player_ = pid;
+  // It says "ready" once its window exists; what it writes later is not
+  // read (it ignores the closed pipe).
+  std::string said;
+  bool ready = false, ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMilliseconds);
+  while (!ready && !ended && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{out[0], POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) {
+      char buf[256];
+      const ssize_t n = ::read(out[0], buf, sizeof buf);
+      if (n <= 0) ended = true;
+      else if (said.size() < 4096) said.append(buf, static_cast<std::size_t>(n));
+    }
+    ready = said.rfind("ready ", 0) == 0 && said.find('\n') != std::string::npos;
+  }
+  ::close(out[0]);
+  if (ready) return true;
+  int status = 0;
+  if (ended && ::waitpid(pid, &status, 0) == pid) {
+    player_ = -1;
+    error = name + " が起動できませんでした: " + WhyItEnded(logFile, status);
+  } else {
+    error = name + " が " + std::to_string(kStartMilliseconds / 1000) + " 秒以内に応答しませんでした。";
+  }
+  return false;
+}
+
 void DemoSession::Stop() {
-  if (server_ > 0) {
-    ::kill(server_, SIGTERM);
-    int status = 0;
-    bool ended = false;
-    for (int waited = 0; waited < kStopMilliseconds && !ended; waited += 10) {
-      const pid_t r = ::waitpid(server_, &status, WNOHANG);
-      ended = r == server_ || (r < 0 && errno == ECHILD);
-      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!ended) {
-      ::kill(server_, SIGKILL);
-      ::waitpid(server_, &status, 0);
-    }
-    server_ = -1;
+  StopChild(player_);
+  StopChild(server_);
+  if (!runtimeDir_.empty()) {
+    const char* now = std::getenv("XDG_RUNTIME_DIR");
+    if (now != nullptr && runtimeDir_ == now) ::unsetenv("XDG_RUNTIME_DIR");
+    std::error_code ec;
+    fs::remove_all(runtimeDir_, ec);
+    runtimeDir_.clear();
   }
   if (!sessionDir_.empty()) {
     std::error_code ec;
@@ -247,11 +344,16 @@ void DemoSession::Stop() {
 }
 
 std::vector<std::pair<std::string, std::string>> DemoSession::Variables() const {
-  if (server_ <= 0) return {};
-  return {{"SONOLABEL_ASPI", files_.layer},
-          {"SONOLABEL_SIM_DRIVES", files_.drives},
-          {"SONOLABEL_INI", stateDir_ + "/sonolabel.INI"},
-          {"SONOLABEL_WINDIR", stateDir_}};
+  if (!Running()) return {};
+  std::vector<std::pair<std::string, std::string>> vars = {
+      {"SONOLABEL_ASPI", files_.layer},
+      {"SONOLABEL_SIM_DRIVES", files_.drives},
+      {"SONOLABEL_INI", stateDir_ + "/sonolabel.INI"},
+      {"SONOLABEL_WINDIR", stateDir_},
+      {"SONOLABEL_DSMP", files_.player},
+      {"DSMP_SIM_STATE", stateDir_ + "/playlist.json"}};
+  if (!runtimeDir_.empty()) vars.emplace_back("XDG_RUNTIME_DIR", runtimeDir_);
+  return vars;
 }
 
 }  // namespace sl::demo

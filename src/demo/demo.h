@@ -1,9 +1,11 @@
-// Demo mode: the program on simulated drives and a local CDDB server, both
-// fed from the demo data that comes with it, with its settings and titles in
-// a folder of its own. Both faces start a DemoSession before their main
-// window exists; it sets the variables the program reads (SONOLABEL_ASPI,
-// SONOLABEL_SIM_DRIVES, SONOLABEL_INI, SONOLABEL_WINDIR), so everything after
-// it, child processes included, runs on the demo.
+// Demo mode: the program on simulated drives, a local CDDB server and the
+// reference player dsmp-sim, all fed from the demo data that comes with it,
+// with its settings, titles and play list in a folder of its own. Both faces
+// start a DemoSession before their main window exists; it sets the variables
+// the program reads (SONOLABEL_ASPI, SONOLABEL_SIM_DRIVES, SONOLABEL_INI,
+// SONOLABEL_WINDIR, SONOLABEL_DSMP, DSMP_SIM_STATE, and XDG_RUNTIME_DIR when
+// the session has none), so everything after it, child processes included,
+// runs on the demo.
 #pragma once
 
 #include <sys/types.h>
@@ -21,6 +23,8 @@ struct DemoFiles {
   std::string drives;    // demo/drives.ini
   std::string cddbRoot;  // demo/cddb, the entries the server answers from
   std::string server;    // sonolabel-cddbd, beside the program
+  std::string player;    // dsmp-sim, the reference player
+  std::string playlist;  // demo/playlist.json, the player's starting state
 };
 
 // False when something is missing; `error` then names it and where it was
@@ -39,7 +43,8 @@ bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error)
 
 class DemoSession {
  public:
-  // How long the server may take to start listening.
+  // How long the server may take to start listening, and the player to
+  // show its window.
   static constexpr int kStartMilliseconds = 10000;
 
   DemoSession() = default;
@@ -48,15 +53,16 @@ class DemoSession {
   DemoSession& operator=(const DemoSession&) = delete;
 
   // Finds the demo files, makes the state folder, starts the local CDDB
-  // server on a private copy of the demo entries, writes the settings and
-  // puts Variables() into the process environment. False with `error` (a
+  // server on a private copy of the demo entries, writes the settings,
+  // starts the player on a fresh copy of the demo play list and puts
+  // Variables() into the process environment. False with `error` (a
   // sentence for the user) when any step fails; nothing is left running.
   bool Start(const std::string& exeDir, std::string& error);
-  // Stops the server and removes the private copy. Also done on destruction;
-  // should the program die first, the server ends with it.
+  // Stops the player and the server and removes the private copies. Also
+  // done on destruction; should the program die first, both end with it.
   void Stop();
 
-  bool Running() const { return server_ > 0; }
+  bool Running() const { return server_ > 0 && player_ > 0; }
   int Port() const { return port_; }
   const std::string& StateDir() const { return stateDir_; }
   // The variables Start set, in the order it set them.
@@ -64,11 +70,14 @@ class DemoSession {
 
  private:
   bool StartServer(std::string& error);
+  bool StartPlayer(std::string& error);
 
   DemoFiles files_;
   std::string stateDir_;
   std::string sessionDir_;  // this run's copy of the entries and its port file
+  std::string runtimeDir_;  // a private XDG_RUNTIME_DIR, when the session had none
   pid_t server_ = -1;
+  pid_t player_ = -1;
   int port_ = 0;
 };
 

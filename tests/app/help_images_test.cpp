@@ -63,7 +63,8 @@ TEST_F(HelpImages, DemoWalkThrough) {
   // A demo of its own, as on a first start.
   ScopedEnv env;
   env.Set("XDG_STATE_HOME", dir.File("state").c_str());
-  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_INI", "SONOLABEL_WINDIR"})
+  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
+                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
     env.Set(name, std::getenv(name));
   demo::DemoSession demo;
   std::string why;

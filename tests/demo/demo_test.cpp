@@ -24,18 +24,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A prefix laid out as an installation: bin/ with a server program (a script
-// given by the test), lib/sonolabel/ with the layer, share/sonolabel/demo/.
+// A server script that says it listens on port 4242 and then waits.
+constexpr const char* kListeningServer =
+    "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = --port-file ] && echo 4242 > \"$2\"; shift; done\n"
+    "exec sleep 60\n";
+
+// A prefix laid out as an installation: bin/ with a server program and
+// lib/sonolabel/ with a player (scripts given by the test) and the layer,
+// share/sonolabel/demo/.
 class FakeInstall {
  public:
-  explicit FakeInstall(const std::string& serverScript) {
+  explicit FakeInstall(const std::string& serverScript, const std::string& playerScript = "#!/bin/sh\n") {
     fs::create_directories(dir.File("bin"));
     fs::create_directories(dir.File("lib/sonolabel"));
     fs::create_directories(dir.File("share/sonolabel/demo/cddb/rock"));
     WriteFileBytes(dir.File("bin/sonolabel-cddbd"), serverScript);
     ::chmod(dir.File("bin/sonolabel-cddbd").c_str(), 0755);
     WriteFileBytes(dir.File("lib/sonolabel/libwnaspi32-sim.so"), "");
+    WriteFileBytes(dir.File("lib/sonolabel/dsmp-sim"), playerScript);
+    ::chmod(dir.File("lib/sonolabel/dsmp-sim").c_str(), 0755);
     WriteFileBytes(dir.File("share/sonolabel/demo/drives.ini"), "");
+    WriteFileBytes(dir.File("share/sonolabel/demo/playlist.json"), "{}");
     WriteFileBytes(dir.File("share/sonolabel/demo/cddb/rock/23026203"), "# xmcd\n");
   }
   std::string Bin() const { return dir.File("bin"); }
@@ -83,6 +92,8 @@ TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
   EXPECT_EQ(files.drives, install.dir.File("share/sonolabel/demo/drives.ini"));
   EXPECT_EQ(files.cddbRoot, install.dir.File("share/sonolabel/demo/cddb"));
   EXPECT_EQ(files.server, install.Bin() + "/sonolabel-cddbd");
+  EXPECT_EQ(files.player, install.dir.File("lib/sonolabel/dsmp-sim"));
+  EXPECT_EQ(files.playlist, install.dir.File("share/sonolabel/demo/playlist.json"));
 
   // Each missing piece is named with the places it was looked for.
   fs::remove(install.dir.File("share/sonolabel/demo/drives.ini"));
@@ -94,6 +105,10 @@ TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
   EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
   EXPECT_NE(why.find("libwnaspi32-sim.so"), std::string::npos) << why;
   WriteFileBytes(install.dir.File("lib/sonolabel/libwnaspi32-sim.so"), "");
+  fs::remove(install.dir.File("share/sonolabel/demo/playlist.json"));
+  EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
+  EXPECT_NE(why.find("demo/playlist.json"), std::string::npos) << why;
+  WriteFileBytes(install.dir.File("share/sonolabel/demo/playlist.json"), "{}");
   fs::remove(install.Bin() + "/sonolabel-cddbd");
   EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
   EXPECT_EQ(why, "デモに必要なプログラム " + install.Bin() + "/sonolabel-cddbd が見つかりません。");
@@ -140,7 +155,8 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
   TempDir state;
   ScopedEnv env;
   env.Set("XDG_STATE_HOME", state.Path().c_str());
-  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR"})
+  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
+                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
     env.Set(name, nullptr);
   const std::string folder = state.File("sonolabel-demo");
   // What a demo killed earlier left behind (no process has this number).
@@ -163,7 +179,16 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
     EXPECT_EQ(std::string(std::getenv("SONOLABEL_SIM_DRIVES")), bin + "/demo/drives.ini");
     EXPECT_EQ(std::string(std::getenv("SONOLABEL_INI")), folder + "/sonolabel.INI");
     EXPECT_EQ(std::string(std::getenv("SONOLABEL_WINDIR")), folder);
-    EXPECT_EQ(session.Variables().size(), 4u);
+    EXPECT_EQ(std::string(std::getenv("SONOLABEL_DSMP")), bin + "/dsmp-sim");
+    EXPECT_EQ(std::string(std::getenv("DSMP_SIM_STATE")), folder + "/playlist.json");
+    EXPECT_EQ(ReadFileBytes(folder + "/playlist.json"), ReadFileBytes(bin + "/demo/playlist.json"));
+    // Without a runtime folder of its own the session made one, for the
+    // player's link.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    ASSERT_NE(runtime, nullptr);
+    const std::string runtimeDir = runtime;
+    EXPECT_TRUE(fs::is_directory(runtimeDir + "/sonolabel-ipc"));
+    EXPECT_EQ(session.Variables().size(), 7u);
 
     // The server answers on that port, and runs until Stop.
     const std::string reply =
@@ -173,6 +198,8 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
     session.Stop();
     EXPECT_FALSE(session.Running());
     EXPECT_FALSE(fs::exists(sessionDir));
+    EXPECT_FALSE(fs::exists(runtimeDir));
+    EXPECT_EQ(std::getenv("XDG_RUNTIME_DIR"), nullptr);
     EXPECT_TRUE(session.Variables().empty());
   }
   // Stopped and reaped: no child is left.
@@ -181,7 +208,7 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
   EXPECT_EQ(errno, ECHILD);
 }
 
-TEST(Demo, AServerThatFailsToStartIsReportedWithItsMessage) {
+TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   TempDir state;
   ScopedEnv env;
   env.Set("XDG_STATE_HOME", state.Path().c_str());
@@ -194,6 +221,17 @@ TEST(Demo, AServerThatFailsToStartIsReportedWithItsMessage) {
   EXPECT_FALSE(session.Running());
   // Nothing is left of the attempt.
   EXPECT_FALSE(fs::exists(state.File("sonolabel-demo/session-" + std::to_string(::getpid()))));
+
+  // A player that does not start: its message, and the server started
+  // before it is stopped again.
+  FakeInstall noPlayer(kListeningServer, "#!/bin/sh\necho 'dsmp-sim: broken state file' >&2\nexit 2\n");
+  EXPECT_FALSE(session.Start(noPlayer.Bin(), why));
+  EXPECT_EQ(why, "デモのプレーヤ " + noPlayer.dir.File("lib/sonolabel/dsmp-sim") +
+                     " が起動できませんでした: dsmp-sim: broken state file");
+  EXPECT_FALSE(session.Running());
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 
   // A folder where the state folder should be cannot be made.
   env.Set("XDG_STATE_HOME", (install.dir.File("bin/sonolabel-cddbd")).c_str());

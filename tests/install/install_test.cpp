@@ -135,7 +135,8 @@ class Installed : public ::testing::Test {
 TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   std::vector<std::string> expected = {
       "bin/sonolabel-cli", "bin/sonolabel-cddbd", "lib/sonolabel/libwnaspi32-sg.so",
-      "lib/sonolabel/libwnaspi32-sim.so", "share/sonolabel/demo/drives.ini",
+      "lib/sonolabel/libwnaspi32-sim.so", "lib/sonolabel/dsmp-sim", "share/sonolabel/demo/drives.ini",
+      "share/sonolabel/demo/playlist.json",
       "share/sonolabel/demo/cddb/misc/990c360c", "share/man/man1/sonolabel-cli.1.gz",
       "share/man/man1/sonolabel-cddbd.1.gz", "share/doc/sonolabel/copyright",
       "share/doc/sonolabel/changelog.gz", "share/doc/sonolabel/help/index.html"};
@@ -181,6 +182,12 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   EXPECT_NE(ReadFileBytes(state + "/sonolabel-demo/cdplayer.ini").find("numtracks=12"), std::string::npos);
   EXPECT_NE(ReadFileBytes(state + "/sonolabel-demo/sonolabel.INI").find("email=demo@example.jp"),
             std::string::npos);
+  // The demo's player, from lib/sonolabel/, on the demo play list.
+  r = RunProgram({At("bin/sonolabel-cli"), "--demo", "player", "import", "--drive", "0"},
+                 UserEnv({"XDG_STATE_HOME=" + state}), cwd);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("{\"title\":\"My favourite take\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"status\":\"DSMPからリスト取込完了\""), std::string::npos) << r.out;
 
   // The window in the same demo, started as the desktop entry's demo
   // action says: drive 2's two entries, the first taken.
