@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 using platform::ProgramDir;
 
 constexpr const char* kDemoSubmitAddress = "demo-submit@localhost";
-// How long Stop waits for the server to end after asking it to.
+// How long Stop waits for a child to end after asking it to.
 constexpr int kStopMilliseconds = 2000;
 
 std::string EnvOrEmpty(const char* name) {
@@ -58,6 +58,7 @@ std::string FirstLine(const std::string& path) {
 // Session folders of demo runs that are no longer alive (a program that was
 // killed, or ended at once through the exit command).
 void RemoveStaleSessions(const std::string& stateDir) {
+  std::vector<fs::path> stale;
   std::error_code ec;
   for (fs::directory_iterator it(stateDir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
@@ -65,11 +66,9 @@ void RemoveStaleSessions(const std::string& stateDir) {
     char* stop = nullptr;
     const long pid = std::strtol(name.c_str() + 8, &stop, 10);
     if (pid <= 0 || *stop != '\0') continue;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      std::error_code rm;
-      fs::remove_all(it->path(), rm);
-    }
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) stale.push_back(it->path());
   }
+  for (const auto& dir : stale) fs::remove_all(dir, ec);
 }
 
 // Starts `args` (the program first) with standard input from /dev/null,
