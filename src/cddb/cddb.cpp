@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 
@@ -47,17 +48,48 @@ std::vector<std::string> ListBody(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-std::vector<std::string> SplitLines(std::string_view text, std::size_t maxLines) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size() && lines.size() < maxLines; ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
+std::string_view RawLines(std::string_view text, std::size_t maxLines) {
+  // Counting the line-end bytes (memchr from one to the next) is a fast
+  // pass; most replies stop here.
+  std::size_t ends = 0;
+  for (const char c : {'\n', '\r'}) {
+    for (const char* at = text.data(); ends < maxLines;) {
+      const void* hit = std::memchr(at, c, static_cast<std::size_t>(text.data() + text.size() - at));
+      if (!hit) break;
+      ++ends;
+      at = static_cast<const char*>(hit) + 1;
     }
   }
-  if (start < text.size() && lines.size() < maxLines) lines.emplace_back(text.substr(start));
+  if (ends < maxLines) return text;
+  std::size_t lines = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    if (++lines == maxLines) return text.substr(0, i + 1);
+  }
+  return text;
+}
+
+std::vector<std::string> SplitLines(std::string_view text, std::size_t maxLines) {
+  std::vector<std::string> lines;
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  std::size_t pos = 0;
+  // Line by line with memchr: the next LF, and any lone CR before it.
+  while (pos < n && lines.size() < maxLines) {
+    const void* lf = std::memchr(p + pos, '\n', n - pos);
+    const std::size_t lfAt = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) : n;
+    const void* cr = std::memchr(p + pos, '\r', lfAt - pos);
+    if (cr) {
+      const auto crAt = static_cast<std::size_t>(static_cast<const char*>(cr) - p);
+      lines.emplace_back(text.substr(pos, crAt - pos));
+      pos = crAt + 1;
+      if (pos < n && p[pos] == '\n') ++pos;
+    } else {
+      lines.emplace_back(text.substr(pos, lfAt - pos));
+      pos = lfAt + 1;
+    }
+  }
   return lines;
 }
 
@@ -380,12 +412,13 @@ void CddbLookup::ChangeServer() {
 void CddbLookup::NMHTTP1Failure(int) { Status("接続できません。"); }
 
 void CddbLookup::NMHTTP1Success(int) {
-  // Reply bodies arrive in the external code page. The lines are split on
-  // the raw bytes (a line end is never part of a character there) and only
-  // as many as the program can use are taken and decoded: a list of
-  // millions of lines must not take memory by the gigabyte.
-  std::vector<std::string> lines = SplitLines(NMHTTP1.Body, kMaxReplyLines);
-  for (auto& line : lines) line = ServerUtf8 ? platform::SanitizeUtf8(line) : platform::FromExternal(line);
+  // Reply bodies arrive in the external code page (or UTF-8). Only as many
+  // lines as the program can use are decoded and split: a list of millions
+  // of lines must not take memory by the gigabyte. The cut is made on the
+  // raw bytes, where a line end is never part of a character.
+  const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
+  const std::vector<std::string> lines =
+      SplitLines(ServerUtf8 ? platform::SanitizeUtf8(raw) : platform::FromExternal(raw), kMaxReplyLines);
   try {
     if (lines.empty()) throw std::runtime_error("empty reply");
     const int code = StatusCode(lines[0]);

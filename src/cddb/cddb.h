@@ -32,6 +32,9 @@ inline constexpr std::size_t kMaxMatches = 10000;
 // Splits a reply body into lines at CR LF, LF or CR; a final line end gives
 // no empty last line. At most maxLines lines are returned.
 std::vector<std::string> SplitLines(std::string_view text, std::size_t maxLines = kMaxReplyLines);
+// The first maxLines lines of text, line ends included (all of it when it
+// has fewer).
+std::string_view RawLines(std::string_view text, std::size_t maxLines);
 
 // Percent-encodes what may not stand raw in a request line: blanks, control
 // characters and bytes above 0x7F. Everything else, "+" and "%" included,

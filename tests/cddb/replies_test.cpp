@@ -194,6 +194,8 @@ TEST_F(Replies, HugeMatchListIsBoundedWhereItIsParsed) {
   EXPECT_EQ(lookup.MatchList.size(), kMaxMatches);
   EXPECT_EQ(lookup.MatchDiscId, "9999");
   EXPECT_EQ(SplitLines("a\nb\nc\n", 2), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(RawLines("a\r\nb\rc\n", 2), "a\r\nb\r");
+  EXPECT_EQ(RawLines("a\r\nb", 5), "a\r\nb");
 }
 
 TEST_F(Replies, SitesReplyMergesServerList) {
