@@ -8,13 +8,11 @@ cd "$(dirname "$0")/.."
 BIN=$PWD/${1:-build}/bin
 N=${2:-31}
 WORK=$(mktemp -d)
-trap 'kill $SERVER 2>/dev/null || true; rm -rf "$WORK"' EXIT
-cp -r demo/cddb "$WORK/root"
-"$BIN/sonolabel-cddbd" --root "$WORK/root" --port 0 --port-file "$WORK/port" --idle-exit 600 >/dev/null &
-SERVER=$!
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
-URL="http://127.0.0.1:$(cat "$WORK/port")/~cddb/cddb.cgi?"
-HELLO="&hello=me+example.com+SLB+1.311&proto=5"
+. bench/local_server.sh
+HELLO="&hello=me+example.com+SLB+1.311&proto=6"
+# The local server stores its entries in UTF-8: its stored entry says so,
+# and the lookup asks for level 6 as curl does.
+printf '[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n[svr0]\r\nhost=127.0.0.1:%s\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n' "$PORT" >"$WORK/s.INI"
 export SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES=$PWD/demo/drives.ini SONOLABEL_INI=$WORK/s.INI SONOLABEL_WINDIR=$WORK
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }

@@ -9,12 +9,7 @@ cd "$(dirname "$0")/.."
 BIN=$PWD/${1:-build}/bin
 N=${2:-31}
 WORK=$(mktemp -d)
-trap 'kill $SERVER 2>/dev/null || true; rm -rf "$WORK"' EXIT
-cp -r demo/cddb "$WORK/root"
-"$BIN/sonolabel-cddbd" --root "$WORK/root" --port 0 --port-file "$WORK/port" --idle-exit 600 >/dev/null &
-SERVER=$!
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
-PORT=$(cat "$WORK/port")
+. bench/local_server.sh
 printf '[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=submit@example.com\r\n[svr0]\r\nhost=127.0.0.1:%s\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n' "$PORT" >"$WORK/s.INI"
 {
   # A new entry (the demo database has this disc under "misc" only).

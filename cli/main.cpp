@@ -21,6 +21,7 @@
 #include "demo/demo.h"
 #include "fields.h"
 #include "mainform/mainform.h"
+#include "platform/json.h"
 #include "platform/install_paths.h"
 #include "shell/services.h"
 
@@ -140,27 +141,8 @@ class CliServices : public sl::shell::ShellServices {
   }
 };
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+// A JSON string (valid UTF-8 guaranteed, so jq and friends take it).
+std::string JsonString(const std::string& s) { return sl::platform::json::Quote(s); }
 
 std::string WindowJson(TFormMain& form) {
   auto& model = form.Model();

@@ -1,5 +1,6 @@
 #include "demo/demo.h"
 
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
@@ -17,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/userdirs.h"
 #include "platform/install_paths.h"
 #include "platform/profile.h"
 #include "settings/settings.h"
@@ -32,17 +34,7 @@ constexpr const char* kDemoSubmitAddress = "demo-submit@localhost";
 // How long Stop waits for a child to end after asking it to.
 constexpr int kStopMilliseconds = 2000;
 
-std::string EnvOrEmpty(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? std::string(v) : std::string();
-}
-
-std::string HomeDir() {
-  std::string home = EnvOrEmpty("HOME");
-  if (!home.empty()) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
-  return ".";
-}
+using platform::EnvOrEmpty;
 
 // The first line of a text file, at most 300 bytes of it.
 std::string FirstLine(const std::string& path) {
@@ -153,9 +145,7 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
 }
 
 std::string DemoStateDir() {
-  const std::string xdg = EnvOrEmpty("XDG_STATE_HOME");
-  if (!xdg.empty() && xdg.front() == '/') return xdg + "/sonolabel-demo";
-  return HomeDir() + "/.local/state/sonolabel-demo";
+  return platform::XdgDir("XDG_STATE_HOME", ".local/state") + "/sonolabel-demo";
 }
 
 bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error) {

@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/profile.h"
+#include "platform/userdirs.h"
 
 namespace sl::localdb {
 
@@ -24,11 +25,6 @@ constexpr const char* kKeyTitle = "title";
 // Track keys never go beyond the grid's last possible row.
 constexpr int kMaxTracks = shell::TrackTitleTable::kMaxRows - 1;
 
-std::string EnvOrEmpty(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? std::string(v) : std::string();
-}
-
 std::string Lower(std::string s) {
   for (char& c : s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
@@ -39,12 +35,9 @@ std::string Lower(std::string s) {
 }  // namespace
 
 std::string DefaultWindowsDir() {
-  const std::string over = EnvOrEmpty("SONOLABEL_WINDIR");
+  const std::string over = platform::EnvOrEmpty("SONOLABEL_WINDIR");
   if (!over.empty()) return over;
-  const std::string xdg = EnvOrEmpty("XDG_DATA_HOME");
-  if (!xdg.empty() && xdg.front() == '/') return xdg + "/sonolabel";
-  const std::string home = EnvOrEmpty("HOME");
-  return (home.empty() ? std::string(".") : home) + "/.local/share/sonolabel";
+  return platform::XdgDir("XDG_DATA_HOME", ".local/share") + "/sonolabel";
 }
 
 std::string CdPlayerIniPath(const std::string& windowsDir) {

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "platform/userdirs.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -14,27 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string EnvOrEmpty(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? std::string(v) : std::string();
-}
-
-std::string HomeDir() {
-  std::string home = EnvOrEmpty("HOME");
-  if (!home.empty()) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    return pw->pw_dir;
-  }
-  return ".";
-}
-
-// $XDG_CONFIG_HOME when it is an absolute path (relative ones are to be
-// ignored), else ~/.config.
-std::string ConfigHome() {
-  const std::string xdg = EnvOrEmpty("XDG_CONFIG_HOME");
-  if (!xdg.empty() && xdg.front() == '/') return xdg;
-  return HomeDir() + "/.config";
-}
+using platform::EnvOrEmpty;
 
 }  // namespace
 
@@ -61,7 +43,7 @@ std::string SettingsPathFor(const std::string& exePath) {
       if (::access(dir.c_str(), W_OK | X_OK) == 0) return ini.string();
     }
   }
-  return ConfigHome() + "/sonolabel/sonolabel.INI";
+  return platform::XdgDir("XDG_CONFIG_HOME", ".config") + "/sonolabel/sonolabel.INI";
 }
 
 SettingsFile::SettingsFile(std::string path) : profile_(std::move(path)) {}

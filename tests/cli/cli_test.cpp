@@ -13,32 +13,17 @@
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
+#include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
-
 class Cli : public ::testing::Test {
  protected:
   // Runs the program with the test's environment; stderr goes to a file.
   Result Run(const std::string& args, const std::string& aspi = "sim", const std::string& extraEnv = "") {
-    const std::string cmd = "env " + extraEnv + " SONOLABEL_ASPI='" + aspi + "' SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
-                            "' SONOLABEL_INI='" + dir.File("s.INI") + "' SONOLABEL_WINDIR='" +
-                            dir.Path() + "' '" + SONOLABEL_BIN_DIR + "/sonolabel-cli' " + args +
-                            " 2>'" + dir.File("stderr") + "' </dev/null";
-    Result r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return RunCli(dir, args, extraEnv, aspi);
   }
   std::string Err() const { return ReadFileBytes(dir.File("stderr")); }
   TempDir dir;

@@ -7,33 +7,18 @@
 
 #include "platform/json.h"
 #include "support/dsmp_process.h"
+#include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
 namespace {
-
-struct Result {
-  int status = -1;
-  std::string out;
-};
 
 class PlayerCli : public ::testing::Test {
  protected:
   Result Run(const std::string& args) {
     WriteFileBytes(dir.File("drives.ini"),
                    "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\ntoc = 0:02:00 4:08:30 7:49:37 10:12:12\n");
-    const std::string cmd = "env -u SONOLABEL_DSMP SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
-                            "' SONOLABEL_INI='" + dir.File("s.INI") + "' SONOLABEL_WINDIR='" + dir.Path() +
-                            "' SONOLABEL_IPC_TIMEOUT_MS=400 '" + SONOLABEL_BIN_DIR +
-                            "/sonolabel-cli' " + args + " 2>'" + dir.File("stderr") + "' </dev/null";
-    Result r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return RunCli(dir, args, "-u SONOLABEL_DSMP SONOLABEL_IPC_TIMEOUT_MS=400");
   }
   platform::json::Value Json(const Result& r) {
     auto v = platform::json::Parse(r.out);

@@ -7,15 +7,11 @@
 
 #include "support/cddbd_process.h"
 #include "support/loopback_server.h"
+#include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
 namespace {
-
-struct Result {
-  int status = -1;
-  std::string out;
-};
 
 class CliSubmit : public ::testing::Test {
  protected:
@@ -42,20 +38,7 @@ class CliSubmit : public ::testing::Test {
   void Settings(const CddbdProcess& server, int code = 2) {
     Settings("127.0.0.1:" + std::to_string(server.Port()), code);
   }
-  Result Run(const std::string& args) {
-    const std::string cmd = "env -u http_proxy -u HTTP_PROXY SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES='" +
-                            dir.File("drives.ini") + "' SONOLABEL_INI='" + dir.File("s.INI") +
-                            "' SONOLABEL_WINDIR='" + dir.Path() + "' '" + SONOLABEL_BIN_DIR +
-                            "/sonolabel-cli' " + args + " 2>'" + dir.File("stderr") + "' </dev/null";
-    Result r;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-  }
+  Result Run(const std::string& args) { return RunCli(dir, args, "-u http_proxy -u HTTP_PROXY"); }
   std::string Err() const { return ReadFileBytes(dir.File("stderr")); }
   static std::vector<std::string> Stored(const CddbdProcess& server) {
     std::vector<std::string> out;

@@ -78,15 +78,10 @@ std::string SingleLine(std::string_view text, Eol eol) {
   return std::string(text) + (eol == Eol::CrLf ? "\r\n" : "\n");
 }
 
-// Writes an entry file whole (temporary file, then rename) with LF line
-// ends, as the database keeps them.
-bool StoreEntry(const fs::path& dir, const std::string& name, std::string_view text) {
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  std::string data;
-  for (const std::string& line : SplitFileLines(text)) data += line + "\n";
-  const fs::path tmp = dir / (".entry-" + std::to_string(::getpid()));
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// Writes `data` to a new file at `file` and flushes it to disk. False (the
+// file may be left half written) when any step fails.
+bool WriteFlushed(const fs::path& file, std::string_view data) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   std::size_t done = 0;
   while (done < data.size()) {
@@ -96,8 +91,18 @@ bool StoreEntry(const fs::path& dir, const std::string& name, std::string_view t
     done += static_cast<std::size_t>(n);
   }
   const bool ok = done == data.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(tmp.c_str(), (dir / name).c_str()) != 0) {
+  return ::close(fd) == 0 && ok;
+}
+
+// Writes an entry file whole (temporary file, then rename) with LF line
+// ends, as the database keeps them.
+bool StoreEntry(const fs::path& dir, const std::string& name, std::string_view text) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  std::string data;
+  for (const std::string& line : SplitFileLines(text)) data += line + "\n";
+  const fs::path tmp = dir / (".entry-" + std::to_string(::getpid()));
+  if (!WriteFlushed(tmp, data) || ::rename(tmp.c_str(), (dir / name).c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
   }
@@ -464,19 +469,9 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
     }
   }
   const fs::path tmp = dir / (".incoming-" + std::to_string(::getpid()));
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return failed();
   std::string content(rawHead);
   content.append(body);
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  const bool written = done == content.size() && ::fsync(fd) == 0;
-  ::close(fd);
+  const bool written = WriteFlushed(tmp, content);
   bool stored = false;
   for (unsigned tries = 0; written && !stored && tries < kMaxSubmissionTries; ++tries) {
     char counter[16];
