@@ -12,17 +12,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableWidget>
-#include <QThread>
 #include <cstdlib>
 
 #include "app/formmain.h"
 #include "app/formsearch.h"
 #include "app_fixture.h"
 #include "demo/demo.h"
+#include "pictures.h"
 #include "support/scoped_env.h"
 
 namespace sl::test {
@@ -33,30 +31,15 @@ using shell::MenuId;
 class HelpImages : public AppTest {
  protected:
   void SetUp() override {
-    folder_ = QString::fromLocal8Bit(std::getenv("SONOLABEL_HELP_IMAGES"));
-    if (folder_.isEmpty()) GTEST_SKIP() << "SONOLABEL_HELP_IMAGES is not set";
+    if (!folder_.Given()) GTEST_SKIP() << "SONOLABEL_HELP_IMAGES is not set";
     AppTest::SetUp();
   }
   void TearDown() override {
-    if (!folder_.isEmpty()) AppTest::TearDown();
+    if (folder_.Given()) AppTest::TearDown();
   }
-  static void Settle(int rounds = 20) {
-    for (int i = 0; i < rounds; ++i) {
-      QApplication::processEvents();
-      QThread::msleep(10);
-    }
-  }
-  void Save(const QPixmap& pixmap, const char* name) {
-    const QString file = folder_ + "/" + name;
-    EXPECT_TRUE(pixmap.save(file, "PNG")) << file.toStdString();
-  }
-  // The screen from the window's corner: pop-ups are windows of their own.
-  static QPixmap Screen(QWidget* window, int width, int height) {
-    const QRect r = window->frameGeometry();
-    return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), width, height);
-  }
+  void Save(const QPixmap& pixmap, const char* name) { folder_.Save(pixmap, name); }
 
-  QString folder_;
+  PictureFolder folder_{"SONOLABEL_HELP_IMAGES"};
 };
 
 TEST_F(HelpImages, DemoWalkThrough) {

@@ -10,15 +10,12 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPixmap>
-#include <QScreen>
 #include <QTabWidget>
-#include <QThread>
-#include <cstdlib>
 
 #include "app/formmain.h"
 #include "app/formoption.h"
 #include "app_fixture.h"
+#include "pictures.h"
 
 namespace sl::test {
 namespace {
@@ -26,31 +23,15 @@ namespace {
 class Screenshots : public AppTest {
  protected:
   void SetUp() override {
-    folder_ = QString::fromLocal8Bit(std::getenv("SONOLABEL_SCREENSHOT_DIR"));
-    if (folder_.isEmpty()) GTEST_SKIP() << "SONOLABEL_SCREENSHOT_DIR is not set";
+    if (!folder_.Given()) GTEST_SKIP() << "SONOLABEL_SCREENSHOT_DIR is not set";
     AppTest::SetUp();
   }
   void TearDown() override {
-    if (!folder_.isEmpty()) AppTest::TearDown();
+    if (folder_.Given()) AppTest::TearDown();
   }
-  static void Settle() {
-    for (int i = 0; i < 20; ++i) {
-      QApplication::processEvents();
-      QThread::msleep(10);
-    }
-  }
-  void Save(const QPixmap& pixmap, const char* name) {
-    const QString file = folder_ + "/" + name;
-    EXPECT_TRUE(pixmap.save(file, "PNG")) << file.toStdString();
-  }
-  // The screen around `window` (pop-up menus are windows of their own).
-  static QPixmap Screen(QWidget* window, int extraHeight = 0) {
-    const QRect r = window->frameGeometry();
-    return QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(),
-                                                       r.height() + extraHeight);
-  }
+  void Save(const QPixmap& pixmap, const char* name) { folder_.Save(pixmap, name); }
 
-  QString folder_;
+  PictureFolder folder_{"SONOLABEL_SCREENSHOT_DIR"};
 };
 
 // A disc read with Japanese titles, as after a lookup.
