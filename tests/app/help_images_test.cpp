@@ -1,26 +1,40 @@
 // Pictures for the help guide (docs/help/images/), taken of the program as a
 // user meets it in demo mode: the first start, the drive box, a disc read,
-// a lookup, the match dialog and the menus. Runs only when
+// a lookup, the match dialog and the menus; editing titles and the
+// clipboard; a submission and its check; the options dialog's tabs; the
+// player link. Each test runs a demo of its own (local server and player),
+// and checks that what it pictures really happened. Runs only when
 // SONOLABEL_HELP_IMAGES names a folder, on a real display:
 //   SONOLABEL_HELP_IMAGES=docs/help/images SONOLABEL_TEST_QPA=xcb xvfb-run -a
 //     -s "-screen 0 1024x768x24" build/bin/test_app --gtest_filter='HelpImages.*'
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
 #include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 #include "app/formmain.h"
+#include "app/formoption.h"
 #include "app/formsearch.h"
+#include "app/trackgridview.h"
 #include "app_fixture.h"
 #include "demo/demo.h"
 #include "pictures.h"
+#include "platform/json.h"
 #include "support/scoped_env.h"
 
 namespace sl::test {
@@ -28,46 +42,145 @@ namespace {
 
 using shell::MenuId;
 
+// The demo drives, as their box lists them.
+constexpr int kRockDisc = 0;   // DEMO ROCK 3TRK: three tracks, the play list's disc
+constexpr int kJpopDisc = 1;   // DEMO JPOP 12TRK: Japanese titles
+constexpr int kMultiDisc = 2;  // DEMO MULTI 5TRK: two entries
+
 class HelpImages : public AppTest {
  protected:
+  // The program's side of the player link is opened once per process, in
+  // the XDG_RUNTIME_DIR of that moment: every demo of these tests runs its
+  // player in the same one, where the session has none of its own.
+  static void SetUpTestSuite() {
+    if (std::getenv("XDG_RUNTIME_DIR")) return;
+    runtime_ = std::make_unique<TempDir>();
+    ::setenv("XDG_RUNTIME_DIR", runtime_->Path().c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    if (!runtime_) return;
+    ::unsetenv("XDG_RUNTIME_DIR");
+    runtime_.reset();
+  }
   void SetUp() override {
     if (!folder_.Given()) GTEST_SKIP() << "SONOLABEL_HELP_IMAGES is not set";
     AppTest::SetUp();
   }
   void TearDown() override {
-    if (folder_.Given()) AppTest::TearDown();
+    if (!folder_.Given()) return;
+    // The window goes before the server and player it talks to, and those
+    // before the variables that pointed at them.
+    program_.reset();
+    demo_.reset();
+    env_.reset();
+    AppTest::TearDown();
   }
+
   void Save(const QPixmap& pixmap, const char* name) { folder_.Save(pixmap, name); }
 
+  // A demo of its own, as on a first start: the window shown at (40, 40)
+  // after the e-mail prompt, which `prompt` sees filled in before it is
+  // answered.
+  void StartDemo(const std::function<void(QInputDialog*)>& prompt = {}) {
+    env_ = std::make_unique<ScopedEnv>();
+    env_->Set("XDG_STATE_HOME", dir.File("state").c_str());
+    for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
+                             "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
+      env_->Set(name, std::getenv(name));
+    demo_ = std::make_unique<demo::DemoSession>();
+    std::string why;
+    ASSERT_TRUE(demo_->Start(SONOLABEL_BIN_DIR, why)) << why;
+    program_ = std::make_unique<app::Program>(mainform::Environment::FromProcess());
+    w_ = &program_->FormMain();
+    modal->Then([prompt](QWidget* box) {
+      auto* input = qobject_cast<QInputDialog*>(box);
+      ASSERT_NE(input, nullptr);
+      input->setTextValue(QStringLiteral("you@example.jp"));
+      Settle();
+      if (prompt) prompt(input);
+      input->accept();
+    });
+    w_->show();
+    w_->move(40, 40);
+    Settle(40);
+    ASSERT_TRUE(modal->AllAnswered());
+  }
+
+  app::TFormMain& W() { return *w_; }
+  QString Status() const { return w_->StatusPanel0->text(); }
+  std::string Cell(int col, int row) { return w_->Model().Table().Cell(col, row); }
+
+  void PickDrive(int index) {
+    w_->ComboBox1->setCurrentIndex(index);
+    w_->ComboBox1Pick(index);
+    Settle();
+  }
+  // データベースから受信 with one entry: its message box is accepted.
+  void Lookup() {
+    modal->Then(AcceptBox);
+    w_->MenuAction(MenuId::C1)->trigger();
+    Settle();
+    ASSERT_TRUE(modal->AllAnswered());
+  }
+  static void AcceptBox(QWidget* box) {
+    auto* message = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(message, nullptr);
+    message->accept();
+  }
+
+  // A menu of the menu bar and the submenu under it, as the pointer opens
+  // them, saved with the screen around them.
+  void SaveMenu(MenuId top, MenuId item, const char* name) {
+    QMenuBar* bar = w_->menuBar();
+    QAction* topAction = w_->MenuAction(top);
+    QMenu* menu = topAction->menu();
+    menu->popup(bar->mapToGlobal(bar->actionGeometry(topAction).bottomLeft()));
+    Settle();
+    QAction* itemAction = w_->MenuAction(item);
+    menu->setActiveAction(itemAction);
+    itemAction->menu()->popup(menu->mapToGlobal(menu->actionGeometry(itemAction).topRight()));
+    Settle();
+    Save(Screen(w_, 520, 200), name);
+    itemAction->menu()->hide();
+    menu->hide();
+    Settle();
+  }
+
+  // The grid's cells from (col, row) to (col2, row2), grid coordinates of
+  // the table (row 1 is the first track).
+  void SelectCells(int col, int row, int col2, int row2) {
+    app::TrackGridView* g = w_->StringGrid1;
+    g->setCurrentIndex(g->model()->index(row - 1, col));
+    g->selectionModel()->select(
+        QItemSelection(g->model()->index(row - 1, col), g->model()->index(row2 - 1, col2)),
+        QItemSelectionModel::ClearAndSelect);
+    Settle();
+  }
+  // The grid's pop-up menu over cell (col, row).
+  void PopUpOver(int col, int row) {
+    app::TrackGridView* g = w_->StringGrid1;
+    const QRect cell = g->visualRect(g->model()->index(row - 1, col));
+    g->PopupMenu1->popup(g->viewport()->mapToGlobal(cell.center()));
+    Settle();
+  }
+  static void Key(QWidget* target, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    Settle();
+  }
+
+  static inline std::unique_ptr<TempDir> runtime_;
   PictureFolder folder_{"SONOLABEL_HELP_IMAGES"};
+  std::unique_ptr<ScopedEnv> env_;
+  std::unique_ptr<demo::DemoSession> demo_;
+  std::unique_ptr<app::Program> program_;
+  app::TFormMain* w_ = nullptr;
 };
 
 TEST_F(HelpImages, DemoWalkThrough) {
-  // A demo of its own, as on a first start.
-  ScopedEnv env;
-  env.Set("XDG_STATE_HOME", dir.File("state").c_str());
-  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
-                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
-    env.Set(name, std::getenv(name));
-  demo::DemoSession demo;
-  std::string why;
-  ASSERT_TRUE(demo.Start(SONOLABEL_BIN_DIR, why)) << why;
-  app::Program program(mainform::Environment::FromProcess());
-  app::TFormMain& w = program.FormMain();
-
   // The first start asks for the e-mail address.
-  modal->Then([&](QWidget* box) {
-    auto* input = qobject_cast<QInputDialog*>(box);
-    ASSERT_NE(input, nullptr);
-    input->setTextValue(QStringLiteral("you@example.jp"));
-    Settle();
-    Save(box->grab(), "first-start.png");
-    input->accept();
-  });
-  w.show();
-  w.move(40, 40);
-  Settle(40);
-  ASSERT_TRUE(modal->AllAnswered());
+  ASSERT_NO_FATAL_FAILURE(StartDemo([this](QInputDialog* box) { Save(box->grab(), "first-start.png"); }));
+  app::TFormMain& w = W();
   Save(w.grab(), "main-window.png");
 
   // The drive box open.
@@ -77,22 +190,13 @@ TEST_F(HelpImages, DemoWalkThrough) {
   w.ComboBox1->hidePopup();
 
   // The Japanese disc read, then looked up.
-  w.ComboBox1->setCurrentIndex(1);
-  w.ComboBox1Pick(1);
-  Settle();
+  PickDrive(kJpopDisc);
   Save(w.grab(), "disc-read.png");
-  auto acceptBox = [](QWidget* box) {
-    ASSERT_NE(qobject_cast<QMessageBox*>(box), nullptr);
-    qobject_cast<QMessageBox*>(box)->accept();
-  };
-  modal->Then(acceptBox);
-  w.MenuAction(MenuId::C1)->trigger();
-  Settle();
+  ASSERT_NO_FATAL_FAILURE(Lookup());
   Save(w.grab(), "lookup.png");
 
   // The disc with two entries: the match dialog.
-  w.ComboBox1->setCurrentIndex(2);
-  w.ComboBox1Pick(2);
+  PickDrive(kMultiDisc);
   modal->Then([&](QWidget* dialog) {
     auto* search = qobject_cast<app::TFormSearch*>(dialog);
     ASSERT_NE(search, nullptr);
@@ -101,30 +205,210 @@ TEST_F(HelpImages, DemoWalkThrough) {
     Save(search->grab(), "matches.png");
     search->Button2->click();
   });
-  modal->Then(acceptBox);
+  modal->Then(AcceptBox);
   w.MenuAction(MenuId::C1)->trigger();
   Settle();
   ASSERT_TRUE(modal->AllAnswered());
   Save(w.grab(), "match-chosen.png");
 
-  // The menus: a menu and the submenu under it, as the pointer opens them.
-  QMenuBar* bar = w.menuBar();
-  auto openMenu = [&](MenuId top, MenuId item, const char* name) {
-    QAction* topAction = w.MenuAction(top);
-    QMenu* menu = topAction->menu();
-    menu->popup(bar->mapToGlobal(bar->actionGeometry(topAction).bottomLeft()));
+  SaveMenu(MenuId::F1, MenuId::S3, "localdb-menu.png");
+  SaveMenu(MenuId::E1, MenuId::N3, "server-menu.png");
+  w.close();
+  Settle();
+}
+
+TEST_F(HelpImages, EditingAndTheClipboard) {
+  ASSERT_NO_FATAL_FAILURE(StartDemo());
+  app::TFormMain& w = W();
+  app::TrackGridView* g = w.StringGrid1;
+  PickDrive(kJpopDisc);
+  ASSERT_NO_FATAL_FAILURE(Lookup());
+  ASSERT_EQ(Cell(1, 3), "可能性の扉");
+
+  // Selection mode: three rows of titles and artists selected, the pop-up
+  // with the grid's copy and paste; the copy is tab-separated text.
+  ASSERT_FALSE(g->Modes().Editing());
+  SelectCells(1, 1, 2, 3);
+  PopUpOver(1, 3);
+  EXPECT_TRUE(g->ActionCopy->isVisible());
+  EXPECT_FALSE(g->T1->isVisible());
+  Save(Screen(&w), "edit-selection-menu.png");
+  g->PopupMenu1->hide();
+  g->ActionCopy->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(),
+            QStringLiteral("ソーダ水の午後\t\r\n表通りを抜けて\t\r\n可能性の扉\t\r\n"));
+
+  // Editing mode: Enter opens the third title in place; part of the text
+  // selected, the pop-up offers the editor's cut, copy and paste.
+  g->setCurrentIndex(g->model()->index(2, 1));
+  Settle();
+  Key(g, Qt::Key_Return);
+  ASSERT_TRUE(g->Modes().Editing());
+  ASSERT_NE(g->Editor(), nullptr);
+  g->Editor()->setText(QStringLiteral("可能性の扉（リミックス）"));
+  g->Editor()->setSelection(6, 5);
+  PopUpOver(1, 3);
+  EXPECT_TRUE(g->T1->isVisible());
+  EXPECT_TRUE(g->T1->isEnabled());
+  EXPECT_FALSE(g->ActionPaste->isVisible());
+  Save(Screen(&w), "edit-mode-menu.png");
+  g->PopupMenu1->hide();
+  Settle();
+  // Enter again keeps the text and goes back to selection mode.
+  Key(g->Editor(), Qt::Key_Return);
+  Settle();
+  EXPECT_FALSE(g->Modes().Editing());
+  EXPECT_EQ(Cell(1, 3), "可能性の扉（リミックス）");
+
+  // A disc the user names by hand: its artist and title typed in, then a
+  // block copied from a spreadsheet (titles and artists of three tracks,
+  // one line more than the disc has) pasted over the selected block.
+  // (The fields above the grid keep the last disc's text until typed over.)
+  PickDrive(kRockDisc);
+  w.ComboBox2->setEditText(QStringLiteral("misc"));
+  w.ComboBox3->setEditText(QStringLiteral("Jpop"));
+  w.Edit2->setText(QStringLiteral("ループバック・トリオ"));
+  w.Edit3->setText(QStringLiteral("ローカル・ホスト・セッションズ"));
+  w.Edit1->setText(QStringLiteral("2003"));
+  QGuiApplication::clipboard()->setText(QStringLiteral(
+      "夜明けのポート\t\n"
+      "ハンドシェイク・ブルース\tゲスト・スター\n"
+      "終端のドット\t\n"
+      "ボーナストラック\t\n"));
+  SelectCells(1, 1, 2, 3);
+  g->ActionPaste->trigger();
+  Settle();
+  EXPECT_EQ(Cell(1, 1), "夜明けのポート");
+  EXPECT_EQ(Cell(1, 2), "ハンドシェイク・ブルース");
+  EXPECT_EQ(Cell(2, 2), "ゲスト・スター");
+  EXPECT_EQ(Cell(2, 3), "");
+  EXPECT_EQ(Cell(1, 3), "終端のドット");
+  EXPECT_EQ(w.Model().Table().RowCount(), 4);
+  Save(w.grab(), "edit-paste.png");
+
+  w.close();
+  Settle();
+}
+
+TEST_F(HelpImages, Submission) {
+  ASSERT_NO_FATAL_FAILURE(StartDemo());
+  app::TFormMain& w = W();
+  PickDrive(kJpopDisc);
+  ASSERT_NO_FATAL_FAILURE(Lookup());
+
+  // A title left empty: the check stops the submission.
+  auto& table = w.Model().Table();
+  table.SetCell(1, 5, "");
+  w.SyncFromModel();
+  modal->Then([&](QWidget* box) {
+    auto* message = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text(), QStringLiteral("入力漏れがあるか全角文字があります。"));
     Settle();
-    QAction* itemAction = w.MenuAction(item);
-    menu->setActiveAction(itemAction);
-    itemAction->menu()->popup(menu->mapToGlobal(menu->actionGeometry(itemAction).topRight()));
+    Save(Screen(&w), "submit-missing.png");
+    message->accept();
+  });
+  w.MenuAction(MenuId::S1)->trigger();
+  Settle();
+  ASSERT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Status(), QStringLiteral("曲情報が不適切です"));
+
+  // The title filled in and corrected: the demo server takes the entry, a
+  // revision above the one read, and the status bar shows its answer.
+  table.SetCell(1, 5, "予感（アルバム・バージョン）");
+  w.SyncFromModel();
+  w.MenuAction(MenuId::S1)->trigger();
+  Settle();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Status(), QStringLiteral("200 OK, submission has been sent."));
+  EXPECT_EQ(w.Core().ReadRevision(), 1);
+  Save(w.grab(), "submit-done.png");
+  w.close();
+  Settle();
+}
+
+TEST_F(HelpImages, OptionsTabs) {
+  ASSERT_NO_FATAL_FAILURE(StartDemo());
+  app::TFormMain& w = W();
+  app::TFormOption& o = program_->FormOption();
+  modal->Then([&](QWidget* dialog) {
+    ASSERT_EQ(dialog, &o);
     Settle();
-    Save(Screen(&w, 520, 200), name);
-    itemAction->menu()->hide();
-    menu->hide();
+    // A proxy as one would enter it; the dialog is cancelled at the end,
+    // so the demo keeps going direct.
+    o.PageControl1->setCurrentIndex(0);
+    o.Edit1->setText(QStringLiteral("proxy.example.jp"));
+    emit o.Edit1->textEdited(o.Edit1->text());
+    o.Edit2->setText(QStringLiteral("8080"));
+    emit o.Edit2->textEdited(o.Edit2->text());
     Settle();
-  };
-  openMenu(MenuId::F1, MenuId::S3, "localdb-menu.png");
-  openMenu(MenuId::E1, MenuId::N3, "server-menu.png");
+    Save(o.grab(), "options-proxy.png");
+    // The demo's one server: picked in the host box, it shows its path,
+    // its double-byte and UTF-8 marks.
+    o.PageControl1->setCurrentIndex(1);
+    o.ComboBox1->setCurrentIndex(0);
+    emit o.ComboBox1->activated(0);
+    Settle();
+    EXPECT_TRUE(o.CheckBox1->isEnabled());
+    EXPECT_TRUE(o.CheckBox1->isChecked());
+    EXPECT_TRUE(o.CheckBox2->isChecked());
+    Save(o.grab(), "options-server.png");
+    o.PageControl1->setCurrentIndex(2);
+    Settle();
+    EXPECT_EQ(o.Edit4->text(), QStringLiteral("you@example.jp"));
+    Save(o.grab(), "options-email.png");
+    o.Button2->click();
+  });
+  w.MenuAction(MenuId::O1)->trigger();
+  Settle();
+  EXPECT_TRUE(modal->AllAnswered());
+  w.close();
+  Settle();
+}
+
+TEST_F(HelpImages, PlayerLink) {
+  ASSERT_NO_FATAL_FAILURE(StartDemo());
+  app::TFormMain& w = W();
+  PickDrive(kRockDisc);
+  SaveMenu(MenuId::F1, MenuId::R1, "player-menu.png");
+
+  // The play list's titles taken into the window.
+  w.MenuAction(MenuId::MenuDSMPImport)->trigger();
+  Settle();
+  EXPECT_EQ(Status(), QStringLiteral("DSMPからリスト取込完了"));
+  EXPECT_EQ(Cell(1, 1), "My favourite take");
+  Save(w.grab(), "player-import.png");
+
+  // The disc looked up, then its titles (and artists) given to the play
+  // list where it has none.
+  ASSERT_NO_FATAL_FAILURE(Lookup());
+  modal->Then([&](QWidget* box) {
+    auto* question = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->text(), QStringLiteral("アーティスト名も登録しますか？。"));
+    Settle();
+    Save(Screen(&w), "player-export-question.png");
+    question->button(QMessageBox::Yes)->click();
+  });
+  w.MenuAction(MenuId::MenuDSMPExport)->trigger();
+  Settle();
+  ASSERT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Status(), QStringLiteral("DSMPに転送完了しました。"));
+  Save(w.grab(), "player-export.png");
+
+  // What the player holds now.
+  const std::string state = ReadFileBytes(demo_->StateDir() + "/playlist.json");
+  const auto parsed = platform::json::Parse(state);
+  ASSERT_TRUE(parsed.value) << state;
+  const platform::json::Value* list = parsed.value->Find("playlist");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->GetString("title"), "Local Host Sessions");
+  const auto& tracks = list->Find("tracks")->AsArray();
+  ASSERT_EQ(tracks.size(), 3u);
+  EXPECT_EQ(tracks[0].GetString("title"), "My favourite take");
+  EXPECT_EQ(tracks[1].GetString("title"), "Handshake Blues");
+  EXPECT_EQ(tracks[1].GetString("artist"), "Guest Star");
+  EXPECT_EQ(tracks[2].GetString("artist"), "The Loopback Trio");
   w.close();
   Settle();
 }
