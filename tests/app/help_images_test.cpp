@@ -406,6 +406,7 @@ TEST_F(HelpImages, PlayerLink) {
   const auto& tracks = list->Find("tracks")->AsArray();
   ASSERT_EQ(tracks.size(), 3u);
   EXPECT_EQ(tracks[0].GetString("title"), "My favourite take");
+  EXPECT_EQ(tracks[0].GetString("artist"), "The Loopback Trio");
   EXPECT_EQ(tracks[1].GetString("title"), "Handshake Blues");
   EXPECT_EQ(tracks[1].GetString("artist"), "Guest Star");
   EXPECT_EQ(tracks[2].GetString("artist"), "The Loopback Trio");
