@@ -138,7 +138,8 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
       "lib/sonolabel/libwnaspi32-sim.so", "lib/sonolabel/dsmp-sim", "share/sonolabel/demo/drives.ini",
       "share/sonolabel/demo/playlist.json",
       "share/sonolabel/demo/cddb/misc/990c360c", "share/man/man1/sonolabel-cli.1.gz",
-      "share/man/man1/sonolabel-cddbd.1.gz", "share/doc/sonolabel/copyright",
+      "share/man/man1/sonolabel-cddbd.1.gz", "share/man/man1/dsmp-sim.1.gz",
+      "share/doc/sonolabel/copyright",
       "share/doc/sonolabel/changelog.gz", "share/doc/sonolabel/help/index.html"};
   if (SONOLABEL_HAVE_APP) {
     for (const char* f : {"bin/sonolabel", "share/man/man1/sonolabel.1.gz",
