@@ -108,6 +108,33 @@ void SetHeaderLine(std::vector<std::string>& lines, const std::string& name, con
 
 }  // namespace
 
+bool TReplyHeader::AddLine(const std::string& line) {
+  Bytes += line.size();
+  if (++Lines == 1) {
+    // The status line. An empty one (the peer closed at once) leaves the
+    // status at 0; the next read then ends the header.
+    if (!line.empty()) ReplyNumber = StatusCode(line);
+    return false;
+  }
+  if (Lines > kMaxLines || Bytes > kMaxBytes) {
+    throw ESockError("Reply header too long (more than " + std::to_string(kMaxLines) + " lines or " +
+                     std::to_string(kMaxBytes) + " bytes)");
+  }
+  const std::string upper = Upper(line);
+  const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
+  if (field == "SET-COOKIE:") {
+    SetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
+  } else if (field == "LOCATION:") {
+    // Kept whole (the header's own bounds limit it): a redirected query
+    // of a disc with many tracks is far longer than any fixed cut.
+    Location = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string());
+  } else if (field == "CONTENT-LENGTH:") {
+    ContentLength = ContentLengthValue(upper);
+    HasContentLength = true;
+  }
+  return line.empty() || line == "\n" || line == "\r\n";
+}
+
 std::string TNMHTTP::HostKey() const { return Lower(Host) + ":" + std::to_string(Port); }
 
 void TNMHTTP::Abort() {
@@ -233,34 +260,17 @@ void TNMHTTP::ReadReplyHeader() {
     }
   };
 
-  int lines = 1;
-  std::size_t bytes = 0;
-  const std::string status = ReadLn();
-  bytes += status.size();
-  if (!status.empty()) FReplyNumber = StatusCode(status);
-  keep(status);
-  for (;;) {
+  TReplyHeader reply;
+  for (bool done = false; !done;) {
     const std::string line = ReadLn();
-    bytes += line.size();
-    if (++lines > kMaxHeaderLines || bytes > kMaxHeaderBytes) {
-      throw ESockError("Reply header too long (more than " + std::to_string(kMaxHeaderLines) + " lines or " +
-                       std::to_string(kMaxHeaderBytes) + " bytes)");
-    }
-    const std::string upper = Upper(line);
-    const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
-    if (field == "SET-COOKIE:") {
-      FSetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
-    } else if (field == "LOCATION:") {
-      // Kept whole (the header's own bounds limit it): a redirected query
-      // of a disc with many tracks is far longer than any fixed cut.
-      FLocation = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string());
-    } else if (field == "CONTENT-LENGTH:") {
-      FContentLength = ContentLengthValue(upper);
-      FHasContentLength = true;
-    }
+    done = reply.AddLine(line);
     keep(line);
-    if (line.empty() || line == "\n" || line == "\r\n") break;
   }
+  FReplyNumber = reply.ReplyNumber;
+  FLocation = std::move(reply.Location);
+  FSetCookie = std::move(reply.SetCookie);
+  FContentLength = reply.ContentLength;
+  FHasContentLength = reply.HasContentLength;
   if (OutputFileMode) {
     file.close();
     if (!file) throw std::runtime_error("Cannot write file " + Header);
