@@ -417,16 +417,23 @@ void CddbLookup::NMHTTP1Success(int) {
   // of lines must not take memory by the gigabyte. The cut is made on the
   // raw bytes, where a line end is never part of a character.
   const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
-  const std::vector<std::string> lines =
-      SplitLines(ServerUtf8 ? platform::SanitizeUtf8(raw) : platform::FromExternal(raw), kMaxReplyLines);
+  auto decode = [this](std::string_view bytes) {
+    return ServerUtf8 ? platform::SanitizeUtf8(bytes) : platform::FromExternal(bytes);
+  };
+  const std::vector<std::string> lines = SplitLines(decode(raw), kMaxReplyLines);
+  // The status line as received: a 200 reply's match line is cut from it.
+  const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
   try {
     if (lines.empty()) throw std::runtime_error("empty reply");
     const int code = StatusCode(lines[0]);
     switch (code) {
       case 200:
         Status("タイトル取得完了");
-        CheckReturnCmd(lines[0].size() > 4 ? std::string_view(lines[0]).substr(4)
-                                           : std::string_view());
+        // The match line follows the code and its blank. It is cut off on
+        // the bytes as received: cut on the decoded text, a character that
+        // took the place of the blank would be split in half.
+        CheckReturnCmd(rawStatusLine.size() > 4 ? decode(rawStatusLine.substr(4))
+                                                : std::string());
         model_.Table().SetCategory(MatchCategory);
         model_.Table().SetArtist(MatchArtist);
         model_.Table().SetTitle(MatchTitle);
