@@ -40,10 +40,25 @@ int StatusCode(const std::string& line) {
   return std::stoi(head.substr(start));
 }
 
-// Drops the status line and the terminator line of a list reply.
-std::vector<std::string> ListBody(const std::vector<std::string>& lines) {
-  if (lines.size() < 2) throw std::runtime_error("list reply without terminator");
-  return std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+// Whether a reply body ends with the terminator line "." of a list (blank
+// lines after it tolerated). A list reply without it was cut short: a
+// connection that ended early. Taken as whole, it would fill and save part
+// of an entry as if it were all of it.
+bool EndsWithTerminator(std::string_view body) {
+  const auto last = body.find_last_not_of(" \t\r\n");
+  if (last == std::string_view::npos || body[last] != '.') return false;
+  return last == 0 || body[last - 1] == '\n' || body[last - 1] == '\r';
+}
+
+// Drops the status line and the terminator line of a list reply (and blank
+// lines after the terminator). `terminated`: the body ends with the
+// terminator (the lines may stop earlier, at the bound on lines taken).
+std::vector<std::string> ListBody(const std::vector<std::string>& lines, bool terminated) {
+  if (!terminated) throw std::runtime_error("list reply without terminator");
+  std::size_t end = lines.size();
+  while (end > 2 && lines[end - 1].find_first_not_of(" \t") == std::string::npos) --end;
+  if (end < 2) throw std::runtime_error("list reply without terminator");
+  return std::vector<std::string>(lines.begin() + 1, lines.begin() + static_cast<std::ptrdiff_t>(end) - 1);
 }
 
 }  // namespace
@@ -423,6 +438,7 @@ void CddbLookup::NMHTTP1Success(int) {
   const std::vector<std::string> lines = SplitLines(decode(raw), kMaxReplyLines);
   // The status line as received: a 200 reply's match line is cut from it.
   const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
+  const bool terminated = EndsWithTerminator(NMHTTP1.Body);
   try {
     if (lines.empty()) throw std::runtime_error("empty reply");
     const int code = StatusCode(lines[0]);
@@ -444,17 +460,18 @@ void CddbLookup::NMHTTP1Success(int) {
         break;
       case 210:
         if (RequestKind == Read) {
+          // A cut-off entry is refused before anything says it arrived.
+          const auto entry = ListBody(lines, terminated);
           Status("曲名取得完了");
           services_.MessageBox(shell::MsgIcon::Information, "曲名取得完了しました。");
-          const auto entry = ListBody(lines);
           ReadRevision = EntryRevision(entry);
           ReadDiscId = MatchDiscId;
           GetTuneList(entry);
           if (onEntryApplied) onEntryApplied();
         } else if (RequestKind == Sites) {
+          const auto body = ListBody(lines, terminated);
           services_.MessageBox(shell::MsgIcon::Information, "サーバリストの取得が完了しました。");
           Status("サーバリスト取得完了");
-          const auto body = ListBody(lines);
           if (settings_) {
             std::string error;
             if (!settings::SetServerList(*settings_, body, &error)) {
@@ -465,11 +482,11 @@ void CddbLookup::NMHTTP1Success(int) {
             settings::GetServerList(*settings_, model_);
           }
         } else {
-          SelectMatch(ListBody(lines));
+          SelectMatch(ListBody(lines, terminated));
         }
         break;
       case 211:
-        SelectMatch(ListBody(lines));
+        SelectMatch(ListBody(lines, terminated));
         break;
       case 401:
         Status(RequestKind == Sites ? "ミラーサーバなし" : "該当なし");

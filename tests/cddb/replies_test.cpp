@@ -51,6 +51,11 @@ TEST_F(Replies, StatusCodesGiveTheirTexts) {
       {"", Query, "応答コードなし"},
       {"210 list without terminator", Query, "応答コードなし"},
       {"211 only a terminator\n.\n", Query, "応答コードなし"},
+      // Lists cut short (the connection ended before the terminator).
+      {"211 matches\r\nrock 1 A / B\r\nrock 2 C / D\r\n", Query, "応答コードなし"},
+      {"210 rock 1 entry\r\nDYEAR=1999\r\nTTITLE0=One\r\nTTITLE1=Tw", Read, "応答コードなし"},
+      {"210 rock 1 entry\r\nDYEAR=1999\r\nTTITLE0=One\r\n.x\r\n", Read, "応答コードなし"},
+      {"210 sites\r\nnew.example http 80 /x N0 W0 d\r\n", Sites, "応答コードなし"},
   };
   for (const auto& c : cases) {
     Reply(c.body, c.kind);
@@ -121,6 +126,21 @@ TEST_F(Replies, EntryFillsYearGenreAndTracks) {
   EXPECT_EQ(t.RowCount(), 4);       // the grid does not grow
   EXPECT_TRUE(model.Menu(MenuId::MenuDSMPExport).enabled);
   EXPECT_EQ(t.Title(), "");  // disc artist/title come from the match line only
+}
+
+// A list ends at its terminator; blank lines after it change nothing, and
+// the grid is left alone by a list that never reached it.
+TEST_F(Replies, ListsEndAtTheirTerminator) {
+  Reply("210 rock 1 entry\nTTITLE0=One\n.\n\r\n \n", Read);
+  EXPECT_EQ(model.Status(0), "曲名取得完了");
+  EXPECT_EQ(model.Table().Cell(1, 1), "One");
+  int applied = 0;
+  lookup.onEntryApplied = [&] { ++applied; };
+  Reply("210 rock 1 entry\nTTITLE0=Cut\nTTITLE1=Sh", Read);
+  EXPECT_EQ(model.Status(0), "応答コードなし");
+  EXPECT_EQ(model.Table().Cell(1, 1), "One");
+  EXPECT_EQ(applied, 0);
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"曲名取得完了しました。"});
 }
 
 TEST_F(Replies, TrackLoopStopsAtFirstEmptyTitle) {
