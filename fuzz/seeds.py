@@ -79,7 +79,7 @@ put(H, "redirect-cookie",
     "&hello=me+example.com+SLB+1.311&proto=5\r\n\r\n")
 put(H, "not-found", "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>404</html>")
 put(H, "lf-only", "HTTP/1.0 200 OK\nContent-Length:   42\nX-Odd:value\n\n")
-put(H, "chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\n")
+put(H, "chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a;ext=1\r\n210 rock 23026203 entry\r\n\r\n0\r\nX-Trailer: 1\r\n\r\n")
 put(H, "closed-in-header", "HTTP/1.0 200 OK\r\nContent-Le")
 put(H, "closed-at-once", "")
 put(H, "ssh-banner", "SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n")

@@ -1,6 +1,7 @@
 // Reply headers as a server (or anything listening on its port) sends them:
 // the status line and header lines, cut into lines as the socket layer's
 // ReadLn cuts them, fed to the client's own header parser.
+#include <cctype>
 #include <cstdint>
 #include <string>
 
@@ -44,6 +45,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(header.HasContentLength || header.ContentLength == 0);
   FUZZ_CHECK(header.SetCookie.size() <= net::TReplyHeader::kMaxCookieLength);
   FUZZ_CHECK(header.Location.size() < header.Bytes || header.Location.empty());
+  // After a chunked header, the body's lines as size lines: a size is
+  // taken only from hexadecimal digits at the line's start.
+  if (done && header.Chunked) {
+    for (int n = 0; n < 64 && pos < bytes.size(); ++n) {
+      std::size_t end = bytes.find('\n', pos);
+      end = end == std::string::npos ? bytes.size() : end + 1;
+      const std::string line = bytes.substr(pos, end - pos);
+      pos = end;
+      const auto size = net::ChunkSize(line);
+      if (!size) continue;
+      FUZZ_CHECK(*size >= 0 && *size < (1LL << 60));
+      FUZZ_CHECK(std::isxdigit(static_cast<unsigned char>(line[0])));
+    }
+  }
   // Values come without their line ends.
   for (const std::string* v : {&header.Location, &header.SetCookie})
     FUZZ_CHECK(v->empty() || (v->back() != '\n' && v->find('\n') == std::string::npos));

@@ -131,6 +131,10 @@ bool TReplyHeader::AddLine(const std::string& line) {
   } else if (field == "CONTENT-LENGTH:") {
     ContentLength = ContentLengthValue(upper);
     HasContentLength = true;
+  } else if (field == "TRANSFER-ENCODING:") {
+    // A server or proxy may answer in HTTP/1.1's chunks even though the
+    // request was HTTP/1.0; the body is then decoded, not taken raw.
+    Chunked = upper.find("CHUNKED") != std::string::npos;
   }
   return line.empty() || line == "\n" || line == "\r\n";
 }
@@ -243,6 +247,7 @@ void TNMHTTP::SendRequest() {
 void TNMHTTP::ReadReplyHeader() {
   FContentLength = 0;
   FHasContentLength = false;
+  FChunked = false;
   FSetCookie.clear();
   FLocation.clear();
   std::ofstream file;
@@ -271,13 +276,79 @@ void TNMHTTP::ReadReplyHeader() {
   FSetCookie = std::move(reply.SetCookie);
   FContentLength = reply.ContentLength;
   FHasContentLength = reply.HasContentLength;
+  FChunked = reply.Chunked;
   if (OutputFileMode) {
     file.close();
     if (!file) throw std::runtime_error("Cannot write file " + Header);
   }
 }
 
+std::optional<long long> ChunkSize(std::string_view line) {
+  long long value = 0;
+  std::size_t i = 0;
+  for (; i < line.size(); ++i) {
+    const char c = line[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      break;
+    }
+    if (i >= 15) return std::nullopt;
+    value = value * 16 + digit;
+  }
+  if (i == 0) return std::nullopt;
+  const std::string_view rest = line.substr(i);
+  const std::size_t end = rest.find_first_not_of(" \t");
+  if (end == std::string_view::npos || rest[end] == ';' || rest.substr(end) == "\r\n" || rest.substr(end) == "\n")
+    return value;
+  return std::nullopt;
+}
+
+void TNMHTTP::ReadChunkedBody(std::string& out) {
+  out.clear();
+  std::string part;
+  for (;;) {
+    const std::string line = ReadLn();
+    if (line.empty()) throw ESockError("Connection closed inside a chunked reply");
+    const auto size = ChunkSize(line);
+    if (!size) throw ESockError("Reply chunk without a size: " + WithoutLineEnd(line).substr(0, 40));
+    if (*size == 0) break;
+    if (*size > static_cast<long long>(kMaxCapture - out.size())) {
+      throw ESockError("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
+    }
+    CaptureString(part, *size);
+    if (static_cast<long long>(part.size()) < *size) throw ESockError("Connection closed inside a chunked reply");
+    out += part;
+    const std::string end = ReadLn();
+    if (end != "\r\n" && end != "\n") throw ESockError("Reply chunk longer than its size");
+  }
+  // The trailer: header lines up to a blank line (or the peer's close).
+  for (int lines = 0;; ++lines) {
+    const std::string line = ReadLn();
+    if (line.empty() || line == "\n" || line == "\r\n") break;
+    if (lines >= TReplyHeader::kMaxLines) throw ESockError("Reply trailer too long");
+  }
+}
+
 void TNMHTTP::ReadBody() {
+  if (FChunked) {
+    std::string body;
+    ReadChunkedBody(body);
+    if (!InputFileMode) {
+      Body = std::move(body);
+      return;
+    }
+    std::ofstream file(Body, std::ios::binary | std::ios::trunc);
+    if (!file || !file.write(body.data(), static_cast<std::streamsize>(body.size())) || (file.close(), !file)) {
+      throw std::runtime_error("Cannot write file " + Body);
+    }
+    return;
+  }
   if (InputFileMode) {
     CaptureFile(Body);
     return;

@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/powersock.h"
@@ -42,11 +44,17 @@ struct TReplyHeader {
   std::string Location, SetCookie;  // without their line ends
   long long ContentLength = 0;
   bool HasContentLength = false;
+  bool Chunked = false;  // Transfer-Encoding: chunked (the body comes in chunks)
   int Lines = 0;
   std::size_t Bytes = 0;
 
   bool AddLine(const std::string& line);
 };
+
+// The size of the chunk a chunked body's size line announces (hexadecimal,
+// optionally followed by ";extensions" and the line end). nullopt for a line
+// that is no size line or a size of more than 15 hexadecimal digits.
+std::optional<long long> ChunkSize(std::string_view line);
 
 class TNMHTTP : public TPowersock {
  public:
@@ -99,6 +107,8 @@ class TNMHTTP : public TPowersock {
   void SendRequest();
   void ReadReplyHeader();
   void ReadBody();
+  // The body of a reply in chunks, decoded, up to its last chunk and trailer.
+  void ReadChunkedBody(std::string& out);
   void JudgeStatus();
   std::string HostKey() const;  // "host:port" of the current request
 
@@ -108,6 +118,7 @@ class TNMHTTP : public TPowersock {
   int FCmd = 0;
   long long FContentLength = 0;
   bool FHasContentLength = false;
+  bool FChunked = false;
   bool FBusy = false;
 };
 
