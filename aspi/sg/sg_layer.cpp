@@ -119,6 +119,7 @@ std::vector<Device> Scan() {
   }
   // Adapters: distinct host:channel pairs in ascending order.
   std::vector<std::pair<unsigned long, unsigned long>> adapters;
+  adapters.reserve(found.size());
   for (const auto& f : found) adapters.emplace_back(f.hctl[0], f.hctl[1]);
   std::sort(adapters.begin(), adapters.end());
   adapters.erase(std::unique(adapters.begin(), adapters.end()), adapters.end());

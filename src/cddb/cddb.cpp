@@ -556,14 +556,11 @@ void CddbLookup::SeparateString(std::string_view text, int row) {
   };
   const std::size_t p1 = pos(" /");
   const std::size_t p2 = pos("/ ");
-  std::size_t artistLength = 0;
-  std::size_t titleStart = 1;
-  if (p1 > 0) {
-    artistLength = p1 - 1;
-    titleStart = p1 + 1;
-  }
+  // The artist ends before " /" (or, without one, before "/ "); the title
+  // starts after "/ ". Without "/ " nothing is split.
+  std::size_t artistLength = p1 > 0 ? p1 - 1 : 0;
   if (p2 > 0) {
-    titleStart = p2 + 2;
+    const std::size_t titleStart = p2 + 2;
     if (artistLength == 0) artistLength = p2 - 1;
     model_.Table().SetCell(2, row, std::string(text.substr(0, artistLength)));
     model_.Table().SetCell(1, row, std::string(text.substr(std::min(titleStart - 1, text.size()))));

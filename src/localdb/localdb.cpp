@@ -39,7 +39,7 @@ std::string Lower(std::string s) {
 }  // namespace
 
 std::string DefaultWindowsDir() {
-  const std::string over = EnvOrEmpty("SONOLABEL_WINDIR");
+  std::string over = EnvOrEmpty("SONOLABEL_WINDIR");
   if (!over.empty()) return over;
   const std::string xdg = EnvOrEmpty("XDG_DATA_HOME");
   if (!xdg.empty() && xdg.front() == '/') return xdg + "/sonolabel";

@@ -31,7 +31,7 @@ std::string HomeDir() {
 // $XDG_CONFIG_HOME when it is an absolute path (relative ones are to be
 // ignored), else ~/.config.
 std::string ConfigHome() {
-  const std::string xdg = EnvOrEmpty("XDG_CONFIG_HOME");
+  std::string xdg = EnvOrEmpty("XDG_CONFIG_HOME");
   if (!xdg.empty() && xdg.front() == '/') return xdg;
   return HomeDir() + "/.config";
 }
@@ -50,7 +50,7 @@ bool IsUtf8Charset(std::string_view value) {
 bool ServerEntry::Utf8() const { return IsUtf8Charset(charset); }
 
 std::string SettingsPathFor(const std::string& exePath) {
-  const std::string over = EnvOrEmpty("SONOLABEL_INI");
+  std::string over = EnvOrEmpty("SONOLABEL_INI");
   if (!over.empty()) return over;
   if (!exePath.empty()) {
     fs::path ini(exePath);
