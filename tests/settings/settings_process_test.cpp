@@ -32,7 +32,7 @@ TEST(SettingsProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   spec.save = [&](int generation) {
     SettingsFile s(path);
     const std::string g = std::to_string(generation);
-    return s.WriteServer(7, {"host" + g + ".example", "/path" + g + "?", generation % 3});
+    return s.WriteServer(7, {"host" + g + ".example", "/path" + g + "?", generation % 3, ""});
   };
   spec.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
     if (!section || section->size() != 3) return false;
