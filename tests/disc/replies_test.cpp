@@ -62,6 +62,7 @@ TEST(DriveReplies, TocRepliesAreTakenOnlyWhenSound) {
       {"100 tracks", Toc(hundred), 0},
       {"first track 0", Toc(three, 0), 0},
       {"first track 2", Toc(three, 2), 0},
+      {"header says first track 0, tracks numbered from 1", with(2, 0), 0},
       {"second 59, frame 74", Toc({{0, 2, 0}, {4, 59, 74}, {9, 0, 0}}), 2},
       {"second 60", Toc({{0, 2, 0}, {4, 60, 0}, {9, 0, 0}}), 0},
       {"frame 75", Toc({{0, 2, 0}, {4, 8, 75}, {9, 0, 0}}), 0},
