@@ -196,6 +196,15 @@ TEST_F(Replies, MatchListOpensDialogAndAppliesChoice) {
   // The shorter second list replaced the rows of the first one.
   EXPECT_EQ(model.MatchDialog().rows.size(), 2u);
   EXPECT_EQ(model.MatchDialog().currentRow, 1);
+
+  // Any answer that names no row of the list cancels as well: row 0 and a
+  // row just past the last one (a face that counts its rows differently).
+  for (int answer : {0, 3, 4, 1000}) {
+    services.matchAnswers = {answer};
+    Reply(list, Query);
+    EXPECT_EQ(lookup.MatchCategory, "") << answer;
+    EXPECT_EQ(model.Table().Artist(), "Band B") << answer;
+  }
 }
 
 // A list of a million lines is cut where it is parsed: the dialog offers the
