@@ -96,6 +96,21 @@ TEST(ServerListMerge, SecondMergeAfterAMalformedLine) {
   EXPECT_EQ(model.ServerItems()[3].caption, "b.example");
 }
 
+// A merge that adds nothing writes nothing: the stored count keeps its
+// spelling (here hexadecimal) and the file stays byte for byte.
+TEST(ServerListMerge, MergeAddingNothingLeavesTheFileAlone) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  for (const char* count : {static_cast<const char*>("0x2"), static_cast<const char*>(nullptr)}) {
+    std::string before = count ? Stored(2, count) : "[tunedex]\r\nselectserver=0\r\n";
+    WriteFileBytes(path, before);
+    SettingsFile s(path);
+    ASSERT_TRUE(SetServerList(s, count ? std::vector<std::string>{"host1.example http 80 /x N0 W0 known"}
+                                       : std::vector<std::string>{}));
+    EXPECT_EQ(ReadFileBytes(path), before) << (count ? count : "no count");
+  }
+}
+
 // Two programs merging lists at the same moment: each merge sees the other's
 // entries, so every host gets a number of its own and none is lost.
 TEST(ServerListMerge, ConcurrentMergesLoseNothing) {
