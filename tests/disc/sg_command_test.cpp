@@ -37,7 +37,7 @@ struct Script {
       io.host_status = a.hostStatus;
       io.driver_status = a.driverStatus;
       const std::size_t n = std::min<std::size_t>(a.sense.size(), io.mx_sb_len);
-      std::memcpy(io.sbp, a.sense.data(), n);
+      if (n > 0) std::memcpy(io.sbp, a.sense.data(), n);
       io.sb_len_wr = static_cast<unsigned char>(n);
       return 0;
     };
