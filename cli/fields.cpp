@@ -143,7 +143,7 @@ namespace sl::cli {
 
 std::optional<int> SubmissionRevision(const WindowFields& fields, std::string_view discId) {
   if (!fields.revision) return std::nullopt;
-  const std::string& id = fields.discid ? *fields.discid : std::string();
+  const std::string id = fields.discid.value_or(std::string());
   const bool same = id.size() == discId.size() &&
                     std::equal(id.begin(), id.end(), discId.begin(), [](char a, char b) {
                       return std::tolower(static_cast<unsigned char>(a)) ==

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -132,7 +133,17 @@ class CliServices : public sl::shell::ShellServices {
                   << dialog.rows[i][2] << '\n';
       auto answer = AskTerminal("row (0 = Cancel): ");
       if (!answer) return -1;  // a pipe cancels
-      choose = std::atoi(answer->c_str());
+      // A row number (blanks around it allowed); anything else, a number
+      // too large for int included, cancels.
+      const auto first = answer->find_first_not_of(" \t\r");
+      const auto last = answer->find_last_not_of(" \t\r");
+      int row = 0;
+      if (first != std::string::npos) {
+        const char* end = answer->data() + last + 1;
+        const auto r = std::from_chars(answer->data() + first, end, row);
+        if (r.ec != std::errc() || r.ptr != end) row = 0;
+      }
+      choose = row;
     }
     const int k = *choose;
     if (k <= 0 || k >= static_cast<int>(dialog.rows.size())) return -1;

@@ -13,6 +13,9 @@ PACKAGES=(
   fonts-ipafont-gothic fontconfig
   xvfb xauth
   curl
+  # Hardening: static checks (scripts/lint.sh), memcheck (scripts/valgrind.sh)
+  # and libFuzzer for clang (scripts/fuzz.sh).
+  clang clang-tidy cppcheck valgrind libclang-rt-14-dev
 )
 if [ "${1:-}" = package ]; then
   PACKAGES+=(lintian appstream desktop-file-utils man-db)

@@ -28,6 +28,7 @@
 #include <tuple>
 #include <vector>
 
+#include "sg_command.h"
 #include "sonolabel_aspi.h"
 
 #define SL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -38,8 +39,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxSysfsEntries = 4096;
-constexpr std::uint32_t kMaxTransfer = 1u << 20;
-constexpr unsigned kCommandTimeoutMs = 10000;
 
 struct Device {
   int adapter = 0, target = 0, lun = 0;
@@ -120,6 +119,7 @@ std::vector<Device> Scan() {
   }
   // Adapters: distinct host:channel pairs in ascending order.
   std::vector<std::pair<unsigned long, unsigned long>> adapters;
+  adapters.reserve(found.size());
   for (const auto& f : found) adapters.emplace_back(f.hctl[0], f.hctl[1]);
   std::sort(adapters.begin(), adapters.end());
   adapters.erase(std::unique(adapters.begin(), adapters.end()), adapters.end());
@@ -188,80 +188,22 @@ std::uint32_t DeviceProblems(char* buffer, std::uint32_t size) {
   return static_cast<std::uint32_t>(text.size());
 }
 
-// Runs one command through SG_IO; fills target and host status and sense.
-std::uint8_t RunSgIo(const std::string& node, SlAspiExecBlock& b) {
-  b.hostStatus = SL_ASPI_HOST_OK;
-  b.targetStatus = SL_SCSI_STATUS_GOOD;
-  bool dataIn = (b.flags & SL_ASPI_FLAG_DATA_IN) != 0;
-  if (b.cdbLength == 0 || b.cdbLength > SL_ASPI_CDB_SIZE || b.bufferLength > kMaxTransfer)
-    return SL_ASPI_STATUS_INVALID_REQUEST;
-  // Only commands that read from the device (or move no data) are passed on.
-  if (b.bufferLength > 0 && (!dataIn || !b.buffer)) return SL_ASPI_STATUS_INVALID_REQUEST;
-  if (node.empty()) return SL_ASPI_STATUS_NO_DEVICE;
-  int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// Issues one SG_IO request on a device node.
+int IssueOnNode(const std::string& node, sg_io_hdr_t& io) {
+  if (node.empty()) return kNoDeviceNode;
+  const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    NoteProblem(node, errno);
-    b.hostStatus = SL_ASPI_HOST_ERROR;
-    return SL_ASPI_STATUS_ERROR;
+    const int error = errno;
+    NoteProblem(node, error);
+    return error;
   }
-  unsigned char sense[32] = {};
-  sg_io_hdr_t io{};
-  io.interface_id = 'S';
-  io.cmd_len = b.cdbLength;
-  io.cmdp = b.cdb;
-  io.dxfer_direction = b.bufferLength > 0 ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
-  io.dxfer_len = b.bufferLength;
-  io.dxferp = b.bufferLength > 0 ? b.buffer : nullptr;
-  io.mx_sb_len = sizeof sense;
-  io.sbp = sense;
-  io.timeout = kCommandTimeoutMs;
   int r;
   do {
     r = ioctl(fd, SG_IO, &io);
   } while (r < 0 && errno == EINTR);
+  const int error = r < 0 ? errno : 0;
   close(fd);
-  if (r < 0) {
-    b.hostStatus = SL_ASPI_HOST_ERROR;
-    return SL_ASPI_STATUS_ERROR;
-  }
-  b.targetStatus = io.status;
-  std::size_t senseBytes = std::min<std::size_t>({io.sb_len_wr, b.senseLength, sizeof b.sense});
-  std::memcpy(b.sense, sense, senseBytes);
-  constexpr unsigned kDidTimeOut = 0x03;
-  if (io.host_status != 0) {
-    b.hostStatus = io.host_status == kDidTimeOut ? SL_ASPI_HOST_TIMEOUT : SL_ASPI_HOST_ERROR;
-    return SL_ASPI_STATUS_ERROR;
-  }
-  if ((io.driver_status & 0x07) != 0) {  // a driver error other than "sense data present"
-    b.hostStatus = SL_ASPI_HOST_ERROR;
-    return SL_ASPI_STATUS_ERROR;
-  }
-  return SL_ASPI_STATUS_COMPLETED;
-}
-
-// The sense key of a CHECK CONDITION, or -1 without usable sense data.
-int SenseKey(const SlAspiExecBlock& b) {
-  const std::uint8_t code = b.sense[0] & 0x7F;
-  if (code == 0x70 || code == 0x71) return b.sense[2] & 0x0F;
-  if (code == 0x72 || code == 0x73) return b.sense[1] & 0x0F;
-  return -1;
-}
-
-// A drive reports UNIT ATTENTION once after a disc was put in (or after a
-// reset) to whichever command comes first. A TEST UNIT READY that meets it
-// is asked once more, so the first look at a newly loaded disc doesn't read
-// as "no disc".
-std::uint8_t RunCommand(const std::string& node, SlAspiExecBlock& b) {
-  constexpr std::uint8_t kTestUnitReady = 0x00;
-  constexpr std::uint8_t kCheckCondition = 0x02;
-  constexpr int kUnitAttention = 0x06;
-  std::uint8_t status = RunSgIo(node, b);
-  if (status == SL_ASPI_STATUS_COMPLETED && b.cdb[0] == kTestUnitReady &&
-      b.targetStatus == kCheckCondition && SenseKey(b) == kUnitAttention) {
-    std::memset(b.sense, 0, sizeof b.sense);
-    status = RunSgIo(node, b);
-  }
-  return status;
+  return r < 0 ? (error != 0 ? error : EIO) : 0;
 }
 
 class Layer {
@@ -298,7 +240,7 @@ class Layer {
         std::uint8_t status;
         if (b.hostAdapter >= count) status = SL_ASPI_STATUS_INVALID_ADAPTER;
         else if (!d) status = SL_ASPI_STATUS_NO_DEVICE;
-        else status = RunCommand(d->node, b);
+        else status = RunCommand(b, [&](sg_io_hdr_t& io) { return IssueOnNode(d->node, io); });
         StoreStatus(b.status, status);
         Signal(fd);
         return status;

@@ -40,10 +40,25 @@ int StatusCode(const std::string& line) {
   return std::stoi(head.substr(start));
 }
 
-// Drops the status line and the terminator line of a list reply.
-std::vector<std::string> ListBody(const std::vector<std::string>& lines) {
-  if (lines.size() < 2) throw std::runtime_error("list reply without terminator");
-  return std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+// Whether a reply body ends with the terminator line "." of a list (blank
+// lines after it tolerated). A list reply without it was cut short: a
+// connection that ended early. Taken as whole, it would fill and save part
+// of an entry as if it were all of it.
+bool EndsWithTerminator(std::string_view body) {
+  const auto last = body.find_last_not_of(" \t\r\n");
+  if (last == std::string_view::npos || body[last] != '.') return false;
+  return last == 0 || body[last - 1] == '\n' || body[last - 1] == '\r';
+}
+
+// Drops the status line and the terminator line of a list reply (and blank
+// lines after the terminator). `terminated`: the body ends with the
+// terminator (the lines may stop earlier, at the bound on lines taken).
+std::vector<std::string> ListBody(const std::vector<std::string>& lines, bool terminated) {
+  if (!terminated) throw std::runtime_error("list reply without terminator");
+  std::size_t end = lines.size();
+  while (end > 2 && lines[end - 1].find_first_not_of(" \t") == std::string::npos) --end;
+  if (end < 2) throw std::runtime_error("list reply without terminator");
+  return std::vector<std::string>(lines.begin() + 1, lines.begin() + static_cast<std::ptrdiff_t>(end) - 1);
 }
 
 }  // namespace
@@ -417,16 +432,24 @@ void CddbLookup::NMHTTP1Success(int) {
   // of lines must not take memory by the gigabyte. The cut is made on the
   // raw bytes, where a line end is never part of a character.
   const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
-  const std::vector<std::string> lines =
-      SplitLines(ServerUtf8 ? platform::SanitizeUtf8(raw) : platform::FromExternal(raw), kMaxReplyLines);
+  auto decode = [this](std::string_view bytes) {
+    return ServerUtf8 ? platform::SanitizeUtf8(bytes) : platform::FromExternal(bytes);
+  };
+  const std::vector<std::string> lines = SplitLines(decode(raw), kMaxReplyLines);
+  // The status line as received: a 200 reply's match line is cut from it.
+  const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
+  const bool terminated = EndsWithTerminator(NMHTTP1.Body);
   try {
     if (lines.empty()) throw std::runtime_error("empty reply");
     const int code = StatusCode(lines[0]);
     switch (code) {
       case 200:
         Status("タイトル取得完了");
-        CheckReturnCmd(lines[0].size() > 4 ? std::string_view(lines[0]).substr(4)
-                                           : std::string_view());
+        // The match line follows the code and its blank. It is cut off on
+        // the bytes as received: cut on the decoded text, a character that
+        // took the place of the blank would be split in half.
+        CheckReturnCmd(rawStatusLine.size() > 4 ? decode(rawStatusLine.substr(4))
+                                                : std::string());
         model_.Table().SetCategory(MatchCategory);
         model_.Table().SetArtist(MatchArtist);
         model_.Table().SetTitle(MatchTitle);
@@ -437,17 +460,18 @@ void CddbLookup::NMHTTP1Success(int) {
         break;
       case 210:
         if (RequestKind == Read) {
+          // A cut-off entry is refused before anything says it arrived.
+          const auto entry = ListBody(lines, terminated);
           Status("曲名取得完了");
           services_.MessageBox(shell::MsgIcon::Information, "曲名取得完了しました。");
-          const auto entry = ListBody(lines);
           ReadRevision = EntryRevision(entry);
           ReadDiscId = MatchDiscId;
           GetTuneList(entry);
           if (onEntryApplied) onEntryApplied();
         } else if (RequestKind == Sites) {
+          const auto body = ListBody(lines, terminated);
           services_.MessageBox(shell::MsgIcon::Information, "サーバリストの取得が完了しました。");
           Status("サーバリスト取得完了");
-          const auto body = ListBody(lines);
           if (settings_) {
             std::string error;
             if (!settings::SetServerList(*settings_, body, &error)) {
@@ -458,11 +482,11 @@ void CddbLookup::NMHTTP1Success(int) {
             settings::GetServerList(*settings_, model_);
           }
         } else {
-          SelectMatch(ListBody(lines));
+          SelectMatch(ListBody(lines, terminated));
         }
         break;
       case 211:
-        SelectMatch(ListBody(lines));
+        SelectMatch(ListBody(lines, terminated));
         break;
       case 401:
         Status(RequestKind == Sites ? "ミラーサーバなし" : "該当なし");
@@ -532,14 +556,11 @@ void CddbLookup::SeparateString(std::string_view text, int row) {
   };
   const std::size_t p1 = pos(" /");
   const std::size_t p2 = pos("/ ");
-  std::size_t artistLength = 0;
-  std::size_t titleStart = 1;
-  if (p1 > 0) {
-    artistLength = p1 - 1;
-    titleStart = p1 + 1;
-  }
+  // The artist ends before " /" (or, without one, before "/ "); the title
+  // starts after "/ ". Without "/ " nothing is split.
+  std::size_t artistLength = p1 > 0 ? p1 - 1 : 0;
   if (p2 > 0) {
-    titleStart = p2 + 2;
+    const std::size_t titleStart = p2 + 2;
     if (artistLength == 0) artistLength = p2 - 1;
     model_.Table().SetCell(2, row, std::string(text.substr(0, artistLength)));
     model_.Table().SetCell(1, row, std::string(text.substr(std::min(titleStart - 1, text.size()))));

@@ -112,6 +112,29 @@ bool ParseTocReply(std::span<const std::uint8_t> reply, DiscToc& toc) {
   return true;
 }
 
+std::string InquiryName(std::span<const std::uint8_t> reply) {
+  // Vendor and product identification (bytes 8-31), up to the first control
+  // character. Bytes outside printable ASCII end the name too: they are not
+  // valid identification text and the name must stay valid UTF-8.
+  if (reply.size() <= 8) return "名称なし";
+  std::size_t last = std::min<std::size_t>(std::size_t{reply[4]} + 5, reply.size() - 1);
+  std::string name;
+  for (std::size_t i = 8; i <= last; ++i) {
+    std::uint8_t c = reply[i];
+    if (c < 0x20 || c > 0x7E) break;
+    name.push_back(static_cast<char>(c));
+  }
+  return name.empty() ? "名称なし" : name;
+}
+
+int LastSessionFirstTrack(std::span<const std::uint8_t> reply) {
+  if (reply.size() < 7) return 0;
+  const std::size_t dataLength = (std::size_t{reply[0]} << 8) | reply[1];
+  // Only a complete reply naming a second session and a valid track counts.
+  if (dataLength >= 10 && reply[3] >= 2 && reply[6] >= 1 && reply[6] <= kMaxTracks) return reply[6];
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Drives and commands
 
@@ -312,19 +335,7 @@ std::string DiscDrives::GetStandardInquiry(int haId, int target, int lun) {
   constexpr std::uint32_t kInquiryLength = 32;
   auto r = Request::Make(haId, target, lun, kInquiryLength, {0x12, 0, 0, 0, kInquiryLength, 0});
   if (!RunPolled(r) || r->Status() != SL_ASPI_STATUS_COMPLETED) return "";
-  auto reply = r->Reply();
-  // Vendor and product identification (bytes 8-31), up to the first control
-  // character. Bytes outside printable ASCII end the name too: they are not
-  // valid identification text and the name must stay valid UTF-8.
-  if (reply.size() <= 8) return "名称なし";
-  std::size_t last = std::min<std::size_t>(std::size_t{reply[4]} + 5, reply.size() - 1);
-  std::string name;
-  for (std::size_t i = 8; i <= last; ++i) {
-    std::uint8_t c = reply[i];
-    if (c < 0x20 || c > 0x7E) break;
-    name.push_back(static_cast<char>(c));
-  }
-  return name.empty() ? "名称なし" : name;
+  return InquiryName(r->Reply());
 }
 
 bool DiscDrives::IsDeviceIn(int haId, int target, int lun) {
@@ -420,10 +431,7 @@ bool DiscDrives::GetExTrackInfo(int haId, int target, int lun, DiscToc& toc) {
                          {0x43, 0x02, 0x01, 0, 0, 0, 0, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
   int first = 0;
   if (RunPolled(r) && r->Status() == SL_ASPI_STATUS_COMPLETED && CheckTargetStat(r->block.targetStatus)) {
-    auto reply = r->Reply();
-    const std::size_t dataLength = (std::size_t{reply[0]} << 8) | reply[1];
-    // Only a complete reply naming a second session and a valid track counts.
-    if (dataLength >= 10 && reply[3] >= 2 && reply[6] >= 1 && reply[6] <= kMaxTracks) first = reply[6];
+    first = LastSessionFirstTrack(r->Reply());
   }
   toc.LastSessionFirstTrack = first;
   return true;

@@ -79,6 +79,16 @@ std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& pr
 // than 99 tracks) leaves `toc` untouched and returns false.
 bool ParseTocReply(std::span<const std::uint8_t> reply, DiscToc& toc);
 
+// The drive's name from a standard INQUIRY reply: vendor and product
+// identification (bytes 8 on, up to the additional length in byte 4), cut at
+// the first byte that is not printable ASCII. "名称なし" when nothing is left.
+std::string InquiryName(std::span<const std::uint8_t> reply);
+
+// The first track of the last session from a READ TOC format 1 (session
+// information) reply; 0 for a single-session disc or a reply that is short
+// or names no valid track.
+int LastSessionFirstTrack(std::span<const std::uint8_t> reply);
+
 // The drive side of the main window: the loaded ASPI layer, the drive table,
 // and the commands sent to a drive.
 class DiscDrives {

@@ -134,7 +134,7 @@ int WinsockCodeFromGaiError(int gaiError) {
     case EAI_AGAIN: return 11002;
     case EAI_FAIL: return 11003;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA: return 11004;  // NOLINT(bugprone-branch-clone): EAI_ADDRFAMILY means the same
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY: return 11004;
@@ -143,8 +143,7 @@ int WinsockCodeFromGaiError(int gaiError) {
     case EAI_SOCKTYPE: return 10044;
     case EAI_SERVICE: return 10022;
     case EAI_MEMORY: return 10055;
-    case EAI_SYSTEM: return 11003;
-    default: return 11003;
+    default: return 11003;  // EAI_SYSTEM and anything else: a failed lookup
   }
 }
 

@@ -108,6 +108,37 @@ void SetHeaderLine(std::vector<std::string>& lines, const std::string& name, con
 
 }  // namespace
 
+bool TReplyHeader::AddLine(const std::string& line) {
+  Bytes += line.size();
+  if (++Lines == 1) {
+    // The status line. An empty one (the peer closed at once) leaves the
+    // status at 0; the next read then ends the header.
+    if (!line.empty()) ReplyNumber = StatusCode(line);
+    return false;
+  }
+  if (Lines > kMaxLines || Bytes > kMaxBytes) {
+    throw ESockError("Reply header too long (more than " + std::to_string(kMaxLines) + " lines or " +
+                     std::to_string(kMaxBytes) + " bytes)");
+  }
+  const std::string upper = Upper(line);
+  const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
+  if (field == "SET-COOKIE:") {
+    SetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
+  } else if (field == "LOCATION:") {
+    // Kept whole (the header's own bounds limit it): a redirected query
+    // of a disc with many tracks is far longer than any fixed cut.
+    Location = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string());
+  } else if (field == "CONTENT-LENGTH:") {
+    ContentLength = ContentLengthValue(upper);
+    HasContentLength = true;
+  } else if (field == "TRANSFER-ENCODING:") {
+    // A server or proxy may answer in HTTP/1.1's chunks even though the
+    // request was HTTP/1.0; the body is then decoded, not taken raw.
+    Chunked = upper.find("CHUNKED") != std::string::npos;
+  }
+  return line.empty() || line == "\n" || line == "\r\n";
+}
+
 std::string TNMHTTP::HostKey() const { return Lower(Host) + ":" + std::to_string(Port); }
 
 void TNMHTTP::Abort() {
@@ -216,6 +247,7 @@ void TNMHTTP::SendRequest() {
 void TNMHTTP::ReadReplyHeader() {
   FContentLength = 0;
   FHasContentLength = false;
+  FChunked = false;
   FSetCookie.clear();
   FLocation.clear();
   std::ofstream file;
@@ -233,41 +265,90 @@ void TNMHTTP::ReadReplyHeader() {
     }
   };
 
-  int lines = 1;
-  std::size_t bytes = 0;
-  const std::string status = ReadLn();
-  bytes += status.size();
-  if (!status.empty()) FReplyNumber = StatusCode(status);
-  keep(status);
-  for (;;) {
+  TReplyHeader reply;
+  for (bool done = false; !done;) {
     const std::string line = ReadLn();
-    bytes += line.size();
-    if (++lines > kMaxHeaderLines || bytes > kMaxHeaderBytes) {
-      throw ESockError("Reply header too long (more than " + std::to_string(kMaxHeaderLines) + " lines or " +
-                       std::to_string(kMaxHeaderBytes) + " bytes)");
-    }
-    const std::string upper = Upper(line);
-    const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
-    if (field == "SET-COOKIE:") {
-      FSetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
-    } else if (field == "LOCATION:") {
-      // Kept whole (the header's own bounds limit it): a redirected query
-      // of a disc with many tracks is far longer than any fixed cut.
-      FLocation = WithoutLineEnd(line.size() > 10 ? line.substr(10) : std::string());
-    } else if (field == "CONTENT-LENGTH:") {
-      FContentLength = ContentLengthValue(upper);
-      FHasContentLength = true;
-    }
+    done = reply.AddLine(line);
     keep(line);
-    if (line.empty() || line == "\n" || line == "\r\n") break;
   }
+  FReplyNumber = reply.ReplyNumber;
+  FLocation = std::move(reply.Location);
+  FSetCookie = std::move(reply.SetCookie);
+  FContentLength = reply.ContentLength;
+  FHasContentLength = reply.HasContentLength;
+  FChunked = reply.Chunked;
   if (OutputFileMode) {
     file.close();
     if (!file) throw std::runtime_error("Cannot write file " + Header);
   }
 }
 
+std::optional<long long> ChunkSize(std::string_view line) {
+  long long value = 0;
+  std::size_t i = 0;
+  for (; i < line.size(); ++i) {
+    const char c = line[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      break;
+    }
+    if (i >= 15) return std::nullopt;
+    value = value * 16 + digit;
+  }
+  if (i == 0) return std::nullopt;
+  const std::string_view rest = line.substr(i);
+  const std::size_t end = rest.find_first_not_of(" \t");
+  if (end == std::string_view::npos || rest[end] == ';' || rest.substr(end) == "\r\n" || rest.substr(end) == "\n")
+    return value;
+  return std::nullopt;
+}
+
+void TNMHTTP::ReadChunkedBody(std::string& out) {
+  out.clear();
+  std::string part;
+  for (;;) {
+    const std::string line = ReadLn();
+    if (line.empty()) throw ESockError("Connection closed inside a chunked reply");
+    const auto size = ChunkSize(line);
+    if (!size) throw ESockError("Reply chunk without a size: " + WithoutLineEnd(line).substr(0, 40));
+    if (*size == 0) break;
+    if (*size > static_cast<long long>(kMaxCapture - out.size())) {
+      throw ESockError("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
+    }
+    CaptureString(part, *size);
+    if (static_cast<long long>(part.size()) < *size) throw ESockError("Connection closed inside a chunked reply");
+    out += part;
+    const std::string end = ReadLn();
+    if (end != "\r\n" && end != "\n") throw ESockError("Reply chunk longer than its size");
+  }
+  // The trailer: header lines up to a blank line (or the peer's close).
+  for (int lines = 0;; ++lines) {
+    const std::string line = ReadLn();
+    if (line.empty() || line == "\n" || line == "\r\n") break;
+    if (lines >= TReplyHeader::kMaxLines) throw ESockError("Reply trailer too long");
+  }
+}
+
 void TNMHTTP::ReadBody() {
+  if (FChunked) {
+    std::string body;
+    ReadChunkedBody(body);
+    if (!InputFileMode) {
+      Body = std::move(body);
+      return;
+    }
+    std::ofstream file(Body, std::ios::binary | std::ios::trunc);
+    if (!file || !file.write(body.data(), static_cast<std::streamsize>(body.size())) || (file.close(), !file)) {
+      throw std::runtime_error("Cannot write file " + Body);
+    }
+    return;
+  }
   if (InputFileMode) {
     CaptureFile(Body);
     return;

@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/powersock.h"
@@ -26,15 +28,41 @@ struct THeaderInfo {
   std::string UserId, Password;  // "Authorization: Basic " when UserId is set
 };
 
+// What the client takes from a reply header. The client reads the header a
+// line at a time and hands each line, with its line end, to AddLine: first
+// the status line, then the header lines. AddLine returns true once the
+// header is over (a blank line, or an empty read after the status line: the
+// peer closed) and raises ESockError when the header grows past its bounds.
+struct TReplyHeader {
+  // Bounds on a reply header: lines (status line included) and bytes.
+  static constexpr int kMaxLines = 256;
+  static constexpr std::size_t kMaxBytes = 65536;
+  // Longest Set-Cookie value kept (the size browsers keep for one cookie).
+  static constexpr std::size_t kMaxCookieLength = 4096;
+
+  int ReplyNumber = 0;  // the status line's second field as a number; 0 when none
+  std::string Location, SetCookie;  // without their line ends
+  long long ContentLength = 0;
+  bool HasContentLength = false;
+  bool Chunked = false;  // Transfer-Encoding: chunked (the body comes in chunks)
+  int Lines = 0;
+  std::size_t Bytes = 0;
+
+  bool AddLine(const std::string& line);
+};
+
+// The size of the chunk a chunked body's size line announces (hexadecimal,
+// optionally followed by ";extensions" and the line end). nullopt for a line
+// that is no size line or a size of more than 15 hexadecimal digits.
+std::optional<long long> ChunkSize(std::string_view line);
+
 class TNMHTTP : public TPowersock {
  public:
   // Redirects (300 to 302) followed by one Get() before it gives up.
   static constexpr int kMaxRedirects = 10;
-  // Bounds on a reply header: lines (status line included) and bytes.
-  static constexpr int kMaxHeaderLines = 256;
-  static constexpr std::size_t kMaxHeaderBytes = 65536;
-  // Longest Set-Cookie value kept (the size browsers keep for one cookie).
-  static constexpr std::size_t kMaxCookieLength = 4096;
+  static constexpr int kMaxHeaderLines = TReplyHeader::kMaxLines;
+  static constexpr std::size_t kMaxHeaderBytes = TReplyHeader::kMaxBytes;
+  static constexpr std::size_t kMaxCookieLength = TReplyHeader::kMaxCookieLength;
   // A whole reply (header and body) must arrive within this many TimeOut
   // periods, however steadily it trickles in.
   static constexpr int kReplyTimeOuts = 10;
@@ -79,6 +107,8 @@ class TNMHTTP : public TPowersock {
   void SendRequest();
   void ReadReplyHeader();
   void ReadBody();
+  // The body of a reply in chunks, decoded, up to its last chunk and trailer.
+  void ReadChunkedBody(std::string& out);
   void JudgeStatus();
   std::string HostKey() const;  // "host:port" of the current request
 
@@ -88,6 +118,7 @@ class TNMHTTP : public TPowersock {
   int FCmd = 0;
   long long FContentLength = 0;
   bool FHasContentLength = false;
+  bool FChunked = false;
   bool FBusy = false;
 };
 

@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kDefaultCodePage = "CP932";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+// iconv_open's failure value, as its interface defines it.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(misc-misplaced-const,performance-no-int-to-ptr)
 
 // One decoded UTF-8 character.
 struct Utf8Char {

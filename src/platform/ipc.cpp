@@ -1346,6 +1346,7 @@ pid_t StartProcess(const std::string& program, const std::string& params, const 
   }
   if (have) args.push_back(cur);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const int devnull = ::open("/dev/null", O_RDWR | O_CLOEXEC);

@@ -490,7 +490,10 @@ std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const 
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].entry && !lines[i].comment) insertAt = i + 1;
   }
-  for (const auto& [key, value] : sec.keys) {
+  for (const auto& kv : sec.keys) {
+    // Named, not bound: older compilers cannot capture a structured binding.
+    const std::string& key = kv.first;
+    const std::string& value = kv.second;
     auto it = std::find_if(lines.begin(), lines.end(), [&](const Line& l) {
       return l.entry && NamesEqual(l.key, key, bc);
     });

@@ -77,7 +77,7 @@ bool DebuggerAttached() {
   std::ifstream in("/proc/self/status");
   std::string line;
   for (int i = 0; i < 64 && std::getline(in, line); ++i) {
-    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
+    if (line.rfind("TracerPid:", 0) == 0) return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
   }
   return false;
 }
@@ -95,9 +95,8 @@ void Raise(const F& handler, A&&... args) {
 // ---- Construction and destruction ----
 
 TDSMP::TDSMP(shell::ShellServices& services, TDSMPOptions options)
-    : FServices(services), FOptions(std::move(options)) {
+    : FServices(services), FOptions(std::move(options)), FText(std::make_unique<TLyrics>()) {
   FAutoLink = true;
-  FText = std::make_unique<TLyrics>();
   FLyricsList = std::make_unique<TLyricsList>(this);
   FPlayList = std::make_unique<TPlayList>(this);
   FMenu4000 = std::make_shared<TDSMPMenu>(this, 0x4000);
@@ -239,7 +238,7 @@ void TDSMP::WriteLong(int slot, std::int32_t value) {
   CallSlot(Intf::Control, slot, {Value::Long(value)}, {}, out);
 }
 
-void TDSMP::Command(int slot, std::vector<Value> in) {
+void TDSMP::Command(int slot, const std::vector<Value>& in) {
   if (!FBound) return;
   std::vector<Value> out;
   CallSlot(Intf::Control, slot, in, {}, out);
@@ -434,7 +433,8 @@ void TDSMP::SetEvents(TDSMPEvents Set) {
 }
 
 void TDSMP::NotifyEvent(HWND Window, std::uint32_t Event, int Param) {
-  if (Window == FWindowHandle) {
+  // The order decides: window 0 is posted to only when no player is bound.
+  if (Window == FWindowHandle) {  // NOLINT(bugprone-branch-clone)
     ipc::PostMessage(FWindowHandle, FDSMPMessage, Event, Param);
   } else if (FBound) {
     std::vector<Value> out;

@@ -147,7 +147,7 @@ std::string TDSMP::GetDesign() {
   }
   const std::string ini = PlayerIniPath();
   if (ini.empty()) return {};
-  const std::string value = platform::Profile(ini).ReadString("DSMP", "Design", "");
+  std::string value = platform::Profile(ini).ReadString("DSMP", "Design", "");
   if (value.empty()) return value;
   // A relative value names a file beside the player. It is resolved against
   // the player's folder by path arithmetic, which gives what switching the

@@ -360,7 +360,7 @@ class TDSMP {
   void HrCheck(HResult hr, const char* what);
   std::int32_t ReadLong(int slot, const char* what, std::int32_t unbound);
   void WriteLong(int slot, std::int32_t value);
-  void Command(int slot, std::vector<platform::ipc::Value> in = {});
+  void Command(int slot, const std::vector<platform::ipc::Value>& in = {});
   static void SetFontFrom(TFont& font, const std::vector<platform::ipc::Value>& v, std::size_t at);
   void LoseLink();
   void DestroyMenuEntry(const std::shared_ptr<TDSMPMenu>& entry);

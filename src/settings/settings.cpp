@@ -32,7 +32,7 @@ bool IsUtf8Charset(std::string_view value) {
 bool ServerEntry::Utf8() const { return IsUtf8Charset(charset); }
 
 std::string SettingsPathFor(const std::string& exePath) {
-  const std::string over = EnvOrEmpty("SONOLABEL_INI");
+  std::string over = EnvOrEmpty("SONOLABEL_INI");
   if (!over.empty()) return over;
   if (!exePath.empty()) {
     fs::path ini(exePath);

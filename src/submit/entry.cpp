@@ -192,7 +192,7 @@ SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::Trac
 
   SubmissionEntry e;
   auto& l = e.lines;
-  l.reserve(static_cast<std::size_t>(2 * tracks + 16));
+  l.reserve(2 * static_cast<std::size_t>(tracks) + 16);
   l.emplace_back("# xmcd");
   l.emplace_back("# ");
   l.emplace_back("# Track frame offsets:");

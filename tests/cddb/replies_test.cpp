@@ -51,6 +51,11 @@ TEST_F(Replies, StatusCodesGiveTheirTexts) {
       {"", Query, "応答コードなし"},
       {"210 list without terminator", Query, "応答コードなし"},
       {"211 only a terminator\n.\n", Query, "応答コードなし"},
+      // Lists cut short (the connection ended before the terminator).
+      {"211 matches\r\nrock 1 A / B\r\nrock 2 C / D\r\n", Query, "応答コードなし"},
+      {"210 rock 1 entry\r\nDYEAR=1999\r\nTTITLE0=One\r\nTTITLE1=Tw", Read, "応答コードなし"},
+      {"210 rock 1 entry\r\nDYEAR=1999\r\nTTITLE0=One\r\n.x\r\n", Read, "応答コードなし"},
+      {"210 sites\r\nnew.example http 80 /x N0 W0 d\r\n", Sites, "応答コードなし"},
   };
   for (const auto& c : cases) {
     Reply(c.body, c.kind);
@@ -123,6 +128,21 @@ TEST_F(Replies, EntryFillsYearGenreAndTracks) {
   EXPECT_EQ(t.Title(), "");  // disc artist/title come from the match line only
 }
 
+// A list ends at its terminator; blank lines after it change nothing, and
+// the grid is left alone by a list that never reached it.
+TEST_F(Replies, ListsEndAtTheirTerminator) {
+  Reply("210 rock 1 entry\nTTITLE0=One\n.\n\r\n \n", Read);
+  EXPECT_EQ(model.Status(0), "曲名取得完了");
+  EXPECT_EQ(model.Table().Cell(1, 1), "One");
+  int applied = 0;
+  lookup.onEntryApplied = [&] { ++applied; };
+  Reply("210 rock 1 entry\nTTITLE0=Cut\nTTITLE1=Sh", Read);
+  EXPECT_EQ(model.Status(0), "応答コードなし");
+  EXPECT_EQ(model.Table().Cell(1, 1), "One");
+  EXPECT_EQ(applied, 0);
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"曲名取得完了しました。"});
+}
+
 TEST_F(Replies, TrackLoopStopsAtFirstEmptyTitle) {
   model.Table().SetCell(1, 3, "old");
   Reply("210 x\nTTITLE0=Intro\nTTITLE1=\nTTITLE2=Song\n.\n", Read);
@@ -176,6 +196,15 @@ TEST_F(Replies, MatchListOpensDialogAndAppliesChoice) {
   // The shorter second list replaced the rows of the first one.
   EXPECT_EQ(model.MatchDialog().rows.size(), 2u);
   EXPECT_EQ(model.MatchDialog().currentRow, 1);
+
+  // Any answer that names no row of the list cancels as well: row 0 and a
+  // row just past the last one (a face that counts its rows differently).
+  for (int answer : {0, 3, 4, 1000}) {
+    services.matchAnswers = {answer};
+    Reply(list, Query);
+    EXPECT_EQ(lookup.MatchCategory, "") << answer;
+    EXPECT_EQ(model.Table().Artist(), "Band B") << answer;
+  }
 }
 
 // A list of a million lines is cut where it is parsed: the dialog offers the

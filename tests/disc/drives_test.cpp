@@ -175,6 +175,17 @@ TEST_F(SimDrivesTest, UnsoundTocRepliesCountAsFailedReads) {
   EXPECT_EQ(model.Table().RowCount(), rows);  // the grid was never resized
 }
 
+// A drive whose disc goes away between the two TEST UNIT READYs of a read
+// (it passes only the first) is not ready: the TOC is not read.
+TEST_F(SimDrivesTest, ReadingNeedsTwoPassedTestUnitReadys) {
+  ASSERT_TRUE(Load(Drive("0:0:0", "ONCE", "tur_ready = 1\n") + Drive("0:1:0", "TWICE", "tur_ready = 2\n")));
+  disc::DiscToc toc;
+  EXPECT_EQ(drives->ReadToc(0, 0, 0, toc), DiscDrives::TocResult::NotReady);
+  EXPECT_EQ(toc.TrackCount, 0);
+  EXPECT_EQ(drives->ReadToc(0, 1, 0, toc), DiscDrives::TocResult::Ok);
+  EXPECT_EQ(toc.TrackCount, 3);
+}
+
 // A layer may write anything back into the block's length field; the reply
 // is read only as far as it was requested.
 TEST_F(SimDrivesTest, LengthWrittenBackByTheLayerIsNotTrusted) {

@@ -108,6 +108,23 @@ TEST(LocalDb, SaveEditLoadBringsBackTheSavedTitles) {
   EXPECT_FALSE(std::filesystem::exists(other));
 }
 
+// A disc of 99 tracks, the most there can be, is saved whole: 99 track
+// keys; a key count beyond that is cut to 99.
+TEST(LocalDb, NinetyNineTracksAreSavedWhole) {
+  TempDir dir;
+  const std::string path = dir.File("cdplayer.ini");
+  for (int count : {99, 150}) {
+    ASSERT_TRUE(WriteIniFile(path, 0x99, count, 99, Table(99, "t")));
+    const platform::Profile p(path);
+    EXPECT_EQ(p.ReadString("99", "numtracks", ""), "99") << count;
+    EXPECT_EQ(p.ReadString("99", "98", ""), "t 曲99") << count;
+    EXPECT_EQ(p.ReadString("99", "99", "-"), "-") << count;
+    TrackTitleTable back = Table(99, "blank");
+    ASSERT_TRUE(ReadIniFile(path, 0x99, back));
+    EXPECT_EQ(back.Cell(1, 99), "t 曲99") << count;
+  }
+}
+
 TEST(LocalDb, LoadStaysInsideTheGridAndIgnoresMissingSections) {
   TempDir dir;
   const std::string path = dir.File("cdplayer.ini");

@@ -14,6 +14,7 @@
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
+#include "support/loopback_server.h"
 #include "support/recorder.h"
 
 namespace sl::mainform {
@@ -385,6 +386,64 @@ TEST_F(Form, TitlesTheCodePageCannotHoldShowButAreNotStored) {
   // Another disc in the drive: the revision no longer belongs to the window.
   Pick(3);
   EXPECT_EQ(f.ReadRevision(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace sl::mainform
+
+namespace sl::mainform {
+namespace {
+
+// Menu items that a failure must leave disabled: the lookup command and the
+// submission with no disc read, and the player export while no titles were
+// loaded (a lookup that failed in any way loads none). The last row shows
+// that they do turn on when they should.
+TEST_F(Form, MenuItemsStayDisabledAfterFailures) {
+  test::RefusedPort refused;
+  struct Row {
+    const char* name;
+    int drive;
+    std::vector<std::string> serverFaults;  // empty name: no server, refused port
+    bool useServer;
+    bool c1, exportEnabled;
+    const char* status;
+  };
+  const Row rows[] = {
+      {"no disc", 1, {}, true, false, false, "CDなし"},
+      {"connection refused", 0, {}, false, true, false, "接続できません。"},
+      {"no match", 0, {"--fault", "query reply 202 No match for disc ID 23026203."}, true, true, false,
+       "該当タイトルなし"},
+      {"entry gone", 0, {"--fault", "read reply 401 rock 23026203 No such CD entry in database."}, true, true,
+       false, "該当なし"},
+      {"entry cut short", 0, {"--fault", "read reply 210 rock 23026203 entry\\nTTITLE0=Port 8880\\nTTITLE1=Gu"},
+       true, true, false, "応答コードなし"},
+      {"server error page", 0, {"--fault", "* http 500"}, true, true, false, "接続できません。"},
+      {"entry read", 0, {}, true, true, true, "曲名取得完了"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove_all(env.windowsDir);
+    std::unique_ptr<test::CddbdProcess> server;
+    int port = refused.Port();
+    if (r.useServer) {
+      server = std::make_unique<test::CddbdProcess>(r.serverFaults);
+      port = server->Port();
+    }
+    test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                                      "[svr0]\r\nhost=127.0.0.1:" + std::to_string(port) +
+                                          "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+    services.boxes.clear();
+    auto& f = Start();
+    f.FormShow();
+    Pick(r.drive);
+    if (r.c1) f.C1Click();
+    const auto& m = f.Model();
+    EXPECT_EQ(m.Menu(MenuId::C1).enabled, r.c1);
+    EXPECT_EQ(m.Menu(MenuId::S1).enabled, r.c1);  // a disc read, and an address seeded at start
+    EXPECT_EQ(m.Menu(MenuId::MenuDSMPExport).enabled, r.exportEnabled);
+    EXPECT_EQ(m.Status(0), r.status);
+    EXPECT_EQ(std::filesystem::exists(CdPlayerIni()), r.exportEnabled);
+  }
 }
 
 }  // namespace

@@ -224,6 +224,9 @@ TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
       ServerScript().Send(HttpReply(200, "short", {"Content-Length: 100"})).Close(),
       ServerScript().Send(HttpReply(200, "x", {"Content-Length: 99999999999"})).Hang(),
       ServerScript().Send(HttpReply(200, "0123456789extra", {"Content-Length: 10"})).Close(),
+      // Far above the bound, beyond what a 64-bit number holds, and one byte above it.
+      ServerScript().Send(HttpReply(200, "x", {"Content-Length: 123456789012345678901234567890"})).Hang(),
+      ServerScript().Send(HttpReply(200, "x", {"Content-Length: " + std::to_string((64 << 20) + 1)})).Hang(),
   });
   TNMHTTP h;
   h.TimeOut = 20000;
@@ -244,6 +247,64 @@ TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
   EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "about to send"}));
   h.Get(server.Url("/extra"));
   EXPECT_EQ(h.Body, "0123456789");
+  ev.log.clear();
+  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/absurd")); }, "Reply larger than 64 MiB");
+  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/above")); }, "Reply larger than 64 MiB");
+  EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "about to send"}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "read a body it refused";
+}
+
+// A reply in HTTP/1.1's chunks (sent by servers and proxies although the
+// request was HTTP/1.0) is decoded: the body is the chunks' data, whether
+// the peer then closes or keeps the connection. A chunked body that is cut
+// short or malformed is a failed request, never a shorter body.
+TEST_F(HttpTest, ChunkedRepliesAreDecoded) {
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  struct Row {
+    const char* name;
+    std::string body;      // after the header
+    bool hang;             // the peer keeps the connection open
+    const char* expected;  // the decoded body, or null
+    const char* error;     // the failure's text when expected is null
+  };
+  const Row rows[] = {
+      {"plain", "7\r\n210 ok\n\r\n3\r\n.\r\n\r\n0\r\n\r\n", false, "210 ok\n.\r\n", nullptr},
+      {"kept open", "A;name=v\r\n0123456789\r\n0\r\n\r\n", true, "0123456789", nullptr},
+      {"upper-case size, trailer", "b\r\nhello world\r\n0\r\nX-Trailer: 1\r\n\r\n", true, "hello world", nullptr},
+      {"LF only", "2\nab\n0\n\n", true, "ab", nullptr},
+      {"closed before the last chunk", "2\r\nab\r\n", false, nullptr, "Connection closed inside a chunked reply"},
+      {"closed inside a chunk", "10\r\nabc", false, nullptr, "Connection closed inside a chunked reply"},
+      {"size not a number", "zz\r\nab\r\n0\r\n\r\n", true, nullptr, "Reply chunk without a size: zz"},
+      {"chunk longer than its size", "2\r\nabc\r\n0\r\n\r\n", true, nullptr, "Reply chunk longer than its size"},
+      {"size beyond the bound", "4000001\r\nab", true, nullptr, "Reply larger than 64 MiB"},
+      {"size of 16 digits", "1000000000000000\r\nab", true, nullptr, "Reply chunk without a size: 1000000000000000"},
+  };
+  std::vector<ServerScript> scripts;
+  for (const auto& r : rows) {
+    ServerScript s;
+    s.Send(head + r.body);
+    if (r.hang) s.Hang();
+    scripts.push_back(s);
+  }
+  LoopbackServer server(scripts);
+  TNMHTTP h;
+  h.TimeOut = 20000;
+  Events ev;
+  ev.Attach(h);
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    ev.log.clear();
+    if (r.expected) {
+      h.Get(server.Url("/chunked"));
+      EXPECT_EQ(h.Body, r.expected);
+      EXPECT_EQ(ev.log.back(), "success 0");
+    } else {
+      ExpectThrowText<ESockError>([&] { h.Get(server.Url("/chunked")); }, r.error);
+      EXPECT_EQ(ev.log, std::vector<std::string>{"about to send"});
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "waited for a close";
 }
 
 TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {

@@ -140,6 +140,8 @@ TEST(Profile, IntegersAreWholeDecimalOrHexText) {
   EXPECT_EQ(ParseProfileInteger("+7"), 7);
   EXPECT_EQ(ParseProfileInteger("010"), 10);
   EXPECT_EQ(ParseProfileInteger("0x1F"), 31);
+  EXPECT_EQ(ParseProfileInteger("0x00000001"), 1);              // eight digits
+  EXPECT_EQ(ParseProfileInteger("0x000000001"), std::nullopt);  // nine, even with leading zeros
   EXPECT_EQ(ParseProfileInteger("0X1f"), 31);
   EXPECT_EQ(ParseProfileInteger("0xFFFFFFFF"), -1);
   EXPECT_EQ(ParseProfileInteger("2147483647"), INT_MAX);

@@ -71,6 +71,46 @@ TEST(ServerListMerge, StoredCountIsTakenAsItIs) {
   }
 }
 
+// A sites line without a blank adds an entry with an empty host. A later
+// merge must not take that empty host as occurring in every line: new hosts
+// are still added, known ones still skipped.
+TEST(ServerListMerge, SecondMergeAfterAMalformedLine) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  WriteFileBytes(path, Stored(1, "1"));
+  SettingsFile s(path);
+  ASSERT_TRUE(SetServerList(s, {"malformed-no-blank", "a.example http 80 /x N0 W0 a"}));
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyServerCount, -1), 3);
+  EXPECT_EQ(s.ReadServer(1).host, "");
+  EXPECT_EQ(s.ReadServer(1).path, "/~cddb/cddb.cgi?");
+  EXPECT_EQ(s.ReadServer(2).host, "a.example");
+
+  ASSERT_TRUE(SetServerList(s, {"b.example http 80 /x N0 W0 b", "a.example cddbp 8880 - N0 W0 a",
+                                "host0.example http 80 /x N0 W0 stored", "malformed-no-blank"}));
+  EXPECT_EQ(s.ReadInteger(kSection, kKeyServerCount, -1), 5);
+  EXPECT_EQ(s.ReadServer(3).host, "b.example");
+  EXPECT_EQ(s.ReadServer(4).host, "");
+  shell::ShellModel model;
+  EXPECT_EQ(GetServerList(s, model), 0);
+  ASSERT_EQ(model.ServerItems().size(), 5u);
+  EXPECT_EQ(model.ServerItems()[3].caption, "b.example");
+}
+
+// A merge that adds nothing writes nothing: the stored count keeps its
+// spelling (here hexadecimal) and the file stays byte for byte.
+TEST(ServerListMerge, MergeAddingNothingLeavesTheFileAlone) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  for (const char* count : {static_cast<const char*>("0x2"), static_cast<const char*>(nullptr)}) {
+    std::string before = count ? Stored(2, count) : "[tunedex]\r\nselectserver=0\r\n";
+    WriteFileBytes(path, before);
+    SettingsFile s(path);
+    ASSERT_TRUE(SetServerList(s, count ? std::vector<std::string>{"host1.example http 80 /x N0 W0 known"}
+                                       : std::vector<std::string>{}));
+    EXPECT_EQ(ReadFileBytes(path), before) << (count ? count : "no count");
+  }
+}
+
 // Two programs merging lists at the same moment: each merge sees the other's
 // entries, so every host gets a number of its own and none is lost.
 TEST(ServerListMerge, ConcurrentMergesLoseNothing) {

@@ -93,6 +93,10 @@ ServerScript& ServerScript::Close() {
   steps.push_back({Step::kClose, {}});
   return *this;
 }
+ServerScript& ServerScript::Reset() {
+  steps.push_back({Step::kReset, {}});
+  return *this;
+}
 
 std::string HttpReply(int code, const std::string& body, const std::vector<std::string>& headers) {
   std::string reply = "HTTP/1.0 " + std::to_string(code) + " Status\r\n";
@@ -266,6 +270,12 @@ void LoopbackServer::Serve(int fd, const ServerScript& script) {
       }
       case ServerScript::Step::kClose:
         return;
+      case ServerScript::Step::kReset: {
+        // A zero linger time makes close() send RST; the caller closes fd.
+        linger l{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        return;
+      }
     }
   }
 }

@@ -21,7 +21,7 @@ namespace sl::test {
 class ServerScript {
  public:
   struct Step {
-    enum Kind { kSend, kSendBytewise, kDelay, kSendRepeated, kHang, kClose } kind;
+    enum Kind { kSend, kSendBytewise, kDelay, kSendRepeated, kHang, kClose, kReset } kind;
     std::string bytes;
     int ms = 0;
     std::size_t total = 0;
@@ -45,6 +45,9 @@ class ServerScript {
   ServerScript& Hang();
   // Closes the connection now (the end of a script closes it anyway).
   ServerScript& Close();
+  // Aborts the connection now: the client's next read fails with a reset
+  // (ECONNRESET) instead of seeing an orderly end.
+  ServerScript& Reset();
 
   bool readRequest = true;
   std::vector<Step> steps;
