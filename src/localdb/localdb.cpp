@@ -86,6 +86,9 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
     std::vector<std::string> unstorable;
     for (const auto& kv : keys) {
       const std::string& v = kv.second;
+      // Most titles are storable whole; only one that is not is taken
+      // apart to name its characters.
+      if (file.Storable(v)) continue;
       for (std::size_t i = 0; i < v.size() && unstorable.size() < kMaxNamedCharacters;) {
         std::size_t n = 1;
         while (i + n < v.size() && (static_cast<unsigned char>(v[i + n]) & 0xC0) == 0x80) ++n;

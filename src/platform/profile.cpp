@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "platform/pump.h"
@@ -919,6 +920,11 @@ class ParsedView {
     return found;
   }
 
+  // Whether a section of this name, already in the file's encoding, exists.
+  bool HasEncoded(std::string_view encodedName) const {
+    return parsed_ && parsed_->sections.count(FoldedName(encodedName, codec_.Classes())) != 0;
+  }
+
   template <typename Fn>
   void Lines(const Span& span, Fn&& fn) const {
     ForEachLine(parsed_->bytes, span.bodyStart, span.end, codec_.Classes(), fn);
@@ -1002,25 +1008,36 @@ bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
 }
 
 // Reads of the file as a transaction found it, under its lock.
+// The file is parsed on the first read only: a change that just writes (or
+// only asks what the encoding can hold) costs no parse of a large file.
 class Profile::Reader::Impl {
  public:
-  explicit Impl(const Image& img) : view(img.Exists() ? ParseImage(img) : nullptr) {}
-  ParsedView view;
+  explicit Impl(const Image& img) : img_(img), codec_(img.Utf8()) {}
+  const ParsedView& View() const {
+    if (!view_) view_.emplace(img_.Exists() ? ParseImage(img_) : nullptr);
+    return *view_;
+  }
+  const Codec& codec() const { return codec_; }
+
+ private:
+  const Image& img_;
+  Codec codec_;
+  mutable std::optional<ParsedView> view_;
 };
 
 Profile::Reader::Reader(const Impl& impl) : impl_(impl) {}
 
 std::string Profile::Reader::ReadString(std::string_view section, std::string_view key,
                                         std::string_view def) const {
-  return impl_.view.Value(section, key).value_or(std::string(def));
+  return impl_.View().Value(section, key).value_or(std::string(def));
 }
 
 std::optional<std::string> Profile::Reader::Find(std::string_view section, std::string_view key) const {
-  return impl_.view.Value(section, key);
+  return impl_.View().Value(section, key);
 }
 
 bool Profile::Reader::Storable(std::string_view value) const {
-  return impl_.view.codec().TryEncode(value).has_value();
+  return impl_.codec().TryEncode(value).has_value();
 }
 
 bool Profile::Transact(const Change& change) {
@@ -1048,10 +1065,8 @@ bool Profile::Transact(const Change& change) {
   }
 
   std::vector<SectionKeys> sections;
-  {
-    const Reader::Impl readerImpl(img);
-    if (!change(Reader(readerImpl), sections, error)) return Fail(error.empty() ? "変更できませんでした" : error);
-  }
+  const Reader::Impl readerImpl(img);
+  if (!change(Reader(readerImpl), sections, error)) return Fail(error.empty() ? "変更できませんでした" : error);
   if (sections.empty()) return true;
 
   // Names are checked before anything touches the disk.
@@ -1093,17 +1108,64 @@ bool Profile::Transact(const Change& change) {
   // The usual case, one section, ends as three pieces written straight from
   // the file as read: text before the section, the section's new lines, text
   // after it. Further sections work on the text with the earlier changes.
+  //
+  // Sections new to the file (a merged server list adds hundreds) are
+  // gathered in `tail` and go after everything in one piece, so the cost
+  // stays linear in the file and the number of sections: each of them would
+  // otherwise mean a search through, and a copy of, the whole text.
   std::string_view text = img.Bytes();
   std::string owned;
   std::optional<Splice> pending;
+  std::string tail;
+  std::unordered_set<std::string> inTail;  // folded names of the sections in `tail`
+  std::unordered_set<std::string> added;   // ... and of every section this change added
+  const bool many = encoded.size() > 1;
   for (const auto& e : encoded) {
+    const std::string folded = FoldedName(e.name, codec.Classes());
+    const bool isNew = many && !e.name.empty() && !readerImpl.View().HasEncoded(e.name);
+    if (isNew && !e.keys.empty() && e.deletes.empty() && added.insert(folded).second) {
+      inTail.insert(folded);
+      tail += "[" + e.name + "]\r\n";
+      // A key given twice keeps its first place and ends with the later
+      // value, as when the section already exists.
+      std::vector<std::pair<std::string_view, std::string_view>> lines;
+      for (const auto& kv : e.keys) {
+        auto it = std::find_if(lines.begin(), lines.end(),
+                               [&](const auto& l) { return NamesEqual(l.first, kv.first, codec.Classes()); });
+        if (it != lines.end()) it->second = kv.second;
+        else lines.emplace_back(kv.first, kv.second);
+      }
+      for (const auto& [key, value] : lines) {
+        tail.append(key).append("=").append(value).append("\r\n");
+      }
+      continue;
+    }
     if (pending) {
       owned = ApplySplice(text, *pending);
       text = owned;
       pending.reset();
     }
+    if (inTail.count(folded) != 0) {
+      // A second change to a section gathered in `tail`: the text takes the
+      // tail first, so that the change finds the section.
+      if (text.data() != owned.data()) owned.assign(text);
+      if (owned.size() > img.Body() && owned.back() != '\n' && owned.back() != '\r') owned += "\r\n";
+      owned += tail;
+      text = owned;
+      tail.clear();
+      inTail.clear();
+    }
+    if (isNew) added.insert(folded);
     pending = SectionSplice(text, img.Body(), e, codec.Classes());
     if (!pending && text.data() != img.Bytes().data()) pending = Splice{0, 0, {}};
+  }
+  if (!tail.empty()) {
+    if (pending) {
+      owned = ApplySplice(text, *pending);
+      text = owned;
+    }
+    const bool open = text.size() > img.Body() && text.back() != '\n' && text.back() != '\r';
+    pending = Splice{text.size(), text.size(), (open ? "\r\n" : "") + tail};
   }
   if (!pending) return true;  // nothing changes
 

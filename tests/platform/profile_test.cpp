@@ -221,6 +221,39 @@ TEST(Profile, WritesKeepEverythingTheyDoNotChange) {
   EXPECT_TRUE(fresh.WriteKeys("S", {}));  // nothing to write
 }
 
+// One write of many sections ends as the same bytes as writing them one at
+// a time, whatever mix of new, existing, repeated and emptied sections it
+// holds and however the file ends.
+TEST(Profile, ManySectionsInOneWriteEqualOneAtATime) {
+  TempDir dir;
+  const std::vector<std::string> starts = {"", "a=1\r\n", "[S]\r\nk=1\r\n; note\r\n\r\n[T]\r\nx=2",
+                                           "\xEF\xBB\xBF[S]\r\nk=1\r\n", "[S]\nk=1\n"};
+  const std::vector<Profile::SectionKeys> change = {
+      {"N1", {{"host", "a"}, {"path", "/p"}, {"HOST", "b"}}},
+      {"S", {{"k", "2"}, {"new", "3"}}},
+      {"N2", {{"host", "c"}}},
+      {"n1", {{"code", "0"}}},          // again, in other case: joins the first N1
+      {"N3", {{"x", "1"}}, {"x"}},      // written and removed in one go
+      {"N4", {}, {"gone"}},             // nothing to remove in a missing section
+      {"T", {{"x", "9"}}},
+      {"N2", {{"host", "d"}}, {"nokey"}},
+      {"N5", {{"last", "1"}}},
+  };
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::string together = dir.File("together" + std::to_string(i) + ".ini");
+    const std::string apart = dir.File("apart" + std::to_string(i) + ".ini");
+    if (!starts[i].empty()) {
+      WriteFileBytes(together, starts[i]);
+      WriteFileBytes(apart, starts[i]);
+    }
+    ASSERT_TRUE(Profile(together).WriteSections(change));
+    Profile one(apart);
+    for (const auto& sec : change) ASSERT_TRUE(one.WriteSections({sec}));
+    EXPECT_EQ(ReadFileBytes(together), ReadFileBytes(apart));
+  }
+}
+
 TEST(Profile, EveryValueReadsBackAsWritten) {
   TempDir dir;
   const std::string path = dir.File("v.ini");
