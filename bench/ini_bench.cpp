@@ -3,6 +3,7 @@
 //   load one disc's titles  (ReadIniFile)       target < 10 ms
 //   save a 99-track disc    (WriteIniFile)      target < 50 ms, fsync included
 //   settings read at start-up                   target < 1 ms
+//   merge a sites reply of 2,000 new servers into the settings file
 //   start-up on a hostile 60 MB settings file with 1,000 servers (the menu
 //   built, the selected server read): one parse, not one per key
 #include <benchmark/benchmark.h>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "localdb/localdb.h"
 #include "platform/codepage.h"
@@ -150,6 +152,33 @@ void BM_SettingsStartup(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SettingsStartup)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+// A sites reply of 2,000 servers merged into a settings file that holds
+// ten: every one is new, so the write adds 2,000 sections at once.
+void BM_MergeServerList2000(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  const std::string path = f.Settings() + ".merge";
+  std::string start = "[tunedex]\r\nemail=user@example.org\r\nservercount=10\r\n";
+  for (int i = 0; i < 10; ++i)
+    start += "[svr" + std::to_string(i) + "]\r\nhost=old" + std::to_string(i) + ".example.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n";
+  std::vector<std::string> lines;
+  for (int i = 0; i < 2000; ++i)
+    lines.push_back("mirror" + std::to_string(i) + ".example.net http 80 /~cddb/cddb.cgi N000.00 W000.00 Mirror " +
+                    std::to_string(i));
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << start;
+    sl::settings::SettingsFile s(path);
+    state.ResumeTiming();
+    std::string error;
+    if (!sl::settings::SetServerList(s, lines, &error)) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+  }
+  std::filesystem::remove(path);
+}
+BENCHMARK(BM_MergeServerList2000)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
 // A settings file grown to 60 MB (a junk section another program left) with
 // 1,000 stored servers: what start-up reads, on a file just changed so that
