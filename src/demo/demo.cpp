@@ -34,15 +34,13 @@ constexpr const char* kDemoSubmitAddress = "demo-submit@localhost";
 // How long Stop waits for a child to end after asking it to.
 constexpr int kStopMilliseconds = 2000;
 
-using platform::EnvOrEmpty;
-
 // The first line of a text file, at most 300 bytes of it.
 std::string FirstLine(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   char buf[300];
   in.read(buf, sizeof buf);
   std::string line(buf, static_cast<std::size_t>(in.gcount()));
-  line = line.substr(0, line.find('\n'));
+  if (const auto nl = line.find('\n'); nl != std::string::npos) line.resize(nl);
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
   return line;
 }
@@ -68,6 +66,7 @@ void RemoveStaleSessions(const std::string& stateDir) {
 // child ends when this process does. Returns its id, or -1 with errno set.
 pid_t Spawn(std::vector<std::string> args, int out, const std::string& logFile) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);

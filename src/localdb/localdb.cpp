@@ -35,7 +35,7 @@ std::string Lower(std::string s) {
 }  // namespace
 
 std::string DefaultWindowsDir() {
-  const std::string over = platform::EnvOrEmpty("SONOLABEL_WINDIR");
+  std::string over = platform::EnvOrEmpty("SONOLABEL_WINDIR");
   if (!over.empty()) return over;
   return platform::XdgDir("XDG_DATA_HOME", ".local/share") + "/sonolabel";
 }

@@ -20,7 +20,7 @@ std::string HomeDir() {
 }
 
 std::string XdgDir(const char* variable, const char* underHome) {
-  const std::string value = EnvOrEmpty(variable);
+  std::string value = EnvOrEmpty(variable);
   if (!value.empty() && value.front() == '/') return value;
   return HomeDir() + "/" + underHome;
 }
