@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "support/recorder.h"
+
+#include <gtest/gtest.h>
 
 namespace sl::test {
 
@@ -115,6 +118,17 @@ KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed) {
     if (!spec.whole(profile.ReadSection(spec.section))) ++result.brokenSections;
   }
   return result;
+}
+
+void ExpectNothingLost(const KillResult& r) {
+  EXPECT_EQ(r.saveFailures, 0);
+  EXPECT_EQ(r.tornFiles, 0);
+  EXPECT_EQ(r.changedSections, 0);
+  EXPECT_EQ(r.brokenSections, 0);
+  EXPECT_GT(r.killed, 0);
+  std::printf("kill rounds: %d, killed while saving %d, killed between create and rename %d, "
+              "torn files %d, changed sections %d, broken sections %d\n",
+              r.rounds, r.killed, r.killedMidSave, r.tornFiles, r.changedSections, r.brokenSections);
 }
 
 }  // namespace sl::test

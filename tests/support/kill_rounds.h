@@ -39,6 +39,11 @@ struct KillResult {
 // up to a few save times) and counts what each check found.
 KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed);
 
+// Expects rounds that lost nothing (no failed save, no torn file, every
+// section whole) in which some kills did fall into a save, and prints the
+// counts for the crash script's report.
+void ExpectNothingLost(const KillResult& r);
+
 // The raw text of each section ("[name]" line to the next header), keyed by
 // its header line; the lines before the first header under "".
 std::map<std::string, std::string> SectionTexts(const std::string& bytes);
