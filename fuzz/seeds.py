@@ -188,4 +188,22 @@ put(P, "not-in-codepage", ini(3, 0, b"[s]\r\nk=\x80\xff\xa0\r\nj=ok\r\n"))
 put(P, "long-line", ini(0, 0, "[s]\r\nlong=" + "x" * 5000 + "\r\n"))
 put(P, "empty", ini(1, 0, ""))
 
+# --- Grid paste: rows, two columns, two rows, flags, then the clipboard ------
+G = "grid_paste"
+def paste(rows, cols, rws, text, flags=0):
+    data = text.encode("utf-8") if isinstance(text, str) else text
+    return bytes([rows - 1, cols[0], cols[1], rws[0], rws[1], flags]) + data
+
+
+put(G, "copied-block", paste(13, (1, 2), (1, 3), "Intro\tArtist A\r\nSong\tArtist B\r\nOutro\tArtist C\r\n"))
+put(G, "one-cell-many-lines", paste(13, (1, 1), (4, 4), "one\ntwo\nthree\n"))
+put(G, "from-number-column", paste(6, (0, 2), (0, 5), "0\tnum\tx\r\n1\tTitle\tArtist\r\n2\tT2\tA2"))
+put(G, "mixed-line-ends", paste(10, (1, 2), (2, 8), "a\rb\r\n\nc\t\td\n\t\n\r"))
+put(G, "japanese", paste(5, (1, 2), (1, 4), "はじまり\t歌手\r\n表示（ソ）\tゲスト"))
+put(G, "last-row", paste(100, (1, 2), (99, 99), "last\tartist\r\nbeyond\tgrid\r\n"))
+put(G, "header-only-grid", paste(1, (0, 2), (0, 0), "x\ty\tz"))
+put(G, "long-ascii-field", paste(4, (1, 1), (1, 2), "abcdefghij\r\nnext", flags=1))
+put(G, "long-kana-field", paste(4, (1, 2), (2, 3), "あいう\tb", flags=1))
+put(G, "long-invalid-bytes", paste(4, (1, 1), (1, 1), b"\x80\xbf\xe3\x81", flags=1))
+
 print("seeds written to", HERE / "corpus")
