@@ -58,7 +58,11 @@ void CompleteCdTrack(TTrackInfo& info) {
   const char* e = b + number.size();
   if (b != e && *b == '+') ++b;
   const auto r = std::from_chars(b, e, value);
-  info.CDTrack = (b != e && r.ec == std::errc() && r.ptr == e) ? value : 0;
+  // Only a number the record's 16-bit track field carries: a larger or
+  // negative one would be written back to the player as another drive and
+  // track when the record is exported.
+  const bool fits = value >= 0 && value <= 0xFFFF;
+  info.CDTrack = (b != e && r.ec == std::errc() && r.ptr == e && fits) ? value : 0;
 }
 
 int TDSMP::GetTracks() {
