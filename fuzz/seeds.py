@@ -188,4 +188,103 @@ put(P, "not-in-codepage", ini(3, 0, b"[s]\r\nk=\x80\xff\xa0\r\nj=ok\r\n"))
 put(P, "long-line", ini(0, 0, "[s]\r\nlong=" + "x" * 5000 + "\r\n"))
 put(P, "empty", ini(1, 0, ""))
 
+# --- Grid paste: rows, two columns, two rows, flags, then the clipboard ------
+G = "grid_paste"
+def paste(rows, cols, rws, text, flags=0):
+    data = text.encode("utf-8") if isinstance(text, str) else text
+    return bytes([rows - 1, cols[0], cols[1], rws[0], rws[1], flags]) + data
+
+
+put(G, "copied-block", paste(13, (1, 2), (1, 3), "Intro\tArtist A\r\nSong\tArtist B\r\nOutro\tArtist C\r\n"))
+put(G, "one-cell-many-lines", paste(13, (1, 1), (4, 4), "one\ntwo\nthree\n"))
+put(G, "from-number-column", paste(6, (0, 2), (0, 5), "0\tnum\tx\r\n1\tTitle\tArtist\r\n2\tT2\tA2"))
+put(G, "mixed-line-ends", paste(10, (1, 2), (2, 8), "a\rb\r\n\nc\t\td\n\t\n\r"))
+put(G, "japanese", paste(5, (1, 2), (1, 4), "はじまり\t歌手\r\n表示（ソ）\tゲスト"))
+put(G, "last-row", paste(100, (1, 2), (99, 99), "last\tartist\r\nbeyond\tgrid\r\n"))
+put(G, "header-only-grid", paste(1, (0, 2), (0, 0), "x\ty\tz"))
+put(G, "long-ascii-field", paste(4, (1, 1), (1, 2), "abcdefghij\r\nnext", flags=1))
+put(G, "long-kana-field", paste(4, (1, 2), (2, 3), "あいう\tb", flags=1))
+put(G, "long-invalid-bytes", paste(4, (1, 1), (1, 1), b"\x80\xbf\xe3\x81", flags=1))
+
+# --- Player IPC: first byte 0 (the player's connection to us) or 1 (ours to
+# the player, its replies), then length-prefixed frames -----------------------
+import struct
+
+PM = "player_message"
+
+
+def frame(body):
+    return struct.pack("<I", len(body)) + body
+
+
+def wstr(text):
+    units = text.encode("utf-16-le") if isinstance(text, str) else text
+    return struct.pack("<I", len(units) // 2) + units
+
+
+def vals(*vs):
+    out = bytes([len(vs)])
+    for kind, v in vs:
+        if kind == "L":
+            out += b"\x01" + struct.pack("<i", v)
+        elif kind == "S":
+            out += b"\x02" + wstr(v)
+        elif kind == "B":
+            out += b"\x03" + bytes([v])
+        else:
+            out += b"\x04" + struct.pack("<h", v)
+    return out
+
+
+def wm(name):
+    h = 2166136261
+    for c in name.lower().encode():
+        h = ((h ^ c) * 16777619) & 0xFFFFFFFF
+    return 0xC000 + h % 0x3FFF
+
+
+WM_DSMP = wm("WM_DSMP")
+PLAYER_PID = 4242
+OUR_WINDOW = (1000 << 10) | 1
+hello = frame(struct.pack("<BIHI", 1, 0x50494C53, 1, PLAYER_PID))
+
+
+def post(msg, wp, lp, window=OUR_WINDOW):
+    return frame(struct.pack("<BIIIi", 2, window, msg, wp & 0xFFFFFFFF, lp))
+
+
+guid_control = bytes.fromhex("859E3283150AD31195BA004845C01785")
+put(PM, "open-notification", b"\x00" + hello + post(WM_DSMP, 0x1, PLAYER_PID << 10 | 1))
+put(PM, "notifications", b"\x00" + hello + post(WM_DSMP, 0x10, 2) + post(WM_DSMP, 0x40000000 | 22, 0x4000)
+    + post(WM_DSMP, 0x80000000 | 7, -1) + post(WM_DSMP, 0x10000000 | 0xAB, 0x12345678)
+    + post(WM_DSMP, 0x2, 0) + post(0x0111, 5, 6))
+put(PM, "requests", b"\x00" + hello
+    + frame(struct.pack("<BIIIIi", 3, 7, OUR_WINDOW, WM_DSMP, 4, 0))
+    + frame(struct.pack("<BI", 5, 8) + guid_control + bytes(16))
+    + frame(struct.pack("<BII", 7, 9, 1) + guid_control)
+    + frame(struct.pack("<BI", 9, 1)))
+put(PM, "call-all-types", b"\x00" + hello + frame(struct.pack("<BII", 10, 11, 1) + guid_control + struct.pack("<H", 52)
+    + vals(("L", -5), ("S", "プレイヤー"), ("B", 255), ("H", -32768), ("S", ""))))
+put(PM, "call-string-over-bound", b"\x00" + hello + frame(struct.pack("<BII", 10, 12, 1) + guid_control
+    + struct.pack("<H", 75) + vals(("L", 1), ("S", "x" * 32769))))
+put(PM, "frame-length-zero", b"\x00" + hello + b"\x00\x00\x00\x00" + post(WM_DSMP, 1, 0))
+
+
+def call_reply(seq, obj, slot, result, values):
+    return frame(struct.pack("<BIIHi", 11, seq, obj, slot, result) + values)
+
+
+def track(title, artist, filename, kind, packed, extra=("", "")):
+    return vals(("S", title), ("S", artist), ("S", filename), ("S", extra[0]), ("S", extra[1]),
+                ("L", 0), ("L", 0), ("L", 0), ("L", kind), ("L", packed), ("L", 0), ("L", 0))
+
+
+put(PM, "replies", b"\x01" + frame(struct.pack("<BIBi", 4, 3, 1, 1)) + frame(struct.pack("<BIiI", 6, 4, 0, 1))
+    + frame(struct.pack("<BIi", 8, 5, 0)) + call_reply(6, 1, 7, 0, vals(("L", 6100)))
+    + call_reply(7, 1, 52, 0, vals(("B", 1), ("L", 3))))
+put(PM, "track-cd-from-name", b"\x01" + call_reply(9, 2, 31, 0, track("Song", "Artist", "D:\\Track05.cda", 16, 0)))
+put(PM, "track-packed", b"\x01" + call_reply(9, 2, 31, 0, track("はじまり", "歌手", "E:\\track02.cda", 17, (4 << 16) | 2)))
+put(PM, "track-surrogates", b"\x01" + call_reply(9, 2, 31, 0, track(b"\x3d\xd8\x0a\xde\x00\xd8a\x00", b"\x00\xdc",
+                                                                        "file.wav", 1, 0)))
+
 print("seeds written to", HERE / "corpus")

@@ -22,6 +22,7 @@
 #include <map>
 #include <set>
 
+#include "platform/ipcwire.h"
 #include "platform/pump.h"
 
 namespace sl::platform::ipc {
@@ -30,160 +31,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Frame kinds.
-enum Kind : std::uint8_t {
-  kHello = 1,
-  kPost = 2,
-  kSend = 3,
-  kSendReply = 4,
-  kCreate = 5,
-  kCreateReply = 6,
-  kQuery = 7,
-  kQueryReply = 8,
-  kRelease = 9,
-  kCall = 10,
-  kCallReply = 11,
-};
-constexpr std::uint32_t kMagic = 0x50494C53;  // "SLIP"
-constexpr std::uint16_t kWireVersion = 1;
+using wire::kCall;
+using wire::kCallReply;
+using wire::kCreate;
+using wire::kCreateReply;
+using wire::kPost;
+using wire::kQuery;
+using wire::kQueryReply;
+using wire::kRelease;
+using wire::kSend;
+using wire::kSendReply;
 // How often a waiting caller runs the message pump.
 constexpr int kPumpSliceMs = 5;
 // Bytes read from one connection in one pass, so one busy peer cannot starve
 // the others.
 constexpr std::size_t kReadBudget = std::size_t{4} << 20;
-
-// ---- Encoding ----
-
-class Writer {
- public:
-  explicit Writer(Kind kind) { buf_.assign(4, '\0'); U8(kind); }
-  void U8(std::uint8_t v) { buf_.push_back(static_cast<char>(v)); }
-  void U16(std::uint16_t v) {
-    U8(static_cast<std::uint8_t>(v));
-    U8(static_cast<std::uint8_t>(v >> 8));
-  }
-  void U32(std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
-  void G(const Guid& g) { buf_.append(reinterpret_cast<const char*>(g.bytes.data()), 16); }
-  void Str(const std::u16string& s) {
-    U32(static_cast<std::uint32_t>(s.size()));
-    for (char16_t c : s) U16(static_cast<std::uint16_t>(c));
-  }
-  void Val(const Value& v) {
-    U8(static_cast<std::uint8_t>(v.type));
-    switch (v.type) {
-      case ValueType::Long: I32(v.number); break;
-      case ValueType::Byte: U8(static_cast<std::uint8_t>(v.number)); break;
-      case ValueType::Short: U16(static_cast<std::uint16_t>(v.number)); break;
-      case ValueType::String: Str(v.text); break;
-    }
-  }
-  void Vals(const std::vector<Value>& vs) {
-    U8(static_cast<std::uint8_t>(vs.size()));
-    for (const auto& v : vs) Val(v);
-  }
-  // The finished frame, or "" when it would break the frame bound.
-  std::string Finish() {
-    const std::size_t len = buf_.size() - 4;
-    if (len > kMaxFrameBytes) return {};
-    for (int i = 0; i < 4; ++i) buf_[static_cast<std::size_t>(i)] = static_cast<char>(len >> (8 * i));
-    return std::move(buf_);
-  }
-
- private:
-  std::string buf_;
-};
-
-class Reader {
- public:
-  Reader(const char* p, std::size_t n) : p_(reinterpret_cast<const std::uint8_t*>(p)), n_(n) {}
-  bool ok() const { return ok_; }
-  bool AtEnd() const { return pos_ == n_; }
-  bool overBound() const { return overBound_; }
-  std::uint8_t U8() {
-    if (!Need(1)) return 0;
-    return p_[pos_++];
-  }
-  std::uint16_t U16() {
-    if (!Need(2)) return 0;
-    const std::uint16_t v = static_cast<std::uint16_t>(p_[pos_] | (p_[pos_ + 1] << 8));
-    pos_ += 2;
-    return v;
-  }
-  std::uint32_t U32() {
-    if (!Need(4)) return 0;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p_[pos_ + static_cast<std::size_t>(i)];
-    pos_ += 4;
-    return v;
-  }
-  std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
-  Guid G() {
-    Guid g;
-    if (!Need(16)) return g;
-    std::memcpy(g.bytes.data(), p_ + pos_, 16);
-    pos_ += 16;
-    return g;
-  }
-  std::u16string Str() {
-    const std::uint32_t count = U32();
-    // The frame bound already limits what can be read; a string over the
-    // string bound is read past but marked, so the call fails cleanly.
-    if (!ok_ || count > (n_ - pos_) / 2) {
-      ok_ = false;
-      return {};
-    }
-    if (count > kMaxStringUnits) {
-      overBound_ = true;
-      pos_ += std::size_t{count} * 2;
-      return {};
-    }
-    std::u16string s(count, u'\0');
-    for (std::uint32_t i = 0; i < count; ++i) s[i] = static_cast<char16_t>(U16());
-    return s;
-  }
-  Value Val() {
-    Value v;
-    const auto t = U8();
-    switch (t) {
-      case static_cast<std::uint8_t>(ValueType::Long): v = Value::Long(I32()); break;
-      case static_cast<std::uint8_t>(ValueType::Byte): v = Value::Byte(U8()); break;
-      case static_cast<std::uint8_t>(ValueType::Short):
-        v = Value::Short(static_cast<std::int16_t>(U16()));
-        break;
-      case static_cast<std::uint8_t>(ValueType::String): v = Value::String(Str()); break;
-      default: ok_ = false; break;
-    }
-    return v;
-  }
-  std::vector<Value> Vals() {
-    std::vector<Value> out;
-    const auto count = U8();
-    if (count > kMaxValues) {
-      ok_ = false;
-      return out;
-    }
-    out.reserve(count);
-    for (int i = 0; i < count && ok_; ++i) out.push_back(Val());
-    return out;
-  }
-
- private:
-  bool Need(std::size_t k) {
-    if (!ok_ || n_ - pos_ < k) {
-      ok_ = false;
-      return false;
-    }
-    return true;
-  }
-  const std::uint8_t* p_;
-  std::size_t n_;
-  std::size_t pos_ = 0;
-  bool ok_ = true;
-  bool overBound_ = false;
-};
 
 // ---- The node: this process's end of the IPC ----
 
@@ -197,23 +59,14 @@ struct Conn {
   std::size_t inPos = 0;
 };
 
+// A reply frame as it arrived, read by the caller that waits for it.
 struct Reply {
-  Kind kind = kHello;
-  std::string payload;  // the frame after its kind byte
+  std::string frame;
 };
 
-struct Inbound {
-  Kind kind = kPost;
+// A request from a peer (or posted locally), queued for Dispatch.
+struct Inbound : wire::Request {
   std::uint64_t conn = 0;  // where a reply goes (0: posted locally)
-  std::uint32_t seq = 0;
-  Handle window = 0;
-  std::uint32_t msg = 0, wParam = 0;
-  std::int32_t lParam = 0;
-  Guid guid;
-  Guid iid;  // the interface a create asks for
-  std::uint32_t object = 0;
-  int slot = 0;
-  std::vector<Value> in;
 };
 
 struct Window {
@@ -532,12 +385,8 @@ Conn* Connect(Node& n, pid_t pid) {
   }
   Conn& c = AddConn(n, fd, true, pid);
   n.outgoing[pid] = c.serial;
-  Writer w(kHello);
-  w.U32(kMagic);
-  w.U16(kWireVersion);
-  w.U32(static_cast<std::uint32_t>(n.pid));
   const std::uint64_t serial = c.serial;
-  if (!WriteFrame(n, serial, w.Finish())) return nullptr;
+  if (!WriteFrame(n, serial, wire::EncodeHello(static_cast<std::uint32_t>(n.pid)))) return nullptr;
   return FindConn(n, serial);
 }
 
@@ -550,75 +399,48 @@ bool Enqueue(Node& n, Inbound item) {
 
 void ReplyRejected(Node& n, const Inbound& item) {
   if (item.kind == kPost || item.kind == kRelease) return;
-  Writer w(item.kind == kSend ? kSendReply
-           : item.kind == kCreate ? kCreateReply
-           : item.kind == kQuery  ? kQueryReply
-                                  : kCallReply);
-  w.U32(item.seq);
-  switch (item.kind) {
-    case kSend: w.U8(0); w.I32(0); break;
-    case kCreate: w.I32(kCallRejected); w.U32(0); break;
-    case kQuery: w.I32(kCallRejected); break;
-    default: w.U32(item.object); w.U16(static_cast<std::uint16_t>(item.slot)); w.I32(kCallRejected); w.U8(0); break;
+  wire::Reply reply;
+  reply.kind = item.kind == kSend ? kSendReply
+               : item.kind == kCreate ? kCreateReply
+               : item.kind == kQuery  ? kQueryReply
+                                      : kCallReply;
+  reply.seq = item.seq;
+  // A send answers "no window" with 0; the others say the call was refused.
+  reply.result = item.kind == kSend ? 0 : kCallRejected;
+  if (item.kind == kCall) {
+    reply.object = item.object;
+    reply.slot = item.slot;
   }
-  WriteFrame(n, item.conn, w.Finish());
+  WriteFrame(n, item.conn, wire::EncodeReply(reply));
 }
 
 // One frame from connection `c`. False: the frame breaks the rules.
 bool HandleFrame(Node& n, Conn& c, const char* data, std::size_t size) {
-  Reader r(data, size);
-  const auto kind = static_cast<Kind>(r.U8());
+  const std::string_view frame(data, size);
   if (!c.helloSeen) {
-    if (c.outgoing || kind != kHello) return false;
-    const std::uint32_t magic = r.U32();
-    const std::uint16_t version = r.U16();
-    const std::uint32_t pid = r.U32();
-    if (!r.ok() || !r.AtEnd() || magic != kMagic || version != kWireVersion || pid == 0) return false;
+    if (c.outgoing) return false;
+    const auto pid = wire::DecodeHello(frame);
+    if (!pid) return false;
     c.helloSeen = true;
-    c.peer = static_cast<pid_t>(pid);
+    c.peer = static_cast<pid_t>(*pid);
     return true;
   }
   if (c.outgoing) {
     // Replies to our own requests.
-    if (kind != kSendReply && kind != kCreateReply && kind != kQueryReply && kind != kCallReply) return false;
-    const std::uint32_t seq = r.U32();
-    if (!r.ok()) return false;
-    if (n.waiting.count(seq) == 0) return true;  // nobody waits for it any more
-    Reply reply;
-    reply.kind = kind;
-    reply.payload.assign(data + 1, size - 1);
-    n.replies[seq] = std::move(reply);
+    const auto seq = wire::ReplySeq(frame);
+    if (!seq) return false;
+    if (n.waiting.count(*seq) == 0) return true;  // nobody waits for it any more
+    n.replies[*seq] = Reply{std::string(frame)};
     return true;
   }
+  auto request = wire::DecodeRequest(frame);
+  if (!request) return false;
   Inbound item;
-  item.kind = kind;
+  static_cast<wire::Request&>(item) = std::move(*request);
   item.conn = c.serial;
-  switch (kind) {
-    case kPost:
-      item.window = r.U32(); item.msg = r.U32(); item.wParam = r.U32(); item.lParam = r.I32();
-      break;
-    case kSend:
-      item.seq = r.U32(); item.window = r.U32(); item.msg = r.U32(); item.wParam = r.U32(); item.lParam = r.I32();
-      break;
-    case kCreate:
-      item.seq = r.U32(); item.guid = r.G(); item.iid = r.G();
-      break;
-    case kQuery:
-      item.seq = r.U32(); item.object = r.U32(); item.guid = r.G();
-      break;
-    case kRelease:
-      item.object = r.U32();
-      break;
-    case kCall:
-      item.seq = r.U32(); item.object = r.U32(); item.guid = r.G(); item.slot = r.U16(); item.in = r.Vals();
-      break;
-    default:
-      return false;
-  }
-  if (!r.ok() || !r.AtEnd()) return false;
   // A well-formed request with a string over the bound, or one that finds
   // the queue full, is refused; the connection stays.
-  if (r.overBound() || n.queue.size() >= kMaxQueuedMessages) {
+  if (item.overBound || n.queue.size() >= kMaxQueuedMessages) {
     ReplyRejected(n, item);
     return true;
   }
@@ -639,17 +461,17 @@ void ReadConn(Node& n, std::uint64_t serial) {
       c->in.append(buf, static_cast<std::size_t>(k));
       total += static_cast<std::size_t>(k);
       // Handle frames as they complete so the buffer stays bounded.
-      while (c->in.size() - c->inPos >= 4) {
-        const auto* p = reinterpret_cast<const unsigned char*>(c->in.data() + c->inPos);
-        const std::uint32_t len = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-        if (len == 0 || len > kMaxFrameBytes) {
+      for (;;) {
+        std::string_view frame;
+        std::size_t used = 0;
+        const wire::Cut cut = wire::CutFrame(std::string_view(c->in).substr(c->inPos), frame, used);
+        if (cut == wire::Cut::kNeedMore) break;
+        if (cut == wire::Cut::kBroken) {
           CloseConn(n, serial, kInvalidPacket);
           return;
         }
-        if (c->in.size() - c->inPos - 4 < len) break;
-        const std::size_t at = c->inPos + 4;
-        c->inPos += 4 + len;
-        if (!HandleFrame(n, *c, c->in.data() + at, len)) {
+        c->inPos += used;
+        if (!HandleFrame(n, *c, frame.data(), frame.size())) {
           CloseConn(n, serial, kInvalidPacket);
           return;
         }
@@ -750,15 +572,16 @@ HResult WaitReply(Node& n, std::uint64_t serial, std::uint32_t seq, int timeoutM
   }
 }
 
-// Sends a request frame and waits for its reply. `w` must start with the seq.
-HResult Request(Node& n, pid_t pid, std::uint32_t seq, Writer& w, int timeoutMs, Reply& out,
+// Sends a request and waits for its reply.
+HResult Request(Node& n, pid_t pid, const wire::Request& request, int timeoutMs, Reply& out,
                 std::uint64_t* serialOut = nullptr, std::uint64_t requiredSerial = 0) {
+  const std::uint32_t seq = request.seq;
   Conn* c = requiredSerial ? FindConn(n, requiredSerial) : Connect(n, pid);
   if (!c) return requiredSerial ? LostReason(n, requiredSerial) : kDisconnected;
   const std::uint64_t serial = c->serial;
   if (serialOut) *serialOut = serial;
   n.waiting.insert(seq);
-  const std::string frame = w.Finish();
+  const std::string frame = wire::EncodeRequest(request);
   if (frame.empty()) {
     n.waiting.erase(seq);
     return kBadData;
@@ -783,11 +606,12 @@ void Serve(Node& n, Inbound& item) {
         if (proc) result = proc(item.msg, item.wParam, item.lParam);
       }
       if (item.kind == kSend) {
-        Writer w(kSendReply);
-        w.U32(item.seq);
-        w.U8(found ? 1 : 0);
-        w.I32(result);
-        WriteFrame(n, item.conn, w.Finish());
+        wire::Reply reply;
+        reply.kind = kSendReply;
+        reply.seq = item.seq;
+        reply.found = found ? 1 : 0;
+        reply.result = result;
+        WriteFrame(n, item.conn, wire::EncodeReply(reply));
       }
       break;
     }
@@ -810,11 +634,12 @@ void Serve(Node& n, Inbound& item) {
           hr = kOk;
         }
       }
-      Writer w(kCreateReply);
-      w.U32(item.seq);
-      w.I32(hr);
-      w.U32(id);
-      WriteFrame(n, item.conn, w.Finish());
+      wire::Reply reply;
+      reply.kind = kCreateReply;
+      reply.seq = item.seq;
+      reply.result = hr;
+      reply.object = id;
+      WriteFrame(n, item.conn, wire::EncodeReply(reply));
       break;
     }
     case kQuery: {
@@ -824,10 +649,11 @@ void Serve(Node& n, Inbound& item) {
         auto obj = it->second.object;
         hr = (item.guid == kIUnknown || obj->Supports(item.guid)) ? kOk : kNoInterface;
       }
-      Writer w(kQueryReply);
-      w.U32(item.seq);
-      w.I32(hr);
-      WriteFrame(n, item.conn, w.Finish());
+      wire::Reply reply;
+      reply.kind = kQueryReply;
+      reply.seq = item.seq;
+      reply.result = hr;
+      WriteFrame(n, item.conn, wire::EncodeReply(reply));
       break;
     }
     case kRelease: {
@@ -851,21 +677,19 @@ void Serve(Node& n, Inbound& item) {
         out.clear();
         hr = kFail;
       }
-      Writer w(kCallReply);
-      w.U32(item.seq);
-      w.U32(item.object);
-      w.U16(static_cast<std::uint16_t>(item.slot));
-      w.I32(hr);
-      w.Vals(out);
-      std::string frame = w.Finish();
+      wire::Reply reply;
+      reply.kind = kCallReply;
+      reply.seq = item.seq;
+      reply.object = item.object;
+      reply.slot = item.slot;
+      reply.result = hr;
+      reply.values = std::move(out);
+      std::string frame = wire::EncodeReply(reply);
       if (frame.empty()) {
-        Writer small(kCallReply);
-        small.U32(item.seq);
-        small.U32(item.object);
-        small.U16(static_cast<std::uint16_t>(item.slot));
-        small.I32(kFail);
-        small.U8(0);
-        frame = small.Finish();
+        // Out-values over the frame bound: the call fails with none.
+        reply.result = kFail;
+        reply.values.clear();
+        frame = wire::EncodeReply(reply);
       }
       WriteFrame(n, item.conn, frame);
       break;
@@ -1088,12 +912,13 @@ bool PostMessage(Handle window, std::uint32_t msg, std::uint32_t wParam, std::in
   if (!IsWindow(window)) return false;
   Conn* c = Connect(n, pid);
   if (!c) return false;
-  Writer w(kPost);
-  w.U32(window);
-  w.U32(msg);
-  w.U32(wParam);
-  w.I32(lParam);
-  return WriteFrame(n, c->serial, w.Finish());
+  wire::Request post;
+  post.kind = kPost;
+  post.window = window;
+  post.msg = msg;
+  post.wParam = wParam;
+  post.lParam = lParam;
+  return WriteFrame(n, c->serial, wire::EncodeRequest(post));
 }
 
 std::optional<std::int32_t> SendMessageTimeout(Handle window, std::uint32_t msg, std::uint32_t wParam,
@@ -1108,21 +933,18 @@ std::optional<std::int32_t> SendMessageTimeout(Handle window, std::uint32_t msg,
     return proc(msg, wParam, lParam);
   }
   if (!IsWindow(window)) return std::nullopt;
-  const std::uint32_t seq = NextSeq();
-  Writer w(kSend);
-  w.U32(seq);
-  w.U32(window);
-  w.U32(msg);
-  w.U32(wParam);
-  w.I32(lParam);
+  wire::Request send;
+  send.kind = kSend;
+  send.seq = NextSeq();
+  send.window = window;
+  send.msg = msg;
+  send.wParam = wParam;
+  send.lParam = lParam;
   Reply reply;
-  if (Request(n, pid, seq, w, std::max(1, timeoutMs), reply) != kOk) return std::nullopt;
-  Reader r(reply.payload.data(), reply.payload.size());
-  r.U32();
-  const auto found = r.U8();
-  const auto result = r.I32();
-  if (reply.kind != kSendReply || !r.ok() || !r.AtEnd() || found != 1) return std::nullopt;
-  return result;
+  if (Request(n, pid, send, std::max(1, timeoutMs), reply) != kOk) return std::nullopt;
+  const auto answer = wire::DecodeReply(reply.frame);
+  if (!answer || answer->kind != kSendReply || answer->found != 1) return std::nullopt;
+  return answer->result;
 }
 
 // ---- Objects ----
@@ -1134,9 +956,10 @@ struct Interface::Proxy {
   ~Proxy() {
     Node& n = RawNode();
     if (!n.ok || !FindConn(n, serial)) return;
-    Writer w(kRelease);
-    w.U32(object);
-    WriteFrame(n, serial, w.Finish());
+    wire::Request release;
+    release.kind = kRelease;
+    release.object = object;
+    WriteFrame(n, serial, wire::EncodeRequest(release));
   }
 };
 
@@ -1154,23 +977,22 @@ HResult CreateInstance(const Guid& clsid, std::uint32_t, const Guid& iid, Interf
       last = kClassNotRegistered;
       continue;
     }
-    const std::uint32_t seq = NextSeq();
-    Writer w(kCreate);
-    w.U32(seq);
-    w.G(clsid);
-    w.G(iid);
+    wire::Request create;
+    create.kind = kCreate;
+    create.seq = NextSeq();
+    create.guid = clsid;
+    create.iid = iid;
     Reply reply;
     std::uint64_t serial = 0;
-    const HResult hr = Request(n, pid, seq, w, TimeoutMs(), reply, &serial);
+    const HResult hr = Request(n, pid, create, TimeoutMs(), reply, &serial);
     if (hr != kOk) return hr;
-    Reader r(reply.payload.data(), reply.payload.size());
-    r.U32();
-    const HResult result = r.I32();
-    const std::uint32_t object = r.U32();
-    if (reply.kind != kCreateReply || !r.ok() || !r.AtEnd()) {
+    const auto answer = wire::DecodeReply(reply.frame);
+    if (!answer || answer->kind != kCreateReply) {
       CloseConn(n, serial, kInvalidPacket);
       return kInvalidPacket;
     }
+    const HResult result = answer->result;
+    const std::uint32_t object = answer->object;
     if (Failed(result)) return result;
     auto proxy = std::make_shared<Interface::Proxy>();
     proxy->pid = pid;
@@ -1186,21 +1008,20 @@ HResult CreateInstance(const Guid& clsid, std::uint32_t, const Guid& iid, Interf
 HResult Interface::Query(const Guid& iid, Interface& out) const {
   if (!proxy_) return kFail;
   Node& n = N();
-  const std::uint32_t seq = NextSeq();
-  Writer w(kQuery);
-  w.U32(seq);
-  w.U32(proxy_->object);
-  w.G(iid);
+  wire::Request query;
+  query.kind = kQuery;
+  query.seq = NextSeq();
+  query.object = proxy_->object;
+  query.guid = iid;
   Reply reply;
-  const HResult hr = Request(n, proxy_->pid, seq, w, TimeoutMs(), reply, nullptr, proxy_->serial);
+  const HResult hr = Request(n, proxy_->pid, query, TimeoutMs(), reply, nullptr, proxy_->serial);
   if (hr != kOk) return hr;
-  Reader r(reply.payload.data(), reply.payload.size());
-  r.U32();
-  const HResult result = r.I32();
-  if (reply.kind != kQueryReply || !r.ok() || !r.AtEnd()) {
+  const auto answer = wire::DecodeReply(reply.frame);
+  if (!answer || answer->kind != kQueryReply) {
     CloseConn(n, proxy_->serial, kInvalidPacket);
     return kInvalidPacket;
   }
+  const HResult result = answer->result;
   if (Failed(result)) return result;
   out.proxy_ = proxy_;
   out.iid_ = iid;
@@ -1219,35 +1040,25 @@ HResult Interface::Call(int slot, const std::vector<Value>& in, std::span<const 
   // may release the caller's copy.
   const std::shared_ptr<Proxy> proxy = proxy_;
   Node& n = N();
-  const std::uint32_t seq = NextSeq();
-  Writer w(kCall);
-  w.U32(seq);
-  w.U32(proxy->object);
-  w.G(iid_);
-  w.U16(static_cast<std::uint16_t>(slot));
-  w.Vals(in);
+  wire::Request call;
+  call.kind = kCall;
+  call.seq = NextSeq();
+  call.object = proxy->object;
+  call.guid = iid_;
+  call.slot = slot;
+  call.in = in;
   Reply reply;
-  const HResult hr = Request(n, proxy->pid, seq, w, TimeoutMs(), reply, nullptr, proxy->serial);
+  const HResult hr = Request(n, proxy->pid, call, TimeoutMs(), reply, nullptr, proxy->serial);
   if (hr != kOk) return hr;
-  Reader r(reply.payload.data(), reply.payload.size());
-  r.U32();
-  const std::uint32_t object = r.U32();
-  const int replySlot = r.U16();
-  const HResult result = r.I32();
-  std::vector<Value> values = r.Vals();
-  if (reply.kind != kCallReply || !r.ok() || !r.AtEnd() || object != proxy->object || replySlot != slot) {
+  auto answer = wire::DecodeReply(reply.frame);
+  if (!answer || answer->kind != kCallReply || answer->object != proxy->object || answer->slot != slot) {
     // Not the answer to this call: the stream cannot be trusted any more.
     CloseConn(n, proxy->serial, kInvalidPacket);
     return kInvalidPacket;
   }
-  if (r.overBound()) return kBadData;
-  if (!values.empty()) {
-    if (values.size() != outTypes.size()) return kBadData;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (values[i].type != outTypes[i]) return kBadData;
-    }
-  }
-  out = std::move(values);
+  if (answer->overBound || !wire::FitsOutTypes(answer->values, outTypes)) return kBadData;
+  const HResult result = answer->result;
+  out = std::move(answer->values);
   return result;
 }
 

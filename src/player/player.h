@@ -400,4 +400,19 @@ class TDSMP {
 // file name when either is 0, as GetTrackInfo does.
 void CompleteCdTrack(TTrackInfo& info);
 
+// A track's record as IDSMPPlayList::GetTrackInfo and SetTrackInfo carry it:
+// title, artist, file name, two extra texts, three extra values, kind, drive
+// and CD track packed in one long (drive in the high 16 bits), two more
+// extra values.
+inline constexpr platform::ipc::ValueType kTrackInfoTypes[12] = {
+    platform::ipc::ValueType::String, platform::ipc::ValueType::String, platform::ipc::ValueType::String,
+    platform::ipc::ValueType::String, platform::ipc::ValueType::String, platform::ipc::ValueType::Long,
+    platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long,
+    platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long};
+// The record the player's out-values describe (an empty one unless they are
+// the twelve above), completed by CompleteCdTrack.
+TTrackInfo TrackInfoFromValues(const std::vector<platform::ipc::Value>& values);
+// The twelve values that write `info` back (after the track number).
+std::vector<platform::ipc::Value> TrackInfoValues(const TTrackInfo& info);
+
 }  // namespace sl::player

@@ -58,7 +58,11 @@ void CompleteCdTrack(TTrackInfo& info) {
   const char* e = b + number.size();
   if (b != e && *b == '+') ++b;
   const auto r = std::from_chars(b, e, value);
-  info.CDTrack = (b != e && r.ec == std::errc() && r.ptr == e) ? value : 0;
+  // Only a number the record's 16-bit track field carries: a larger or
+  // negative one would be written back to the player as another drive and
+  // track when the record is exported.
+  const bool fits = value >= 0 && value <= 0xFFFF;
+  info.CDTrack = (b != e && r.ec == std::errc() && r.ptr == e && fits) ? value : 0;
 }
 
 int TDSMP::GetTracks() {
@@ -96,17 +100,9 @@ std::string TDSMP::GetPlayListName() {
   return out.empty() ? std::string() : Narrow(out[0]);
 }
 
-TTrackInfo TDSMP::GetTrackInfo(int Track) {
+TTrackInfo TrackInfoFromValues(const std::vector<Value>& out) {
   TTrackInfo info;
-  if (!FBound) return info;
-  static constexpr ValueType kOut[] = {ValueType::String, ValueType::String, ValueType::String, ValueType::String,
-                                       ValueType::String, ValueType::Long,   ValueType::Long,   ValueType::Long,
-                                       ValueType::Long,   ValueType::Long,   ValueType::Long,   ValueType::Long};
-  std::vector<Value> out;
-  // The result code is not examined: a track the player cannot give reads
-  // as whatever it stored (an empty record when it stored nothing).
-  CallSlot(Intf::PlayList, pl::GetTrackInfo, {Value::Long(Track)}, kOut, out);
-  if (out.size() == 12) {
+  if (out.size() == std::size(kTrackInfoTypes)) {
     info.Title = Narrow(out[0]);
     info.Artist = Narrow(out[1]);
     info.FileName = Narrow(out[2]);
@@ -126,17 +122,31 @@ TTrackInfo TDSMP::GetTrackInfo(int Track) {
   return info;
 }
 
+std::vector<Value> TrackInfoValues(const TTrackInfo& Info) {
+  const std::uint32_t packed = (static_cast<std::uint32_t>(Info.Drive) << 16) | static_cast<std::uint32_t>(Info.CDTrack);
+  return {Value::String(Wide(Info.Title)),   Value::String(Wide(Info.Artist)),
+          Value::String(Wide(Info.FileName)), Value::String(Wide(Info.ExtraText1)),
+          Value::String(Wide(Info.ExtraText2)), Value::Long(Info.ExtraValue1),
+          Value::Long(Info.ExtraValue2),       Value::Long(Info.ExtraValue3),
+          Value::Long(Info.Kind),              Value::Long(static_cast<std::int32_t>(packed)),
+          Value::Long(Info.ExtraValue4),       Value::Long(Info.ExtraValue5)};
+}
+
+TTrackInfo TDSMP::GetTrackInfo(int Track) {
+  if (!FBound) return {};
+  std::vector<Value> out;
+  // The result code is not examined: a track the player cannot give reads
+  // as whatever it stored (an empty record when it stored nothing).
+  CallSlot(Intf::PlayList, pl::GetTrackInfo, {Value::Long(Track)}, kTrackInfoTypes, out);
+  return TrackInfoFromValues(out);
+}
+
 void TDSMP::SetTrackInfo(int Track, const TTrackInfo& Info) {
   if (!FBound) return;
-  const std::uint32_t packed = (static_cast<std::uint32_t>(Info.Drive) << 16) | static_cast<std::uint32_t>(Info.CDTrack);
+  std::vector<Value> in{Value::Long(Track)};
+  for (auto& v : TrackInfoValues(Info)) in.push_back(std::move(v));
   std::vector<Value> out;
-  CallSlot(Intf::PlayList, pl::SetTrackInfo,
-           {Value::Long(Track), Value::String(Wide(Info.Title)), Value::String(Wide(Info.Artist)),
-            Value::String(Wide(Info.FileName)), Value::String(Wide(Info.ExtraText1)),
-            Value::String(Wide(Info.ExtraText2)), Value::Long(Info.ExtraValue1), Value::Long(Info.ExtraValue2),
-            Value::Long(Info.ExtraValue3), Value::Long(Info.Kind), Value::Long(static_cast<std::int32_t>(packed)),
-            Value::Long(Info.ExtraValue4), Value::Long(Info.ExtraValue5)},
-           {}, out);
+  CallSlot(Intf::PlayList, pl::SetTrackInfo, in, {}, out);
 }
 
 void TDSMP::New() {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/codepage.h"
 #include "platform/profile.h"
 #include "player_fixture.h"
 
@@ -225,6 +226,8 @@ TEST(TrackInfo, CdTrackCompletion) {
       {"é:\\track3.cda", 16, 0, 0, 0, 3},   // far above "z": drive 0
       {"月:\\track3.cda", 16, 0, 0, 0, 3},
       {"DX\\track3.cda", 16, 0, 0, 0, 0},   // no ":" second
+      {"D:\\Track70000.cda", 16, 0, 0, 3, 0},  // over the 16-bit track field
+      {"D:\\Track-1.cda", 16, 0, 0, 3, 0},     // negative
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
@@ -236,6 +239,24 @@ TEST(TrackInfo, CdTrackCompletion) {
     player::CompleteCdTrack(info);
     EXPECT_EQ(info.Drive, row.wantDrive);
     EXPECT_EQ(info.CDTrack, row.wantTrack);
+  }
+}
+
+// Exporting reads each track's record and writes it back: what is written
+// must read back as the same record, drive and track included.
+TEST(TrackInfo, ARecordReadWritesBackAsTheSame) {
+  for (const char* file : {"D:\\Track05.cda", "D:\\Track65535.cda", "D:\\Track65536.cda", "D:\\Track-1.cda",
+                           "D:\\Track4294967295.cda"}) {
+    SCOPED_TRACE(file);
+    const auto v = [](std::int32_t n) { return platform::ipc::Value::Long(n); };
+    const auto s = [](const char* t) { return platform::ipc::Value::String(platform::Utf8ToUtf16(t)); };
+    const player::TTrackInfo read = player::TrackInfoFromValues(
+        {s("Title"), s("Artist"), s(file), s(""), s(""), v(0), v(0), v(0), v(16), v(0), v(0), v(0)});
+    EXPECT_EQ(read.Drive, 3);
+    const player::TTrackInfo back = player::TrackInfoFromValues(player::TrackInfoValues(read));
+    EXPECT_EQ(back.Drive, read.Drive);
+    EXPECT_EQ(back.CDTrack, read.CDTrack);
+    EXPECT_TRUE(back == read);
   }
 }
 
