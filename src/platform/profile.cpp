@@ -141,10 +141,16 @@ int Image::Load(const std::string& path) {
 // How names and values are encoded in one particular file.
 class Codec {
  public:
-  explicit Codec(bool utf8) : utf8_(utf8) {
-    if (!utf8_) classes_ = ExternalByteClasses();
+  explicit Codec(bool utf8) : utf8_(utf8) {}
+  // The code page's lead and trail bytes are found once per process by
+  // probing the converter, which costs more than a whole small run; they
+  // are asked for only when a file is really parsed, never for a missing one.
+  const ByteClasses& Classes() const {
+    static const ByteClasses kUtf8;  // no two-byte characters to mind
+    if (utf8_) return kUtf8;
+    if (!classes_) classes_ = ExternalByteClasses();
+    return *classes_;
   }
-  const ByteClasses& Classes() const { return classes_; }
   // Throws CodePageError.
   std::string Encode(std::string_view text) const {
     if (!utf8_) return ToExternal(text);
@@ -164,7 +170,7 @@ class Codec {
 
  private:
   bool utf8_;
-  ByteClasses classes_;
+  mutable std::optional<ByteClasses> classes_;
 };
 
 // Case-insensitive (ASCII) comparison of two names in the file's encoding;
