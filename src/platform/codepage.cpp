@@ -80,32 +80,54 @@ Probe ProbeBytes(iconv_t cd, const unsigned char* bytes, std::size_t n) {
   return inleft == 0 ? Probe::Complete : Probe::Invalid;
 }
 
+// Which of the pairs (lead, t) for t in [first, 0xFF] the converter takes
+// as one character. The pairs go through in runs, one iconv call per run,
+// each pair followed by a line feed so that no pair can join the next one
+// into a longer character (GB18030 has four-byte ones): a pair the
+// converter refuses ends a run, the next run starts after it. A few dozen
+// calls per lead byte instead of one call per pair.
+std::array<bool, 256> PairsThatConvert(iconv_t cd, unsigned char lead, unsigned first) {
+  constexpr std::size_t kStep = 3;  // lead, t, line feed
+  std::array<bool, 256> ok{};
+  char in[kStep * 256];
+  std::size_t n = 0;
+  for (unsigned t = first; t <= 0xFF; ++t) {
+    in[n++] = static_cast<char>(lead);
+    in[n++] = static_cast<char>(t);
+    in[n++] = '\n';
+  }
+  char out[8 * kStep * 256];
+  std::size_t pos = 0;
+  while (pos < n) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* inp = in + pos;
+    std::size_t inleft = n - pos;
+    char* outp = out;
+    std::size_t outleft = sizeof out;
+    const bool whole = iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1);
+    const std::size_t done = static_cast<std::size_t>(inp - in);
+    // Every pair (and its line feed) before the stop went through whole.
+    for (std::size_t i = pos; i + kStep <= done; i += kStep) ok[first + i / kStep] = true;
+    if (whole) break;
+    // The pair the converter stopped in is no two-byte character.
+    pos = done - done % kStep + kStep;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return ok;
+}
+
 ByteClasses ComputeByteClasses(iconv_t from) {
   ByteClasses c;
   if (from == kNoConverter) return c;
   for (unsigned b = 0x80; b <= 0xFF; ++b) {
     const unsigned char alone[1] = {static_cast<unsigned char>(b)};
     if (ProbeBytes(from, alone, 1) != Probe::Incomplete) continue;
+    const auto ok = PairsThatConvert(from, static_cast<unsigned char>(b), 0x20);
     bool asciiTrail = false;
-    for (unsigned t = 0x20; t < 0x80; ++t) {
-      const unsigned char pair[2] = {static_cast<unsigned char>(b), static_cast<unsigned char>(t)};
-      if (ProbeBytes(from, pair, 2) == Probe::Complete) {
-        asciiTrail = true;
-        c.trail[t] = true;
-      }
-    }
+    for (unsigned t = 0x20; t < 0x80; ++t) asciiTrail = asciiTrail || ok[t];
     if (!asciiTrail) continue;
     c.lead[b] = true;
-  }
-  // Second bytes above 0x7F: one lead byte is enough to find them all in
-  // the two-byte pages this matters for, but take the union to be safe.
-  for (unsigned b = 0x80; b <= 0xFF; ++b) {
-    if (!c.lead[b]) continue;
-    for (unsigned t = 0x80; t <= 0xFF; ++t) {
-      if (c.trail[t]) continue;
-      const unsigned char pair[2] = {static_cast<unsigned char>(b), static_cast<unsigned char>(t)};
-      if (ProbeBytes(from, pair, 2) == Probe::Complete) c.trail[t] = true;
-    }
+    for (unsigned t = 0x20; t <= 0xFF; ++t) c.trail[t] = c.trail[t] || ok[t];
   }
   iconv(from, nullptr, nullptr, nullptr, nullptr);
   return c;

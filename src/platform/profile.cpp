@@ -141,13 +141,18 @@ int Image::Load(const std::string& path) {
 // How names and values are encoded in one particular file.
 class Codec {
  public:
-  explicit Codec(bool utf8) : utf8_(utf8) {}
+  // `asciiText`: the text this codec will walk (the file, and what is
+  // written into it) holds no byte above 0x7F, so no byte of it can start
+  // or end a two-byte character whatever the code page.
+  explicit Codec(bool utf8, bool asciiText = false) : utf8_(utf8), asciiText_(asciiText) {}
   // The code page's lead and trail bytes are found once per process by
   // probing the converter, which costs more than a whole small run; they
-  // are asked for only when a file is really parsed, never for a missing one.
+  // are asked for only when a file with such bytes is really parsed (a
+  // name looked up in an ASCII file can match no line of it that holds a
+  // byte above 0x7F, with or without them).
   const ByteClasses& Classes() const {
-    static const ByteClasses kUtf8;  // no two-byte characters to mind
-    if (utf8_) return kUtf8;
+    static const ByteClasses kSingleBytes;
+    if (utf8_ || asciiText_) return kSingleBytes;
     if (!classes_) classes_ = ExternalByteClasses();
     return *classes_;
   }
@@ -170,8 +175,13 @@ class Codec {
 
  private:
   bool utf8_;
+  bool asciiText_;
   mutable std::optional<ByteClasses> classes_;
 };
+
+bool IsAscii(std::string_view bytes) {
+  return std::none_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
 
 // Case-insensitive (ASCII) comparison of two names in the file's encoding;
 // the second byte of a two-byte character is compared exactly.
@@ -731,6 +741,7 @@ struct Parsed {
   std::string bytes;
   std::size_t body = 0;  // offset after a byte-order mark
   bool utf8 = false;
+  bool ascii = false;  // no byte above 0x7F
   // Folded name -> the first copy of that section; "" -> the lines before
   // the first header.
   std::unordered_map<std::string, Span> sections;
@@ -755,7 +766,8 @@ std::shared_ptr<const Parsed> ParseImage(const Image& img) {
   parsed->bytes.assign(img.Bytes());
   parsed->body = img.Body();
   parsed->utf8 = img.Utf8();
-  const Codec codec(parsed->utf8);
+  parsed->ascii = IsAscii(img.Bytes());
+  const Codec codec(parsed->utf8, parsed->ascii);
   const ByteClasses& bc = codec.Classes();
   const std::string_view s = parsed->bytes;
   std::optional<Header> h = NextHeader(s, parsed->body, parsed->body, bc);
@@ -898,7 +910,7 @@ namespace {
 class ParsedView {
  public:
   explicit ParsedView(std::shared_ptr<const Parsed> parsed)
-      : parsed_(std::move(parsed)), codec_(parsed_ && parsed_->utf8) {}
+      : parsed_(std::move(parsed)), codec_(parsed_ && parsed_->utf8, parsed_ && parsed_->ascii) {}
 
   bool Exists() const { return parsed_ != nullptr; }
 
@@ -1110,6 +1122,15 @@ bool Profile::Transact(const Change& change) {
   } catch (const CodePageError& ex) {
     return Fail(ex.what());
   }
+  // The text the changes are spliced into: the file with the new lines.
+  bool asciiText = IsAscii(img.Bytes());
+  for (const auto& e : encoded) {
+    if (!asciiText) break;
+    asciiText = IsAscii(e.name);
+    for (const auto& [key, value] : e.keys) asciiText = asciiText && IsAscii(key) && IsAscii(value);
+    for (const auto& key : e.deletes) asciiText = asciiText && IsAscii(key);
+  }
+  const Codec splicing(img.Utf8(), asciiText);
 
   // The usual case, one section, ends as three pieces written straight from
   // the file as read: text before the section, the section's new lines, text
@@ -1127,7 +1148,7 @@ bool Profile::Transact(const Change& change) {
   std::unordered_set<std::string> added;   // ... and of every section this change added
   const bool many = encoded.size() > 1;
   for (const auto& e : encoded) {
-    const std::string folded = FoldedName(e.name, codec.Classes());
+    const std::string folded = FoldedName(e.name, splicing.Classes());
     const bool isNew = many && !e.name.empty() && !readerImpl.View().HasEncoded(e.name);
     if (isNew && !e.keys.empty() && e.deletes.empty() && added.insert(folded).second) {
       inTail.insert(folded);
@@ -1137,7 +1158,7 @@ bool Profile::Transact(const Change& change) {
       std::vector<std::pair<std::string_view, std::string_view>> lines;
       for (const auto& kv : e.keys) {
         auto it = std::find_if(lines.begin(), lines.end(),
-                               [&](const auto& l) { return NamesEqual(l.first, kv.first, codec.Classes()); });
+                               [&](const auto& l) { return NamesEqual(l.first, kv.first, splicing.Classes()); });
         if (it != lines.end()) it->second = kv.second;
         else lines.emplace_back(kv.first, kv.second);
       }
@@ -1162,7 +1183,7 @@ bool Profile::Transact(const Change& change) {
       inTail.clear();
     }
     if (isNew) added.insert(folded);
-    pending = SectionSplice(text, img.Body(), e, codec.Classes());
+    pending = SectionSplice(text, img.Body(), e, splicing.Classes());
     if (!pending && text.data() != img.Bytes().data()) pending = Splice{0, 0, {}};
   }
   if (!tail.empty()) {
