@@ -254,6 +254,30 @@ TEST(Profile, ManySectionsInOneWriteEqualOneAtATime) {
   }
 }
 
+// A file of plain ASCII is read without the code page's two-byte classes;
+// names whose second bytes are "]", "\\" or "=" in Shift-JIS must still be
+// found, written and read back once such text goes in.
+TEST(Profile, TwoByteNamesInAndOutOfAnAsciiFile) {
+  TempDir dir;
+  const std::string path = dir.File("a.ini");
+  WriteFileBytes(path, "[S]\r\nk=v\r\n");
+  Profile p(path);
+  EXPECT_EQ(p.ReadString("ゾ", "k", "none"), "none");
+  EXPECT_EQ(p.ReadString("S", "ソ", "none"), "none");
+  ASSERT_TRUE(p.WriteKeys("ゾ", {{"ソ", "表=示"}, {"k", "2"}})) << p.LastError();
+  EXPECT_EQ(p.ReadString("ゾ", "ソ", ""), "表=示");
+  EXPECT_EQ(p.ReadString("ゾ", "K", ""), "2");
+  EXPECT_EQ(p.ReadString("S", "k", ""), "v");
+  ASSERT_TRUE(p.WriteString("ゾ", "ソ", "2"));
+  EXPECT_EQ(p.ReadSection("ゾ")->size(), 2u);
+  // "ア" and "ヂ" differ only in a second byte that is a letter ('A', 'a'):
+  // no case folding may join them.
+  ASSERT_TRUE(p.WriteString("ア", "k", "1"));
+  EXPECT_EQ(p.ReadString("ヂ", "k", "none"), "none");
+  ASSERT_TRUE(p.WriteString("ヂ", "k", "2"));
+  EXPECT_EQ(p.ReadString("ア", "k", ""), "1");
+}
+
 TEST(Profile, EveryValueReadsBackAsWritten) {
   TempDir dir;
   const std::string path = dir.File("v.ini");
