@@ -101,6 +101,25 @@ TEST_F(SimDrivesTest, OnlySixteenDrivesAreListed) {
   EXPECT_EQ(model.DriveItems().size(), 16u);
 }
 
+// The drives file is read up to its bound of 1 MiB, not a byte further.
+TEST_F(SimDrivesTest, DrivesFileUpToOneMebibyte) {
+  const std::string drive = Drive("0:1:0", "Padded");
+  auto padded = [&](std::size_t size) {
+    std::string text = drive;
+    const std::string line = "; " + std::string(97, 'p') + "\n";
+    while (text.size() + line.size() <= size) text += line;
+    text += std::string(size - text.size() - 1, ';') + "\n";
+    return text;
+  };
+  ASSERT_EQ(padded(1 << 20).size(), 1u << 20);
+  ASSERT_TRUE(Load(padded(1 << 20)));
+  drives->ScanDrives();
+  EXPECT_EQ(model.DriveItems().size(), 1u);
+  EXPECT_FALSE(Load(padded((1 << 20) + 1)));
+  ASSERT_FALSE(services.boxes.empty());
+  EXPECT_EQ(services.boxes.back().text, "正常にWNASPI32.DLLを初期化できませんでした");
+}
+
 TEST_F(SimDrivesTest, ReadTocFillsTocAndGridOrFailsCleanly) {
   ASSERT_TRUE(Load(Drive("0:0:0", "GOOD") + Drive("0:1:0", "FAIL", "toc_fail = 1\n") +
                    Drive("0:2:0", "BUSY", "toc_status = 8\n") +
