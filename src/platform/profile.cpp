@@ -1123,7 +1123,10 @@ bool Profile::Transact(const Change& change) {
     return Fail(ex.what());
   }
   // The text the changes are spliced into: the file with the new lines.
-  bool asciiText = IsAscii(img.Bytes());
+  // Only a small file is scanned for it: on a large one the scan would cost
+  // more than finding the code page's two-byte classes once.
+  constexpr std::size_t kAsciiScanBytes = 1 << 20;
+  bool asciiText = img.Bytes().size() <= kAsciiScanBytes && IsAscii(img.Bytes());
   for (const auto& e : encoded) {
     if (!asciiText) break;
     asciiText = IsAscii(e.name);
@@ -1148,23 +1151,13 @@ bool Profile::Transact(const Change& change) {
   std::unordered_set<std::string> added;   // ... and of every section this change added
   const bool many = encoded.size() > 1;
   for (const auto& e : encoded) {
-    const std::string folded = FoldedName(e.name, splicing.Classes());
+    // Only several sections need the bookkeeping by name.
+    const std::string folded = many ? FoldedName(e.name, splicing.Classes()) : std::string();
     const bool isNew = many && !e.name.empty() && !readerImpl.View().HasEncoded(e.name);
-    if (isNew && !e.keys.empty() && e.deletes.empty() && added.insert(folded).second) {
+    if (isNew && !e.keys.empty() && added.insert(folded).second) {
+      // The section as it would be added to an empty file, header and all.
       inTail.insert(folded);
-      tail += "[" + e.name + "]\r\n";
-      // A key given twice keeps its first place and ends with the later
-      // value, as when the section already exists.
-      std::vector<std::pair<std::string_view, std::string_view>> lines;
-      for (const auto& kv : e.keys) {
-        auto it = std::find_if(lines.begin(), lines.end(),
-                               [&](const auto& l) { return NamesEqual(l.first, kv.first, splicing.Classes()); });
-        if (it != lines.end()) it->second = kv.second;
-        else lines.emplace_back(kv.first, kv.second);
-      }
-      for (const auto& [key, value] : lines) {
-        tail.append(key).append("=").append(value).append("\r\n");
-      }
+      tail += SectionSplice({}, 0, e, splicing.Classes())->text;
       continue;
     }
     if (pending) {
