@@ -74,13 +74,13 @@ TEST(LocalDbProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   test::WriteFileBytes(path, OtherDiscs(kOthers));
   ASSERT_TRUE(WriteIniFile(path, kDisc, 12, 12, Titles("old", 12)));
 
-  test::KillRounds spec;
-  spec.path = path;
-  spec.section = SectionName(kDisc);
-  spec.save = [&](int generation) {
+  test::KillRounds plan;
+  plan.path = path;
+  plan.section = SectionName(kDisc);
+  plan.save = [&](int generation) {
     return WriteIniFile(path, kDisc, 12, 12, Titles("g" + std::to_string(generation), 12));
   };
-  spec.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
+  plan.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
     if (!section || section->size() != 15) return false;
     const std::string artist = section->at(1).second;
     if (artist.rfind("artist ", 0) != 0) return false;
@@ -93,7 +93,7 @@ TEST(LocalDbProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   };
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
-  const auto r = test::PlayKillRounds(spec, test::CrashRounds(100), seed);
+  const auto r = test::PlayKillRounds(plan, test::CrashRounds(100), seed);
   ExpectNothingLost(r);
   RecordProperty("killed_mid_save", r.killedMidSave);
   EXPECT_EQ(platform::Profile(path).ReadString("100007", "artist", ""), "他のアーティスト7");

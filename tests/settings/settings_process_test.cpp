@@ -26,15 +26,15 @@ TEST(SettingsProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
             ".example\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n";
   test::WriteFileBytes(path, text);
 
-  test::KillRounds spec;
-  spec.path = path;
-  spec.section = "svr7";
-  spec.save = [&](int generation) {
+  test::KillRounds plan;
+  plan.path = path;
+  plan.section = "svr7";
+  plan.save = [&](int generation) {
     SettingsFile s(path);
     const std::string g = std::to_string(generation);
     return s.WriteServer(7, {"host" + g + ".example", "/path" + g + "?", generation % 3, ""});
   };
-  spec.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
+  plan.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
     if (!section || section->size() != 3) return false;
     const std::string& host = section->at(0).second;
     if (host == "mirror7.example") return section->at(1).second == "/~cddb/cddb.cgi?" && section->at(2).second == "0";
@@ -45,7 +45,7 @@ TEST(SettingsProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   };
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
-  const auto r = test::PlayKillRounds(spec, test::CrashRounds(100), seed);
+  const auto r = test::PlayKillRounds(plan, test::CrashRounds(100), seed);
   ExpectNothingLost(r);
   SettingsFile s(path);
   EXPECT_EQ(s.ReadInteger(kSection, kKeyServerCount, -1), 200);

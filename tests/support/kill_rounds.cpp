@@ -63,18 +63,18 @@ int LeftTemporaryFiles(const std::string& path) {
 
 }  // namespace
 
-KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed) {
+KillResult PlayKillRounds(const KillRounds& plan, int rounds, unsigned seed) {
   std::mt19937 rng(seed);
   // One save timed in this process sets the range of kill moments: from
   // before the child's first save to a few saves into its loop.
   const auto t0 = std::chrono::steady_clock::now();
-  spec.save(1000000);
+  plan.save(1000000);
   const auto saveUs = std::max<long long>(
       50, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
 
   KillResult result;
   for (int round = 0; round < rounds; ++round) {
-    const std::string before = ReadFileBytes(spec.path);
+    const std::string before = ReadFileBytes(plan.path);
     const auto sectionsBefore = SectionTexts(before);
     int ready[2];
     if (::pipe(ready) != 0) break;
@@ -86,7 +86,7 @@ KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed) {
       (void)!::write(ready[1], &c, 1);
       ::close(ready[1]);
       for (int g = 0; g < 1000000; ++g)
-        if (!spec.save(round * 1000000 + g)) ::_exit(1);
+        if (!plan.save(round * 1000000 + g)) ::_exit(1);
       ::_exit(0);
     }
     ::close(ready[1]);
@@ -101,13 +101,13 @@ KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed) {
     ++result.rounds;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 1) ++result.saveFailures;
     if (WIFSIGNALED(status)) ++result.killed;
-    if (LeftTemporaryFiles(spec.path) > 0) ++result.killedMidSave;
+    if (LeftTemporaryFiles(plan.path) > 0) ++result.killedMidSave;
 
-    const std::string after = ReadFileBytes(spec.path);
-    const platform::Profile profile(spec.path);
+    const std::string after = ReadFileBytes(plan.path);
+    const platform::Profile profile(plan.path);
     if (!AllLinesCrLf(after) || after.size() < before.size() / 2) ++result.tornFiles;
     const auto sectionsAfter = SectionTexts(after);
-    const std::string savedHeader = "[" + spec.section + "]";
+    const std::string savedHeader = "[" + plan.section + "]";
     for (const auto& [header, text] : sectionsBefore) {
       if (header == savedHeader) continue;
       const auto it = sectionsAfter.find(header);
@@ -115,7 +115,7 @@ KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed) {
     }
     for (const auto& [header, text] : sectionsAfter)
       if (header != savedHeader && !sectionsBefore.count(header)) ++result.changedSections;
-    if (!spec.whole(profile.ReadSection(spec.section))) ++result.brokenSections;
+    if (!plan.whole(profile.ReadSection(plan.section))) ++result.brokenSections;
   }
   return result;
 }

@@ -37,7 +37,7 @@ struct KillResult {
 
 // Plays `rounds` rounds (each a fresh child killed after a random delay of
 // up to a few save times) and counts what each check found.
-KillResult PlayKillRounds(const KillRounds& spec, int rounds, unsigned seed);
+KillResult PlayKillRounds(const KillRounds& plan, int rounds, unsigned seed);
 
 // Expects rounds that lost nothing (no failed save, no torn file, every
 // section whole) in which some kills did fall into a save, and prints the

@@ -138,12 +138,12 @@ struct Trigger {
   std::string call;
   int nth = 1;
   bool armed = false;
-  static Trigger From(const std::string& spec) {
+  static Trigger From(const std::string& text) {
     Trigger t;
-    if (spec.empty()) return t;
-    const auto hash = spec.find('#');
-    t.call = spec.substr(0, hash);
-    if (hash != std::string::npos) t.nth = std::max(1, std::atoi(spec.c_str() + hash + 1));
+    if (text.empty()) return t;
+    const auto hash = text.find('#');
+    t.call = text.substr(0, hash);
+    if (hash != std::string::npos) t.nth = std::max(1, std::atoi(text.c_str() + hash + 1));
     t.armed = true;
     return t;
   }
