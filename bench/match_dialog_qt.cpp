@@ -3,7 +3,6 @@
 // grid filled, shown, and closed with OK as soon as it is up.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTimer>
 #include <string>
@@ -38,12 +37,3 @@ void BM_MatchDialog5000(benchmark::State& state) {
 BENCHMARK(BM_MatchDialog5000)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(7)->ReportAggregatesOnly(true);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
