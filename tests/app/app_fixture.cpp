@@ -1,5 +1,7 @@
 #include "app_fixture.h"
 
+#include "app/formmain.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -131,6 +133,17 @@ mainform::Environment AppTest::Env() const {
 
 std::unique_ptr<app::Program> AppTest::MakeProgram() {
   return std::make_unique<app::Program>(Env());
+}
+
+void AppTest::ShowWithTitles(app::TFormMain& w) {
+  w.show();
+  w.ComboBox1Pick(0);
+  auto& t = w.Model().Table();
+  for (int row = 1; row <= 3; ++row) {
+    t.SetCell(1, row, "t" + std::to_string(row));
+    t.SetCell(2, row, "a" + std::to_string(row));
+  }
+  w.SyncFromModel();
 }
 
 bool AppTest::HaveSimLayer() {

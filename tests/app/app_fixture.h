@@ -62,6 +62,9 @@ class AppTest : public ::testing::Test {
   mainform::Environment Env() const;
   // The four forms over this folder's files.
   std::unique_ptr<app::Program> MakeProgram();
+  // Shows `w`, reads the 3-track disc and fills in titles "t1".."t3" and
+  // artists "a1".."a3".
+  static void ShowWithTitles(app::TFormMain& w);
   // Whether the simulated ASPI layer has been built.
   static bool HaveSimLayer();
 

@@ -86,14 +86,8 @@ TEST_F(ClipboardX11Child, Grid) {
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   auto program = MakeProgram();
   app::TFormMain& w = program->FormMain();
-  w.show();
-  w.ComboBox1Pick(0);
+  ShowWithTitles(w);
   auto& t = w.Model().Table();
-  for (int row = 1; row <= 3; ++row) {
-    t.SetCell(1, row, "t" + std::to_string(row));
-    t.SetCell(2, row, "a" + std::to_string(row));
-  }
-  w.SyncFromModel();
   app::TrackGridView* g = w.StringGrid1;
   auto select = [g](int left, int top, int right, int bottom) {
     const QModelIndex a = g->model()->index(top - 1, left), b = g->model()->index(bottom - 1, right);

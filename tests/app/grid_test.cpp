@@ -25,14 +25,7 @@ class Grid : public AppTest {
   TFormMain& Window() {
     program = MakeProgram();
     TFormMain& w = program->FormMain();
-    w.show();
-    w.ComboBox1Pick(0);
-    auto& t = w.Model().Table();
-    for (int row = 1; row <= 3; ++row) {
-      t.SetCell(1, row, "t" + std::to_string(row));
-      t.SetCell(2, row, "a" + std::to_string(row));
-    }
-    w.SyncFromModel();
+    ShowWithTitles(w);
     QApplication::processEvents();
     return w;
   }
