@@ -139,6 +139,23 @@ bool TReplyHeader::AddLine(const std::string& line) {
   return line.empty() || line == "\n" || line == "\r\n";
 }
 
+const std::string* THeaderInfo::CookieFor(const std::string& hostKey) const {
+  for (const auto& [host, cookie] : ServerCookies)
+    if (host == hostKey) return &cookie;
+  return nullptr;
+}
+
+void THeaderInfo::KeepCookie(const std::string& hostKey, std::string cookie) {
+  for (auto& [host, kept] : ServerCookies) {
+    if (host == hostKey) {
+      kept = std::move(cookie);
+      return;
+    }
+  }
+  if (ServerCookies.size() >= kMaxCookieServers) ServerCookies.erase(ServerCookies.begin());
+  ServerCookies.emplace_back(hostKey, std::move(cookie));
+}
+
 std::string TNMHTTP::HostKey() const { return Lower(Host) + ":" + std::to_string(Port); }
 
 void TNMHTTP::Abort() {
@@ -219,7 +236,9 @@ void TNMHTTP::BuildRequest() {
   const THeaderInfo& h = HeaderInfo;
   if (!h.LocalProgram.empty()) FRequestLines.push_back("User-Agent: " + h.LocalProgram);
   if (!h.LocalMailAddress.empty()) FRequestLines.push_back("From: " + h.LocalMailAddress);
-  if (!h.Cookie.empty() && (h.CookieHost.empty() || h.CookieHost == HostKey()))
+  if (const std::string* own = h.CookieFor(HostKey()))
+    FRequestLines.push_back("Cookie: " + *own);
+  else if (!h.Cookie.empty())
     FRequestLines.push_back("Cookie: " + h.Cookie);
   if (!h.Referer.empty()) FRequestLines.push_back("Referer: " + h.Referer);
   if (!h.UserId.empty()) FRequestLines.push_back("Authorization: Basic " + Base64(h.UserId + ":" + h.Password));
@@ -427,8 +446,7 @@ void TNMHTTP::Get(const std::string& url) {
       // A cookie set with a redirect goes back to the server that set it,
       // and to no other: only its name and value, not its attributes.
       if (!FSetCookie.empty()) {
-        HeaderInfo.Cookie = FSetCookie.substr(0, FSetCookie.find(';'));
-        HeaderInfo.CookieHost = HostKey();
+        HeaderInfo.KeepCookie(HostKey(), FSetCookie.substr(0, FSetCookie.find(';')));
       }
       bool handled = false;
       if (OnRedirect) OnRedirect(handled);

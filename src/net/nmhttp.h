@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "net/powersock.h"
@@ -20,10 +21,16 @@ namespace sl::net {
 struct THeaderInfo {
   std::string LocalMailAddress;  // "From: "
   std::string LocalProgram;      // "User-Agent: "
-  std::string Cookie;            // "Cookie: " (a redirect sets it from Set-Cookie)
-  // "host:port" the cookie belongs to; empty: sent to every server. A cookie
-  // taken from a redirect belongs to the server that set it.
-  std::string CookieHost;
+  std::string Cookie;            // "Cookie: " to every server without one of its own
+  // Cookies set by the servers' redirects: one per server ("host:port"),
+  // each sent back to the server that set it and to no other. At most
+  // kMaxCookieServers; when a new server's comes, the oldest is dropped.
+  std::vector<std::pair<std::string, std::string>> ServerCookies;
+  static constexpr std::size_t kMaxCookieServers = 32;
+  // The cookie kept for `hostKey`, or nullptr.
+  const std::string* CookieFor(const std::string& hostKey) const;
+  // Keeps `cookie` as the one of `hostKey`, replacing that server's earlier one.
+  void KeepCookie(const std::string& hostKey, std::string cookie);
   std::string Referer;           // "Referer: "
   std::string UserId, Password;  // "Authorization: Basic " when UserId is set
 };

@@ -402,6 +402,50 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
   }
 }
 
+// Each server keeps its own cookie: one that another server sets later does
+// not displace it, and neither goes to the other server.
+TEST_F(HttpTest, CookiesAreKeptOnePerServer) {
+  const std::string found = HttpReply(200, "arrived");
+  auto setting = [&](const std::string& cookie) {
+    return ServerScript().Send(
+        HttpReply(302, "", {"Location: http://127.0.0.1:{port}/in", "Set-Cookie: " + cookie + "; Path=/"}));
+  };
+  LoopbackServer a(std::vector<ServerScript>{setting("who=a"), ServerScript().Send(found)});
+  LoopbackServer b(std::vector<ServerScript>{setting("who=b"), ServerScript().Send(found)});
+  TNMHTTP h;
+  h.Get(a.Url("/"));
+  h.Get(b.Url("/"));
+  h.Get(a.Url("/again"));
+  h.Get(b.Url("/again"));
+  // A server that sets a new cookie replaces its own only.
+  LoopbackServer c(std::vector<ServerScript>{setting("v=1"), ServerScript().Send(found), setting("v=2"),
+                                             ServerScript().Send(found)});
+  h.Get(c.Url("/"));
+  h.Get(c.Url("/"));
+  h.Get(c.Url("/last"));
+  const auto toA = a.Requests();
+  const auto toB = b.Requests();
+  const auto toC = c.Requests();
+  ASSERT_EQ(toA.size(), 3u);
+  ASSERT_EQ(toB.size(), 3u);
+  ASSERT_EQ(toC.size(), 5u);
+  EXPECT_EQ(toA[0].find("Cookie"), std::string::npos);
+  EXPECT_NE(toA[1].find("\r\nCookie: who=a\r\n"), std::string::npos) << toA[1];
+  EXPECT_NE(toA[2].find("\r\nCookie: who=a\r\n"), std::string::npos) << toA[2];
+  EXPECT_EQ(toB[0].find("Cookie"), std::string::npos) << toB[0];
+  EXPECT_NE(toB[2].find("\r\nCookie: who=b\r\n"), std::string::npos) << toB[2];
+  EXPECT_NE(toC[4].find("\r\nCookie: v=2\r\n"), std::string::npos) << toC[4];
+  EXPECT_EQ(toC[4].find("who="), std::string::npos) << toC[4];
+  // The jar is bounded: the oldest server's cookie goes first.
+  THeaderInfo info;
+  for (std::size_t i = 0; i <= THeaderInfo::kMaxCookieServers; ++i)
+    info.KeepCookie("h" + std::to_string(i) + ":80", "n=" + std::to_string(i));
+  EXPECT_EQ(info.ServerCookies.size(), THeaderInfo::kMaxCookieServers);
+  EXPECT_EQ(info.CookieFor("h0:80"), nullptr);
+  ASSERT_NE(info.CookieFor("h1:80"), nullptr);
+  EXPECT_EQ(*info.CookieFor("h1:80"), "n=1");
+}
+
 TEST_F(HttpTest, HostileRepliesEndInClearErrorsAndTheClientStaysUsable) {
   const std::string good = HttpReply(200, "good");
   TNMHTTP h;
