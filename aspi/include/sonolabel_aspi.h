@@ -141,9 +141,10 @@ uint32_t GetASPI32SupportInfo(void);
 uint32_t SendASPI32Command(void* block);
 
 /* Optional: device nodes the layer could not open, one "path<TAB>errno" line
-   each, written NUL-terminated into buffer (at most size bytes, cut if
-   needed). Returns the length of the whole text. A layer without the entry
-   point has nothing to report. */
+   each, or "path<TAB>errno<TAB>adapter:target:lun" when the node belongs to
+   a drive the layer reports, written NUL-terminated into buffer (at most
+   size bytes, cut if needed). Returns the length of the whole text. A layer
+   without the entry point has nothing to report. */
 uint32_t SlAspiDeviceProblems(char* buffer, uint32_t size);
 
 typedef uint32_t (*SlAspiSupportInfoFn)(void);

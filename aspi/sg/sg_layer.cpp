@@ -162,23 +162,36 @@ void StoreStatus(std::uint8_t& field, std::uint8_t value) {
 struct Problem {
   std::string node;
   int error = 0;
+  std::string address;  // "adapter:target:lun" of the drive
 };
 std::mutex gProblemsMutex;
 std::vector<Problem> gProblems;
 
-void NoteProblem(const std::string& node, int error) {
+void NoteProblem(const Device& d, int error) {
   std::lock_guard lock(gProblemsMutex);
+  for (auto& p : gProblems) {
+    if (p.node == d.node) {
+      p.error = error;
+      return;
+    }
+  }
   if (gProblems.size() >= 64) return;
-  for (const auto& p : gProblems)
-    if (p.node == node) return;
-  gProblems.push_back({node, error});
+  gProblems.push_back(
+      {d.node, error, std::to_string(d.adapter) + ":" + std::to_string(d.target) + ":" + std::to_string(d.lun)});
+}
+
+// A node that opens again (a permission given meanwhile) is no problem any
+// more.
+void ForgetProblem(const std::string& node) {
+  std::lock_guard lock(gProblemsMutex);
+  std::erase_if(gProblems, [&](const Problem& p) { return p.node == node; });
 }
 
 std::uint32_t DeviceProblems(char* buffer, std::uint32_t size) {
   std::string text;
   {
     std::lock_guard lock(gProblemsMutex);
-    for (const auto& p : gProblems) text += p.node + "\t" + std::to_string(p.error) + "\n";
+    for (const auto& p : gProblems) text += p.node + "\t" + std::to_string(p.error) + "\t" + p.address + "\n";
   }
   if (buffer && size > 0) {
     const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
@@ -189,14 +202,16 @@ std::uint32_t DeviceProblems(char* buffer, std::uint32_t size) {
 }
 
 // Issues one SG_IO request on a device node.
-int IssueOnNode(const std::string& node, sg_io_hdr_t& io) {
+int IssueOnNode(const Device& d, sg_io_hdr_t& io) {
+  const std::string& node = d.node;
   if (node.empty()) return kNoDeviceNode;
   const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
-    NoteProblem(node, error);
+    NoteProblem(d, error);
     return error;
   }
+  ForgetProblem(node);
   int r;
   do {
     r = ioctl(fd, SG_IO, &io);
@@ -240,7 +255,7 @@ class Layer {
         std::uint8_t status;
         if (b.hostAdapter >= count) status = SL_ASPI_STATUS_INVALID_ADAPTER;
         else if (!d) status = SL_ASPI_STATUS_NO_DEVICE;
-        else status = RunCommand(b, [&](sg_io_hdr_t& io) { return IssueOnNode(d->node, io); });
+        else status = RunCommand(b, [&](sg_io_hdr_t& io) { return IssueOnNode(*d, io); });
         StoreStatus(b.status, status);
         Signal(fd);
         return status;

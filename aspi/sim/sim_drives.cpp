@@ -49,6 +49,11 @@
 //                        as a layer that misreports the transfer would
 //   tur_ready = N        only the first N TEST UNIT READY commands pass; later
 //                        ones report not ready (a disc ejected meanwhile)
+//   open_error = N       the drive's device node cannot be opened, with errno
+//                        N (1-4095; 13 = EACCES, a user not in the cdrom
+//                        group): the drive is listed, every command to it
+//                        ends with request status 4 (error), and the layer's
+//                        SlAspiDeviceProblems names it as "sim:a:t:l"
 //
 // Anything else (unknown key or section, a bad address, a value out of
 // range, a line over 4096 bytes, a file over 1 MiB or unreadable, more than
@@ -253,6 +258,7 @@ std::string ApplyDriveKey(SimDrive& d, const std::string& key, const std::string
     d.reportLength = v;
     return "";
   }
+  if (key == "open_error") return ParseInt(value, 1, 4095, d.openError) ? "" : range("open_error");
   if (key == "tur_ready") return ParseInt(value, 0, 1000000, d.turReady) ? "" : range("tur_ready");
   if (key == "raw_toc" || key == "raw_session") {
     std::string why;

@@ -46,6 +46,7 @@ struct SimDrive {
   std::vector<std::uint8_t> rawSession;
   std::int64_t reportLength = -1;  // buffer length written back after a data-in command
   int turReady = -1;      // TEST UNIT READYs that pass before the drive says not ready
+  int openError = 0;      // errno of a device node that cannot be opened; 0: opens
   // TEST UNIT READYs answered so far (shared by the copies of the drive).
   std::shared_ptr<std::atomic<int>> turSeen = std::make_shared<std::atomic<int>>(0);
 

@@ -259,6 +259,25 @@ class Layer {
            static_cast<std::uint32_t>(std::min(cfg->AdapterCount(), 255));
   }
 
+  // The drives whose node "cannot be opened", as the real layer lists
+  // the nodes it could not open.
+  std::uint32_t DeviceProblems(char* buffer, std::uint32_t size) {
+    auto cfg = Config();
+    std::string text;
+    for (const auto& d : cfg->drives) {
+      if (d.openError == 0) continue;
+      const std::string address =
+          std::to_string(d.adapter) + ":" + std::to_string(d.target) + ":" + std::to_string(d.lun);
+      text += "sim:" + address + "\t" + std::to_string(d.openError) + "\t" + address + "\n";
+    }
+    if (buffer && size > 0) {
+      const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+      std::memcpy(buffer, text.data(), n);
+      buffer[n] = '\0';
+    }
+    return static_cast<std::uint32_t>(text.size());
+  }
+
   std::uint32_t Send(void* p) {
     if (!p) return SL_ASPI_STATUS_INVALID_REQUEST;
     auto* header = static_cast<SlAspiHeader*>(p);
@@ -319,6 +338,14 @@ class Layer {
       StoreStatus(b.status, status);
       Signal(fd);
       return status;
+    }
+    if (d->openError != 0) {
+      // As a real layer whose open() of the node failed: the request ends
+      // at once with an error.
+      b.hostStatus = SL_ASPI_HOST_ERROR;
+      StoreStatus(b.status, SL_ASPI_STATUS_ERROR);
+      Signal(fd);
+      return SL_ASPI_STATUS_ERROR;
     }
     unsigned op = OpOf(b);
     bool never = (op & d->neverComplete) != 0;
@@ -405,3 +432,7 @@ Layer& TheLayer() {
 SL_EXPORT uint32_t GetASPI32SupportInfo(void) { return sl::aspisim::TheLayer().SupportInfo(); }
 
 SL_EXPORT uint32_t SendASPI32Command(void* block) { return sl::aspisim::TheLayer().Send(block); }
+
+SL_EXPORT uint32_t SlAspiDeviceProblems(char* buffer, uint32_t size) {
+  return sl::aspisim::TheLayer().DeviceProblems(buffer, size);
+}

@@ -256,6 +256,11 @@ void DiscDrives::ScanDrives() {
         // The drive table has room for 16 drives; further ones are not listed.
         if (driveCount_ >= kMaxDrives) continue;
         std::string name = GetStandardInquiry(ha, target, lun);
+        // A drive whose node cannot be opened answers no INQUIRY: it is
+        // listed under its node, marked, rather than as an empty item.
+        if (name.empty()) {
+          if (const auto problem = OpenProblem(ha, target, lun)) name = problem->node + "（開けません）";
+        }
         int index = model_.AddDriveItem(std::move(name));
         if (index >= 0 && index < kMaxDrives) {
           driveTable_[static_cast<std::size_t>(index)] = {ha, target, lun};
@@ -296,24 +301,42 @@ std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& pr
   return text;
 }
 
-void DiscDrives::ReportDeviceProblems() {
-  if (!library_.deviceProblems) return;
+std::vector<DiscDrives::NodeProblem> DiscDrives::NodeProblems() const {
+  std::vector<NodeProblem> problems;
+  if (!library_.deviceProblems) return problems;
   char buffer[4096];
   library_.deviceProblems(buffer, sizeof buffer);
-  std::vector<std::pair<std::string, int>> problems;
+  buffer[sizeof buffer - 1] = '\0';
   std::string_view text(buffer);
   while (!text.empty() && problems.size() < 16) {
     const auto end = text.find('\n');
     const std::string_view line = text.substr(0, end);
     const auto tab = line.find('\t');
     if (tab != std::string_view::npos && tab > 0) {
-      int error = 0;
-      std::from_chars(line.data() + tab + 1, line.data() + line.size(), error);
-      problems.emplace_back(std::string(line.substr(0, tab)), error);
+      NodeProblem p;
+      p.node = std::string(line.substr(0, tab));
+      const std::string_view rest = line.substr(tab + 1);
+      std::from_chars(rest.data(), rest.data() + rest.size(), p.error);
+      const auto second = rest.find('\t');
+      if (second != std::string_view::npos) p.address = std::string(rest.substr(second + 1));
+      problems.push_back(std::move(p));
     }
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
+  return problems;
+}
+
+std::optional<DiscDrives::OpenFailure> DiscDrives::OpenProblem(int haId, int target, int lun) const {
+  const std::string address = std::to_string(haId) + ":" + std::to_string(target) + ":" + std::to_string(lun);
+  for (const auto& p : NodeProblems())
+    if (p.address == address) return OpenFailure{p.node, p.error};
+  return std::nullopt;
+}
+
+void DiscDrives::ReportDeviceProblems() {
+  std::vector<std::pair<std::string, int>> problems;
+  for (const auto& p : NodeProblems()) problems.emplace_back(p.node, p.error);
   if (!problems.empty()) services_.MessageBox(shell::MsgIcon::Warning, DeviceProblemText(problems));
 }
 

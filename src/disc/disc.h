@@ -139,6 +139,15 @@ class DiscDrives {
   enum class TocResult { NotReady, Failed, Ok };
   TocResult ReadToc(int haId, int target, int lun, DiscToc& toc);
 
+  // The device node of a drive that the layer could not open (no
+  // permission, gone, busy) and the errno it got; nullopt when the layer
+  // names no such node for the drive.
+  struct OpenFailure {
+    std::string node;
+    int error = 0;
+  };
+  std::optional<OpenFailure> OpenProblem(int haId, int target, int lun) const;
+
   int HostAdapterCount() const { return hostAdapterCount_; }
   int DriveCount() const { return driveCount_; }
   // The drive table entry of drive box item `index`; nullopt out of range.
@@ -158,6 +167,14 @@ class DiscDrives {
   void KeepAfterFailedAbort(std::unique_ptr<Request>* owner, int fd);
   void ReleaseOrphans(bool layerGone);
   void ReportDeviceProblems();
+  // The layer's list of nodes it could not open: node, errno, and the
+  // drive's "adapter:target:lun" when the layer gives it.
+  struct NodeProblem {
+    std::string node;
+    int error = 0;
+    std::string address;
+  };
+  std::vector<NodeProblem> NodeProblems() const;
 
   shell::ShellModel& model_;
   shell::ShellServices& services_;
