@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,7 @@ constexpr const char* kUsageText =
     "\n"
     "commands:\n"
     "  drives                       list the CD-ROM drives: index, adapter:target:lun, name\n"
+    "                               (exit 1 when a drive cannot be opened; stderr says why)\n"
     "  discid [--drive N]           print the disc's ID, track count, frame offsets and\n"
     "                               length in seconds (the line cd-discid prints)\n"
     "  disc [--drive N]             read the disc and print the window's fields as JSON\n"
@@ -132,7 +134,15 @@ class CliServices : public sl::shell::ShellServices {
         std::cerr << i << '\t' << dialog.rows[i][0] << '\t' << dialog.rows[i][1] << " / "
                   << dialog.rows[i][2] << '\n';
       auto answer = AskTerminal("row (0 = Cancel): ");
-      if (!answer) return -1;  // a pipe cancels
+      if (!answer) {
+        // A pipe cancels; say what would have gone on.
+        const std::size_t n = dialog.rows.size() - 1;
+        std::cerr << "sonolabel-cli: the server offers " << n
+                  << " matches and no terminal is there to ask which one: run again with "
+                     "--choose K (K = 1 to "
+                  << n << ", 0 = Cancel)\n";
+        return -1;
+      }
       // A row number (blanks around it allowed); anything else, a number
       // too large for int included, cancels.
       const auto first = answer->find_first_not_of(" \t\r");
@@ -390,16 +400,20 @@ int Run(int argc, char** argv) {
     // The layer's own box has said why it could not be used.
     if (form.HostAdapterCount() < 0) return kFailed;
     const auto& items = form.Model().DriveItems();
-    for (std::size_t i = 0; i < items.size(); ++i)
+    bool unusable = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
       std::cout << i << '\t' << form.DriveAddressText(static_cast<int>(i)) << '\t' << items[i] << '\n';
-    return kDone;
+      unusable = unusable || form.DriveCannotBeOpened(static_cast<int>(i));
+    }
+    // The layer's box has said which drives could not be opened and why.
+    return unusable ? kFailed : kDone;
   }
   if (cmd == "sites") {
     form.FormShow();
     if (args.server) form.SetServerUrl(*args.server);
     form.tunedexS2Click();
     for (const auto& host : form.StoredServerHosts()) std::cout << host << '\n';
-    return form.Model().Status(0) == "サーバリスト取得完了" ? kDone : kFailed;
+    return form.LastReplyOutcome() == sl::cddb::CddbLookup::ReplyOutcome::Done ? kDone : kFailed;
   }
   if (cmd == "lookup" || cmd == "submit") {
     form.FormShow();
@@ -455,13 +469,35 @@ int Run(int argc, char** argv) {
   return form.Model().Status(0) == "曲名取得完了" && !form.SaveFailed() ? kDone : kFailed;
 }
 
+// Everything written to stdout must have reached it: a full disk or a
+// closed pipe makes the run a failure, with the reason, whatever the command
+// did (a half-written fields.json is no result).
+int CheckStdout(int status) {
+  errno = 0;
+  std::cout.flush();
+  const bool streamFailed = !std::cout;
+  int error = errno;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) || streamFailed) {
+    if (errno != 0) error = errno;
+    std::cerr << "sonolabel-cli: cannot write to standard output: "
+              << (error != 0 ? std::strerror(error) : "write error") << '\n';
+    return kFailed;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Writes to a closed pipe fail with EPIPE (and are reported) instead of
+  // ending the program without a word.
+  std::signal(SIGPIPE, SIG_IGN);
+  int status;
   try {
-    return Run(argc, argv);
+    status = Run(argc, argv);
   } catch (const std::exception& e) {
     std::cerr << "sonolabel-cli: " << e.what() << '\n';
-    return kFailed;
+    status = kFailed;
   }
+  return CheckStdout(status);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -188,6 +189,13 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
   const auto slash = rest.find_first_of("/?");
   std::string_view host = rest.substr(0, slash);
   std::string path(slash == std::string_view::npos ? std::string_view() : rest.substr(slash));
+  // The HTTP client connects over IPv4 only: an IPv6 literal would pass
+  // here and fail only when the request is made.
+  if (!host.empty() && host.front() == '[') {
+    why = "IPv6 addresses are not supported ('" + std::string(host) +
+          "'): give a host name or an IPv4 address";
+    return std::nullopt;
+  }
   // The host, with an optional port of 1 to 65535.
   std::string_view name = host;
   if (HostHasPort(host)) {
@@ -208,6 +216,8 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
     why = "no server host in '" + std::string(url) + "'";
     return std::nullopt;
   }
+  // A lone "/" names no script any more than no path does.
+  if (path == "/" || path.rfind("/?", 0) == 0) path.erase(0, 1);
   if (path.empty() || path[0] == '?') path = "/~cddb/cddb.cgi" + path;
   const auto q = path.find('?');
   if (q == std::string::npos)
@@ -215,6 +225,46 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
   else if (path.back() != '?' && path.back() != '&')
     path += '&';
   return "http://" + std::string(host) + path;
+}
+
+std::string ShownServerLine(std::string_view line) {
+  std::string out;
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    std::size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    len = std::min(len, line.size() - i);
+    if (chars == kMaxShownLineChars) {
+      out += "…";
+      break;
+    }
+    // C0 controls, DEL and the C1 controls (U+0080 to U+009F): a terminal
+    // would act on them, a box would show nothing useful.
+    const bool c1 = c == 0xC2 && len == 2 && static_cast<unsigned char>(line[i + 1]) < 0xA0;
+    if (c < 0x20 || c == 0x7F || c1)
+      out += ' ';
+    else
+      out.append(line.substr(i, len));
+    i += len;
+    ++chars;
+  }
+  return out;
+}
+
+bool NamesUnknownClient(std::string_view line) {
+  std::string lower(line.substr(0, 4096));
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.find("unknown developer email") != std::string::npos) return true;
+  const bool fiveHundred = lower.size() >= 3 && lower[0] == '5' && std::isdigit(static_cast<unsigned char>(lower[1])) &&
+                           std::isdigit(static_cast<unsigned char>(lower[2]));
+  return fiveHundred &&
+         (lower.find("developer") != std::string::npos || lower.find("client") != std::string::npos);
+}
+
+std::string ServerReplyBoxText(std::string_view line) {
+  std::string text = kServerReplyPrefix + ShownServerLine(line);
+  if (NamesUnknownClient(line)) text += std::string("\n") + kUnknownClientHint;
+  return text;
 }
 
 std::optional<int> EntryRevision(const std::vector<std::string>& lines) {
@@ -375,6 +425,7 @@ void CddbLookup::tunedexConnect(const std::string& url) {
   } catch (const std::exception&) {
     services_.MessageBox(shell::MsgIcon::Warning, "接続に失敗しました。");
     Status("接続できません。");
+    outcome_ = ReplyOutcome::Unreachable;
   }
   services_.SetBusyCursor(false);
 }
@@ -382,6 +433,7 @@ void CddbLookup::tunedexConnect(const std::string& url) {
 void CddbLookup::C1Click(const std::string& queryCommand) {
   shell::CommandScope scope(model_);
   if (!scope.Acquired()) return;
+  outcome_ = ReplyOutcome::None;
   MatchCategory.clear();
   RequestKind = Query;
   Status("タイトル取得中");
@@ -400,6 +452,7 @@ void CddbLookup::tunedexS2Click() {
   shell::CommandScope scope(model_);
   if (!scope.Acquired()) return;
   const std::string url = ServerUrl + "cmd=sites" + HelloSuffix;
+  outcome_ = ReplyOutcome::None;
   RequestKind = Sites;
   Status("サーバリスト取得中");
   tunedexConnect(url);
@@ -424,7 +477,34 @@ void CddbLookup::ChangeServer() {
   }
 }
 
-void CddbLookup::NMHTTP1Failure(int) { Status("接続できません。"); }
+void CddbLookup::NMHTTP1Failure(int) {
+  Status("接続できません。");
+  outcome_ = ReplyOutcome::Unreachable;
+}
+
+void CddbLookup::ShowServerLine(const std::string& line) {
+  // One box per command: a refused query ends the command, and a read
+  // follows only a query that was not refused.
+  services_.MessageBox(shell::MsgIcon::Information, ServerReplyBoxText(line));
+}
+
+namespace {
+// "0x81 0x20 (CP932)": the bytes at `offsets` of `raw`, a run of adjacent
+// ones written together, at most kMaxNamed of them.
+std::string UndecodableBytesText(std::string_view raw, const std::vector<std::size_t>& offsets,
+                                 const std::string& codePage) {
+  constexpr std::size_t kMaxNamed = 8;
+  std::string out;
+  char hex[8];
+  for (std::size_t i = 0; i < offsets.size() && i < kMaxNamed; ++i) {
+    if (i > 0) out += offsets[i] == offsets[i - 1] + 1 ? " " : ", ";
+    std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(raw[offsets[i]])));
+    out += hex;
+  }
+  if (offsets.size() > kMaxNamed) out += " …";
+  return "サーバの応答のバイト " + out + " はコードページ " + codePage + " で読めません。";
+}
+}  // namespace
 
 void CddbLookup::NMHTTP1Success(int) {
   // Reply bodies arrive in the external code page (or UTF-8). Only as many
@@ -432,10 +512,16 @@ void CddbLookup::NMHTTP1Success(int) {
   // of lines must not take memory by the gigabyte. The cut is made on the
   // raw bytes, where a line end is never part of a character.
   const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
-  auto decode = [this](std::string_view bytes) {
-    return ServerUtf8 ? platform::SanitizeUtf8(bytes) : platform::FromExternal(bytes);
+  auto decode = [this](std::string_view bytes, std::vector<std::size_t>* bad = nullptr) {
+    return ServerUtf8 ? platform::SanitizeUtf8(bytes, bad) : platform::FromExternal(bytes, bad);
   };
-  const std::vector<std::string> lines = SplitLines(decode(raw), kMaxReplyLines);
+  std::vector<std::size_t> undecodable;
+  const std::vector<std::string> lines = SplitLines(decode(raw, &undecodable), kMaxReplyLines);
+  undecodableNote_ = undecodable.empty()
+                         ? std::string()
+                         : UndecodableBytesText(raw, undecodable,
+                                                ServerUtf8 ? std::string("UTF-8")
+                                                           : platform::ExternalCodePageName());
   // The status line as received: a 200 reply's match line is cut from it.
   const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
   const bool terminated = EndsWithTerminator(NMHTTP1.Body);
@@ -453,10 +539,12 @@ void CddbLookup::NMHTTP1Success(int) {
         model_.Table().SetCategory(MatchCategory);
         model_.Table().SetArtist(MatchArtist);
         model_.Table().SetTitle(MatchTitle);
+        outcome_ = ReplyOutcome::Done;
         break;
       case 202:
         services_.MessageBox(shell::MsgIcon::Information, "一致するタイトルはありませんでした。");
         Status("該当タイトルなし");
+        outcome_ = ReplyOutcome::NotFound;
         break;
       case 210:
         if (RequestKind == Read) {
@@ -467,20 +555,26 @@ void CddbLookup::NMHTTP1Success(int) {
           ReadRevision = EntryRevision(entry);
           ReadDiscId = MatchDiscId;
           GetTuneList(entry);
+          outcome_ = ReplyOutcome::Done;
           if (onEntryApplied) onEntryApplied();
         } else if (RequestKind == Sites) {
           const auto body = ListBody(lines, terminated);
-          services_.MessageBox(shell::MsgIcon::Information, "サーバリストの取得が完了しました。");
-          Status("サーバリスト取得完了");
+          // The list is merged first: success is reported only for a list
+          // that the settings file took.
           if (settings_) {
             std::string error;
             if (!settings::SetServerList(*settings_, body, &error)) {
+              outcome_ = ReplyOutcome::MergeRefused;
               services_.MessageBox(shell::MsgIcon::Warning,
                                    "サーバリストを保存できませんでした。\n" + error);
-              throw std::runtime_error(error);
+              Status("サーバリスト保存失敗");
+              break;
             }
-            settings::GetServerList(*settings_, model_);
           }
+          services_.MessageBox(shell::MsgIcon::Information, "サーバリストの取得が完了しました。");
+          Status("サーバリスト取得完了");
+          if (settings_) settings::GetServerList(*settings_, model_);
+          outcome_ = ReplyOutcome::Done;
         } else {
           SelectMatch(ListBody(lines, terminated));
         }
@@ -490,22 +584,34 @@ void CddbLookup::NMHTTP1Success(int) {
         break;
       case 401:
         Status(RequestKind == Sites ? "ミラーサーバなし" : "該当なし");
+        outcome_ = ReplyOutcome::NotFound;
         break;
+      // The error codes keep their status text, and the server's own line
+      // says what went wrong (an unregistered client, a bad hello, ...).
       case 402:
         Status("サーバ側でエラー発生");
+        outcome_ = ReplyOutcome::Refused;
+        ShowServerLine(lines[0]);
         break;
       case 403:
         Status("データベース異常");
+        outcome_ = ReplyOutcome::Refused;
+        ShowServerLine(lines[0]);
         break;
       case 409:
         Status("接続失敗");
+        outcome_ = ReplyOutcome::Refused;
+        ShowServerLine(lines[0]);
         break;
       default:
         Status("コマンドエラー");
+        outcome_ = ReplyOutcome::Refused;
+        ShowServerLine(lines[0]);
         break;
     }
   } catch (const std::exception&) {
     Status("応答コードなし");
+    outcome_ = ReplyOutcome::Malformed;
   }
 }
 
@@ -584,12 +690,14 @@ void CddbLookup::SelectMatch(const std::vector<std::string>& matches) {
   dialog.currentRow = std::clamp(dialog.currentRow, 1, std::max(1, static_cast<int>(MatchList.size())));
   const int r = services_.ShowMatchDialog(dialog);
   if (r > 0 && r <= static_cast<int>(MatchList.size())) {
+    outcome_ = ReplyOutcome::Done;
     CheckReturnCmd(MatchList[static_cast<std::size_t>(r - 1)]);
     const auto& row = dialog.rows[static_cast<std::size_t>(r)];
     model_.Table().SetCategory(row[0]);
     model_.Table().SetArtist(row[1]);
     model_.Table().SetTitle(row[2]);
   } else {
+    outcome_ = ReplyOutcome::ChoiceCancelled;
     MatchCategory.clear();
   }
 }

@@ -61,6 +61,28 @@ std::string HostWithPort(std::string_view host);
 // scheme, no host, a bad port, blanks or control characters.
 std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string& why);
 
+// The start of the box that shows a refusing server's own status line.
+inline constexpr const char* kServerReplyPrefix = "サーバからの応答：";
+// The second line of that box when the server does not know this program.
+inline constexpr const char* kUnknownClientHint =
+    "サーバがこのプログラムのクライアント名（SLB）を知りません。登録のしかたはヘルプの"
+    "「サーバにクライアントが登録されていないとき」をご覧ください。";
+// Most characters of a server's line that are shown.
+inline constexpr std::size_t kMaxShownLineChars = 200;
+
+// A server's status line made fit to show: control characters (C0, DEL, C1)
+// become blanks, and a line over kMaxShownLineChars characters is cut there
+// with "…" added. `line` is UTF-8.
+std::string ShownServerLine(std::string_view line);
+
+// True when a status line says the server does not know the client: gnudb's
+// "Unknown developer email", or any 5xx line that names the developer or the
+// client (case-insensitive).
+bool NamesUnknownClient(std::string_view line);
+
+// The text of the box for a refusing server's status line.
+std::string ServerReplyBoxText(std::string_view line);
+
 // The number of an entry's "# Revision: N" comment; nullopt when it has
 // none (or it is not a number).
 std::optional<int> EntryRevision(const std::vector<std::string>& lines);
@@ -104,6 +126,22 @@ class CddbLookup {
 
   // Reply handling.
   void NMHTTP1Success(int cmd);
+  // What the last handled reply left for the face to read.
+  enum class ReplyOutcome {
+    None,             // no reply handled yet in this command
+    Done,             // the reply did what it was asked for
+    NotFound,         // no match, no entry, no mirrors
+    ChoiceCancelled,  // a match list whose dialog was cancelled
+    Refused,          // the server answered with an error code
+    Malformed,        // no reply code, or a reply cut short or not usable
+    MergeRefused,     // the server list came, but the settings file refused it
+    Unreachable,      // no reply: connection or HTTP failure
+  };
+  ReplyOutcome LastOutcome() const { return outcome_; }
+  // The bytes of the last read's reply that did not decode as text in the
+  // server's character set, as "0x81 0x20 …" with the code page named;
+  // empty when every byte decoded.
+  const std::string& UndecodableNote() const { return undecodableNote_; }
   void NMHTTP1Failure(int cmd);
   void CheckReturnCmd(std::string_view line);
   void GetTuneList(const std::vector<std::string>& lines);
@@ -130,6 +168,8 @@ class CddbLookup {
   std::string ReadText(std::string_view section, std::string_view key, std::string_view def) const;
   int ReadInt(std::string_view section, std::string_view key, int def) const;
   void Status(std::string text);
+  // Shows a refusing server's status line.
+  void ShowServerLine(const std::string& line);
   // Takes the code and character set of the server in use.
   void UseServer(const settings::ServerEntry& entry);
   // HelloSuffix from the address and the server's character set.
@@ -142,6 +182,8 @@ class CddbLookup {
   // it: used until the program ends instead of asking again.
   std::optional<std::string> unsavedEmail_;
   std::string helloUser_, helloHost_;  // the parts of the address
+  ReplyOutcome outcome_ = ReplyOutcome::None;
+  std::string undecodableNote_;
 };
 
 }  // namespace sl::cddb

@@ -33,6 +33,18 @@ bool EqualsHexId(const std::string& text, std::uint32_t id) {
          value == id;
 }
 
+// True when a field the local database stores holds U+FFFD, the mark the
+// decoder leaves for a byte it could not read.
+bool HoldsReplacement(const shell::TrackTitleTable& t) {
+  constexpr std::string_view kMark = "\xEF\xBF\xBD";
+  auto has = [&](const std::string& s) { return s.find(kMark) != std::string::npos; };
+  if (has(t.Category()) || has(t.Genre()) || has(t.Artist()) || has(t.Title()) || has(t.Year()))
+    return true;
+  for (int row = 1; row < t.RowCount(); ++row)
+    if (has(t.Cell(1, row)) || has(t.Cell(2, row))) return true;
+  return false;
+}
+
 }  // namespace
 
 Environment Environment::FromProcess() {
@@ -133,7 +145,18 @@ TFormMain::TFormMain(shell::ShellServices& services, Environment env)
   d.model.Table().SetCell(0, 0, "ﾄﾗｯｸ");
   d.model.Table().SetCell(1, 0, "曲名");
   d.model.Table().SetCell(2, 0, "ｱｰﾃｨｽﾄ");
-  d.lookup.onEntryApplied = [&d] { d.WriteIniFile(); };
+  d.lookup.onEntryApplied = [&d] {
+    // A title that holds a byte the reply's character set could not read
+    // would be stored as U+FFFD, a character the server never sent (or be
+    // refused naming it): the save is refused naming the bytes instead.
+    if (!d.lookup.UndecodableNote().empty() && HoldsReplacement(d.model.Table())) {
+      d.saveFailed = true;
+      d.services.MessageBox(shell::MsgIcon::Error, "ローカルデータベースに保存できませんでした。\n" +
+                                                       d.lookup.UndecodableNote());
+      return;
+    }
+    d.WriteIniFile();
+  };
 }
 
 TFormMain::~TFormMain() = default;
@@ -179,6 +202,13 @@ void TFormMain::ComboBox1Change() {
   const auto address = d.drives.Drive(d.model.DriveIndex());
   if (!address) return;
   if (!d.drives.IsDeviceIn(address->HaId, address->Target, address->Lun)) {
+    // A drive that could not be opened says nothing about a disc: the
+    // reason (and what gives access) is what the user needs.
+    if (const auto problem = d.drives.OpenProblem(address->HaId, address->Target, address->Lun)) {
+      d.services.MessageBox(shell::MsgIcon::Error, disc::DeviceProblemText({{problem->node, problem->error}}));
+      d.model.SetStatus(0, "ドライブを開けません");
+      return;
+    }
     d.services.MessageBox(shell::MsgIcon::Error, "CDがセットされていません。");
     d.model.SetStatus(0, "CDなし");
     return;
@@ -477,6 +507,10 @@ bool TFormMain::SaveFailed() const { return impl_->saveFailed; }
 std::string TFormMain::SubmitUrl() const { return impl_->lookup.SubmitUrl; }
 int TFormMain::ServerCode() const { return impl_->lookup.ServerCode; }
 
+cddb::CddbLookup::ReplyOutcome TFormMain::LastReplyOutcome() const {
+  return impl_->lookup.LastOutcome();
+}
+
 std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
 void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.SetServerUrl(url); }
 std::optional<int> TFormMain::ReadRevision() const {
@@ -491,6 +525,11 @@ std::string TFormMain::DriveAddressText(int index) const {
   const auto a = impl_->drives.Drive(index);
   if (!a) return {};
   return std::to_string(a->HaId) + ":" + std::to_string(a->Target) + ":" + std::to_string(a->Lun);
+}
+
+bool TFormMain::DriveCannotBeOpened(int index) const {
+  const auto a = impl_->drives.Drive(index);
+  return a && impl_->drives.OpenProblem(a->HaId, a->Target, a->Lun).has_value();
 }
 
 std::vector<std::string> TFormMain::StoredServerHosts() const {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "player/player.h"
 #include "shell/model.h"
@@ -109,6 +110,8 @@ class TFormMain {
   // The last save to the local database (after a lookup or on command)
   // failed; its box said why.
   bool SaveFailed() const;
+  // What the reply of the last lookup or server-list command came to.
+  cddb::CddbLookup::ReplyOutcome LastReplyOutcome() const;
   std::string ServerUrl() const;
   void SetServerUrl(const std::string& url);  // the command line's --server
   // The "# Revision:" of the entry read for the disc the window holds;
@@ -117,6 +120,8 @@ class TFormMain {
   int HostAdapterCount() const;
   // "adapter:target:lun" of drive box item `index` ("" when there is none).
   std::string DriveAddressText(int index) const;
+  // Drive box item `index` is a drive whose device the layer could not open.
+  bool DriveCannotBeOpened(int index) const;
   std::string SubmitUrl() const;
   int ServerCode() const;
   // The hosts of the stored server list, in entry order.

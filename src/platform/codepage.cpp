@@ -193,7 +193,13 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
-std::string SanitizeUtf8(std::string_view text) {
+namespace {
+void NoteUndecodable(std::vector<std::size_t>* undecodable, std::size_t offset) {
+  if (undecodable && undecodable->size() < kMaxUndecodableOffsets) undecodable->push_back(offset);
+}
+}  // namespace
+
+std::string SanitizeUtf8(std::string_view text, std::vector<std::size_t>* undecodable) {
   if (IsValidUtf8(text)) return std::string(text);
   std::string out;
   out.reserve(text.size() + 8);
@@ -201,6 +207,7 @@ std::string SanitizeUtf8(std::string_view text) {
     const Utf8Char c = DecodeUtf8(text, i);
     if (c.length == 0) {
       out += kReplacement;
+      NoteUndecodable(undecodable, i);
       ++i;
     } else {
       out.append(text.substr(i, c.length));
@@ -268,18 +275,19 @@ std::string ToExternal(std::string_view utf8) {
   return out;
 }
 
-std::string FromExternal(std::string_view bytes) {
+std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable) {
   if (AllAscii(bytes)) return std::string(bytes);
   Converters& conv = Current();
   iconv_t cd = conv.From();
   std::string out;
   if (cd == kNoConverter) {
     out.reserve(bytes.size());
-    for (char c : bytes) {
-      if (static_cast<unsigned char>(c) < 0x80) {
-        out += c;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+        out += bytes[i];
       } else {
         out += kReplacement;
+        NoteUndecodable(undecodable, i);
       }
     }
     return out;
@@ -305,6 +313,7 @@ std::string FromExternal(std::string_view bytes) {
     if (out.size() - used < kReplacement.size()) out.resize(out.size() * 2);
     std::memcpy(out.data() + used, kReplacement.data(), kReplacement.size());
     used += kReplacement.size();
+    NoteUndecodable(undecodable, static_cast<std::size_t>(inp - bytes.data()));
     ++inp;
     --inleft;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);

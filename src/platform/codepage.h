@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sl::platform {
 
@@ -31,7 +32,10 @@ std::string ToExternal(std::string_view utf8);
 
 // External code page -> UTF-8. Never throws: a byte sequence that does not
 // decode becomes U+FFFD (one per undecodable byte) and decoding goes on.
-std::string FromExternal(std::string_view bytes);
+// With `undecodable` set, the offsets of the bytes that did not decode are
+// added to it (the first kMaxUndecodableOffsets of them).
+std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable = nullptr);
+inline constexpr std::size_t kMaxUndecodableOffsets = 64;
 
 // True when the first character of utf8Char takes more than one byte in the
 // external code page (a "double-byte character"). ASCII is never double-byte.
@@ -70,7 +74,9 @@ std::string CodePointName(std::string_view utf8Char);
 // points above U+10FFFF).
 bool IsValidUtf8(std::string_view text);
 // Replaces every ill-formed byte by U+FFFD; well-formed text is returned as is.
-std::string SanitizeUtf8(std::string_view text);
+// With `undecodable` set, the offsets of the ill-formed bytes are added to
+// it (the first kMaxUndecodableOffsets of them).
+std::string SanitizeUtf8(std::string_view text, std::vector<std::size_t>* undecodable = nullptr);
 
 // UTF-8 <-> UTF-16, for text that crosses to the player as UTF-16 strings.
 // Ill-formed UTF-8 bytes and unpaired surrogates become U+FFFD; nothing else

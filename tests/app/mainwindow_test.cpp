@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFrame>
@@ -39,6 +40,7 @@
 #include "app_fixture.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
+#include "support/refusing_server.h"
 
 namespace sl::test {
 namespace {
@@ -559,6 +561,34 @@ TEST_F(MainWindow, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
   EXPECT_EQ(w.StringGrid1->model()->rowCount(), 3);
   const std::string ini = ReadFileBytes(dir.File("cdplayer.ini"));
   EXPECT_NE(ini.find("numtracks=3"), std::string::npos) << ini;
+}
+
+// gnudb's refusal of an unregistered client: one information box with the
+// server's line and the hint, over the status the code gives.
+TEST_F(MainWindow, RefusingServerShowsItsLineInOneBox) {
+  test::RefusingCddbServer server;
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  w.show();
+  w.Core().SetServerUrl(server.CgiUrl());
+  w.ComboBox1->setCurrentIndex(0);
+  w.ComboBox1Pick(0);
+  QString statusUnderBox;
+  modal->Then([&](QWidget* box) {
+    auto* mb = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(mb, nullptr);
+    EXPECT_EQ(mb->icon(), QMessageBox::Information);
+    EXPECT_EQ(mb->text().toStdString(), std::string("サーバからの応答：500 Unknown developer email\n") +
+                                            cddb::kUnknownClientHint);
+    statusUnderBox = w.Model().Status(0).c_str();
+    mb->accept();
+  });
+  w.MenuAction(MenuId::C1)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(modal->Unexpected(), 0);
+  EXPECT_EQ(statusUnderBox, "コマンドエラー");
+  EXPECT_EQ(server.Connections(), 1);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.File("cdplayer.ini"))));
 }
 
 TEST_F(MainWindow, CloseBoxRunsFormCloseOnceAndNeverUnderARunningHandler) {

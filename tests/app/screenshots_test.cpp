@@ -1,5 +1,6 @@
-// Pictures of the grid's editing mode, its pop-up menu in both modes and the
-// options dialog's three tabs for the documentation. Runs only when
+// Pictures of the grid's editing mode, its pop-up menu in both modes, the
+// options dialog's three tabs and the box of a server's refusal for the
+// documentation. Runs only when
 // SONOLABEL_SCREENSHOT_DIR names a folder, on a real display:
 //   SONOLABEL_SCREENSHOT_DIR=docs SONOLABEL_TEST_QPA=xcb xvfb-run -a
 //     -s "-screen 0 1024x768x24" build/bin/test_app --gtest_filter='Screenshots.*'
@@ -10,12 +11,14 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTabWidget>
 
 #include "app/formmain.h"
 #include "app/formoption.h"
 #include "app_fixture.h"
 #include "pictures.h"
+#include "support/refusing_server.h"
 
 namespace sl::test {
 namespace {
@@ -112,6 +115,28 @@ TEST_F(Screenshots, OptionsTabs) {
   });
   w.MenuAction(shell::MenuId::O1)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
+}
+
+// gnudb's refusal of an unregistered client: the box over the window.
+TEST_F(Screenshots, ServerRefusalBox) {
+  RefusingCddbServer server;
+  auto program = MakeProgram();
+  app::TFormMain& w = Filled(*program);
+  w.Core().SetServerUrl(server.CgiUrl());
+  Settle();
+  QString text;
+  modal->Then([&](QWidget* box) {
+    auto* message = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(message, nullptr);
+    text = message->text();
+    Settle();
+    Save(Screen(&w), "server-refusal.png");
+    message->accept();
+  });
+  w.MenuAction(shell::MenuId::C1)->trigger();
+  Settle();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_TRUE(text.startsWith(QStringLiteral("サーバからの応答：500 Unknown developer email\n"))) << text.toStdString();
 }
 
 }  // namespace

@@ -37,16 +37,19 @@ TEST_F(Replies, StatusCodesGiveTheirTexts) {
     std::string body;
     int kind;
     std::string status;
+    std::string box = "";  // the server's line shown, if any
   } cases[] = {
       {"401 rock 1234 No such CD entry\r\n", Query, "該当なし"},
       {"401 No site information available.\n", Sites, "ミラーサーバなし"},
       {"401 x\n", Read, "該当なし"},
-      {"402 Server error.\n", Query, "サーバ側でエラー発生"},
-      {"403 Database entry is corrupt.\n", Read, "データベース異常"},
-      {"409 No handshake.\n", Query, "接続失敗"},
-      {"500 Command syntax error.\n", Query, "コマンドエラー"},
-      {"530 Server error\n", Query, "コマンドエラー"},
-      {"20\n", Query, "コマンドエラー"},  // reads as code 20
+      // The error codes keep their status and show the server's own line.
+      {"402 Server error.\n", Query, "サーバ側でエラー発生", "サーバからの応答：402 Server error."},
+      {"403 Database entry is corrupt.\n", Read, "データベース異常",
+       "サーバからの応答：403 Database entry is corrupt."},
+      {"409 No handshake.\n", Query, "接続失敗", "サーバからの応答：409 No handshake."},
+      {"500 Command syntax error.\n", Query, "コマンドエラー", "サーバからの応答：500 Command syntax error."},
+      {"530 Server error\n", Query, "コマンドエラー", "サーバからの応答：530 Server error"},
+      {"20\n", Query, "コマンドエラー", "サーバからの応答：20"},  // reads as code 20
       {"<html><body>Not Found</body></html>", Query, "応答コードなし"},
       {"", Query, "応答コードなし"},
       {"210 list without terminator", Query, "応答コードなし"},
@@ -58,10 +61,14 @@ TEST_F(Replies, StatusCodesGiveTheirTexts) {
       {"210 sites\r\nnew.example http 80 /x N0 W0 d\r\n", Sites, "応答コードなし"},
   };
   for (const auto& c : cases) {
+    services.boxes.clear();
     Reply(c.body, c.kind);
     EXPECT_EQ(model.Status(0), c.status) << c.body;
+    EXPECT_EQ(services.BoxTexts(), c.box.empty() ? std::vector<std::string>{}
+                                                 : std::vector<std::string>{c.box})
+        << c.body;
   }
-  EXPECT_TRUE(services.boxes.empty());
+  services.boxes.clear();
 
   Reply("202 No match for disc ID 23026203.\n", Query);
   EXPECT_EQ(model.Status(0), "該当タイトルなし");
@@ -249,6 +256,82 @@ TEST_F(Replies, SitesReplyMergesServerList) {
   EXPECT_TRUE(model.ServerItems()[0].checked);
 }
 
+// A list the settings file refuses to take (its count unreadable): the
+// refusal is what the user hears, never a success first.
+TEST_F(Replies, RefusedServerListMergeReportsTheRefusalOnly) {
+  test::WriteFileBytes(dir.File("sonolabel.INI"), "[tunedex]\r\nservercount=-3\r\n");
+  const std::string before = test::ReadFileBytes(dir.File("sonolabel.INI"));
+  Reply("210 OK, site information follows\nb.example.org http 80 /x N0 W0 B\n.\n", Sites);
+  EXPECT_EQ(model.Status(0), "サーバリスト保存失敗");
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
+  EXPECT_EQ(services.boxes[0].text.rfind("サーバリストを保存できませんでした。\n", 0), 0u);
+  EXPECT_NE(services.boxes[0].text.find("servercount「-3」"), std::string::npos) << services.boxes[0].text;
+  EXPECT_EQ(lookup.LastOutcome(), CddbLookup::ReplyOutcome::MergeRefused);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("sonolabel.INI")), before);
+  EXPECT_TRUE(model.ServerItems().empty());
+}
+
+// Bytes of a reply that are no text of the server's character set are named
+// as bytes, with the character set, for whatever refuses them later.
+TEST_F(Replies, UndecodableBytesAreNamedWithTheCodePage) {
+  struct Case {
+    std::string body;  // raw bytes
+    bool utf8;
+    std::string note;
+  } cases[] = {
+      {"210 rock 1 e\r\nTTITLE0=ok\r\n.\r\n", false, ""},
+      {"210 rock 1 e\r\nTTITLE0=bad \x81\x20 x\r\n.\r\n", false,
+       "サーバの応答のバイト 0x81 はコードページ CP932 で読めません。"},
+      {"210 rock 1 e\r\nTTITLE0=\x80\xA0\r\nTTITLE1=\xFD\r\n.\r\n", false,
+       "サーバの応答のバイト 0x80 0xA0, 0xFD はコードページ CP932 で読めません。"},
+      {"210 rock 1 e\r\nTTITLE0=caf\xE9\r\n.\r\n", true,
+       "サーバの応答のバイト 0xE9 はコードページ UTF-8 で読めません。"},
+      {"210 rock 1 e\r\nTTITLE0=" + std::string(12, '\xFF') + "\r\n.\r\n", true,
+       "サーバの応答のバイト 0xFF 0xFF 0xFF 0xFF 0xFF 0xFF 0xFF 0xFF … はコードページ UTF-8 で読めません。"},
+  };
+  for (const auto& c : cases) {
+    lookup.ServerUtf8 = c.utf8;
+    lookup.RequestKind = Read;
+    lookup.NMHTTP1.Body = c.body;
+    lookup.NMHTTP1Success(0);
+    EXPECT_EQ(lookup.UndecodableNote(), c.note) << c.body;
+    EXPECT_EQ(model.Status(0), "曲名取得完了") << c.body;
+  }
+}
+
+TEST(ServerLine, ShownAsSentWithinBoundsAndUnknownClientsRecognised) {
+  struct Case {
+    std::string line;
+    std::string shown;
+    bool unknownClient;
+  } cases[] = {
+      {"500 Unknown developer email", "500 Unknown developer email", true},
+      {"500 unknown DEVELOPER Email", "500 unknown DEVELOPER Email", true},
+      {"530 Client SLB is not registered", "530 Client SLB is not registered", true},
+      {"501 developer contact missing", "501 developer contact missing", true},
+      {"402 Unknown developer email", "402 Unknown developer email", true},
+      {"500 Command syntax error", "500 Command syntax error", false},
+      {"409 No handshake (client?)", "409 No handshake (client?)", false},  // not 5xx
+      {"20", "20", false},
+      // Control characters (a terminal would act on them) become blanks.
+      {"500 a\x1B[2Jb\tc\x7F\xC2\x9B" "d", "500 a [2Jb c  d", false},
+      {"500 日本語のエラー", "500 日本語のエラー", false},
+      {"500 " + std::string(300, 'x'), "500 " + std::string(196, 'x') + "…", false},
+      {"500 " + std::string(100, 'x') + std::string(200 * 3, '\xE3'), "", false},
+  };
+  for (const auto& c : cases) {
+    if (!c.shown.empty()) {
+      EXPECT_EQ(ShownServerLine(c.line), c.shown) << c.line;
+    }
+    EXPECT_LE(ShownServerLine(c.line).size(), kMaxShownLineChars * 4 + 3) << c.line;
+    EXPECT_EQ(NamesUnknownClient(c.line), c.unknownClient) << c.line;
+  }
+  EXPECT_EQ(ServerReplyBoxText("500 Unknown developer email"),
+            std::string("サーバからの応答：500 Unknown developer email\n") + kUnknownClientHint);
+  EXPECT_EQ(ServerReplyBoxText("500 Command syntax error"), "サーバからの応答：500 Command syntax error");
+}
+
 TEST(Lines, SplitAtEveryLineEnd) {
   EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(SplitLines("a\n\nb\r\n"), (std::vector<std::string>{"a", "", "b"}));
@@ -281,9 +364,14 @@ TEST(ServerUrl, NormalisedOrRefusedWithAReason) {
       {"http://gnudb.gnudb.org/~cddb/cddb.cgi?", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
       {"http://gnudb.gnudb.org/~cddb/cddb.cgi", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
       {"http://gnudb.gnudb.org", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
-      {"http://gnudb.gnudb.org/", "http://gnudb.gnudb.org/?"},
+      // A lone "/" is no path: the standard script is asked.
+      {"http://gnudb.gnudb.org/", "http://gnudb.gnudb.org/~cddb/cddb.cgi?"},
+      {"http://127.0.0.1:8880/", "http://127.0.0.1:8880/~cddb/cddb.cgi?"},
+      {"http://h/?", "http://h/~cddb/cddb.cgi?"},
       {"HTTP://127.0.0.1:8880", "http://127.0.0.1:8880/~cddb/cddb.cgi?"},
-      {"http://[::1]:8880/cgi", "http://[::1]:8880/cgi?"},
+      // The HTTP client has no IPv6: refused here, not at the request.
+      {"http://[::1]:8880/cgi", nullptr},
+      {"http://[::1]:8880/", nullptr},
       {"http://h/cgi?key=1", "http://h/cgi?key=1&"},
       {"http://h?", "http://h/~cddb/cddb.cgi?"},
       {"https://gnudb.org/~cddb/cddb.cgi?", nullptr},
