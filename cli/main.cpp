@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -469,9 +468,10 @@ int Run(int argc, char** argv) {
   return form.Model().Status(0) == "曲名取得完了" && !form.SaveFailed() ? kDone : kFailed;
 }
 
-// Everything written to stdout must have reached it: a full disk or a
-// closed pipe makes the run a failure, with the reason, whatever the command
-// did (a half-written fields.json is no result).
+// Everything written to stdout must have reached it: a full disk or any
+// other write error makes the run a failure, with the reason, whatever the
+// command did (a half-written fields.json is no result). A closed pipe ends
+// the program by SIGPIPE as usual.
 int CheckStdout(int status) {
   errno = 0;
   std::cout.flush();
@@ -489,9 +489,6 @@ int CheckStdout(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Writes to a closed pipe fail with EPIPE (and are reported) instead of
-  // ending the program without a word.
-  std::signal(SIGPIPE, SIG_IGN);
   int status;
   try {
     status = Run(argc, argv);
