@@ -300,8 +300,11 @@ struct Header {
 // the scan over a large file never splits it into lines. A "[" that is the
 // second byte of a two-byte character is preceded by its first byte and so
 // is never taken for a header.
-std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size_t from,
-                                 const ByteClasses& bc) {
+// `classesFor(line)` gives the byte classes to read a candidate header line
+// with.
+template <typename ClassesFor>
+std::optional<Header> NextHeaderWith(std::string_view s, std::size_t body, std::size_t from,
+                                     ClassesFor&& classesFor) {
   std::size_t pos = from;
   while (pos < s.size()) {
     const void* hit = std::memchr(s.data() + pos, '[', s.size() - pos);
@@ -313,7 +316,7 @@ std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size
     if (atLineStart) {
       const std::size_t end = LineEnd(s, at);
       const std::string_view line = s.substr(at, end - at);
-      const std::size_t close = HeaderClose(line, bc);
+      const std::size_t close = HeaderClose(line, classesFor(line));
       if (close != std::string_view::npos) {
         Header h;
         h.lineStart = start;
@@ -325,6 +328,11 @@ std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size
     pos = at + 1;
   }
   return std::nullopt;
+}
+
+std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size_t from,
+                                 const ByteClasses& bc) {
+  return NextHeaderWith(s, body, from, [&bc](std::string_view) -> const ByteClasses& { return bc; });
 }
 
 // The lines of one section: [bodyStart, end).
@@ -421,8 +429,7 @@ std::string ToCrlf(std::string_view s, std::size_t body) {
 // that disc.
 struct FoundSection {
   bool utf8 = false;        // the file starts with a UTF-8 byte-order mark
-  bool ascii = true;        // no byte above 0x7F in what was read
-  bool crlf = true;         // every line read ends with CR LF, the last one too
+  bool crlf = true;         // every line ends with CR LF, the last one too (toEnd only)
   std::uint64_t size = 0;   // bytes read (the whole file when read to its end)
   std::optional<Span> span; // offsets in the file
   std::string lines;        // the section's lines [span->bodyStart, span->end)
@@ -440,10 +447,11 @@ constexpr std::size_t kScanBlockBytes = std::size_t{256} << 10;
 // bytes), else reading stops at the end of the section. Returns 0 or an
 // errno.
 template <typename Encode>
-int ScanForSection(int fd, Encode&& encode, bool toEnd, FoundSection& out) {
+int ScanForSection(int fd, std::uint64_t sizeHint, Encode&& encode, bool toEnd, FoundSection& out) {
   out = FoundSection{};
+  // A small file needs no more than its size (and a byte to see its end).
   std::string buf;
-  buf.resize(kScanBlockBytes);
+  buf.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlockBytes, sizeHint + 1)));
   std::size_t used = 0;      // bytes in buf
   std::uint64_t base = 0;    // file offset of buf[0]
   std::optional<std::string> name;
@@ -451,13 +459,18 @@ int ScanForSection(int fd, Encode&& encode, bool toEnd, FoundSection& out) {
   bool collecting = false;   // inside the section: its lines go to out.lines
   bool done = false;         // the section ended
   bool lastEndsLine = true;  // the last byte read ended a line
-  const ByteClasses* classes = nullptr;
   static const ByteClasses kSingleBytes;
+  // A header line of ASCII text reads the same in every code page; the code
+  // page's two-byte classes (found once per process, at a cost) are asked
+  // for only for a line that is not.
+  const auto classesFor = [&](std::string_view line) -> const ByteClasses& {
+    return out.utf8 || IsAscii(line) ? kSingleBytes : ExternalByteClasses();
+  };
   for (;;) {
     if (used == buf.size()) {
       // A line longer than the buffer: the buffer grows, within the bound.
       if (buf.size() > Profile::kMaxFileBytes) return EFBIG;
-      buf.resize(std::min(buf.size() * 2, Profile::kMaxFileBytes + 1));
+      buf.resize(std::min(std::max(buf.size() * 2, kScanBlockBytes), Profile::kMaxFileBytes + 1));
     }
     const ssize_t n = ::pread(fd, buf.data() + used, buf.size() - used, static_cast<off_t>(base + used));
     if (n < 0) {
@@ -492,22 +505,17 @@ int ScanForSection(int fd, Encode&& encode, bool toEnd, FoundSection& out) {
       nameKnown = true;
       if (!name) done = true;
     }
-    const bool asciiBlock = IsAscii(s.substr(body));
-    out.ascii = out.ascii && asciiBlock;
     if (!s.empty()) lastEndsLine = s.back() == '\n' || s.back() == '\r';
-    if (out.crlf) out.crlf = HasCrlfLineEnds(s, body);
-    // The code page's two-byte classes are asked for only where a block
-    // holds a byte that can start a two-byte character.
-    if (!asciiBlock && !out.utf8 && classes == nullptr) classes = &ExternalByteClasses();
-    const ByteClasses& bc = asciiBlock || out.utf8 || classes == nullptr ? kSingleBytes : *classes;
+    if (toEnd && out.crlf) out.crlf = HasCrlfLineEnds(s, body);
     std::size_t from = body;
     if (!done && !collecting && name) {
       if (name->empty() && base == 0) {
         out.span = Span{body, body, 0};
         collecting = true;
       } else if (!name->empty()) {
-        for (auto h = NextHeader(s, body, from, bc); h; h = NextHeader(s, body, h->bodyStart, bc)) {
-          if (NamesEqual(h->name, *name, bc)) {
+        for (auto h = NextHeaderWith(s, body, from, classesFor); h;
+             h = NextHeaderWith(s, body, h->bodyStart, classesFor)) {
+          if (NamesEqual(h->name, *name, classesFor(h->name))) {
             out.span = Span{static_cast<std::size_t>(base + h->lineStart),
                             static_cast<std::size_t>(base + h->bodyStart), 0};
             collecting = true;
@@ -518,7 +526,7 @@ int ScanForSection(int fd, Encode&& encode, bool toEnd, FoundSection& out) {
       }
     }
     if (collecting) {
-      const auto next = NextHeader(s, body, from, bc);
+      const auto next = NextHeaderWith(s, body, from, classesFor);
       const std::size_t stop = next ? next->lineStart : s.size();
       out.lines.append(s.substr(from, stop - from));
       if (next) {
@@ -1144,7 +1152,8 @@ class ParseCache {
     const std::string_view name = Trim(section);
     const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                     static_cast<std::uint64_t>(st.st_size) <= Profile::kMaxFileBytes &&
-                    ScanForSection(fd, [&](bool utf8) { return Codec(utf8).TryEncode(name); }, false, found) == 0;
+                    ScanForSection(fd, static_cast<std::uint64_t>(st.st_size),
+                                   [&](bool utf8) { return Codec(utf8).TryEncode(name); }, false, found) == 0;
     ::close(fd);
     if (!ok) return nullptr;
     auto parsed = std::make_shared<Parsed>();
@@ -1457,11 +1466,13 @@ bool Profile::Transact(const Change& change) {
     FoundSection found;
     if (fd >= 0) {
       const std::string& name = encoded.front().name;
-      const int err = ScanForSection(fd, [&](bool) { return std::optional<std::string>(name); }, true, found);
+      const int err = ScanForSection(fd, static_cast<std::uint64_t>(st.st_size),
+                                     [&](bool) { return std::optional<std::string>(name); }, true, found);
       if (err != 0) return loadFailure(err);
     }
     if (found.crlf && found.utf8 == utf8) {
-      const Codec splicing(utf8, found.ascii && asciiChanges());
+      // Only the section's own lines are parsed.
+      const Codec splicing(utf8, IsAscii(found.lines) && asciiChanges());
       const auto sp = SectionSpliceAt(found.lines, found.span, found.size, false, encoded.front(),
                                       splicing.Classes());
       if (!sp) return true;  // nothing changes
