@@ -43,8 +43,8 @@ SECTION=$(grep -a -m1 '^\[' "$WORK/own/cdplayer.ini" | tr -d '[]\r')
 STALE=$(sed 's/Track number/Old track/; s/Bench/Old/g' "$WORK/own/cdplayer.ini")
 printf '%s\r\n' "$STALE" | sed 's/\r\r$/\r/' >"$WORK/own.template"
 
-# 20,000 other discs of 12 tracks (half of them with Japanese titles in
-# Shift-JIS), the bench disc in the middle.
+# 20,000 other discs of 12 tracks and 6 other keys (half of them with
+# Japanese titles in Shift-JIS), the bench disc in the middle.
 JA_ARTIST=$(printf 'サザンオールスターズ' | iconv -f UTF-8 -t CP932)
 JA_TITLE=$(printf '海のYeah!! ー ソー・ソング' | iconv -f UTF-8 -t CP932)
 JA_TRACK=$(printf '曲名ー表示' | iconv -f UTF-8 -t CP932)
@@ -55,8 +55,8 @@ LC_ALL=C awk -v ja_artist="$JA_ARTIST" -v ja_title="$JA_TITLE" -v ja_track="$JA_
     if (i == 10000) { while ((getline line < own) > 0) printf "%s\n", line }
     ja = i % 2 == 0
     printf "[%X]\r\nEntryType=1\r\n", 16777216 + i * 7919
-    printf "artist=%s%d\r\ntitle=%s\r\nnumtracks=12\r\n", ja ? ja_artist : "The Example Band", i, ja ? ja_title : "Greatest Examples"
-    for (n = 0; n < 12; n++) printf "%d=%s%d\r\n", n, ja ? ja_track : "Track title number", n + 1
+    printf "artist=%s%d\r\ntitle=%s\r\nnumtracks=12\r\ngenre=Example Genre Name\r\n", ja ? ja_artist : "The Example Band", i, ja ? ja_title : "Greatest Examples"
+    for (n = 0; n < 12; n++) printf "%d=%s%d\r\n", n, ja ? ja_track : "Latin track title number", n + 1
     printf "order=0 1 2 3 4 5 6 7 8 9 10 11\r\n"
   }
 }' >"$WORK/big.template"
