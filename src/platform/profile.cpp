@@ -786,7 +786,10 @@ class FileLock {
     for (;;) {
       Release();
       // O_NONBLOCK: opening a FIFO put in the file's place must not hang.
-      fd_ = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      // Opened for writing where we may: file systems that emulate flock
+      // with byte-range locks (NFS) lock only files open for writing.
+      fd_ = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+      if (fd_ < 0 && errno != ENOENT) fd_ = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
       onFile_ = fd_ >= 0;
       if (fd_ < 0) {
         if (errno != ENOENT) {
@@ -799,9 +802,20 @@ class FileLock {
           return false;
         }
       }
+      bool again = false;
       for (;;) {
         if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
         if (errno != EWOULDBLOCK && errno != EINTR) {
+          if (!onFile_) {
+            // A file system that cannot lock a folder: the (empty) file is
+            // made, to be locked like any other.
+            const int made = ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (made >= 0 || errno == EEXIST) {
+              if (made >= 0) ::close(made);
+              again = true;
+              break;
+            }
+          }
           error = target + " をロックできません: " + ErrnoText(errno);
           return false;
         }
@@ -815,6 +829,7 @@ class FileLock {
         if (now - start > std::chrono::milliseconds(100)) ProcessMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
+      if (again && Clock::now() < deadline) continue;
       struct stat now {};
       const bool present = ::stat(target.c_str(), &now) == 0;
       if (onFile_) {
