@@ -24,6 +24,7 @@
 #include "mainform/mainform.h"
 #include "platform/json.h"
 #include "platform/install_paths.h"
+#include "settings/settings.h"
 #include "shell/services.h"
 
 namespace {
@@ -389,7 +390,11 @@ int Run(int argc, char** argv) {
       return kFailed;
     }
   }
-  TFormMain form(services, sl::mainform::Environment::FromProcess());
+  auto env = sl::mainform::Environment::FromProcess();
+  // The window's settings file, not one named after this program: the two
+  // faces share servers, address and options.
+  env.iniPath = sl::settings::SharedSettingsPath(std::filesystem::path(env.exePath).parent_path().string());
+  TFormMain form(services, env);
   form.Model().onStatus = [](int panel, const std::string& text) {
     if (panel == 0) std::cerr << text << '\n';
   };

@@ -134,9 +134,13 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
   if (!find(ProgramDir::Data, "demo/cddb", files.cddbRoot)) return false;
   if (!find(ProgramDir::Lib, "dsmp-sim", files.player)) return false;
   if (!find(ProgramDir::Data, "demo/playlist.json", files.playlist)) return false;
-  files.server = dir + "/sonolabel-cddbd";
-  if (::access(files.server.c_str(), X_OK) != 0) {
-    error = "デモに必要なプログラム " + files.server + " が見つかりません。";
+  // The server is a helper program like the player: beside the program in
+  // a build tree, in lib/sonolabel/ when installed.
+  files.server = platform::FindProgramFile(dir, ProgramDir::Lib, "sonolabel-cddbd");
+  if (files.server.empty() || ::access(files.server.c_str(), X_OK) != 0) {
+    const auto where = platform::CandidatePaths(dir, ProgramDir::Lib, "sonolabel-cddbd");
+    error = "デモに必要なプログラム sonolabel-cddbd が見つかりません（探した場所: " + where[0] + ", " +
+            where[1] + "）。";
     return false;
   }
   out = files;
@@ -220,7 +224,78 @@ bool DemoSession::Start(const std::string& exeDir, std::string& error) {
     return false;
   }
   for (const auto& [name, value] : Variables()) ::setenv(name.c_str(), value.c_str(), 1);
+  StartCleaner();
   return true;
+}
+
+void DemoSession::StartCleaner() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return;  // the next demo removes what is left
+  std::vector<std::string> folders = {sessionDir_};
+  if (!runtimeDir_.empty()) folders.push_back(runtimeDir_);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Holds nothing of the program's but the reading end: a pipe or socket
+    // of the program must close when the program ends, not when this does.
+    ::dup2(fds[0], 3);
+    ::close_range(4, ~0U, 0);
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int fd = 0; fd <= 2; ++fd) ::dup2(devNull, fd);
+    // Interrupting the program from its terminal ends the program; this
+    // process ends after it, once it has cleaned up.
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE}) ::signal(sig, SIG_IGN);
+    char c = 0;
+    ssize_t n;
+    do n = ::read(3, &c, 1);
+    while (n < 0 && errno == EINTR);
+    if (n == 1) ::_exit(0);  // Stop has cleaned up itself
+    // The program has ended without Stop. Its server and player end with it
+    // and may still write their logs for a moment: removal is retried for a
+    // while.
+    for (int waited = 0; waited < 3 * kStopMilliseconds; waited += 50) {
+      bool left = false;
+      for (const auto& dir : folders) {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        left = left || fs::exists(dir, ec);
+      }
+      if (!left) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::_exit(0);
+  }
+  ::close(fds[0]);
+  if (pid < 0) {
+    ::close(fds[1]);
+    return;
+  }
+  cleaner_ = pid;
+  cleanerPipe_ = fds[1];
+}
+
+void DemoSession::StopCleaner() {
+  if (cleanerPipe_ >= 0) {
+    // One byte: stand down. Only the end of the pipe without it means that
+    // this process is gone.
+    const char done = 'x';
+    (void)!::write(cleanerPipe_, &done, 1);
+    ::close(cleanerPipe_);
+    cleanerPipe_ = -1;
+  }
+  if (cleaner_ > 0) {
+    int status = 0;
+    bool ended = false;
+    for (int waited = 0; waited < kStopMilliseconds && !ended; waited += 10) {
+      const pid_t r = ::waitpid(cleaner_, &status, WNOHANG);
+      ended = r == cleaner_ || (r < 0 && errno == ECHILD);
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+      ::kill(cleaner_, SIGKILL);
+      ::waitpid(cleaner_, &status, 0);
+    }
+    cleaner_ = -1;
+  }
 }
 
 bool DemoSession::StartServer(std::string& error) {
@@ -314,6 +389,7 @@ bool DemoSession::StartPlayer(std::string& error) {
 }
 
 void DemoSession::Stop() {
+  StopCleaner();
   StopChild(player_);
   StopChild(server_);
   if (!runtimeDir_.empty()) {

@@ -59,7 +59,9 @@ class DemoSession {
   // sentence for the user) when any step fails; nothing is left running.
   bool Start(const std::string& exeDir, std::string& error);
   // Stops the player and the server and removes the private copies. Also
-  // done on destruction; should the program die first, both end with it.
+  // done on destruction; should the program end any other way (the exit
+  // command, a signal), both end with it and the session's folders are
+  // removed all the same.
   void Stop();
 
   bool Running() const { return server_ > 0 && player_ > 0; }
@@ -71,6 +73,8 @@ class DemoSession {
  private:
   bool StartServer(std::string& error);
   bool StartPlayer(std::string& error);
+  void StartCleaner();
+  void StopCleaner();
 
   DemoFiles files_;
   std::string stateDir_;
@@ -78,6 +82,11 @@ class DemoSession {
   std::string runtimeDir_;  // a private XDG_RUNTIME_DIR, when the session had none
   pid_t server_ = -1;
   pid_t player_ = -1;
+  // A small process that removes the session's folders should this one end
+  // without Stop (the exit command ends it at once, a signal may kill it);
+  // it watches the pipe whose writing end only this process holds.
+  pid_t cleaner_ = -1;
+  int cleanerPipe_ = -1;
   int port_ = 0;
 };
 

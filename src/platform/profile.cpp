@@ -64,6 +64,8 @@ class Image {
   // Reads the whole file. Returns 0, or the errno of a failure other than
   // the file not existing (which leaves an empty, non-existing image).
   int Load(const std::string& path);
+  // Reads the whole of an open file from its start.
+  int Load(int fd);
 
   std::string_view Bytes() const { return {buf_.data.get(), used_}; }
   bool Exists() const { return exists_; }
@@ -93,6 +95,13 @@ int Image::Load(const std::string& path) {
   // O_NONBLOCK: opening a FIFO put in the file's place must not hang.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? 0 : errno;
+  const int err = Load(fd);
+  ::close(fd);
+  return err;
+}
+
+int Image::Load(int fd) {
+  used_ = 0;
   int err = 0;
   if (::fstat(fd, &st_) != 0) {
     err = errno;
@@ -115,7 +124,7 @@ int Image::Load(const std::string& path) {
         }
         Reserve(std::min(buf_.capacity * 2, Profile::kMaxFileBytes + 1));
       }
-      const ssize_t n = ::read(fd, buf_.data.get() + used_, buf_.capacity - used_);
+      const ssize_t n = ::pread(fd, buf_.data.get() + used_, buf_.capacity - used_, static_cast<off_t>(used_));
       if (n < 0) {
         if (errno == EINTR) continue;
         err = errno;
@@ -125,7 +134,6 @@ int Image::Load(const std::string& path) {
       used_ += static_cast<std::size_t>(n);
     }
   }
-  ::close(fd);
   if (err != 0) {
     used_ = 0;
     return err;
@@ -292,8 +300,11 @@ struct Header {
 // the scan over a large file never splits it into lines. A "[" that is the
 // second byte of a two-byte character is preceded by its first byte and so
 // is never taken for a header.
-std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size_t from,
-                                 const ByteClasses& bc) {
+// `classesFor(line)` gives the byte classes to read a candidate header line
+// with.
+template <typename ClassesFor>
+std::optional<Header> NextHeaderWith(std::string_view s, std::size_t body, std::size_t from,
+                                     ClassesFor&& classesFor) {
   std::size_t pos = from;
   while (pos < s.size()) {
     const void* hit = std::memchr(s.data() + pos, '[', s.size() - pos);
@@ -305,7 +316,7 @@ std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size
     if (atLineStart) {
       const std::size_t end = LineEnd(s, at);
       const std::string_view line = s.substr(at, end - at);
-      const std::size_t close = HeaderClose(line, bc);
+      const std::size_t close = HeaderClose(line, classesFor(line));
       if (close != std::string_view::npos) {
         Header h;
         h.lineStart = start;
@@ -317,6 +328,11 @@ std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size
     pos = at + 1;
   }
   return std::nullopt;
+}
+
+std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size_t from,
+                                 const ByteClasses& bc) {
+  return NextHeaderWith(s, body, from, [&bc](std::string_view) -> const ByteClasses& { return bc; });
 }
 
 // The lines of one section: [bodyStart, end).
@@ -407,6 +423,130 @@ std::string ToCrlf(std::string_view s, std::size_t body) {
   return out;
 }
 
+// One section of a file found by reading the file through in blocks,
+// without keeping the rest of it: a process that wants one disc of a large
+// database reads past the others once and parses nothing but the lines of
+// that disc.
+struct FoundSection {
+  bool utf8 = false;        // the file starts with a UTF-8 byte-order mark
+  bool crlf = true;         // every line ends with CR LF, the last one too (toEnd only)
+  std::uint64_t size = 0;   // bytes read (the whole file when read to its end)
+  std::optional<Span> span; // offsets in the file
+  std::string lines;        // the section's lines [span->bodyStart, span->end)
+};
+
+// Block size of the scan: large enough that the system calls cost little,
+// small enough to stay in the processor's cache.
+constexpr std::size_t kScanBlockBytes = std::size_t{256} << 10;
+
+// Reads the open file `fd` from its start, looking for the first copy of
+// the section `name` (in the file's encoding, trimmed; "" for the lines
+// before the first header). `encode` turns the wanted name into the file's
+// encoding once the byte-order mark is known (nullopt: no section can
+// match). With `toEnd` the whole file is read (for its line ends and
+// bytes), else reading stops at the end of the section. Returns 0 or an
+// errno.
+template <typename Encode>
+int ScanForSection(int fd, std::uint64_t sizeHint, Encode&& encode, bool toEnd, FoundSection& out) {
+  out = FoundSection{};
+  // A small file needs no more than its size (and a byte to see its end).
+  std::string buf;
+  buf.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlockBytes, sizeHint + 1)));
+  std::size_t used = 0;      // bytes in buf
+  std::uint64_t base = 0;    // file offset of buf[0]
+  std::optional<std::string> name;
+  bool nameKnown = false;
+  bool collecting = false;   // inside the section: its lines go to out.lines
+  bool done = false;         // the section ended
+  bool lastEndsLine = true;  // the last byte read ended a line
+  static const ByteClasses kSingleBytes;
+  // A header line of ASCII text reads the same in every code page; the code
+  // page's two-byte classes (found once per process, at a cost) are asked
+  // for only for a line that is not.
+  const auto classesFor = [&](std::string_view line) -> const ByteClasses& {
+    return out.utf8 || IsAscii(line) ? kSingleBytes : ExternalByteClasses();
+  };
+  for (;;) {
+    if (used == buf.size()) {
+      // A line longer than the buffer: the buffer grows, within the bound.
+      if (buf.size() > Profile::kMaxFileBytes) return EFBIG;
+      buf.resize(std::min(std::max(buf.size() * 2, kScanBlockBytes), Profile::kMaxFileBytes + 1));
+    }
+    const ssize_t n = ::pread(fd, buf.data() + used, buf.size() - used, static_cast<off_t>(base + used));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    const bool eof = n == 0;
+    used += static_cast<std::size_t>(n);
+    if (base + used > Profile::kMaxFileBytes) return EFBIG;
+    // Only whole lines are looked at; a CR at the end of what was read may
+    // be the first half of a CR LF.
+    std::size_t complete = used;
+    if (!eof) {
+      complete = 0;
+      for (std::size_t i = used; i > 0; --i) {
+        const char c = buf[i - 1];
+        if (c == '\n' || (c == '\r' && i < used)) {
+          complete = i;
+          break;
+        }
+      }
+      if (complete == 0) continue;  // no line end yet: read more
+    }
+    const std::string_view s(buf.data(), complete);
+    std::size_t body = 0;
+    if (base == 0) {
+      out.utf8 = s.substr(0, kBom.size()) == kBom;
+      body = out.utf8 ? kBom.size() : 0;
+    }
+    if (!nameKnown) {
+      name = encode(out.utf8);
+      nameKnown = true;
+      if (!name) done = true;
+    }
+    if (!s.empty()) lastEndsLine = s.back() == '\n' || s.back() == '\r';
+    if (toEnd && out.crlf) out.crlf = HasCrlfLineEnds(s, body);
+    std::size_t from = body;
+    if (!done && !collecting && name) {
+      if (name->empty() && base == 0) {
+        out.span = Span{body, body, 0};
+        collecting = true;
+      } else if (!name->empty()) {
+        for (auto h = NextHeaderWith(s, body, from, classesFor); h;
+             h = NextHeaderWith(s, body, h->bodyStart, classesFor)) {
+          if (NamesEqual(h->name, *name, classesFor(h->name))) {
+            out.span = Span{static_cast<std::size_t>(base + h->lineStart),
+                            static_cast<std::size_t>(base + h->bodyStart), 0};
+            collecting = true;
+            from = h->bodyStart;
+            break;
+          }
+        }
+      }
+    }
+    if (collecting) {
+      const auto next = NextHeaderWith(s, body, from, classesFor);
+      const std::size_t stop = next ? next->lineStart : s.size();
+      out.lines.append(s.substr(from, stop - from));
+      if (next) {
+        out.span->end = static_cast<std::size_t>(base + stop);
+        collecting = false;
+        done = true;
+      }
+    }
+    base += complete;
+    // The unfinished line moves to the front.
+    std::memmove(buf.data(), buf.data() + complete, used - complete);
+    used -= complete;
+    if (eof || (done && !toEnd)) break;
+  }
+  out.size = base;
+  if (collecting) out.span->end = static_cast<std::size_t>(base);
+  if (!lastEndsLine) out.crlf = false;
+  return 0;
+}
+
 // A validated, encoded write request for one section.
 struct EncodedSection {
   std::string name;
@@ -472,11 +612,30 @@ std::string ApplySplice(std::string_view s, const Splice& sp) {
 // after the byte-order mark); nullopt when nothing changes. Only the
 // section's own lines are looked at, so a large file costs little more than
 // finding the section.
+// The same, given what the file holds of the section: `span` (offsets in the
+// file; nullopt when the section is missing), `lines` its lines
+// [span->bodyStart, span->end), and the file's size and whether its last
+// line lacks a line end. Only the section's own bytes are needed, so a
+// caller that found the section without keeping the file can splice it.
+std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::optional<Span>& span,
+                                      std::size_t fileSize, bool lastLineOpen,
+                                      const EncodedSection& sec, const ByteClasses& bc);
+
 std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const EncodedSection& sec,
                                     const ByteClasses& bc) {
   if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   const auto span = FindSection(s, body, sec.name, bc);
+  const bool lastLineOpen = s.size() > body && s.back() != '\n' && s.back() != '\r';
+  const std::string_view lines = span ? s.substr(span->bodyStart, span->end - span->bodyStart) : std::string_view();
+  return SectionSpliceAt(lines, span, s.size(), lastLineOpen, sec, bc);
+}
+
+std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::optional<Span>& span,
+                                      std::size_t fileSize, bool lastLineOpen,
+                                      const EncodedSection& sec, const ByteClasses& bc) {
+  if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   if (!span && sec.keys.empty()) return std::nullopt;  // nothing to remove
+  const std::string_view s = sectionLines;
 
   struct Line {
     std::string text;
@@ -486,9 +645,9 @@ std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const 
   };
   std::vector<Line> lines;
   if (span) {
-    std::size_t pos = span->bodyStart;
-    while (pos < span->end) {
-      const std::size_t e = std::min(LineEnd(s, pos), span->end);
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+      const std::size_t e = LineEnd(s, pos);
       Line l;
       l.text.assign(s.substr(pos, e - pos));
       const ParsedLine p = ParseLine(l.text, bc);
@@ -538,15 +697,14 @@ std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const 
     sp.text += l.text;
     sp.text += "\r\n";
   }
-  const bool lastLineOpen = s.size() > body && s.back() != '\n' && s.back() != '\r';
   if (span) {
     sp.begin = span->bodyStart;
     sp.end = span->end;
-    if (s.substr(sp.begin, sp.end - sp.begin) == sp.text) return std::nullopt;
+    if (s == sp.text) return std::nullopt;
     // A header that is the file's last line may lack its line end.
-    if (sp.begin == s.size() && lastLineOpen) sp.text.insert(0, "\r\n");
+    if (sp.begin == fileSize && lastLineOpen) sp.text.insert(0, "\r\n");
   } else {
-    sp.begin = sp.end = s.size();
+    sp.begin = sp.end = fileSize;
     sp.text.insert(0, "[" + sec.name + "]\r\n");
     if (lastLineOpen) sp.text.insert(0, "\r\n");
   }
@@ -602,48 +760,106 @@ class WriteScope {
   WriteScope& operator=(const WriteScope&) = delete;
 };
 
+// Writers exclude each other with an flock on the file itself, or on its
+// folder while there is no file yet, so that no lock file is left beside
+// the user's files. A lock belongs to an inode, and every write renames a new
+// inode into place: a writer that waited on the old file gets its lock once
+// the file is no longer there, while a writer that opens the path afterwards
+// locks the new file. So each writer checks, once it holds its lock, that
+// what it locked is still what the path names (the same inode, or still no
+// file) and starts over when it is not. The file at the path is replaced
+// only by a writer holding the lock on it (or on the folder while it is
+// missing), so at most one writer at a time gets past the check.
 class FileLock {
  public:
   FileLock() = default;
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
+  ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Waits up to the bound for the exclusive lock on lockPath.
-  bool Acquire(const std::string& lockPath, std::string& error) {
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd_ < 0 && (errno == EACCES || errno == EROFS)) {
-      fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    }
-    if (fd_ < 0) {
-      error = "ロックファイル " + lockPath + " を作成できません: " + ErrnoText(errno);
-      return false;
-    }
+  // Waits up to the bound for the exclusive lock on the file at target (or
+  // on dir while there is none).
+  bool Acquire(const std::string& target, const std::string& dir, std::string& error) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(Profile::kLockWaitMilliseconds);
     for (;;) {
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        error = lockPath + " をロックできません: " + ErrnoText(errno);
+      Release();
+      // O_NONBLOCK: opening a FIFO put in the file's place must not hang.
+      // Opened for writing where we may: file systems that emulate flock
+      // with byte-range locks (NFS) lock only files open for writing.
+      fd_ = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+      if (fd_ < 0 && errno != ENOENT) fd_ = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      onFile_ = fd_ >= 0;
+      if (fd_ < 0) {
+        if (errno != ENOENT) {
+          error = target + " を読み込めません: " + ErrnoText(errno);
+          return false;
+        }
+        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) {
+          error = "フォルダ " + dir + " に書き込めません: " + ErrnoText(errno);
+          return false;
+        }
+      }
+      bool again = false;
+      for (;;) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+          if (!onFile_) {
+            // A file system that cannot lock a folder: the (empty) file is
+            // made, to be locked like any other.
+            const int made = ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (made >= 0 || errno == EEXIST) {
+              if (made >= 0) ::close(made);
+              again = true;
+              break;
+            }
+          }
+          error = target + " をロックできません: " + ErrnoText(errno);
+          return false;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+          error = "ファイルは別のプログラムが使用中です（" + target + "）";
+          return false;
+        }
+        // Another writer holds the lock for a few milliseconds at most; keep
+        // the window live only when the wait gets noticeably long.
+        if (now - start > std::chrono::milliseconds(100)) ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      if (again && Clock::now() < deadline) continue;
+      struct stat now {};
+      const bool present = ::stat(target.c_str(), &now) == 0;
+      if (onFile_) {
+        struct stat held {};
+        if (present && ::fstat(fd_, &held) == 0 && held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
+          return true;
+        }
+      } else if (!present && errno == ENOENT) {
+        return true;
+      }
+      // Replaced (or created) while we waited: lock what is there now.
+      if (Clock::now() >= deadline) {
+        Release();
+        error = "ファイルは別のプログラムが使用中です（" + target + "）";
         return false;
       }
-      const auto now = Clock::now();
-      if (now >= deadline) {
-        error = "ファイルは別のプログラムが使用中です（" + lockPath + "）";
-        return false;
-      }
-      // Another writer holds the lock for a few milliseconds at most; keep
-      // the window live only when the wait gets noticeably long.
-      if (now - start > std::chrono::milliseconds(100)) ProcessMessages();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
 
+  // The locked file, or -1 while the lock is on the folder.
+  int FileFd() const { return onFile_ ? fd_ : -1; }
+
  private:
+  void Release() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    fd_ = -1;
+    onFile_ = false;
+  }
   int fd_ = -1;
+  bool onFile_ = false;
 };
 
 bool WriteAll(int fd, std::string_view data) {
@@ -679,10 +895,57 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
   ::closedir(d);
 }
 
+// A piece of the new file: bytes in memory, or a range of the old file
+// (fd >= 0), which the kernel copies without bringing it through memory.
+struct Piece {
+  std::string_view bytes;
+  int fd = -1;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
+// Copies [offset, offset + length) of `from` to the current position of
+// `to`. False with errno set; a source that turns out shorter is EIO.
+bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to) {
+  loff_t in = static_cast<loff_t>(offset);
+  bool inKernel = true;
+  std::unique_ptr<char[]> buf;
+  constexpr std::size_t kCopyBlock = 64 << 10;
+  while (length > 0) {
+    if (inKernel) {
+      const ssize_t n = ::copy_file_range(from, &in, to, nullptr, static_cast<std::size_t>(length), 0);
+      if (n > 0) {
+        length -= static_cast<std::uint64_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                    errno == EBADF || errno == EPERM)) {
+        inKernel = false;  // a file system or kernel that cannot: copy by hand
+        continue;
+      }
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    if (!buf) buf = std::make_unique_for_overwrite<char[]>(kCopyBlock);
+    const ssize_t n = ::pread(from, buf.get(), static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBlock)), in);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    if (!WriteAll(to, std::string_view(buf.get(), static_cast<std::size_t>(n)))) return false;
+    in += n;
+    length -= static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 // Writes the pieces, one after the other, to a temporary file beside
 // target, flushes it, renames it over target and flushes the folder.
+// `old`: the file replaced (null when there is none).
 bool ReplaceFile(const std::string& target, const std::string& dir, const std::string& base,
-                 const std::vector<std::string_view>& pieces, const Image& old,
+                 const std::vector<Piece>& pieces, const struct stat* old,
                  std::string& error) {
   const std::string prefix = "." + base + ".tmp-";
   RemoveStaleTemporaries(dir, prefix);
@@ -704,15 +967,16 @@ bool ReplaceFile(const std::string& target, const std::string& dir, const std::s
     error = what + ": " + ErrnoText(err);
     return false;
   };
-  if (old.Exists()) {
+  if (old != nullptr) {
     // The new file keeps the old one's permissions (and owner, when we may).
-    ::fchmod(fd, old.Stat().st_mode & 07777);
+    ::fchmod(fd, old->st_mode & 07777);
     if (::geteuid() == 0) {
-      if (::fchown(fd, old.Stat().st_uid, old.Stat().st_gid) != 0) { /* keep ours */ }
+      if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* keep ours */ }
     }
   }
-  for (std::string_view piece : pieces) {
-    if (!WriteAll(fd, piece)) return fail(temp + " に書き込めません");
+  for (const Piece& piece : pieces) {
+    const bool ok = piece.fd >= 0 ? CopyRange(piece.fd, piece.offset, piece.length, fd) : WriteAll(fd, piece.bytes);
+    if (!ok) return fail(temp + " に書き込めません");
   }
   if (::fsync(fd) != 0) return fail(temp + " をディスクに書き出せません");
   const int closed = ::close(fd);
@@ -742,6 +1006,9 @@ struct Parsed {
   std::size_t body = 0;  // offset after a byte-order mark
   bool utf8 = false;
   bool ascii = false;  // no byte above 0x7F
+  // Only the lines of the one section that was asked for (they are all of
+  // `bytes`); every other section reads as missing.
+  bool onlySection = false;
   // Folded name -> the first copy of that section; "" -> the lines before
   // the first header.
   std::unordered_map<std::string, Span> sections;
@@ -821,23 +1088,41 @@ class ParseCache {
     return cache;
   }
 
-  // The parse of the file at path as it is now; null when it does not
-  // exist or cannot be read.
-  std::shared_ptr<const Parsed> Get(const std::string& path) {
+  // What answers reads of `section` of the file at path as it is now; null
+  // when it does not exist or cannot be read. Each process sees a file for
+  // the first time once (a window start, a command-line run): that first
+  // read goes through the file for the one section asked for and keeps
+  // nothing. A second read of the same unchanged file parses it whole and
+  // keeps the parse, so that the many reads of a running window cost no
+  // further pass over the file.
+  std::shared_ptr<const Parsed> Get(const std::string& path, std::string_view section) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Load(path, nullptr);
     const Identity id = IdentityOf(st);
+    bool seen = false;
     {
       std::lock_guard lock(mutex_);
       for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         if (it->path == path && it->id == id && TimesAreTrustworthy(id)) {
+          if (!it->parsed) {
+            seen = true;
+            break;
+          }
           // Most recently used first.
           std::rotate(entries_.begin(), it, it + 1);
           return entries_.front().parsed;
         }
       }
     }
-    return Load(path, &id);
+    if (seen) return Load(path, &id);
+    auto found = ScanOne(path, section);
+    if (found && TimesAreTrustworthy(id)) {
+      std::lock_guard lock(mutex_);
+      std::erase_if(entries_, [&](const Entry& e) { return e.path == path; });
+      entries_.insert(entries_.begin(), Entry{path, id, nullptr});
+      if (entries_.size() > kEntries) entries_.pop_back();
+    }
+    return found;
   }
 
   void Forget(const std::string& path) {
@@ -868,6 +1153,34 @@ class ParseCache {
       std::erase_if(entries_, [&](const Entry& e) { return e.path == path; });
       entries_.insert(entries_.begin(), Entry{path, id, parsed});
       if (entries_.size() > kEntries) entries_.pop_back();
+    }
+    return parsed;
+  }
+
+  // The lines of one section, read through the file once, as a parse that
+  // answers for that section only.
+  static std::shared_ptr<const Parsed> ScanOne(const std::string& path, std::string_view section) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    FoundSection found;
+    const std::string_view name = Trim(section);
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                    static_cast<std::uint64_t>(st.st_size) <= Profile::kMaxFileBytes &&
+                    ScanForSection(fd, static_cast<std::uint64_t>(st.st_size),
+                                   [&](bool utf8) { return Codec(utf8).TryEncode(name); }, false, found) == 0;
+    ::close(fd);
+    if (!ok) return nullptr;
+    auto parsed = std::make_shared<Parsed>();
+    parsed->utf8 = found.utf8;
+    parsed->bytes = std::move(found.lines);
+    parsed->ascii = IsAscii(parsed->bytes);
+    parsed->onlySection = true;
+    if (found.span) {
+      const Codec codec(parsed->utf8, parsed->ascii);
+      if (const auto encoded = codec.TryEncode(name)) {
+        parsed->sections.emplace(FoldedName(*encoded, codec.Classes()), Span{0, 0, parsed->bytes.size()});
+      }
     }
     return parsed;
   }
@@ -958,7 +1271,7 @@ class ParsedView {
 
 std::string Profile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
-  const ParsedView view(ParseCache::Instance().Get(path_));
+  const ParsedView view(ParseCache::Instance().Get(path_, section));
   return view.Value(section, key).value_or(std::string(def));
 }
 
@@ -967,7 +1280,7 @@ int Profile::ReadInteger(std::string_view section, std::string_view key, int def
 }
 
 bool Profile::HasSection(std::string_view section) const {
-  const ParsedView view(ParseCache::Instance().Get(path_));
+  const ParsedView view(ParseCache::Instance().Get(path_, section));
   const auto span = view.Find(section);
   if (!span) return false;
   if (!Trim(section).empty()) return true;
@@ -982,7 +1295,7 @@ bool Profile::HasSection(std::string_view section) const {
 }
 
 std::optional<Profile::KeyValues> Profile::ReadSection(std::string_view section) const {
-  const ParsedView view(ParseCache::Instance().Get(path_));
+  const ParsedView view(ParseCache::Instance().Get(path_, section));
   const auto span = view.Find(section);
   if (!span) return std::nullopt;
   KeyValues out;
@@ -1026,20 +1339,38 @@ bool Profile::WriteSections(const std::vector<SectionKeys>& sections) {
 }
 
 // Reads of the file as a transaction found it, under its lock.
-// The file is parsed on the first read only: a change that just writes (or
-// only asks what the encoding can hold) costs no parse of a large file.
+// The file is read whole and parsed on the first read only: a change that
+// just writes (or only asks what the encoding can hold) costs neither on a
+// large file.
 class Profile::Reader::Impl {
  public:
-  explicit Impl(const Image& img) : img_(img), codec_(img.Utf8()) {}
+  // fd: the locked file, or -1 when there is none.
+  Impl(int fd, bool utf8) : fd_(fd), codec_(utf8) {}
+  // Reads the whole file once; 0 or an errno.
+  int Load() const {
+    if (!loaded_) {
+      loaded_ = true;
+      loadError_ = fd_ >= 0 ? img_.Load(fd_) : 0;
+    }
+    return loadError_;
+  }
+  bool Loaded() const { return loaded_; }
+  const Image& Img() const {
+    Load();
+    return img_;
+  }
   const ParsedView& View() const {
-    if (!view_) view_.emplace(img_.Exists() ? ParseImage(img_) : nullptr);
+    if (!view_) view_.emplace(Img().Exists() ? ParseImage(img_) : nullptr);
     return *view_;
   }
   const Codec& codec() const { return codec_; }
 
  private:
-  const Image& img_;
+  int fd_;
   Codec codec_;
+  mutable Image img_;
+  mutable bool loaded_ = false;
+  mutable int loadError_ = 0;
   mutable std::optional<ParsedView> view_;
 };
 
@@ -1072,18 +1403,28 @@ bool Profile::Transact(const Change& change) {
 
   FileLock lock;
   std::string error;
-  if (!lock.Acquire(dir + "/" + base + ".lock", error)) return Fail(error);
+  if (!lock.Acquire(target, dir, error)) return Fail(error);
 
   // Under the lock, the file as it is now (another process may have just
   // replaced it).
-  Image img;
-  if (const int err = img.Load(target); err != 0) {
-    if (img.TooLarge()) return Fail("ファイル " + target + " が大きすぎます");
-    return Fail(target + " を読み込めません: " + ErrnoText(err));
+  const int fd = lock.FileFd();
+  struct stat st {};
+  bool utf8 = false;
+  if (fd >= 0) {
+    if (::fstat(fd, &st) != 0) return Fail(target + " を読み込めません: " + ErrnoText(errno));
+    if (!S_ISREG(st.st_mode)) return Fail(target + " を読み込めません: " + ErrnoText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return Fail("ファイル " + target + " が大きすぎます");
+    char head[3];
+    utf8 = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+           std::string_view(head, sizeof head) == kBom;
   }
+  auto loadFailure = [&](int err) {
+    if (err == EFBIG) return Fail("ファイル " + target + " が大きすぎます");
+    return Fail(target + " を読み込めません: " + ErrnoText(err));
+  };
 
   std::vector<SectionKeys> sections;
-  const Reader::Impl readerImpl(img);
+  const Reader::Impl readerImpl(fd, utf8);
   if (!change(Reader(readerImpl), sections, error)) return Fail(error.empty() ? "変更できませんでした" : error);
   if (sections.empty()) return true;
 
@@ -1097,12 +1438,11 @@ bool Profile::Transact(const Change& change) {
       if (auto p = KeyNameProblem(Trim(key))) return Fail(*p);
     }
   }
-  if (img.Exists() &&
-      ((img.Stat().st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+  if (fd >= 0 && ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
     return Fail("ファイル " + target + " は読み取り専用です");
   }
 
-  const Codec codec(img.Utf8());
+  const Codec codec(utf8);
   std::vector<EncodedSection> encoded;
   try {
     for (const auto& sec : sections) {
@@ -1122,17 +1462,54 @@ bool Profile::Transact(const Change& change) {
   } catch (const CodePageError& ex) {
     return Fail(ex.what());
   }
+  auto asciiChanges = [&] {
+    bool ascii = true;
+    for (const auto& e : encoded) {
+      ascii = ascii && IsAscii(e.name);
+      for (const auto& [key, value] : e.keys) ascii = ascii && IsAscii(key) && IsAscii(value);
+      for (const auto& key : e.deletes) ascii = ascii && IsAscii(key);
+    }
+    return ascii;
+  };
+
+  // The usual change, keys of one section: the file is read through once
+  // to find the section and keep its lines, and the new file is the old
+  // one's bytes before the section, the section's new lines and the old
+  // bytes after it, the old bytes copied file to file by the kernel. A file
+  // with other line ends than CR LF is rewritten whole below.
+  if (encoded.size() == 1 && !readerImpl.Loaded()) {
+    FoundSection found;
+    if (fd >= 0) {
+      const std::string& name = encoded.front().name;
+      const int err = ScanForSection(fd, static_cast<std::uint64_t>(st.st_size),
+                                     [&](bool) { return std::optional<std::string>(name); }, true, found);
+      if (err != 0) return loadFailure(err);
+    }
+    if (found.crlf && found.utf8 == utf8) {
+      // Only the section's own lines are parsed.
+      const Codec splicing(utf8, IsAscii(found.lines) && asciiChanges());
+      const auto sp = SectionSpliceAt(found.lines, found.span, found.size, false, encoded.front(),
+                                      splicing.Classes());
+      if (!sp) return true;  // nothing changes
+      const std::uint64_t total = found.size - (sp->end - sp->begin) + sp->text.size();
+      if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
+      std::vector<Piece> pieces;
+      if (sp->begin > 0) pieces.push_back(Piece{{}, fd, 0, sp->begin});
+      pieces.push_back(Piece{sp->text});
+      if (found.size > sp->end) pieces.push_back(Piece{{}, fd, sp->end, found.size - sp->end});
+      ParseCache::Instance().Forget(path_);
+      if (!ReplaceFile(target, dir, base, pieces, fd >= 0 ? &st : nullptr, error)) return Fail(error);
+      return true;
+    }
+  }
+
+  if (const int err = readerImpl.Load(); err != 0) return loadFailure(err);
+  const Image& img = readerImpl.Img();
   // The text the changes are spliced into: the file with the new lines.
   // Only a small file is scanned for it: on a large one the scan would cost
   // more than finding the code page's two-byte classes once.
   constexpr std::size_t kAsciiScanBytes = 1 << 20;
-  bool asciiText = img.Bytes().size() <= kAsciiScanBytes && IsAscii(img.Bytes());
-  for (const auto& e : encoded) {
-    if (!asciiText) break;
-    asciiText = IsAscii(e.name);
-    for (const auto& [key, value] : e.keys) asciiText = asciiText && IsAscii(key) && IsAscii(value);
-    for (const auto& key : e.deletes) asciiText = asciiText && IsAscii(key);
-  }
+  const bool asciiText = img.Bytes().size() <= kAsciiScanBytes && IsAscii(img.Bytes()) && asciiChanges();
   const Codec splicing(img.Utf8(), asciiText);
 
   // The usual case, one section, ends as three pieces written straight from
@@ -1189,20 +1566,20 @@ bool Profile::Transact(const Change& change) {
   }
   if (!pending) return true;  // nothing changes
 
-  std::vector<std::string_view> pieces = {text.substr(0, pending->begin), pending->text,
-                                          text.substr(pending->end)};
+  std::vector<Piece> pieces = {Piece{text.substr(0, pending->begin)}, Piece{pending->text},
+                               Piece{text.substr(pending->end)}};
   std::string normalised;
   if (!HasCrlfLineEnds(text, img.Body())) {
     // Line ends other than CR LF anywhere: the whole file is rewritten.
     normalised = ToCrlf(ApplySplice(text, *pending), img.Body());
-    pieces = {normalised};
+    pieces = {Piece{normalised}};
   }
   std::size_t total = 0;
-  for (std::string_view piece : pieces) total += piece.size();
+  for (const Piece& piece : pieces) total += piece.bytes.size();
   if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
 
   ParseCache::Instance().Forget(path_);
-  if (!ReplaceFile(target, dir, base, pieces, img, error)) return Fail(error);
+  if (!ReplaceFile(target, dir, base, pieces, img.Exists() ? &img.Stat() : nullptr, error)) return Fail(error);
   return true;
 }
 

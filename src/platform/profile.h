@@ -22,11 +22,17 @@
 //   UTF-8 byte-order mark.
 //
 // Writing rules:
-// - every write takes an exclusive lock (flock on "<file name>.lock" in the
-//   same folder), reads the file again, changes it in memory, writes a
-//   temporary file in the same folder, flushes it to disk, renames it over
-//   the file and flushes the folder: when the call returns the change is on
-//   disk, and at every moment the file is either the old or the new one;
+// - every write takes an exclusive lock (flock on the file itself, or on its
+//   folder while there is no file, checked after locking to be still the
+//   file the path names, so no lock file is left beside it), reads the file
+//   again, writes a temporary file in the same folder with the change,
+//   flushes it to disk, renames it over the file and flushes the folder:
+//   when the call returns the change is on disk, and at every moment the
+//   file is either the old or the new one. A write of one section reads the
+//   file through once to find it and has the kernel copy the rest;
+// - the first read of a file in a process reads it through for the one
+//   section asked for; a second read of the unchanged file parses it whole
+//   and keeps that parse for the reads that follow;
 // - an existing key is rewritten in place in its stored spelling; a new key
 //   goes after the last entry of its section, a new section at the end of the
 //   file; every other line (comments, blank lines, other programs' keys and

@@ -16,4 +16,15 @@ std::string HomeDir();
 // else the home folder + "/" + underHome: XdgDir("XDG_CONFIG_HOME", ".config").
 std::string XdgDir(const char* variable, const char* underHome);
 
+// Whether `dir` is the system's own: "/" or a folder under /usr, /bin,
+// /sbin, /lib*, /opt, /etc or /boot (symbolic links resolved, so /bin on a
+// merged-/usr system counts too). Root may write there, but what lies there
+// belongs to the package manager and is lost when a package is removed.
+bool IsSystemFolder(const std::string& dir);
+
+// Whether the user may keep their own files in `dir`: it exists, this
+// process may write to it, it is owned by this user and it is not a system
+// folder.
+bool IsUsersOwnFolder(const std::string& dir);
+
 }  // namespace sl::platform

@@ -39,11 +39,16 @@ std::string SettingsPathFor(const std::string& exePath) {
     if (ini.has_filename()) {
       ini.replace_extension(".INI");
       const fs::path dir = ini.has_parent_path() ? ini.parent_path() : fs::path(".");
-      // Replacing the file atomically needs a writable folder.
-      if (::access(dir.c_str(), W_OK | X_OK) == 0) return ini.string();
+      // Replacing the file atomically needs a writable folder, and one that
+      // is the user's: a file in a package's folder would be lost with it.
+      if (platform::IsUsersOwnFolder(dir.string())) return ini.string();
     }
   }
   return platform::XdgDir("XDG_CONFIG_HOME", ".config") + "/sonolabel/sonolabel.INI";
+}
+
+std::string SharedSettingsPath(const std::string& programDir) {
+  return SettingsPathFor((fs::path(programDir.empty() ? "." : programDir) / kWindowProgram).string());
 }
 
 SettingsFile::SettingsFile(std::string path) : profile_(std::move(path)) {}

@@ -109,6 +109,37 @@ TEST_F(Cli, DrivesDiscAndExitCodes) {
   EXPECT_NE(Err().find("WNASPI32.DLLがロードできません"), std::string::npos);
 }
 
+// Without SONOLABEL_INI the command line keeps its settings where the window
+// does: in sonolabel.INI beside the programs when that folder is the user's,
+// never in a file named after itself.
+TEST_F(Cli, SharesTheWindowsSettingsFile) {
+  namespace fs = std::filesystem;
+  WriteFileBytes(dir.File("drives.ini"), "[0:0:0]\nvendor=SONOLAB\nproduct=ROCK\ntoc=0:02:00 4:08:30\n");
+  fs::create_directories(dir.File("bin"));
+  fs::create_directories(dir.File("home"));
+  fs::copy_file(std::string(SONOLABEL_BIN_DIR) + "/sonolabel-cli", dir.File("bin/sonolabel-cli"));
+  fs::copy_file(std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so", dir.File("bin/libwnaspi32-sim.so"));
+  // The window has chosen a server of its own already.
+  WriteFileBytes(dir.File("bin/sonolabel.INI"),
+                 "[tunedex]\r\nselectserver=0\r\nservercount=1\r\nemail=me@example.org\r\n"
+                 "[svr0]\r\nhost=127.0.0.1:9\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n");
+  const std::string cmd = "env -u SONOLABEL_INI -u XDG_CONFIG_HOME HOME='" + dir.File("home") +
+                          "' SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES='" + dir.File("drives.ini") +
+                          "' SONOLABEL_WINDIR='" + dir.Path() + "' '" + dir.File("bin/sonolabel-cli") +
+                          "' sites 2>'" + dir.File("stderr") + "' </dev/null";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  ::pclose(p);
+  // The stored server list is the window's (the server itself is not there).
+  EXPECT_EQ(out, "127.0.0.1:9\n") << Err();
+  EXPECT_FALSE(fs::exists(dir.File("bin/sonolabel-cli.INI")));
+  EXPECT_FALSE(fs::exists(dir.File("home/.config/sonolabel/sonolabel.INI")));
+  EXPECT_NE(ReadFileBytes(dir.File("bin/sonolabel.INI")).find("email=me@example.org"), std::string::npos);
+}
+
 // Help and version on stdout with success; every usage error on stderr with
 // status 2 and nothing on stdout.
 TEST_F(Cli, HelpVersionAndUsageErrors) {

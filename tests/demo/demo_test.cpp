@@ -1,6 +1,7 @@
 // Demo mode: where its files and folder are found, the settings it writes,
 // and its CDDB server's start and stop, including the ways they fail.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -29,17 +30,17 @@ constexpr const char* kListeningServer =
     "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = --port-file ] && echo 4242 > \"$2\"; shift; done\n"
     "exec sleep 60\n";
 
-// A prefix laid out as an installation: bin/ with a server program and
-// lib/sonolabel/ with a player (scripts given by the test) and the layer,
-// share/sonolabel/demo/.
+// A prefix laid out as an installation: bin/ (the programs' folder),
+// lib/sonolabel/ with a server program and a player (scripts given by the
+// test) and the layer, share/sonolabel/demo/.
 class FakeInstall {
  public:
   explicit FakeInstall(const std::string& serverScript, const std::string& playerScript = "#!/bin/sh\n") {
     fs::create_directories(dir.File("bin"));
     fs::create_directories(dir.File("lib/sonolabel"));
     fs::create_directories(dir.File("share/sonolabel/demo/cddb/rock"));
-    WriteFileBytes(dir.File("bin/sonolabel-cddbd"), serverScript);
-    ::chmod(dir.File("bin/sonolabel-cddbd").c_str(), 0755);
+    WriteFileBytes(dir.File("lib/sonolabel/sonolabel-cddbd"), serverScript);
+    ::chmod(dir.File("lib/sonolabel/sonolabel-cddbd").c_str(), 0755);
     WriteFileBytes(dir.File("lib/sonolabel/libwnaspi32-sim.so"), "");
     WriteFileBytes(dir.File("lib/sonolabel/dsmp-sim"), playerScript);
     ::chmod(dir.File("lib/sonolabel/dsmp-sim").c_str(), 0755);
@@ -91,7 +92,7 @@ TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
   EXPECT_EQ(files.layer, install.dir.File("lib/sonolabel/libwnaspi32-sim.so"));
   EXPECT_EQ(files.drives, install.dir.File("share/sonolabel/demo/drives.ini"));
   EXPECT_EQ(files.cddbRoot, install.dir.File("share/sonolabel/demo/cddb"));
-  EXPECT_EQ(files.server, install.Bin() + "/sonolabel-cddbd");
+  EXPECT_EQ(files.server, install.dir.File("lib/sonolabel/sonolabel-cddbd"));
   EXPECT_EQ(files.player, install.dir.File("lib/sonolabel/dsmp-sim"));
   EXPECT_EQ(files.playlist, install.dir.File("share/sonolabel/demo/playlist.json"));
 
@@ -109,9 +110,10 @@ TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
   EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
   EXPECT_NE(why.find("demo/playlist.json"), std::string::npos) << why;
   WriteFileBytes(install.dir.File("share/sonolabel/demo/playlist.json"), "{}");
-  fs::remove(install.Bin() + "/sonolabel-cddbd");
+  fs::remove(install.dir.File("lib/sonolabel/sonolabel-cddbd"));
   EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
-  EXPECT_EQ(why, "デモに必要なプログラム " + install.Bin() + "/sonolabel-cddbd が見つかりません。");
+  EXPECT_EQ(why, "デモに必要なプログラム sonolabel-cddbd が見つかりません（探した場所: " + install.Bin() +
+                     "/sonolabel-cddbd, " + install.dir.File("lib/sonolabel/sonolabel-cddbd") + "）。");
 }
 
 TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
@@ -208,6 +210,59 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
   EXPECT_EQ(errno, ECHILD);
 }
 
+// The exit command ends the program at once, without Stop; a signal may
+// kill it. Either way the session's folder (and the runtime folder it made)
+// goes with it.
+TEST(Demo, SessionFoldersGoWhenTheProgramEndsWithoutStop) {
+  TempDir state;
+  ScopedEnv env;
+  env.Set("XDG_STATE_HOME", state.Path().c_str());
+  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
+                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
+    env.Set(name, nullptr);
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed" : "exit command");
+    // The child says its runtime folder on `said` and ends when `go` closes.
+    int said[2], go[2];
+    ASSERT_EQ(::pipe2(said, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(go, O_CLOEXEC), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(said[0]);
+      ::close(go[1]);
+      demo::DemoSession session;
+      std::string why;
+      if (!session.Start(SONOLABEL_BIN_DIR, why)) ::_exit(1);
+      const std::string runtime = std::string(std::getenv("XDG_RUNTIME_DIR")) + "\n";
+      (void)!::write(said[1], runtime.data(), runtime.size());
+      char c;
+      while (::read(go[0], &c, 1) > 0) {
+      }
+      ::_exit(0);  // as the exit command does: no destructor runs
+    }
+    ::close(said[1]);
+    ::close(go[0]);
+    std::string runtime;
+    char c;
+    while (::read(said[0], &c, 1) == 1 && c != '\n') runtime += c;
+    ::close(said[0]);
+    const std::string sessionDir = state.File("sonolabel-demo/session-" + std::to_string(pid));
+    ASSERT_FALSE(runtime.empty());
+    EXPECT_TRUE(fs::is_directory(sessionDir));
+    if (killed) ::kill(pid, SIGKILL);
+    ::close(go[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    bool gone = false;
+    for (int waited = 0; waited < 10000 && !gone; waited += 50) {
+      gone = !fs::exists(sessionDir) && !fs::exists(runtime);
+      if (!gone) ::usleep(50 * 1000);
+    }
+    EXPECT_TRUE(gone) << sessionDir << " " << runtime;
+  }
+}
+
 TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   TempDir state;
   ScopedEnv env;
@@ -216,8 +271,8 @@ TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   demo::DemoSession session;
   std::string why;
   EXPECT_FALSE(session.Start(install.Bin(), why));
-  EXPECT_EQ(why, "デモのCDDBサーバ " + install.Bin() +
-                     "/sonolabel-cddbd が起動できませんでした: sonolabel-cddbd: cannot listen: Address in use");
+  EXPECT_EQ(why, "デモのCDDBサーバ " + install.dir.File("lib/sonolabel/sonolabel-cddbd") +
+                     " が起動できませんでした: sonolabel-cddbd: cannot listen: Address in use");
   EXPECT_FALSE(session.Running());
   // Nothing is left of the attempt.
   EXPECT_FALSE(fs::exists(state.File("sonolabel-demo/session-" + std::to_string(::getpid()))));
@@ -234,9 +289,9 @@ TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   EXPECT_EQ(errno, ECHILD);
 
   // A folder where the state folder should be cannot be made.
-  env.Set("XDG_STATE_HOME", (install.dir.File("bin/sonolabel-cddbd")).c_str());
+  env.Set("XDG_STATE_HOME", (install.dir.File("lib/sonolabel/sonolabel-cddbd")).c_str());
   EXPECT_FALSE(session.Start(install.Bin(), why));
-  EXPECT_EQ(why.rfind("デモのフォルダ " + install.dir.File("bin/sonolabel-cddbd/sonolabel-demo") + " を作れません: ", 0),
+  EXPECT_EQ(why.rfind("デモのフォルダ " + install.dir.File("lib/sonolabel/sonolabel-cddbd/sonolabel-demo") + " を作れません: ", 0),
             0u)
       << why;
 }

@@ -134,11 +134,11 @@ class Installed : public ::testing::Test {
 
 TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   std::vector<std::string> expected = {
-      "bin/sonolabel-cli", "bin/sonolabel-cddbd", "lib/sonolabel/libwnaspi32-sg.so",
+      "bin/sonolabel-cli", "lib/sonolabel/sonolabel-cddbd", "lib/sonolabel/libwnaspi32-sg.so",
       "lib/sonolabel/libwnaspi32-sim.so", "lib/sonolabel/dsmp-sim", "share/sonolabel/demo/drives.ini",
       "share/sonolabel/demo/playlist.json",
       "share/sonolabel/demo/cddb/misc/990c360c", "share/man/man1/sonolabel-cli.1.gz",
-      "share/man/man1/sonolabel-cddbd.1.gz", "share/man/man1/dsmp-sim.1.gz",
+      "share/doc/sonolabel/man/sonolabel-cddbd.1.gz", "share/doc/sonolabel/man/dsmp-sim.1.gz",
       "share/doc/sonolabel/copyright",
       "share/doc/sonolabel/changelog.gz", "share/doc/sonolabel/help/index.html"};
   if (SONOLABEL_HAVE_APP) {
@@ -155,6 +155,12 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   // Nothing of the build tree's layout: layers and data only where they belong.
   EXPECT_FALSE(fs::exists(At("bin/libwnaspi32-sim.so")));
   EXPECT_FALSE(fs::exists(At("bin/demo")));
+  // The helper programs are not on the PATH, and a manual page in man1
+  // would stand for a command that is not there.
+  for (const char* helper : {"sonolabel-cddbd", "dsmp-sim"}) {
+    EXPECT_FALSE(fs::exists(At(std::string("bin/") + helper))) << helper;
+    EXPECT_FALSE(fs::exists(At(std::string("share/man/man1/") + helper + ".1.gz"))) << helper;
+  }
   // The installed guide is the one built into the window, page for page.
   EXPECT_EQ(FilesUnder(At("share/doc/sonolabel/help")),
             FilesUnder(std::string(SONOLABEL_SOURCE_DIR) + "/docs/help"));

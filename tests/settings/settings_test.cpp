@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/userdirs.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
 
@@ -37,6 +38,50 @@ TEST(Settings, SettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
   EXPECT_EQ(SettingsPathFor(dir.File("sonolabel")), "/elsewhere/my.ini");
   EXPECT_EQ(ServerSection(0), "svr0");
   EXPECT_EQ(ServerSection(12), "svr12");
+}
+
+// A program in a system folder keeps its settings in the user's
+// configuration folder even when the process could write there (root); the
+// command line finds the window's file, whatever its own name.
+TEST(Settings, SettingsNeverGoIntoASystemFolderNorAFileOfTheCommandLinesName) {
+  TempDir dir;
+  Env env;
+  env.Set("SONOLABEL_INI", nullptr).Set("XDG_CONFIG_HOME", "/cfg").Set("HOME", "/home/u");
+  for (const char* exe : {"/usr/bin/sonolabel", "/usr/local/bin/sonolabel", "/bin/sonolabel",
+                          "/opt/sonolabel/sonolabel", "/usr/lib/sonolabel/sonolabel", "/sonolabel"}) {
+    EXPECT_EQ(SettingsPathFor(exe), "/cfg/sonolabel/sonolabel.INI") << exe;
+  }
+  EXPECT_EQ(SharedSettingsPath(dir.Path()), dir.File("sonolabel.INI"));
+  EXPECT_EQ(SharedSettingsPath("/usr/bin"), "/cfg/sonolabel/sonolabel.INI");
+  env.Set("SONOLABEL_INI", "/elsewhere/my.ini");
+  EXPECT_EQ(SharedSettingsPath(dir.Path()), "/elsewhere/my.ini");
+}
+
+TEST(Settings, SystemFoldersAndTheUsersOwn) {
+  struct Case {
+    const char* dir;
+    bool system;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"/", true},
+                                                  {"/usr", true},
+                                                  {"/usr/bin", true},
+                                                  {"/usr/local/bin", true},
+                                                  {"/bin", true},
+                                                  {"/sbin", true},
+                                                  {"/lib64", true},
+                                                  {"/lib/x86_64-linux-gnu", true},
+                                                  {"/opt/x", true},
+                                                  {"/etc", true},
+                                                  {"/usrlocal", false},
+                                                  {"/library", false},
+                                                  {"/home/u/bin", false},
+                                                  {"/work/build/bin", false}}) {
+    EXPECT_EQ(platform::IsSystemFolder(c.dir), c.system) << c.dir;
+  }
+  TempDir dir;
+  EXPECT_TRUE(platform::IsUsersOwnFolder(dir.Path()));
+  EXPECT_FALSE(platform::IsUsersOwnFolder(dir.File("missing")));
+  EXPECT_FALSE(platform::IsUsersOwnFolder("/usr/bin"));
 }
 
 TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
