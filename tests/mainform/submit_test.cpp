@@ -208,7 +208,11 @@ TEST_F(Submit, FailedChecksSendNothing) {
     std::string box;
   } rows[] = {
       {"full-width artist on a single-byte server",
-       [](shell::TrackTitleTable& t) { t.SetArtist("山田"); }, "入力漏れがあるか全角文字があります。"},
+       [](shell::TrackTitleTable& t) { t.SetArtist("山田"); },
+       "入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
+       "\n「田」(U+7530) はこのサーバに送れない全角文字です。"},
+      {"year that is not a year", [](shell::TrackTitleTable& t) { t.SetYear("1999年"); },
+       "入力漏れがあるか全角文字があります。\n年（DYEAR）「1999年」は空欄か4桁までの数字にしてください。"},
       {"empty last track", [](shell::TrackTitleTable& t) { t.SetCell(1, 3, ""); },
        "入力漏れがあるか全角文字があります。"},
       {"line break in a title", [](shell::TrackTitleTable& t) { t.SetCell(1, 2, "Two\r\nX: y"); },
