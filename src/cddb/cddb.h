@@ -65,8 +65,9 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
 // The number of an entry's "# Revision: N" comment. An entry without one,
 // or with one that is not a whole number from 0 ("abc", "-1", ""), counts
 // as revision 0. A number too large for a server (above 2^31 - 1) is kept
-// as it was written, up to kMaxRevisionText digits, so that it can be
-// refused later instead of being taken for 0.
+// as it was written (one with more digits than a long long holds becomes
+// its largest value), so that it can be refused later instead of being
+// taken for 0.
 long long EntryRevision(const std::vector<std::string>& lines);
 inline constexpr long long kMaxServerRevision = 2147483647;
 

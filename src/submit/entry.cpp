@@ -156,6 +156,8 @@ bool IsCddbCategory(std::string_view text) {
 std::string CheckResult::Message() const {
   std::string text = kInvalidMessage;
   for (const auto& line : fieldProblems) text += "\n" + line;
+  for (const auto& ch : lineBreaks)
+    text += "\n" + CodePoint(ch) + " は行を終わらせてしまうため送れない文字です。";
   for (const auto& ch : doubleByte)
     text += "\n「" + ch + "」(" + CodePoint(ch) + ") はこのサーバに送れない全角文字です。";
   for (const auto& ch : unencodable)
@@ -171,7 +173,15 @@ CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
   // Every value that goes into the entry or a header line: it must stay on
   // its line and be representable in the bytes sent.
   auto sendable = [&](std::string_view text) {
-    if (BreaksLine(text)) r.ok = false;
+    if (BreaksLine(text)) {
+      r.ok = false;
+      for (const char c : {'\r', '\n', '\0'}) {
+        const std::string ch(1, c);
+        if (text.find(c) != std::string_view::npos &&
+            std::find(r.lineBreaks.begin(), r.lineBreaks.end(), ch) == r.lineBreaks.end())
+          r.lineBreaks.push_back(ch);
+      }
+    }
     if (AllAscii(text)) return;
     try {
       encode(text);

@@ -62,6 +62,8 @@ struct CheckResult {
   // kMaxNamedCharacters of each).
   std::vector<std::string> unencodable;
   std::vector<std::string> doubleByte;
+  // Line-ending characters (CR, LF, NUL) found in a value, each once.
+  std::vector<std::string> lineBreaks;
   static constexpr std::size_t kMaxNamedCharacters = 8;
   // Fields refused for their form (the year, the category), one line each.
   std::vector<std::string> fieldProblems;

@@ -293,7 +293,8 @@ TEST_F(Submit, FailedChecksSendNothing) {
       {"empty last track", [](shell::TrackTitleTable& t) { t.SetCell(1, 3, ""); },
        "入力漏れがあるか全角文字があります。"},
       {"line break in a title", [](shell::TrackTitleTable& t) { t.SetCell(1, 2, "Two\r\nX: y"); },
-       "入力漏れがあるか全角文字があります。"},
+       "入力漏れがあるか全角文字があります。\nU+000D は行を終わらせてしまうため送れない文字です。"
+       "\nU+000A は行を終わらせてしまうため送れない文字です。"},
       {"character the code page lacks", [](shell::TrackTitleTable& t) { t.SetGenre("Rock 😀"); },
        "入力漏れがあるか全角文字があります。\n「😀」(U+1F600) は送信先の文字コードで表せない文字です。"},
   };

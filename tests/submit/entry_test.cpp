@@ -290,7 +290,11 @@ TEST_F(Submission, KeptTextOfACorrection) {
                       "\r\nEXTT0=Writer\r\nEXTT1=\\tLive\r\nEXTT2=\r\nPLAYORDER=0,2,1\r\n");
   // Kept text must stay on its lines and be sendable like any field.
   kept.extt[0] = "a\nb";
-  EXPECT_FALSE(CheckSubmitData(t, 2, ExternalEncoder(), &kept).ok);
+  const CheckResult broken = CheckSubmitData(t, 2, ExternalEncoder(), &kept);
+  EXPECT_FALSE(broken.ok);
+  EXPECT_EQ(broken.lineBreaks, std::vector<std::string>{"\n"});
+  EXPECT_EQ(broken.Message(),
+            "入力漏れがあるか全角文字があります。\nU+000A は行を終わらせてしまうため送れない文字です。");
   kept.extt[0] = "😀";
   const CheckResult c = CheckSubmitData(t, 2, ExternalEncoder(), &kept);
   EXPECT_FALSE(c.ok);
