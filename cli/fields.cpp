@@ -69,11 +69,33 @@ std::optional<WindowFields> ParseFields(std::string_view json, std::string& why)
     return std::nullopt;
   if (const Value* rev = doc->Find("revision"); rev != nullptr && !rev->IsNull()) {
     long long n = -1;
-    if (!WholeNumber(*rev, n) || n < 0 || n > 999999999) {
-      why = "\"revision\" must be a whole number from 0";
+    if (!WholeNumber(*rev, n) || n < 0 || n > kMaxRevision) {
+      // Never taken as 0: that would submit a correction as a new entry.
+      why = "\"revision\" must be a whole number from 0 to " + std::to_string(kMaxRevision) +
+            ", the highest a CDDB server keeps";
+      if (WholeNumber(*rev, n)) why += ", not " + std::to_string(n);
       return std::nullopt;
     }
-    f.revision = static_cast<int>(n);
+    if (!f.discid) {
+      why = "\"revision\" needs the \"discid\" of the entry it corrects";
+      return std::nullopt;
+    }
+    f.revision = n;
+  }
+  if (!TextField(*doc, "extd", f.extd, why) || !TextField(*doc, "playorder", f.playorder, why))
+    return std::nullopt;
+  if (const Value* extt = doc->Find("extt"); extt != nullptr && !extt->IsNull()) {
+    if (!extt->IsArray()) {
+      why = "\"extt\" must be an array of strings";
+      return std::nullopt;
+    }
+    for (const Value& item : extt->AsArray()) {
+      if (!item.IsString()) {
+        why = "\"extt\" must be an array of strings";
+        return std::nullopt;
+      }
+      f.extt.push_back(item.AsString());
+    }
   }
   if (const Value* tracks = doc->Find("tracks"); tracks != nullptr && !tracks->IsNull()) {
     if (!tracks->IsArray()) {
@@ -141,15 +163,26 @@ int ApplyFields(const WindowFields& f, shell::TrackTitleTable& table) {
 
 namespace sl::cli {
 
-std::optional<int> SubmissionRevision(const WindowFields& fields, std::string_view discId) {
+std::string ForeignFields(const WindowFields& fields, std::string_view discId, int trackCount) {
+  if (fields.discid) {
+    const std::string& id = *fields.discid;
+    const bool same = id.size() == discId.size() &&
+                      std::equal(id.begin(), id.end(), discId.begin(), [](char a, char b) {
+                        return std::tolower(static_cast<unsigned char>(a)) ==
+                               std::tolower(static_cast<unsigned char>(b));
+                      });
+    if (!same)
+      return "the fields file is for disc " + id + ", but the disc is " + std::string(discId);
+  }
+  const auto count = std::max(fields.tracks.size(), fields.extt.size());
+  if (count > static_cast<std::size_t>(std::max(trackCount, 0)))
+    return "the fields file has " + std::to_string(count) + " tracks, but disc " +
+           std::string(discId) + " has " + std::to_string(trackCount);
+  return {};
+}
+
+std::optional<long long> SubmissionRevision(const WindowFields& fields) {
   if (!fields.revision) return std::nullopt;
-  const std::string id = fields.discid.value_or(std::string());
-  const bool same = id.size() == discId.size() &&
-                    std::equal(id.begin(), id.end(), discId.begin(), [](char a, char b) {
-                      return std::tolower(static_cast<unsigned char>(a)) ==
-                             std::tolower(static_cast<unsigned char>(b));
-                    });
-  if (!same || *fields.revision >= INT_MAX) return 0;
   return *fields.revision + 1;
 }
 

@@ -1,7 +1,8 @@
 // The window's fields as a JSON object, as the command line reads them from a
 // --fields file: {"category", "genre", "artist", "title", "year",
 // "tracks": [{"title", "artist"}, ...]}, and "discid" and "revision", which
-// say which revision of which disc's entry the fields were read from. Other
+// say which revision of which disc's entry the fields were read from, with
+// that entry's "extd", "extt" (one text per track) and "playorder". Other
 // keys ("status", ...) are allowed and ignored.
 #pragma once
 
@@ -21,13 +22,20 @@ struct WindowFields {
   };
   std::vector<Track> tracks;
   std::optional<std::string> discid;
-  std::optional<int> revision;  // a whole number from 0
+  std::optional<long long> revision;  // a whole number from 0 to 2^31 - 1
+  std::optional<std::string> extd, playorder;
+  std::vector<std::string> extt;
 };
+
+// The highest revision a server keeps.
+inline constexpr long long kMaxRevision = 2147483647;
 
 // Reads the fields from JSON text. A key that is missing or null leaves its
 // field as it is; a number is taken as the text it is written as. Anything
-// else that is not a string, a "tracks" that is not an array of objects, or
-// text that is not one JSON object gives nullopt and a message in `why`.
+// else that is not a string, a "tracks" that is not an array of objects, an
+// "extt" that is not an array of strings, a "revision" that is not a whole
+// number from 0 to kMaxRevision or that comes without a "discid", or text
+// that is not one JSON object gives nullopt and a message in `why`.
 std::optional<WindowFields> ParseFields(std::string_view json, std::string& why);
 
 // The same from a file (at most 4 MiB).
@@ -37,10 +45,14 @@ std::optional<WindowFields> ReadFieldsFile(const std::string& path, std::string&
 // grid row k + 1 (no row is added). Returns how many tracks found no row.
 int ApplyFields(const WindowFields& fields, shell::TrackTitleTable& table);
 
-// The revision a submission of these fields carries for the disc `discId`
-// (8 hexadecimal digits): one more than the file's revision when the file's
-// disc ID is that disc's, 0 when it names another disc or none; nullopt
-// when the file gives no revision.
-std::optional<int> SubmissionRevision(const WindowFields& fields, std::string_view discId);
+// Why the fields may not go into the window of the disc `discId` (8
+// hexadecimal digits) with `trackCount` tracks: the file names another
+// disc, or has more tracks (or track texts) than the disc. "" when they may.
+std::string ForeignFields(const WindowFields& fields, std::string_view discId, int trackCount);
+
+// The revision a submission of these fields carries: one more than the
+// file's revision (a correction); nullopt when the file gives none (a new
+// entry).
+std::optional<long long> SubmissionRevision(const WindowFields& fields);
 
 }  // namespace sl::cli

@@ -73,8 +73,11 @@ constexpr const char* kUsageText =
     "  --email ADDR   answer the e-mail prompt of a first start\n"
     "  --fields FILE  window fields as JSON, as disc and lookup print them: discid,\n"
     "                 category, genre, artist, title, year, tracks [{title, artist}, ...]\n"
-    "                 (rows from 1; keys it lacks leave their field as it was); submit\n"
-    "                 sends revision N + 1 when \"revision\" N is the drive's disc's, else 0\n"
+    "                 (rows from 1; keys it lacks leave their field as it was); a file\n"
+    "                 for another disc, or with more tracks than the disc, is refused.\n"
+    "                 With \"revision\" N (a correction, as lookup prints it) submit\n"
+    "                 sends N + 1 and the file's extd, extt and playorder; without\n"
+    "                 it, revision 0 and empty lines (a new entry)\n"
     "  --artists yes|no  answer the export's question (default no)\n"
     "  --dry-run      print the entry's bytes exactly as they would be sent; send nothing\n"
     "  --test         send the entry with \"Submit-Mode: test\"\n"
@@ -179,7 +182,18 @@ std::string WindowJson(TFormMain& form) {
     out += "{\"title\":" + JsonString(t.Cell(1, row)) + ",\"artist\":" + JsonString(t.Cell(2, row)) + "}";
   }
   out += "]";
+  // The entry read for this disc: its revision and the text the window does
+  // not show, for a correction to send back.
   if (const auto revision = form.ReadRevision()) out += ",\"revision\":" + std::to_string(*revision);
+  if (const auto kept = form.ReadKeptText()) {
+    out += ",\"extd\":" + JsonString(kept->extd) + ",\"extt\":[";
+    for (int n = 0; n < form.TrackCount(); ++n) {
+      const auto at = static_cast<std::size_t>(n);
+      if (n > 0) out += ",";
+      out += JsonString(at < kept->extt.size() ? kept->extt[at] : std::string());
+    }
+    out += "],\"playorder\":" + JsonString(kept->playorder);
+  }
   out += ",\"status\":" + JsonString(model.Status(0)) + "}";
   return out;
 }
@@ -248,8 +262,20 @@ bool PickDrive(TFormMain& form, int index) {
 // The submit command once the drive is read: the file's fields go into the
 // window, then the submit command runs. Box texts and the status have gone
 // to stderr; stdout gets the entry (dry run) or the server's reply.
+// Titles never travel to another disc: a fields file that names another disc,
+// or has more tracks than this one, is refused with both named.
+bool FieldsFitTheDisc(TFormMain& form, const sl::cli::WindowFields& fields) {
+  char id[16];
+  std::snprintf(id, sizeof id, "%08X", form.DiscId());
+  const std::string why = sl::cli::ForeignFields(fields, id, form.TrackCount());
+  if (why.empty()) return true;
+  std::cerr << "sonolabel-cli: " << why << "; nothing was changed or sent\n";
+  return false;
+}
+
 int Submit(TFormMain& form, const Args& args, const sl::cli::WindowFields& fields, bool read) {
   if (!read) return kFailed;
+  if (!FieldsFitTheDisc(form, fields)) return kFailed;
   auto& model = form.Model();
   const int dropped = sl::cli::ApplyFields(fields, model.Table());
   if (dropped > 0)
@@ -261,11 +287,13 @@ int Submit(TFormMain& form, const Args& args, const sl::cli::WindowFields& field
     return kFailed;
   }
   using Result = TFormMain::SubmitOutcome::Result;
-  char id[16];
-  std::snprintf(id, sizeof id, "%08X", form.DiscId());
-  const auto out = form.Submit({.dryRun = args.dryRun,
-                                .testMode = args.testMode,
-                                .revision = sl::cli::SubmissionRevision(fields, id)});
+  // A correction sends the corrected entry's own text back with it.
+  const auto revision = sl::cli::SubmissionRevision(fields);
+  std::optional<sl::submit::KeptText> kept;
+  if (revision)
+    kept = sl::submit::KeptText{fields.extd.value_or(""), fields.extt, fields.playorder.value_or("")};
+  const auto out = form.Submit(
+      {.dryRun = args.dryRun, .testMode = args.testMode, .revision = revision, .kept = kept});
   switch (out.result) {
     case Result::Built:
       std::cout << out.entry << std::flush;
@@ -441,6 +469,7 @@ int Run(int argc, char** argv) {
         std::cerr << "sonolabel-cli: " << error << '\n';
         return kFailed;
       }
+      if (!FieldsFitTheDisc(form, *given)) return kFailed;
       sl::cli::ApplyFields(*given, form.Model().Table());
       // Fields given count as titles loaded: the export is enabled.
       form.Model().SetEnabled(sl::shell::MenuId::MenuDSMPExport, true);

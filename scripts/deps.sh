@@ -10,6 +10,8 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # libcddb: an independent reader of submitted entries in the tests.
+  libcddb2-dev
   fonts-ipafont-gothic fontconfig
   xvfb xauth
   curl

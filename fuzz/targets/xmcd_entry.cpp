@@ -50,10 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(artist.size() < v.size() && v.compare(0, artist.size(), artist) == 0);
     }
   }
-  // A value is the text after the first "=" of the first line of its key.
+  // A value starts with the text after the first "=" of the first line of
+  // its key (further lines of the key continue it), and stays bounded.
   if (!lines.empty()) {
     const auto eq = lines[0].find('=');
-    if (eq != std::string::npos) FUZZ_CHECK(cddb::EntryValue(lines, lines[0].substr(0, eq)) == lines[0].substr(eq + 1));
+    if (eq != std::string::npos) {
+      const std::string v = cddb::EntryValue(lines, lines[0].substr(0, eq));
+      const std::string first = lines[0].substr(eq + 1, cddb::kMaxValueBytes);
+      FUZZ_CHECK(v.size() <= cddb::kMaxValueBytes && v.compare(0, first.size(), first) == 0);
+    }
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 
 #include "platform/codepage.h"
@@ -267,7 +268,7 @@ std::string ServerReplyBoxText(std::string_view line) {
   return text;
 }
 
-std::optional<int> EntryRevision(const std::vector<std::string>& lines) {
+long long EntryRevision(const std::vector<std::string>& lines) {
   for (const auto& line : lines) {
     std::string_view rest(line);
     if (rest.empty() || rest.front() != '#') continue;
@@ -277,21 +278,43 @@ std::optional<int> EntryRevision(const std::vector<std::string>& lines) {
     if (rest.size() < kKey.size() || !EqualsNoCase(rest.substr(0, kKey.size()), kKey)) continue;
     rest.remove_prefix(kKey.size());
     while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
-    int value = 0;
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
+    if (rest.empty() || !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return 0;
+    long long value = 0;
     const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-    if (r.ec != std::errc() || value < 0) return std::nullopt;
+    // Too many digits for any counter: still a number no server can take,
+    // never a 0 that would pass for a new entry.
+    if (r.ec == std::errc::result_out_of_range) return std::numeric_limits<long long>::max();
     return value;
   }
-  return std::nullopt;
+  return 0;
+}
+
+std::map<std::string, std::string> EntryValues(const std::vector<std::string>& lines) {
+  std::map<std::string, std::string> values;
+  for (const auto& line : lines) {
+    if (!line.empty() && line.front() == '#') continue;
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string& value = values[std::move(key)];
+    const std::size_t room = kMaxValueBytes - std::min(kMaxValueBytes, value.size());
+    value.append(line, eq + 1, room);
+  }
+  return values;
 }
 
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key) {
+  std::string value;
   for (const auto& line : lines) {
     const auto eq = line.find('=');
     if (eq == std::string::npos) continue;
-    if (EqualsNoCase(std::string_view(line).substr(0, eq), key)) return line.substr(eq + 1);
+    if (EqualsNoCase(std::string_view(line).substr(0, eq), key))
+      value.append(line, eq + 1, kMaxValueBytes - std::min(kMaxValueBytes, value.size()));
   }
-  return {};
+  return value;
 }
 
 CddbLookup::CddbLookup(shell::ShellModel& model, shell::ShellServices& services)
@@ -552,8 +575,6 @@ void CddbLookup::NMHTTP1Success(int) {
           const auto entry = ListBody(lines, terminated);
           Status("曲名取得完了");
           services_.MessageBox(shell::MsgIcon::Information, "曲名取得完了しました。");
-          ReadRevision = EntryRevision(entry);
-          ReadDiscId = MatchDiscId;
           GetTuneList(entry);
           outcome_ = ReplyOutcome::Done;
           if (onEntryApplied) onEntryApplied();
@@ -642,15 +663,48 @@ void CddbLookup::CheckReturnCmd(std::string_view line) {
 }
 
 void CddbLookup::GetTuneList(const std::vector<std::string>& lines) {
-  model_.Table().SetYear(EntryValue(lines, "DYEAR"));
-  model_.Table().SetGenre(EntryValue(lines, "DGENRE"));
+  // Each key once, its continuation lines joined: a long title comes whole.
+  const std::map<std::string, std::string> values = EntryValues(lines);
+  auto value = [&values](const std::string& key) -> const std::string& {
+    static const std::string kNone;
+    const auto it = values.find(key);
+    return it == values.end() ? kNone : it->second;
+  };
+  // The match line carries the disc title on one line; a server that cut a
+  // long one there still has all of it in the entry's DTITLE lines. Only a
+  // cut title is replaced: a title the match line gives whole stays as the
+  // window shows it.
+  const std::string& dtitle = value("DTITLE");
+  const std::string shown = MatchArtist.empty() ? MatchTitle : MatchArtist + " / " + MatchTitle;
+  if (!shown.empty() && dtitle.size() > shown.size() && dtitle.compare(0, shown.size(), shown) == 0 &&
+      model_.Table().Artist() == MatchArtist && model_.Table().Title() == MatchTitle) {
+    const auto sep = dtitle.find(" / ");
+    model_.Table().SetArtist(sep == std::string::npos ? std::string() : dtitle.substr(0, sep));
+    model_.Table().SetTitle(sep == std::string::npos ? dtitle : dtitle.substr(sep + 3));
+  }
+  model_.Table().SetYear(value("DYEAR"));
+  model_.Table().SetGenre(value("DGENRE"));
   // Titles for rows the grid doesn't have are dropped: SetCell refuses them.
   const int limit = std::min<int>(kMaxTrackTitles, static_cast<int>(lines.size()));
   for (int n = 0; n < limit; ++n) {
-    const std::string v = EntryValue(lines, "TTITLE" + std::to_string(n));
+    const std::string& v = value("TTITLE" + std::to_string(n));
     if (v.empty()) break;
     SeparateString(v, n + 1);
   }
+  // What the window does not show is kept for a correction of this entry.
+  ReadEntry read;
+  read.discId = MatchDiscId;
+  read.revision = EntryRevision(lines);
+  read.extd = value("EXTD");
+  read.playorder = value("PLAYORDER");
+  // One per track, as far as the entry numbers them (a gap stays empty).
+  for (int n = 0; n < kMaxTrackTitles; ++n) {
+    const auto it = values.find("EXTT" + std::to_string(n));
+    if (it == values.end()) continue;
+    read.extt.resize(static_cast<std::size_t>(n) + 1);
+    read.extt.back() = it->second;
+  }
+  LastRead = std::move(read);
   model_.SetEnabled(shell::MenuId::MenuDSMPExport, true);
 }
 

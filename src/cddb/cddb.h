@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,13 +84,36 @@ bool NamesUnknownClient(std::string_view line);
 // The text of the box for a refusing server's status line.
 std::string ServerReplyBoxText(std::string_view line);
 
-// The number of an entry's "# Revision: N" comment; nullopt when it has
-// none (or it is not a number).
-std::optional<int> EntryRevision(const std::vector<std::string>& lines);
+// The number of an entry's "# Revision: N" comment. An entry without one,
+// or with one that is not a whole number from 0 ("abc", "-1", ""), counts
+// as revision 0. A number too large for a server (above 2^31 - 1) is kept
+// as it was written (one with more digits than a long long holds becomes
+// its largest value), so that it can be refused later instead of being
+// taken for 0.
+long long EntryRevision(const std::vector<std::string>& lines);
+inline constexpr long long kMaxServerRevision = 2147483647;
 
-// The value of an xmcd key: the first line whose text before its first "="
-// equals `key` regardless of case; "" when there is none.
+// The value of an xmcd key: every line whose text before its first "="
+// equals `key` regardless of case, their values joined in order (the xmcd
+// format continues a long value on further lines with the same keyword);
+// "" when there is none.
 std::string EntryValue(const std::vector<std::string>& lines, std::string_view key);
+
+// Every key of an entry with its joined value, keys in upper case. A value
+// stops growing at kMaxValueBytes.
+std::map<std::string, std::string> EntryValues(const std::vector<std::string>& lines);
+inline constexpr std::size_t kMaxValueBytes = 64 * 1024;
+
+// What the server's entry holds besides the fields the window shows, kept
+// with the disc ID and revision it was read under, so that a correction
+// sends it back unchanged.
+struct ReadEntry {
+  std::string discId;     // as the server named it
+  long long revision = 0;
+  std::string extd;
+  std::vector<std::string> extt;  // EXTT0, EXTT1, ... as far as the entry has them
+  std::string playorder;
+};
 
 class CddbLookup {
  public:
@@ -157,10 +181,10 @@ class CddbLookup {
   // The selected server speaks protocol level 6 in UTF-8 (its charset key).
   bool ServerUtf8 = false;
   std::vector<std::string> MatchList;
-  // The "# Revision:" of the last entry read and the disc ID it was read
-  // under; a correction of that entry must carry a higher revision.
-  std::optional<int> ReadRevision;
-  std::string ReadDiscId;
+  // The last entry read (or the last correction the server accepted): a
+  // correction of it must carry a higher revision and the text of it the
+  // window does not show.
+  std::optional<ReadEntry> LastRead;
 
   net::TNMHTTP NMHTTP1;
 

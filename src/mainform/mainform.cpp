@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -110,9 +111,18 @@ struct TFormMain::Impl {
     return found;
   }
 
+  // The entry read last belongs to the disc it was read for: another disc
+  // in the window forgets it, so no correction carries it elsewhere.
+  void ForgetEntryOfOtherDisc() {
+    const auto& read = lookup.LastRead;
+    if (read && (!tocRead || !EqualsHexId(read->discId, disc::CalcDiscId(toc, toc.TrackCount))))
+      lookup.LastRead.reset();
+  }
+
   bool DispTrack(const disc::DriveAddress& a) {
     const auto result = drives.ReadToc(a.HaId, a.Target, a.Lun, toc);
     tocRead = result == disc::DiscDrives::TocResult::Ok;
+    ForgetEntryOfOtherDisc();
     if (result == disc::DiscDrives::TocResult::NotReady) {
       // The table of contents is gone (its track count is 0 now); a query
       // text left from the earlier disc would look that disc up and save
@@ -202,6 +212,7 @@ void TFormMain::ComboBox1Change() {
   const auto address = d.drives.Drive(d.model.DriveIndex());
   if (!address) return;
   if (!d.drives.IsDeviceIn(address->HaId, address->Target, address->Lun)) {
+    d.lookup.LastRead.reset();
     // A drive that could not be opened says nothing about a disc: the
     // reason (and what gives access) is what the user needs.
     if (const auto problem = d.drives.OpenProblem(address->HaId, address->Target, address->Lun)) {
@@ -224,6 +235,7 @@ void TFormMain::UseToc(const disc::DiscToc& toc) {
   if (!scope.Acquired()) return;
   d.toc = toc;
   d.tocRead = toc.TrackCount > 0;
+  d.ForgetEntryOfOtherDisc();
   disc::NumberRows(d.model.Table(), d.toc);
   d.AfterTocRead();
   d.model.SetEnabled(shell::MenuId::C1, true);
@@ -437,21 +449,33 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   if (!tocRead || toc.TrackCount < 1 || toc.TrackCount != table.RowCount() - 1)
     return invalid("CDの目次が読み込まれていないため送信できません。");
   // A server whose entries are UTF-8 gets the entry in UTF-8 and says so in
-  // a header line; any other the external code page.
+  // a header line; any other the external code page. A UTF-8 server stores
+  // every character, so the double-byte rule does not apply to it.
   const submit::Encoder encode =
       lookup.ServerUtf8 ? submit::Utf8Encoder() : submit::ExternalEncoder();
-  const submit::CheckResult check = submit::CheckSubmitData(table, lookup.ServerCode, encode);
-  if (!check) return invalid(check.Message());
-  // A correction of the entry read for this disc must carry a higher
-  // revision, or the server keeps the old one.
-  int revision = 0;
+  const std::uint32_t discId = disc::CalcDiscId(toc, toc.TrackCount);
+  // A correction of the entry read for this disc carries a higher revision
+  // (or the server keeps the old one) and sends back the entry's text the
+  // window does not show (or the server's copy loses it).
+  long long revision = 0;
+  std::optional<submit::KeptText> kept;
   if (options.revision) {
     revision = *options.revision;
-  } else if (lookup.ReadRevision && *lookup.ReadRevision >= 0 && *lookup.ReadRevision < INT_MAX &&
-             EqualsHexId(lookup.ReadDiscId, disc::CalcDiscId(toc, toc.TrackCount))) {
-    revision = *lookup.ReadRevision + 1;
+    kept = options.kept;
+  } else if (lookup.LastRead && EqualsHexId(lookup.LastRead->discId, discId)) {
+    const auto& read = *lookup.LastRead;
+    if (read.revision > cddb::kMaxServerRevision) {
+      return invalid(std::string(submit::kInvalidMessage) + "\nこの曲情報のリビジョン " +
+                     std::to_string(read.revision) + " はサーバが扱える最大値 " +
+                     std::to_string(cddb::kMaxServerRevision) + " を超えているため、訂正できません。");
+    }
+    revision = read.revision + 1;
+    kept = submit::KeptText{read.extd, read.extt, read.playorder};
   }
-  out.entry = submit::BuildSubmissionEntry(toc, table, encode, revision).Text();
+  const submit::CheckResult check = submit::CheckSubmitData(
+      table, lookup.ServerUtf8 ? 2 : lookup.ServerCode, encode, kept ? &*kept : nullptr);
+  if (!check) return invalid(check.Message());
+  out.entry = submit::BuildSubmissionEntry(toc, table, encode, revision, kept ? &*kept : nullptr).Text();
   if (out.entry.size() > submit::kMaxEntryBytes)
     return invalid(std::string(submit::kInvalidMessage) + "\n送信する曲情報が大きすぎます。");
 
@@ -490,8 +514,15 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   out.result = verdict.accepted ? Result::Accepted : Result::NotAccepted;
   // The server now holds this revision: a further correction goes above it.
   if (verdict.accepted && !options.testMode) {
-    lookup.ReadRevision = revision;
-    lookup.ReadDiscId = disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount));
+    cddb::ReadEntry sent;
+    sent.discId = disc::DiscIdHex(discId);
+    sent.revision = revision;
+    if (kept) {
+      sent.extd = kept->extd;
+      sent.extt = kept->extt;
+      sent.playorder = kept->playorder;
+    }
+    lookup.LastRead = std::move(sent);
   }
   return out;
 }
@@ -500,7 +531,13 @@ std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, im
 int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }
 const std::string& TFormMain::QueryCommand() const { return impl_->queryCommand; }
 
-std::string TFormMain::DiscLine() const { return disc::DiscIdFields(impl_->toc, ' '); }
+std::string TFormMain::DiscLine() const {
+  // cd-discid prints the ID in lower case; scripts compare the two.
+  std::string line = disc::DiscIdFields(impl_->toc, ' ');
+  for (std::size_t i = 0; i < 8 && i < line.size(); ++i)
+    line[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[i])));
+  return line;
+}
 bool TFormMain::TocRead() const { return impl_->tocRead; }
 bool TFormMain::SaveFailed() const { return impl_->saveFailed; }
 
@@ -513,11 +550,17 @@ cddb::CddbLookup::ReplyOutcome TFormMain::LastReplyOutcome() const {
 
 std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
 void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.SetServerUrl(url); }
-std::optional<int> TFormMain::ReadRevision() const {
-  const auto& l = impl_->lookup;
+std::optional<long long> TFormMain::ReadRevision() const {
+  const auto& read = impl_->lookup.LastRead;
   // Only while the window holds the disc the entry was read for.
-  if (!l.ReadRevision || !EqualsHexId(l.ReadDiscId, DiscId())) return std::nullopt;
-  return l.ReadRevision;
+  if (!read || !EqualsHexId(read->discId, DiscId())) return std::nullopt;
+  return read->revision;
+}
+
+std::optional<submit::KeptText> TFormMain::ReadKeptText() const {
+  const auto& read = impl_->lookup.LastRead;
+  if (!read || !EqualsHexId(read->discId, DiscId())) return std::nullopt;
+  return submit::KeptText{read->extd, read->extt, read->playorder};
 }
 int TFormMain::HostAdapterCount() const { return impl_->drives.HostAdapterCount(); }
 

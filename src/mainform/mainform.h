@@ -14,6 +14,7 @@
 #include "player/player.h"
 #include "shell/model.h"
 #include "shell/services.h"
+#include "submit/submit.h"
 
 namespace sl::mainform {
 
@@ -80,9 +81,12 @@ class TFormMain {
   struct SubmitOptions {
     bool dryRun = false;    // check and build only; nothing is sent
     bool testMode = false;  // "Submit-Mode: test"
-    // The entry's "# Revision:". Unset: one more than the revision of the
-    // entry read for this disc (a correction), or 0 when none was read.
-    std::optional<int> revision = std::nullopt;
+    // The entry's "# Revision:" and, with it, the text of the corrected
+    // entry that the window does not show (EXTD, EXTTn, PLAYORDER). Unset:
+    // for a correction of the entry read for this disc, one more than its
+    // revision and its own text; else 0 and empty lines (a new entry).
+    std::optional<long long> revision = std::nullopt;
+    std::optional<submit::KeptText> kept = std::nullopt;
   };
   struct SubmitOutcome {
     enum class Result {
@@ -114,9 +118,11 @@ class TFormMain {
   cddb::CddbLookup::ReplyOutcome LastReplyOutcome() const;
   std::string ServerUrl() const;
   void SetServerUrl(const std::string& url);  // the command line's --server
-  // The "# Revision:" of the entry read for the disc the window holds;
-  // nullopt when none was read (or it had no revision).
-  std::optional<int> ReadRevision() const;
+  // The "# Revision:" of the entry read for the disc the window holds (0
+  // when the entry had no usable one); nullopt when none was read.
+  std::optional<long long> ReadRevision() const;
+  // That entry's text the window does not show; nullopt as above.
+  std::optional<submit::KeptText> ReadKeptText() const;
   int HostAdapterCount() const;
   // "adapter:target:lun" of drive box item `index` ("" when there is none).
   std::string DriveAddressText(int index) const;

@@ -1,7 +1,9 @@
 // The submission's check, its xmcd entry and its header lines.
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "submit/submit.h"
@@ -73,7 +75,7 @@ std::string CodePoint(std::string_view ch) {
 
 // Key and value as one or more lines "KEY=part": a value too long for one
 // line is continued on further lines with the same keyword, each cut
-// between characters, never inside one.
+// between characters, never inside one and never inside a " / ".
 void AppendValue(std::vector<std::string>& lines, const std::string& key, std::string_view value,
                  const Encoder& encode) {
   const std::string prefix = key + "=";
@@ -83,18 +85,54 @@ void AppendValue(std::vector<std::string>& lines, const std::string& key, std::s
     lines.push_back(prefix + bytes);
     return;
   }
-  std::string part;
+  // Each character with where it starts in the value and its bytes as sent.
+  std::vector<std::pair<std::size_t, std::string>> chars;
   for (std::size_t i = 0; i < value.size();) {
     const std::size_t n = Utf8Length(value, i);
-    const std::string ch = encode(value.substr(i, n));
+    chars.emplace_back(i, encode(value.substr(i, n)));
     i += n;
-    if (!part.empty() && part.size() + ch.size() > room) {
-      lines.push_back(prefix + part);
-      part.clear();
-    }
-    part += ch;
   }
-  if (!part.empty()) lines.push_back(prefix + part);
+  // A cut before character k that falls inside " / " moves back to the
+  // separator's start; its three bytes are single-byte characters, so the
+  // line before keeps at least one character.
+  auto insideSeparator = [&](std::size_t k, std::size_t back) {
+    const std::size_t at = chars[k].first;
+    return at >= back && value.compare(at - back, 3, " / ") == 0;
+  };
+  std::size_t first = 0;
+  while (first < chars.size()) {
+    std::size_t used = 0, k = first;
+    while (k < chars.size() && (k == first || used + chars[k].second.size() <= room))
+      used += chars[k++].second.size();
+    if (k < chars.size()) {
+      if (k - 1 > first && insideSeparator(k, 1))
+        k -= 1;
+      else if (k - 2 > first && insideSeparator(k, 2))
+        k -= 2;
+    }
+    std::string line = prefix;
+    for (std::size_t j = first; j < k; ++j) line += chars[j].second;
+    lines.push_back(std::move(line));
+    first = k;
+  }
+}
+
+// The double-byte characters of text (each once, bounded) into `out`.
+void CollectDoubleByte(std::string_view text, std::vector<std::string>& out) {
+  for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) continue;
+    const std::string ch(text.substr(i, Utf8Length(text, i)));
+    if (!platform::IsDoubleByteChar(ch)) continue;
+    if (out.size() < CheckResult::kMaxNamedCharacters &&
+        std::find(out.begin(), out.end(), ch) == out.end())
+      out.push_back(ch);
+  }
+}
+
+// The year as CDDB readers take it: nothing, or up to four digits.
+bool IsCddbYear(std::string_view text) {
+  return text.size() <= 4 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -110,22 +148,40 @@ Encoder Utf8Encoder() {
   };
 }
 
+bool IsCddbCategory(std::string_view text) {
+  return std::any_of(std::begin(kCategories), std::end(kCategories),
+                     [text](const char* c) { return text == c; });
+}
+
 std::string CheckResult::Message() const {
   std::string text = kInvalidMessage;
+  for (const auto& line : fieldProblems) text += "\n" + line;
+  for (const auto& ch : lineBreaks)
+    text += "\n" + CodePoint(ch) + " は行を終わらせてしまうため送れない文字です。";
+  for (const auto& ch : doubleByte)
+    text += "\n「" + ch + "」(" + CodePoint(ch) + ") はこのサーバに送れない全角文字です。";
   for (const auto& ch : unencodable)
     text += "\n「" + ch + "」(" + CodePoint(ch) + ") は送信先の文字コードで表せない文字です。";
   return text;
 }
 
 CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
-                            const Encoder& encode) {
+                            const Encoder& encode, const KeptText* kept) {
   CheckResult r;
   const bool singleByteOnly = serverCode < 2;
 
   // Every value that goes into the entry or a header line: it must stay on
   // its line and be representable in the bytes sent.
   auto sendable = [&](std::string_view text) {
-    if (BreaksLine(text)) r.ok = false;
+    if (BreaksLine(text)) {
+      r.ok = false;
+      for (const char c : {'\r', '\n', '\0'}) {
+        const std::string ch(1, c);
+        if (text.find(c) != std::string_view::npos &&
+            std::find(r.lineBreaks.begin(), r.lineBreaks.end(), ch) == r.lineBreaks.end())
+          r.lineBreaks.push_back(ch);
+      }
+    }
     if (AllAscii(text)) return;
     try {
       encode(text);
@@ -146,7 +202,10 @@ CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
     }
   };
   auto singleByte = [&](std::string_view text) {
-    if (singleByteOnly && HasDoubleByteChar(text)) r.ok = false;
+    if (singleByteOnly && HasDoubleByteChar(text)) {
+      r.ok = false;
+      CollectDoubleByte(text, r.doubleByte);
+    }
   };
 
   if (table.Artist().empty()) r.ok = false;
@@ -168,6 +227,23 @@ CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
     sendable(table.Cell(1, row));
     sendable(table.Cell(2, row));
   }
+  if (kept) {
+    sendable(kept->extd);
+    for (const auto& text : kept->extt) sendable(text);
+    sendable(kept->playorder);
+  }
+
+  if (!IsCddbYear(table.Year())) {
+    r.ok = false;
+    r.fieldProblems.push_back("年（DYEAR）「" + table.Year() + "」は空欄か4桁までの数字にしてください。");
+  }
+  if (!IsCddbCategory(table.Category())) {
+    r.ok = false;
+    std::string names;
+    for (const char* c : kCategories) names += (names.empty() ? "" : ", ") + std::string(c);
+    r.fieldProblems.push_back("カテゴリ「" + table.Category() + "」はCDDBのカテゴリ（" + names +
+                              "）ではありません。");
+  }
   return r;
 }
 
@@ -184,7 +260,8 @@ std::string SubmissionEntry::Text() const {
 }
 
 SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::TrackTitleTable& table,
-                                     const Encoder& encode, int revision) {
+                                     const Encoder& encode, long long revision,
+                                     const KeptText* kept) {
   // One row per track after the heading row; the table of contents holds at
   // most 99 tracks and the lead-out.
   const int tracks = std::clamp(table.RowCount() - 1, 0, disc::kMaxTracks);
@@ -213,9 +290,14 @@ SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::Trac
     AppendValue(l, "TTITLE" + std::to_string(n), artist.empty() ? title : artist + " / " + title,
                 encode);
   }
-  l.emplace_back("EXTD=");
-  for (int n = 0; n < tracks; ++n) l.push_back("EXTT" + std::to_string(n) + "=");
-  l.emplace_back("PLAYORDER=");
+  const KeptText none;
+  const KeptText& k = kept ? *kept : none;
+  AppendValue(l, "EXTD", k.extd, encode);
+  for (int n = 0; n < tracks; ++n) {
+    const auto at = static_cast<std::size_t>(n);
+    AppendValue(l, "EXTT" + std::to_string(n), at < k.extt.size() ? k.extt[at] : std::string(), encode);
+  }
+  AppendValue(l, "PLAYORDER", k.playorder, encode);
   return e;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,17 +39,38 @@ Encoder ExternalEncoder();
 // platform::CodePageError for text that is not valid UTF-8.
 Encoder Utf8Encoder();
 
+// The eleven categories a CDDB server files entries under.
+inline constexpr const char* kCategories[] = {"blues", "classical", "country", "data",
+                                              "folk",  "jazz",      "misc",    "newage",
+                                              "reggae", "rock",     "soundtrack"};
+bool IsCddbCategory(std::string_view text);
+
+// The text of a server's entry that the window does not show (the extended
+// data of the disc and of each track, and the play order). A correction
+// sends it back as it was read; a new entry sends these lines empty.
+struct KeptText {
+  std::string extd;
+  std::vector<std::string> extt;  // track n's at index n; missing ones are empty
+  std::string playorder;
+};
+
 // The outcome of CheckSubmitData.
 struct CheckResult {
   bool ok = true;
-  // Characters the encoding cannot represent, each once, in the order found
-  // (at most kMaxNamedCharacters).
+  // Characters the encoding cannot represent, and double-byte characters a
+  // single-byte server refuses, each once, in the order found (at most
+  // kMaxNamedCharacters of each).
   std::vector<std::string> unencodable;
+  std::vector<std::string> doubleByte;
+  // Line-ending characters (CR, LF, NUL) found in a value, each once.
+  std::vector<std::string> lineBreaks;
   static constexpr std::size_t kMaxNamedCharacters = 8;
+  // Fields refused for their form (the year, the category), one line each.
+  std::vector<std::string> fieldProblems;
 
   explicit operator bool() const { return ok; }
-  // The failure box's text: the fixed message, then one line naming each
-  // character that cannot be sent.
+  // The failure box's text: the fixed message, then one line for each field
+  // refused for its form and for each character that cannot be sent.
   std::string Message() const;
 };
 
@@ -62,9 +84,15 @@ struct CheckResult {
 // - no value that is sent (category, year, genre, artists and titles)
 //   contains CR, LF or NUL, which would start a new line of the entry or a
 //   new header line;
-// - every value that is sent can be encoded with `encode`.
+// - every value that is sent can be encoded with `encode`;
+// - the year is empty or 1 to 4 digits, and the category is one of the
+//   eleven CDDB categories (a server files the entry under it, and readers
+//   lose an entry whose year is not a number).
+// `kept` (may be null) is the text a correction sends back; it must stay on
+// its lines and be encodable too.
 CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
-                            const Encoder& encode = ExternalEncoder());
+                            const Encoder& encode = ExternalEncoder(),
+                            const KeptText* kept = nullptr);
 
 // The xmcd entry of a submission, one encoded line per item (no line ends).
 struct SubmissionEntry {
@@ -75,9 +103,14 @@ struct SubmissionEntry {
 
 // Builds the entry from the table of contents and the window's fields. The
 // track count is the grid's row count minus 1. `encode` must accept every
-// value (CheckSubmitData has passed); it throws otherwise.
+// value (CheckSubmitData has passed); it throws otherwise. A value longer
+// than a line is continued on further lines with the same keyword, cut
+// between characters of the sent encoding and never inside " / ", so a
+// reader that splits artist and title line by line still finds both.
+// `kept` (may be null: empty lines) fills EXTD, EXTTn and PLAYORDER.
 SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::TrackTitleTable& table,
-                                     const Encoder& encode = ExternalEncoder(), int revision = 0);
+                                     const Encoder& encode = ExternalEncoder(),
+                                     long long revision = 0, const KeptText* kept = nullptr);
 
 // "Submit-Mode: " values.
 inline constexpr const char* kModeSubmit = "submit";

@@ -67,7 +67,10 @@ TEST_F(SubmitWindow, AFailedCheckShowsItsBox) {
   });
   w.MenuAction(shell::MenuId::S1)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
-  EXPECT_EQ(text, "入力漏れがあるか全角文字があります。");
+  // Nothing filled in: the titles are missing and no category is chosen.
+  EXPECT_EQ(text,
+            "入力漏れがあるか全角文字があります。\nカテゴリ「」はCDDBのカテゴリ（blues, classical, country, "
+            "data, folk, jazz, misc, newage, reggae, rock, soundtrack）ではありません。");
   EXPECT_EQ(w.StatusPanel0->text(), "曲情報が不適切です");
 }
 

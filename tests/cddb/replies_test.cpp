@@ -3,6 +3,8 @@
 // firing the success event as the HTTP client would.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "cddb/cddb.h"
 #include "platform/codepage.h"
 #include "settings/serverlist.h"
@@ -126,7 +128,7 @@ TEST_F(Replies, EntryFillsYearGenreAndTracks) {
   EXPECT_EQ(t.Genre(), "Rock");
   EXPECT_EQ(t.Cell(1, 1), "Title");
   EXPECT_EQ(t.Cell(2, 1), "Artist");
-  EXPECT_EQ(t.Cell(1, 2), "Song");
+  EXPECT_EQ(t.Cell(1, 2), "Songcontinuation");  // a key's lines are one value
   EXPECT_EQ(t.Cell(2, 2), "AC/DC");
   EXPECT_EQ(t.Cell(1, 3), "Plain=with equals");
   EXPECT_EQ(t.Cell(2, 3), "kept");  // no "/ ": artist column untouched
@@ -338,10 +340,98 @@ TEST(Lines, SplitAtEveryLineEnd) {
   EXPECT_TRUE(SplitLines("").empty());
 }
 
-TEST(Lines, EntryValueFindsFirstKeyIgnoringCase) {
-  std::vector<std::string> lines{"# comment=no", "ttitle0=x", "TTITLE0=y", "DYEAR"};
-  EXPECT_EQ(EntryValue(lines, "TTITLE0"), "x");
+// A key's lines, whatever their case, are one value joined in order: the
+// way every xmcd reader takes a long value continued by a server.
+TEST(Lines, EntryValueJoinsEveryLineOfAKeyIgnoringCase) {
+  std::vector<std::string> lines{"# comment=no", "ttitle0=x", "TTITLE0=y", "DYEAR", "TTITLE1=z",
+                                 "TTITLE0= and more"};
+  EXPECT_EQ(EntryValue(lines, "TTITLE0"), "xy and more");
   EXPECT_EQ(EntryValue(lines, "DYEAR"), "");
+  const auto values = EntryValues(lines);
+  EXPECT_EQ(values.at("TTITLE0"), "xy and more");
+  EXPECT_EQ(values.at("TTITLE1"), "z");
+  EXPECT_EQ(values.count("DYEAR"), 0u);
+  EXPECT_EQ(values.count("# COMMENT"), 0u);
+  // A value stops growing at its bound, however many lines repeat the key.
+  std::vector<std::string> many(5000, "EXTD=" + std::string(100, 'e'));
+  EXPECT_EQ(EntryValue(many, "EXTD").size(), kMaxValueBytes);
+  EXPECT_EQ(EntryValues(many).at("EXTD").size(), kMaxValueBytes);
+}
+
+// Missing and garbled revisions count as 0; every number is kept as it is,
+// even one no server can hold (it is refused later, never taken for 0).
+TEST(Lines, EntryRevisionForms) {
+  const struct {
+    std::vector<std::string> lines;
+    long long revision;
+  } rows[] = {
+      {{"# xmcd", "DISCID=1"}, 0},
+      {{"# Revision: 7"}, 7},
+      {{"#revision:\t12  "}, 12},
+      {{"# Revision: abc"}, 0},
+      {{"# Revision: -1"}, 0},
+      {{"# Revision:"}, 0},
+      {{"# Revision: 12abc"}, 0},
+      {{"# Revision: 1000000000"}, 1000000000},
+      {{"# Revision: 2147483647"}, 2147483647},
+      {{"# Revision: 99999999999"}, 99999999999},
+      {{"# Revision: 99999999999999999999999"}, std::numeric_limits<long long>::max()},
+      {{"# Revision: 3", "# Revision: 4"}, 3},
+  };
+  for (const auto& row : rows) EXPECT_EQ(EntryRevision(row.lines), row.revision) << row.lines[0];
+}
+
+// Every key continued over lines, as real servers write long values: the
+// window gets each whole, and the text it does not show is kept with the
+// disc ID and revision for a correction.
+TEST_F(Replies, ContinuedLinesOfEveryKeyAreJoinedAndTheRestIsKept) {
+  lookup.MatchDiscId = "23026203";
+  Reply("210 rock 23026203 CD database entry follows\n"
+        "# Revision: 4\n"
+        "DISCID=23026203\n"
+        "DTITLE=A / B\n"
+        "DYEAR=19\nDYEAR=99\n"
+        "DGENRE=Progressive\nDGENRE= Rock\n"
+        "TTITLE0=Gladys Knight / Neither One Of Us (Wants To Be The First\n"
+        "TTITLE0= To Say Goodbye\nTTITLE0=)\n"
+        "TTITLE1=Plain\n"
+        "EXTD=Label\\nYear\nEXTD= 1973\n"
+        "EXTT0=Writer\\n\nEXTT0=Producer\n"
+        "EXTT2=Live\n"
+        "PLAYORDER=0,2\nPLAYORDER=,1\n"
+        ".\n",
+        Read);
+  const auto& t = model.Table();
+  EXPECT_EQ(t.Year(), "1999");
+  EXPECT_EQ(t.Genre(), "Progressive Rock");
+  EXPECT_EQ(t.Cell(2, 1), "Gladys Knight");
+  EXPECT_EQ(t.Cell(1, 1), "Neither One Of Us (Wants To Be The First To Say Goodbye)");
+  EXPECT_EQ(t.Cell(1, 2), "Plain");
+  ASSERT_TRUE(lookup.LastRead);
+  EXPECT_EQ(lookup.LastRead->discId, "23026203");
+  EXPECT_EQ(lookup.LastRead->revision, 4);
+  EXPECT_EQ(lookup.LastRead->extd, "Label\\nYear 1973");  // escapes kept as sent
+  EXPECT_EQ(lookup.LastRead->extt, (std::vector<std::string>{"Writer\\nProducer", "", "Live"}));
+  EXPECT_EQ(lookup.LastRead->playorder, "0,2,1");
+}
+
+// A match line that cut a long disc title short: the entry's DTITLE lines
+// give the whole of it. A title the match line gives whole stays.
+TEST_F(Replies, ADiscTitleCutInTheMatchLineComesWholeFromTheEntry) {
+  const std::string longTitle(300, 't');
+  for (const bool cut : {true, false}) {
+    SCOPED_TRACE(cut ? "cut" : "whole");
+    Reply("200 rock 23026203 Artist / " + longTitle.substr(0, cut ? 200 : 300) + "\n", Query);
+    Reply("210 rock 23026203 entry\nDTITLE=Artist / " + longTitle.substr(0, 200) + "\nDTITLE=" +
+              longTitle.substr(200) + "\n.\n",
+          Read);
+    EXPECT_EQ(model.Table().Artist(), "Artist");
+    EXPECT_EQ(model.Table().Title(), longTitle);
+  }
+  // An entry whose DTITLE says something else entirely leaves the match's.
+  Reply("200 rock 23026203 Artist / Title\n", Query);
+  Reply("210 rock 23026203 entry\nDTITLE=Other / Thing\n.\n", Read);
+  EXPECT_EQ(model.Table().Title(), "Title");
 }
 
 TEST(Encoding, UnsafeBytesArePercentEncoded) {

@@ -39,7 +39,8 @@ std::string Expected(const std::vector<int>& frames) {
                       (static_cast<unsigned>(frames[n] / 75 - frames[0] / 75) << 8) |
                       static_cast<unsigned>(n);
   char hex[16];
-  std::snprintf(hex, sizeof hex, "%08X", id);
+  // Lower case, as cd-discid prints it.
+  std::snprintf(hex, sizeof hex, "%08x", id);
   std::ostringstream line;
   line << hex << " " << n;
   for (int k = 0; k < n; ++k) line << " " << frames[k];

@@ -2,7 +2,9 @@
 // input or wrong shape refused with a message.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/fields.h"
 
@@ -61,6 +63,72 @@ TEST(Fields, WrongShapesAreRefused) {
   std::string why;
   EXPECT_FALSE(ReadFieldsFile("/no/such/fields.json", why));
   EXPECT_NE(why.find("cannot open /no/such/fields.json"), std::string::npos) << why;
+}
+
+// What a correction carries: the revision (up to the highest a server keeps)
+// with the disc it belongs to, and the entry's own text.
+TEST(Fields, RevisionAndTheEntrysOwnText) {
+  std::string why;
+  auto f = ParseFields(R"({"discid":"23026203","revision":2147483647,"extd":"a\\nb",)"
+                       R"("extt":["x","","z"],"playorder":"2,1,0"})",
+                       why);
+  ASSERT_TRUE(f) << why;
+  EXPECT_EQ(f->revision, 2147483647);
+  EXPECT_EQ(SubmissionRevision(*f), 2147483648LL);
+  EXPECT_EQ(f->extd, "a\\nb");
+  EXPECT_EQ(f->extt, (std::vector<std::string>{"x", "", "z"}));
+  EXPECT_EQ(f->playorder, "2,1,0");
+  f = ParseFields(R"({"discid":"23026203"})", why);
+  ASSERT_TRUE(f) << why;
+  EXPECT_EQ(SubmissionRevision(*f), std::nullopt);
+
+  const struct {
+    const char* json;
+    const char* message;
+  } refused[] = {
+      {R"({"discid":"23026203","revision":2147483648})", "not 2147483648"},
+      {R"({"discid":"23026203","revision":99999999999})", "not 99999999999"},
+      {R"({"discid":"23026203","revision":1e300})", "from 0 to 2147483647"},
+      {R"({"discid":"23026203","revision":-1})", "from 0 to 2147483647"},
+      {R"({"discid":"23026203","revision":"7"})", "from 0 to 2147483647"},
+      {R"({"discid":"23026203","revision":1.5})", "from 0 to 2147483647"},
+      {R"({"revision":3})", "needs the \"discid\""},
+      {R"({"extt":"x"})", "\"extt\" must be an array of strings"},
+      {R"({"extt":[null]})", "\"extt\" must be an array of strings"},
+      {R"({"extd":[]})", "\"extd\" must be a string"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_FALSE(ParseFields(r.json, why)) << r.json;
+    EXPECT_NE(why.find(r.message), std::string::npos) << r.json << ": " << why;
+  }
+}
+
+// Fields go only into the window of the disc they name, and only as many
+// tracks as it has.
+TEST(Fields, ForeignFieldsNameBothDiscs) {
+  std::string why;
+  const struct {
+    const char* json;
+    int tracks;
+    const char* message;  // "" : they fit
+  } rows[] = {
+      {R"({"discid":"23026203","tracks":[{},{},{}]})", 3, ""},
+      {R"({"discid":"23026203","tracks":[{}]})", 3, ""},
+      {R"({"discid":"23026203"})", 3, ""},
+      {R"({"tracks":[{},{},{}]})", 3, ""},
+      {R"({"discid":"990C360C"})", 3, "the fields file is for disc 990C360C, but the disc is 23026203"},
+      {R"({"discid":""})", 3, "the fields file is for disc , but the disc is 23026203"},
+      {R"({"tracks":[{},{},{},{}]})", 3, "the fields file has 4 tracks, but disc 23026203 has 3"},
+      {R"({"extt":["","","",""]})", 3, "the fields file has 4 tracks, but disc 23026203 has 3"},
+      {R"({"tracks":[{}]})", 0, "the fields file has 1 tracks, but disc 23026203 has 0"},
+  };
+  for (const auto& r : rows) {
+    const auto f = ParseFields(r.json, why);
+    ASSERT_TRUE(f) << why;
+    EXPECT_EQ(ForeignFields(*f, "23026203", r.tracks), r.message) << r.json;
+  }
+  const auto lower = ParseFields(R"({"discid":"2302620a"})", why);
+  EXPECT_EQ(ForeignFields(*lower, "2302620A", 3), "");
 }
 
 }  // namespace

@@ -199,6 +199,83 @@ TEST_F(Submit, AUtf8ServerGetsUtf8AndACharsetLine) {
       << stored[0];
 }
 
+// The window corrects the entry it read last for the disc it shows: the
+// next revision and the entry's own EXTD, EXTTn and PLAYORDER go back with
+// the corrected titles. Once another disc was in the drive that entry is
+// forgotten: the next submission is a new entry (revision 0, empty lines).
+TEST_F(Submit, TheWindowsCorrectionKeepsTheServersTextUntilTheDiscChanges) {
+  const std::string entry =
+      "# Revision: 3\nDISCID=23026203\nDTITLE=Artist / Title\nDYEAR=1999\nTTITLE0=One\n"
+      "TTITLE1=Two\nTTITLE2=Three\nEXTD=Label: X\\nRecorded\nEXTD= 1973\nEXTT0=\nEXTT1=Writer\n"
+      "EXTT2=Live\nPLAYORDER=2,1\nPLAYORDER=,0\n";
+  test::GnudbLikeServer server({{"23026203", {"rock", entry}}});
+  Settings("127.0.0.1:" + std::to_string(server.Port()), 2, "");
+  test::WriteFileBytes(env.iniPath, test::ReadFileBytes(env.iniPath) + "charset=UTF-8\r\n");
+  form = std::make_unique<TFormMain>(services, env);
+  form->FormCreate();
+  form->FormShow();
+  auto pick = [&](int drive) {
+    form->Model().SetDriveIndex(drive);
+    form->ComboBox1Change();
+  };
+  pick(0);
+  auto& f = *form;
+  f.C1Click();
+  ASSERT_EQ(f.Model().Status(0), "曲名取得完了");
+  ASSERT_EQ(f.ReadRevision(), 3);
+  f.Model().Table().SetCell(1, 2, "Two (corrected)");
+  auto out = f.Submit({});
+  EXPECT_EQ(out.result, Result::Accepted) << f.Model().Status(0);
+  EXPECT_NE(out.entry.find("\r\n# Revision: 4\r\n"), std::string::npos) << out.entry;
+  EXPECT_NE(out.entry.find("TTITLE1=Two (corrected)\r\nTTITLE2=Three\r\nEXTD=Label: X\\nRecorded 1973\r\n"
+                           "EXTT0=\r\nEXTT1=Writer\r\nEXTT2=Live\r\nPLAYORDER=2,1,0\r\n"),
+            std::string::npos)
+      << out.entry;
+  // A further correction goes above the accepted one, with the same text.
+  out = f.Submit({.dryRun = true});
+  EXPECT_NE(out.entry.find("\r\n# Revision: 5\r\n"), std::string::npos);
+  EXPECT_NE(out.entry.find("EXTT1=Writer\r\n"), std::string::npos);
+
+  pick(1);  // another disc (its read fails): the entry is forgotten
+  pick(0);
+  EXPECT_EQ(f.ReadRevision(), std::nullopt);
+  f.Model().Table().SetCategory("rock");
+  out = f.Submit({.dryRun = true});
+  EXPECT_EQ(out.result, Result::Built) << f.Model().Status(0);
+  EXPECT_NE(out.entry.find("\r\n# Revision: 0\r\n"), std::string::npos);
+  EXPECT_NE(out.entry.find("EXTD=\r\nEXTT0=\r\nEXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n"), std::string::npos);
+}
+
+// A UTF-8 server stores every character: accents and full-width text pass
+// whatever its code says. An entry read with a revision no server can go
+// above is not corrected: the box says why, nothing is sent.
+TEST_F(Submit, AUtf8ServerTakesEveryCharacterAndAnEndlessRevisionIsRefused) {
+  test::GnudbLikeServer server({{"23026203", {"rock", "# Revision: 99999999999\nDTITLE=A / T\nTTITLE0=1\n"
+                                                      "TTITLE1=2\nTTITLE2=3\n"}}});
+  for (const int code : {0, 1}) {
+    SCOPED_TRACE(code);
+    Settings("127.0.0.1:" + std::to_string(server.Port()), code, "");
+    test::WriteFileBytes(env.iniPath, test::ReadFileBytes(env.iniPath) + "charset=UTF-8\r\n");
+    services.boxes.clear();
+    auto& f = StartWithTitles();
+    f.Model().Table().SetArtist("Caf\u00e9 Trio");
+    f.Model().Table().SetCell(1, 1, "山田");
+    const auto out = f.Submit({.dryRun = true});
+    EXPECT_EQ(out.result, Result::Built) << f.Model().Status(0);
+    EXPECT_NE(out.entry.find("DTITLE=Caf\u00e9 Trio / Title\r\n"), std::string::npos);
+  }
+  auto& f = *form;
+  f.C1Click();
+  ASSERT_EQ(f.ReadRevision(), 99999999999);
+  services.boxes.clear();
+  EXPECT_EQ(f.Submit({}).result, Result::Invalid);
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].text,
+            "入力漏れがあるか全角文字があります。\nこの曲情報のリビジョン 99999999999 はサーバが扱える最大値 "
+            "2147483647 を超えているため、訂正できません。");
+  EXPECT_TRUE(server.Stored().empty());
+}
+
 TEST_F(Submit, FailedChecksSendNothing) {
   test::CddbdProcess server;
   Settings(server, 1);
@@ -208,11 +285,16 @@ TEST_F(Submit, FailedChecksSendNothing) {
     std::string box;
   } rows[] = {
       {"full-width artist on a single-byte server",
-       [](shell::TrackTitleTable& t) { t.SetArtist("山田"); }, "入力漏れがあるか全角文字があります。"},
+       [](shell::TrackTitleTable& t) { t.SetArtist("山田"); },
+       "入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
+       "\n「田」(U+7530) はこのサーバに送れない全角文字です。"},
+      {"year that is not a year", [](shell::TrackTitleTable& t) { t.SetYear("1999年"); },
+       "入力漏れがあるか全角文字があります。\n年（DYEAR）「1999年」は空欄か4桁までの数字にしてください。"},
       {"empty last track", [](shell::TrackTitleTable& t) { t.SetCell(1, 3, ""); },
        "入力漏れがあるか全角文字があります。"},
       {"line break in a title", [](shell::TrackTitleTable& t) { t.SetCell(1, 2, "Two\r\nX: y"); },
-       "入力漏れがあるか全角文字があります。"},
+       "入力漏れがあるか全角文字があります。\nU+000D は行を終わらせてしまうため送れない文字です。"
+       "\nU+000A は行を終わらせてしまうため送れない文字です。"},
       {"character the code page lacks", [](shell::TrackTitleTable& t) { t.SetGenre("Rock 😀"); },
        "入力漏れがあるか全角文字があります。\n「😀」(U+1F600) は送信先の文字コードで表せない文字です。"},
   };

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -167,12 +168,137 @@ TEST_F(Submission, ValidationByServerCodeAndCharacterWidth) {
       EXPECT_EQ(CheckSubmitData(t, r.code).ok, r.ok) << place << " " << r.text << " " << r.code;
     }
   }
-  // Year, genre and category are not held to single-byte text.
+  // The genre is not held to single-byte text.
   shell::TrackTitleTable t = Table(1);
-  t.SetYear("二〇〇一");
+  t.SetYear("2001");
   t.SetGenre("邦楽");
-  t.SetCategory("ロック");
   EXPECT_TRUE(CheckSubmitData(t, 1).ok);
+  // The refusal names the double-byte characters, each once.
+  t.SetArtist("山田山");
+  const CheckResult c = CheckSubmitData(t, 1);
+  EXPECT_EQ(c.doubleByte, (std::vector<std::string>{"山", "田"}));
+  EXPECT_EQ(c.Message(),
+            "入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
+            "\n「田」(U+7530) はこのサーバに送れない全角文字です。");
+}
+
+// The year is empty or up to four digits, the category one of the eleven
+// CDDB categories; anything else is refused with the field named.
+TEST_F(Submission, YearAndCategoryForms) {
+  const struct {
+    const char* year;
+    const char* category;
+    bool ok;
+    const char* named;
+  } rows[] = {
+      {"", "rock", true, ""},
+      {"1999", "blues", true, ""},
+      {"7", "soundtrack", true, ""},
+      {"0042", "misc", true, ""},
+      {"abc", "rock", false, "年（DYEAR）「abc」は空欄か4桁までの数字にしてください。"},
+      {"1999年", "rock", false, "年（DYEAR）「1999年」は空欄か4桁までの数字にしてください。"},
+      {"19999", "rock", false, "年（DYEAR）「19999」"},
+      {" 1999", "rock", false, "年（DYEAR）「 1999」"},
+      {"-1", "rock", false, "年（DYEAR）「-1」"},
+      {"1999", "Rock", false, "カテゴリ「Rock」はCDDBのカテゴリ（blues, classical, country, data, folk, "
+                              "jazz, misc, newage, reggae, rock, soundtrack）ではありません。"},
+      {"1999", "", false, "カテゴリ「」"},
+      {"1999", "ロック", false, "カテゴリ「ロック」"},
+      {"1999", "pop", false, "カテゴリ「pop」"},
+  };
+  for (const auto& r : rows) {
+    shell::TrackTitleTable t = Table(1);
+    t.SetYear(r.year);
+    t.SetCategory(r.category);
+    const CheckResult c = CheckSubmitData(t, 2);
+    EXPECT_EQ(c.ok, r.ok) << r.year << " " << r.category;
+    EXPECT_NE(c.Message().find(r.named), std::string::npos) << c.Message();
+  }
+  for (const char* category : kCategories) EXPECT_TRUE(IsCddbCategory(category)) << category;
+}
+
+// A long value is cut where the line is full, but never inside " / " and
+// never inside a character of the encoding sent: wherever the separator
+// falls, one line holds it whole, so a reader that splits artist and title
+// line by line still finds both.
+TEST_F(Submission, LineCutsKeepTheSeparatorAndCharactersWhole) {
+  auto latin1 = [](std::string_view utf8) {
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+      const auto c = static_cast<unsigned char>(utf8[i]);
+      if (c < 0x80) {
+        out += static_cast<char>(c);
+      } else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size()) {
+        out += static_cast<char>(((c & 3) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+      } else {
+        throw platform::CodePageError("not Latin-1");
+      }
+    }
+    return out;
+  };
+  const struct {
+    const char* name;
+    Encoder encode;
+    std::string unit;  // one character
+    std::size_t unitBytes;
+  } encodings[] = {
+      {"Latin-1", latin1, "é", 1},
+      {"UTF-8", Utf8Encoder(), "é", 2},
+      {"Shift-JIS", ExternalEncoder(), "表", 2},
+      {"UTF-8 kana", Utf8Encoder(), "か", 3},
+  };
+  // "TTITLE0=" leaves 246 bytes a line: the separator starts at 243 to 247.
+  for (const auto& e : encodings) {
+    for (std::size_t start = 240; start <= 248; ++start) {
+      SCOPED_TRACE(std::string(e.name) + " separator at byte " + std::to_string(start));
+      std::string artist;
+      std::size_t bytes = 0;
+      while (bytes + e.unitBytes <= start) {
+        artist += e.unit;
+        bytes += e.unitBytes;
+      }
+      artist += std::string(start - bytes, 'a');
+      shell::TrackTitleTable t = Table(1);
+      t.SetCell(2, 1, artist);
+      t.SetCell(1, 1, "Title " + e.unit + e.unit);
+      const auto lines = BuildSubmissionEntry(Toc({{0, 2, 0}, {4, 8, 30}}), t, e.encode).lines;
+      std::string joined;
+      int holding = 0;
+      for (const auto& line : lines) {
+        EXPECT_LE(line.size() + 2, kMaxLineBytes);
+        if (line.rfind("TTITLE0=", 0) != 0) continue;
+        joined += line.substr(8);
+        if (line.find(" / ") != std::string::npos) ++holding;
+      }
+      EXPECT_EQ(joined, e.encode(artist + " / Title " + e.unit + e.unit));
+      EXPECT_EQ(holding, 1);
+    }
+  }
+}
+
+// A correction sends the entry's own EXTD, EXTTn and PLAYORDER back, long
+// ones continued; a track the kept text has none for gets an empty line.
+TEST_F(Submission, KeptTextOfACorrection) {
+  shell::TrackTitleTable t = Table(3);
+  KeptText kept{"Label\\nYear 1973" + std::string(300, 'e'), {"Writer", "\\tLive"}, "0,2,1"};
+  EXPECT_TRUE(CheckSubmitData(t, 2, ExternalEncoder(), &kept).ok);
+  const std::string text = BuildSubmissionEntry(ThreeTracks(), t, ExternalEncoder(), 8, &kept).Text();
+  EXPECT_NE(text.find("\r\n# Revision: 8\r\n"), std::string::npos);
+  const std::string tail = text.substr(text.find("EXTD="));
+  EXPECT_EQ(tail, "EXTD=Label\\nYear 1973" + std::string(249 - 16, 'e') + "\r\nEXTD=" +
+                      std::string(300 - (249 - 16), 'e') +
+                      "\r\nEXTT0=Writer\r\nEXTT1=\\tLive\r\nEXTT2=\r\nPLAYORDER=0,2,1\r\n");
+  // Kept text must stay on its lines and be sendable like any field.
+  kept.extt[0] = "a\nb";
+  const CheckResult broken = CheckSubmitData(t, 2, ExternalEncoder(), &kept);
+  EXPECT_FALSE(broken.ok);
+  EXPECT_EQ(broken.lineBreaks, std::vector<std::string>{"\n"});
+  EXPECT_EQ(broken.Message(),
+            "入力漏れがあるか全角文字があります。\nU+000A は行を終わらせてしまうため送れない文字です。");
+  kept.extt[0] = "😀";
+  const CheckResult c = CheckSubmitData(t, 2, ExternalEncoder(), &kept);
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(c.unencodable, std::vector<std::string>{"😀"});
 }
 
 TEST_F(Submission, ValidationOfMissingAndUnsendableText) {

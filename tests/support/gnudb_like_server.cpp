@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace sl::test {
@@ -63,9 +65,22 @@ std::string Header(const std::string& head, const std::string& name) {
   return head.substr(v, head.find("\r\n", v) - v);
 }
 
-int RevisionOf(const std::string& text) {
+long long RevisionOf(const std::string& text) {
   const auto at = text.find("# Revision:");
-  return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 11);
+  return at == std::string::npos ? 0 : std::strtoll(text.c_str() + at + 11, nullptr, 10);
+}
+
+// The values of every line of a key, joined: xmcd continues a long value on
+// lines with the same keyword.
+std::string Joined(const std::string& text, const std::string& key) {
+  std::string value;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto nl = std::min(text.find('\n', i), text.size());
+    const std::string line = text.substr(i, nl - i);
+    if (line.rfind(key + "=", 0) == 0) value += line.substr(key.size() + 1);
+    i = nl + 1;
+  }
+  return value;
 }
 
 }  // namespace
@@ -179,9 +194,7 @@ std::string GnudbLikeServer::Cgi(const std::string& query) {
   if (w.size() >= 3 && Lower(w[0]) == "cddb" && Lower(w[1]) == "query") {
     const auto it = entries_.find(Lower(w[2]));
     if (it == entries_.end()) return "202 No match for disc ID " + Lower(w[2]) + ".\r\n";
-    const std::string& t = it->second.text;
-    const auto at = t.find("DTITLE=");
-    const std::string title = at == std::string::npos ? "" : t.substr(at + 7, t.find('\n', at) - at - 7);
+    const std::string title = Joined(it->second.text, "DTITLE");
     return "200 " + it->second.category + " " + it->first + " " + forLevel(title) + "\r\n";
   }
   if (w.size() == 4 && Lower(w[0]) == "cddb" && Lower(w[1]) == "read") {

@@ -1,7 +1,8 @@
 // A second CDDB server for tests, written apart from sonolabel-cddbd: it
 // answers as the public server's documentation describes. Entries are kept
 // in UTF-8; protocol level 6 gets them in UTF-8, lower levels get ISO-8859-1
-// when every character fits and the UTF-8 bytes otherwise. Submissions are
+// when every character fits and the UTF-8 bytes otherwise; a query's match
+// line carries the whole disc title (all DTITLE lines). Submissions are
 // answered "200" (or refused when their revision is not above the entry's)
 // and recorded with their raw head and body; "Submit-Mode: test" stores
 // nothing. Every request is recorded as received.

@@ -70,7 +70,8 @@ std::optional<std::string> Utf8To(std::string_view utf8, const std::string& char
 // decode.
 std::optional<std::string> ToUtf8(std::string_view bytes, const std::string& charset);
 
-// The number of an entry's "# Revision: N" comment; 0 when it has none.
+// The number of an entry's "# Revision: N" comment (its first 18 digits); 0
+// when it has none.
 long EntryRevision(const std::vector<std::string>& lines);
 
 // ---------------------------------------------------------------------------

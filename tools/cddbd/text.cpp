@@ -258,7 +258,9 @@ long EntryRevision(const std::vector<std::string>& lines) {
     rest.remove_prefix(9);
     while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
     std::size_t digits = 0;
-    while (digits < rest.size() && digits < 9 && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    // Up to 18 digits: every revision a 32-bit server counter reaches, and
+    // more, is compared as written.
+    while (digits < rest.size() && digits < 18 && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
     return digits == 0 ? 0 : std::stol(std::string(rest.substr(0, digits)));
   }
   return 0;
