@@ -30,6 +30,10 @@ QVariant TrackGridModel::data(const QModelIndex& index, int role) const {
       // The fixed column is painted like the header, as a fixed grid cell is.
       if (index.column() == 0) return QApplication::palette().brush(QPalette::Button);
       return {};
+    case Qt::ForegroundRole:
+      // The number reads like the header's text, not greyed out.
+      if (index.column() == 0) return QApplication::palette().brush(QPalette::ButtonText);
+      return {};
     default:
       return {};
   }
@@ -43,7 +47,9 @@ QVariant TrackGridModel::headerData(int section, Qt::Orientation orientation, in
 
 Qt::ItemFlags TrackGridModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
-  if (index.column() == 0) return Qt::ItemIsEnabled;
+  // The fixed column takes no part in navigation: a click or a key never
+  // makes it current (the view skips cells without flags).
+  if (index.column() == 0) return Qt::NoItemFlags;
   if (readOnly_) return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
 }
