@@ -4,6 +4,8 @@
 #include <QBrush>
 #include <QPalette>
 
+#include "shell/gridedit.h"
+
 namespace sl::app {
 
 TrackGridModel::TrackGridModel(shell::TrackTitleTable& table, QObject* parent)
@@ -56,7 +58,10 @@ Qt::ItemFlags TrackGridModel::flags(const QModelIndex& index) const {
 
 bool TrackGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole || index.column() == 0 || readOnly_) return false;
-  if (!table_.SetCell(index.column(), index.row() + 1, value.toString().toStdString()))
+  // A cell holds what a title database entry can: longer text is cut at a
+  // character boundary, as a paste cuts it.
+  const std::string text = value.toString().toStdString();
+  if (!table_.SetCell(index.column(), index.row() + 1, std::string(shell::CellText(text))))
     return false;
   generation_ = table_.Generation();
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});

@@ -205,6 +205,15 @@ TEST_F(GridUser, TheEditorKeepsOneLineOfPastedText) {
   Press(Qt::Key_V, Qt::ControlModifier);
   Press(Qt::Key_Return);
   EXPECT_EQ(t.Cell(2, 1).size(), 40000u);
+  // 30,000 kana (90,000 bytes) after an "x" are cut where a cell ends,
+  // never inside a character: 1 + 21,844 x 3 bytes.
+  clip->setText(QString(30000, QChar(0x3042)));
+  DoubleClick(g, 2, 2);
+  Press(Qt::Key_A, Qt::ControlModifier);
+  Type(QStringLiteral("x"));
+  Press(Qt::Key_V, Qt::ControlModifier);
+  Press(Qt::Key_Return);
+  EXPECT_EQ(t.Cell(2, 2).size(), 65533u);
 
   // A grid copy of those cells stays one row per track.
   Click(g, 1, 1);
