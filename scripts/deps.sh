@@ -7,7 +7,9 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev libxcb1-dev
+  # Qt's own Japanese texts for its standard buttons and dialogs.
+  qt6-translations-l10n
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # libcddb: an independent reader of submitted entries in the tests.

@@ -2,6 +2,8 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <cstring>
 #include <exception>
@@ -27,6 +29,13 @@ SonolabelApplication::SonolabelApplication(int& argc, char** argv) : QApplicatio
   // The main window's close box ends the program (after its close handler),
   // not the last window that happens to close.
   setQuitOnLastWindowClosed(false);
+  // The window speaks Japanese whatever the user's locale, and so do the
+  // buttons and dialogs Qt makes for it (OK/Cancel, Yes/No): Qt's own
+  // Japanese translations (Debian qt6-translations-l10n).
+  qtTranslationLoaded_ = qtTranslation_.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                                             QStringLiteral("_"),
+                                             QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+  if (qtTranslationLoaded_) installTranslator(&qtTranslation_);
 }
 
 bool SonolabelApplication::notify(QObject* receiver, QEvent* event) {

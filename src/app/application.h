@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTranslator>
 
 namespace sl::app {
 
@@ -14,6 +15,13 @@ class SonolabelApplication : public QApplication {
  public:
   SonolabelApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // Whether Qt's own Japanese texts (standard buttons, dialogs) were found.
+  bool QtTranslationLoaded() const { return qtTranslationLoaded_; }
+
+ private:
+  QTranslator qtTranslation_;
+  bool qtTranslationLoaded_ = false;
 };
 
 // Maps the forms' interface font to the installed Japanese font with the

@@ -140,6 +140,16 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
   grid_ = new TrackGridModel(Model().Table(), this);
   StringGrid1->Attach(Model(), grid_);
   connect(StringGrid1, &TrackGridView::edited, this, [this] { SyncFromModel(); });
+  connect(StringGrid1, &TrackGridView::message, this, [this](const QString& text) {
+    services_.MessageBox(shell::MsgIcon::Warning, text.toStdString());
+  });
+  // A box a command opens comes after what the command has shown so far:
+  // the status text it set is on screen before the box.
+  services_.SetBeforeBox([this] {
+    SyncFromModel();
+    StatusPanel0->repaint();
+    StatusPanel1->repaint();
+  });
   StringGrid1->setColumnWidth(0, 40);
   StringGrid1->setColumnWidth(1, 250);
   StringGrid1->setColumnWidth(2, 150);
@@ -371,6 +381,9 @@ void TFormMain::SyncFromModel(bool force) {
   syncedGeneration_ = model.Generation();
 
   const bool locked = model.CommandRunning();
+  // An editor still open when a command starts is closed with its text
+  // written into the cell, before the grid turns read-only.
+  if (locked && StringGrid1->EditorOpen()) StringGrid1->CloseEditorKeepingText();
   for (QLineEdit* edit : {Edit1, Edit2, Edit3, ComboBox2->lineEdit(), ComboBox3->lineEdit()})
     if (edit->isReadOnly() != locked) edit->setReadOnly(locked);
   grid_->SetReadOnly(locked);
@@ -408,7 +421,9 @@ void TFormMain::SyncFromModel(bool force) {
     QAction* action = actions_[static_cast<std::size_t>(i)];
     if (!action) continue;
     const shell::MenuItemState& state = model.Menu(static_cast<MenuId>(i));
-    if (action->isEnabled() != state.enabled) action->setEnabled(state.enabled);
+    // A command refused while another runs is shown disabled meanwhile.
+    const bool enabled = state.enabled && !(locked && shell::RefusedWhileCommandRuns(static_cast<MenuId>(i)));
+    if (action->isEnabled() != enabled) action->setEnabled(enabled);
     if (action->isVisible() != state.visible) action->setVisible(state.visible);
   }
   SyncServerMenu();
@@ -443,6 +458,9 @@ void TFormMain::SyncServerMenu() {
 }
 
 void TFormMain::RunHandler(const std::function<void()>& handler) {
+  // A handler works on the grid as the user left it: text typed into an
+  // open editor is in its cell first.
+  if (handlerDepth_ == 0 && StringGrid1->EditorOpen()) StringGrid1->CloseEditorKeepingText();
   ++handlerDepth_;
   try {
     handler();

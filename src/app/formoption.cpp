@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +52,33 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
   return button;
 }
 
+// The server host box. Qt's editable combo box takes a typed text equal to
+// one of its items for a pick of that item when the edit loses focus or
+// Enter is pressed, and says so with the same `activated` signal as a pick
+// from the list. Here only a pick from the drop-down list selects an entry:
+// the box tells which `activated` comes from the edit finishing.
+class HostComboBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  bool EditFinishing() const { return finishing_ > 0; }
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    ++finishing_;
+    QComboBox::focusOutEvent(event);
+    --finishing_;
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter) ++finishing_;
+    QComboBox::keyPressEvent(event);
+    if (enter) --finishing_;
+  }
+
+ private:
+  int finishing_ = 0;
+};
+
 void SetEditText(QLineEdit* edit, const std::string& text) {
   const QString value = QString::fromStdString(text);
   if (edit->text() == value) return;
@@ -88,7 +117,8 @@ TFormOption::TFormOption(QWidget* mainWindow)
   TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
   QGroupBox* servers = MakeGroup(TabSheet2, QStringLiteral("tunedexサーバ"));
   MakeLabel(servers, QStringLiteral("ﾎｽﾄIP"), 16, 30);
-  ComboBox1 = new QComboBox(servers);
+  auto* hostBox = new HostComboBox(servers);
+  ComboBox1 = hostBox;
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
@@ -138,8 +168,12 @@ TFormOption::TFormOption(QWidget* mainWindow)
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int tab) {
     if (dialog_) dialog_->state.activeTab = tab;
   });
-  connect(ComboBox1, &QComboBox::activated, this,
-          [this](int index) { Handle([this, index] { dialog_->ComboBox1Select(index); }); });
+  connect(ComboBox1, &QComboBox::activated, this, [this, hostBox](int index) {
+    // Typed text that happens to equal a stored host is still typed text
+    // (ComboBox1Change has seen it): it selects no entry.
+    if (hostBox->EditFinishing()) return;
+    Handle([this, index] { dialog_->ComboBox1Select(index); });
+  });
   connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& t) {
     Handle([this, t] {
       dialog_->state.hostText = t.toStdString();

@@ -26,6 +26,7 @@ void QtShellServices::MessageBox(shell::MsgIcon icon, const std::string& text) {
     case shell::MsgIcon::Warning: qicon = QMessageBox::Warning; break;
     case shell::MsgIcon::Error: qicon = QMessageBox::Critical; break;
   }
+  if (beforeBox_) beforeBox_();
   QMessageBox box(qicon, kAppTitle, QString::fromStdString(text), QMessageBox::Ok, owner_);
   box.setObjectName(QStringLiteral("MessageBox"));
   box.exec();
@@ -33,6 +34,7 @@ void QtShellServices::MessageBox(shell::MsgIcon icon, const std::string& text) {
 
 std::string QtShellServices::InputBox(const std::string& caption, const std::string& prompt,
                                       const std::string& placeholder) {
+  if (beforeBox_) beforeBox_();
   QInputDialog box(owner_);
   box.setObjectName(QStringLiteral("InputBox"));
   box.setInputMode(QInputDialog::TextInput);
@@ -59,6 +61,7 @@ void QtShellServices::SetBusyCursor(bool busy) {
 
 shell::MsgAnswer QtShellServices::QuestionBox(const std::string& caption, const std::string& text,
                                               shell::MsgButtons buttons) {
+  if (beforeBox_) beforeBox_();
   QMessageBox::StandardButtons which = QMessageBox::Yes | QMessageBox::No;
   if (buttons == shell::MsgButtons::YesNoCancel) which |= QMessageBox::Cancel;
   QMessageBox box(QMessageBox::Question, caption.empty() ? kAppTitle : QString::fromStdString(caption),

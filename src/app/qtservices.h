@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "shell/services.h"
@@ -26,6 +27,9 @@ class QtShellServices : public shell::ShellServices {
   void SetMatchDialog(TFormSearch* dialog);
   // The options dialog, created after the main window.
   void SetOptionDialog(TFormOption* dialog) { optionDialog_ = dialog; }
+  // Runs before a box opens: the window shows (and paints) what the command
+  // has set so far, such as the status text the box is about.
+  void SetBeforeBox(std::function<void()> beforeBox) { beforeBox_ = std::move(beforeBox); }
 
   void MessageBox(shell::MsgIcon icon, const std::string& text) override;
   std::string InputBox(const std::string& caption, const std::string& prompt,
@@ -46,6 +50,7 @@ class QtShellServices : public shell::ShellServices {
   TFormSearch* matchDialog_ = nullptr;
   TFormOption* optionDialog_ = nullptr;
   int busyDepth_ = 0;
+  std::function<void()> beforeBox_;
 };
 
 }  // namespace sl::app

@@ -4,6 +4,8 @@
 #include <QBrush>
 #include <QPalette>
 
+#include "shell/gridedit.h"
+
 namespace sl::app {
 
 TrackGridModel::TrackGridModel(shell::TrackTitleTable& table, QObject* parent)
@@ -30,6 +32,10 @@ QVariant TrackGridModel::data(const QModelIndex& index, int role) const {
       // The fixed column is painted like the header, as a fixed grid cell is.
       if (index.column() == 0) return QApplication::palette().brush(QPalette::Button);
       return {};
+    case Qt::ForegroundRole:
+      // The number reads like the header's text, not greyed out.
+      if (index.column() == 0) return QApplication::palette().brush(QPalette::ButtonText);
+      return {};
     default:
       return {};
   }
@@ -43,14 +49,19 @@ QVariant TrackGridModel::headerData(int section, Qt::Orientation orientation, in
 
 Qt::ItemFlags TrackGridModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
-  if (index.column() == 0) return Qt::ItemIsEnabled;
+  // The fixed column takes no part in navigation: a click or a key never
+  // makes it current (the view skips cells without flags).
+  if (index.column() == 0) return Qt::NoItemFlags;
   if (readOnly_) return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
 }
 
 bool TrackGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole || index.column() == 0 || readOnly_) return false;
-  if (!table_.SetCell(index.column(), index.row() + 1, value.toString().toStdString()))
+  // A cell holds what a title database entry can: longer text is cut at a
+  // character boundary, as a paste cuts it.
+  const std::string text = value.toString().toStdString();
+  if (!table_.SetCell(index.column(), index.row() + 1, std::string(shell::CellText(text))))
     return false;
   generation_ = table_.Generation();
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});

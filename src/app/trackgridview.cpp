@@ -7,41 +7,80 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <functional>
 
+#include "app/clipboardreader.h"
 #include "app/trackgridmodel.h"
 
 namespace sl::app {
 
 namespace {
 
-// The in-place editor: a line edit whose right-click shows the grid's own
-// pop-up menu (its cut, copy and paste) rather than the line edit's.
+// The in-place editor: one line of one cell. A paste keeps the clipboard
+// text's first field of its first line (a cell never holds a line end or a
+// TAB, which a later grid copy would turn into rows and columns), and reads
+// the clipboard through the grid's bounded read. It holds as much as a cell
+// does, not QLineEdit's default 32,767 characters.
+class CellEditor : public QLineEdit {
+ public:
+  using Paste = std::function<void(CellEditor*, QClipboard::Mode)>;
+  CellEditor(QWidget* parent, Paste paste) : QLineEdit(parent), paste_(std::move(paste)) {
+    setFrame(false);
+    setMaxLength(static_cast<int>(shell::kMaxCellBytes));
+    // The grid's own pop-up menu (its cut, copy and paste) rather than the
+    // line edit's.
+    setContextMenuPolicy(Qt::NoContextMenu);
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Paste)) {
+      paste_(this, QClipboard::Clipboard);
+      event->accept();
+      return;
+    }
+    QLineEdit::keyPressEvent(event);
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    // The middle button pastes the X11 selection.
+    if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
+      paste_(this, QClipboard::Selection);
+      event->accept();
+      return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+  }
+
+ private:
+  Paste paste_;
+};
+
 class CellDelegate : public QStyledItemDelegate {
  public:
-  CellDelegate(QObject* parent, std::function<void(QLineEdit*)> created)
-      : QStyledItemDelegate(parent), created_(std::move(created)) {}
+  CellDelegate(QObject* parent, CellEditor::Paste paste, std::function<void(QLineEdit*)> created)
+      : QStyledItemDelegate(parent), paste_(std::move(paste)), created_(std::move(created)) {}
 
-  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                        const QModelIndex& index) const override {
-    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-      line->setContextMenuPolicy(Qt::NoContextMenu);
-      created_(line);
-    }
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                        const QModelIndex&) const override {
+    auto* editor = new CellEditor(parent, paste_);
+    created_(editor);
     return editor;
   }
 
  private:
+  CellEditor::Paste paste_;
   std::function<void(QLineEdit*)> created_;
 };
 
 }  // namespace
 
 TrackGridView::TrackGridView(QWidget* parent) : QTableView(parent) {
-  setItemDelegate(new CellDelegate(this, [this](QLineEdit* e) { editor_ = e; }));
+  setItemDelegate(new CellDelegate(
+      this, [this](CellEditor* e, QClipboard::Mode mode) { PasteIntoEditor(e, mode); },
+      [this](QLineEdit* e) { editor_ = e; }));
 
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -76,9 +115,12 @@ TrackGridView::TrackGridView(QWidget* parent) : QTableView(parent) {
     if (editor_) editor_->cut();
   });
   connect(P1, &QAction::triggered, this, [this] {
-    if (editor_) editor_->paste();
+    if (editor_) PasteIntoEditor(editor_, QClipboard::Clipboard);
   });
   connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { UpdateEditActions(); });
+  // The items' hints go to the window like the main menu's: a pop-up menu
+  // is a window of its own, where a hint would otherwise stop.
+  PopupMenu1->installEventFilter(this);
   SyncMode();
 }
 
@@ -121,18 +163,77 @@ void TrackGridView::ActionCopyClick() {
       QString::fromStdString(shell::GridCopyText(model_->Table(), *sel)));
 }
 
+std::optional<QString> TrackGridView::ReadClipboard(QClipboard::Mode mode) {
+  const ClipboardRead read = ReadClipboardText(mode);
+  if (read.result == ClipboardRead::Result::NoAnswer) {
+    emit message(QStringLiteral("クリップボードを読み取れませんでした。クリップボードの内容を持つ"
+                                "プログラムが応答しません。"));
+    return std::nullopt;
+  }
+  if (read.result == ClipboardRead::Result::NoText) return QString();
+  // Plain text ends at the first NUL, as the system's text format does.
+  const std::string bytes = read.text.toStdString();
+  return QString::fromStdString(std::string(shell::ClipboardText(bytes)));
+}
+
 void TrackGridView::ActionPasteClick() {
   // A command waiting for its answer works on the grid as it is.
   if (!model_ || model_->CommandRunning()) return;
-  const auto sel = Selection();
-  if (!sel) return;
+  if (!Selection()) return;
   // Plain text, which Qt hands over as Unicode whatever the clipboard held.
-  const QString text = QGuiApplication::clipboard()->text();
-  if (text.isEmpty()) return;
-  if (shell::GridPasteText(model_->Table(), *sel, text.toStdString()) > 0) {
+  const std::optional<QString> text = ReadClipboard(QClipboard::Clipboard);
+  if (!text || text->isEmpty()) return;
+  // The read let paint events through; the selection and the lock are
+  // taken as they are now.
+  const auto sel = Selection();
+  if (!sel || model_->CommandRunning()) return;
+  if (shell::GridPasteText(model_->Table(), *sel, text->toStdString()) > 0) {
     if (gridModel_) gridModel_->Sync();
     emit edited();
   }
+}
+
+void TrackGridView::PasteIntoEditor(QLineEdit* editor, QClipboard::Mode mode) {
+  if (!editor || editor->isReadOnly()) return;
+  const std::optional<QString> text = ReadClipboard(mode);
+  if (!text || (text->isEmpty() && !editor->hasSelectedText())) return;
+  // The editor may have closed while the clipboard was read.
+  if (editor_ != editor || !EditorOpen()) return;
+  const std::string bytes = text->toStdString();
+  editor->insert(QString::fromStdString(std::string(shell::EditorPasteText(bytes))));
+}
+
+void TrackGridView::CloseEditorKeepingText() {
+  if (QLineEdit* e = editor_; e && EditorOpen()) {
+    commitData(e);
+    closeEditor(e, QAbstractItemDelegate::NoHint);
+  }
+  if (modes_.Editing()) modes_.StringGrid1SelectCell();  // back to selection mode
+  SyncMode();
+}
+
+bool TrackGridView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == PopupMenu1 && event->type() == QEvent::StatusTip) {
+    if (QWidget* w = window()) QCoreApplication::sendEvent(w, event);
+    return true;
+  }
+  return QTableView::eventFilter(watched, event);
+}
+
+QModelIndex TrackGridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  // The fixed track-number column is never current: keys that would land
+  // there go to the neighbouring title or artist cell instead (TAB at a
+  // row's end on to the next row's title, Shift+TAB at a row's start back
+  // to the previous row's artist, Left and Home stop at the title).
+  const QModelIndex current = currentIndex();
+  QModelIndex next = QTableView::moveCursor(action, modifiers);
+  if (!next.isValid() || next.column() != 0 || !model()) return next;
+  if (action == MovePrevious) {
+    if (current.isValid() && current.row() > 0)
+      return model()->index(current.row() - 1, model()->columnCount() - 1);
+    return current;
+  }
+  return model()->index(next.row(), 1);
 }
 
 void TrackGridView::OpenEditor(bool open) {
@@ -155,13 +256,14 @@ void TrackGridView::SyncMode() {
 }
 
 void TrackGridView::UpdateEditActions() {
-  const bool hasText = !QGuiApplication::clipboard()->text().isEmpty();
+  // The clipboard is not read here: its owner may be slow or not answer,
+  // and the menu must open at once. A paste reads it.
   const bool locked = model_ && model_->CommandRunning();
   ActionPaste->setEnabled(!locked);
   QLineEdit* e = editor_;
   C2->setEnabled(e && e->hasSelectedText());
   T1->setEnabled(e && e->hasSelectedText() && !e->isReadOnly());
-  P1->setEnabled(e && !e->isReadOnly() && hasText);
+  P1->setEnabled(e && !e->isReadOnly());
 }
 
 void TrackGridView::keyPressEvent(QKeyEvent* event) {

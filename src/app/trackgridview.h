@@ -5,6 +5,7 @@
 // gestures and text between Qt and there.
 #pragma once
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTableView>
@@ -42,6 +43,10 @@ class TrackGridView : public QTableView {
   void ActionCopyClick();
   void ActionPasteClick();
 
+  // Closes an open in-place editor, writing its text into the cell, and
+  // returns to selection mode (a command is about to use the grid).
+  void CloseEditorKeepingText();
+
   // The pop-up menu and its items, named as on the form.
   QMenu* PopupMenu1 = nullptr;
   QAction* ActionCopy = nullptr;  // grid copy (selection mode)
@@ -53,6 +58,8 @@ class TrackGridView : public QTableView {
  signals:
   // A paste changed the table.
   void edited();
+  // A message for the user (the clipboard's owner did not answer).
+  void message(const QString& text);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -60,8 +67,14 @@ class TrackGridView : public QTableView {
   void contextMenuEvent(QContextMenuEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The clipboard's text for a paste; nullopt (and a message) when its owner
+  // did not answer.
+  std::optional<QString> ReadClipboard(QClipboard::Mode mode);
+  void PasteIntoEditor(QLineEdit* editor, QClipboard::Mode mode);
   // Opens the in-place editor on the current cell when the mode asks for it.
   void OpenEditor(bool open);
   // Edit triggers and pop-up items follow the mode.

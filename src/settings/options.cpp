@@ -1,29 +1,27 @@
 #include "settings/options.h"
 
-#include <algorithm>
+#include "settings/serverlist.h"
 
 namespace sl::settings {
 
-namespace {
-// A damaged settings file must not make the host list run away.
-constexpr int kMaxServers = 1000;
-}  // namespace
-
-int TFormOption::StoredCount() const {
-  if (!settings_) return 0;
-  return std::clamp(settings_->ReadInteger(kSection, kKeyServerCount, 0), 0, kMaxServers);
-}
+// The same bound as the server menu's, so the dialog sees every entry the
+// menu lists and may add up to the same count.
+int TFormOption::StoredCount() const { return settings_ ? StoredServerCount(*settings_) : 0; }
 
 void TFormOption::FormShow() {
   auto& s = state;
   s.hosts.clear();
   const int count = StoredCount();
   for (int i = 0; i < count; ++i) s.hosts.push_back(settings_->ReadString(ServerSection(i), kKeyHost, ""));
-  // The first host shows in the box. The path box and the check box keep
-  // what they showed when the dialog was last closed.
+  // The first host shows in the box. The path box and the "2ﾊﾞｲﾄ文字" box
+  // keep what they showed when the dialog was last closed; the "UTF-8" box
+  // shows the first entry's own value, since it is written back to the
+  // entry the box shows.
   s.hostIndex = s.hosts.empty() ? -1 : 0;
   s.hostText = s.hosts.empty() ? std::string() : s.hosts.front();
   s.EditIndex = 0;
+  s.CheckBox2Checked = !s.hosts.empty() && IsUtf8Charset(settings_->ReadString(ServerSection(0), kKeyCharset, ""));
+  s.CheckBox2Entry = 0;
 }
 
 void TFormOption::FormActivate() { state.Button5Enabled = false; }
@@ -37,6 +35,7 @@ void TFormOption::ComboBox1Select(int index) {
   const std::string section = ServerSection(index);
   s.Edit3 = settings_ ? settings_->ReadString(section, kKeyPath, "") : std::string();
   s.CheckBox2Checked = settings_ && IsUtf8Charset(settings_->ReadString(section, kKeyCharset, ""));
+  s.CheckBox2Entry = index;
   switch (settings_ ? settings_->ReadInteger(section, kKeyCode, 0) : 0) {
     case 1:
       s.CheckBox1Enabled = true;
@@ -58,7 +57,11 @@ void TFormOption::ComboBox1Change() {
   state.Button5Enabled = true;
 }
 
-void TFormOption::CheckBox2Click() { state.Button5Enabled = true; }
+void TFormOption::CheckBox2Click() {
+  // The user's own choice for the entry the tab edits.
+  state.CheckBox2Entry = state.EditIndex;
+  state.Button5Enabled = true;
+}
 
 void TFormOption::Button4Click() {
   auto& s = state;
@@ -67,6 +70,7 @@ void TFormOption::Button4Click() {
   s.EditIndex = -1;
   s.CheckBox1Enabled = true;
   s.CheckBox2Checked = false;
+  s.CheckBox2Entry = -1;
   s.Button5Enabled = false;
   s.Edit3 = kDefaultServerPath;
 }
@@ -89,11 +93,16 @@ bool TFormOption::ApplyServerEntry() {
   const int count = StoredCount();
   const std::string& text = s.hostText;
   if (text.empty()) return false;
+  // The "UTF-8" box speaks for this entry only when it shows this entry's
+  // value (or the user set it for this entry); otherwise the key is left
+  // as stored.
+  const bool charsetShown = s.CheckBox2Entry == s.EditIndex;
   // The picked server under its own name: only its character set can
   // change (a host is always found inside itself, so nothing else of it is
   // written, as for any host already contained in a stored one).
   if (s.EditIndex >= 0 && s.EditIndex < count &&
       settings_->ReadString(ServerSection(s.EditIndex), kKeyHost, "") == text) {
+    if (!charsetShown) return false;
     platform::Profile::SectionKeys charset{ServerSection(s.EditIndex), {}, {}};
     if (s.CheckBox2Checked)
       charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
@@ -128,10 +137,13 @@ bool TFormOption::ApplyServerEntry() {
   // The character set: "UTF-8" when ticked; otherwise the entry has no key,
   // as every entry the program wrote before it knew one.
   std::vector<std::string> removed;
-  if (s.CheckBox2Checked)
+  if (!charsetShown) {
+    // Left as stored.
+  } else if (s.CheckBox2Checked) {
     keys.emplace_back(kKeyCharset, kCharsetUtf8);
-  else
+  } else {
     removed.push_back(kKeyCharset);
+  }
   sections.push_back({ServerSection(n), std::move(keys), std::move(removed)});
   if (!settings_->WriteSections(sections)) {
     services_.MessageBox(shell::MsgIcon::Error,

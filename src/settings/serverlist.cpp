@@ -7,11 +7,9 @@
 
 namespace sl::settings {
 
-namespace {
-int StoredCount(const SettingsFile& settings) {
-  return std::clamp(settings.ReadInteger(kSection, "servercount", 0), 0, kMaxServers);
+int StoredServerCount(const SettingsFile& settings) {
+  return std::clamp(settings.ReadInteger(kSection, kKeyServerCount, 0), 0, kMaxServers);
 }
-}  // namespace
 
 bool SetServerList(SettingsFile& settings, const std::vector<std::string>& lines, std::string* error) {
   return settings.Transact([&](const platform::Profile::Reader& file,
@@ -55,7 +53,7 @@ bool SetServerList(SettingsFile& settings, const std::vector<std::string>& lines
 
 int GetServerList(const SettingsFile& settings, shell::ShellModel& model) {
   model.ClearServerItems();
-  const int count = StoredCount(settings);
+  const int count = StoredServerCount(settings);
   const int selected = settings.ReadInteger(kSection, "selectserver", 0);
   int marked = -1;
   for (int i = 0; i < count; ++i) {

@@ -14,6 +14,10 @@ namespace sl::settings {
 // file must not make either run away.
 inline constexpr int kMaxServers = 10000;
 
+// The stored servercount as the menu and the options dialog use it: 0 when
+// missing or unreadable, never more than kMaxServers.
+int StoredServerCount(const SettingsFile& settings);
+
 // Merges the lines of a sites reply (status and terminator lines removed)
 // into the stored list: a line naming none of the hosts stored before the
 // merge adds one entry with the text before its first blank as host and the

@@ -41,6 +41,19 @@ class LineReader {
 
 }  // namespace
 
+std::string_view ClipboardText(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+std::string_view EditorPasteText(std::string_view text) {
+  text = ClipboardText(text);
+  return CellText(text.substr(0, text.find_first_of("\r\n\t")));
+}
+
+std::string_view CellText(std::string_view text) {
+  return text.substr(0, CutAtCharBoundary(text, kMaxCellBytes));
+}
+
 GridRect ClipToTrackCells(const TrackTitleTable& table, GridRect sel) {
   GridRect r;
   r.left = std::max(sel.left, 1);
@@ -91,7 +104,7 @@ int GridPasteText(TrackTitleTable& table, GridRect sel, std::string_view text) {
       const long long cellCol = sel.left + col;
       const long long cellRow = sel.top + row;
       if (cellCol < r.left || cellCol > r.right || cellRow < r.top || cellRow > r.bottom) continue;
-      field = field.substr(0, CutAtCharBoundary(field, kMaxCellBytes));
+      field = CellText(field);
       if (table.SetCell(static_cast<int>(cellCol), static_cast<int>(cellRow), std::string(field)))
         ++written;
     }

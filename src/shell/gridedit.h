@@ -41,6 +41,19 @@ int GridPasteText(TrackTitleTable& table, GridRect sel, std::string_view text);
 // Longest cell text a paste writes (what a title database entry can hold).
 inline constexpr std::size_t kMaxCellBytes = 65535;
 
+// Clipboard text as a paste takes it: like the system's plain-text format,
+// it ends at the first NUL.
+std::string_view ClipboardText(std::string_view text);
+
+// What a paste into the in-place editor inserts: the editor holds one cell
+// of one line, so only the clipboard text's first field of its first line
+// (up to the first CR, LF or TAB) is taken, as a paste into a one-cell
+// selection takes it.
+std::string_view EditorPasteText(std::string_view text);
+
+// A cell's text cut to kMaxCellBytes at a character boundary.
+std::string_view CellText(std::string_view text);
+
 // Items of the grid's pop-up menu.
 enum class PopupItem {
   ActionCopy,   // grid copy, selection mode

@@ -39,6 +39,23 @@ bool TrackTitleTable::SetCell(int col, int row, std::string text) {
   return true;
 }
 
+bool RefusedWhileCommandRuns(MenuId id) {
+  switch (id) {
+    case MenuId::tunedexS2:
+    case MenuId::L1:
+    case MenuId::MenuDSMPExport:
+    case MenuId::L2:
+    case MenuId::MenuDSMPImport:
+    case MenuId::C1:
+    case MenuId::S1:
+    case MenuId::N3:
+    case MenuId::O1:
+      return true;
+    default:
+      return false;
+  }
+}
+
 ShellModel::ShellModel() {
   // Initial states of the commands that need a disc or titles first.
   Menu(MenuId::MenuDSMPExport).enabled = false;

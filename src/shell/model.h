@@ -59,6 +59,10 @@ enum class MenuId {
   Count
 };
 
+// Whether the item's command is refused while another command runs (it then
+// does nothing, so a face shows it disabled meanwhile).
+bool RefusedWhileCommandRuns(MenuId id);
+
 struct MenuItemState {
   bool enabled = true;
   bool visible = true;

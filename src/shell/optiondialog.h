@@ -27,6 +27,11 @@ struct OptionDialogState {
   bool CheckBox1Checked = false;
   // "UTF-8": the server speaks protocol level 6 and UTF-8 (its charset key).
   bool CheckBox2Checked = false;
+  // The entry whose charset the "UTF-8" box shows: an entry number, -1 for
+  // the new entry being typed, kNoEntry while it shows no entry's value. An
+  // entry's charset is written only from a box that shows that entry.
+  static constexpr int kNoEntry = -2;
+  int CheckBox2Entry = kNoEntry;
   bool Button5Enabled = false;    // "適用": a typed host is waiting to be applied
   std::string Edit4;  // the user's e-mail address
   // The server entry the server tab edits; -1 while a new one is typed.

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 
 #include "app/formmain.h"
 #include "app/formoption.h"
@@ -155,6 +156,90 @@ TEST_F(Options, APortThatIsNoNumberStopsWithAnErrorBox) {
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_EQ(boxText, "ポート番号「80a」は整数ではありません。");
   EXPECT_EQ(Setting("tunedex", "proxyIP"), "<none>");
+}
+
+// Typed text equal to a stored host is typed text, not a pick: leaving the
+// box for "適用" must not select that entry, so that after the refusal the
+// next host typed is added as a new entry instead of renaming a stored one.
+TEST_F(Options, TypedHostEqualToAStoredOneSelectsNoEntry) {
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  TFormOption& o = program->FormOption();
+  w.show();
+  modal->Then([&](QWidget*) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&o));
+    o.PageControl1->setCurrentIndex(1);
+    QTest::mouseClick(o.Button4, Qt::LeftButton);
+    QTest::mouseClick(o.ComboBox1->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(o.ComboBox1->hasFocus());
+    QTest::keyClicks(QApplication::focusWidget(), "localhost");  // stored as svr1
+    ASSERT_TRUE(o.Button5->isEnabled());
+    QTest::mouseClick(o.Button5, Qt::LeftButton);  // refused: it is stored
+    EXPECT_FALSE(o.ComboBox1->hasFocus());  // the click took the focus
+    QTest::mouseClick(o.ComboBox1->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "jp.example.org");
+    QTest::mouseClick(o.Button5, Qt::LeftButton);
+    QTest::mouseClick(o.Button2, Qt::LeftButton);
+  });
+  w.MenuAction(shell::MenuId::O1)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Setting("tunedex", "servercount"), "3");
+  EXPECT_EQ(Setting("svr0", "host"), "127.0.0.1");
+  EXPECT_EQ(Setting("svr1", "host"), "localhost");
+  EXPECT_EQ(Setting("svr2", "host"), "jp.example.org");
+
+  // A pick from the list (by the arrow key) still selects: its path shows.
+  settings::SettingsFile(dir.File("sonolabel.INI")).WriteString("svr1", "path", "/picked?");
+  modal->Then([&](QWidget*) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&o));
+    QTest::mouseClick(o.ComboBox1->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(o.ComboBox1->currentText(), "localhost");
+    EXPECT_EQ(o.Edit3->text(), "/picked?");
+    QTest::mouseClick(o.Button2, Qt::LeftButton);
+  });
+  w.MenuAction(shell::MenuId::O1)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+}
+
+// The "UTF-8" box shows the first entry's own charset when the dialog opens,
+// so that OK after an edit of that entry keeps the key.
+TEST_F(Options, Utf8BoxShowsTheShownEntryWhenTheDialogOpens) {
+  {
+    settings::SettingsFile ini(dir.File("sonolabel.INI"));
+    ini.WriteString("svr0", "charset", "UTF-8");
+    ini.WriteString("tunedex", "proxyport", "8080");  // OK goes through
+  }
+  auto program = MakeProgram();
+  TFormMain& w = program->FormMain();
+  TFormOption& o = program->FormOption();
+  w.show();
+  modal->Then([&](QWidget*) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&o));
+    o.PageControl1->setCurrentIndex(1);
+    EXPECT_EQ(o.ComboBox1->currentText(), "127.0.0.1");
+    EXPECT_TRUE(o.CheckBox2->isChecked());
+    // Retype the last character of the shown host: an edit is pending.
+    QTest::mouseClick(o.ComboBox1->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QTest::keyClicks(QApplication::focusWidget(), "1");
+    EXPECT_TRUE(o.Button5->isEnabled());
+    QTest::mouseClick(o.Button1, Qt::LeftButton);
+  });
+  w.MenuAction(shell::MenuId::O1)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Setting("svr0", "charset"), "UTF-8");
+
+  // Opened again on a file whose first entry has no charset: unticked.
+  ASSERT_TRUE(settings::SettingsFile(dir.File("sonolabel.INI")).WriteSections({{"svr0", {}, {"charset"}}}));
+  modal->Then([&](QWidget*) {
+    EXPECT_FALSE(o.CheckBox2->isChecked());
+    QTest::mouseClick(o.Button2, Qt::LeftButton);
+  });
+  w.MenuAction(shell::MenuId::O1)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
 }
 
 }  // namespace

@@ -214,5 +214,81 @@ TEST_F(Options, Utf8BoxReadsAndWritesTheCharsetKey) {
   EXPECT_EQ(settings.ReadServer(2).path, "/~cddb/cddb.cgi?");
 }
 
+// The "UTF-8" box shows the shown entry's charset from the moment the dialog
+// opens, whatever it showed when last closed, and an edit of that entry
+// writes back what the box shows.
+TEST_F(Options, Utf8BoxIsRefreshedWhenTheDialogOpens) {
+  settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, "UTF-8"});
+  // Last use ended on entry 1, which has no charset.
+  Show();
+  dialog.ComboBox1Select(1);
+  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+  dialog.Button2Click();
+
+  Show();
+  EXPECT_TRUE(dialog.state.CheckBox2Checked);
+  Type("gnudb.gnudb.org");  // retyped under its own name
+  EXPECT_EQ(dialog.Button1Click(), shell::kModalOk);
+  EXPECT_EQ(settings.ReadServer(0).charset, "UTF-8");
+
+  // And the other way round: entry 0 without the key after a use that
+  // ended ticked on entry 1.
+  ASSERT_TRUE(settings.WriteSections({{ServerSection(0), {}, {kKeyCharset}}}));
+  settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2, "UTF-8"});
+  dialog.ComboBox1Select(1);
+  EXPECT_TRUE(dialog.state.CheckBox2Checked);
+  Show();
+  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+  Type("gnudb.gnudb.org");
+  dialog.Button1Click();
+  EXPECT_EQ(settings.ReadServer(0).charset, "");
+  EXPECT_EQ(settings.ReadServer(1).charset, "UTF-8");
+}
+
+// A box that shows no entry's value never writes a charset: a rename keeps
+// the stored key.
+TEST_F(Options, ACharsetIsWrittenOnlyFromABoxShowingThatEntry) {
+  settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2, "UTF-8"});
+  Show();
+  dialog.ComboBox1Select(1);
+  dialog.state.CheckBox2Checked = false;
+  dialog.state.CheckBox2Entry = shell::OptionDialogState::kNoEntry;
+  Type("renamed.example");
+  dialog.Button5Click();
+  EXPECT_EQ(settings.ReadServer(1).host, "renamed.example");
+  EXPECT_EQ(settings.ReadServer(1).charset, "UTF-8");
+  // Clearing the box by hand for that entry does remove it.
+  dialog.state.CheckBox2Checked = false;
+  dialog.CheckBox2Click();
+  dialog.Button5Click();
+  EXPECT_EQ(settings.ReadServer(1).charset, "");
+}
+
+// The dialog sees as many stored servers as the server menu does: with
+// 1,500 stored, every host is listed, a host inside entry 1,200 is refused
+// and a new one is added as entry 1,500.
+TEST_F(Options, TheDialogAndTheMenuShareOneCapOnTheList) {
+  constexpr int kStored = 1500;
+  std::vector<platform::Profile::SectionKeys> sections;
+  sections.push_back({kSection, {{kKeyServerCount, std::to_string(kStored)}}});
+  for (int i = 0; i < kStored; ++i)
+    sections.push_back({ServerSection(i), {{kKeyHost, "host" + std::to_string(i) + ".example"},
+                                           {kKeyPath, kDefaultServerPath}}});
+  ASSERT_TRUE(settings.WriteSections(sections));
+  Show();
+  ASSERT_EQ(dialog.state.hosts.size(), static_cast<std::size_t>(kStored));
+  EXPECT_EQ(dialog.state.hosts.back(), "host1499.example");
+
+  dialog.Button4Click();
+  Type("host1200.example");
+  dialog.Button5Click();
+  EXPECT_EQ(settings.ReadInteger(kSection, kKeyServerCount, 0), kStored);
+  Type("fresh.example");
+  dialog.Button5Click();
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(settings.ReadInteger(kSection, kKeyServerCount, 0), kStored + 1);
+  EXPECT_EQ(settings.ReadServer(kStored).host, "fresh.example");
+}
+
 }  // namespace
 }  // namespace sl::settings

@@ -160,3 +160,34 @@ TEST(GridModes, TriggersAndPopupItems) {
 
 }  // namespace
 }  // namespace sl::shell
+
+namespace sl::shell {
+namespace {
+
+// What a paste into the one-line editor keeps: the first field of the first
+// line, ending at the first NUL, cut to what a cell holds.
+TEST(EditorPaste, FirstFieldOfTheFirstLineUpToNul) {
+  struct Row {
+    std::string clip, want;
+  } rows[] = {
+      {"plain", "plain"},
+      {"one\r\ntwo\r\n", "one"},
+      {"cr\rlf", "cr"},
+      {"lf\nnext", "lf"},
+      {"a\tb\nc", "a"},
+      {"\nsecond", ""},
+      {std::string("ab\0cd", 5), "ab"},
+      {std::string("\0tail", 5), ""},
+      {"春の歌\t", "春の歌"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(EditorPasteText(r.clip), r.want) << r.clip;
+  // A cell holds 65,535 bytes: longer text is cut there, never inside a
+  // character.
+  EXPECT_EQ(EditorPasteText(std::string(70000, 'x')).size(), kMaxCellBytes);
+  const std::string kana = std::string(kMaxCellBytes - 1, 'x') + "あ";
+  EXPECT_EQ(CellText(kana).size(), kMaxCellBytes - 1);
+  EXPECT_EQ(ClipboardText(std::string("a\tb\0c\td", 7)), "a\tb");
+}
+
+}  // namespace
+}  // namespace sl::shell
