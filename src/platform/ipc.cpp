@@ -731,8 +731,13 @@ void Tidy(Node& n) {
   }
   for (auto serial : late) DropConn(n, serial, kTimeout);
   if (n.acceptPaused) consider(n.acceptResume);
+  // Deadlines are kept to a 20 ms grain, so that many peers due at about
+  // the same time are dropped in one wake-up.
   long long ms = 0;
-  if (next) ms = std::max<long long>(1, std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count() + 1);
+  if (next) {
+    const long long due = std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count() + 1;
+    ms = (std::max<long long>(due, 1) + 19) / 20 * 20;
+  }
   if (ms == n.timerArmedMs) return;
   itimerspec spec{};
   spec.it_value.tv_sec = static_cast<time_t>(ms / 1000);

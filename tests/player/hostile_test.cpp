@@ -24,25 +24,16 @@ TEST_F(PlayerTest, APeerThatNeverReadsNeitherStallsTheLoopNorStarvesThePlayer) {
   // Long enough that one blocking write to the peer would break every call
   // to the player below.
   env.Set("SONOLABEL_IPC_TIMEOUT_MS", "1500");
-  DsmpProcess sim(PlayListJson(99));
+  // Each answer comes a little late, so every call runs the message pump
+  // (and with it the hostile peer's requests) while it waits.
+  DsmpProcess sim(PlayListJson(99, "\"delay_ms\":8"));
   auto d = MakeDsmp();
   HostileScript script{HostileScript::kNeverReads, 1};
   script.window = d->WindowHandle();
   HostilePeer peer(runtime.Path(), ::getpid(), script);
   ASSERT_EQ(peer.Connected(), 1);
-  // Let its requests pile up answers it does not take.
-  Clock::duration longest{};
-  const auto until = Clock::now() + std::chrono::milliseconds(300);
-  while (Clock::now() < until) {
-    const auto start = Clock::now();
-    ipc::Dispatch();
-    longest = std::max(longest, Clock::now() - start);
-    ::poll(nullptr, 0, 2);
-  }
-  EXPECT_LT(longest, std::chrono::milliseconds(250));
-  EXPECT_LE(ipc::Stats().queuedBytes, ipc::kMaxPeerQueueBytes);
-
-  // A healthy import of 99 tracks meanwhile.
+  // A healthy import of 99 tracks while its requests pile up answers it
+  // does not take.
   d->Bind();
   ASSERT_TRUE(d->Bound());
   const auto start = Clock::now();
@@ -53,8 +44,20 @@ TEST_F(PlayerTest, APeerThatNeverReadsNeitherStallsTheLoopNorStarvesThePlayer) {
   EXPECT_EQ(read, 99);
   EXPECT_TRUE(d->Bound());
   EXPECT_FALSE(d->LinkLost());
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));
   d->Unbind();
+
+  // No pass of the event loop waits on it.
+  Clock::duration longest{};
+  const auto until = Clock::now() + std::chrono::milliseconds(300);
+  while (Clock::now() < until) {
+    const auto pass = Clock::now();
+    ipc::Dispatch();
+    longest = std::max(longest, Clock::now() - pass);
+    ::poll(nullptr, 0, 2);
+  }
+  EXPECT_LT(longest, std::chrono::milliseconds(250));
+  EXPECT_LE(ipc::Stats().queuedBytes, ipc::kMaxPeerQueueBytes);
 
   // The peer that takes nothing is dropped once its answers wait too long.
   const auto dropped = ipc::Stats().dropped;

@@ -103,7 +103,7 @@ bool SendAll(int fd, const char* p, std::size_t n) {
       if (!firstError) firstError = errno;
       break;
     }
-    timeval tv{2, 0};
+    timeval tv{0, 300000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
       if (!firstError) firstError = errno;
