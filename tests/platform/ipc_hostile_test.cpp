@@ -158,8 +158,13 @@ TEST_F(IpcHostile, HalfSentFramesAreBoundedInMemoryAndDroppedWhenOverdue) {
     EXPECT_EQ(ipc::Stats().bufferedBytes, 0u);
     EXPECT_EQ(ipc::Stats().incoming, 0);
   }
-  // 100 MiB were sent; far less is ever held.
+  // 100 MiB were sent; far less is ever held. (AddressSanitizer keeps freed
+  // memory in quarantine: the resident set says nothing there.)
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(RssKiB() - rssBefore, 48L * 1024);
+#else
+  (void)rssBefore;
+#endif
   EXPECT_TRUE(ReachedByAnotherProcess());
 }
 
