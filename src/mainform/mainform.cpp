@@ -261,6 +261,8 @@ void TFormMain::MenuReadFileClick() {
 
 namespace {
 
+namespace ipc = platform::ipc;
+
 constexpr const char* kNoPlayer = "DSMPと接続できません。";
 
 // Unbinds the player on every way out of a command, a raised error included,
@@ -279,6 +281,37 @@ class UnbindOnExit {
 
  private:
   player::TDSMP& d_;
+};
+
+// What an export left out, by track number (from 1).
+struct ExportGaps {
+  bool listTitle = false;        // the play list's title could not be set
+  std::vector<int> unreadable;   // the link could not read the track
+  std::vector<int> tooLong;      // its title or artist is longer than the link carries
+  std::vector<int> unwritten;    // the player refused the write
+  bool Empty() const { return !listTitle && unreadable.empty() && tooLong.empty() && unwritten.empty(); }
+  // One status line; each list names its first tracks and counts the rest.
+  std::string Text() const {
+    constexpr std::size_t kNamed = 20;
+    std::vector<std::string> parts;
+    if (listTitle) parts.push_back("プレイリスト名");
+    auto list = [&parts](const char* what, const std::vector<int>& tracks) {
+      if (tracks.empty()) return;
+      std::string s = std::string(what) + ": ";
+      for (std::size_t i = 0; i < tracks.size() && i < kNamed; ++i) {
+        if (i) s += ", ";
+        s += std::to_string(tracks[i]);
+      }
+      if (tracks.size() > kNamed) s += " ほか" + std::to_string(tracks.size() - kNamed) + "曲";
+      parts.push_back(std::move(s));
+    };
+    list("読み取れない曲", unreadable);
+    list("曲名かアーティスト名が長すぎる曲", tooLong);
+    list("書き込めない曲", unwritten);
+    std::string text = "DSMPに転送できなかった項目があります: ";
+    for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? " / " : "") + parts[i];
+    return text;
+  }
 };
 
 }  // namespace
@@ -336,25 +369,48 @@ void TFormMain::MenuDSMPExportClick() {
   registerArtist = d.services.QuestionBox("", "アーティスト名も登録しますか？。", shell::MsgButtons::YesNo) ==
                    shell::MsgAnswer::Yes;
   player::TPlayList* list = dsmp.GetPlayList();
+  // What could not be transferred, said in the status instead of a success.
+  ExportGaps gaps;
   if (list->PlayListTitle().empty()) {
-    list->SetPlayListTitle(d.model.Table().Title());
-    changed = true;
+    const std::string& title = d.model.Table().Title();
+    if (!dsmp.Bound()) {
+      // The player closed while the question was open: the rest runs
+      // unbound, where writes do nothing, as before.
+      changed = true;
+    } else if (!player::FitsOnLink(title) || ipc::Failed(dsmp.WritePlayListTitle(title))) {
+      if (!dsmp.LinkLost()) gaps.listTitle = true;
+    } else {
+      changed = true;
+    }
   }
   const int n = list->Tracks();
   for (int i = 0; i < n && !dsmp.LinkLost(); ++i) {
-    player::TTrackInfo info = dsmp.GetTrackInfo(i + 1);
+    player::TTrackInfo info;
+    // A track the link could not read (a string over its bound, a refusal)
+    // is never written back: its empty record would wipe the player's.
+    if (ipc::Failed(dsmp.ReadTrackInfo(i + 1, info))) {
+      if (!dsmp.LinkLost()) gaps.unreadable.push_back(i + 1);
+      continue;
+    }
     const auto& table = d.model.Table();
+    bool fill = false;
     if (info.Title.empty()) {
       info.Title = table.Cell(1, i + 1);
-      changed = true;
+      fill = true;
     }
     if (registerArtist && info.Artist.empty()) {
       const std::string& cell = table.Cell(2, i + 1);
       info.Artist = cell.empty() ? d.lookup.MatchArtist : cell;
-      changed = true;
+      fill = true;
     }
+    // Text longer than the link carries would not arrive: refuse the track.
+    if (!player::FitsOnLink(info.Title) || !player::FitsOnLink(info.Artist)) {
+      gaps.tooLong.push_back(i + 1);
+      continue;
+    }
+    if (fill) changed = true;
     if (changed) {
-      dsmp.SetTrackInfo(i + 1, info);
+      if (ipc::Failed(dsmp.WriteTrackInfo(i + 1, info)) && !dsmp.LinkLost()) gaps.unwritten.push_back(i + 1);
       list->Save(list->PlayListName());
     }
   }
@@ -362,6 +418,11 @@ void TFormMain::MenuDSMPExportClick() {
   if (dsmp.LinkLost()) {
     // The player hung or went away mid-way: the transfer is not complete.
     d.model.SetStatus(0, kNoPlayer);
+    return;
+  }
+  if (!gaps.Empty()) {
+    // Not complete: the export stays available for another try.
+    d.model.SetStatus(0, gaps.Text());
     return;
   }
   d.model.SetEnabled(shell::MenuId::MenuDSMPExport, false);

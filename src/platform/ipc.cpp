@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +47,14 @@ constexpr int kPumpSliceMs = 5;
 // Bytes read from one connection in one pass, so one busy peer cannot starve
 // the others.
 constexpr std::size_t kReadBudget = std::size_t{4} << 20;
+// A connection's first frame must be a hello, which is this long.
+constexpr std::size_t kHelloFrameBytes = 15;
+// While this much waits to be written to a peer, its requests are not read.
+constexpr std::size_t kBackPressureBytes = std::size_t{256} << 10;
+// How long accepting pauses after accept ran out of descriptors or memory.
+constexpr int kAcceptPauseMs = 100;
+// epoll ids of the node's own descriptors; connections use their serials.
+constexpr std::uint64_t kListenId = 0, kWakeId = 1, kTimerId = 2;
 
 // ---- The node: this process's end of the IPC ----
 
@@ -57,6 +66,15 @@ struct Conn {
   bool helloSeen = false;
   std::string in;
   std::size_t inPos = 0;
+  std::size_t counted = 0;     // bytes of `in` counted in Node::buffered
+  Clock::time_point opened;    // the hello is due within the time-out
+  bool partial = false;        // `in` holds the start of a frame...
+  Clock::time_point frameSince;  // ...since then
+  std::deque<std::string> out;   // frames waiting to be written
+  std::size_t outHead = 0;       // bytes of out.front() already written
+  std::size_t outBytes = 0;
+  Clock::time_point lastProgress;  // last write while frames waited
+  std::uint32_t events = 0;        // what epoll watches for it
 };
 
 // A reply frame as it arrived, read by the caller that waits for it.
@@ -86,8 +104,14 @@ struct Node {
   std::string runtime;  // the XDG_RUNTIME_DIR it was opened under
   std::string dir;
   pid_t pid = 0;
-  int listenFd = -1, epollFd = -1, eventFd = -1;
+  int listenFd = -1, epollFd = -1, eventFd = -1, timerFd = -1;
   int hook = 0;
+  int incoming = 0;
+  std::size_t buffered = 0;  // incomplete frame bytes of incoming connections
+  bool acceptPaused = false;
+  Clock::time_point acceptResume;
+  std::uint64_t dropped = 0, acceptPauses = 0;
+  long long timerArmedMs = -1;
   std::map<std::uint64_t, std::unique_ptr<Conn>> conns;
   std::map<pid_t, std::uint64_t> outgoing;
   std::map<std::uint64_t, HResult> lost;  // why recently closed connections ended
@@ -218,7 +242,8 @@ void CloseAll(Node& n) {
   if (n.listenFd >= 0) ::close(n.listenFd);
   if (n.epollFd >= 0) ::close(n.epollFd);
   if (n.eventFd >= 0) ::close(n.eventFd);
-  n.listenFd = n.epollFd = n.eventFd = -1;
+  if (n.timerFd >= 0) ::close(n.timerFd);
+  n.listenFd = n.epollFd = n.eventFd = n.timerFd = -1;
   n.signalled = false;
 }
 
@@ -228,6 +253,50 @@ void CleanupAtExit() {
     RemoveFilesOf(n, n.pid);
     ::unlink(NodePath(n, n.pid).c_str());
   }
+}
+
+// Makes sure the socket folder is this user's alone; "" when it is, else
+// why it cannot be used. A folder of another user is refused (it could
+// serve fake players); our own open to others (a loose umask, a chmod) is
+// closed again and cleared of entries other users put there.
+std::string SecureFolder(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return dir + " is not a folder of this user";
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+    ::close(fd);
+    return dir + " is not a folder of this user";
+  }
+  if ((st.st_mode & 077) == 0) {
+    ::close(fd);
+    return {};
+  }
+  if (::fchmod(fd, 0700) != 0) {
+    const std::string err = std::strerror(errno);
+    ::close(fd);
+    return dir + " is open to other users and cannot be closed: " + err;
+  }
+  const int listFd = ::dup(fd);
+  DIR* d = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+  if (!d) {
+    if (listFd >= 0) ::close(listFd);
+    ::close(fd);
+    return dir + " cannot be read";
+  }
+  std::vector<std::string> foreign;
+  int seen = 0;
+  while (dirent* e = ::readdir(d)) {
+    if (++seen > 100000) break;
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat es{};
+    if (::fstatat(fd, name.c_str(), &es, AT_SYMLINK_NOFOLLOW) == 0 && es.st_uid != ::getuid())
+      foreign.push_back(name);
+  }
+  ::closedir(d);
+  for (const auto& name : foreign) ::unlinkat(fd, name.c_str(), 0);
+  ::close(fd);
+  return {};
 }
 
 void Open(Node& n) {
@@ -245,9 +314,7 @@ void Open(Node& n) {
   n.dir = n.runtime + "/sonolabel-ipc";
   if (::mkdir(n.dir.c_str(), 0700) != 0 && errno != EEXIST)
     return Fail(n, "cannot create " + n.dir + ": " + std::strerror(errno));
-  struct stat st{};
-  if (::lstat(n.dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
-    return Fail(n, n.dir + " is not a folder of this user");
+  if (std::string why = SecureFolder(n.dir); !why.empty()) return Fail(n, std::move(why));
   const std::string path = NodePath(n, n.pid);
   sockaddr_un addr{};
   if (path.size() >= sizeof addr.sun_path) return Fail(n, "runtime folder path too long");
@@ -264,17 +331,20 @@ void Open(Node& n) {
   }
   n.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
   n.eventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (n.epollFd < 0 || n.eventFd < 0) {
+  n.timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (n.epollFd < 0 || n.eventFd < 0 || n.timerFd < 0) {
     CloseAll(n);
     ::unlink(path.c_str());
     return Fail(n, "cannot create the wake-up descriptors");
   }
   epoll_event ev{};
   ev.events = EPOLLIN;
-  ev.data.u64 = 0;
+  ev.data.u64 = kListenId;
   ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, n.listenFd, &ev);
-  ev.data.u64 = 1;
+  ev.data.u64 = kWakeId;
   ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, n.eventFd, &ev);
+  ev.data.u64 = kTimerId;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, n.timerFd, &ev);
   n.ok = true;
   static bool registered = false;
   if (!registered) {
@@ -295,6 +365,8 @@ void CloseConn(Node& n, std::uint64_t serial, HResult why) {
   Conn& c = *it->second;
   ::epoll_ctl(n.epollFd, EPOLL_CTL_DEL, c.fd, nullptr);
   ::close(c.fd);
+  n.buffered -= c.counted;
+  if (!c.outgoing) --n.incoming;
   if (c.outgoing) {
     auto o = n.outgoing.find(c.peer);
     if (o != n.outgoing.end() && o->second == serial) n.outgoing.erase(o);
@@ -314,6 +386,21 @@ HResult LostReason(const Node& n, std::uint64_t serial) {
   return it == n.lost.end() ? kDisconnected : it->second;
 }
 
+// What epoll should watch for `c`: its replies and requests unless replies
+// to it pile up (back-pressure on a peer that does not read), and room to
+// write while frames wait.
+void UpdateInterest(Node& n, Conn& c) {
+  std::uint32_t want = 0;
+  if (c.outgoing || c.outBytes < kBackPressureBytes) want |= EPOLLIN;
+  if (c.outBytes > 0) want |= EPOLLOUT;
+  if (want == c.events) return;
+  epoll_event ev{};
+  ev.events = want;
+  ev.data.u64 = c.serial;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_MOD, c.fd, &ev);
+  c.events = want;
+}
+
 Conn& AddConn(Node& n, int fd, bool outgoing, pid_t peer) {
   auto c = std::make_unique<Conn>();
   c->serial = NextSerial();
@@ -322,43 +409,66 @@ Conn& AddConn(Node& n, int fd, bool outgoing, pid_t peer) {
   // Our own connections expect no hello: only the side that connects says it.
   c->helloSeen = outgoing;
   c->peer = peer;
+  c->opened = Clock::now();
+  c->events = EPOLLIN;
   epoll_event ev{};
-  ev.events = EPOLLIN;
+  ev.events = c->events;
   ev.data.u64 = c->serial;
   ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, fd, &ev);
+  if (!outgoing) ++n.incoming;
   Conn& ref = *c;
   n.conns[ref.serial] = std::move(c);
   return ref;
 }
 
-// Writes a whole frame within the time-out; on failure the connection is
-// closed (a partial frame would break the stream).
-bool WriteFrame(Node& n, std::uint64_t serial, const std::string& frame) {
+// Drops a peer that broke one of the node's bounds.
+void DropConn(Node& n, std::uint64_t serial, HResult why) {
+  ++n.dropped;
+  CloseConn(n, serial, why);
+}
+
+// Writes what connection `serial` has queued, as far as the socket takes it
+// without blocking. False when the connection was closed (write error).
+bool FlushConn(Node& n, std::uint64_t serial) {
   Conn* c = FindConn(n, serial);
-  if (!c || frame.empty()) return false;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs());
-  std::size_t done = 0;
-  while (done < frame.size()) {
-    const ssize_t k = ::send(c->fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+  if (!c) return false;
+  for (int rounds = 0; c->outBytes > 0 && rounds < 1024; ++rounds) {
+    const std::string& front = c->out.front();
+    const ssize_t k = ::send(c->fd, front.data() + c->outHead, front.size() - c->outHead, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (k > 0) {
-      done += static_cast<std::size_t>(k);
+      c->outHead += static_cast<std::size_t>(k);
+      c->outBytes -= static_cast<std::size_t>(k);
+      c->lastProgress = Clock::now();
+      if (c->outHead == front.size()) {
+        c->out.pop_front();
+        c->outHead = 0;
+      }
       continue;
     }
     if (k < 0 && errno == EINTR) continue;
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        CloseConn(n, serial, kTimeout);
-        return false;
-      }
-      pollfd p{c->fd, POLLOUT, 0};
-      ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
-      continue;
-    }
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
     CloseConn(n, serial, kDisconnected);
     return false;
   }
+  UpdateInterest(n, *c);
   return true;
+}
+
+// Queues a whole frame for connection `serial` and writes what the socket
+// takes now; the rest goes out as the peer reads. Never blocks. False when
+// the connection is gone, or when the peer has let more than its bound pile
+// up (it is dropped: a partial frame would break the stream anyway).
+bool WriteFrame(Node& n, std::uint64_t serial, const std::string& frame) {
+  Conn* c = FindConn(n, serial);
+  if (!c || frame.empty()) return false;
+  if (c->outBytes + frame.size() > kMaxPeerQueueBytes) {
+    DropConn(n, serial, kTimeout);
+    return false;
+  }
+  if (c->outBytes == 0) c->lastProgress = Clock::now();
+  c->out.push_back(frame);
+  c->outBytes += frame.size();
+  return FlushConn(n, serial);
 }
 
 // The outgoing connection to process `pid`, opened when needed.
@@ -381,6 +491,14 @@ Conn* Connect(Node& n, pid_t pid) {
     ::close(fd);
     // A process that is gone leaves its files: tidy them for everyone.
     if ((err == ECONNREFUSED || err == ENOENT) && pid != n.pid && !ProcessAlive(pid)) RemoveFilesOf(n, pid);
+    return nullptr;
+  }
+  // Whoever listens there must be this user, as for incoming connections: a
+  // socket another user slipped into the folder is never talked to.
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid()) {
+    ::close(fd);
     return nullptr;
   }
   Conn& c = AddConn(n, fd, true, pid);
@@ -448,6 +566,24 @@ bool HandleFrame(Node& n, Conn& c, const char* data, std::size_t size) {
   return true;
 }
 
+// Counts what connection `c` holds of incomplete frames, and notes when
+// such a frame began.
+void Account(Node& n, Conn& c) {
+  if (c.inPos > 0) {
+    c.in.erase(0, c.inPos);
+    c.inPos = 0;
+  }
+  // A buffer that held a large frame gives its memory back once empty.
+  if (c.in.empty() && c.in.capacity() > (std::size_t{64} << 10)) std::string().swap(c.in);
+  const bool partial = !c.in.empty();
+  if (partial && !c.partial) c.frameSince = Clock::now();
+  c.partial = partial;
+  if (!c.outgoing) {
+    n.buffered = n.buffered - c.counted + c.in.size();
+    c.counted = c.in.size();
+  }
+}
+
 // Reads what connection `serial` has (without blocking) and handles its
 // frames. The connection may be closed on return.
 void ReadConn(Node& n, std::uint64_t serial) {
@@ -464,7 +600,19 @@ void ReadConn(Node& n, std::uint64_t serial) {
       for (;;) {
         std::string_view frame;
         std::size_t used = 0;
-        const wire::Cut cut = wire::CutFrame(std::string_view(c->in).substr(c->inPos), frame, used);
+        const std::string_view rest = std::string_view(c->in).substr(c->inPos);
+        // A peer's first frame must be its hello: nothing larger is held
+        // for a peer that has not said who it is.
+        if (!c->helloSeen && rest.size() >= 4) {
+          const std::uint32_t length = static_cast<std::uint8_t>(rest[0]) | static_cast<std::uint8_t>(rest[1]) << 8 |
+                                       static_cast<std::uint8_t>(rest[2]) << 16 |
+                                       static_cast<std::uint32_t>(static_cast<std::uint8_t>(rest[3])) << 24;
+          if (length != kHelloFrameBytes - 4) {
+            DropConn(n, serial, kInvalidPacket);
+            return;
+          }
+        }
+        const wire::Cut cut = wire::CutFrame(rest, frame, used);
         if (cut == wire::Cut::kNeedMore) break;
         if (cut == wire::Cut::kBroken) {
           CloseConn(n, serial, kInvalidPacket);
@@ -478,11 +626,16 @@ void ReadConn(Node& n, std::uint64_t serial) {
         c = FindConn(n, serial);
         if (!c) return;
       }
-      if (c->inPos > 0) {
-        c->in.erase(0, c->inPos);
-        c->inPos = 0;
+      Account(n, *c);
+      // Incomplete frames of all peers together stay under the bound: the
+      // peer that goes over it is dropped.
+      if (!c->outgoing && n.buffered > kMaxBufferedBytes) {
+        DropConn(n, serial, kBadData);
+        return;
       }
       if (total >= kReadBudget) return;
+      // A peer whose replies pile up is not read further until it reads.
+      if (!c->outgoing && c->outBytes >= kBackPressureBytes) return;
       continue;
     }
     if (k == 0) {
@@ -495,27 +648,125 @@ void ReadConn(Node& n, std::uint64_t serial) {
   }
 }
 
+void PauseAccept(Node& n) {
+  if (n.acceptPaused) return;
+  n.acceptPaused = true;
+  ++n.acceptPauses;
+  n.acceptResume = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_DEL, n.listenFd, nullptr);
+}
+
+void ResumeAccept(Node& n) {
+  if (!n.acceptPaused) return;
+  n.acceptPaused = false;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kListenId;
+  ::epoll_ctl(n.epollFd, EPOLL_CTL_ADD, n.listenFd, &ev);
+}
+
+// Room for one more incoming connection: at the bound, the oldest one that
+// has not said hello yet goes. False when every held peer has said hello.
+bool MakeRoom(Node& n) {
+  if (n.incoming < kMaxIncomingConnections) return true;
+  for (const auto& [serial, c] : n.conns) {
+    if (!c->outgoing && !c->helloSeen) {
+      DropConn(n, serial, kTimeout);
+      return true;
+    }
+  }
+  return false;
+}
+
 void AcceptAll(Node& n) {
+  if (n.acceptPaused) return;
   for (int i = 0; i < 64; ++i) {
     const int fd = ::accept4(n.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
+      // Out of descriptors or memory: the connection stays queued and the
+      // socket stays readable. Stop watching it for a moment rather than
+      // waking up for it again and again.
+      PauseAccept(n);
+      return;
+    }
     // Only processes of this user reach the folder; check anyway.
     ucred cred{};
     socklen_t len = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid()) {
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid() || !MakeRoom(n)) {
       ::close(fd);
+      ++n.dropped;
       continue;
     }
-    AddConn(n, fd, false, cred.pid);
+    // Read at once: a peer says hello as it connects, so a well-behaved one
+    // is past the hello before the next connection can crowd it out.
+    ReadConn(n, AddConn(n, fd, false, cred.pid).serial);
   }
 }
 
+// Drops the peers past a deadline (no hello, a frame that does not
+// complete, queued frames nobody takes), resumes accepting after a pause,
+// and sets the timer for the next deadline.
+void Tidy(Node& n) {
+  const auto now = Clock::now();
+  const auto bound = std::chrono::milliseconds(TimeoutMs());
+  if (n.acceptPaused && now >= n.acceptResume) ResumeAccept(n);
+  std::optional<Clock::time_point> next;
+  auto consider = [&](Clock::time_point t) {
+    if (!next || t < *next) next = t;
+  };
+  std::vector<std::uint64_t> late;
+  for (const auto& [serial, c] : n.conns) {
+    std::optional<Clock::time_point> due;
+    auto earliest = [&](Clock::time_point t) {
+      if (!due || t < *due) due = t;
+    };
+    if (!c->helloSeen) earliest(c->opened + bound);
+    if (c->partial && !c->outgoing) earliest(c->frameSince + bound);
+    if (c->outBytes > 0) earliest(c->lastProgress + bound);
+    if (!due) continue;
+    if (*due <= now) late.push_back(serial);
+    else consider(*due);
+  }
+  for (auto serial : late) DropConn(n, serial, kTimeout);
+  if (n.acceptPaused) consider(n.acceptResume);
+  // Deadlines are kept to a 20 ms grain, so that many peers due at about
+  // the same time are dropped in one wake-up.
+  long long ms = 0;
+  if (next) {
+    const long long due = std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count() + 1;
+    ms = (std::max<long long>(due, 1) + 19) / 20 * 20;
+  }
+  if (ms == n.timerArmedMs) return;
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+  spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  ::timerfd_settime(n.timerFd, 0, &spec, nullptr);
+  n.timerArmedMs = ms;
+}
+
+// Handles what epoll reports ready: new connections, readable and writable
+// connections, the deadline timer.
 void ReadAll(Node& n) {
-  AcceptAll(n);
-  std::vector<std::uint64_t> serials;
-  serials.reserve(n.conns.size());
-  for (const auto& [serial, c] : n.conns) serials.push_back(serial);
-  for (auto s : serials) ReadConn(n, s);
+  epoll_event events[128];
+  const int k = ::epoll_wait(n.epollFd, events, 128, 0);
+  for (int i = 0; i < k; ++i) {
+    const std::uint64_t id = events[i].data.u64;
+    if (id == kListenId) {
+      AcceptAll(n);
+    } else if (id == kTimerId) {
+      std::uint64_t expirations;
+      if (::read(n.timerFd, &expirations, sizeof expirations) < 0) {
+        // Not expired after all: nothing to clear.
+      }
+      n.timerArmedMs = -1;
+    } else if (id != kWakeId) {
+      if (events[i].events & EPOLLOUT) FlushConn(n, id);
+      if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) ReadConn(n, id);
+    }
+  }
+  Tidy(n);
 }
 
 void ReapChildren(Node& n) {
@@ -561,8 +812,10 @@ HResult WaitReply(Node& n, std::uint64_t serial, std::uint32_t seq, int timeoutM
       c = FindConn(n, serial);
       if (!c) continue;
     }
-    pollfd p{c->fd, POLLIN, 0};
+    // The request itself may still wait in the queue: write as the peer reads.
+    pollfd p{c->fd, static_cast<short>(POLLIN | (c->outBytes > 0 ? POLLOUT : 0)), 0};
     ::poll(&p, 1, static_cast<int>(std::min<long long>(left, self ? 1 : kPumpSliceMs)));
+    if ((p.revents & POLLOUT) && !FlushConn(n, serial)) continue;
     ReadConn(n, serial);
     if (n.replies.count(seq)) continue;
     if (Clock::now() - lastPump >= std::chrono::milliseconds(kPumpSliceMs)) {
@@ -1079,6 +1332,24 @@ void RevokeClassObject(const Guid& clsid) {
 
 // ---- Delivery ----
 
+NodeStats Stats() {
+  NodeStats st;
+  Node& n = RawNode();
+  for (const auto& [serial, c] : n.conns) {
+    if (c->outgoing) {
+      ++st.outgoing;
+    } else {
+      ++st.incoming;
+      if (!c->helloSeen) ++st.awaitingHello;
+    }
+    st.queuedBytes += c->outBytes;
+  }
+  st.bufferedBytes = n.buffered;
+  st.dropped = n.dropped;
+  st.acceptPauses = n.acceptPauses;
+  return st;
+}
+
 int WakeFd() {
   Node& n = N();
   return n.ok ? n.epollFd : -1;
@@ -1124,6 +1395,23 @@ void Shutdown() {
   Node& n = RawNode();
   if (!n.opened) return;
   if (n.ok) {
+    // What is still queued (a last notification, a release) gets a short,
+    // bounded chance to go out.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(200);
+    for (;;) {
+      std::vector<pollfd> fds;
+      std::vector<std::uint64_t> serials;
+      for (const auto& [serial, c] : n.conns) {
+        if (c->outBytes == 0) continue;
+        fds.push_back({c->fd, POLLOUT, 0});
+        serials.push_back(serial);
+      }
+      const long long left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (fds.empty() || left <= 0) break;
+      ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left, 20)));
+      for (auto serial : serials) FlushConn(n, serial);
+    }
     RemoveFilesOf(n, n.pid);
     ::unlink(NodePath(n, n.pid).c_str());
   }
@@ -1200,6 +1488,38 @@ bool WaitForInputIdle(pid_t pid, int timeoutMs) {
     ProcessMessages();
     ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, 5)));
   }
+}
+
+bool EndProcess(pid_t pid, int graceMs) {
+  auto& ch = RawNode().children;
+  if (pid <= 0 || std::find(ch.begin(), ch.end(), pid) == ch.end()) return false;
+  auto reaped = [&] {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    return r == pid || (r < 0 && errno == ECHILD);
+  };
+  bool gone = false;
+  if (::kill(pid, SIGTERM) != 0 && errno == ESRCH) {
+    reaped();
+    gone = true;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, graceMs));
+  while (!gone && Clock::now() < deadline) {
+    if (reaped()) gone = true;
+    else ::poll(nullptr, 0, 5);
+  }
+  if (!gone) {
+    ::kill(pid, SIGKILL);
+    // SIGKILL cannot be caught; the process ends as soon as the kernel lets it.
+    const auto hard = Clock::now() + std::chrono::seconds(2);
+    while (!gone && Clock::now() < hard) {
+      if (reaped()) gone = true;
+      else ::poll(nullptr, 0, 5);
+    }
+  }
+  // One not reaped yet stays listed, for ReapChildren.
+  if (gone) ch.erase(std::remove(ch.begin(), ch.end(), pid), ch.end());
+  return gone;
 }
 
 std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_view subkey) {

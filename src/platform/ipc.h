@@ -25,6 +25,27 @@
 // version, process id). Strings are counted UTF-16 code units (at most
 // kMaxStringUnits). A frame that breaks any rule closes its connection.
 //
+// Bounds against a peer that misbehaves (a bug or a hostile process of the
+// same user): at most kMaxIncomingConnections connections from peers (a new
+// one beyond that replaces the oldest that has not said hello yet, or is
+// closed at once); a peer must say hello within the time-out; the bytes of
+// frames not yet complete, over all incoming connections, stay under
+// kMaxBufferedBytes, and a frame must complete within the time-out; a
+// failing accept (out of descriptors) pauses accepting for a moment instead
+// of spinning. The peer that breaks a bound is dropped.
+//
+// Writing never blocks: frames go to a per-connection queue that is written
+// as the peer reads. A peer whose queue grows past kMaxPeerQueueBytes, or
+// that takes nothing for the time-out while frames wait, is dropped; while
+// replies to a peer wait, no more of its requests are read (it blocks on its
+// own writes instead of filling our memory). So a peer that never reads
+// costs bounded memory, never stalls this process and never delays others.
+//
+// The socket folder must belong to this user and be closed to everyone
+// else: one of another user is refused; our own with group or other bits is
+// closed (mode 0700) and cleared of what other users put there. Both ends of
+// every connection check the other's user (SO_PEERCRED).
+//
 // Waiting: a send or call waits for its reply at most its time-out (3000 ms;
 // SONOLABEL_IPC_TIMEOUT_MS overrides it, for tests). A peer that times out,
 // dies or sends garbage ends the call with a failure code and its connection
@@ -91,6 +112,12 @@ inline constexpr std::size_t kMaxQueuedMessages = 10000;
 inline constexpr int kDefaultTimeoutMs = 3000;
 // Windows one process may own at once.
 inline constexpr int kMaxWindows = 1022;
+// Connections from peers held at once.
+inline constexpr int kMaxIncomingConnections = 256;
+// Bytes of incomplete frames held for all incoming connections together.
+inline constexpr std::size_t kMaxBufferedBytes = std::size_t{16} << 20;
+// Bytes waiting to be written to one peer.
+inline constexpr std::size_t kMaxPeerQueueBytes = std::size_t{4} << 20;
 
 // The send and call time-out: SONOLABEL_IPC_TIMEOUT_MS when set to a number
 // from 1 to 600000, else 3000.
@@ -216,6 +243,18 @@ int Dispatch(int maxMessages = 256);
 // returns `done()`. For command-line tools and tests.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 
+// What this process's node holds now, for tests and measurements.
+struct NodeStats {
+  int incoming = 0;          // connections from peers
+  int awaitingHello = 0;     // of those, the ones that have not said hello
+  int outgoing = 0;          // connections to peers
+  std::size_t bufferedBytes = 0;  // bytes of incomplete frames from peers
+  std::size_t queuedBytes = 0;    // bytes waiting to be written, all peers
+  std::uint64_t dropped = 0;      // peers dropped for breaking a bound, so far
+  std::uint64_t acceptPauses = 0; // times accepting paused for lack of descriptors
+};
+NodeStats Stats();
+
 // Closes this process's node: every connection, window and served class;
 // the next use opens it again (under the runtime folder then in force).
 void Shutdown();
@@ -229,6 +268,10 @@ pid_t StartProcess(const std::string& program, const std::string& params,
 // Waits until process `pid` owns a top-level window (true), ends, or
 // `timeoutMs` passes (false), pumping messages.
 bool WaitForInputIdle(pid_t pid, int timeoutMs);
+// Ends a process that StartProcess started and that still runs: SIGTERM,
+// then SIGKILL when it has not ended within `graceMs`; reaps it. Nothing for
+// any other process. True when the process is gone.
+bool EndProcess(pid_t pid, int graceMs = 500);
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
 // The unnamed value of a registry key. The player's two keys

@@ -176,8 +176,11 @@ bool TDSMP::Execute(const std::string& Params) {
   const pid_t pid = ipc::StartProcess(FDSMPPath, Params, folder);
   if (pid < 0) return false;
   // The player counts as started once it shows its main window; one that
-  // does not within the bound counts as not started.
-  return ipc::WaitForInputIdle(pid, StartTimeoutMs());
+  // does not within the bound counts as not started, and is ended: it is
+  // our child, nobody will talk to it, and every retry would start another.
+  if (ipc::WaitForInputIdle(pid, StartTimeoutMs())) return true;
+  ipc::EndProcess(pid);
+  return false;
 }
 
 // ---- Calls ----

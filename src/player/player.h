@@ -327,6 +327,14 @@ class TDSMP {
   std::string GetPlayListName();
   TTrackInfo GetTrackInfo(int Track);
   void SetTrackInfo(int Track, const TTrackInfo& Info);
+  // As GetTrackInfo and SetTrackInfo, with the call's result code, so that a
+  // caller can tell a track the link could not carry (kBadData: a string
+  // over kMaxStringUnits) or the player refused from an empty one. Unbound:
+  // kDisconnected, and `Info` (read) is the empty record.
+  HResult ReadTrackInfo(int Track, TTrackInfo& Info);
+  HResult WriteTrackInfo(int Track, const TTrackInfo& Info);
+  // As SetPlayListTitle, with the call's result code.
+  HResult WritePlayListTitle(const std::string& Title);
   void New();
   void Add(const std::string& FileName);
   void Load(const std::string& FileName);
@@ -395,6 +403,10 @@ class TDSMP {
   // whose calls pumped such a notification gives up.
   std::uint64_t FEpoch = 0;
 };
+
+// Whether the link carries `text` (UTF-8) as one string: at most
+// kMaxStringUnits UTF-16 code units.
+bool FitsOnLink(const std::string& text);
 
 // Fills Drive and CDTrack of an audio-CD track (Kind 16 or 17) from its
 // file name when either is 0, as GetTrackInfo does.

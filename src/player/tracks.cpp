@@ -85,10 +85,12 @@ std::string TDSMP::GetPlayListTitle() {
   return out.empty() ? std::string() : Narrow(out[0]);
 }
 
-void TDSMP::SetPlayListTitle(const std::string& Title) {
-  if (!FBound) return;
+void TDSMP::SetPlayListTitle(const std::string& Title) { WritePlayListTitle(Title); }
+
+HResult TDSMP::WritePlayListTitle(const std::string& Title) {
+  if (!FBound) return ipc::kDisconnected;
   std::vector<Value> out;
-  CallSlot(Intf::PlayList, pl::put_PlayListTitle, {Value::String(Wide(Title))}, {}, out);
+  return CallSlot(Intf::PlayList, pl::put_PlayListTitle, {Value::String(Wide(Title))}, {}, out);
 }
 
 std::string TDSMP::GetPlayListName() {
@@ -133,20 +135,36 @@ std::vector<Value> TrackInfoValues(const TTrackInfo& Info) {
 }
 
 TTrackInfo TDSMP::GetTrackInfo(int Track) {
-  if (!FBound) return {};
-  std::vector<Value> out;
   // The result code is not examined: a track the player cannot give reads
   // as whatever it stored (an empty record when it stored nothing).
-  CallSlot(Intf::PlayList, pl::GetTrackInfo, {Value::Long(Track)}, kTrackInfoTypes, out);
-  return TrackInfoFromValues(out);
+  TTrackInfo info;
+  ReadTrackInfo(Track, info);
+  return info;
 }
 
-void TDSMP::SetTrackInfo(int Track, const TTrackInfo& Info) {
-  if (!FBound) return;
+HResult TDSMP::ReadTrackInfo(int Track, TTrackInfo& Info) {
+  Info = TTrackInfo{};
+  if (!FBound) return ipc::kDisconnected;
+  std::vector<Value> out;
+  const HResult hr = CallSlot(Intf::PlayList, pl::GetTrackInfo, {Value::Long(Track)}, kTrackInfoTypes, out);
+  Info = TrackInfoFromValues(out);
+  return hr;
+}
+
+void TDSMP::SetTrackInfo(int Track, const TTrackInfo& Info) { WriteTrackInfo(Track, Info); }
+
+HResult TDSMP::WriteTrackInfo(int Track, const TTrackInfo& Info) {
+  if (!FBound) return ipc::kDisconnected;
   std::vector<Value> in{Value::Long(Track)};
   for (auto& v : TrackInfoValues(Info)) in.push_back(std::move(v));
   std::vector<Value> out;
-  CallSlot(Intf::PlayList, pl::SetTrackInfo, in, {}, out);
+  return CallSlot(Intf::PlayList, pl::SetTrackInfo, in, {}, out);
+}
+
+bool FitsOnLink(const std::string& text) {
+  // Each UTF-8 byte gives at most one UTF-16 unit: short text needs no count.
+  if (text.size() <= ipc::kMaxStringUnits) return true;
+  return Wide(text).size() <= ipc::kMaxStringUnits;
 }
 
 void TDSMP::New() {

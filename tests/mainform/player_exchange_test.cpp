@@ -283,6 +283,78 @@ TEST_F(Exchange, APlayerThatHangsOrExitsMidCommandLeavesTheGridAndReportsTheFail
   EXPECT_EQ(Table().Cell(1, 3), "T3");
 }
 
+TEST_F(Exchange, ExportNeverWritesATrackTheLinkCouldNotReadAndNamesIt) {
+  // Track 2 holds a text longer than the link carries: its read fails. It
+  // must keep every field; the others are filled in as usual.
+  const std::string huge(40000, 'x');
+  const std::string unreadable = "{\"title\":\"\",\"artist\":\"Own\",\"file\":\"D:\\\\Track02.cda\","
+                                 "\"text1\":\"" + huge + "\",\"kind\":16,\"drive\":3,\"cdtrack\":2,\"long1\":5}";
+  test::DsmpProcess sim(State("L", {Track(""), unreadable, Track("")}));
+  auto& f = Start();
+  Pick(0);
+  for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, "G" + std::to_string(r));
+  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+  f.MenuDSMPExportClick();
+  const auto tracks = Tracks(sim).AsArray();
+  ASSERT_EQ(tracks.size(), 3u);
+  EXPECT_EQ(tracks[0].GetString("title"), "G1");
+  EXPECT_EQ(tracks[2].GetString("title"), "G3");
+  // Untouched: not blanked, not given the grid's title.
+  EXPECT_EQ(tracks[1].GetString("title"), "");
+  EXPECT_EQ(tracks[1].GetString("artist"), "Own");
+  EXPECT_EQ(tracks[1].GetString("file"), "D:\\Track02.cda");
+  EXPECT_EQ(tracks[1].GetString("text1"), huge);
+  EXPECT_EQ(tracks[1].GetInt("kind"), 16);
+  EXPECT_EQ(tracks[1].GetInt("drive"), 3);
+  EXPECT_EQ(tracks[1].GetInt("long1"), 5);
+  // Not reported as done; the export stays available.
+  EXPECT_EQ(Status(), "DSMPに転送できなかった項目があります: 読み取れない曲: 2");
+  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_FALSE(f.DSMP1().Bound());
+}
+
+TEST_F(Exchange, ExportRefusesTextLongerThanTheLinkCarriesAndSaysWhere) {
+  struct Row {
+    const char* what;
+    bool longDiscTitle;
+    int longRow;  // 0: none
+    int longArtistRow;
+    const char* status;
+  } rows[] = {
+      {"a track title", false, 2, 0, "DSMPに転送できなかった項目があります: 曲名かアーティスト名が長すぎる曲: 2"},
+      {"an artist", false, 0, 3, "DSMPに転送できなかった項目があります: 曲名かアーティスト名が長すぎる曲: 3"},
+      {"the disc title", true, 0, 0, "DSMPに転送できなかった項目があります: プレイリスト名"},
+  };
+  // 40,000 letters fit a grid cell (65,535 bytes) but not the link.
+  const std::string huge(40000, 'y');
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::DsmpProcess sim(State("", {Track(""), Track(""), Track("")}));
+    auto& f = Start();
+    Pick(0);
+    auto& t = f.Model().Table();
+    t.SetTitle(row.longDiscTitle ? huge : "Disc");
+    for (int r = 1; r <= 3; ++r) {
+      t.SetCell(1, r, r == row.longRow ? huge : "G" + std::to_string(r));
+      t.SetCell(2, r, r == row.longArtistRow ? huge : "A" + std::to_string(r));
+    }
+    ASSERT_EQ(t.Cell(1, 2).size(), row.longRow == 2 ? huge.size() : 2u);
+    f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+    services.questionAnswers.push_back(shell::MsgAnswer::Yes);
+    f.MenuDSMPExportClick();
+    EXPECT_EQ(Status(), row.status);
+    EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+    const auto tracks = Tracks(sim).AsArray();
+    ASSERT_EQ(tracks.size(), 3u);
+    for (int r = 1; r <= 3; ++r) {
+      const bool refused = r == row.longRow || r == row.longArtistRow;
+      EXPECT_EQ(tracks[static_cast<std::size_t>(r - 1)].GetString("title"), refused ? "" : "G" + std::to_string(r))
+          << r;
+    }
+    EXPECT_EQ(sim.State().Find("playlist")->GetString("title"), row.longDiscTitle ? "" : "Disc");
+  }
+}
+
 TEST_F(Exchange, NeitherCommandStartsWhileAnotherCommandRuns) {
   test::DsmpProcess sim(State("L", Titled(3)));
   auto& f = Start();
