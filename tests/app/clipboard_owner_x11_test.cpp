@@ -23,42 +23,13 @@
 #include "app/clipboardreader.h"
 #include "app/formmain.h"
 #include "app_fixture.h"
+#include "x11_roles.h"
 
 namespace sl::test {
 namespace {
 
-const char* kRoleVar = "SONOLABEL_CLIPOWNER_ROLE";
-const char* kDirVar = "SONOLABEL_CLIPOWNER_DIR";
+const X11Roles kRoles("SONOLABEL_CLIPOWNER_ROLE", "SONOLABEL_CLIPOWNER_DIR");
 constexpr int kLines = 700000;  // about 10 MB of spreadsheet text
-
-bool IsRole(const char* role) {
-  const char* v = std::getenv(kRoleVar);
-  return v != nullptr && std::string(v) == role;
-}
-
-QString Shared(const char* name) { return QString::fromLocal8Bit(std::getenv(kDirVar)) + "/" + name; }
-
-bool WaitForFile(const QString& file, int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!QFile::exists(file)) {
-    if (t.elapsed() > ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    ::usleep(5000);
-  }
-  return true;
-}
-
-void Touch(const QString& file) {
-  QFile f(file);
-  if (f.open(QIODevice::WriteOnly)) f.write("");
-}
-
-std::string SelfPath() {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-}
 
 QString BigText() {
   QString text;
@@ -68,31 +39,16 @@ QString BigText() {
 }
 
 TEST(ClipboardOwnerX11, LargeTextAndAStoppedOwner) {
-  if (std::getenv(kRoleVar)) GTEST_SKIP() << "inside the clipboard run";
+  if (kRoles.InsideARun()) GTEST_SKIP() << "inside the clipboard run";
   if (::access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
   TempDir dir;
-  WriteFileBytes(dir.File("lsan.supp"), "leak:libdbus-1.so\n");
-  const std::string cmd = "env " + std::string(kRoleVar) + "=grid " + kDirVar + "='" + dir.Path() +
-                          "' LSAN_OPTIONS='suppressions=" + dir.File("lsan.supp") +
-                          ":print_suppressions=0' SONOLABEL_TEST_QPA=xcb xvfb-run -a -s "
-                          "'-screen 0 1024x768x24' '" +
-                          SelfPath() + "' --gtest_filter=ClipboardOwnerX11Child.Grid 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = ::pclose(p);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
-  EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+  EXPECT_TRUE(kRoles.RunGridUnderXvfb(dir.Path(), "ClipboardOwnerX11Child.Grid"));
 }
 
 class ClipboardOwnerX11Child : public AppTest {};
 
 TEST_F(ClipboardOwnerX11Child, Grid) {
-  if (!IsRole("grid")) GTEST_SKIP() << "run by ClipboardOwnerX11.LargeTextAndAStoppedOwner";
+  if (!kRoles.IsRole("grid")) GTEST_SKIP() << "run by ClipboardOwnerX11.LargeTextAndAStoppedOwner";
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   auto program = MakeProgram();
   app::TFormMain& w = program->FormMain();
@@ -116,12 +72,12 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
 
   QProcess owner;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(kRoleVar, "owner");
+  env.insert(kRoles.RoleVar(), "owner");
   owner.setProcessEnvironment(env);
   owner.setProcessChannelMode(QProcess::ForwardedChannels);
   owner.start(QString::fromStdString(SelfPath()), {"--gtest_filter=ClipboardOwnerX11Owner.Owner"});
   ASSERT_TRUE(owner.waitForStarted(10000));
-  ASSERT_TRUE(WaitForFile(Shared("owner-ready"), 30000)) << "the other program did not start";
+  ASSERT_TRUE(WaitForFile(kRoles.Shared("owner-ready"), 30000)) << "the other program did not start";
   QElapsedTimer lost;
   lost.start();
   while (QGuiApplication::clipboard()->ownsClipboard() && lost.elapsed() < 10000)
@@ -175,19 +131,19 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
   }
 
   ::kill(static_cast<pid_t>(owner.processId()), SIGCONT);
-  Touch(Shared("done"));
+  Touch(kRoles.Shared("done"));
   EXPECT_TRUE(owner.waitForFinished(30000));
   EXPECT_EQ(owner.exitCode(), 0);
 }
 
 TEST(ClipboardOwnerX11Owner, Owner) {
-  if (!IsRole("owner")) GTEST_SKIP() << "run by ClipboardOwnerX11Child.Grid";
+  if (!kRoles.IsRole("owner")) GTEST_SKIP() << "run by ClipboardOwnerX11Child.Grid";
   EnsureQtApp();
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   QGuiApplication::clipboard()->setText(BigText());
   QApplication::processEvents();
-  Touch(Shared("owner-ready"));
-  EXPECT_TRUE(WaitForFile(Shared("done"), 60000));
+  Touch(kRoles.Shared("owner-ready"));
+  EXPECT_TRUE(WaitForFile(kRoles.Shared("done"), 60000));
 }
 
 }  // namespace

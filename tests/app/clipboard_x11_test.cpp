@@ -17,72 +17,24 @@
 
 #include "app/formmain.h"
 #include "app_fixture.h"
+#include "x11_roles.h"
 
 namespace sl::test {
 namespace {
 
-const char* kRoleVar = "SONOLABEL_CLIPBOARD_ROLE";
-const char* kDirVar = "SONOLABEL_CLIPBOARD_DIR";
-
-bool IsRole(const char* role) {
-  const char* v = std::getenv(kRoleVar);
-  return v != nullptr && std::string(v) == role;
-}
-
-QString Shared(const char* name) { return QString::fromLocal8Bit(std::getenv(kDirVar)) + "/" + name; }
-
-// Runs the event loop until `file` exists, at most `ms` milliseconds.
-bool WaitForFile(const QString& file, int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!QFile::exists(file)) {
-    if (t.elapsed() > ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    ::usleep(5000);
-  }
-  return true;
-}
-
-void Touch(const QString& file, const QByteArray& bytes = {}) {
-  QFile f(file);
-  if (f.open(QIODevice::WriteOnly)) f.write(bytes);
-}
-
-std::string SelfPath() {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-}
+const X11Roles kRoles("SONOLABEL_CLIPBOARD_ROLE", "SONOLABEL_CLIPBOARD_DIR");
 
 TEST(ClipboardX11, GridExchangesTextWithAnotherProgram) {
-  if (std::getenv(kRoleVar)) GTEST_SKIP() << "inside the clipboard run";
+  if (kRoles.InsideARun()) GTEST_SKIP() << "inside the clipboard run";
   if (::access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
   TempDir dir;
-  // On a real display Qt loads the desktop's D-Bus library, which keeps an
-  // allocation to the end of the process; a sanitizer build must not count
-  // that as this program's leak.
-  WriteFileBytes(dir.File("lsan.supp"), "leak:libdbus-1.so\n");
-  const std::string cmd = "env " + std::string(kRoleVar) + "=grid " + kDirVar + "='" + dir.Path() +
-                          "' LSAN_OPTIONS='suppressions=" + dir.File("lsan.supp") +
-                          ":print_suppressions=0' SONOLABEL_TEST_QPA=xcb xvfb-run -a -s "
-                          "'-screen 0 1024x768x24' '" +
-                          SelfPath() + "' --gtest_filter=ClipboardX11Child.Grid 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = ::pclose(p);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
-  EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+  EXPECT_TRUE(kRoles.RunGridUnderXvfb(dir.Path(), "ClipboardX11Child.Grid"));
 }
 
 class ClipboardX11Child : public AppTest {};
 
 TEST_F(ClipboardX11Child, Grid) {
-  if (!IsRole("grid")) GTEST_SKIP() << "run by ClipboardX11.GridExchangesTextWithAnotherProgram";
+  if (!kRoles.IsRole("grid")) GTEST_SKIP() << "run by ClipboardX11.GridExchangesTextWithAnotherProgram";
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   auto program = MakeProgram();
   app::TFormMain& w = program->FormMain();
@@ -101,13 +53,13 @@ TEST_F(ClipboardX11Child, Grid) {
   // spreadsheet text on the clipboard and keeps serving it.
   QProcess peer;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(kRoleVar, "peer");
+  env.insert(kRoles.RoleVar(), "peer");
   peer.setProcessEnvironment(env);
   peer.setProcessChannelMode(QProcess::ForwardedChannels);
   peer.start(QString::fromStdString(SelfPath()), {"--gtest_filter=ClipboardX11Peer.Peer"});
   ASSERT_TRUE(peer.waitForStarted(10000));
-  ASSERT_TRUE(WaitForFile(Shared("peer-ready"), 20000)) << "the other program did not answer";
-  QFile read(Shared("peer-read.txt"));
+  ASSERT_TRUE(WaitForFile(kRoles.Shared("peer-ready"), 20000)) << "the other program did not answer";
+  QFile read(kRoles.Shared("peer-read.txt"));
   ASSERT_TRUE(read.open(QIODevice::ReadOnly));
   EXPECT_EQ(read.readAll(), QByteArray("t1\ta1\r\nt2\ta2\r\n"));
 
@@ -131,13 +83,13 @@ TEST_F(ClipboardX11Child, Grid) {
   EXPECT_EQ(t.Cell(2, 3), "a3");  // "Two\t" leaves the artist cell as it was
   EXPECT_EQ(t.RowCount(), 4);
 
-  Touch(Shared("done"));
+  Touch(kRoles.Shared("done"));
   EXPECT_TRUE(peer.waitForFinished(20000));
   EXPECT_EQ(peer.exitCode(), 0);
 }
 
 TEST(ClipboardX11Peer, Peer) {
-  if (!IsRole("peer")) GTEST_SKIP() << "run by ClipboardX11Child.Grid";
+  if (!kRoles.IsRole("peer")) GTEST_SKIP() << "run by ClipboardX11Child.Grid";
   EnsureQtApp();
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   QClipboard* clip = QGuiApplication::clipboard();
@@ -146,11 +98,11 @@ TEST(ClipboardX11Peer, Peer) {
     text = clip->text();
     if (text.isEmpty()) QApplication::processEvents(QEventLoop::AllEvents, 50);
   }
-  Touch(Shared("peer-read.txt"), text.toUtf8());
+  Touch(kRoles.Shared("peer-read.txt"), text.toUtf8());
   clip->setText(QStringLiteral("春の歌\tｱｰﾃｨｽﾄ\nTwo\t\nThree\tC\n"));
   QApplication::processEvents();
-  Touch(Shared("peer-ready"));
-  EXPECT_TRUE(WaitForFile(Shared("done"), 20000));
+  Touch(kRoles.Shared("peer-ready"));
+  EXPECT_TRUE(WaitForFile(kRoles.Shared("done"), 20000));
 }
 
 }  // namespace
