@@ -373,15 +373,14 @@ void TFormMain::MenuDSMPExportClick() {
   ExportGaps gaps;
   if (list->PlayListTitle().empty()) {
     const std::string& title = d.model.Table().Title();
-    if (!dsmp.Bound()) {
-      // The player closed while the question was open: the rest runs
-      // unbound, where writes do nothing, as before.
+    // When the player closed while the question was open, the rest runs
+    // unbound, where writes do nothing, as before.
+    const bool refused =
+        dsmp.Bound() && (!player::FitsOnLink(title) || ipc::Failed(dsmp.WritePlayListTitle(title)));
+    if (!refused)
       changed = true;
-    } else if (!player::FitsOnLink(title) || ipc::Failed(dsmp.WritePlayListTitle(title))) {
-      if (!dsmp.LinkLost()) gaps.listTitle = true;
-    } else {
-      changed = true;
-    }
+    else if (!dsmp.LinkLost())
+      gaps.listTitle = true;
   }
   const int n = list->Tracks();
   for (int i = 0; i < n && !dsmp.LinkLost(); ++i) {
