@@ -32,24 +32,8 @@ namespace ipc = sl::platform::ipc;
 using Clock = std::chrono::steady_clock;
 using sl::test::HostilePeer;
 using sl::test::HostileScript;
-
-long RssKiB() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return 0;
-}
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++count;
-    ::closedir(d);
-  }
-  return count - 2;
-}
+using sl::test::OpenDescriptors;
+using sl::test::ResidentKiB;
 
 double CpuMs() {
   rusage u{};
@@ -72,7 +56,7 @@ void Flood(benchmark::State& state, HostileScript::Kind kind, int connections) {
   long rssPeak = 0, rssStart = 0;
   int fdsPeak = 0;
   for (auto _ : state) {
-    rssStart = RssKiB();
+    rssStart = ResidentKiB();
     const double cpu0 = CpuMs();
     const auto until = Clock::now() + std::chrono::seconds(3);
     HostileScript script{kind, connections};
@@ -82,7 +66,7 @@ void Flood(benchmark::State& state, HostileScript::Kind kind, int connections) {
       pollfd p{ipc::WakeFd(), POLLIN, 0};
       ::poll(&p, 1, 20);
       ipc::Dispatch();
-      rssPeak = std::max(rssPeak, RssKiB());
+      rssPeak = std::max(rssPeak, ResidentKiB());
       fdsPeak = std::max(fdsPeak, OpenDescriptors());
     }
     cpu = CpuMs() - cpu0;

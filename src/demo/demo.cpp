@@ -89,10 +89,9 @@ pid_t Spawn(std::vector<std::string> args, int out, const std::string& logFile) 
   return pid;
 }
 
-// Asks a child to end, waits for it a while, then ends it.
-void StopChild(pid_t& pid) {
+// Waits a while for a child that was asked to end, then ends it.
+void ReapChild(pid_t& pid) {
   if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
   int status = 0;
   bool ended = false;
   for (int waited = 0; waited < kStopMilliseconds && !ended; waited += 10) {
@@ -105,6 +104,12 @@ void StopChild(pid_t& pid) {
     ::waitpid(pid, &status, 0);
   }
   pid = -1;
+}
+
+// Asks a child to end, waits for it a while, then ends it.
+void StopChild(pid_t& pid) {
+  if (pid > 0) ::kill(pid, SIGTERM);
+  ReapChild(pid);
 }
 
 // Why a child that ended at start-up ended: the first line it wrote on
@@ -282,20 +287,8 @@ void DemoSession::StopCleaner() {
     ::close(cleanerPipe_);
     cleanerPipe_ = -1;
   }
-  if (cleaner_ > 0) {
-    int status = 0;
-    bool ended = false;
-    for (int waited = 0; waited < kStopMilliseconds && !ended; waited += 10) {
-      const pid_t r = ::waitpid(cleaner_, &status, WNOHANG);
-      ended = r == cleaner_ || (r < 0 && errno == ECHILD);
-      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!ended) {
-      ::kill(cleaner_, SIGKILL);
-      ::waitpid(cleaner_, &status, 0);
-    }
-    cleaner_ = -1;
-  }
+  // The pipe told the cleaner to stand down; it ends by itself.
+  ReapChild(cleaner_);
 }
 
 bool DemoSession::StartServer(std::string& error) {

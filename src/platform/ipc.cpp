@@ -739,10 +739,10 @@ void Tidy(Node& n) {
     ms = (std::max<long long>(due, 1) + 19) / 20 * 20;
   }
   if (ms == n.timerArmedMs) return;
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(ms / 1000);
-  spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-  ::timerfd_settime(n.timerFd, 0, &spec, nullptr);
+  itimerspec when{};
+  when.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+  when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  ::timerfd_settime(n.timerFd, 0, &when, nullptr);
   n.timerArmedMs = ms;
 }
 

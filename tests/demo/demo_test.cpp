@@ -73,6 +73,15 @@ std::string Ask(int port, const std::string& request) {
   return reply;
 }
 
+// A session started as from a desktop: the state folder in `state`, and
+// none of the variables the session sets for the program.
+void StartFromAPlainEnvironment(ScopedEnv& env, const TempDir& state) {
+  env.Set("XDG_STATE_HOME", state.Path().c_str());
+  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
+                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
+    env.Set(name, nullptr);
+}
+
 TEST(Demo, StateFolderFollowsXdgStateHome) {
   ScopedEnv env;
   env.Set("XDG_STATE_HOME", "/state").Set("HOME", "/home/u");
@@ -156,10 +165,7 @@ TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
 TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
   TempDir state;
   ScopedEnv env;
-  env.Set("XDG_STATE_HOME", state.Path().c_str());
-  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
-                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
-    env.Set(name, nullptr);
+  StartFromAPlainEnvironment(env, state);
   const std::string folder = state.File("sonolabel-demo");
   // What a demo killed earlier left behind (no process has this number).
   fs::create_directories(folder + "/session-99999999/cddb");
@@ -216,10 +222,7 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
 TEST(Demo, SessionFoldersGoWhenTheProgramEndsWithoutStop) {
   TempDir state;
   ScopedEnv env;
-  env.Set("XDG_STATE_HOME", state.Path().c_str());
-  for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_SIM_DRIVES", "SONOLABEL_INI", "SONOLABEL_WINDIR",
-                           "SONOLABEL_DSMP", "DSMP_SIM_STATE", "XDG_RUNTIME_DIR"})
-    env.Set(name, nullptr);
+  StartFromAPlainEnvironment(env, state);
   for (const bool killed : {false, true}) {
     SCOPED_TRACE(killed ? "killed" : "exit command");
     // The child says its runtime folder on `said` and ends when `go` closes.

@@ -32,24 +32,6 @@ namespace {
 namespace ipc = platform::ipc;
 using Clock = std::chrono::steady_clock;
 
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++count;
-    ::closedir(d);
-  }
-  return count - 2;
-}
-
-long RssKiB() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return 0;
-}
-
 // Serves the IPC as a window's event loop does for `ms`: waits on WakeFd
 // and dispatches when it is readable. Returns how often it woke up, and
 // keeps the largest descriptor count and buffered byte count seen.
@@ -145,7 +127,7 @@ TEST_F(IpcHostile, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
 }
 
 TEST_F(IpcHostile, HalfSentFramesAreBoundedInMemoryAndDroppedWhenOverdue) {
-  const long rssBefore = RssKiB();
+  const long rssBefore = ResidentKiB();
   Loop loop;
   {
     HostilePeer frames(runtime.Path(), ::getpid(), {HostileScript::kHalfFrames, 100});
@@ -161,7 +143,7 @@ TEST_F(IpcHostile, HalfSentFramesAreBoundedInMemoryAndDroppedWhenOverdue) {
   // 100 MiB were sent; far less is ever held. (AddressSanitizer keeps freed
   // memory in quarantine: the resident set says nothing there.)
 #if !defined(__SANITIZE_ADDRESS__)
-  EXPECT_LT(RssKiB() - rssBefore, 48L * 1024);
+  EXPECT_LT(ResidentKiB() - rssBefore, 48L * 1024);
 #else
   (void)rssBefore;
 #endif

@@ -12,10 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -177,6 +181,24 @@ void HostilePeer::Stop() {
   int status = 0;
   ::waitpid(pid_, &status, 0);
   pid_ = -1;
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++count;
+    ::closedir(d);
+  }
+  return count - 2;  // "." and ".."
+}
+
+long ResidentKiB() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return 0;
 }
 
 }  // namespace sl::test

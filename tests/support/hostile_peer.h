@@ -55,4 +55,9 @@ class HostilePeer {
 // The uid and gid of "nobody", or false when there is none.
 bool NobodyIds(uid_t& uid, gid_t& gid);
 
+// What this process holds, as the flood tests and the flood benchmark
+// watch it: its open descriptors and its resident memory in KiB.
+int OpenDescriptors();
+long ResidentKiB();
+
 }  // namespace sl::test
