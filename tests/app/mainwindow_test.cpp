@@ -579,7 +579,7 @@ TEST_F(MainWindow, RefusingServerShowsItsLineInOneBox) {
     ASSERT_NE(mb, nullptr);
     EXPECT_EQ(mb->icon(), QMessageBox::Information);
     EXPECT_EQ(mb->text().toStdString(), std::string("サーバからの応答：500 Unknown developer email\n") +
-                                            cddb::kUnknownClientHint);
+                                            mainform::kUnknownClientHint);
     statusUnderBox = w.Model().Status(0).c_str();
     mb->accept();
   });

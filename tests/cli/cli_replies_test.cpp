@@ -39,7 +39,7 @@ class CliReplies : public ::testing::Test {
 };
 
 const std::string kRefusal =
-    std::string("サーバからの応答：500 Unknown developer email\n") + cddb::kUnknownClientHint + "\n";
+    std::string("サーバからの応答：500 Unknown developer email\n") + mainform::kUnknownClientHint + "\n";
 
 // gnudb's refusal of an unregistered client reaches stderr, for each kind of
 // request, and the run fails.
