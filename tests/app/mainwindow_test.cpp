@@ -31,6 +31,7 @@
 #include <unistd.h>
 #include <stdexcept>
 
+#include "mainform/outcome_texts.h"
 #include "app/aboutbox.h"
 #include "app/formmain.h"
 #include "app/formoption.h"

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "cli_run.h"
 #include "support/cddbd_process.h"

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "mainform/mainform.h"
 #include "support/cddbd_process.h"

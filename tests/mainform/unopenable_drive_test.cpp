@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
 #include "mainform/mainform.h"
 #include "support/recorder.h"
