@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "platform/codepage.h"
 
@@ -36,7 +37,7 @@ void BM_Apply99TrackEntry(benchmark::State& state) {
   sl::shell::ShellModel model;
   model.Table().SetRowCount(100);
   NullServices services;
-  sl::cddb::CddbLookup lookup(model, services);
+  sl::cddb::CddbLookup lookup(model, sl::mainform::LookupHooksFor(model, services));
   lookup.RequestKind = sl::cddb::Read;
   lookup.NMHTTP1.Body = Entry99();
   for (auto _ : state) {
@@ -49,7 +50,7 @@ BENCHMARK(BM_Apply99TrackEntry)->Unit(benchmark::kMicrosecond)->Repetitions(9)->
 void BM_MatchList5000(benchmark::State& state) {
   sl::shell::ShellModel model;
   NullServices services;
-  sl::cddb::CddbLookup lookup(model, services);
+  sl::cddb::CddbLookup lookup(model, sl::mainform::LookupHooksFor(model, services));
   lookup.RequestKind = sl::cddb::Query;
   std::string body = "211 Found inexact matches, list follows (until terminating `.')\r\n";
   for (int i = 0; i < 5000; ++i)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
 
 namespace {
@@ -84,7 +85,7 @@ void BM_ReadTocThroughSimLayer(benchmark::State& state) {
   sl::shell::ShellModel model;
   QuietServices services;
   {
-    sl::disc::DiscDrives drives(model, services);
+    sl::disc::DiscDrives drives(model, sl::mainform::DriveHookFor(model, services));
     if (!drives.InitASPI32(std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so")) {
       state.SkipWithError("simulated layer not available");
     } else {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <string>
 
+#include "mainform/outcome_texts.h"
 #include "app/formsearch.h"
 #include "app/qtservices.h"
 #include "cddb/cddb.h"
@@ -19,7 +20,7 @@ void BM_MatchDialog5000(benchmark::State& state) {
   sl::app::QtShellServices services;
   sl::app::TFormSearch dialog(nullptr);
   services.SetMatchDialog(&dialog);
-  sl::cddb::CddbLookup lookup(model, services);
+  sl::cddb::CddbLookup lookup(model, sl::mainform::LookupHooksFor(model, services));
   lookup.RequestKind = sl::cddb::Query;
   std::string body = "211 Found inexact matches, list follows (until terminating `.')\r\n";
   for (int i = 0; i < 5000; ++i)

@@ -20,6 +20,7 @@
 
 #include "cddb/cddb.h"
 #include "demo/demo.h"
+#include "exit_status.h"
 #include "fields.h"
 #include "mainform/mainform.h"
 #include "platform/json.h"
@@ -445,7 +446,7 @@ int Run(int argc, char** argv) {
     if (args.server) form.SetServerUrl(*args.server);
     form.tunedexS2Click();
     for (const auto& host : form.StoredServerHosts()) std::cout << host << '\n';
-    return form.LastReplyOutcome() == sl::cddb::CddbLookup::ReplyOutcome::Done ? kDone : kFailed;
+    return sl::cli::ExitStatusFor(form.LastCommandOutcome());
   }
   if (cmd == "lookup" || cmd == "submit") {
     form.FormShow();
@@ -459,7 +460,7 @@ int Run(int argc, char** argv) {
   if (cmd == "player import") {
     form.MenuDSMPImportClick();
     std::cout << WindowJson(form) << '\n';
-    return form.Model().Status(0) == "DSMPからリスト取込完了" ? kDone : kFailed;
+    return sl::cli::ExitStatusFor(form.LastCommandOutcome());
   }
   if (cmd == "player export") {
     if (args.fields) {
@@ -481,7 +482,7 @@ int Run(int argc, char** argv) {
     }
     form.MenuDSMPExportClick();
     std::cout << WindowJson(form) << '\n';
-    return form.Model().Status(0) == "DSMPに転送完了しました。" ? kDone : kFailed;
+    return sl::cli::ExitStatusFor(form.LastCommandOutcome());
   }
   const bool read = form.TocRead() && form.TrackCount() > 0;
   if (cmd == "discid") {
@@ -499,7 +500,7 @@ int Run(int argc, char** argv) {
   form.C1Click();
   std::cout << WindowJson(form) << '\n';
   // Titles received but not saved is a failed lookup: the box said why.
-  return form.Model().Status(0) == "曲名取得完了" && !form.SaveFailed() ? kDone : kFailed;
+  return sl::cli::ExitStatusFor(form.LastCommandOutcome());
 }
 
 // Everything written to stdout must have reached it: a full disk or any

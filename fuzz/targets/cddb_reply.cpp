@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cddb/cddb.h"
+#include "mainform/outcome_texts.h"
 #include "settings/settings.h"
 #include "support.h"
 
@@ -29,7 +30,7 @@ struct World {
   fuzz::Services services;
   std::string settingsPath = fuzz::ScratchDir() + "/reply.INI";
   settings::SettingsFile settings{settingsPath};
-  cddb::CddbLookup lookup{model, services};
+  cddb::CddbLookup lookup{model, mainform::LookupHooksFor(model, services)};
   int applied = 0;
   World() {
     lookup.SetSettings(&settings);

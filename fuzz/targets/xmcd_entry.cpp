@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cddb/cddb.h"
+#include "mainform/outcome_texts.h"
 #include "support.h"
 
 using namespace sl;
@@ -13,7 +14,7 @@ using namespace sl;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static shell::ShellModel model;
   static fuzz::Services services;
-  static cddb::CddbLookup lookup(model, services);
+  static cddb::CddbLookup lookup(model, mainform::LookupHooksFor(model, services));
   if (size < 1) return 0;
   const int rows = 1 + data[0] % 100;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);

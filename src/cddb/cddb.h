@@ -1,6 +1,7 @@
 // The CDDB lookup: builds the query, read and sites requests, sends them
-// through the HTTP client, and applies the replies to the window (status
-// texts, single match, match dialog, database entry, server list).
+// through the HTTP client, and applies the replies to the window's fields
+// (single match, match choice, database entry, server list). What happened
+// is reported as a LookupReport; the window decides how to show it.
 #pragma once
 
 #include <functional>
@@ -14,7 +15,6 @@
 #include "settings/serverlist.h"
 #include "settings/settings.h"
 #include "shell/model.h"
-#include "shell/services.h"
 
 namespace sl::cddb {
 
@@ -62,12 +62,6 @@ std::string HostWithPort(std::string_view host);
 // scheme, no host, a bad port, blanks or control characters.
 std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string& why);
 
-// The start of the box that shows a refusing server's own status line.
-inline constexpr const char* kServerReplyPrefix = "サーバからの応答：";
-// The second line of that box when the server does not know this program.
-inline constexpr const char* kUnknownClientHint =
-    "サーバがこのプログラムのクライアント名（SLB）を知りません。登録のしかたはヘルプの"
-    "「サーバにクライアントが登録されていないとき」をご覧ください。";
 // Most characters of a server's line that are shown.
 inline constexpr std::size_t kMaxShownLineChars = 200;
 
@@ -80,9 +74,6 @@ std::string ShownServerLine(std::string_view line);
 // "Unknown developer email", or any 5xx line that names the developer or the
 // client (case-insensitive).
 bool NamesUnknownClient(std::string_view line);
-
-// The text of the box for a refusing server's status line.
-std::string ServerReplyBoxText(std::string_view line);
 
 // The number of an entry's "# Revision: N" comment. An entry without one,
 // or with one that is not a whole number from 0 ("abc", "-1", ""), counts
@@ -115,9 +106,63 @@ struct ReadEntry {
   std::string playorder;
 };
 
+// What happened in a lookup or a server-list fetch, reported as it happens:
+// the request about to go out, then what its reply (or its absence) came to.
+enum class LookupEvent {
+  Querying,            // the query is about to be sent
+  Reading,             // the read of the matched entry is about to be sent
+  FetchingSites,       // the sites request is about to be sent
+  ConnectionFailed,    // no reply: `detail` holds the transport's reason
+  HttpFailed,          // an HTTP status the client does not take (`code`)
+  ExactMatch,          // 200: the match line follows (applied right after)
+  NoMatch,             // 202
+  EntryArrived,        // 210 to a read: the entry is applied right after
+  SitesSaved,          // 210 to sites: the list was stored
+  SitesNotSaved,       // 210 to sites: the settings file refused it (`detail`)
+  NoEntry,             // 401 to a query or a read
+  NoMirrors,           // 401 to sites
+  ServerFault,         // 402 (`serverLine`)
+  DatabaseFault,       // 403 (`serverLine`)
+  HandshakeFailed,     // 409 (`serverLine`)
+  CommandRefused,      // any other code (`code`, `serverLine`)
+  Malformed,           // no reply code, a list cut short or listing nothing
+  MatchChosen,         // the user picked a row of the match list
+  ChoiceCancelled,     // the user cancelled the match list
+  EmailNotSaved,       // the prompted address could not be stored (`detail`)
+};
+inline constexpr int kLookupEventCount = static_cast<int>(LookupEvent::EmailNotSaved) + 1;
+
+struct LookupReport {
+  LookupEvent event = LookupEvent::Querying;
+  int code = 0;            // the CDDB status code, or the HTTP status for HttpFailed
+  std::string serverLine;  // the server's status line, as decoded
+  std::string detail;      // why: the transport's message, the settings file's error
+};
+
+// Bytes of a reply that did not decode in the server's character set.
+struct UndecodableBytes {
+  std::string bytes;     // "0x81 0x20, 0x9F": adjacent ones joined by a blank, at most 8
+  std::string codePage;  // the character set they were read in
+  bool Empty() const { return bytes.empty(); }
+};
+
+// What the lookup asks of the window while a command runs. Each may be left
+// unset: reports are then dropped, the match list counts as cancelled, the
+// e-mail prompt as answered with the placeholder.
+struct LookupHooks {
+  std::function<void(const LookupReport&)> report;
+  // Shows the match list (already filled) and returns the chosen row from
+  // 1, or -1 for Cancel.
+  std::function<int(shell::MatchDialogModel&)> chooseMatch;
+  // Asks for the e-mail address; returns `placeholder` when cancelled.
+  std::function<std::string(const std::string& placeholder)> askEmail;
+  // The busy cursor around each request.
+  std::function<void(bool)> busy;
+};
+
 class CddbLookup {
  public:
-  CddbLookup(shell::ShellModel& model, shell::ShellServices& services);
+  CddbLookup(shell::ShellModel& model, LookupHooks hooks);
 
   // The settings file opened by the window; may be null before it is opened
   // and after it is released (settings then read as their defaults).
@@ -136,10 +181,11 @@ class CddbLookup {
   void tunedexConnect(const std::string& url);
   // The lookup command for the disc whose query text is given. While any
   // other command is running (the window stays live during it) it is not
-  // started.
-  void C1Click(const std::string& queryCommand);
-  // The server-list command.
-  void tunedexS2Click();
+  // started. Returns what the last reply came to; nullopt when refused.
+  std::optional<LookupReport> C1Click(const std::string& queryCommand);
+  // The server-list command; returns what its reply came to (nullopt as
+  // above).
+  std::optional<LookupReport> tunedexS2Click();
   bool Busy() const { return model_.CommandRunning(); }
   // A server item was clicked; its mark is already toggled in the model.
   void ChangeServer();
@@ -162,16 +208,18 @@ class CddbLookup {
     Unreachable,      // no reply: connection or HTTP failure
   };
   ReplyOutcome LastOutcome() const { return outcome_; }
+  // The last report of the command that ran last.
+  const LookupReport& LastReport() const { return lastReport_; }
   // The bytes of the last read's reply that did not decode as text in the
-  // server's character set, as "0x81 0x20 …" with the code page named;
-  // empty when every byte decoded.
-  const std::string& UndecodableNote() const { return undecodableNote_; }
+  // server's character set; empty when every byte decoded.
+  const UndecodableBytes& Undecodable() const { return undecodable_; }
   void NMHTTP1Failure(int cmd);
   void CheckReturnCmd(std::string_view line);
   void GetTuneList(const std::vector<std::string>& lines);
   void SeparateString(std::string_view text, int row);
-  // Fills the match dialog with `matches`, shows it and applies the choice.
-  void SelectMatch(const std::vector<std::string>& matches);
+  // Fills the match dialog with `matches`, asks for a choice and applies it.
+  // False for an empty list (nothing to offer: a malformed reply).
+  bool SelectMatch(const std::vector<std::string>& matches);
 
   // Lookup fields of the main window.
   std::string ServerUrl, SubmitUrl, HelloSuffix;
@@ -191,23 +239,26 @@ class CddbLookup {
  private:
   std::string ReadText(std::string_view section, std::string_view key, std::string_view def) const;
   int ReadInt(std::string_view section, std::string_view key, int def) const;
-  void Status(std::string text);
-  // Shows a refusing server's status line.
-  void ShowServerLine(const std::string& line);
+  // Hands `report` to the window and remembers it with its outcome.
+  void Report(LookupReport report, ReplyOutcome outcome);
+  void Report(LookupEvent event) { Report({event, 0, {}, {}}, outcome_); }
+  // What a decoded reply comes to; applies what it carries on the way.
+  void HandleReply(const std::vector<std::string>& lines, std::string_view rawStatusLine, bool terminated);
   // Takes the code and character set of the server in use.
   void UseServer(const settings::ServerEntry& entry);
   // HelloSuffix from the address and the server's character set.
   void RebuildHello();
 
   shell::ShellModel& model_;
-  shell::ShellServices& services_;
+  LookupHooks hooks_;
   settings::SettingsFile* settings_ = nullptr;
   // The address entered at the prompt when the settings file could not take
   // it: used until the program ends instead of asking again.
   std::optional<std::string> unsavedEmail_;
   std::string helloUser_, helloHost_;  // the parts of the address
   ReplyOutcome outcome_ = ReplyOutcome::None;
-  std::string undecodableNote_;
+  LookupReport lastReport_;
+  UndecodableBytes undecodable_;
 };
 
 }  // namespace sl::cddb

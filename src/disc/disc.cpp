@@ -191,8 +191,8 @@ struct DiscDrives::Request {
   std::uint32_t requested = 0;
 };
 
-DiscDrives::DiscDrives(shell::ShellModel& model, shell::ShellServices& services)
-    : model_(model), services_(services) {}
+DiscDrives::DiscDrives(shell::ShellModel& model, DriveHook report)
+    : model_(model), report_(std::move(report)) {}
 
 DiscDrives::~DiscDrives() { ReleaseASPI32(); }
 
@@ -200,7 +200,7 @@ bool DiscDrives::InitASPI32(const std::string& layerPath) {
   ReleaseASPI32();
   if (!library_.Load(layerPath)) {
     hostAdapterCount_ = -1;
-    services_.MessageBox(shell::MsgIcon::Error, "WNASPI32.DLLがロードできません");
+    Report(DriveEvent::LayerNotLoaded);
     return false;
   }
   std::uint32_t info = 0;
@@ -212,7 +212,7 @@ bool DiscDrives::InitASPI32(const std::string& layerPath) {
   if (!usable) {
     library_.Unload();
     hostAdapterCount_ = -1;
-    services_.MessageBox(shell::MsgIcon::Error, "正常にWNASPI32.DLLを初期化できませんでした");
+    Report(DriveEvent::LayerUnusable);
     return false;
   }
   hostAdapterCount_ = static_cast<int>(SL_ASPI_SUPPORT_ADAPTERS(info));
@@ -270,35 +270,7 @@ void DiscDrives::ScanDrives() {
     }
   }
   ReportDeviceProblems();
-  model_.SetStatus(0, "チェック完了");
-}
-
-std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& problems) {
-  std::string text;
-  bool permission = false;
-  for (const auto& [node, error] : problems) {
-    const char* why;
-    switch (error) {
-      case EACCES:
-      case EPERM:
-        why = "アクセスが許可されていません";
-        permission = true;
-        break;
-      case ENOENT: why = "デバイスファイルがありません"; break;
-      case EBUSY: why = "ほかのプログラムが使用中です"; break;
-      case ENXIO:
-      case ENODEV: why = "デバイスが応答しません"; break;
-      default: why = "開けません"; break;
-    }
-    text += "CD-ROMドライブ " + node + " を開けません（" + why + "）。\n";
-  }
-  if (permission) {
-    text += "ドライブを使うには、このユーザーを cdrom グループに加えて（例: sudo usermod -aG cdrom "
-            "$USER の後、ログインし直す）か、udev ルールで読み取りを許可してください。";
-  } else if (!text.empty()) {
-    text.pop_back();
-  }
-  return text;
+  Report(DriveEvent::DrivesChecked);
 }
 
 std::vector<DiscDrives::NodeProblem> DiscDrives::NodeProblems() const {
@@ -337,7 +309,7 @@ std::optional<DiscDrives::OpenFailure> DiscDrives::OpenProblem(int haId, int tar
 void DiscDrives::ReportDeviceProblems() {
   std::vector<std::pair<std::string, int>> problems;
   for (const auto& p : NodeProblems()) problems.emplace_back(p.node, p.error);
-  if (!problems.empty()) services_.MessageBox(shell::MsgIcon::Warning, DeviceProblemText(problems));
+  if (!problems.empty() && report_) report_({DriveEvent::NodesUnopenable, std::move(problems)});
 }
 
 std::uint16_t DiscDrives::GetDeviceType(int haId, int target, int lun) {
@@ -347,10 +319,10 @@ std::uint16_t DiscDrives::GetDeviceType(int haId, int target, int lun) {
   b.target = static_cast<std::uint8_t>(target);
   b.lun = static_cast<std::uint8_t>(lun);
   if (library_.sendCommand && library_.sendCommand(&b) == SL_ASPI_STATUS_COMPLETED) {
-    model_.SetStatus(0, "デバイスあり");
+    Report(DriveEvent::DeviceFound);
     return b.deviceType;
   }
-  model_.SetStatus(0, "デバイスなし");
+  Report(DriveEvent::NoDevice);
   return kNoDevice;
 }
 
@@ -436,7 +408,7 @@ bool DiscDrives::AbortRequest(int haId, SlAspiExecBlock& block) {
   a.hostAdapter = static_cast<std::uint8_t>(haId);
   a.request = &block;
   if (library_.sendCommand && library_.sendCommand(&a) == SL_ASPI_STATUS_COMPLETED) return true;
-  services_.MessageBox(shell::MsgIcon::Error, "アボートに失敗しました");
+  Report(DriveEvent::AbortFailed);
   return false;
 }
 
@@ -469,7 +441,6 @@ DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc
   if (r->Status() != SL_ASPI_STATUS_COMPLETED || !CheckTargetStat(r->block.targetStatus)) return TocResult::Failed;
   // A reply that is not a sound TOC of tracks 1..99 counts as a failed read.
   if (!ParseTocReply(r->Reply(), toc)) return TocResult::Failed;
-  NumberRows(model_.Table(), toc);
   return TocResult::Ok;
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -16,7 +17,6 @@
 
 #include "platform/aspi_loader.h"
 #include "shell/model.h"
-#include "shell/services.h"
 #include "sonolabel_aspi.h"
 
 namespace sl::disc {
@@ -69,9 +69,24 @@ std::optional<DiscToc> ParseTocText(std::string_view text, int lastSessionFirstT
 // Gives the grid one row per track of `toc`, numbered, with empty titles.
 void NumberRows(shell::TrackTitleTable& table, const DiscToc& toc);
 
-// The warning about drive nodes that could not be opened (node, errno):
-// one line per node, and what gives access when permission was missing.
-std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& problems);
+// What the drive side reports while it loads the layer and looks for
+// drives; the window decides how each is shown.
+enum class DriveEvent {
+  LayerNotLoaded,   // the layer's file could not be loaded
+  LayerUnusable,    // an entry point is missing or the layer calls itself unusable
+  DeviceFound,      // a device answered at an address being probed
+  NoDevice,         // no device at an address being probed
+  NodesUnopenable,  // device nodes the layer could not open (`problems`)
+  DrivesChecked,    // the drive scan is over
+  AbortFailed,      // the layer refused to abort a timed-out request
+};
+inline constexpr int kDriveEventCount = static_cast<int>(DriveEvent::AbortFailed) + 1;
+
+struct DriveReport {
+  DriveEvent event = DriveEvent::DrivesChecked;
+  std::vector<std::pair<std::string, int>> problems;  // node and errno
+};
+using DriveHook = std::function<void(const DriveReport&)>;
 
 // Checks a READ TOC (format 0, MSF) reply and, when it is a sound TOC of
 // tracks 1..N (N <= 99) with a lead-out, stores TrackCount and Entries 0..N
@@ -93,21 +108,22 @@ int LastSessionFirstTrack(std::span<const std::uint8_t> reply);
 // and the commands sent to a drive.
 class DiscDrives {
  public:
-  DiscDrives(shell::ShellModel& model, shell::ShellServices& services);
+  // `report` hears every DriveEvent; unset, they are dropped.
+  DiscDrives(shell::ShellModel& model, DriveHook report);
   ~DiscDrives();  // unloads the layer
   DiscDrives(const DiscDrives&) = delete;
   DiscDrives& operator=(const DiscDrives&) = delete;
 
-  // Loads the layer; shows "WNASPI32.DLLがロードできません" when the file
-  // cannot be loaded and "正常にWNASPI32.DLLを初期化できませんでした" when an
-  // entry point is missing or the layer reports itself unusable.
+  // Loads the layer; reports LayerNotLoaded when the file cannot be loaded
+  // and LayerUnusable when an entry point is missing or the layer reports
+  // itself unusable.
   bool InitASPI32(const std::string& layerPath);
   void ReleaseASPI32();
 
   // Finds every CD-ROM drive (adapter, then LUN, then target fastest), names
   // it, fills the drive box and the drive table (first 16 drives), then
-  // shows "チェック完了". Device nodes the layer could not open (a user not
-  // in the cdrom group) are named in one warning box.
+  // reports DrivesChecked. Device nodes the layer could not open (a user
+  // not in the cdrom group) are reported together before that.
   void ScanDrives();
 
   std::uint16_t GetDeviceType(int haId, int target, int lun);  // 0xFFFF when absent
@@ -121,7 +137,7 @@ class DiscDrives {
   // layer may still write to `block` and its buffer, so they must outlive
   // the layer.
   bool ExecuteSCSICommand(SlAspiExecBlock& block);
-  // Aborts `block`; shows "アボートに失敗しました" when the layer refuses.
+  // Aborts `block`; reports AbortFailed when the layer refuses.
   void ServiceAbort(int haId, SlAspiExecBlock& block);
   static bool CheckTargetStat(std::uint8_t targetStatus);
   // Rounds up to the next multiple of 16, always moving by 1 to 16 bytes.
@@ -133,9 +149,8 @@ class DiscDrives {
 
   // The drive part of reading a disc: TrackCount := 0; double TEST UNIT
   // READY (NotReady if either fails); READ TOC; on success the TOC is stored
-  // and the grid gets TrackCount+1 rows, numbers in column 0 and an empty
-  // column 1. A failed or unsound reply gives Failed with TrackCount 0 and
-  // the grid untouched.
+  // in `toc`. A failed or unsound reply gives Failed with TrackCount 0. The
+  // grid is the window's to fill from the result.
   enum class TocResult { NotReady, Failed, Ok };
   TocResult ReadToc(int haId, int target, int lun, DiscToc& toc);
 
@@ -177,7 +192,10 @@ class DiscDrives {
   std::vector<NodeProblem> NodeProblems() const;
 
   shell::ShellModel& model_;
-  shell::ShellServices& services_;
+  DriveHook report_;
+  void Report(DriveEvent event) const {
+    if (report_) report_({event, {}});
+  }
   platform::AspiLibrary library_;
   int hostAdapterCount_ = -1;
   std::array<DriveAddress, kMaxDrives> driveTable_{};

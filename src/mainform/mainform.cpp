@@ -14,6 +14,7 @@
 #include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "localdb/localdb.h"
+#include "mainform/outcome_texts.h"
 #include "platform/aspi_loader.h"
 #include "platform/install_paths.h"
 #include "platform/profile.h"
@@ -61,7 +62,12 @@ Environment Environment::FromProcess() {
 
 struct TFormMain::Impl {
   Impl(shell::ShellServices& s, Environment e)
-      : services(s), env(std::move(e)), drives(model, s), lookup(model, s), DSMP1(s), formOption(s) {
+      : services(s),
+        env(std::move(e)),
+        drives(model, DriveHookFor(model, s)),
+        lookup(model, LookupHooksFor(model, s)),
+        DSMP1(s),
+        formOption(s) {
     // The main window binds the player only for one import or export.
     DSMP1.SetAutoLink(false);
   }
@@ -75,6 +81,7 @@ struct TFormMain::Impl {
   std::string queryCommand;
   bool tocRead = false;     // the last read parsed a table of contents
   bool saveFailed = false;  // the last save to the local database failed
+  CommandOutcome lastOutcome = CommandOutcome::None;
   // The drive box as of the last drive change the window accepted: while a
   // command runs, a pick in the box is refused and the box shows this again.
   int heldDriveIndex = -1;
@@ -90,6 +97,12 @@ struct TFormMain::Impl {
   SubmitOutcome Submit(const SubmitOptions& options);
   void O1Click();
 
+  // Shows `event` and keeps `outcome` as the command's.
+  void Finish(WindowEvent event, CommandOutcome outcome, const std::string& detail = {}) {
+    lastOutcome = outcome;
+    Show(event, model, services, detail);
+  }
+
   std::string CdPlayerIni() const { return localdb::CdPlayerIniPath(env.windowsDir); }
 
   void WriteIniFile() {
@@ -97,11 +110,7 @@ struct TFormMain::Impl {
     std::string error;
     saveFailed = !localdb::WriteIniFile(CdPlayerIni(), key, localKeyTrackCount, toc.TrackCount,
                                         model.Table(), &error);
-    if (saveFailed) {
-      // The titles stay in the window; say plainly that they were not saved.
-      services.MessageBox(shell::MsgIcon::Error,
-                          "ローカルデータベースに保存できませんでした。\n" + error);
-    }
+    if (saveFailed) Show(WindowEvent::TitlesNotSaved, model, services, error);
   }
 
   bool ReadIniFile() {
@@ -122,6 +131,8 @@ struct TFormMain::Impl {
   bool DispTrack(const disc::DriveAddress& a) {
     const auto result = drives.ReadToc(a.HaId, a.Target, a.Lun, toc);
     tocRead = result == disc::DiscDrives::TocResult::Ok;
+    // The grid gets one numbered row per track of the disc just read.
+    if (tocRead) disc::NumberRows(model.Table(), toc);
     ForgetEntryOfOtherDisc();
     if (result == disc::DiscDrives::TocResult::NotReady) {
       // The table of contents is gone (its track count is 0 now); a query
@@ -141,7 +152,7 @@ struct TFormMain::Impl {
     if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::S1, true);
     model.SetEnabled(shell::MenuId::MenuDSMPImport, true);
     queryCommand = disc::QueryCommandFor(toc);
-    model.SetStatus(0, "DISCID : " + disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
+    Show(WindowEvent::DiscIdShown, model, services, disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
     ReadIniFile();
   }
 };
@@ -151,7 +162,7 @@ TFormMain::TFormMain(shell::ShellServices& services, Environment env)
   auto& d = *impl_;
   d.drives.InitASPI32(d.env.aspiLayer);
   d.drives.ScanDrives();
-  d.model.SetStatus(0, "チェック完了");
+  Show(WindowEvent::DrivesChecked, d.model, d.services);
   d.model.Table().SetCell(0, 0, "ﾄﾗｯｸ");
   d.model.Table().SetCell(1, 0, "曲名");
   d.model.Table().SetCell(2, 0, "ｱｰﾃｨｽﾄ");
@@ -159,10 +170,9 @@ TFormMain::TFormMain(shell::ShellServices& services, Environment env)
     // A title that holds a byte the reply's character set could not read
     // would be stored as U+FFFD, a character the server never sent (or be
     // refused naming it): the save is refused naming the bytes instead.
-    if (!d.lookup.UndecodableNote().empty() && HoldsReplacement(d.model.Table())) {
+    if (!d.lookup.Undecodable().Empty() && HoldsReplacement(d.model.Table())) {
       d.saveFailed = true;
-      d.services.MessageBox(shell::MsgIcon::Error, "ローカルデータベースに保存できませんでした。\n" +
-                                                       d.lookup.UndecodableNote());
+      Show(WindowEvent::TitlesNotSaved, d.model, d.services, UndecodableText(d.lookup.Undecodable()));
       return;
     }
     d.WriteIniFile();
@@ -216,12 +226,10 @@ void TFormMain::ComboBox1Change() {
     // A drive that could not be opened says nothing about a disc: the
     // reason (and what gives access) is what the user needs.
     if (const auto problem = d.drives.OpenProblem(address->HaId, address->Target, address->Lun)) {
-      d.services.MessageBox(shell::MsgIcon::Error, disc::DeviceProblemText({{problem->node, problem->error}}));
-      d.model.SetStatus(0, "ドライブを開けません");
+      Show(WindowEvent::DriveCannotBeOpened, d.model, d.services, DeviceProblemText({{problem->node, problem->error}}));
       return;
     }
-    d.services.MessageBox(shell::MsgIcon::Error, "CDがセットされていません。");
-    d.model.SetStatus(0, "CDなし");
+    Show(WindowEvent::NoDisc, d.model, d.services);
     return;
   }
   d.drives.GetExTrackInfo(address->HaId, address->Target, address->Lun, d.toc);
@@ -241,9 +249,44 @@ void TFormMain::UseToc(const disc::DiscToc& toc) {
   d.model.SetEnabled(shell::MenuId::C1, true);
 }
 
-void TFormMain::C1Click() { impl_->lookup.C1Click(impl_->queryCommand); }
+namespace {
 
-void TFormMain::tunedexS2Click() { impl_->lookup.tunedexS2Click(); }
+// What a lookup or server-list command came to, from its last report.
+CommandOutcome LookupCommandOutcome(const std::optional<cddb::LookupReport>& last,
+                                    cddb::CddbLookup::ReplyOutcome reply, bool entryExpected, bool saveFailed) {
+  using Reply = cddb::CddbLookup::ReplyOutcome;
+  if (!last) return CommandOutcome::Refused;
+  if (last->event == cddb::LookupEvent::EntryArrived)
+    return saveFailed ? CommandOutcome::TitlesNotSaved : CommandOutcome::Done;
+  switch (reply) {
+    // A lookup is done only when the entry was read: a match alone is not.
+    case Reply::Done: return entryExpected ? CommandOutcome::MatchWithoutEntry : CommandOutcome::Done;
+    case Reply::None: return CommandOutcome::Malformed;
+    case Reply::NotFound: return CommandOutcome::NotFound;
+    case Reply::ChoiceCancelled: return CommandOutcome::ChoiceCancelled;
+    case Reply::Refused: return CommandOutcome::ServerRefused;
+    case Reply::Malformed: return CommandOutcome::Malformed;
+    case Reply::MergeRefused: return CommandOutcome::ListNotSaved;
+    case Reply::Unreachable: return CommandOutcome::Unreachable;
+  }
+  return CommandOutcome::Malformed;
+}
+
+}  // namespace
+
+void TFormMain::C1Click() {
+  auto& d = *impl_;
+  const auto last = d.lookup.C1Click(d.queryCommand);
+  d.lastOutcome = LookupCommandOutcome(last, d.lookup.LastOutcome(), true, d.saveFailed);
+}
+
+void TFormMain::tunedexS2Click() {
+  auto& d = *impl_;
+  const auto last = d.lookup.tunedexS2Click();
+  d.lastOutcome = LookupCommandOutcome(last, d.lookup.LastOutcome(), false, false);
+}
+
+CommandOutcome TFormMain::LastCommandOutcome() const { return impl_->lastOutcome; }
 
 void TFormMain::ChangeServer(int) { impl_->lookup.ChangeServer(); }
 
@@ -263,7 +306,6 @@ namespace {
 
 namespace ipc = platform::ipc;
 
-constexpr const char* kNoPlayer = "DSMPと接続できません。";
 
 // Unbinds the player on every way out of a command, a raised error included,
 // so the player never keeps notifying a window that no longer listens.
@@ -290,7 +332,8 @@ struct ExportGaps {
   std::vector<int> tooLong;      // its title or artist is longer than the link carries
   std::vector<int> unwritten;    // the player refused the write
   bool Empty() const { return !listTitle && unreadable.empty() && tooLong.empty() && unwritten.empty(); }
-  // One status line; each list names its first tracks and counts the rest.
+  // What the status line names: each list its first tracks, and counts
+  // the rest.
   std::string Text() const {
     constexpr std::size_t kNamed = 20;
     std::vector<std::string> parts;
@@ -308,7 +351,7 @@ struct ExportGaps {
     list("読み取れない曲", unreadable);
     list("曲名かアーティスト名が長すぎる曲", tooLong);
     list("書き込めない曲", unwritten);
-    std::string text = "DSMPに転送できなかった項目があります: ";
+    std::string text;
     for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? " / " : "") + parts[i];
     return text;
   }
@@ -328,7 +371,7 @@ void TFormMain::MenuDSMPImportClick() {
   dsmp.Bind();
   if (!dsmp.Bound()) {
     // Say so instead of doing nothing: the player is not there.
-    d.model.SetStatus(0, kNoPlayer);
+    d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
     return;
   }
   // Everything is read first and applied only when the player stayed
@@ -340,13 +383,13 @@ void TFormMain::MenuDSMPImportClick() {
   titles.reserve(static_cast<std::size_t>(std::max(rows, 0)));
   for (int i = 0; i < rows && dsmp.Bound(); ++i) titles.push_back(dsmp.GetTrackInfo(i + 1).Title);
   if (!dsmp.Bound()) {
-    d.model.SetStatus(0, kNoPlayer);
+    d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
     return;
   }
   d.model.Table().SetTitle(title);
   for (int i = 0; i < rows; ++i) d.model.Table().SetCell(1, i + 1, titles[static_cast<std::size_t>(i)]);
   dsmp.Unbind();
-  d.model.SetStatus(0, "DSMPからリスト取込完了");
+  d.Finish(WindowEvent::ImportDone, CommandOutcome::Done);
 }
 
 void TFormMain::MenuDSMPExportClick() {
@@ -361,7 +404,7 @@ void TFormMain::MenuDSMPExportClick() {
   UnbindOnExit unbind(dsmp);
   dsmp.Bind();
   if (!dsmp.Bound()) {
-    d.model.SetStatus(0, kNoPlayer);
+    d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
     return;
   }
   // The player's notifications are still handled while the question is
@@ -416,16 +459,16 @@ void TFormMain::MenuDSMPExportClick() {
   dsmp.Unbind();
   if (dsmp.LinkLost()) {
     // The player hung or went away mid-way: the transfer is not complete.
-    d.model.SetStatus(0, kNoPlayer);
+    d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
     return;
   }
   if (!gaps.Empty()) {
     // Not complete: the export stays available for another try.
-    d.model.SetStatus(0, gaps.Text());
+    d.Finish(WindowEvent::ExportIncomplete, CommandOutcome::TransferIncomplete, gaps.Text());
     return;
   }
   d.model.SetEnabled(shell::MenuId::MenuDSMPExport, false);
-  d.model.SetStatus(0, "DSMPに転送完了しました。");
+  d.Finish(WindowEvent::ExportDone, CommandOutcome::Done);
 }
 
 player::TDSMP& TFormMain::DSMP1() { return impl_->DSMP1; }
@@ -457,8 +500,7 @@ void TFormMain::Impl::O1Click() {
   lookup.NMHTTP1.Proxy = host;
   const std::optional<int> port = platform::ParseProfileInteger(portText);
   if (!port) {
-    services.MessageBox(shell::MsgIcon::Error,
-                        "ポート番号「" + portText + "」は整数ではありません。");
+    Show(WindowEvent::PortNotANumber, model, services, "ポート番号「" + portText + "」は整数ではありません。");
     return;
   }
   lookup.NMHTTP1.ProxyPort = *port;
@@ -471,8 +513,7 @@ void TFormMain::Impl::O1Click() {
                              {settings::kKeySmtpId, smtpId},
                              {settings::kKeySubmitEmail, submitEmail}});
     if (!written) {
-      services.MessageBox(shell::MsgIcon::Error,
-                          "設定を保存できませんでした。\n" + settingsFile->LastError());
+      Show(WindowEvent::SettingsNotSaved, model, services, settingsFile->LastError());
       return;
     }
     settings::GetServerList(*settingsFile, model);
@@ -494,8 +535,7 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   shell::CommandScope scope(model);
   if (!scope.Acquired()) return out;
   auto invalid = [&](const std::string& message) {
-    services.MessageBox(shell::MsgIcon::Information, message);
-    model.SetStatus(0, submit::kInvalidStatus);
+    Show(WindowEvent::SubmitInvalid, model, services, message);
     out.result = Result::Invalid;
     return out;
   };
@@ -556,7 +596,7 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   request.proxy = proxy;
   request.body = out.entry;
 
-  model.SetStatus(0, "送信中");
+  Show(WindowEvent::Sending, model, services);
   submit::PostResult posted;
   {
     // The cursor comes back on every way out, an exception included.
@@ -568,8 +608,8 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
     posted = submit::PostSubmission(request);
   }
   const submit::SubmitVerdict verdict = submit::JudgeReply(posted);
-  if (verdict.noAnswer) services.MessageBox(shell::MsgIcon::Warning, "接続に失敗しました。");
-  model.SetStatus(0, verdict.status);
+  Show(verdict.noAnswer ? WindowEvent::SubmitUnanswered : WindowEvent::SubmitAnswered, model, services,
+       verdict.status);
   out.reply = posted.body;
   out.result = verdict.accepted ? Result::Accepted : Result::NotAccepted;
   // The server now holds this revision: a further correction goes above it.

@@ -32,6 +32,24 @@ struct Environment {
   static Environment FromProcess();
 };
 
+// What the last lookup, server-list, import or export command came to.
+enum class CommandOutcome {
+  None,                // no such command has run yet
+  Refused,             // another command was running
+  Done,                // it did all it was asked (a lookup: the entry read and saved)
+  NotFound,            // no match, no entry, no mirrors
+  ChoiceCancelled,     // the match list was cancelled
+  ServerRefused,       // the server answered with an error code
+  Malformed,           // a reply without a code, cut short or listing nothing
+  ListNotSaved,        // the server list came but the settings file refused it
+  Unreachable,         // no reply: connection or HTTP failure
+  MatchWithoutEntry,   // a match came but no entry was read for it
+  TitlesNotSaved,      // the entry came but the local database refused it
+  PlayerAbsent,        // the player is not there, or went away mid-way
+  TransferIncomplete,  // the export could not transfer every item
+};
+inline constexpr int kCommandOutcomeCount = static_cast<int>(CommandOutcome::TransferIncomplete) + 1;
+
 class TFormMain {
  public:
   // Construction: clears the fields, loads the ASPI layer and scans the
@@ -114,6 +132,8 @@ class TFormMain {
   // The last save to the local database (after a lookup or on command)
   // failed; its box said why.
   bool SaveFailed() const;
+  // What the last lookup, server-list, import or export command came to.
+  CommandOutcome LastCommandOutcome() const;
   // What the reply of the last lookup or server-list command came to.
   cddb::CddbLookup::ReplyOutcome LastReplyOutcome() const;
   std::string ServerUrl() const;

@@ -31,6 +31,7 @@
 #include <unistd.h>
 #include <stdexcept>
 
+#include "mainform/outcome_texts.h"
 #include "app/aboutbox.h"
 #include "app/formmain.h"
 #include "app/formoption.h"
@@ -579,7 +580,7 @@ TEST_F(MainWindow, RefusingServerShowsItsLineInOneBox) {
     ASSERT_NE(mb, nullptr);
     EXPECT_EQ(mb->icon(), QMessageBox::Information);
     EXPECT_EQ(mb->text().toStdString(), std::string("サーバからの応答：500 Unknown developer email\n") +
-                                            cddb::kUnknownClientHint);
+                                            mainform::kUnknownClientHint);
     statusUnderBox = w.Model().Status(0).c_str();
     mb->accept();
   });

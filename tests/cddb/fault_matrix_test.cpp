@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "localdb/localdb.h"
 #include "platform/profile.h"
@@ -76,7 +77,7 @@ struct Row {
 
 class FaultMatrix : public ::testing::Test {
  protected:
-  FaultMatrix() : settings(dir.File("sonolabel.INI")), lookup(model, services) {
+  FaultMatrix() : settings(dir.File("sonolabel.INI")), lookup(model, mainform::LookupHooksFor(model, services)) {
     settings.WriteString("tunedex", "email", "me@example.com");
     lookup.SetSettings(&settings);
     lookup.GetMailAddress();

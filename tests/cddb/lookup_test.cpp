@@ -2,6 +2,7 @@
 // the query-then-read sequence, the exact request lines, server choice.
 #include <gtest/gtest.h>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
@@ -12,7 +13,7 @@ namespace {
 
 class Lookup : public ::testing::Test {
  protected:
-  Lookup() : settings(dir.File("sonolabel.INI")), lookup(model, services) {
+  Lookup() : settings(dir.File("sonolabel.INI")), lookup(model, mainform::LookupHooksFor(model, services)) {
     lookup.SetSettings(&settings);
     model.Table().SetRowCount(13);
   }
@@ -262,7 +263,7 @@ TEST_F(Lookup, AddressThatCannotBeStoredIsSaidAndAskedOncePerStart) {
   EXPECT_EQ(lookup.HelloSuffix, "&hello=fan%F0%9F%8E%B5+example.com+SLB+1.311&proto=5");
 
   // The next start asks again.
-  CddbLookup next(model, services);
+  CddbLookup next(model, mainform::LookupHooksFor(model, services));
   next.SetSettings(&settings);
   services.inputAnswers = {"plain@example.com"};
   next.GetMailAddress();

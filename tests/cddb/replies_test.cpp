@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "platform/codepage.h"
 #include "settings/serverlist.h"
@@ -17,7 +18,7 @@ using shell::MenuId;
 
 class Replies : public ::testing::Test {
  protected:
-  Replies() : settings(dir.File("sonolabel.INI")), lookup(model, services) {
+  Replies() : settings(dir.File("sonolabel.INI")), lookup(model, mainform::LookupHooksFor(model, services)) {
     lookup.SetSettings(&settings);
     model.Table().SetRowCount(4);
   }
@@ -297,7 +298,7 @@ TEST_F(Replies, UndecodableBytesAreNamedWithTheCodePage) {
     lookup.RequestKind = Read;
     lookup.NMHTTP1.Body = c.body;
     lookup.NMHTTP1Success(0);
-    EXPECT_EQ(lookup.UndecodableNote(), c.note) << c.body;
+    EXPECT_EQ(mainform::UndecodableText(lookup.Undecodable()), c.note) << c.body;
     EXPECT_EQ(model.Status(0), "曲名取得完了") << c.body;
   }
 }
@@ -329,9 +330,9 @@ TEST(ServerLine, ShownAsSentWithinBoundsAndUnknownClientsRecognised) {
     EXPECT_LE(ShownServerLine(c.line).size(), kMaxShownLineChars * 4 + 3) << c.line;
     EXPECT_EQ(NamesUnknownClient(c.line), c.unknownClient) << c.line;
   }
-  EXPECT_EQ(ServerReplyBoxText("500 Unknown developer email"),
-            std::string("サーバからの応答：500 Unknown developer email\n") + kUnknownClientHint);
-  EXPECT_EQ(ServerReplyBoxText("500 Command syntax error"), "サーバからの応答：500 Command syntax error");
+  EXPECT_EQ(mainform::ServerReplyBoxText("500 Unknown developer email"),
+            std::string("サーバからの応答：500 Unknown developer email\n") + mainform::kUnknownClientHint);
+  EXPECT_EQ(mainform::ServerReplyBoxText("500 Command syntax error"), "サーバからの応答：500 Command syntax error");
 }
 
 TEST(Lines, SplitAtEveryLineEnd) {

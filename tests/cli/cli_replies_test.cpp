@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "cli_run.h"
 #include "support/cddbd_process.h"
@@ -39,7 +40,7 @@ class CliReplies : public ::testing::Test {
 };
 
 const std::string kRefusal =
-    std::string("サーバからの応答：500 Unknown developer email\n") + cddb::kUnknownClientHint + "\n";
+    std::string("サーバからの応答：500 Unknown developer email\n") + mainform::kUnknownClientHint + "\n";
 
 // gnudb's refusal of an unregistered client reaches stderr, for each kind of
 // request, and the run fails.

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "mainform/outcome_texts.h"
 #include "platform/pump.h"
 #include "sim_fixture.h"
 
@@ -134,6 +135,10 @@ TEST_F(SimDrivesTest, ReadTocFillsTocAndGridOrFailsCleanly) {
   ASSERT_EQ(drives->ReadToc(0, 0, 0, toc), DiscDrives::TocResult::Ok);
   EXPECT_EQ(toc.TrackCount, 3);
   EXPECT_EQ(disc::DiscIdFields(toc, ' '), "23026203 3 150 18630 35212 612");
+  // The drive side leaves the grid to the window: NumberRows fills it from
+  // the table of contents read.
+  EXPECT_EQ(table.RowCount(), 10);
+  disc::NumberRows(table, toc);
   EXPECT_EQ(table.RowCount(), 4);
   for (int r = 1; r <= 3; ++r) {
     EXPECT_EQ(table.Cell(0, r), std::to_string(r));
@@ -328,7 +333,7 @@ TEST(DiscDrivesInit, ErrorBoxesForMissingOrUnusableLayer) {
   shell::ShellModel model;
   RecordingServices services;
   {
-    disc::DiscDrives drives(model, services);
+    disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
     EXPECT_FALSE(drives.InitASPI32(std::string(SONOLABEL_BIN_DIR) + "/no-such-layer.so"));
     EXPECT_EQ(drives.HostAdapterCount(), -1);
     drives.ScanDrives();  // no layer: empty box, still "check complete"

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "mainform/outcome_texts.h"
 #include "platform/aspi_loader.h"
 #include "sim_fixture.h"
 
@@ -58,7 +59,7 @@ TEST_F(SimDrivesTest, BrokenDrivesFileIsReportedWithFileAndLine) {
   // A drives file that cannot be read.
   services.boxes.clear();
   setenv("SONOLABEL_SIM_DRIVES", dir.File("missing.ini").c_str(), 1);
-  disc::DiscDrives d(model, services);
+  disc::DiscDrives d(model, mainform::DriveHookFor(model, services));
   testing::internal::CaptureStderr();
   EXPECT_FALSE(d.InitASPI32(SimLayerPath()));
   std::string err = testing::internal::GetCapturedStderr();
@@ -80,7 +81,7 @@ TEST_F(SimDrivesTest, WithoutADrivesFileTheDemoDrivesOfItsOwnTreeAreUsed) {
   auto itemsFrom = [&](const std::string& layer) {
     shell::ShellModel m;
     RecordingServices s;
-    disc::DiscDrives d(m, s);
+    disc::DiscDrives d(m, mainform::DriveHookFor(m, s));
     EXPECT_TRUE(d.InitASPI32(layer)) << layer;
     d.ScanDrives();
     return m.DriveItems();
@@ -132,7 +133,7 @@ class SgLayerTest : public ::testing::Test {
 };
 
 TEST_F(SgLayerTest, NoDrivesMeansNoAdaptersButUsable) {
-  disc::DiscDrives drives(model, services);
+  disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
   ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));  // no sysfs tree at all
   EXPECT_EQ(drives.HostAdapterCount(), 0);
   std::filesystem::create_directories(dir.File("sys/class/scsi_device"));
@@ -152,7 +153,7 @@ TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
   AddDevice("9:0:0:0", "garbage", "sr9");   // unreadable type: ignored
   std::filesystem::create_directories(dir.File("sys/class/scsi_device/not-an-address/device"));
   WriteFileBytes(dir.File("dev/sr0"), "");  // a node that is not a SCSI device
-  disc::DiscDrives drives(model, services);
+  disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
   ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));
   EXPECT_EQ(drives.HostAdapterCount(), 3);
   EXPECT_EQ(drives.GetDeviceType(0, 0, 0), 0);
@@ -207,7 +208,7 @@ TEST_F(SgLayerTest, NodeWithoutPermissionIsNamedWithTheCdromGroupHint) {
       ::_exit(3);
     shell::ShellModel m;
     RecordingServices s;
-    disc::DiscDrives drives(m, s);
+    disc::DiscDrives drives(m, mainform::DriveHookFor(m, s));
     if (!drives.InitASPI32(layer)) ::_exit(4);
     drives.ScanDrives();
     const std::string text = s.boxes.empty() ? "" : s.boxes[0].text;

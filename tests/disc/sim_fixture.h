@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
 #include "support/recorder.h"
 
@@ -30,7 +31,7 @@ class SimDrivesTest : public ::testing::Test {
   bool Load(const std::string& text) {
     WriteFileBytes(DrivesFile(), text);
     setenv("SONOLABEL_SIM_DRIVES", DrivesFile().c_str(), 1);
-    drives = std::make_unique<disc::DiscDrives>(model, services);
+    drives = std::make_unique<disc::DiscDrives>(model, mainform::DriveHookFor(model, services));
     return drives->InitASPI32(SimLayerPath());
   }
   std::string DrivesFile() const { return dir.File("drives.ini"); }

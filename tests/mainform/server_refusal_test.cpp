@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "mainform/mainform.h"
 #include "support/cddbd_process.h"
@@ -57,7 +58,7 @@ class Refusal : public ::testing::Test {
 };
 
 const std::string kRefusalBox =
-    std::string("サーバからの応答：500 Unknown developer email\n") + cddb::kUnknownClientHint;
+    std::string("サーバからの応答：500 Unknown developer email\n") + mainform::kUnknownClientHint;
 
 // gnudb's refusal of an unregistered client, to each kind of request: the
 // query, the read after a match, the server list.
@@ -142,7 +143,7 @@ TEST_F(Refusal, ErrorCodesShowTheServersLineAndStoreNothing) {
       f.C1Click();
     EXPECT_EQ(f.Model().Status(0), r.status);
     std::string box = std::string("サーバからの応答：") + r.line;
-    if (r.hint) box += std::string("\n") + cddb::kUnknownClientHint;
+    if (r.hint) box += std::string("\n") + mainform::kUnknownClientHint;
     EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{box});
     EXPECT_TRUE(services.matchDialogs.empty());
     EXPECT_EQ(test::ReadFileBytes(env.iniPath), settings);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
 #include "mainform/mainform.h"
 #include "support/recorder.h"
@@ -30,7 +31,7 @@ TEST(UnopenableDrive, ListedByItsNodeAndPickingItSaysWhy) {
   f.FormCreate();
   unsetenv("SONOLABEL_SIM_DRIVES");
 
-  const std::string why = disc::DeviceProblemText({{"sim:0:1:0", 13}});
+  const std::string why = mainform::DeviceProblemText({{"sim:0:1:0", 13}});
   EXPECT_NE(why.find("cdrom グループ"), std::string::npos) << why;
   // The scan's warning names the node and what gives access.
   ASSERT_EQ(services.BoxTexts(), std::vector<std::string>{why});

@@ -1,0 +1,197 @@
+#include "mainform/outcome_texts.h"
+
+#include <cerrno>
+
+namespace sl::mainform {
+
+namespace {
+
+using Box = ShownText::Box;
+using Status = ShownText::Status;
+using shell::MsgIcon;
+
+constexpr ShownText StatusOnly(const char* text) { return {Status::Text, text, Box::None, MsgIcon::Information, "", false}; }
+constexpr ShownText Nothing() { return {}; }
+
+// Most characters of a server's line that are shown.
+std::string ShownLine(std::string_view line) { return cddb::ShownServerLine(line); }
+
+}  // namespace
+
+ShownText TextOf(cddb::LookupEvent event) {
+  using E = cddb::LookupEvent;
+  switch (event) {
+    case E::Querying: return StatusOnly("タイトル取得中");
+    case E::Reading: return StatusOnly("曲名取得中");
+    case E::FetchingSites: return StatusOnly("サーバリスト取得中");
+    case E::ConnectionFailed:
+      return {Status::Text, "接続できません。", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
+    case E::HttpFailed: return StatusOnly("接続できません。");
+    case E::ExactMatch: return StatusOnly("タイトル取得完了");
+    case E::NoMatch:
+      return {Status::Text, "該当タイトルなし", Box::Text, MsgIcon::Information, "一致するタイトルはありませんでした。",
+              true};
+    case E::EntryArrived:
+      return {Status::Text, "曲名取得完了", Box::Text, MsgIcon::Information, "曲名取得完了しました。", false};
+    case E::SitesSaved:
+      return {Status::Text, "サーバリスト取得完了", Box::Text, MsgIcon::Information,
+              "サーバリストの取得が完了しました。", true};
+    case E::SitesNotSaved:
+      return {Status::Text, "サーバリスト保存失敗", Box::TextThenDetail, MsgIcon::Warning,
+              "サーバリストを保存できませんでした。", true};
+    case E::NoEntry: return StatusOnly("該当なし");
+    case E::NoMirrors: return StatusOnly("ミラーサーバなし");
+    case E::ServerFault:
+      return {Status::Text, "サーバ側でエラー発生", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::DatabaseFault: return {Status::Text, "データベース異常", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::HandshakeFailed: return {Status::Text, "接続失敗", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::CommandRefused: return {Status::Text, "コマンドエラー", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::Malformed: return StatusOnly("応答コードなし");
+    // The dialog itself was what the user saw.
+    case E::MatchChosen:
+    case E::ChoiceCancelled: return Nothing();
+    case E::EmailNotSaved:
+      return {Status::None, "", Box::TextThenDetail, MsgIcon::Warning, "メールアドレスを保存できませんでした。", false};
+  }
+  return Nothing();
+}
+
+ShownText TextOf(disc::DriveEvent event) {
+  using E = disc::DriveEvent;
+  switch (event) {
+    case E::LayerNotLoaded:
+      return {Status::None, "", Box::Text, MsgIcon::Error, "WNASPI32.DLLがロードできません", false};
+    case E::LayerUnusable:
+      return {Status::None, "", Box::Text, MsgIcon::Error, "正常にWNASPI32.DLLを初期化できませんでした", false};
+    case E::DeviceFound: return StatusOnly("デバイスあり");
+    case E::NoDevice: return StatusOnly("デバイスなし");
+    case E::NodesUnopenable: return {Status::None, "", Box::Detail, MsgIcon::Warning, "", false};
+    case E::DrivesChecked: return StatusOnly("チェック完了");
+    case E::AbortFailed: return {Status::None, "", Box::Text, MsgIcon::Error, "アボートに失敗しました", false};
+  }
+  return Nothing();
+}
+
+ShownText TextOf(WindowEvent event) {
+  using E = WindowEvent;
+  switch (event) {
+    case E::DrivesChecked: return StatusOnly("チェック完了");
+    case E::DiscIdShown: return {Status::TextThenDetail, "DISCID : ", Box::None, MsgIcon::Information, "", false};
+    case E::DriveCannotBeOpened:
+      return {Status::Text, "ドライブを開けません", Box::Detail, MsgIcon::Error, "", true};
+    case E::NoDisc: return {Status::Text, "CDなし", Box::Text, MsgIcon::Error, "CDがセットされていません。", true};
+    case E::TitlesNotSaved:
+      // The titles stay in the window; the box says plainly that they were
+      // not saved.
+      return {Status::None, "", Box::TextThenDetail, MsgIcon::Error, "ローカルデータベースに保存できませんでした。",
+              false};
+    case E::PlayerAbsent: return StatusOnly("DSMPと接続できません。");
+    case E::ImportDone: return StatusOnly("DSMPからリスト取込完了");
+    case E::ExportIncomplete:
+      return {Status::TextThenDetail, "DSMPに転送できなかった項目があります: ", Box::None, MsgIcon::Information, "",
+              false};
+    case E::ExportDone: return StatusOnly("DSMPに転送完了しました。");
+    case E::PortNotANumber: return {Status::None, "", Box::Detail, MsgIcon::Error, "", false};
+    case E::SettingsNotSaved:
+      return {Status::None, "", Box::TextThenDetail, MsgIcon::Error, "設定を保存できませんでした。", false};
+    case E::SubmitInvalid:
+      return {Status::Text, "曲情報が不適切です", Box::Detail, MsgIcon::Information, "", true};
+    case E::Sending: return StatusOnly("送信中");
+    case E::SubmitUnanswered:
+      return {Status::Detail, "", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
+    case E::SubmitAnswered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
+  }
+  return Nothing();
+}
+
+void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine, shell::ShellModel& model,
+          shell::ShellServices& services) {
+  auto box = [&] {
+    switch (shown.box) {
+      case Box::None: return;
+      case Box::Text: services.MessageBox(shown.icon, shown.boxText); return;
+      case Box::TextThenDetail: services.MessageBox(shown.icon, std::string(shown.boxText) + "\n" + detail); return;
+      case Box::Detail: services.MessageBox(shown.icon, detail); return;
+      case Box::ServerLine: services.MessageBox(shown.icon, ServerReplyBoxText(serverLine)); return;
+    }
+  };
+  auto status = [&] {
+    switch (shown.status) {
+      case Status::None: return;
+      case Status::Text: model.SetStatus(0, shown.statusText); return;
+      case Status::TextThenDetail: model.SetStatus(0, shown.statusText + detail); return;
+      case Status::Detail: model.SetStatus(0, detail); return;
+    }
+  };
+  if (shown.boxFirst) {
+    box();
+    status();
+  } else {
+    status();
+    box();
+  }
+}
+
+void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services, const std::string& detail) {
+  Show(TextOf(event), detail, {}, model, services);
+}
+
+cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services) {
+  cddb::LookupHooks hooks;
+  hooks.report = [&model, &services](const cddb::LookupReport& r) {
+    Show(TextOf(r.event), r.detail, r.serverLine, model, services);
+  };
+  hooks.chooseMatch = [&services](shell::MatchDialogModel& dialog) { return services.ShowMatchDialog(dialog); };
+  hooks.askEmail = [&services](const std::string& placeholder) {
+    return services.InputBox("メールアドレスの登録", "メールアドレスを入力してください。", placeholder);
+  };
+  hooks.busy = [&services](bool busy) { services.SetBusyCursor(busy); };
+  return hooks;
+}
+
+disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services) {
+  return [&model, &services](const disc::DriveReport& r) {
+    Show(TextOf(r.event), r.problems.empty() ? std::string() : DeviceProblemText(r.problems), {}, model, services);
+  };
+}
+
+std::string ServerReplyBoxText(std::string_view line) {
+  std::string text = "サーバからの応答：" + ShownLine(line);
+  if (cddb::NamesUnknownClient(line)) text += std::string("\n") + kUnknownClientHint;
+  return text;
+}
+
+std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& problems) {
+  std::string text;
+  bool permission = false;
+  for (const auto& [node, error] : problems) {
+    const char* why;
+    switch (error) {
+      case EACCES:
+      case EPERM:
+        why = "アクセスが許可されていません";
+        permission = true;
+        break;
+      case ENOENT: why = "デバイスファイルがありません"; break;
+      case EBUSY: why = "ほかのプログラムが使用中です"; break;
+      case ENXIO:
+      case ENODEV: why = "デバイスが応答しません"; break;
+      default: why = "開けません"; break;
+    }
+    text += "CD-ROMドライブ " + node + " を開けません（" + why + "）。\n";
+  }
+  if (permission) {
+    text += "ドライブを使うには、このユーザーを cdrom グループに加えて（例: sudo usermod -aG cdrom "
+            "$USER の後、ログインし直す）か、udev ルールで読み取りを許可してください。";
+  } else if (!text.empty()) {
+    text.pop_back();
+  }
+  return text;
+}
+
+std::string UndecodableText(const cddb::UndecodableBytes& bytes) {
+  if (bytes.Empty()) return {};
+  return "サーバの応答のバイト " + bytes.bytes + " はコードページ " + bytes.codePage + " で読めません。";
+}
+
+}  // namespace sl::mainform

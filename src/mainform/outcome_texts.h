@@ -1,0 +1,80 @@
+// The one table of what the user is told: every status-panel text and every
+// box the window shows for an outcome of a subsystem or of the window's own
+// commands, in the order they appear.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cddb/cddb.h"
+#include "disc/disc.h"
+#include "shell/model.h"
+#include "shell/services.h"
+
+namespace sl::mainform {
+
+// Outcomes of the window's own commands that are shown.
+enum class WindowEvent {
+  DrivesChecked,        // start-up: the drives were looked for
+  DiscIdShown,          // a table of contents was read (`detail`: the disc ID)
+  DriveCannotBeOpened,  // the picked drive's node could not be opened (`detail`: why)
+  NoDisc,               // the picked drive holds no disc
+  TitlesNotSaved,       // the local database refused the titles (`detail`: why)
+  PlayerAbsent,         // the player is not there, or went away mid-way
+  ImportDone,
+  ExportIncomplete,     // some items could not be transferred (`detail`: which)
+  ExportDone,
+  PortNotANumber,       // the options dialog's proxy port (`detail`: the text)
+  SettingsNotSaved,     // the options could not be stored (`detail`: why)
+  SubmitInvalid,        // the entry is not fit to send (`detail`: the box text)
+  Sending,              // the entry is about to be posted
+  SubmitUnanswered,     // the post had no answer
+  SubmitAnswered,       // the post's answer (`detail`: the status the verdict gives)
+};
+inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::SubmitAnswered) + 1;
+
+// How one outcome is shown. A text marked "then detail" is followed by the
+// outcome's detail (after a line break in a box, directly in the status).
+struct ShownText {
+  enum class Box { None, Text, TextThenDetail, Detail, ServerLine };
+  enum class Status { None, Text, TextThenDetail, Detail };
+  Status status = Status::None;
+  const char* statusText = "";
+  Box box = Box::None;
+  shell::MsgIcon icon = shell::MsgIcon::Information;
+  const char* boxText = "";
+  bool boxFirst = false;  // the box comes before the status is written
+};
+
+ShownText TextOf(cddb::LookupEvent event);
+ShownText TextOf(disc::DriveEvent event);
+ShownText TextOf(WindowEvent event);
+
+// Writes the status and shows the box of `shown`, in its order. `detail` and
+// `serverLine` fill the parts marked for them.
+void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine, shell::ShellModel& model,
+          shell::ShellServices& services);
+void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services,
+          const std::string& detail = {});
+
+// The hooks through which the lookup reports to this window and asks it.
+cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services);
+// The hook through which the drives report to this window.
+disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services);
+
+// The second line of a refusing server's box when the server does not know
+// this program.
+inline constexpr const char* kUnknownClientHint =
+    "サーバがこのプログラムのクライアント名（SLB）を知りません。登録のしかたはヘルプの"
+    "「サーバにクライアントが登録されていないとき」をご覧ください。";
+// The text of the box for a refusing server's status line.
+std::string ServerReplyBoxText(std::string_view line);
+// The warning about drive nodes that could not be opened (node, errno):
+// one line per node, and what gives access when permission was missing.
+std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& problems);
+// The reason a reply's titles are not saved: bytes that did not decode.
+std::string UndecodableText(const cddb::UndecodableBytes& bytes);
+
+}  // namespace sl::mainform

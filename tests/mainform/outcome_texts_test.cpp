@@ -1,0 +1,113 @@
+// The table of texts: every outcome the window can be told of is shown as
+// something (except a match choice, which the dialog itself showed), boxes
+// and status writes come in their order, and details land where they go.
+#include <gtest/gtest.h>
+
+#include "mainform/outcome_texts.h"
+#include "support/recorder.h"
+
+namespace sl::mainform {
+namespace {
+
+// What showing one outcome did: the status written (or "" when left), the
+// boxes, and whether the status was written before the first box.
+struct Seen {
+  std::string status;
+  std::vector<test::RecordingServices::Box> boxes;
+  bool statusBeforeBox = false;
+};
+
+Seen ShowOnce(const ShownText& shown, const std::string& detail = "D", std::string_view line = "500 x") {
+  shell::ShellModel model;
+  test::RecordingServices services;
+  model.SetStatus(0, "");
+  Seen seen;
+  services.duringBox = [&] {
+    if (services.boxes.size() == 1) seen.statusBeforeBox = !model.Status(0).empty();
+  };
+  Show(shown, detail, line, model, services);
+  seen.status = model.Status(0);
+  seen.boxes = services.boxes;
+  return seen;
+}
+
+TEST(OutcomeTexts, EveryOutcomeShowsSomething) {
+  for (int i = 0; i < cddb::kLookupEventCount; ++i) {
+    const auto event = static_cast<cddb::LookupEvent>(i);
+    const Seen seen = ShowOnce(TextOf(event));
+    const bool dialogOnly = event == cddb::LookupEvent::MatchChosen || event == cddb::LookupEvent::ChoiceCancelled;
+    EXPECT_EQ(seen.status.empty() && seen.boxes.empty(), dialogOnly) << "lookup event " << i;
+  }
+  for (int i = 0; i < disc::kDriveEventCount; ++i) {
+    const Seen seen = ShowOnce(TextOf(static_cast<disc::DriveEvent>(i)));
+    EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "drive event " << i;
+  }
+  for (int i = 0; i < kWindowEventCount; ++i) {
+    const Seen seen = ShowOnce(TextOf(static_cast<WindowEvent>(i)));
+    EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "window event " << i;
+  }
+}
+
+TEST(OutcomeTexts, BoxesAndStatusComeInTheirOrder) {
+  using E = cddb::LookupEvent;
+  // A box that says what went wrong comes first where the status then
+  // sums it up; a success is written to the status before its box.
+  struct Case {
+    E event;
+    bool statusFirst;
+  } cases[] = {{E::ConnectionFailed, false}, {E::NoMatch, false},     {E::SitesSaved, false},
+               {E::SitesNotSaved, false},    {E::EntryArrived, true}, {E::ServerFault, true},
+               {E::DatabaseFault, true},     {E::HandshakeFailed, true}, {E::CommandRefused, true}};
+  for (const auto& c : cases) {
+    const Seen seen = ShowOnce(TextOf(c.event));
+    ASSERT_EQ(seen.boxes.size(), 1u) << static_cast<int>(c.event);
+    EXPECT_FALSE(seen.status.empty());
+    EXPECT_EQ(seen.statusBeforeBox, c.statusFirst) << static_cast<int>(c.event);
+  }
+  EXPECT_FALSE(ShowOnce(TextOf(WindowEvent::NoDisc)).statusBeforeBox);
+  EXPECT_FALSE(ShowOnce(TextOf(WindowEvent::SubmitInvalid)).statusBeforeBox);
+  EXPECT_FALSE(ShowOnce(TextOf(WindowEvent::SubmitUnanswered)).statusBeforeBox);
+}
+
+TEST(OutcomeTexts, DetailsLandWhereTheyGo) {
+  // A reason follows its box's first line; a refusing server's own line is
+  // shown cleaned; a status may end with the detail or be the detail.
+  Seen seen = ShowOnce(TextOf(cddb::LookupEvent::SitesNotSaved), "disk full");
+  EXPECT_EQ(seen.boxes.at(0).text, "サーバリストを保存できませんでした。\ndisk full");
+  EXPECT_EQ(seen.status, "サーバリスト保存失敗");
+
+  seen = ShowOnce(TextOf(cddb::LookupEvent::CommandRefused), "", "530 bad\x01thing");
+  EXPECT_EQ(seen.boxes.at(0).text, "サーバからの応答：530 bad thing");
+  EXPECT_EQ(seen.status, "コマンドエラー");
+
+  seen = ShowOnce(TextOf(WindowEvent::DiscIdShown), "23026203");
+  EXPECT_EQ(seen.status, "DISCID : 23026203");
+  EXPECT_TRUE(seen.boxes.empty());
+
+  seen = ShowOnce(TextOf(WindowEvent::SubmitAnswered), "200 OK, submission has been sent.");
+  EXPECT_EQ(seen.status, "200 OK, submission has been sent.");
+
+  seen = ShowOnce(TextOf(disc::DriveEvent::NodesUnopenable), "CD-ROMドライブ /dev/sr0 を開けません");
+  EXPECT_EQ(seen.boxes.at(0).text, "CD-ROMドライブ /dev/sr0 を開けません");
+  EXPECT_EQ(seen.boxes.at(0).icon, shell::MsgIcon::Warning);
+}
+
+TEST(OutcomeTexts, LookupHooksAskThroughTheServices) {
+  shell::ShellModel model;
+  test::RecordingServices services;
+  services.inputAnswers.push_back("me@example.org");
+  services.matchAnswers.push_back(2);
+  const cddb::LookupHooks hooks = LookupHooksFor(model, services);
+  EXPECT_EQ(hooks.askEmail("anonymous@dummy.invalid"), "me@example.org");
+  EXPECT_EQ(hooks.askEmail("anonymous@dummy.invalid"), "anonymous@dummy.invalid");  // cancelled
+  shell::MatchDialogModel dialog;
+  dialog.rows.assign(3, {});
+  EXPECT_EQ(hooks.chooseMatch(dialog), 2);
+  hooks.busy(true);
+  EXPECT_EQ(services.busyDepth, 1);
+  hooks.busy(false);
+  EXPECT_EQ(services.busyDepth, 0);
+}
+
+}  // namespace
+}  // namespace sl::mainform
