@@ -36,13 +36,12 @@ std::optional<AudioSession> AudioSessionOf(const disc::DiscToc& toc) {
     session.offsets[0] = disc::FrameOffset(toc.Entries[static_cast<std::size_t>(tracks)]);
   }
   if (session.lastTrack < 1) return std::nullopt;
-  for (int k = 1; k <= session.lastTrack; ++k)
-    session.offsets[static_cast<std::size_t>(k)] = disc::FrameOffset(toc.Entries[static_cast<std::size_t>(k - 1)]);
+  const auto last = static_cast<std::size_t>(session.lastTrack);
+  for (std::size_t k = 1; k <= last; ++k) session.offsets[k] = disc::FrameOffset(toc.Entries[k - 1]);
   // Starts must rise and the lead-out follow the last of them.
-  for (int k = 1; k <= session.lastTrack; ++k) {
-    const int next = k == session.lastTrack ? session.offsets[0] : session.offsets[static_cast<std::size_t>(k + 1)];
-    if (session.offsets[static_cast<std::size_t>(k)] < 0 || next <= session.offsets[static_cast<std::size_t>(k)])
-      return std::nullopt;
+  for (std::size_t k = 1; k <= last; ++k) {
+    const int next = k == last ? session.offsets[0] : session.offsets[k + 1];
+    if (session.offsets[k] < 0 || next <= session.offsets[k]) return std::nullopt;
   }
   return session;
 }
