@@ -1,0 +1,54 @@
+#include "musicbrainz/curl_library.h"
+
+#include <dlfcn.h>
+
+namespace sl::musicbrainz {
+
+namespace {
+
+template <typename F>
+void Resolve(void* lib, const char* name, F& out, std::string& error) {
+  out = reinterpret_cast<F>(::dlsym(lib, name));
+  if (out == nullptr && error.empty()) error = std::string("libcurl lacks ") + name;
+}
+
+CurlLibrary Load() {
+  CurlLibrary api;
+  void* lib = nullptr;
+  for (const char* name : {"libcurl.so.4", "libcurl.so"}) {
+    lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (lib != nullptr) break;
+  }
+  if (lib == nullptr) {
+    const char* why = ::dlerror();
+    api.error = std::string("libcurl could not be loaded: ") + (why != nullptr ? why : "libcurl.so.4");
+    return api;
+  }
+  std::string& e = api.error;
+  Resolve(lib, "curl_global_init", api.global_init, e);
+  Resolve(lib, "curl_easy_init", api.easy_init, e);
+  Resolve(lib, "curl_easy_cleanup", api.easy_cleanup, e);
+  Resolve(lib, "curl_easy_setopt", api.easy_setopt, e);
+  Resolve(lib, "curl_easy_getinfo", api.easy_getinfo, e);
+  Resolve(lib, "curl_easy_strerror", api.easy_strerror, e);
+  Resolve(lib, "curl_multi_init", api.multi_init, e);
+  Resolve(lib, "curl_multi_cleanup", api.multi_cleanup, e);
+  Resolve(lib, "curl_multi_add_handle", api.multi_add_handle, e);
+  Resolve(lib, "curl_multi_remove_handle", api.multi_remove_handle, e);
+  Resolve(lib, "curl_multi_perform", api.multi_perform, e);
+  Resolve(lib, "curl_multi_poll", api.multi_poll, e);
+  Resolve(lib, "curl_multi_info_read", api.multi_info_read, e);
+  Resolve(lib, "curl_slist_append", api.slist_append, e);
+  Resolve(lib, "curl_slist_free_all", api.slist_free_all, e);
+  if (e.empty() && api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) e = "libcurl could not be initialised";
+  return api;
+}
+
+}  // namespace
+
+const CurlLibrary& Curl() {
+  static const CurlLibrary api = Load();
+  return api;
+}
+
+}  // namespace sl::musicbrainz

@@ -1,0 +1,78 @@
+// The disc's MusicBrainz ID, TOC string and submission URL, from the table of
+// contents the drive gave, through libdiscid.
+#include <discid/discid.h>
+
+#include <memory>
+
+#include "musicbrainz/musicbrainz.h"
+
+namespace sl::musicbrainz {
+
+namespace {
+
+// Frames between the end of an enhanced CD's audio session and the start of
+// its data session (the lead-out and lead-in between them): 2:32.00.
+constexpr int kSessionGapFrames = 11400;
+
+struct DiscIdDeleter {
+  void operator()(DiscId* d) const { discid_free(d); }
+};
+
+}  // namespace
+
+std::optional<AudioSession> AudioSessionOf(const disc::DiscToc& toc) {
+  const int tracks = toc.TrackCount;
+  if (tracks < 1 || tracks > disc::kMaxTracks) return std::nullopt;
+  AudioSession session;
+  const int dataStart = toc.LastSessionFirstTrack;
+  if (dataStart > 0 && dataStart <= tracks) {
+    // The tracks before the last session's first are the audio ones; the
+    // drive reports no lead-out of their own, so it is derived from the
+    // data session's start.
+    session.lastTrack = dataStart - 1;
+    session.offsets[0] = disc::FrameOffset(toc.Entries[static_cast<std::size_t>(dataStart - 1)]) - kSessionGapFrames;
+  } else {
+    session.lastTrack = tracks;
+    session.offsets[0] = disc::FrameOffset(toc.Entries[static_cast<std::size_t>(tracks)]);
+  }
+  if (session.lastTrack < 1) return std::nullopt;
+  const auto last = static_cast<std::size_t>(session.lastTrack);
+  for (std::size_t k = 1; k <= last; ++k) session.offsets[k] = disc::FrameOffset(toc.Entries[k - 1]);
+  // Starts must rise and the lead-out follow the last of them.
+  for (std::size_t k = 1; k <= last; ++k) {
+    const int next = k == last ? session.offsets[0] : session.offsets[k + 1];
+    if (session.offsets[k] < 0 || next <= session.offsets[k]) return std::nullopt;
+  }
+  return session;
+}
+
+std::optional<DiscIdentity> IdentifyDisc(const disc::DiscToc& toc, std::string& why) {
+  std::optional<AudioSession> session = AudioSessionOf(toc);
+  if (!session) {
+    why = "the table of contents names no audio track";
+    return std::nullopt;
+  }
+  std::unique_ptr<DiscId, DiscIdDeleter> handle(discid_new());
+  if (!handle) {
+    why = "out of memory";
+    return std::nullopt;
+  }
+  if (discid_put(handle.get(), session->firstTrack, session->lastTrack, session->offsets.data()) == 0) {
+    const char* message = discid_get_error_msg(handle.get());
+    why = std::string("libdiscid refused the table of contents: ") + (message ? message : "");
+    return std::nullopt;
+  }
+  DiscIdentity identity;
+  auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
+  identity.discId = text(discid_get_id(handle.get()));
+  identity.toc = text(discid_get_toc_string(handle.get()));
+  identity.submissionUrl = text(discid_get_submission_url(handle.get()));
+  if (identity.discId.empty() || identity.toc.empty()) {
+    why = "libdiscid gave no disc ID";
+    return std::nullopt;
+  }
+  identity.trackCount = session->lastTrack - session->firstTrack + 1;
+  return identity;
+}
+
+}  // namespace sl::musicbrainz
