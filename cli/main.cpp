@@ -22,7 +22,7 @@
 #include "demo/demo.h"
 #include "fields.h"
 #include "mainform/mainform.h"
-#include "platform/json.h"
+#include "platform/bounded_json.h"
 #include "platform/install_paths.h"
 #include "settings/settings.h"
 #include "shell/services.h"
@@ -166,7 +166,7 @@ class CliServices : public sl::shell::ShellServices {
 };
 
 // A JSON string (valid UTF-8 guaranteed, so jq and friends take it).
-std::string JsonString(const std::string& s) { return sl::platform::json::Quote(s); }
+std::string JsonString(const std::string& s) { return sl::platform::WriteJson(sl::platform::Json(s)); }
 
 std::string WindowJson(TFormMain& form) {
   auto& model = form.Model();
