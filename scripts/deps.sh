@@ -11,8 +11,8 @@ PACKAGES=(
   # Qt's own Japanese texts for its standard buttons and dialogs.
   qt6-translations-l10n
   libcurl4-openssl-dev
-  # Header-only: JSON of the program's own files.
-  nlohmann-json3-dev
+  # Header-only: JSON of the program's own files, the command line's parser.
+  nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # libcddb: an independent reader of submitted entries in the tests.
   libcddb2-dev
