@@ -8,20 +8,34 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/json.h"
+#include "platform/bounded_json.h"
 
 namespace sl::cli {
 
 namespace {
 
-using platform::json::Value;
+using platform::Json;
+using platform::JsonMember;
 
 constexpr std::size_t kMaxFileBytes = 4u << 20;
 
 // A whole number a field may be written as ("year": 1999).
-bool WholeNumber(const Value& v, long long& out) {
-  if (!v.IsNumber()) return false;
-  const double d = v.AsNumber();
+bool WholeNumber(const Json& v, long long& out) {
+  constexpr long long kLimit = 1000000000000000LL;
+  if (v.is_number_unsigned()) {
+    const auto n = v.get<unsigned long long>();
+    if (n > static_cast<unsigned long long>(kLimit)) return false;
+    out = static_cast<long long>(n);
+    return true;
+  }
+  if (v.is_number_integer()) {
+    const auto n = v.get<long long>();
+    if (n < -kLimit || n > kLimit) return false;
+    out = n;
+    return true;
+  }
+  if (!v.is_number_float()) return false;
+  const double d = v.get<double>();
   if (!(d >= -1e15 && d <= 1e15) || std::floor(d) != d) return false;
   out = static_cast<long long>(d);
   return true;
@@ -29,13 +43,13 @@ bool WholeNumber(const Value& v, long long& out) {
 
 // A text field: absent or null leaves it alone; a string or a whole number
 // sets it.
-bool TextField(const Value& object, const char* key, std::optional<std::string>& out,
+bool TextField(const Json& object, const char* key, std::optional<std::string>& out,
                std::string& why, const std::string& where = "") {
-  const Value* v = object.Find(key);
-  if (v == nullptr || v->IsNull()) return true;
+  const Json* v = JsonMember(object, key);
+  if (v == nullptr || v->is_null()) return true;
   long long n = 0;
-  if (v->IsString()) {
-    out = v->AsString();
+  if (v->is_string()) {
+    out = v->get<std::string>();
   } else if (WholeNumber(*v, n)) {
     out = std::to_string(n);
   } else {
@@ -48,17 +62,17 @@ bool TextField(const Value& object, const char* key, std::optional<std::string>&
 }  // namespace
 
 std::optional<WindowFields> ParseFields(std::string_view json, std::string& why) {
-  platform::json::Limits limits;
+  platform::JsonLimits limits;
   limits.maxBytes = kMaxFileBytes;
   limits.maxDepth = 8;
   limits.maxValues = 100000;
-  const platform::json::ParseResult parsed = platform::json::Parse(json, limits);
+  const platform::JsonReadResult parsed = platform::ReadJson(json, limits);
   if (!parsed.value) {
     why = parsed.error + " at byte " + std::to_string(parsed.offset);
     return std::nullopt;
   }
-  const std::optional<Value>& doc = parsed.value;
-  if (!doc->IsObject()) {
+  const std::optional<Json>& doc = parsed.value;
+  if (!doc->is_object()) {
     why = "the fields must be one JSON object";
     return std::nullopt;
   }
@@ -67,7 +81,7 @@ std::optional<WindowFields> ParseFields(std::string_view json, std::string& why)
       !TextField(*doc, "artist", f.artist, why) || !TextField(*doc, "title", f.title, why) ||
       !TextField(*doc, "year", f.year, why) || !TextField(*doc, "discid", f.discid, why))
     return std::nullopt;
-  if (const Value* rev = doc->Find("revision"); rev != nullptr && !rev->IsNull()) {
+  if (const Json* rev = JsonMember(*doc, "revision"); rev != nullptr && !rev->is_null()) {
     long long n = -1;
     if (!WholeNumber(*rev, n) || n < 0 || n > kMaxRevision) {
       // Never taken as 0: that would submit a correction as a new entry.
@@ -84,29 +98,28 @@ std::optional<WindowFields> ParseFields(std::string_view json, std::string& why)
   }
   if (!TextField(*doc, "extd", f.extd, why) || !TextField(*doc, "playorder", f.playorder, why))
     return std::nullopt;
-  if (const Value* extt = doc->Find("extt"); extt != nullptr && !extt->IsNull()) {
-    if (!extt->IsArray()) {
+  if (const Json* extt = JsonMember(*doc, "extt"); extt != nullptr && !extt->is_null()) {
+    if (!extt->is_array()) {
       why = "\"extt\" must be an array of strings";
       return std::nullopt;
     }
-    for (const Value& item : extt->AsArray()) {
-      if (!item.IsString()) {
+    for (const Json& item : *extt) {
+      if (!item.is_string()) {
         why = "\"extt\" must be an array of strings";
         return std::nullopt;
       }
-      f.extt.push_back(item.AsString());
+      f.extt.push_back(item.get<std::string>());
     }
   }
-  if (const Value* tracks = doc->Find("tracks"); tracks != nullptr && !tracks->IsNull()) {
-    if (!tracks->IsArray()) {
+  if (const Json* tracks = JsonMember(*doc, "tracks"); tracks != nullptr && !tracks->is_null()) {
+    if (!tracks->is_array()) {
       why = "\"tracks\" must be an array";
       return std::nullopt;
     }
-    const auto& items = tracks->AsArray();
-    for (std::size_t k = 0; k < items.size(); ++k) {
-      const Value& item = items[k];
+    for (std::size_t k = 0; k < tracks->size(); ++k) {
+      const Json& item = (*tracks)[k];
       const std::string where = "track " + std::to_string(k + 1) + ": ";
-      if (!item.IsObject()) {
+      if (!item.is_object()) {
         why = where + "each track must be an object";
         return std::nullopt;
       }

@@ -34,8 +34,9 @@ inline constexpr long long kMaxRevision = 2147483647;
 // field as it is; a number is taken as the text it is written as. Anything
 // else that is not a string, a "tracks" that is not an array of objects, an
 // "extt" that is not an array of strings, a "revision" that is not a whole
-// number from 0 to kMaxRevision or that comes without a "discid", or text
-// that is not one JSON object gives nullopt and a message in `why`.
+// number from 0 to kMaxRevision or that comes without a "discid", a key
+// given twice in one object, or text that is not one JSON object gives
+// nullopt and a message in `why`.
 std::optional<WindowFields> ParseFields(std::string_view json, std::string& why);
 
 // The same from a file (at most 4 MiB).

@@ -11,8 +11,9 @@ PACKAGES=(
   # Qt's own Japanese texts for its standard buttons and dialogs.
   qt6-translations-l10n
   libcurl4-openssl-dev
-  # MusicBrainz: the disc ID (libdiscid) and the answer's JSON.
-  libdiscid-dev nlohmann-json3-dev
+  # MusicBrainz: the disc ID (libdiscid). Header-only: JSON (nlohmann) and the
+  # command line's parser (CLI11).
+  libdiscid-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # libcddb: an independent reader of submitted entries in the tests.
   libcddb2-dev

@@ -34,7 +34,7 @@
 #include "app_fixture.h"
 #include "demo/demo.h"
 #include "pictures.h"
-#include "platform/json.h"
+#include "platform/bounded_json.h"
 #include "support/scoped_env.h"
 
 namespace sl::test {
@@ -398,18 +398,19 @@ TEST_F(HelpImages, PlayerLink) {
 
   // What the player holds now.
   const std::string state = ReadFileBytes(demo_->StateDir() + "/playlist.json");
-  const auto parsed = platform::json::Parse(state);
+  const auto parsed = platform::ReadJson(state);
   ASSERT_TRUE(parsed.value) << state;
-  const platform::json::Value* list = parsed.value->Find("playlist");
+  const platform::Json* list = platform::JsonMember(*parsed.value, "playlist");
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->GetString("title"), "Local Host Sessions");
-  const auto& tracks = list->Find("tracks")->AsArray();
+  EXPECT_EQ(platform::JsonText(*list, "title"), "Local Host Sessions");
+  ASSERT_NE(platform::JsonMember(*list, "tracks"), nullptr);
+  const auto& tracks = *platform::JsonMember(*list, "tracks");
   ASSERT_EQ(tracks.size(), 3u);
-  EXPECT_EQ(tracks[0].GetString("title"), "My favourite take");
-  EXPECT_EQ(tracks[0].GetString("artist"), "The Loopback Trio");
-  EXPECT_EQ(tracks[1].GetString("title"), "Handshake Blues");
-  EXPECT_EQ(tracks[1].GetString("artist"), "Guest Star");
-  EXPECT_EQ(tracks[2].GetString("artist"), "The Loopback Trio");
+  EXPECT_EQ(platform::JsonText(tracks[0], "title"), "My favourite take");
+  EXPECT_EQ(platform::JsonText(tracks[0], "artist"), "The Loopback Trio");
+  EXPECT_EQ(platform::JsonText(tracks[1], "title"), "Handshake Blues");
+  EXPECT_EQ(platform::JsonText(tracks[1], "artist"), "Guest Star");
+  EXPECT_EQ(platform::JsonText(tracks[2], "artist"), "The Loopback Trio");
   w.close();
   Settle();
 }

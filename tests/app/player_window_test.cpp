@@ -78,9 +78,9 @@ TEST_F(PlayerWindow, ImportAndExportThroughTheMenus) {
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_EQ(w.StatusPanel0->text(), "DSMPに転送完了しました。");
   EXPECT_FALSE(w.MenuAction(shell::MenuId::MenuDSMPExport)->isEnabled());
-  const auto state = sim.State();
-  EXPECT_EQ(state.Find("playlist")->GetString("title"), "Window title");
-  EXPECT_EQ(state.Find("playlist")->Find("tracks")->AsArray()[1].GetString("title"), "Dos");
+  auto state = sim.State();
+  EXPECT_EQ(platform::JsonText(state["playlist"], "title"), "Window title");
+  EXPECT_EQ(platform::JsonText(state["playlist"]["tracks"][1], "title"), "Dos");
   EXPECT_EQ(modal->Unexpected(), 0);
 }
 

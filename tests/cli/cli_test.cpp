@@ -97,6 +97,8 @@ TEST_F(Cli, DrivesDiscAndExitCodes) {
             "{\"discid\":\"23026203\",\"category\":\"\",\"genre\":\"\",\"artist\":\"\",\"title\":\"\","
             "\"year\":\"\",\"tracks\":[{\"title\":\"\",\"artist\":\"\"},{\"title\":\"\",\"artist\":\"\"},"
             "{\"title\":\"\",\"artist\":\"\"}],\"status\":\"DISCID : 23026203\"}\n");
+  // The value joined to its option, and "--" closing an option list.
+  EXPECT_EQ(Run("disc --drive=0 --").out, r.out);
 
   r = Run("discid --drive 1");
   EXPECT_EQ(r.status, 1);

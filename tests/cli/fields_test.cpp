@@ -1,6 +1,10 @@
 // The --fields reader: JSON text in, window fields out, and every malformed
 // input or wrong shape refused with a message.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <optional>
 #include <string>
@@ -10,6 +14,23 @@
 
 namespace sl::cli {
 namespace {
+
+// A file in the temporary folder for the life of the object.
+struct TempFile {
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/fields-XXXXXX";
+    const int fd = ::mkstemp(name);
+    path = name;
+    if (fd >= 0) {
+      (void)!::write(fd, text.data(), text.size());
+      ::close(fd);
+    }
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  std::string path;
+};
 
 TEST(Fields, WhatAFileSetsAndLeaves) {
   std::string why;
@@ -129,6 +150,35 @@ TEST(Fields, ForeignFieldsNameBothDiscs) {
   }
   const auto lower = ParseFields(R"({"discid":"2302620a"})", why);
   EXPECT_EQ(ForeignFields(*lower, "2302620A", 3), "");
+}
+
+// A fields file a user wrote by hand: a key given twice, nesting past any
+// shape the fields have, text that is not UTF-8. Each is refused with the
+// file, what is wrong and where; none crashes or picks one of two titles.
+TEST(Fields, HandWrittenFilesThatCannotBeTaken) {
+  TempFile dup(R"({"discid":"23026203","tracks":[{"title":"One","title":"Uno"}]})");
+  TempFile deep("{\"tracks\":" + std::string(200000, '[') + std::string(200000, ']') + "}");
+  TempFile latin1("{\"artist\":\"Bj\xF6rk\"}");
+  TempFile bom("\xEF\xBB\xBF{\"artist\":\"A\"}");
+  const struct {
+    const TempFile& file;
+    std::string message;
+  } rows[] = {
+      {dup, "member \"title\" given twice at byte 52"},
+      {deep, "nesting too deep at byte 17"},
+      {latin1, "string is not valid UTF-8 at byte 13"},
+  };
+  for (const auto& row : rows) {
+    std::string why;
+    EXPECT_FALSE(ReadFieldsFile(row.file.path, why)) << row.file.path;
+    EXPECT_EQ(why, row.file.path + ": " + row.message);
+  }
+  std::string why;
+  const auto f = ReadFieldsFile(bom.path, why);
+  ASSERT_TRUE(f) << why;
+  EXPECT_EQ(f->artist, "A");
+  // Not one title of the same track twice, but the same key in two tracks.
+  EXPECT_TRUE(ParseFields(R"({"tracks":[{"title":"One"},{"title":"Two"}]})", why)) << why;
 }
 
 }  // namespace

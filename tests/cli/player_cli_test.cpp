@@ -5,13 +5,16 @@
 
 #include <cstdio>
 
-#include "platform/json.h"
+#include "platform/bounded_json.h"
 #include "support/dsmp_process.h"
 #include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
 namespace {
+
+using platform::JsonInt;
+using platform::JsonText;
 
 class PlayerCli : public ::testing::Test {
  protected:
@@ -20,9 +23,9 @@ class PlayerCli : public ::testing::Test {
                    "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\ntoc = 0:02:00 4:08:30 7:49:37 10:12:12\n");
     return RunCli(dir, args, "-u SONOLABEL_DSMP SONOLABEL_IPC_TIMEOUT_MS=400");
   }
-  platform::json::Value Json(const Result& r) {
-    auto v = platform::json::Parse(r.out);
-    return v.value ? *v.value : platform::json::Value();
+  platform::Json Json(const Result& r) {
+    auto v = platform::ReadJson(r.out);
+    return v.value ? std::move(*v.value) : platform::Json();
   }
   std::string Err() const { return ReadFileBytes(dir.File("stderr")); }
 
@@ -40,13 +43,13 @@ TEST_F(PlayerCli, ImportPrintsTheWindowWithThePlayListTitles) {
   DsmpProcess sim(kList);
   const Result r = Run("player import --drive 0");
   EXPECT_EQ(r.status, 0) << Err();
-  const auto v = Json(r);
-  ASSERT_TRUE(v.IsObject()) << r.out;
-  EXPECT_EQ(v.GetString("status"), "DSMPからリスト取込完了");
-  ASSERT_EQ(v.Find("tracks")->AsArray().size(), 3u);
-  EXPECT_EQ(v.Find("tracks")->AsArray()[0].GetString("title"), "Uno");
-  EXPECT_EQ(v.Find("tracks")->AsArray()[1].GetString("title"), "");
-  EXPECT_EQ(v.Find("tracks")->AsArray()[2].GetString("title"), "Tres");
+  auto v = Json(r);
+  ASSERT_TRUE(v.is_object()) << r.out;
+  EXPECT_EQ(JsonText(v, "status"), "DSMPからリスト取込完了");
+  ASSERT_EQ(v["tracks"].size(), 3u);
+  EXPECT_EQ(JsonText(v["tracks"][0], "title"), "Uno");
+  EXPECT_EQ(JsonText(v["tracks"][1], "title"), "");
+  EXPECT_EQ(JsonText(v["tracks"][2], "title"), "Tres");
 }
 
 TEST_F(PlayerCli, ExportFillsTheListFromTheFieldsFile) {
@@ -56,16 +59,16 @@ TEST_F(PlayerCli, ExportFillsTheListFromTheFieldsFile) {
                  "\"tracks\":[{\"title\":\"One\",\"artist\":\"A1\"},{\"title\":\"Two\"},{\"title\":\"Three\"}]}");
   const Result r = Run("player export --fields '" + dir.File("fields.json") + "' --artists yes");
   EXPECT_EQ(r.status, 0) << Err();
-  EXPECT_EQ(Json(r).GetString("status"), "DSMPに転送完了しました。");
+  EXPECT_EQ(JsonText(Json(r), "status"), "DSMPに転送完了しました。");
   EXPECT_NE(Err().find("アーティスト名も登録しますか？。"), std::string::npos);
-  const auto state = sim.State();
-  const auto& tracks = state.Find("playlist")->Find("tracks")->AsArray();
-  EXPECT_EQ(state.Find("playlist")->GetString("title"), "Album");
-  EXPECT_EQ(tracks[0].GetString("title"), "Uno");
-  EXPECT_EQ(tracks[0].GetString("artist"), "A1");
-  EXPECT_EQ(tracks[1].GetString("title"), "Two");
-  EXPECT_EQ(tracks[1].GetInt("cdtrack"), 2);
-  EXPECT_EQ(state.Find("saves")->AsArray().size(), 3u);
+  auto state = sim.State();
+  const auto& tracks = state["playlist"]["tracks"];
+  EXPECT_EQ(JsonText(state["playlist"], "title"), "Album");
+  EXPECT_EQ(JsonText(tracks[0], "title"), "Uno");
+  EXPECT_EQ(JsonText(tracks[0], "artist"), "A1");
+  EXPECT_EQ(JsonText(tracks[1], "title"), "Two");
+  EXPECT_EQ(JsonInt(tracks[1], "cdtrack"), 2);
+  EXPECT_EQ(state["saves"].size(), 3u);
 }
 
 TEST_F(PlayerCli, FailuresAndUsage) {
@@ -84,7 +87,7 @@ TEST_F(PlayerCli, FailuresAndUsage) {
   WriteFileBytes(dir.File("f.json"), "{\"tracks\":[{\"title\":\"One\"}]}");
   const Result r = Run("player export --fields '" + dir.File("f.json") + "'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Json(r).GetString("status"), "DSMPと接続できません。");
+  EXPECT_EQ(JsonText(Json(r), "status"), "DSMPと接続できません。");
 }
 
 }  // namespace

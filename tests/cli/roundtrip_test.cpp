@@ -16,7 +16,7 @@
 
 #include "cddb_reader/cddb_reader.h"
 #include "cli_run.h"
-#include "platform/json.h"
+#include "platform/bounded_json.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
 #include "support/recorder.h"
@@ -202,8 +202,8 @@ class RoundTrip : public ::testing::Test {
 
     const Result looked = RunCli(dir, "lookup --drive 0 --choose 1", env);
     ASSERT_EQ(looked.status, 0) << Err() << looked.out;
-    const auto json = platform::json::Parse(looked.out);
-    ASSERT_TRUE(json.value && json.value->IsObject()) << looked.out;
+    const auto json = platform::ReadJson(looked.out);
+    ASSERT_TRUE(json.value && json.value->is_object()) << looked.out;
     WriteFileBytes(dir.File("fields.json"), looked.out);
     const Result sent = RunCli(dir, "submit --fields '" + dir.File("fields.json") + "'", env);
     ASSERT_EQ(sent.status, 0) << Err() << sent.out;

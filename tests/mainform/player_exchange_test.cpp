@@ -71,14 +71,16 @@ class Exchange : public ::testing::Test {
   const shell::TrackTitleTable& Table() { return form->Model().Table(); }
   std::string Status() { return form->Model().Status(0); }
   // The play list as the player holds it now.
-  platform::json::Value Tracks(test::DsmpProcess& sim) {
+  platform::Json Tracks(test::DsmpProcess& sim) {
     const auto state = sim.State();
-    const auto* pl = state.Find("playlist");
-    return pl && pl->Find("tracks") ? *pl->Find("tracks") : platform::json::Value();
+    const auto* pl = platform::JsonMember(state, "playlist");
+    const auto* tracks = pl != nullptr ? platform::JsonMember(*pl, "tracks") : nullptr;
+    return tracks != nullptr ? *tracks : platform::Json::array();
   }
   std::size_t Saves(test::DsmpProcess& sim) {
     const auto state = sim.State();
-    return state.Find("saves") ? state.Find("saves")->AsArray().size() : 0;
+    const auto* saves = platform::JsonMember(state, "saves");
+    return saves != nullptr ? saves->size() : 0;
   }
 
   test::ScopedEnv envVars;
@@ -158,21 +160,21 @@ TEST_F(Exchange, ExportFillsMissingTitlesArtistsAndTheListTitleThenSavesAfterEve
   f.MenuDSMPExportClick();
   EXPECT_EQ(Status(), "DSMPに転送完了しました。");
   const auto tracks = Tracks(sim);
-  ASSERT_EQ(tracks.AsArray().size(), 3u);
-  EXPECT_EQ(sim.State().Find("playlist")->GetString("title"), "Disc title");
-  EXPECT_EQ(tracks.AsArray()[0].GetString("title"), "P1");  // never overwritten
-  EXPECT_EQ(tracks.AsArray()[0].GetString("artist"), "PA1");
-  EXPECT_EQ(tracks.AsArray()[1].GetString("title"), "G2");
-  EXPECT_EQ(tracks.AsArray()[1].GetString("artist"), "GA2");
-  EXPECT_EQ(tracks.AsArray()[2].GetString("title"), "P3");
-  EXPECT_EQ(tracks.AsArray()[2].GetString("artist"), "");
+  ASSERT_EQ(tracks.size(), 3u);
+  EXPECT_EQ(platform::JsonText(sim.State()["playlist"], "title"), "Disc title");
+  EXPECT_EQ(platform::JsonText(tracks[0], "title"), "P1");  // never overwritten
+  EXPECT_EQ(platform::JsonText(tracks[0], "artist"), "PA1");
+  EXPECT_EQ(platform::JsonText(tracks[1], "title"), "G2");
+  EXPECT_EQ(platform::JsonText(tracks[1], "artist"), "GA2");
+  EXPECT_EQ(platform::JsonText(tracks[2], "title"), "P3");
+  EXPECT_EQ(platform::JsonText(tracks[2], "artist"), "");
   // Other fields travel back as they were read.
-  EXPECT_EQ(tracks.AsArray()[2].GetInt("long1"), 11);
-  EXPECT_EQ(tracks.AsArray()[2].GetInt("long7"), 77);
+  EXPECT_EQ(platform::JsonInt(tracks[2], "long1"), 11);
+  EXPECT_EQ(platform::JsonInt(tracks[2], "long7"), 77);
   // The title was missing, so changed was set before track 1: all three
   // tracks are written and the list saved after each, under its own name.
   EXPECT_EQ(Saves(sim), 3u);
-  EXPECT_EQ(sim.State().Find("saves")->AsArray()[0].AsString(), "/music/list.dpl");
+  EXPECT_EQ(sim.State()["saves"][0], "/music/list.dpl");
 }
 
 TEST_F(Exchange, ExportCompletesCdTracksAndFillsTracksBeyondTheGridWithEmptyTitles) {
@@ -183,17 +185,17 @@ TEST_F(Exchange, ExportCompletesCdTracksAndFillsTracksBeyondTheGridWithEmptyTitl
   Pick(0);  // three rows; the list has five
   f.Model().Table().SetCell(1, 1, "Row1");
   f.MenuDSMPExportClick();
-  const auto tracks = Tracks(sim).AsArray();
+  const auto tracks = Tracks(sim);
   ASSERT_EQ(tracks.size(), 5u);
-  EXPECT_EQ(tracks[0].GetString("title"), "Row1");
-  EXPECT_EQ(tracks[0].GetInt("drive"), 3);  // written as long 5 = 0x00030005
-  EXPECT_EQ(tracks[0].GetInt("cdtrack"), 5);
-  EXPECT_EQ(tracks[1].GetInt("drive"), 4);
-  EXPECT_EQ(tracks[1].GetInt("cdtrack"), 0);
-  EXPECT_EQ(tracks[2].GetInt("drive"), 0);  // kind 1: no completion
-  EXPECT_EQ(tracks[3].GetInt("drive"), 2);  // both set: kept
-  EXPECT_EQ(tracks[3].GetInt("cdtrack"), 7);
-  EXPECT_EQ(tracks[4].GetString("title"), "");  // beyond the grid
+  EXPECT_EQ(platform::JsonText(tracks[0], "title"), "Row1");
+  EXPECT_EQ(platform::JsonInt(tracks[0], "drive"), 3);  // written as long 5 = 0x00030005
+  EXPECT_EQ(platform::JsonInt(tracks[0], "cdtrack"), 5);
+  EXPECT_EQ(platform::JsonInt(tracks[1], "drive"), 4);
+  EXPECT_EQ(platform::JsonInt(tracks[1], "cdtrack"), 0);
+  EXPECT_EQ(platform::JsonInt(tracks[2], "drive"), 0);  // kind 1: no completion
+  EXPECT_EQ(platform::JsonInt(tracks[3], "drive"), 2);  // both set: kept
+  EXPECT_EQ(platform::JsonInt(tracks[3], "cdtrack"), 7);
+  EXPECT_EQ(platform::JsonText(tracks[4], "title"), "");  // beyond the grid
   EXPECT_EQ(Saves(sim), 5u);
 }
 
@@ -214,10 +216,10 @@ TEST_F(Exchange, ExportTakesTheArtistFromTheGridOrTheLastMatch) {
   f.Model().Table().SetCell(2, 2, "");
   services.questionAnswers.push_back(shell::MsgAnswer::Yes);
   f.MenuDSMPExportClick();
-  const auto tracks = Tracks(sim).AsArray();
-  EXPECT_EQ(tracks[0].GetString("artist"), "Grid artist");
-  EXPECT_EQ(tracks[1].GetString("artist"), f.MatchArtist());
-  EXPECT_EQ(tracks[2].GetString("artist"), "Own");
+  const auto tracks = Tracks(sim);
+  EXPECT_EQ(platform::JsonText(tracks[0], "artist"), "Grid artist");
+  EXPECT_EQ(platform::JsonText(tracks[1], "artist"), f.MatchArtist());
+  EXPECT_EQ(platform::JsonText(tracks[2], "artist"), "Own");
   EXPECT_EQ(Status(), "DSMPに転送完了しました。");
 }
 
@@ -295,18 +297,18 @@ TEST_F(Exchange, ExportNeverWritesATrackTheLinkCouldNotReadAndNamesIt) {
   for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, "G" + std::to_string(r));
   f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
   f.MenuDSMPExportClick();
-  const auto tracks = Tracks(sim).AsArray();
+  const auto tracks = Tracks(sim);
   ASSERT_EQ(tracks.size(), 3u);
-  EXPECT_EQ(tracks[0].GetString("title"), "G1");
-  EXPECT_EQ(tracks[2].GetString("title"), "G3");
+  EXPECT_EQ(platform::JsonText(tracks[0], "title"), "G1");
+  EXPECT_EQ(platform::JsonText(tracks[2], "title"), "G3");
   // Untouched: not blanked, not given the grid's title.
-  EXPECT_EQ(tracks[1].GetString("title"), "");
-  EXPECT_EQ(tracks[1].GetString("artist"), "Own");
-  EXPECT_EQ(tracks[1].GetString("file"), "D:\\Track02.cda");
-  EXPECT_EQ(tracks[1].GetString("text1"), huge);
-  EXPECT_EQ(tracks[1].GetInt("kind"), 16);
-  EXPECT_EQ(tracks[1].GetInt("drive"), 3);
-  EXPECT_EQ(tracks[1].GetInt("long1"), 5);
+  EXPECT_EQ(platform::JsonText(tracks[1], "title"), "");
+  EXPECT_EQ(platform::JsonText(tracks[1], "artist"), "Own");
+  EXPECT_EQ(platform::JsonText(tracks[1], "file"), "D:\\Track02.cda");
+  EXPECT_EQ(platform::JsonText(tracks[1], "text1"), huge);
+  EXPECT_EQ(platform::JsonInt(tracks[1], "kind"), 16);
+  EXPECT_EQ(platform::JsonInt(tracks[1], "drive"), 3);
+  EXPECT_EQ(platform::JsonInt(tracks[1], "long1"), 5);
   // Not reported as done; the export stays available.
   EXPECT_EQ(Status(), "DSMPに転送できなかった項目があります: 読み取れない曲: 2");
   EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
@@ -344,14 +346,14 @@ TEST_F(Exchange, ExportRefusesTextLongerThanTheLinkCarriesAndSaysWhere) {
     f.MenuDSMPExportClick();
     EXPECT_EQ(Status(), row.status);
     EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
-    const auto tracks = Tracks(sim).AsArray();
+    const auto tracks = Tracks(sim);
     ASSERT_EQ(tracks.size(), 3u);
     for (int r = 1; r <= 3; ++r) {
       const bool refused = r == row.longRow || r == row.longArtistRow;
-      EXPECT_EQ(tracks[static_cast<std::size_t>(r - 1)].GetString("title"), refused ? "" : "G" + std::to_string(r))
+      EXPECT_EQ(platform::JsonText(tracks[static_cast<std::size_t>(r - 1)], "title"), refused ? "" : "G" + std::to_string(r))
           << r;
     }
-    EXPECT_EQ(sim.State().Find("playlist")->GetString("title"), row.longDiscTitle ? "" : "Disc");
+    EXPECT_EQ(platform::JsonText(sim.State()["playlist"], "title"), row.longDiscTitle ? "" : "Disc");
   }
 }
 

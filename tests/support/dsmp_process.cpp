@@ -63,9 +63,9 @@ DsmpProcess::~DsmpProcess() {
   if (stdin_ >= 0) ::close(stdin_);
 }
 
-platform::json::Value DsmpProcess::State() const {
-  auto r = platform::json::Parse(ReadFileBytes(statePath_));
-  return r.value ? *r.value : platform::json::Value();
+platform::Json DsmpProcess::State() const {
+  auto r = platform::ReadJson(ReadFileBytes(statePath_));
+  return r.value ? std::move(*r.value) : platform::Json();
 }
 
 void DsmpProcess::Command(const std::string& line) {

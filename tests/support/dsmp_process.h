@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/json.h"
+#include "platform/bounded_json.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
 
@@ -41,7 +41,7 @@ class DsmpProcess {
   unsigned MainWindow() const { return main_; }
   const std::string& StatePath() const { return statePath_; }
   // The state file as the player last wrote it.
-  platform::json::Value State() const;
+  platform::Json State() const;
   // One command line on its standard input; Sync() waits until it has run.
   void Command(const std::string& line);
   bool Sync(int timeoutMs = 5000);
