@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 #include "platform/codepage.h"
 
@@ -227,20 +228,20 @@ bool IsRepeatMark(const std::string& bytes, bool doubleByte) {
 std::vector<std::string> ResolveTexts(const RawTexts& raw, int type, int characterCode, Notes& notes) {
   const bool doubleByte = characterCode == kCdTextMsJis;
   std::vector<const std::string*> texts;
-  std::vector<int> indexOf;
-  for (int k = 0; k <= kLastIndex; ++k) {
-    const auto& bytes = raw[static_cast<std::size_t>(k)];
+  std::vector<std::size_t> indexOf;
+  for (std::size_t k = 0; k < raw.size(); ++k) {
+    const auto& bytes = raw[k];
     if (!bytes || IsRepeatMark(*bytes, doubleByte)) continue;
     texts.push_back(&*bytes);
     indexOf.push_back(k);
   }
   auto decoded = DecodeTexts(texts, characterCode);
-  std::array<std::optional<std::string>*, kLastIndex + 1> decodedAt{};
-  for (std::size_t i = 0; i < decoded.size(); ++i) decodedAt[static_cast<std::size_t>(indexOf[i])] = &decoded[i];
+  std::array<std::optional<std::string>*, std::tuple_size_v<RawTexts>> decodedAt{};
+  for (std::size_t i = 0; i < decoded.size(); ++i) decodedAt[indexOf[i]] = &decoded[i];
 
   std::vector<std::string> out;
-  for (int k = 0; k <= kLastIndex; ++k) {
-    const auto& bytes = raw[static_cast<std::size_t>(k)];
+  for (std::size_t k = 0; k < raw.size(); ++k) {
+    const auto& bytes = raw[k];
     if (!bytes) continue;
     std::string text;
     if (IsRepeatMark(*bytes, doubleByte)) {
@@ -248,17 +249,17 @@ std::vector<std::string> ResolveTexts(const RawTexts& raw, int type, int charact
         notes.Add("%s of the disc: a repeat mark with nothing before it, left out", TypeName(type));
         continue;
       }
-      if (static_cast<std::size_t>(k) <= out.size()) text = out[static_cast<std::size_t>(k - 1)];
-    } else if (auto* d = decodedAt[static_cast<std::size_t>(k)]; d && *d) {
+      if (k <= out.size()) text = out[k - 1];
+    } else if (auto* d = decodedAt[k]; d && *d) {
       text = std::move(**d);
     } else {
-      notes.Add("%s of track %d: bytes that character code 0x%02X does not allow, left out", TypeName(type), k,
+      notes.Add("%s of track %zu: bytes that character code 0x%02X does not allow, left out", TypeName(type), k,
                 characterCode);
       continue;
     }
     if (text.empty()) continue;
-    out.resize(static_cast<std::size_t>(k) + 1);
-    out[static_cast<std::size_t>(k)] = std::move(text);
+    out.resize(k + 1);
+    out[k] = std::move(text);
   }
   return out;
 }
