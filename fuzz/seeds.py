@@ -287,4 +287,32 @@ put(PM, "track-packed", b"\x01" + call_reply(9, 2, 31, 0, track("はじまり", 
 put(PM, "track-surrogates", b"\x01" + call_reply(9, 2, 31, 0, track(b"\x3d\xd8\x0a\xde\x00\xd8a\x00", b"\x00\xdc",
                                                                         "file.wav", 1, 0)))
 
+# --- READ TOC format 5: CD-Text packs ---------------------------------------
+import sys  # noqa: E402
+sys.path.insert(0, str(ROOT / "scripts"))
+import cdtext_demo as cdt  # noqa: E402
+
+jp_disc = cdt.build_reply(cdt.JAPANESE_DISC)
+put("cdtext", "japanese-two-blocks", jp_disc)
+put("cdtext", "french-latin1", cdt.build_reply(cdt.FRENCH_DISC))
+put("cdtext", "ascii-tabs", cdt.build_reply([{"block": 0, "code": cdt.ASCII, "language": cdt.ENGLISH,
+                                              "titles": ["Disc", "One", "Two"],
+                                              "performers": ["Band", cdt.TAB, cdt.TAB]}]))
+bad = bytearray(jp_disc)
+bad[4 + 18 * 2 + 7] ^= 0x40  # one damaged pack in the middle of the titles
+put("cdtext", "bad-crc", bytes(bad))
+put("cdtext", "truncated", jp_disc[:4 + 18 * 5 + 9])
+put("cdtext", "header-only", b"\x00\x02\x00\x00")
+put("cdtext", "claims-more", b"\xff\xff" + jp_disc[2:200])
+packs = [jp_disc[4 + 18 * k:4 + 18 * (k + 1)] for k in range((len(jp_disc) - 4) // 18)]
+packs[1], packs[3] = packs[3], packs[1]
+put("cdtext", "out-of-order", jp_disc[:4] + b"".join(packs))
+# Published packs of a real disc (see tests/disc/cdtext_test.cpp).
+put("cdtext", "published-real-disc", bytes.fromhex(
+    "004A0000"
+    "80000000426163 6B20546F2053706163 8C23"
+    "8000010C65004D61676E657469632046D3AF"
+    "80010 20A69656C6473005472616E6365B02C"
+    "8002030 66D697373696F6E0054686579C657".replace(" ", "")))
+
 print("seeds written to", HERE / "corpus")

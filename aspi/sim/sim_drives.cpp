@@ -36,7 +36,8 @@
 //   delay_ms = N         every command completes N ms (0-60000) later from a
 //                        worker thread instead of at once
 //   never_complete = OPS a command that never finishes until aborted. OPS is
-//                        "1" (= toc) or a list of: tur inquiry toc session all
+//                        "1" (= toc) or a list of: tur inquiry toc session
+//                        cdtext all
 //   abort_fails = 1      aborting a request of this drive fails
 //   inquiry_empty = 1    INQUIRY vendor and product bytes are all zero
 //   inquiry_fail = 1     INQUIRY ends with request status 4 (error)
@@ -44,6 +45,15 @@
 //                        (up to 2048, hex pairs, blanks allowed between
 //                        bytes); implies a disc is present
 //   raw_session = HEX    the same for READ TOC format 1
+//   cdtext = HEX         READ TOC format 5 (CD-Text) replies with exactly
+//                        these bytes: the 4-byte header and the 18-byte
+//                        packs, hex pairs, blanks allowed between bytes. The
+//                        key may be given on several lines in a row (one pack
+//                        a line reads best); their bytes join in order, up
+//                        to 65535 in all. Without it the disc has no
+//                        CD-Text: format 5 ends with CHECK CONDITION,
+//                        ILLEGAL REQUEST (invalid field in CDB), as drives
+//                        answer for such a disc.
 //   report_length = N    after a command with data in, the layer writes N
 //                        (0-4294967295) back into the block's buffer length,
 //                        as a layer that misreports the transfer would
@@ -77,6 +87,7 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 constexpr std::size_t kMaxLineBytes = 4096;
 constexpr std::size_t kMaxSections = 256;
 constexpr std::size_t kMaxRawBytes = 2048;
+constexpr std::size_t kMaxCdTextBytes = 0xFFFF;  // READ TOC's allocation length is 16 bits
 constexpr int kMaxAdapter = 31;
 
 std::string Trim(std::string_view s) {
@@ -134,8 +145,8 @@ bool ParseMsf(const std::string& s, Msf& out) {
   return true;
 }
 
-bool ParseHex(const std::string& s, std::vector<std::uint8_t>& out, std::string& why) {
-  out.clear();
+// Appends the bytes of hex pairs to out, which may hold at most `max`.
+bool ParseHex(const std::string& s, std::vector<std::uint8_t>& out, std::string& why, std::size_t max = kMaxRawBytes) {
   int half = -1;
   for (char c : s) {
     if (c == ' ' || c == '\t') {
@@ -156,8 +167,8 @@ bool ParseHex(const std::string& s, std::vector<std::uint8_t>& out, std::string&
     if (half < 0) {
       half = v;
     } else {
-      if (out.size() >= kMaxRawBytes) {
-        why = "more than 2048 bytes";
+      if (out.size() >= max) {
+        why = "more than " + std::to_string(max) + " bytes";
         return false;
       }
       out.push_back(static_cast<std::uint8_t>(half * 16 + v));
@@ -189,6 +200,7 @@ bool ParseOps(const std::string& s, unsigned& out) {
     else if (w == "inquiry") out |= kOpInquiry;
     else if (w == "toc") out |= kOpReadToc;
     else if (w == "session") out |= kOpSessionInfo;
+    else if (w == "cdtext") out |= kOpCdText;
     else if (w == "all") out |= kOpAll;
     else return false;
   }
@@ -246,7 +258,7 @@ std::string ApplyDriveKey(SimDrive& d, const std::string& key, const std::string
   if (key == "session_fail") return ParseFlag(value, d.sessionFail) ? "" : "session_fail must be 0 or 1";
   if (key == "delay_ms") return ParseInt(value, 0, 60000, d.delayMs) ? "" : range("delay_ms");
   if (key == "never_complete")
-    return ParseOps(value, d.neverComplete) ? "" : "never_complete: 1, 0 or a list of tur inquiry toc session all";
+    return ParseOps(value, d.neverComplete) ? "" : "never_complete: 1, 0 or a list of tur inquiry toc session cdtext all";
   if (key == "abort_fails") return ParseFlag(value, d.abortFails) ? "" : "abort_fails must be 0 or 1";
   if (key == "inquiry_empty") return ParseFlag(value, d.inquiryEmpty) ? "" : "inquiry_empty must be 0 or 1";
   if (key == "inquiry_fail") return ParseFlag(value, d.inquiryFail) ? "" : "inquiry_fail must be 0 or 1";
@@ -263,8 +275,14 @@ std::string ApplyDriveKey(SimDrive& d, const std::string& key, const std::string
   if (key == "raw_toc" || key == "raw_session") {
     std::string why;
     auto& bytes = key == "raw_toc" ? d.rawToc : d.rawSession;
+    bytes.clear();
     if (!ParseHex(value, bytes, why)) return key + ": " + why;
     (key == "raw_toc" ? d.hasRawToc : d.hasRawSession) = true;
+    return "";
+  }
+  if (key == "cdtext") {
+    std::string why;
+    if (!ParseHex(value, d.cdText, why, kMaxCdTextBytes)) return key + ": " + why;
     return "";
   }
   return "unknown key '" + key + "'";
@@ -288,6 +306,7 @@ bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig&
                     std::string& error) {
   SimConfig cfg;
   std::set<std::string> keysSeen;  // of the current section
+  std::string lastKey;             // of the line before, in the current section
   SimDrive* drive = nullptr;
   std::size_t lineNo = 0, pos = 0;
   auto fail = [&](const std::string& what) {
@@ -320,6 +339,7 @@ bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig&
       drive->target = t;
       drive->lun = l;
       keysSeen.clear();
+      lastKey.clear();
       continue;
     }
     std::size_t eq = line.find('=');
@@ -327,7 +347,10 @@ bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig&
     std::string key = Lower(Trim(std::string_view(line).substr(0, eq)));
     std::string value = Trim(std::string_view(line).substr(eq + 1));
     if (key.empty()) return fail("empty key");
-    if (!keysSeen.insert(key).second) return fail("key '" + key + "' given twice");
+    // cdtext goes on over lines in a row; any other key, once.
+    const bool continues = key == "cdtext" && lastKey == key;
+    if (!keysSeen.insert(key).second && !continues) return fail("key '" + key + "' given twice");
+    lastKey = key;
     if (!drive) {
       if (key != "support_status") return fail("key '" + key + "' outside a drive section");
       if (!ParseInt(value, 0, 255, cfg.supportStatus)) return fail("support_status out of range or not a number");

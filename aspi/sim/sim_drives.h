@@ -21,7 +21,8 @@ enum SimOp : unsigned {
   kOpInquiry = 1u << 1,
   kOpReadToc = 1u << 2,
   kOpSessionInfo = 1u << 3,
-  kOpAll = kOpTestUnitReady | kOpInquiry | kOpReadToc | kOpSessionInfo,
+  kOpCdText = 1u << 4,
+  kOpAll = kOpTestUnitReady | kOpInquiry | kOpReadToc | kOpSessionInfo | kOpCdText,
 };
 
 struct SimDrive {
@@ -44,6 +45,7 @@ struct SimDrive {
   std::vector<std::uint8_t> rawToc;
   bool hasRawSession = false;
   std::vector<std::uint8_t> rawSession;
+  std::vector<std::uint8_t> cdText;  // READ TOC format 5 reply; empty: the disc has no CD-Text
   std::int64_t reportLength = -1;  // buffer length written back after a data-in command
   int turReady = -1;      // TEST UNIT READYs that pass before the drive says not ready
   int openError = 0;      // errno of a device node that cannot be opened; 0: opens

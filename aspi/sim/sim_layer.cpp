@@ -5,7 +5,8 @@
 // lib/sonolabel/ holds the layer) when there is one, else it has no drives.
 //
 // Commands answered: TEST UNIT READY, INQUIRY, READ TOC formats 0 (TOC) and
-// 1 (session information), MSF or LBA addresses. Others end with CHECK
+// 1 (session information), MSF or LBA addresses, and 5 (CD-Text, from the
+// drive's cdtext key). Others end with CHECK
 // CONDITION / ILLEGAL REQUEST. A command completes inside SendASPI32Command
 // unless the drive has delay_ms (completed later by a worker thread) or
 // never_complete for it (pending until aborted).
@@ -141,7 +142,12 @@ unsigned OpOf(const SlAspiExecBlock& b) {
   switch (b.cdb[0]) {
     case 0x00: return kOpTestUnitReady;
     case 0x12: return kOpInquiry;
-    case 0x43: return (b.cdb[2] & 0x0F) == 1 ? kOpSessionInfo : kOpReadToc;
+    case 0x43:
+      switch (b.cdb[2] & 0x0F) {
+        case 1: return kOpSessionInfo;
+        case 5: return kOpCdText;
+        default: return kOpReadToc;
+      }
     default: return 0;
   }
 }
@@ -199,6 +205,9 @@ std::uint8_t Execute(const SimDrive& d, SlAspiExecBlock& b) {
         if (d.hasRawSession) ok = Reply(b, d.rawSession, allocation);
         else if (d.toc.empty()) CheckCondition(b, 0x03, 0x57);  // only a raw TOC was given
         else ok = Reply(b, SessionReply(d, msf), allocation);
+      } else if (format == 5) {
+        if (d.cdText.empty()) CheckCondition(b, 0x05, 0x24);  // the disc has no CD-Text
+        else ok = Reply(b, d.cdText, allocation);
       } else {
         CheckCondition(b, 0x05, 0x24);  // ILLEGAL REQUEST, invalid field in CDB
       }

@@ -1,5 +1,7 @@
 #include "disc/disc.h"
 
+#include "disc/cdtext.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -141,6 +143,11 @@ int LastSessionFirstTrack(std::span<const std::uint8_t> reply) {
 namespace {
 
 constexpr std::uint32_t kReplyBufferSize = 2048;
+// READ TOC's allocation length is 16 bits; no request asks for more.
+constexpr std::uint32_t kLargestReply = 0xFFFF;
+// A CD-Text read asks for the largest sound reply (eight full blocks).
+constexpr auto kCdTextAllocation = static_cast<std::uint32_t>(kCdTextMaxReply);
+static_assert(kCdTextAllocation <= kLargestReply);
 constexpr std::uint8_t kSenseLength = 14;
 constexpr std::uint16_t kNoDevice = 0xFFFF;
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
@@ -153,9 +160,10 @@ std::uint8_t LoadStatus(std::uint8_t& field) {
 
 struct DiscDrives::Request {
   SlAspiExecBlock block{};
-  // A data area 16 bytes larger than the largest reply, so that the buffer
-  // can start on a 16-byte boundary inside it.
-  alignas(16) std::array<std::uint8_t, kReplyBufferSize + 16> area{};
+  // A data area 16 bytes larger than the reply asked for, so that the
+  // buffer can start on a 16-byte boundary inside it. Zero-filled: what the
+  // drive did not write reads as zeros.
+  std::vector<std::uint8_t> area;
 
   std::uint8_t* Buffer() {
     auto p = ConvParagraphBoundary(reinterpret_cast<std::uintptr_t>(area.data()));
@@ -166,6 +174,8 @@ struct DiscDrives::Request {
   static std::unique_ptr<Request> Make(int haId, int target, int lun, std::uint32_t bufferLength,
                                        std::initializer_list<std::uint8_t> cdb) {
     auto r = std::make_unique<Request>();
+    r->requested = std::min(bufferLength, kLargestReply);
+    r->area.assign(r->requested + 16, 0);
     SlAspiExecBlock& b = r->block;
     b.command = SL_ASPI_CMD_EXECUTE_SCSI;
     b.hostAdapter = static_cast<std::uint8_t>(haId);
@@ -173,7 +183,6 @@ struct DiscDrives::Request {
     b.lun = static_cast<std::uint8_t>(lun);
     if (bufferLength > 0) {
       b.flags = SL_ASPI_FLAG_DATA_IN;
-      r->requested = std::min(bufferLength, kReplyBufferSize);
       b.bufferLength = r->requested;
       b.buffer = r->Buffer();
     }
@@ -442,6 +451,22 @@ DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc
   // A reply that is not a sound TOC of tracks 1..99 counts as a failed read.
   if (!ParseTocReply(r->Reply(), toc)) return TocResult::Failed;
   return TocResult::Ok;
+}
+
+DiscDrives::CdTextReply DiscDrives::ReadCdText(int haId, int target, int lun) {
+  using Outcome = CdTextReply::Outcome;
+  auto r = Request::Make(haId, target, lun, kCdTextAllocation,
+                         {0x43, 0x00, 0x05, 0, 0, 0, 0, kCdTextAllocation >> 8, kCdTextAllocation & 0xFF, 0});
+  if (!RunWithEvent(r->block, &r)) return {Outcome::Failed, {}};
+  if (r->Status() != SL_ASPI_STATUS_COMPLETED) return {Outcome::Failed, {}};
+  // CHECK CONDITION (ILLEGAL REQUEST for a disc without CD-Text, or any
+  // other sense): nothing to read, and nothing to tell the user.
+  if (!CheckTargetStat(r->block.targetStatus)) return {Outcome::NoCdText, {}};
+  const auto reply = r->Reply();
+  const std::size_t declared = (std::size_t{reply[0]} << 8) | reply[1];
+  if (declared < 2 + kCdTextPackSize) return {Outcome::NoCdText, {}};
+  const std::size_t length = std::min(reply.size(), declared + 2);
+  return {Outcome::Read, {reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(length)}};
 }
 
 void NumberRows(shell::TrackTitleTable& table, const DiscToc& toc) {

@@ -1,6 +1,7 @@
 // Disc access: the ASPI layer, CD-ROM drive discovery, the SCSI commands the
 // program sends (TEST UNIT READY, INQUIRY, READ TOC), the table of contents,
-// the CDDB disc ID and query text, and the local-database disc key.
+// the CDDB disc ID and query text, and the local-database disc key. The
+// CD-Text decoder is in disc/cdtext.h.
 #pragma once
 
 #include <array>
@@ -153,6 +154,19 @@ class DiscDrives {
   // grid is the window's to fill from the result.
   enum class TocResult { NotReady, Failed, Ok };
   TocResult ReadToc(int haId, int target, int lun, DiscToc& toc);
+
+  // READ TOC/PMA/ATIP format 5: the CD-Text packs of the disc in the drive,
+  // the reply's bytes as the drive gave them (header included, cut to the
+  // length its header announces when that is shorter; decode them with
+  // DecodeCdText). A drive that answers with CHECK CONDITION (a disc
+  // without CD-Text, a drive that cannot read it), or a reply without
+  // packs, gives NoCdText; a request that failed or timed out gives Failed.
+  // Neither shows anything: CD-Text is a bonus, its absence no error.
+  struct CdTextReply {
+    enum class Outcome { Read, NoCdText, Failed } outcome = Outcome::NoCdText;
+    std::vector<std::uint8_t> bytes;
+  };
+  CdTextReply ReadCdText(int haId, int target, int lun);
 
   // The device node of a drive that the layer could not open (no
   // permission, gone, busy) and the errno it got; nullopt when the layer

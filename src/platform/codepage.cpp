@@ -275,23 +275,12 @@ std::string ToExternal(std::string_view utf8) {
   return out;
 }
 
-std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable) {
-  if (AllAscii(bytes)) return std::string(bytes);
-  Converters& conv = Current();
-  iconv_t cd = conv.From();
+namespace {
+
+// Converts bytes with cd (a converter to UTF-8); every byte it cannot take
+// becomes U+FFFD and is noted.
+std::string ConvertToUtf8(iconv_t cd, std::string_view bytes, std::vector<std::size_t>* undecodable) {
   std::string out;
-  if (cd == kNoConverter) {
-    out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-        out += bytes[i];
-      } else {
-        out += kReplacement;
-        NoteUndecodable(undecodable, i);
-      }
-    }
-    return out;
-  }
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   out.resize(bytes.size() * 3 + 16);
   char* inp = const_cast<char*>(bytes.data());
@@ -320,6 +309,49 @@ std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undec
   }
   out.resize(used);
   return out;
+}
+
+}  // namespace
+
+std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable) {
+  if (AllAscii(bytes)) return std::string(bytes);
+  Converters& conv = Current();
+  iconv_t cd = conv.From();
+  if (cd == kNoConverter) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+        out += bytes[i];
+      } else {
+        out += kReplacement;
+        NoteUndecodable(undecodable, i);
+      }
+    }
+    return out;
+  }
+  return ConvertToUtf8(cd, bytes, undecodable);
+}
+
+std::optional<std::string> FromCodePage(std::string_view bytes, const std::string& codePage,
+                                        std::vector<std::size_t>* undecodable) {
+  // One converter per thread, kept for the code page asked for last: a
+  // caller decodes many short texts of one code page in a row.
+  struct Cached {
+    std::string name;
+    iconv_t cd = kNoConverter;
+    ~Cached() {
+      if (cd != kNoConverter) iconv_close(cd);
+    }
+  };
+  thread_local Cached cached;
+  if (cached.cd == kNoConverter || cached.name != codePage) {
+    if (cached.cd != kNoConverter) iconv_close(cached.cd);
+    cached.name = codePage;
+    cached.cd = iconv_open("UTF-8", codePage.c_str());
+  }
+  if (cached.cd == kNoConverter) return std::nullopt;
+  return ConvertToUtf8(cached.cd, bytes, undecodable);
 }
 
 bool IsDoubleByteChar(std::string_view utf8Char) {

@@ -19,7 +19,7 @@ std::string AddressOf(const DiscDrives& d, int i) {
   return std::to_string(a->HaId) + ":" + std::to_string(a->Target) + ":" + std::to_string(a->Lun);
 }
 
-TEST_F(SimDrivesTest, DemoDrivesFileListsFourDrives) {
+TEST_F(SimDrivesTest, DemoDrivesFileListsSixDrives) {
   std::string demo = ReadFileBytes(std::string(SONOLABEL_SOURCE_DIR) + "/demo/drives.ini");
   ASSERT_FALSE(demo.empty());
   ASSERT_TRUE(Load(demo));
@@ -28,12 +28,14 @@ TEST_F(SimDrivesTest, DemoDrivesFileListsFourDrives) {
   drives->ScanDrives();
   EXPECT_EQ(model.DriveItems(), (std::vector<std::string>{
                                     "SONOLAB DEMO ROCK 3TRK  ", "SONOLAB DEMO JPOP 12TRK ",
-                                    "SONOLAB DEMO MULTI 5TRK ", "SONOLAB EMPTY TRAY      "}));
-  EXPECT_EQ(drives->DriveCount(), 4);
+                                    "SONOLAB DEMO MULTI 5TRK ", "SONOLAB EMPTY TRAY      ",
+                                    "SONOLAB DEMO CDTEXT JP  ", "SONOLAB DEMO CDTEXT FR  "}));
+  EXPECT_EQ(drives->DriveCount(), 6);
   EXPECT_EQ(AddressOf(*drives, 0), "0:0:0");
   EXPECT_EQ(AddressOf(*drives, 3), "1:1:0");
+  EXPECT_EQ(AddressOf(*drives, 5), "1:3:0");
   EXPECT_EQ(AddressOf(*drives, -1), "none");  // typed text, no item chosen
-  EXPECT_EQ(AddressOf(*drives, 4), "none");
+  EXPECT_EQ(AddressOf(*drives, 6), "none");
   EXPECT_EQ(model.DriveIndex(), -1);
   EXPECT_EQ(model.Status(0), "チェック完了");
 
@@ -41,7 +43,9 @@ TEST_F(SimDrivesTest, DemoDrivesFileListsFourDrives) {
       {0, "cmd=cddb+query+23026203+3+150+18630+35212+612"},
       {1, "cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+156015+"
           "174960+194261+214019+3128"},
-      {2, "cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421"}};
+      {2, "cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421"},
+      {4, "cmd=cddb+query+4E08B909+9+150+17365+36162+55566+75378+94701+114770+131408+151544+2235"},
+      {5, "cmd=cddb+query+3B04EF06+6+150+14572+30005+47385+63167+80173+1265"}};
   for (auto [index, query] : expected) {
     auto a = *drives->Drive(index);
     disc::DiscToc toc;

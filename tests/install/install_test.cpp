@@ -176,7 +176,8 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "0\t0:0:0\tSONOLAB DEMO ROCK 3TRK  \n1\t0:1:0\tSONOLAB DEMO JPOP 12TRK \n"
-            "2\t1:0:0\tSONOLAB DEMO MULTI 5TRK \n3\t1:1:0\tSONOLAB EMPTY TRAY      \n");
+            "2\t1:0:0\tSONOLAB DEMO MULTI 5TRK \n3\t1:1:0\tSONOLAB EMPTY TRAY      \n"
+            "4\t1:2:0\tSONOLAB DEMO CDTEXT JP  \n5\t1:3:0\tSONOLAB DEMO CDTEXT FR  \n");
 
   // The demo: the Japanese disc looked up on the local server, its titles
   // saved in the demo's own folder.
