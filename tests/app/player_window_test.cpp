@@ -31,6 +31,7 @@ class PlayerWindow : public AppTest {
   void SetUp() override {
     AppTest::SetUp();
     link.PlayerProgram("").TimeoutMs(500);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "500");  // the players it starts
   }
   // Runs the event loop until `done`, for at most `ms` of wall time (a
   // loaded machine may need many more rounds than an idle one).

@@ -53,6 +53,7 @@ class Exchange : public ::testing::Test {
     test::WriteFileBytes(dir.File("drives.ini"), kDrives);
     envVars.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str());
     link.PlayerProgram("").TimeoutMs(400);
+    envVars.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
     env.exePath = dir.File("sonolabel");
     env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
     env.iniPath = dir.File("sonolabel.INI");

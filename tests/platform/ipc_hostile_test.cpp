@@ -56,6 +56,7 @@ class IpcHostile : public ::testing::Test {
  protected:
   IpcHostile() {
     link.TimeoutMs(400);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
     ipc::Available();
   }
   std::string Dir() const { return runtime.Path() + "/sonolabel-ipc"; }

@@ -45,7 +45,10 @@ class Echo : public ipc::ServedObject {
 
 class Ipc : public ::testing::Test {
  protected:
-  Ipc() { link.TimeoutMs(300); }
+  Ipc() {
+    link.TimeoutMs(300);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "300");  // the players it starts
+  }
   ScopedEnv env;
   ScopedLinkSettings link;
   PrivateRuntime runtime;

@@ -24,6 +24,7 @@ TEST_F(PlayerTest, APeerThatNeverReadsNeitherStallsTheLoopNorStarvesThePlayer) {
   // Long enough that one blocking write to the peer would break every call
   // to the player below.
   link.TimeoutMs(1500);
+  env.Set("SONOLABEL_IPC_TIMEOUT_MS", "1500");  // the player it starts
   // Each answer comes a little late, so every call runs the message pump
   // (and with it the hostile peer's requests) while it waits.
   DsmpProcess sim(PlayListJson(99, "\"delay_ms\":8"));

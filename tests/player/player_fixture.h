@@ -25,7 +25,10 @@ std::string PlayListJson(int n, const std::string& extra = "", bool titled = tru
 
 class PlayerTest : public ::testing::Test {
  protected:
-  PlayerTest() { link.PlayerProgram("").TimeoutMs(400); }
+  PlayerTest() {
+    link.PlayerProgram("").TimeoutMs(400);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
+  }
 
   std::unique_ptr<player::TDSMP> MakeDsmp(player::TDSMPOptions options = {}) {
     options.startTimeoutMs = startMs;
