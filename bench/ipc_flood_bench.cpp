@@ -44,7 +44,12 @@ double CpuMs() {
 void Flood(benchmark::State& state, HostileScript::Kind kind, int connections) {
   char tmpl[] = "/tmp/sonolabel-flood-XXXXXX";
   const std::string dir = ::mkdtemp(tmpl);
+  // The peers this starts find it in the variable, this process in its
+  // IPC settings.
   ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  ipc::LinkSettings link = ipc::CurrentSettings();
+  link.runtimeDir = dir;
+  ipc::Configure(link);
   ipc::Shutdown();
   ipc::Available();
   rlimit saved{};

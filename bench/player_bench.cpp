@@ -39,6 +39,9 @@ class Sim {
     char tmpl[] = "/tmp/sonolabel-bench-XXXXXX";
     dir_ = ::mkdtemp(tmpl);
     ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    ipc::LinkSettings link = ipc::CurrentSettings();
+    link.runtimeDir = dir_;
+    ipc::Configure(link);
     ipc::Shutdown();
     std::string tracks;
     for (int k = 1; k <= 99; ++k) {

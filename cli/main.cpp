@@ -358,13 +358,14 @@ int Run(int argc, char** argv) {
     if (!submitFields) return UsageError("--fields: " + why);
   }
 
-  // The demo sets the program's variables, so it starts before the form
-  // reads them; its server stops when this returns.
+  // The configuration, read once here: the environment, then the demo's
+  // changes to it (its server stops when this returns), then the paths.
+  sl::config::Configuration env = sl::config::ReadConfiguration(sl::config::ProcessEnvironment());
   sl::demo::DemoSession demo;
   if (line.demo) {
     std::string why;
     const std::string exe = sl::platform::RunningExecutable();
-    if (!demo.Start(std::filesystem::path(exe).parent_path().string(), why)) {
+    if (!demo.Start(std::filesystem::path(exe).parent_path().string(), env, why)) {
       std::cerr << "sonolabel-cli: " << why << '\n';
       return kFailed;
     }
@@ -373,10 +374,12 @@ int Run(int argc, char** argv) {
   services.email = line.email;
   services.choose = line.choose;
   services.artists = line.artists;
-  auto env = sl::mainform::Environment::FromProcess();
+  sl::mainform::ResolvePaths(env);
   // The window's settings file, not one named after this program: the two
   // faces share servers, address and options.
-  env.iniPath = sl::settings::SharedSettingsPath(std::filesystem::path(env.exePath).parent_path().string());
+  env.iniPath =
+      sl::settings::SharedSettingsPath(std::filesystem::path(env.exePath).parent_path().string(), env);
+  sl::mainform::ApplyProcessWideSettings(env);
   TFormMain form(services, env);
   form.Model().onStatus = [](int panel, const std::string& text) {
     if (panel == 0) std::cerr << text << '\n';

@@ -46,6 +46,9 @@ struct Device {
   std::string node;  // full path of the device node; empty: none
 };
 
+// The layer is loaded behind two fixed C entry points that carry no
+// settings, so it reads its own variables (where sysfs and the device nodes
+// are) itself; the program's configuration does not reach it.
 std::string EnvOr(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
   return v && *v ? v : fallback;

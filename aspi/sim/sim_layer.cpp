@@ -302,6 +302,9 @@ class Layer {
 
  private:
   static std::string DrivesPath() {
+    // Loaded behind two fixed C entry points that carry no settings, the
+    // layer reads its input itself: the program's configuration does not
+    // reach it (the demo sets this variable for it).
     const char* env = std::getenv("SONOLABEL_SIM_DRIVES");
     if (env && *env) return env;
     Dl_info info{};

@@ -102,8 +102,7 @@ struct Link {
 Link& TheLink() {
   // The IPC under a folder of the fuzzer's own, not the user's session.
   static const bool env = [] {
-    ::setenv("XDG_RUNTIME_DIR", fuzz::ScratchDir().c_str(), 1);
-    ::unsetenv("SONOLABEL_DSMP");
+    platform::ipc::Configure({fuzz::ScratchDir(), platform::ipc::kDefaultTimeoutMs, ""});
     return true;
   }();
   (void)env;

@@ -71,14 +71,18 @@ bool WantsDemo(int argc, char** argv) {
 
 int RunSonolabel(int argc, char** argv) {
   const auto mainEntered = std::chrono::steady_clock::now();
-  // The demo sets the variables the program reads, so it starts first,
-  // before any thread exists; its server stops when this returns.
+  // The configuration, read once here before any thread exists: the
+  // environment, then the demo's changes to it (the demo starts first; its
+  // server stops when this returns), then the paths.
+  config::Configuration configuration = config::ReadConfiguration(config::ProcessEnvironment());
   demo::DemoSession demo;
   std::string demoError;
   if (WantsDemo(argc, argv)) {
     const std::string exe = platform::RunningExecutable();
-    demo.Start(std::filesystem::path(exe).parent_path().string(), demoError);
+    demo.Start(std::filesystem::path(exe).parent_path().string(), configuration, demoError);
   }
+  mainform::ResolvePaths(configuration);
+  mainform::ApplyProcessWideSettings(configuration);
   SonolabelApplication app(argc, argv);
   InstallInterfaceFont();
   if (!demoError.empty()) {
@@ -86,10 +90,10 @@ int RunSonolabel(int argc, char** argv) {
     return 1;
   }
   try {
-    Program program(mainform::Environment::FromProcess());
+    Program program(configuration);
     QObject::connect(&program.FormMain(), &TFormMain::formClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    InstallAutomation(program, mainEntered);
+    InstallAutomation(program, configuration.automation, mainEntered);
     program.FormMain().show();
     app.exec();
   } catch (const std::exception& e) {

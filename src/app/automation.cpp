@@ -30,16 +30,6 @@ namespace sl::app {
 
 namespace {
 
-// Reads an integer environment variable; `fallback` when unset or not a
-// number.
-long EnvNumber(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (!text || !*text) return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return (end && *end == '\0') ? value : fallback;
-}
-
 // Runs `action` once, right after the window's first expose has been
 // handled (so it has been painted).
 class FirstExpose : public QObject {
@@ -94,19 +84,17 @@ long PeakResidentKb() {
   return -1;
 }
 
-void InstallAutomation(Program& program, std::chrono::steady_clock::time_point mainEntered) {
+void InstallAutomation(Program& program, const config::WindowAutomation& automation,
+                       std::chrono::steady_clock::time_point mainEntered) {
   TFormMain& window = program.FormMain();
-  const bool probe = EnvNumber("SONOLABEL_STARTUP_PROBE", 0) != 0;
-  const long pick = EnvNumber("SONOLABEL_PICK_DRIVE", -1);
-  const char* shotEnv = std::getenv("SONOLABEL_SCREENSHOT");
-  const QString shot = shotEnv ? QString::fromLocal8Bit(shotEnv) : QString();
-  const long delay = EnvNumber("SONOLABEL_SCREENSHOT_DELAY", 500);
-  const bool lookup = EnvNumber("SONOLABEL_LOOKUP", 0) != 0;
-  const long matchRow = EnvNumber("SONOLABEL_MATCH_ROW", 1);
-  const char* matchShotEnv = std::getenv("SONOLABEL_MATCH_SCREENSHOT");
-  const QString matchShot = matchShotEnv ? QString::fromLocal8Bit(matchShotEnv) : QString();
-  const char* screenEnv = std::getenv("SONOLABEL_SCREENSHOT_SCREEN");
-  const QString screenShot = screenEnv ? QString::fromLocal8Bit(screenEnv) : QString();
+  const bool probe = automation.startupProbe;
+  const long pick = automation.pickDrive;
+  const QString shot = QString::fromLocal8Bit(automation.screenshot.c_str());
+  const long delay = automation.screenshotDelayMs;
+  const bool lookup = automation.lookup;
+  const long matchRow = automation.matchRow;
+  const QString matchShot = QString::fromLocal8Bit(automation.matchScreenshot.c_str());
+  const QString screenShot = QString::fromLocal8Bit(automation.screenScreenshot.c_str());
   if (!probe && pick < 0 && shot.isEmpty() && !lookup && screenShot.isEmpty()) return;
 
   if (!screenShot.isEmpty()) {

@@ -1,5 +1,6 @@
 // Unattended runs for measuring and documenting the window, switched on by
-// environment variables (nothing happens when none is set):
+// environment variables that the configuration holds (nothing happens when
+// none is set):
 //   SONOLABEL_STARTUP_PROBE=1   when the main window is first on screen,
 //                               print "startup_ms=<since process start>
 //                               main_ms=<since main> vmhwm_kb=<peak RSS>"
@@ -26,13 +27,16 @@
 
 #include <chrono>
 
+#include "config/config.h"
+
 namespace sl::app {
 
 class Program;
 
-// Arms whatever the environment asks for; call before showing the window.
+// Arms whatever `automation` asks for; call before showing the window.
 // `mainEntered` is when main() began.
-void InstallAutomation(Program& program, std::chrono::steady_clock::time_point mainEntered);
+void InstallAutomation(Program& program, const config::WindowAutomation& automation,
+                       std::chrono::steady_clock::time_point mainEntered);
 
 // Milliseconds since the process started (10 ms resolution), or -1.
 double MillisecondsSinceProcessStart();

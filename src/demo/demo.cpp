@@ -18,7 +18,6 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/userdirs.h"
 #include "platform/install_paths.h"
 #include "platform/profile.h"
 #include "settings/settings.h"
@@ -152,8 +151,8 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
   return true;
 }
 
-std::string DemoStateDir() {
-  return platform::XdgDir("XDG_STATE_HOME", ".local/state") + "/sonolabel-demo";
+std::string DemoStateDir(const config::UserFolders& folders) {
+  return folders.stateHome + "/sonolabel-demo";
 }
 
 bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error) {
@@ -184,10 +183,10 @@ bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error)
 
 DemoSession::~DemoSession() { Stop(); }
 
-bool DemoSession::Start(const std::string& exeDir, std::string& error) {
+bool DemoSession::Start(const std::string& exeDir, config::Configuration& configuration, std::string& error) {
   Stop();
   if (!FindDemoFiles(exeDir, files_, error)) return false;
-  stateDir_ = DemoStateDir();
+  stateDir_ = DemoStateDir(configuration.folders);
   std::error_code ec;
   fs::create_directories(stateDir_, ec);
   if (ec || !fs::is_directory(stateDir_, ec)) {
@@ -213,8 +212,7 @@ bool DemoSession::Start(const std::string& exeDir, std::string& error) {
   // The player link needs a runtime folder; a session without one (a
   // console, a container) gets a private one for the demo, in the temporary
   // folder so the socket paths in it stay short.
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || *runtime == '\0') {
+  if (configuration.runtimeDir.empty()) {
     std::string pattern = (fs::temp_directory_path(ec) / "sonolabel-demo-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
       error = "デモの実行時フォルダ " + pattern + " を作れません: " + std::strerror(errno);
@@ -222,13 +220,15 @@ bool DemoSession::Start(const std::string& exeDir, std::string& error) {
       return false;
     }
     runtimeDir_ = pattern;
+    // For the player started next: it meets this program there.
     ::setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
   }
   if (!StartPlayer(error)) {
     Stop();
     return false;
   }
-  for (const auto& [name, value] : Variables()) ::setenv(name.c_str(), value.c_str(), 1);
+  for (const auto& [name, value] : ChildVariables()) ::setenv(name.c_str(), value.c_str(), 1);
+  Configure(configuration);
   StartCleaner();
   return true;
 }
@@ -386,8 +386,8 @@ void DemoSession::Stop() {
   StopChild(player_);
   StopChild(server_);
   if (!runtimeDir_.empty()) {
-    const char* now = std::getenv("XDG_RUNTIME_DIR");
-    if (now != nullptr && runtimeDir_ == now) ::unsetenv("XDG_RUNTIME_DIR");
+    // The variable this session put there for its children goes with it.
+    ::unsetenv("XDG_RUNTIME_DIR");
     std::error_code ec;
     fs::remove_all(runtimeDir_, ec);
     runtimeDir_.clear();
@@ -400,14 +400,20 @@ void DemoSession::Stop() {
   port_ = 0;
 }
 
-std::vector<std::pair<std::string, std::string>> DemoSession::Variables() const {
+void DemoSession::Configure(config::Configuration& configuration) const {
+  if (!Running()) return;
+  configuration.demoMode = true;
+  configuration.aspiChoice = files_.layer;
+  configuration.settingsOverride = stateDir_ + "/sonolabel.INI";
+  configuration.windowsDirOverride = stateDir_;
+  configuration.playerProgram = files_.player;
+  if (!runtimeDir_.empty()) configuration.runtimeDir = runtimeDir_;
+}
+
+std::vector<std::pair<std::string, std::string>> DemoSession::ChildVariables() const {
   if (!Running()) return {};
   std::vector<std::pair<std::string, std::string>> vars = {
-      {"SONOLABEL_ASPI", files_.layer},
       {"SONOLABEL_SIM_DRIVES", files_.drives},
-      {"SONOLABEL_INI", stateDir_ + "/sonolabel.INI"},
-      {"SONOLABEL_WINDIR", stateDir_},
-      {"SONOLABEL_DSMP", files_.player},
       {"DSMP_SIM_STATE", stateDir_ + "/playlist.json"}};
   if (!runtimeDir_.empty()) vars.emplace_back("XDG_RUNTIME_DIR", runtimeDir_);
   return vars;

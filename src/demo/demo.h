@@ -1,11 +1,13 @@
 // Demo mode: the program on simulated drives, a local CDDB server and the
 // reference player dsmp-sim, all fed from the demo data that comes with it,
 // with its settings, titles and play list in a folder of its own. Both faces
-// start a DemoSession before their main window exists; it sets the variables
-// the program reads (SONOLABEL_ASPI, SONOLABEL_SIM_DRIVES, SONOLABEL_INI,
-// SONOLABEL_WINDIR, SONOLABEL_DSMP, DSMP_SIM_STATE, and XDG_RUNTIME_DIR when
-// the session has none), so everything after it, child processes included,
-// runs on the demo.
+// start a DemoSession before their main window exists; it points the
+// program's configuration at what it started (ASPI layer, settings file,
+// "cdplayer.ini" folder, player program, and a runtime folder when the
+// session has none), so everything after it runs on the demo. The variables
+// only other programs read it puts into the environment (see
+// ChildVariables), so that the player a later command starts, and the
+// simulated drive layer, find the demo's too.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +15,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "config/config.h"
 
 namespace sl::demo {
 
@@ -31,9 +35,9 @@ struct DemoFiles {
 // looked for.
 bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error);
 
-// The demo's own folder: $XDG_STATE_HOME/sonolabel-demo when that variable is
-// an absolute path, else ~/.local/state/sonolabel-demo.
-std::string DemoStateDir();
+// The demo's own folder: sonolabel-demo in the user's state folder
+// ($XDG_STATE_HOME when that is an absolute path, else ~/.local/state).
+std::string DemoStateDir(const config::UserFolders& folders);
 
 // Writes the demo's settings file from scratch: one server, the local one on
 // 127.0.0.1:`port` speaking UTF-8, and a local submission address. The e-mail
@@ -52,12 +56,14 @@ class DemoSession {
   DemoSession(const DemoSession&) = delete;
   DemoSession& operator=(const DemoSession&) = delete;
 
-  // Finds the demo files, makes the state folder, starts the local CDDB
-  // server on a private copy of the demo entries, writes the settings,
-  // starts the player on a fresh copy of the demo play list and puts
-  // Variables() into the process environment. False with `error` (a
-  // sentence for the user) when any step fails; nothing is left running.
-  bool Start(const std::string& exeDir, std::string& error);
+  // Finds the demo files, makes the state folder (in `configuration`'s
+  // state folder), starts the local CDDB server on a private copy of the
+  // demo entries, writes the settings, starts the player on a fresh copy of
+  // the demo play list, points `configuration` at them (see Configure) and
+  // puts ChildVariables() into the process environment. False with `error`
+  // (a sentence for the user) when any step fails; nothing is left running
+  // and `configuration` is as it was.
+  bool Start(const std::string& exeDir, config::Configuration& configuration, std::string& error);
   // Stops the player and the server and removes the private copies. Also
   // done on destruction; should the program end any other way (the exit
   // command, a signal), both end with it and the session's folders are
@@ -67,8 +73,17 @@ class DemoSession {
   bool Running() const { return server_ > 0 && player_ > 0; }
   int Port() const { return port_; }
   const std::string& StateDir() const { return stateDir_; }
-  // The variables Start set, in the order it set them.
-  std::vector<std::pair<std::string, std::string>> Variables() const;
+  // What the running demo sets in a configuration read from the
+  // environment: the overrides of the settings file and "cdplayer.ini"
+  // folder, the ASPI layer, the player program, the runtime folder (when
+  // the session had none) and demo mode. The paths resolved from them are
+  // for the face to resolve afterwards. Nothing when not running.
+  void Configure(config::Configuration& configuration) const;
+  // The variables Start put into the environment, in the order it set
+  // them: those read by the simulated drive layer (loaded into this
+  // process, it reads its own) and by the programs the demo and the player
+  // link start.
+  std::vector<std::pair<std::string, std::string>> ChildVariables() const;
 
  private:
   bool StartServer(std::string& error);

@@ -9,7 +9,6 @@
 
 #include "platform/codepage.h"
 #include "platform/profile.h"
-#include "platform/userdirs.h"
 
 namespace sl::localdb {
 
@@ -34,10 +33,9 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-std::string DefaultWindowsDir() {
-  std::string over = platform::EnvOrEmpty("SONOLABEL_WINDIR");
-  if (!over.empty()) return over;
-  return platform::XdgDir("XDG_DATA_HOME", ".local/share") + "/sonolabel";
+std::string DefaultWindowsDir(const config::Configuration& configuration) {
+  if (!configuration.windowsDirOverride.empty()) return configuration.windowsDirOverride;
+  return configuration.folders.dataHome + "/sonolabel";
 }
 
 std::string CdPlayerIniPath(const std::string& windowsDir) {

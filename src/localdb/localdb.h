@@ -13,13 +13,14 @@
 #include <cstdint>
 #include <string>
 
+#include "config/config.h"
 #include "shell/model.h"
 
 namespace sl::localdb {
 
-// SONOLABEL_WINDIR, else $XDG_DATA_HOME/sonolabel, else
-// ~/.local/share/sonolabel.
-std::string DefaultWindowsDir();
+// The configured override (SONOLABEL_WINDIR), else the data folder's
+// sonolabel ($XDG_DATA_HOME/sonolabel, default ~/.local/share/sonolabel).
+std::string DefaultWindowsDir(const config::Configuration& configuration);
 
 // windowsDir + "/cdplayer.ini".
 std::string CdPlayerIniPath(const std::string& windowsDir);

@@ -16,6 +16,8 @@
 #include "localdb/localdb.h"
 #include "mainform/outcome_texts.h"
 #include "platform/aspi_loader.h"
+#include "platform/codepage.h"
+#include "platform/ipc.h"
 #include "platform/install_paths.h"
 #include "platform/profile.h"
 #include "settings/options.h"
@@ -49,16 +51,35 @@ bool HoldsReplacement(const shell::TrackTitleTable& t) {
 
 }  // namespace
 
-Environment Environment::FromProcess() {
-  Environment env;
-  env.exePath = platform::RunningExecutable();
-  if (env.exePath.empty()) env.exePath = "sonolabel";
-  const std::string exeDir = std::filesystem::path(env.exePath).parent_path().string();
-  env.aspiLayer = platform::ResolveAspiLayer(exeDir);
-  env.iniPath = settings::SettingsPathFor(env.exePath);
-  env.windowsDir = localdb::DefaultWindowsDir();
-  return env;
+void ResolvePaths(config::Configuration& configuration) {
+  configuration.exePath = platform::RunningExecutable();
+  if (configuration.exePath.empty()) configuration.exePath = "sonolabel";
+  const std::string exeDir = std::filesystem::path(configuration.exePath).parent_path().string();
+  configuration.aspiLayer = platform::ResolveAspiLayer(exeDir, configuration.aspiChoice);
+  configuration.iniPath = settings::SettingsPathFor(configuration.exePath, configuration);
+  configuration.windowsDir = localdb::DefaultWindowsDir(configuration);
 }
+
+config::Configuration ConfigurationFromProcess() {
+  config::Configuration configuration = config::ReadConfiguration(config::ProcessEnvironment());
+  ResolvePaths(configuration);
+  return configuration;
+}
+
+void ApplyProcessWideSettings(const config::Configuration& configuration) {
+  platform::SetExternalCodePage(configuration.codePage);
+  platform::ipc::Configure({configuration.runtimeDir, configuration.ipcTimeoutMs, configuration.playerProgram});
+}
+
+namespace {
+
+player::TDSMPOptions PlayerOptionsFor(const config::Configuration& configuration) {
+  player::TDSMPOptions options;
+  options.startTimeoutMs = configuration.playerStartMs;
+  return options;
+}
+
+}  // namespace
 
 struct TFormMain::Impl {
   Impl(shell::ShellServices& s, Environment e)
@@ -66,7 +87,7 @@ struct TFormMain::Impl {
         env(std::move(e)),
         drives(model, DriveHookFor(model, s)),
         lookup(model, LookupHooksFor(model, s)),
-        DSMP1(s),
+        DSMP1(s, PlayerOptionsFor(env)),
         formOption(s) {
     // The main window binds the player only for one import or export.
     DSMP1.SetAutoLink(false);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cddb/cddb.h"
+#include "config/config.h"
 #include "disc/disc.h"
 #include "player/player.h"
 #include "shell/model.h"
@@ -20,17 +21,27 @@ namespace sl::mainform {
 
 inline constexpr const char* kVersion = "1.311";
 
-// Where the program finds its files. FromProcess() resolves the defaults:
-// the settings file beside the executable (or SONOLABEL_INI), the ASPI layer
-// from SONOLABEL_ASPI, "cdplayer.ini" from SONOLABEL_WINDIR or the XDG data
-// folder.
-struct Environment {
-  std::string exePath;    // the running executable
-  std::string aspiLayer;  // full path of the ASPI layer library to load
-  std::string iniPath;    // the settings file
-  std::string windowsDir; // folder of "cdplayer.ini"
-  static Environment FromProcess();
-};
+// The main window runs with the program's configuration: where it finds
+// its files (exePath, aspiLayer, iniPath, windowsDir) and how long it lets
+// a started player take.
+using Environment = config::Configuration;
+
+// Fills the configuration's resolved paths from what the environment gave:
+// the running executable; the ASPI layer its aspiChoice names, beside the
+// executable or installed; the settings file (the override, else beside
+// the executable, else in the configuration folder); "cdplayer.ini"'s
+// folder (the override, else in the data folder).
+void ResolvePaths(config::Configuration& configuration);
+
+// The configuration as the process environment gives it, paths resolved:
+// what a face reads once at start-up (a demo goes between the reading and
+// the resolving; see demo::DemoSession::Start).
+config::Configuration ConfigurationFromProcess();
+
+// Puts the parts of the configuration that hold for the whole process into
+// effect: the external code page, and the IPC's runtime folder, time-out
+// and player program. A face calls it once, before its main window exists.
+void ApplyProcessWideSettings(const config::Configuration& configuration);
 
 // What the last lookup, server-list, import or export command came to.
 enum class CommandOutcome {

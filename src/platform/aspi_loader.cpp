@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-
 #include "platform/install_paths.h"
 
 namespace sl::platform {
@@ -62,11 +60,6 @@ std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choic
   // the system's library folders.
   if (choice.find('/') == std::string::npos) return "./" + choice;
   return choice;
-}
-
-std::string ResolveAspiLayer(const std::string& exeDir) {
-  const char* env = std::getenv("SONOLABEL_ASPI");
-  return ResolveAspiLayer(exeDir, env ? env : "");
 }
 
 }  // namespace sl::platform

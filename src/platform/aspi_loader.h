@@ -42,12 +42,10 @@ class AspiLibrary {
   std::string path_;
 };
 
-// The layer the program loads: SONOLABEL_ASPI names a library path, or the
-// word "sg" or "sim" for libwnaspi32-sg.so / libwnaspi32-sim.so in `exeDir`
-// or, when it is not there, in the installed layer folder (see
-// install_paths.h); unset or empty means "sg".
-std::string ResolveAspiLayer(const std::string& exeDir);
-// The same with the choice given instead of read from the environment.
+// The layer the program loads: `choice` (the configured SONOLABEL_ASPI)
+// names a library path, or the word "sg" or "sim" for libwnaspi32-sg.so /
+// libwnaspi32-sim.so in `exeDir` or, when it is not there, in the installed
+// layer folder (see install_paths.h); empty means "sg".
 std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choice);
 
 }  // namespace sl::platform

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 namespace sl::platform {
@@ -170,6 +171,16 @@ class Converters {
   std::optional<ByteClasses> classes_;
 };
 
+// The code page in effect, shared by every thread's converters.
+std::mutex& CodePageLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::string& CodePageInEffect() {
+  static std::string name = kDefaultCodePage;
+  return name;
+}
+
 Converters& Current() {
   thread_local Converters converters;
   converters.Select(ExternalCodePageName());
@@ -178,10 +189,14 @@ Converters& Current() {
 
 }  // namespace
 
+void SetExternalCodePage(const std::string& name) {
+  const std::lock_guard<std::mutex> hold(CodePageLock());
+  CodePageInEffect() = name.empty() ? std::string(kDefaultCodePage) : name;
+}
+
 std::string ExternalCodePageName() {
-  const char* v = std::getenv("SONOLABEL_CODEPAGE");
-  if (v == nullptr || *v == '\0') return kDefaultCodePage;
-  return v;
+  const std::lock_guard<std::mutex> hold(CodePageLock());
+  return CodePageInEffect();
 }
 
 bool IsValidUtf8(std::string_view text) {

@@ -2,8 +2,8 @@
 // the program (CDDB replies and submissions, the settings file,
 // "cdplayer.ini"). Inside the program every string is UTF-8.
 //
-// The code page is CP932 (Shift-JIS) unless SONOLABEL_CODEPAGE names another
-// iconv encoding. It must be ASCII-compatible: every byte below 0x80 that is
+// The code page is CP932 (Shift-JIS) unless the program's configuration
+// (SONOLABEL_CODEPAGE) names another iconv encoding. It must be ASCII-compatible: every byte below 0x80 that is
 // not the second byte of a two-byte character stands for that ASCII
 // character (true of CP932, EUC-JP, GBK, Big5, UTF-8, the Windows single-byte
 // pages; not of stateful encodings such as ISO-2022-JP).
@@ -23,7 +23,11 @@ class CodePageError : public std::runtime_error {
   using runtime_error::runtime_error;
 };
 
-// SONOLABEL_CODEPAGE when set and not empty, else "CP932".
+// Puts the configured code page into effect for every thread; the program
+// calls it once at start-up. An empty name means "CP932".
+void SetExternalCodePage(const std::string& name);
+
+// The code page in effect: the last one set, else "CP932".
 std::string ExternalCodePageName();
 
 // UTF-8 -> external code page. Throws CodePageError naming the first

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "platform/ipcwire.h"
@@ -139,6 +140,21 @@ std::uint32_t NextSeq() {
   return next++;
 }
 
+// The settings in effect (Configure), guarded: any thread may ask for the
+// time-out.
+std::mutex& SettingsLock() {
+  static std::mutex lock;
+  return lock;
+}
+LinkSettings& SettingsInEffect() {
+  static LinkSettings settings;
+  return settings;
+}
+std::string ConfiguredRuntimeDir() {
+  const std::lock_guard<std::mutex> hold(SettingsLock());
+  return SettingsInEffect().runtimeDir;
+}
+
 Node& RawNode() {
   // Never destroyed: object references may be released during exit.
   static Node* node = new Node;
@@ -149,8 +165,7 @@ void Open(Node& n);
 
 Node& N() {
   Node& n = RawNode();
-  const char* rt = std::getenv("XDG_RUNTIME_DIR");
-  const std::string runtime = rt ? rt : "";
+  const std::string runtime = ConfiguredRuntimeDir();
   if (!n.opened || (!n.ok && runtime != n.runtime)) Open(n);
   return n;
 }
@@ -307,8 +322,7 @@ void Open(Node& n) {
   n.children = std::move(children);
   n.opened = true;
   n.pid = ::getpid();
-  const char* rt = std::getenv("XDG_RUNTIME_DIR");
-  n.runtime = rt ? rt : "";
+  n.runtime = ConfiguredRuntimeDir();
   if (n.runtime.empty() || n.runtime[0] != '/') return Fail(n, "XDG_RUNTIME_DIR is not set");
   if (n.pid >= (1 << 22)) return Fail(n, "process id out of range");
   n.dir = n.runtime + "/sonolabel-ipc";
@@ -977,14 +991,21 @@ std::string ResultText(HResult hr) {
   }
 }
 
+void Configure(const LinkSettings& settings) {
+  const std::lock_guard<std::mutex> hold(SettingsLock());
+  SettingsInEffect() = settings;
+}
+
+LinkSettings CurrentSettings() {
+  const std::lock_guard<std::mutex> hold(SettingsLock());
+  return SettingsInEffect();
+}
+
 int TimeoutMs() {
-  const char* v = std::getenv("SONOLABEL_IPC_TIMEOUT_MS");
-  if (v && *v) {
-    char* end = nullptr;
-    const long ms = std::strtol(v, &end, 10);
-    if (*end == '\0' && ms >= 1 && ms <= 600000) return static_cast<int>(ms);
-  }
-  return kDefaultTimeoutMs;
+  const std::lock_guard<std::mutex> hold(SettingsLock());
+  const int ms = SettingsInEffect().timeoutMs;
+  // Bounded as the configuration bounds it, whoever set it.
+  return ms >= 1 && ms <= 600000 ? ms : kDefaultTimeoutMs;
 }
 
 std::optional<Guid> Guid::Parse(std::string_view text) {
@@ -1538,9 +1559,9 @@ std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_vi
        ieq(subkey, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) ||
       (root == RegistryRoot::CurrentUser && ieq(subkey, "Software\\DELTA\\DSMP"));
   if (!known) return std::nullopt;
-  const char* v = std::getenv("SONOLABEL_DSMP");
-  if (!v || !*v) return std::nullopt;
-  return std::string(v);
+  std::string program = CurrentSettings().playerProgram;
+  if (program.empty()) return std::nullopt;
+  return program;
 }
 
 }  // namespace sl::platform::ipc

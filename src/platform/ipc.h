@@ -119,8 +119,19 @@ inline constexpr std::size_t kMaxBufferedBytes = std::size_t{16} << 20;
 // Bytes waiting to be written to one peer.
 inline constexpr std::size_t kMaxPeerQueueBytes = std::size_t{4} << 20;
 
-// The send and call time-out: SONOLABEL_IPC_TIMEOUT_MS when set to a number
-// from 1 to 600000, else 3000.
+// What the IPC works with, from the program's configuration. The program
+// puts it into effect once at start-up, before the first IPC call. A changed
+// runtime folder is taken up when the node next opens: at the first call,
+// after Shutdown, or after a failed open.
+struct LinkSettings {
+  std::string runtimeDir;             // the node's sockets live in runtimeDir/sonolabel-ipc
+  int timeoutMs = kDefaultTimeoutMs;  // the send and call time-out
+  std::string playerProgram;          // the player's registry value; "" for none
+};
+void Configure(const LinkSettings& settings);
+LinkSettings CurrentSettings();
+
+// The send and call time-out in effect.
 int TimeoutMs();
 
 struct Guid {
@@ -276,8 +287,8 @@ bool EndProcess(pid_t pid, int graceMs = 500);
 enum class RegistryRoot { LocalMachine, CurrentUser };
 // The unnamed value of a registry key. The player's two keys
 // ("SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\DSMP.EXE" and
-// "Software\DELTA\DSMP") both read SONOLABEL_DSMP; nullopt when it is unset
-// or empty, and for every other key.
+// "Software\DELTA\DSMP") both hold the configured player program; nullopt
+// when there is none, and for every other key.
 std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_view subkey);
 
 // This program's module instance handle as passed to peers.

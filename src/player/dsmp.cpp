@@ -25,18 +25,10 @@ using ipc::ValueType;
 
 namespace {
 
-constexpr int kDefaultStartMs = 10000;
-
-// How long Execute waits for a started player to show its window:
-// SONOLABEL_DSMP_START_MS (1 to 600000) or 10 s.
-int StartTimeoutMs() {
-  const char* v = std::getenv("SONOLABEL_DSMP_START_MS");
-  if (v && *v) {
-    char* end = nullptr;
-    const long ms = std::strtol(v, &end, 10);
-    if (*end == '\0' && ms >= 1 && ms <= 600000) return static_cast<int>(ms);
-  }
-  return kDefaultStartMs;
+// How long Execute waits for a started player to show its window: the
+// configured time (1 to 600000 ms), else 10 s.
+int StartTimeoutMs(int configuredMs) {
+  return configuredMs >= 1 && configuredMs <= 600000 ? configuredMs : kDefaultPlayerStartMs;
 }
 
 std::vector<std::string> ProcessArguments() {
@@ -178,7 +170,7 @@ bool TDSMP::Execute(const std::string& Params) {
   // The player counts as started once it shows its main window; one that
   // does not within the bound counts as not started, and is ended: it is
   // our child, nobody will talk to it, and every retry would start another.
-  if (ipc::WaitForInputIdle(pid, StartTimeoutMs())) return true;
+  if (ipc::WaitForInputIdle(pid, StartTimeoutMs(FOptions.startTimeoutMs))) return true;
   ipc::EndProcess(pid);
   return false;
 }

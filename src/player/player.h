@@ -141,10 +141,15 @@ class TPlayList {
 
 // How a component is created. The host's command line is read from the
 // process when `arguments` is not given.
+inline constexpr int kDefaultPlayerStartMs = 10000;
+
 struct TDSMPOptions {
   bool designing = false;
   bool loading = false;
   std::optional<std::vector<std::string>> arguments;
+  // How long a started player may take to show its window (the configured
+  // SONOLABEL_DSMP_START_MS).
+  int startTimeoutMs = kDefaultPlayerStartMs;
 };
 
 class TDSMP {

@@ -16,8 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using platform::EnvOrEmpty;
-
 }  // namespace
 
 std::string ServerSection(int n) { return "svr" + std::to_string(n); }
@@ -31,9 +29,8 @@ bool IsUtf8Charset(std::string_view value) {
 
 bool ServerEntry::Utf8() const { return IsUtf8Charset(charset); }
 
-std::string SettingsPathFor(const std::string& exePath) {
-  std::string over = EnvOrEmpty("SONOLABEL_INI");
-  if (!over.empty()) return over;
+std::string SettingsPathFor(const std::string& exePath, const config::Configuration& configuration) {
+  if (!configuration.settingsOverride.empty()) return configuration.settingsOverride;
   if (!exePath.empty()) {
     fs::path ini(exePath);
     if (ini.has_filename()) {
@@ -44,11 +41,12 @@ std::string SettingsPathFor(const std::string& exePath) {
       if (platform::IsUsersOwnFolder(dir.string())) return ini.string();
     }
   }
-  return platform::XdgDir("XDG_CONFIG_HOME", ".config") + "/sonolabel/sonolabel.INI";
+  return configuration.folders.configHome + "/sonolabel/sonolabel.INI";
 }
 
-std::string SharedSettingsPath(const std::string& programDir) {
-  return SettingsPathFor((fs::path(programDir.empty() ? "." : programDir) / kWindowProgram).string());
+std::string SharedSettingsPath(const std::string& programDir, const config::Configuration& configuration) {
+  return SettingsPathFor((fs::path(programDir.empty() ? "." : programDir) / kWindowProgram).string(),
+                         configuration);
 }
 
 SettingsFile::SettingsFile(std::string path) : profile_(std::move(path)) {}

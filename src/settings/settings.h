@@ -3,6 +3,7 @@
 // write is on disk when it returns; nothing is cached.
 #pragma once
 
+#include "config/config.h"
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,17 +53,18 @@ std::string ServerSection(int n);  // "svr" + n
 // The window program's file name; the command line shares its settings.
 inline constexpr const char* kWindowProgram = "sonolabel";
 
-// Path of the settings file: SONOLABEL_INI if set; else the executable path
-// with its extension replaced by ".INI" (…/sonolabel -> …/sonolabel.INI)
-// when the executable's folder is the user's own (platform::IsUsersOwnFolder:
-// writable, theirs, not a system folder such as /usr/bin even for root);
-// else $XDG_CONFIG_HOME/sonolabel/sonolabel.INI (default ~/.config/...).
-std::string SettingsPathFor(const std::string& exePath);
+// Path of the settings file: the configured override (SONOLABEL_INI) if set;
+// else the executable path with its extension replaced by ".INI"
+// (…/sonolabel -> …/sonolabel.INI) when the executable's folder is the
+// user's own (platform::IsUsersOwnFolder: writable, theirs, not a system
+// folder such as /usr/bin even for root); else the configuration folder's
+// sonolabel/sonolabel.INI ($XDG_CONFIG_HOME, default ~/.config).
+std::string SettingsPathFor(const std::string& exePath, const config::Configuration& configuration);
 
 // The settings file of the window program in `programDir`: the one every
 // program of the package beside it (the command line too) uses, so that
 // they all see the same servers, address and options.
-std::string SharedSettingsPath(const std::string& programDir);
+std::string SharedSettingsPath(const std::string& programDir, const config::Configuration& configuration);
 
 class SettingsFile {
  public:

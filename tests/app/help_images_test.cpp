@@ -36,6 +36,7 @@
 #include "pictures.h"
 #include "platform/bounded_json.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::test {
 namespace {
@@ -73,6 +74,8 @@ class HelpImages : public AppTest {
     program_.reset();
     demo_.reset();
     env_.reset();
+    link_.reset();
+    codePage_.reset();
     AppTest::TearDown();
   }
 
@@ -89,8 +92,14 @@ class HelpImages : public AppTest {
       env_->Set(name, std::getenv(name));
     demo_ = std::make_unique<demo::DemoSession>();
     std::string why;
-    ASSERT_TRUE(demo_->Start(SONOLABEL_BIN_DIR, why)) << why;
-    program_ = std::make_unique<app::Program>(mainform::Environment::FromProcess());
+    // As the program's start-up: the environment, the demo, the paths.
+    config::Configuration configuration = config::ReadConfiguration(config::ProcessEnvironment());
+    ASSERT_TRUE(demo_->Start(SONOLABEL_BIN_DIR, configuration, why)) << why;
+    mainform::ResolvePaths(configuration);
+    link_ = std::make_unique<ScopedLinkSettings>();
+    codePage_ = std::make_unique<ScopedCodePage>();
+    mainform::ApplyProcessWideSettings(configuration);
+    program_ = std::make_unique<app::Program>(configuration);
     w_ = &program_->FormMain();
     modal->Then([prompt](QWidget* box) {
       auto* input = qobject_cast<QInputDialog*>(box);
@@ -172,6 +181,8 @@ class HelpImages : public AppTest {
   static inline std::unique_ptr<TempDir> runtime_;
   PictureFolder folder_{"SONOLABEL_HELP_IMAGES"};
   std::unique_ptr<ScopedEnv> env_;
+  std::unique_ptr<ScopedLinkSettings> link_;
+  std::unique_ptr<ScopedCodePage> codePage_;
   std::unique_ptr<demo::DemoSession> demo_;
   std::unique_ptr<app::Program> program_;
   app::TFormMain* w_ = nullptr;

@@ -30,7 +30,8 @@ class PlayerWindow : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    env.Set("SONOLABEL_DSMP", nullptr).Set("SONOLABEL_IPC_TIMEOUT_MS", "500");
+    link.PlayerProgram("").TimeoutMs(500);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "500");  // the players it starts
   }
   // Runs the event loop until `done`, for at most `ms` of wall time (a
   // loaded machine may need many more rounds than an idle one).
@@ -44,6 +45,7 @@ class PlayerWindow : public AppTest {
     return done();
   }
   ScopedEnv env;
+  ScopedLinkSettings link;
   PrivateRuntime runtime;
 };
 

@@ -82,15 +82,18 @@ void StartFromAPlainEnvironment(ScopedEnv& env, const TempDir& state) {
     env.Set(name, nullptr);
 }
 
+// The configuration as a program's start-up reads it now.
+config::Configuration ReadAtStartUp() { return config::ReadConfiguration(config::ProcessEnvironment()); }
+
 TEST(Demo, StateFolderFollowsXdgStateHome) {
   ScopedEnv env;
   env.Set("XDG_STATE_HOME", "/state").Set("HOME", "/home/u");
-  EXPECT_EQ(demo::DemoStateDir(), "/state/sonolabel-demo");
+  EXPECT_EQ(demo::DemoStateDir(ReadAtStartUp().folders), "/state/sonolabel-demo");
   // A relative XDG_STATE_HOME is to be ignored, as an unset one.
   env.Set("XDG_STATE_HOME", "state");
-  EXPECT_EQ(demo::DemoStateDir(), "/home/u/.local/state/sonolabel-demo");
+  EXPECT_EQ(demo::DemoStateDir(ReadAtStartUp().folders), "/home/u/.local/state/sonolabel-demo");
   env.Set("XDG_STATE_HOME", nullptr);
-  EXPECT_EQ(demo::DemoStateDir(), "/home/u/.local/state/sonolabel-demo");
+  EXPECT_EQ(demo::DemoStateDir(ReadAtStartUp().folders), "/home/u/.local/state/sonolabel-demo");
 }
 
 TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
@@ -162,7 +165,7 @@ TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
 }
 
 // The real server of the build, on the demo entries of the build tree.
-TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
+TEST(Demo, SessionRunsTheServerOnACopyAndPointsTheConfigurationAtIt) {
   TempDir state;
   ScopedEnv env;
   StartFromAPlainEnvironment(env, state);
@@ -173,7 +176,8 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
   {
     demo::DemoSession session;
     std::string why;
-    ASSERT_TRUE(session.Start(SONOLABEL_BIN_DIR, why)) << why;
+    config::Configuration c = ReadAtStartUp();
+    ASSERT_TRUE(session.Start(SONOLABEL_BIN_DIR, c, why)) << why;
     EXPECT_TRUE(session.Running());
     EXPECT_EQ(session.StateDir(), folder);
     EXPECT_GT(session.Port(), 0);
@@ -183,20 +187,27 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
     EXPECT_EQ(settings::SettingsFile(folder + "/sonolabel.INI").ReadServer(0).host,
               "127.0.0.1:" + std::to_string(session.Port()));
     const std::string bin = SONOLABEL_BIN_DIR;
-    EXPECT_EQ(std::string(std::getenv("SONOLABEL_ASPI")), bin + "/libwnaspi32-sim.so");
+    EXPECT_TRUE(c.demoMode);
+    EXPECT_EQ(c.aspiChoice, bin + "/libwnaspi32-sim.so");
+    EXPECT_EQ(c.settingsOverride, folder + "/sonolabel.INI");
+    EXPECT_EQ(c.windowsDirOverride, folder);
+    EXPECT_EQ(c.playerProgram, bin + "/dsmp-sim");
+    // The program's own variables stay as they were; what the drive layer
+    // and the started players read is set for them.
+    for (const char* name : {"SONOLABEL_ASPI", "SONOLABEL_INI", "SONOLABEL_WINDIR", "SONOLABEL_DSMP"})
+      EXPECT_EQ(std::getenv(name), nullptr) << name;
     EXPECT_EQ(std::string(std::getenv("SONOLABEL_SIM_DRIVES")), bin + "/demo/drives.ini");
-    EXPECT_EQ(std::string(std::getenv("SONOLABEL_INI")), folder + "/sonolabel.INI");
-    EXPECT_EQ(std::string(std::getenv("SONOLABEL_WINDIR")), folder);
-    EXPECT_EQ(std::string(std::getenv("SONOLABEL_DSMP")), bin + "/dsmp-sim");
     EXPECT_EQ(std::string(std::getenv("DSMP_SIM_STATE")), folder + "/playlist.json");
     EXPECT_EQ(ReadFileBytes(folder + "/playlist.json"), ReadFileBytes(bin + "/demo/playlist.json"));
     // Without a runtime folder of its own the session made one, for the
     // player's link.
+    const std::string runtimeDir = c.runtimeDir;
+    ASSERT_FALSE(runtimeDir.empty());
+    EXPECT_TRUE(fs::is_directory(runtimeDir + "/sonolabel-ipc"));
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     ASSERT_NE(runtime, nullptr);
-    const std::string runtimeDir = runtime;
-    EXPECT_TRUE(fs::is_directory(runtimeDir + "/sonolabel-ipc"));
-    EXPECT_EQ(session.Variables().size(), 7u);
+    EXPECT_EQ(runtime, runtimeDir);  // for the player a later command starts
+    EXPECT_EQ(session.ChildVariables().size(), 3u);
 
     // The server answers on that port, and runs until Stop.
     const std::string reply =
@@ -208,7 +219,7 @@ TEST(Demo, SessionRunsTheServerOnACopyAndSetsTheProgramsVariables) {
     EXPECT_FALSE(fs::exists(sessionDir));
     EXPECT_FALSE(fs::exists(runtimeDir));
     EXPECT_EQ(std::getenv("XDG_RUNTIME_DIR"), nullptr);
-    EXPECT_TRUE(session.Variables().empty());
+    EXPECT_TRUE(session.ChildVariables().empty());
   }
   // Stopped and reaped: no child is left.
   errno = 0;
@@ -236,8 +247,9 @@ TEST(Demo, SessionFoldersGoWhenTheProgramEndsWithoutStop) {
       ::close(go[1]);
       demo::DemoSession session;
       std::string why;
-      if (!session.Start(SONOLABEL_BIN_DIR, why)) ::_exit(1);
-      const std::string runtime = std::string(std::getenv("XDG_RUNTIME_DIR")) + "\n";
+      config::Configuration configuration = ReadAtStartUp();
+      if (!session.Start(SONOLABEL_BIN_DIR, configuration, why)) ::_exit(1);
+      const std::string runtime = configuration.runtimeDir + "\n";
       (void)!::write(said[1], runtime.data(), runtime.size());
       char c;
       while (::read(go[0], &c, 1) > 0) {
@@ -273,17 +285,23 @@ TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   FakeInstall install("#!/bin/sh\necho 'sonolabel-cddbd: cannot listen: Address in use' >&2\nexit 1\n");
   demo::DemoSession session;
   std::string why;
-  EXPECT_FALSE(session.Start(install.Bin(), why));
+  const config::Configuration before = ReadAtStartUp();
+  config::Configuration c = before;
+  EXPECT_FALSE(session.Start(install.Bin(), c, why));
   EXPECT_EQ(why, "デモのCDDBサーバ " + install.dir.File("lib/sonolabel/sonolabel-cddbd") +
                      " が起動できませんでした: sonolabel-cddbd: cannot listen: Address in use");
   EXPECT_FALSE(session.Running());
-  // Nothing is left of the attempt.
+  // Nothing is left of the attempt, and the configuration is as it was.
+  EXPECT_FALSE(c.demoMode);
+  EXPECT_EQ(c.aspiChoice, before.aspiChoice);
+  EXPECT_EQ(c.settingsOverride, before.settingsOverride);
+  EXPECT_EQ(c.playerProgram, before.playerProgram);
   EXPECT_FALSE(fs::exists(state.File("sonolabel-demo/session-" + std::to_string(::getpid()))));
 
   // A player that does not start: its message, and the server started
   // before it is stopped again.
   FakeInstall noPlayer(kListeningServer, "#!/bin/sh\necho 'dsmp-sim: broken state file' >&2\nexit 2\n");
-  EXPECT_FALSE(session.Start(noPlayer.Bin(), why));
+  EXPECT_FALSE(session.Start(noPlayer.Bin(), c, why));
   EXPECT_EQ(why, "デモのプレーヤ " + noPlayer.dir.File("lib/sonolabel/dsmp-sim") +
                      " が起動できませんでした: dsmp-sim: broken state file");
   EXPECT_FALSE(session.Running());
@@ -293,7 +311,8 @@ TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
 
   // A folder where the state folder should be cannot be made.
   env.Set("XDG_STATE_HOME", (install.dir.File("lib/sonolabel/sonolabel-cddbd")).c_str());
-  EXPECT_FALSE(session.Start(install.Bin(), why));
+  c = ReadAtStartUp();
+  EXPECT_FALSE(session.Start(install.Bin(), c, why));
   EXPECT_EQ(why.rfind("デモのフォルダ " + install.dir.File("lib/sonolabel/sonolabel-cddbd/sonolabel-demo") + " を作れません: ", 0),
             0u)
       << why;

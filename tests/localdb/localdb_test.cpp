@@ -49,15 +49,22 @@ TEST(LocalDb, NamesAndPaths) {
   EXPECT_EQ(CdPlayerIniPath("/win"), "/win/cdplayer.ini");
   EXPECT_EQ(CdPlayerIniPath("/win/"), "/win/cdplayer.ini");
 
-  Env env;
-  env.Set("SONOLABEL_WINDIR", "/my/windows").Set("XDG_DATA_HOME", "/data").Set("HOME", "/home/u");
-  EXPECT_EQ(DefaultWindowsDir(), "/my/windows");
-  env.Set("SONOLABEL_WINDIR", nullptr);
-  EXPECT_EQ(DefaultWindowsDir(), "/data/sonolabel");
-  env.Set("XDG_DATA_HOME", "not/absolute");
-  EXPECT_EQ(DefaultWindowsDir(), "/home/u/.local/share/sonolabel");
-  env.Set("XDG_DATA_HOME", nullptr);
-  EXPECT_EQ(DefaultWindowsDir(), "/home/u/.local/share/sonolabel");
+  std::map<std::string, std::string> vars = {
+      {"SONOLABEL_WINDIR", "/my/windows"}, {"XDG_DATA_HOME", "/data"}, {"HOME", "/home/u"}};
+  const auto windowsDir = [&] {
+    return DefaultWindowsDir(config::ReadConfiguration([&](const char* name) -> std::optional<std::string> {
+      const auto it = vars.find(name);
+      if (it == vars.end()) return std::nullopt;
+      return it->second;
+    }));
+  };
+  EXPECT_EQ(windowsDir(), "/my/windows");
+  vars.erase("SONOLABEL_WINDIR");
+  EXPECT_EQ(windowsDir(), "/data/sonolabel");
+  vars["XDG_DATA_HOME"] = "not/absolute";
+  EXPECT_EQ(windowsDir(), "/home/u/.local/share/sonolabel");
+  vars.erase("XDG_DATA_HOME");
+  EXPECT_EQ(windowsDir(), "/home/u/.local/share/sonolabel");
 }
 
 TEST(LocalDb, SaveEditLoadBringsBackTheSavedTitles) {

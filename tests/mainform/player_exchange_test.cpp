@@ -51,9 +51,9 @@ class Exchange : public ::testing::Test {
  protected:
   void SetUp() override {
     test::WriteFileBytes(dir.File("drives.ini"), kDrives);
-    envVars.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str())
-        .Set("SONOLABEL_DSMP", nullptr)
-        .Set("SONOLABEL_IPC_TIMEOUT_MS", "400");
+    envVars.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str());
+    link.PlayerProgram("").TimeoutMs(400);
+    envVars.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
     env.exePath = dir.File("sonolabel");
     env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
     env.iniPath = dir.File("sonolabel.INI");
@@ -84,6 +84,7 @@ class Exchange : public ::testing::Test {
   }
 
   test::ScopedEnv envVars;
+  test::ScopedLinkSettings link;
   test::PrivateRuntime runtime;
   test::TempDir dir;
   test::RecordingServices services;

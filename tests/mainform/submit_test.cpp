@@ -15,6 +15,7 @@
 #include "support/loopback_server.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::mainform {
 namespace {
@@ -28,7 +29,7 @@ const char* kDrives =
 class Submit : public ::testing::Test {
  protected:
   void SetUp() override {
-    env_.Set("SONOLABEL_CODEPAGE", nullptr).Set("http_proxy", nullptr).Set("HTTP_PROXY", nullptr);
+    env_.Set("http_proxy", nullptr).Set("HTTP_PROXY", nullptr);
     test::WriteFileBytes(dir.File("drives.ini"), kDrives);
     env_.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str());
     env.exePath = dir.File("sonolabel");
@@ -85,6 +86,7 @@ class Submit : public ::testing::Test {
   }
 
   test::ScopedEnv env_;
+  test::ScopedCodePage codePage_;  // the default one
   test::TempDir dir;
   test::RecordingServices services;
   Environment env;

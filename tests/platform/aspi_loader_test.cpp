@@ -19,14 +19,6 @@ TEST(AspiLoader, ResolvesLayerChoice) {
   EXPECT_EQ(ResolveAspiLayer("/opt/sl/bin", "/usr/lib/my-aspi.so"), "/usr/lib/my-aspi.so");
   EXPECT_EQ(ResolveAspiLayer("/opt/sl/bin", "my-aspi.so"), "./my-aspi.so");  // no library search
   EXPECT_EQ(ResolveAspiLayer("", "sim"), "./libwnaspi32-sim.so");
-
-  const char* saved = std::getenv("SONOLABEL_ASPI");
-  std::string keep = saved ? saved : "";
-  setenv("SONOLABEL_ASPI", "sim", 1);
-  EXPECT_EQ(ResolveAspiLayer("/x"), "/x/libwnaspi32-sim.so");
-  unsetenv("SONOLABEL_ASPI");
-  EXPECT_EQ(ResolveAspiLayer("/x"), "/x/libwnaspi32-sg.so");
-  if (saved) setenv("SONOLABEL_ASPI", keep.c_str(), 1);
 }
 
 TEST(AspiLoader, LoadFailuresAreToldApart) {

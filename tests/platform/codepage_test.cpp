@@ -6,34 +6,16 @@
 #include <optional>
 #include <string>
 
+#include "support/scoped_settings.h"
+
 namespace sl::platform {
 namespace {
 
-// Sets SONOLABEL_CODEPAGE for one test and puts the old value back.
-class CodePageEnv {
- public:
-  explicit CodePageEnv(const char* value) {
-    if (const char* old = std::getenv("SONOLABEL_CODEPAGE")) old_ = old;
-    if (value) {
-      setenv("SONOLABEL_CODEPAGE", value, 1);
-    } else {
-      unsetenv("SONOLABEL_CODEPAGE");
-    }
-  }
-  ~CodePageEnv() {
-    if (old_) {
-      setenv("SONOLABEL_CODEPAGE", old_->c_str(), 1);
-    } else {
-      unsetenv("SONOLABEL_CODEPAGE");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+// Puts a code page into effect for one test and the old one back.
+using test::ScopedCodePage;
 
 TEST(CodePage, Cp932RoundTripsJapaneseText) {
-  CodePageEnv env(nullptr);
+  ScopedCodePage codePage(nullptr);
   EXPECT_EQ(ExternalCodePageName(), "CP932");
   // "ー" and "ソ" have the second bytes "[" and "\"; the full-width blank is
   // 81 40; half-width katakana is one byte.
@@ -50,7 +32,7 @@ TEST(CodePage, Cp932RoundTripsJapaneseText) {
 }
 
 TEST(CodePage, TextTheCodePageLacksIsAClearError) {
-  CodePageEnv env(nullptr);
+  ScopedCodePage codePage(nullptr);
   try {
     ToExternal("abc😀def");
     FAIL() << "no error";
@@ -71,7 +53,7 @@ TEST(CodePage, TextTheCodePageLacksIsAClearError) {
 }
 
 TEST(CodePage, UndecodableBytesBecomeReplacementCharacters) {
-  CodePageEnv env(nullptr);
+  ScopedCodePage codePage(nullptr);
   // A0 and FD are not CP932; a lead byte at the very end has no second byte.
   EXPECT_EQ(FromExternal("a\xA0" "b"), "a\xEF\xBF\xBD" "b");
   EXPECT_EQ(FromExternal("\xFD\xFE" "x"), "\xEF\xBF\xBD\xEF\xBF\xBD" "x");
@@ -83,7 +65,7 @@ TEST(CodePage, UndecodableBytesBecomeReplacementCharacters) {
 
 TEST(CodePage, DoubleByteCharactersAreJudgedOnTheEncodedBytes) {
   {
-    CodePageEnv env(nullptr);
+    ScopedCodePage codePage(nullptr);
     EXPECT_FALSE(IsDoubleByteChar(""));
     EXPECT_FALSE(IsDoubleByteChar("A"));
     EXPECT_FALSE(IsDoubleByteChar("ｱ"));  // one byte in CP932, three in UTF-8
@@ -92,18 +74,18 @@ TEST(CodePage, DoubleByteCharactersAreJudgedOnTheEncodedBytes) {
     EXPECT_TRUE(IsDoubleByteChar("😀"));  // not encodable: not single-byte either
   }
   {
-    CodePageEnv env("CP1252");
+    ScopedCodePage codePage("CP1252");
     EXPECT_FALSE(IsDoubleByteChar("\xC3\xA9"));  // é is one byte in CP1252
     EXPECT_EQ(ToExternal("caf\xC3\xA9"), "caf\xE9");
     EXPECT_EQ(FromExternal("caf\xE9"), "caf\xC3\xA9");
   }
   {
-    CodePageEnv env("UTF-8");
+    ScopedCodePage codePage("UTF-8");
     EXPECT_TRUE(IsDoubleByteChar("\xC3\xA9"));
     EXPECT_EQ(ToExternal("😀"), "😀");
   }
   {
-    CodePageEnv env("NO-SUCH-CODEPAGE");
+    ScopedCodePage codePage("NO-SUCH-CODEPAGE");
     EXPECT_THROW(ToExternal("あ"), CodePageError);
     EXPECT_EQ(ToExternal("ascii"), "ascii");
     EXPECT_EQ(FromExternal("a\x82\xA0"), "a\xEF\xBF\xBD\xEF\xBF\xBD");  // never throws
@@ -112,7 +94,7 @@ TEST(CodePage, DoubleByteCharactersAreJudgedOnTheEncodedBytes) {
 
 TEST(CodePage, ByteClassesFollowTheCodePage) {
   {
-    CodePageEnv env(nullptr);
+    ScopedCodePage codePage(nullptr);
     const ByteClasses& c = ExternalByteClasses();
     for (int b : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(c.lead[b]) << b;
     for (int b : {0x41, 0x80, 0xA0, 0xA1, 0xDF, 0xFD}) EXPECT_FALSE(c.lead[b]) << b;
@@ -124,7 +106,7 @@ TEST(CodePage, ByteClassesFollowTheCodePage) {
     EXPECT_EQ(c.CharLength(s, s + 1), 1u);  // a lead byte cut off by the end
   }
   for (const char* cp : {"UTF-8", "EUC-JP"}) {
-    CodePageEnv env(cp);
+    ScopedCodePage codePage(cp);
     const ByteClasses& c = ExternalByteClasses();
     int leads = 0;
     for (bool l : c.lead) leads += l ? 1 : 0;

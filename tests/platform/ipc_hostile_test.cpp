@@ -25,6 +25,7 @@
 #include "support/hostile_peer.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::test {
 namespace {
@@ -54,7 +55,8 @@ struct Loop {
 class IpcHostile : public ::testing::Test {
  protected:
   IpcHostile() {
-    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");
+    link.TimeoutMs(400);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
     ipc::Available();
   }
   std::string Dir() const { return runtime.Path() + "/sonolabel-ipc"; }
@@ -74,6 +76,7 @@ class IpcHostile : public ::testing::Test {
     return ok;
   }
   ScopedEnv env;
+  ScopedLinkSettings link;
   PrivateRuntime runtime;
 };
 

@@ -19,6 +19,7 @@
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::test {
 namespace {
@@ -44,8 +45,12 @@ class Echo : public ipc::ServedObject {
 
 class Ipc : public ::testing::Test {
  protected:
-  Ipc() { env.Set("SONOLABEL_IPC_TIMEOUT_MS", "300"); }
+  Ipc() {
+    link.TimeoutMs(300);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "300");  // the players it starts
+  }
   ScopedEnv env;
+  ScopedLinkSettings link;
   PrivateRuntime runtime;
 };
 
@@ -129,7 +134,7 @@ TEST_F(Ipc, TheQueueIsBounded) {
 }
 
 TEST_F(Ipc, WithoutARuntimeFolderEverythingFailsCleanly) {
-  env.Set("XDG_RUNTIME_DIR", nullptr);
+  link.RuntimeDir("");
   ipc::Shutdown();
   EXPECT_FALSE(ipc::Available());
   EXPECT_FALSE(ipc::UnavailableReason().empty());

@@ -186,7 +186,7 @@ TEST_F(PlayerTest, AFailedPositionReadAnsweredYesUnbinds) {
 TEST_F(PlayerTest, TheDesignComesFromThePlayersSettingsFileWhenUnbound) {
   TempDir dir;
   std::filesystem::create_directories(dir.File("player/skins"));
-  env.Set("SONOLABEL_DSMP", dir.File("player/DSMP.EXE").c_str());
+  link.PlayerProgram(dir.File("player/DSMP.EXE"));
   platform::Profile(dir.File("player/DSMP.ini")).WriteString("DSMP", "Design", "skins/blue.dsk");
   auto d = MakeDsmp();
   const auto before = std::filesystem::current_path();
@@ -195,7 +195,7 @@ TEST_F(PlayerTest, TheDesignComesFromThePlayersSettingsFileWhenUnbound) {
   d->SetDesign("/abs/red.dsk");
   EXPECT_EQ(d->GetDesign(), "/abs/red.dsk");
   // No settings file: empty.
-  env.Set("SONOLABEL_DSMP", dir.File("none/DSMP.EXE").c_str());
+  link.PlayerProgram(dir.File("none/DSMP.EXE"));
   auto e = MakeDsmp();
   EXPECT_EQ(e->GetDesign(), "");
   // Bound: the player's own value.

@@ -23,7 +23,8 @@ namespace ipc = platform::ipc;
 TEST_F(PlayerTest, APeerThatNeverReadsNeitherStallsTheLoopNorStarvesThePlayer) {
   // Long enough that one blocking write to the peer would break every call
   // to the player below.
-  env.Set("SONOLABEL_IPC_TIMEOUT_MS", "1500");
+  link.TimeoutMs(1500);
+  env.Set("SONOLABEL_IPC_TIMEOUT_MS", "1500");  // the player it starts
   // Each answer comes a little late, so every call runs the message pump
   // (and with it the hostile peer's requests) while it waits.
   DsmpProcess sim(PlayListJson(99, "\"delay_ms\":8"));
@@ -90,7 +91,8 @@ TEST_F(PlayerTest, AStartedPlayerThatNeverShowsItsWindowIsEndedAndRetriesDoNotPi
     ::unlink(dir.File("pids").c_str());
     WriteFileBytes(script, "#!/bin/sh\necho $$ >> " + dir.File("pids") + "\n" + row.body);
     ::chmod(script.c_str(), 0755);
-    env.Set("SONOLABEL_DSMP", script.c_str()).Set("SONOLABEL_DSMP_START_MS", "300");
+    link.PlayerProgram(script);
+    startMs = 300;
     auto d = MakeDsmp();
     for (int i = 0; i < 3; ++i) {
       d->Bind();

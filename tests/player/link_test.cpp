@@ -143,7 +143,8 @@ TEST_F(PlayerTest, NoPlayerAndNoPathBindsSilently) {
 TEST_F(PlayerTest, BindStartsTheInstalledPlayer) {
   TempDir dir;
   WriteFileBytes(dir.File("state.json"), PlayListJson(2));
-  env.Set("SONOLABEL_DSMP", DsmpSimPath().c_str()).Set("DSMP_SIM_STATE", dir.File("state.json").c_str());
+  link.PlayerProgram(DsmpSimPath());
+  env.Set("DSMP_SIM_STATE", dir.File("state.json").c_str());
   auto d = MakeDsmp();
   EXPECT_EQ(d->DSMPPath(), DsmpSimPath());
   d->Bind();
@@ -157,13 +158,15 @@ TEST_F(PlayerTest, BindStartsTheInstalledPlayer) {
 
 TEST_F(PlayerTest, APlayerThatNeverShowsItsWindowCountsAsNotStartedWithinTheBound) {
   // A program that runs but never opens a window: the start wait gives up.
-  env.Set("SONOLABEL_DSMP", "/bin/sleep").Set("SONOLABEL_DSMP_START_MS", "300");
+  link.PlayerProgram("/bin/sleep");
+  startMs = 300;
   auto d = MakeDsmp();
   const auto start = Clock::now();
   EXPECT_FALSE(d->Execute("5"));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
   // A program that exits at once is noticed before the bound.
-  env.Set("SONOLABEL_DSMP", "/bin/false").Set("SONOLABEL_DSMP_START_MS", "20000");
+  link.PlayerProgram("/bin/false");
+  startMs = 20000;
   auto e = MakeDsmp();
   const auto start2 = Clock::now();
   EXPECT_FALSE(e->Execute("x"));
@@ -237,7 +240,7 @@ TEST_F(PlayerTest, ToolEntriesLiveInThePlayersSettingsFileAndTellThePlayer) {
   DsmpProcess sim(PlayListJson(1));
   TempDir dir;
   const std::string exe = dir.File("dsmp.exe");
-  env.Set("SONOLABEL_DSMP", exe.c_str());
+  link.PlayerProgram(exe);
   auto d = MakeDsmp();
   EXPECT_EQ(d->PlayerIniPath(), dir.File("dsmp.ini"));
   EXPECT_FALSE(d->ToolExists("Sonolabel"));  // no file yet

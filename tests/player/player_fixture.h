@@ -13,6 +13,7 @@
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::test {
 
@@ -24,9 +25,13 @@ std::string PlayListJson(int n, const std::string& extra = "", bool titled = tru
 
 class PlayerTest : public ::testing::Test {
  protected:
-  PlayerTest() { env.Set("SONOLABEL_DSMP", nullptr).Set("SONOLABEL_IPC_TIMEOUT_MS", "400"); }
+  PlayerTest() {
+    link.PlayerProgram("").TimeoutMs(400);
+    env.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
+  }
 
   std::unique_ptr<player::TDSMP> MakeDsmp(player::TDSMPOptions options = {}) {
+    options.startTimeoutMs = startMs;
     auto d = std::make_unique<player::TDSMP>(services, std::move(options));
     d->SetAutoLink(false);
     RecordEvents(*d, events);
@@ -37,7 +42,10 @@ class PlayerTest : public ::testing::Test {
   void Settle() { platform::ipc::PumpUntil([] { return false; }, 50); }
 
   ScopedEnv env;
+  ScopedLinkSettings link;
   PrivateRuntime runtime;
+  // How long a player MakeDsmp's link starts may take to show its window.
+  int startMs = player::kDefaultPlayerStartMs;
   RecordingServices services;
   std::vector<std::string> events;
 };

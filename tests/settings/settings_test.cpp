@@ -21,21 +21,29 @@ using test::WriteFileBytes;
 
 using Env = test::ScopedEnv;
 
+// The configuration the given variables make (the rest unset).
+config::Configuration ConfigurationOf(const std::map<std::string, std::string>& variables) {
+  return config::ReadConfiguration([&](const char* name) -> std::optional<std::string> {
+    const auto it = variables.find(name);
+    if (it == variables.end()) return std::nullopt;
+    return it->second;
+  });
+}
+
 TEST(Settings, SettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
   TempDir dir;
-  Env env;
-  env.Set("SONOLABEL_INI", nullptr).Set("XDG_CONFIG_HOME", "/cfg").Set("HOME", "/home/u");
-  EXPECT_EQ(SettingsPathFor(dir.File("sonolabel")), dir.File("sonolabel.INI"));
-  EXPECT_EQ(SettingsPathFor(dir.File("TUNEDEX.EXE")), dir.File("TUNEDEX.INI"));
+  config::Configuration c = ConfigurationOf({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/home/u"}});
+  EXPECT_EQ(SettingsPathFor(dir.File("sonolabel"), c), dir.File("sonolabel.INI"));
+  EXPECT_EQ(SettingsPathFor(dir.File("TUNEDEX.EXE"), c), dir.File("TUNEDEX.INI"));
   std::filesystem::create_directory(dir.File("v1.2"));
-  EXPECT_EQ(SettingsPathFor(dir.File("v1.2/prog")), dir.File("v1.2/prog.INI"));
+  EXPECT_EQ(SettingsPathFor(dir.File("v1.2/prog"), c), dir.File("v1.2/prog.INI"));
   // A folder we cannot write to (here: one that does not exist).
-  EXPECT_EQ(SettingsPathFor("/no/such/folder/sonolabel"), "/cfg/sonolabel/sonolabel.INI");
-  EXPECT_EQ(SettingsPathFor(""), "/cfg/sonolabel/sonolabel.INI");
-  env.Set("XDG_CONFIG_HOME", "relative/ignored");
-  EXPECT_EQ(SettingsPathFor("/no/such/folder/sonolabel"), "/home/u/.config/sonolabel/sonolabel.INI");
-  env.Set("SONOLABEL_INI", "/elsewhere/my.ini");
-  EXPECT_EQ(SettingsPathFor(dir.File("sonolabel")), "/elsewhere/my.ini");
+  EXPECT_EQ(SettingsPathFor("/no/such/folder/sonolabel", c), "/cfg/sonolabel/sonolabel.INI");
+  EXPECT_EQ(SettingsPathFor("", c), "/cfg/sonolabel/sonolabel.INI");
+  c = ConfigurationOf({{"XDG_CONFIG_HOME", "relative/ignored"}, {"HOME", "/home/u"}});
+  EXPECT_EQ(SettingsPathFor("/no/such/folder/sonolabel", c), "/home/u/.config/sonolabel/sonolabel.INI");
+  c = ConfigurationOf({{"SONOLABEL_INI", "/elsewhere/my.ini"}, {"XDG_CONFIG_HOME", "/cfg"}});
+  EXPECT_EQ(SettingsPathFor(dir.File("sonolabel"), c), "/elsewhere/my.ini");
   EXPECT_EQ(ServerSection(0), "svr0");
   EXPECT_EQ(ServerSection(12), "svr12");
 }
@@ -45,16 +53,15 @@ TEST(Settings, SettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
 // command line finds the window's file, whatever its own name.
 TEST(Settings, SettingsNeverGoIntoASystemFolderNorAFileOfTheCommandLinesName) {
   TempDir dir;
-  Env env;
-  env.Set("SONOLABEL_INI", nullptr).Set("XDG_CONFIG_HOME", "/cfg").Set("HOME", "/home/u");
+  config::Configuration c = ConfigurationOf({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/home/u"}});
   for (const char* exe : {"/usr/bin/sonolabel", "/usr/local/bin/sonolabel", "/bin/sonolabel",
                           "/opt/sonolabel/sonolabel", "/usr/lib/sonolabel/sonolabel", "/sonolabel"}) {
-    EXPECT_EQ(SettingsPathFor(exe), "/cfg/sonolabel/sonolabel.INI") << exe;
+    EXPECT_EQ(SettingsPathFor(exe, c), "/cfg/sonolabel/sonolabel.INI") << exe;
   }
-  EXPECT_EQ(SharedSettingsPath(dir.Path()), dir.File("sonolabel.INI"));
-  EXPECT_EQ(SharedSettingsPath("/usr/bin"), "/cfg/sonolabel/sonolabel.INI");
-  env.Set("SONOLABEL_INI", "/elsewhere/my.ini");
-  EXPECT_EQ(SharedSettingsPath(dir.Path()), "/elsewhere/my.ini");
+  EXPECT_EQ(SharedSettingsPath(dir.Path(), c), dir.File("sonolabel.INI"));
+  EXPECT_EQ(SharedSettingsPath("/usr/bin", c), "/cfg/sonolabel/sonolabel.INI");
+  c.settingsOverride = "/elsewhere/my.ini";
+  EXPECT_EQ(SharedSettingsPath(dir.Path(), c), "/elsewhere/my.ini");
 }
 
 TEST(Settings, SystemFoldersAndTheUsersOwn) {

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "submit/submit.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::submit {
 namespace {
@@ -35,7 +36,7 @@ shell::TrackTitleTable Table(int tracks) {
 class Submission : public ::testing::Test {
  protected:
   test::ScopedEnv env;
-  void SetUp() override { env.Set("SONOLABEL_CODEPAGE", nullptr); }
+  test::ScopedCodePage codePage;  // the default one
 };
 
 TEST_F(Submission, EntryLineByLineWithAndWithoutTrackArtists) {

@@ -9,6 +9,7 @@
 #include "submit/submit.h"
 #include "support/loopback_server.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::submit {
 namespace {
@@ -40,11 +41,11 @@ class Post : public ::testing::Test {
     env.Set("http_proxy", ("http://127.0.0.1:" + std::to_string(refused.Port())).c_str())
         .Set("HTTP_PROXY", ("http://127.0.0.1:" + std::to_string(refused.Port())).c_str())
         .Set("ALL_PROXY", ("http://127.0.0.1:" + std::to_string(refused.Port())).c_str())
-        .Set("no_proxy", "*")
-        .Set("SONOLABEL_CODEPAGE", nullptr);
+        .Set("no_proxy", "*");
   }
   test::RefusedPort refused;
   test::ScopedEnv env;
+  test::ScopedCodePage codePage;  // the default one
 };
 
 TEST_F(Post, DirectRequestAsTheServerReceivesIt) {

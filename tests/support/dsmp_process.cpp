@@ -16,6 +16,7 @@ namespace sl::test {
 
 PrivateRuntime::PrivateRuntime() {
   env_.Set("XDG_RUNTIME_DIR", dir_.Path().c_str());
+  link_.RuntimeDir(dir_.Path());
   platform::ipc::Shutdown();
 }
 

@@ -11,10 +11,13 @@
 #include "platform/bounded_json.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
+#include "support/scoped_settings.h"
 
 namespace sl::test {
 
-// A private XDG_RUNTIME_DIR for the IPC, for the life of the object.
+// A private runtime folder for the IPC, for the life of the object: this
+// process's IPC uses it, and XDG_RUNTIME_DIR names it for the players the
+// test starts.
 class PrivateRuntime {
  public:
   PrivateRuntime();
@@ -24,6 +27,7 @@ class PrivateRuntime {
  private:
   TempDir dir_;
   ScopedEnv env_;
+  ScopedLinkSettings link_;
 };
 
 std::string DsmpSimPath();

@@ -44,7 +44,9 @@
 #include <sstream>
 #include <string>
 
+#include "config/config.h"
 #include "control_object.h"
+#include "platform/codepage.h"
 #include "platform/ipc.h"
 #include "player/contract.h"
 #include "sim_player.h"
@@ -130,6 +132,12 @@ void RunCommand(Player& p, const std::string& line) {
 
 int main(int argc, char** argv) {
   Player player;
+  // A program of its own, started by the one it plays for: it reads its
+  // environment itself, the shared variables (runtime folder, time-out,
+  // code page) as that program's configuration does, and its own state file.
+  const sl::config::Configuration configuration = sl::config::ReadConfiguration(sl::config::ProcessEnvironment());
+  sl::platform::SetExternalCodePage(configuration.codePage);
+  ipc::Configure({configuration.runtimeDir, configuration.ipcTimeoutMs, ""});
   if (const char* env = std::getenv("DSMP_SIM_STATE")) player.statePath = env;
   std::string cls;
   for (int i = 1; i < argc; ++i) {
@@ -179,8 +187,7 @@ int main(int argc, char** argv) {
 
   bool stdinOpen = true;
   std::string pending;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string reachable = std::string(runtime ? runtime : "") + "/sonolabel-ipc/n" + std::to_string(::getpid());
+  const std::string reachable = configuration.runtimeDir + "/sonolabel-ipc/n" + std::to_string(::getpid());
   while (!StopRequested()) {
     if (!std::filesystem::exists(reachable)) break;
     pollfd fds[2] = {{ipc::WakeFd(), POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
