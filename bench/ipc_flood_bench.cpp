@@ -22,13 +22,13 @@
 #include <fstream>
 #include <string>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 // The hostile peer is the tests' own, compiled in here.
 #include "support/hostile_peer.cpp"  // NOLINT(bugprone-suspicious-include)
 
 namespace {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 using Clock = std::chrono::steady_clock;
 using sl::test::HostilePeer;
 using sl::test::HostileScript;

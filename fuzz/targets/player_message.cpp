@@ -16,14 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ipcwire.h"
+#include "ipc/wire.h"
 #include "player/contract.h"
 #include "player/player.h"
 #include "support.h"
 
 using namespace sl;
-namespace ipc = platform::ipc;
-namespace wire = platform::ipc::wire;
+namespace wire = ipc::wire;
 
 namespace {
 

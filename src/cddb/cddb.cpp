@@ -9,7 +9,8 @@
 #include <limits>
 #include <stdexcept>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 #include "settings/serverlist.h"
 
 namespace sl::cddb {
@@ -233,8 +234,7 @@ std::string ShownServerLine(std::string_view line) {
   std::size_t chars = 0;
   for (std::size_t i = 0; i < line.size();) {
     const auto c = static_cast<unsigned char>(line[i]);
-    std::size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    len = std::min(len, line.size() - i);
+    const std::size_t len = text::AnnouncedLength(line, i);
     if (chars == kMaxShownLineChars) {
       out += "…";
       break;
@@ -375,7 +375,7 @@ void CddbLookup::RebuildHello() {
   auto encoded = [this](const std::string& s) {
     if (ServerUtf8) return s;
     try {
-      return platform::ToExternal(s);
+      return text::ToExternal(s);
     } catch (const std::exception&) {
       return s;
     }
@@ -536,7 +536,7 @@ void CddbLookup::NMHTTP1Success(int) {
   // raw bytes, where a line end is never part of a character.
   const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
   auto decode = [this](std::string_view bytes, std::vector<std::size_t>* bad = nullptr) {
-    return ServerUtf8 ? platform::SanitizeUtf8(bytes, bad) : platform::FromExternal(bytes, bad);
+    return ServerUtf8 ? text::SanitizeUtf8(bytes, bad) : text::FromExternal(bytes, bad);
   };
   std::vector<std::size_t> undecodable;
   const std::vector<std::string> lines = SplitLines(decode(raw, &undecodable), kMaxReplyLines);
@@ -544,7 +544,7 @@ void CddbLookup::NMHTTP1Success(int) {
                          ? std::string()
                          : UndecodableBytesText(raw, undecodable,
                                                 ServerUtf8 ? std::string("UTF-8")
-                                                           : platform::ExternalCodePageName());
+                                                           : text::ExternalCodePageName());
   // The status line as received: a 200 reply's match line is cut from it.
   const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
   const bool terminated = EndsWithTerminator(NMHTTP1.Body);

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 #include "shell/model.h"
 #include "shell/services.h"
 #include "sonolabel_aspi.h"
@@ -178,7 +178,7 @@ class DiscDrives {
 
   shell::ShellModel& model_;
   shell::ShellServices& services_;
-  platform::AspiLibrary library_;
+  disc::AspiLibrary library_;
   int hostAdapterCount_ = -1;
   std::array<DriveAddress, kMaxDrives> driveTable_{};
   int driveCount_ = 0;

@@ -14,9 +14,9 @@
 #include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "localdb/localdb.h"
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 #include "platform/install_paths.h"
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "settings/options.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
@@ -53,7 +53,7 @@ Environment Environment::FromProcess() {
   env.exePath = platform::RunningExecutable();
   if (env.exePath.empty()) env.exePath = "sonolabel";
   const std::string exeDir = std::filesystem::path(env.exePath).parent_path().string();
-  env.aspiLayer = platform::ResolveAspiLayer(exeDir);
+  env.aspiLayer = disc::ResolveAspiLayer(exeDir);
   env.iniPath = settings::SettingsPathFor(env.exePath);
   env.windowsDir = localdb::DefaultWindowsDir();
   return env;
@@ -261,7 +261,6 @@ void TFormMain::MenuReadFileClick() {
 
 namespace {
 
-namespace ipc = platform::ipc;
 
 constexpr const char* kNoPlayer = "DSMPと接続できません。";
 
@@ -455,7 +454,7 @@ void TFormMain::Impl::O1Click() {
   // The proxy host takes effect before the port is converted, so a port
   // that is not a number leaves the new host in use and nothing written.
   lookup.NMHTTP1.Proxy = host;
-  const std::optional<int> port = platform::ParseProfileInteger(portText);
+  const std::optional<int> port = inifile::ParseProfileInteger(portText);
   if (!port) {
     services.MessageBox(shell::MsgIcon::Error,
                         "ポート番号「" + portText + "」は整数ではありません。");

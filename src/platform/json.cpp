@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/codepage.h"
+#include "text/utf8.h"
 
 namespace sl::platform::json {
 
@@ -224,7 +224,7 @@ class Parser {
     } else {
       u.push_back(static_cast<char16_t>(cp));
     }
-    out += Utf16ToUtf8(u);
+    out += text::Utf16ToUtf8(u);
   }
 
   bool ParseString(std::string& out) {
@@ -274,7 +274,7 @@ class Parser {
         default: return Fail("bad escape");
       }
     }
-    if (!IsValidUtf8(out)) {
+    if (!text::IsValidUtf8(out)) {
       pos_ = start;
       return Fail("string is not valid UTF-8");
     }
@@ -367,7 +367,7 @@ void WriteTo(std::string& out, const Value& v) {
 ParseResult Parse(std::string_view text, const Limits& limits) { return Parser(text, limits).Run(); }
 
 std::string Quote(std::string_view utf8) {
-  const std::string s = SanitizeUtf8(utf8);
+  const std::string s = text::SanitizeUtf8(utf8);
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 #include "sim_fixture.h"
 
 namespace sl::test {

@@ -91,14 +91,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
-#include "platform/ipc.h"
+#include "text/codepage.h"
+#include "ipc/ipc.h"
 #include "platform/json.h"
 #include "player/contract.h"
 
 namespace {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 namespace json = sl::platform::json;
 namespace contract = sl::player::contract;
 using ipc::HResult;
@@ -112,8 +112,8 @@ constexpr std::size_t kMaxSaves = 10000;
 volatile sig_atomic_t gStop = 0;
 void OnSignal(int) { gStop = 1; }
 
-std::u16string W(const std::string& s) { return sl::platform::Utf8ToUtf16(s); }
-std::string U(const std::u16string& s) { return sl::platform::Utf16ToUtf8(s); }
+std::u16string W(const std::string& s) { return sl::text::Utf8ToUtf16(s); }
+std::string U(const std::u16string& s) { return sl::text::Utf16ToUtf8(s); }
 
 bool ParseNumber(const std::string& text, long long& out) {
   if (text.empty()) return false;

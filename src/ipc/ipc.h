@@ -74,7 +74,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sl::platform::ipc {
+namespace sl::ipc {
 
 using Handle = std::uint32_t;  // window handle; 0 = none
 inline constexpr Handle kBroadcast = 0xFFFF;
@@ -283,4 +283,4 @@ std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_vi
 // This program's module instance handle as passed to peers.
 inline constexpr std::int32_t kModuleInstance = 0x00400000;
 
-}  // namespace sl::platform::ipc
+}  // namespace sl::ipc

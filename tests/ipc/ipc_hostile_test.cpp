@@ -20,7 +20,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "support/dsmp_process.h"
 #include "support/hostile_peer.h"
 #include "support/recorder.h"
@@ -29,7 +29,6 @@
 namespace sl::test {
 namespace {
 
-namespace ipc = platform::ipc;
 using Clock = std::chrono::steady_clock;
 
 // Serves the IPC as a window's event loop does for `ms`: waits on WakeFd

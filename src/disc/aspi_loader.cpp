@@ -1,4 +1,4 @@
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 
 #include <dlfcn.h>
 
@@ -6,7 +6,7 @@
 
 #include "platform/install_paths.h"
 
-namespace sl::platform {
+namespace sl::disc {
 
 AspiLibrary::~AspiLibrary() { Unload(); }
 
@@ -55,7 +55,7 @@ std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choic
   if (layer) {
     // Beside the program (a build tree), else where an installation keeps
     // it; when neither has it, the load fails on the path beside it.
-    const std::string found = FindProgramFile(dir, ProgramDir::Lib, layer);
+    const std::string found = platform::FindProgramFile(dir, platform::ProgramDir::Lib, layer);
     return found.empty() ? dir + "/" + layer : found;
   }
   // A bare file name means a file in the current folder, not a search of
@@ -69,4 +69,4 @@ std::string ResolveAspiLayer(const std::string& exeDir) {
   return ResolveAspiLayer(exeDir, env ? env : "");
 }
 
-}  // namespace sl::platform
+}  // namespace sl::disc

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace sl::platform {
+namespace sl::disc {
 
 class AspiLibrary {
  public:
@@ -50,4 +50,4 @@ std::string ResolveAspiLayer(const std::string& exeDir);
 // The same with the choice given instead of read from the environment.
 std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choice);
 
-}  // namespace sl::platform
+}  // namespace sl::disc

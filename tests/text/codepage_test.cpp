@@ -1,4 +1,4 @@
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace sl::platform {
+namespace sl::text {
 namespace {
 
 // Sets SONOLABEL_CODEPAGE for one test and puts the old value back.
@@ -133,4 +133,4 @@ TEST(CodePage, ByteClassesFollowTheCodePage) {
 }
 
 }  // namespace
-}  // namespace sl::platform
+}  // namespace sl::text

@@ -15,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
-namespace sl::platform {
+#include "text/utf8.h"
+
+namespace sl::text {
 
 class CodePageError : public std::runtime_error {
  public:
@@ -35,7 +37,6 @@ std::string ToExternal(std::string_view utf8);
 // With `undecodable` set, the offsets of the bytes that did not decode are
 // added to it (the first kMaxUndecodableOffsets of them).
 std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable = nullptr);
-inline constexpr std::size_t kMaxUndecodableOffsets = 64;
 
 // True when the first character of utf8Char takes more than one byte in the
 // external code page (a "double-byte character"). ASCII is never double-byte.
@@ -69,19 +70,4 @@ const ByteClasses& ExternalByteClasses();
 // "U+00E9": the code point of the first character of utf8Char.
 std::string CodePointName(std::string_view utf8Char);
 
-// UTF-8 helpers shared by the code page and profile modules.
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or code
-// points above U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-// Replaces every ill-formed byte by U+FFFD; well-formed text is returned as is.
-// With `undecodable` set, the offsets of the ill-formed bytes are added to
-// it (the first kMaxUndecodableOffsets of them).
-std::string SanitizeUtf8(std::string_view text, std::vector<std::size_t>* undecodable = nullptr);
-
-// UTF-8 <-> UTF-16, for text that crosses to the player as UTF-16 strings.
-// Ill-formed UTF-8 bytes and unpaired surrogates become U+FFFD; nothing else
-// changes, so well-formed text makes the round trip unchanged.
-std::u16string Utf8ToUtf16(std::string_view utf8);
-std::string Utf16ToUtf8(std::u16string_view utf16);
-
-}  // namespace sl::platform
+}  // namespace sl::text
