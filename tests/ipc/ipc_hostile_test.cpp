@@ -139,7 +139,7 @@ TEST_F(IpcHostile, HalfSentFramesAreBoundedInMemoryAndDroppedWhenOverdue) {
     EXPECT_EQ(ipc::Stats().bufferedBytes, 0u);
     EXPECT_EQ(ipc::Stats().incoming, 0);
   }
-  // 100 MiB were sent; far less is ever held. (AddressSanitizer keeps freed
+  // 200 MiB were sent; far less is ever held. (AddressSanitizer keeps freed
   // memory in quarantine: the resident set says nothing there.)
 #if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(ResidentKiB() - rssBefore, 48L * 1024);
