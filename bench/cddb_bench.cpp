@@ -7,7 +7,7 @@
 
 #include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ std::string Entry99() {
   body += "EXTD=\r\n";
   for (int i = 0; i < 99; ++i) body += "EXTT" + std::to_string(i) + "=\r\n";
   body += "PLAYORDER=\r\n.\r\n";
-  return sl::platform::ToExternal(body);
+  return sl::text::ToExternal(body);
 }
 
 void BM_Apply99TrackEntry(benchmark::State& state) {
@@ -56,7 +56,7 @@ void BM_MatchList5000(benchmark::State& state) {
   for (int i = 0; i < 5000; ++i)
     body += "rock " + std::to_string(10000000 + i) + " アーティスト" + std::to_string(i) + " / タイトル\r\n";
   body += ".\r\n";
-  lookup.NMHTTP1.Body = sl::platform::ToExternal(body);
+  lookup.NMHTTP1.Body = sl::text::ToExternal(body);
   for (auto _ : state) {
     lookup.NMHTTP1Success(0);
     benchmark::DoNotOptimize(model.MatchDialog().rows.size());

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "localdb/localdb.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
 #include "shell/model.h"
@@ -53,7 +53,7 @@ class Fixture {
 
  private:
   void WriteDatabase() {
-    using sl::platform::ToExternal;
+    using sl::text::ToExternal;
     const std::string jaArtist = ToExternal("サザンオールスターズ");
     const std::string jaTitle = ToExternal("海のYeah!! ー ソー・ソング");
     const std::string jaTrack = ToExternal("曲名ー表示");

@@ -3,7 +3,7 @@
 // (poll on WakeFd, Dispatch) for three seconds from the first connection:
 // - 1,100 idle connections that never say hello;
 // - 1,100 connections that say hello and stay idle;
-// - 300 connections that each send all but the last byte of a 1 MiB frame.
+// - 300 connections that each send all but the last byte of a frame of the largest size.
 // The node runs with a soft descriptor limit of 1,024, a desktop session's
 // usual one. Counters: CPU time of this process over the three seconds
 // (cpu_ms; a busy loop shows as ~3000), the largest resident set seen
@@ -22,13 +22,13 @@
 #include <fstream>
 #include <string>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 // The hostile peer is the tests' own, compiled in here.
 #include "support/hostile_peer.cpp"  // NOLINT(bugprone-suspicious-include)
 
 namespace {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 using Clock = std::chrono::steady_clock;
 using sl::test::HostilePeer;
 using sl::test::HostileScript;

@@ -11,7 +11,7 @@
 #include "app/formsearch.h"
 #include "app/qtservices.h"
 #include "cddb/cddb.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void BM_MatchDialog5000(benchmark::State& state) {
     body += "rock " + std::to_string(10000000 + i) + " アーティスト" + std::to_string(i) +
             " / タイトル" + std::to_string(i) + "\r\n";
   body += ".\r\n";
-  lookup.NMHTTP1.Body = sl::platform::ToExternal(body);
+  lookup.NMHTTP1.Body = sl::text::ToExternal(body);
   for (auto _ : state) {
     // OK as soon as the dialog's event loop runs.
     QTimer::singleShot(0, dialog.Button2, &QPushButton::click);

@@ -16,13 +16,13 @@
 #include <fstream>
 #include <string>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "player/player.h"
 #include "shell/services.h"
 
 namespace {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 
 class Quiet : public sl::shell::ShellServices {
  public:

@@ -16,14 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ipcwire.h"
+#include "ipc/wire.h"
 #include "player/contract.h"
 #include "player/player.h"
 #include "support.h"
 
 using namespace sl;
-namespace ipc = platform::ipc;
-namespace wire = platform::ipc::wire;
+namespace wire = ipc::wire;
 
 namespace {
 
@@ -102,7 +101,7 @@ struct Link {
 Link& TheLink() {
   // The IPC under a folder of the fuzzer's own, not the user's session.
   static const bool env = [] {
-    platform::ipc::Configure({fuzz::ScratchDir(), platform::ipc::kDefaultTimeoutMs, ""});
+    ipc::Configure({fuzz::ScratchDir(), ipc::kDefaultTimeoutMs, ""});
     return true;
   }();
   (void)env;

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "support.h"
 
 using namespace sl;
@@ -101,10 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (keys.size() < 256) keys.emplace_back(current, Trim(line.substr(0, line.find('='))));
   }
 
-  const platform::Profile profile(path);
+  const inifile::Profile profile(path);
   std::vector<std::string> valuesBefore;
   for (const auto& [s, k] : keys) valuesBefore.push_back(profile.ReadString(s, k, "\x01missing"));
-  std::vector<std::optional<platform::Profile::KeyValues>> sectionsBefore;
+  std::vector<std::optional<inifile::Profile::KeyValues>> sectionsBefore;
   for (const auto& s : sections) sectionsBefore.push_back(profile.ReadSection(s));
 
   // The key written: one the file holds, or a new one in a section it
@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string value = kValues[(pick / 3) % std::size(kValues)];
 
-  platform::Profile writer(path);
+  inifile::Profile writer(path);
   const bool wrote = writer.WriteString(section, key, value);
   const std::string after = fuzz::ReadFile(path);
   if (!wrote) {
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (after != file) FUZZ_CHECK(after.size() >= 2 && after.compare(after.size() - 2, 2, "\r\n") == 0);
   FUZZ_CHECK(KeptButOne(Lines(file), Lines(after)));
 
-  const platform::Profile reader(path);
+  const inifile::Profile reader(path);
   FUZZ_CHECK(reader.ReadString(section, key, "\x01missing") == value);
   auto same = [](const std::string& a, const std::string& b) { return Lower(Trim(a)) == Lower(Trim(b)); };
   for (std::size_t i = 0; i < keys.size(); ++i) {

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "cddb/cddb.h"
-#include "platform/codepage.h"
-#include "platform/profile.h"
+#include "text/codepage.h"
+#include "inifile/profile.h"
 #include "settings/serverlist.h"
 #include "support.h"
 
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // back as another one (U+00A2 is stored as CP932's 0x8191, which reads
       // as U+FFE0), as on Windows.
       try {
-        host = platform::FromExternal(platform::ToExternal(host));
+        host = text::FromExternal(text::ToExternal(host));
       } catch (const std::exception&) {
       }
       if (host == e.host) fromALine = true;

@@ -1,5 +1,7 @@
 #include "app/clipboardreader.h"
 
+#include "text/utf8.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEventLoop>
@@ -192,10 +194,11 @@ QString Decode(const XRead& read, std::size_t maxBytes) {
   if (!read.utf8) return QString::fromLatin1(read.bytes.data(), static_cast<qsizetype>(read.bytes.size()));
   std::size_t n = read.bytes.size();
   // A text cut at the limit does not end in half a character.
-  if (n >= maxBytes) {
-    std::size_t start = n;
-    while (start > 0 && (static_cast<unsigned char>(read.bytes[start - 1]) & 0xC0) == 0x80) --start;
-    if (start > 0 && (static_cast<unsigned char>(read.bytes[start - 1]) & 0x80) != 0) n = start - 1;
+  // Its last character is dropped whenever that is not ASCII: whether
+  // it arrived whole is not looked at.
+  if (n >= maxBytes && n > 0) {
+    const std::size_t last = sl::text::CutPointAtOrBefore(read.bytes, n - 1);
+    if (static_cast<unsigned char>(read.bytes[last]) >= 0xC0) n = last;
   }
   return QString::fromUtf8(read.bytes.data(), static_cast<qsizetype>(n));
 }

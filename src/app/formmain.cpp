@@ -29,7 +29,7 @@
 #include "app/exceptionbox.h"
 #include "app/formoption.h"
 #include "app/formsearch.h"
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "app/helpwindow.h"
 #include "app/hints.h"
 #include "app/texts.h"
@@ -162,10 +162,10 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
 
   // The player's notifications arrive on the IPC: the event loop (and every
   // modal dialog's loop) hands them to the player link as they come.
-  if (const int fd = platform::ipc::WakeFd(); fd >= 0) {
+  if (const int fd = ipc::WakeFd(); fd >= 0) {
     ipcNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(ipcNotifier_, &QSocketNotifier::activated, this, [this] {
-      platform::ipc::Dispatch();
+      ipc::Dispatch();
       SyncFromModel();
     });
   }

@@ -5,7 +5,7 @@
 
 #include "cddb/cddb.h"
 #include "cddb/internal.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "settings/serverlist.h"
 
 namespace sl::cddb {
@@ -72,7 +72,7 @@ void CddbLookup::RebuildHello() {
   auto encoded = [this](const std::string& s) {
     if (ServerUtf8) return s;
     try {
-      return platform::ToExternal(s);
+      return text::ToExternal(s);
     } catch (const std::exception&) {
       return s;
     }

@@ -6,7 +6,7 @@
 
 #include "cddb/cddb.h"
 #include "cddb/internal.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "settings/serverlist.h"
 
 namespace sl::cddb {
@@ -79,12 +79,12 @@ void CddbLookup::NMHTTP1Success(int) {
   const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
   std::vector<std::size_t> undecodable;
   const std::vector<std::string> lines =
-      SplitLines(ServerUtf8 ? platform::SanitizeUtf8(raw, &undecodable) : platform::FromExternal(raw, &undecodable),
+      SplitLines(ServerUtf8 ? text::SanitizeUtf8(raw, &undecodable) : text::FromExternal(raw, &undecodable),
                  kMaxReplyLines);
   undecodable_ = {};
   if (!undecodable.empty()) {
     undecodable_.bytes = UndecodableBytesList(raw, undecodable);
-    undecodable_.codePage = ServerUtf8 ? std::string("UTF-8") : platform::ExternalCodePageName();
+    undecodable_.codePage = ServerUtf8 ? std::string("UTF-8") : text::ExternalCodePageName();
   }
   // The status line as received: a 200 reply's match line is cut from it.
   const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
@@ -123,7 +123,7 @@ void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_
       // the bytes as received: cut on the decoded text, a character that
       // took the place of the blank would be split in half.
       const std::string_view matchLine = rawStatusLine.size() > 4 ? rawStatusLine.substr(4) : std::string_view();
-      CheckReturnCmd(ServerUtf8 ? platform::SanitizeUtf8(matchLine) : platform::FromExternal(matchLine));
+      CheckReturnCmd(ServerUtf8 ? text::SanitizeUtf8(matchLine) : text::FromExternal(matchLine));
       model_.Table().SetCategory(MatchCategory);
       model_.Table().SetArtist(MatchArtist);
       model_.Table().SetTitle(MatchTitle);

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "platform/install_paths.h"
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "settings/settings.h"
 
 namespace sl::demo {
@@ -156,7 +156,7 @@ std::string DemoStateDir(const config::UserFolders& folders) {
 }
 
 bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error) {
-  using platform::Profile;
+  using inifile::Profile;
   namespace st = settings;
   const std::string email = Profile(iniPath).ReadString(st::kSection, st::kKeyEmail, "");
   // Nothing of an earlier run but the address survives: servers fetched

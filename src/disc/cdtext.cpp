@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <tuple>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace sl::disc {
 
@@ -203,9 +203,9 @@ std::vector<std::optional<std::string>> DecodeTexts(const std::vector<const std:
   if (characterCode == kCdTextAscii || AllSevenBit(joined)) {
     utf8 = std::move(joined);
   } else if (characterCode == kCdTextLatin1) {
-    utf8 = platform::FromCodePage(joined, "ISO-8859-1");
+    utf8 = text::FromCodePage(joined, "ISO-8859-1");
   } else if (characterCode == kCdTextMsJis) {
-    utf8 = platform::FromCodePage(joined, "CP932");
+    utf8 = text::FromCodePage(joined, "CP932");
   }
   std::size_t from = 0;
   for (std::size_t i = 0; utf8 && i < texts.size(); ++i) {

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 #include "shell/model.h"
 #include "sonolabel_aspi.h"
 
@@ -210,7 +210,7 @@ class DiscDrives {
   void Report(DriveEvent event) const {
     if (report_) report_({event, {}});
   }
-  platform::AspiLibrary library_;
+  disc::AspiLibrary library_;
   int hostAdapterCount_ = -1;
   std::array<DriveAddress, kMaxDrives> driveTable_{};
   int driveCount_ = 0;

@@ -7,8 +7,9 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/codepage.h"
-#include "platform/profile.h"
+#include "inifile/profile.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 
 namespace sl::localdb {
 
@@ -62,7 +63,7 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
   if (trackCount <= 0) return true;
   const int count = std::clamp(localKeyTrackCount, 0, kMaxTracks);
 
-  platform::Profile::KeyValues keys;
+  inifile::Profile::KeyValues keys;
   keys.reserve(static_cast<std::size_t>(count) + 3);
   keys.emplace_back(kKeyNumTracks, std::to_string(count));
   keys.emplace_back(kKeyArtist, table.Artist());
@@ -74,10 +75,10 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
     std::error_code ec;
     if (!fs::exists(dir, ec)) fs::create_directories(dir, ec);
   }
-  platform::Profile profile(path);
+  inifile::Profile profile(path);
   const std::string section = SectionName(key);
-  const bool ok = profile.Transact([&](const platform::Profile::Reader& file,
-                                       std::vector<platform::Profile::SectionKeys>& out,
+  const bool ok = profile.Transact([&](const inifile::Profile::Reader& file,
+                                       std::vector<inifile::Profile::SectionKeys>& out,
                                        std::string& why) {
     // Titles the file's encoding can't hold refuse the whole section, and
     // the user hears which characters they are.
@@ -88,8 +89,7 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
       // apart to name its characters.
       if (file.Storable(v)) continue;
       for (std::size_t i = 0; i < v.size() && unstorable.size() < kMaxNamedCharacters;) {
-        std::size_t n = 1;
-        while (i + n < v.size() && (static_cast<unsigned char>(v[i + n]) & 0xC0) == 0x80) ++n;
+        const std::size_t n = text::RunLength(v, i);
         const std::string ch = v.substr(i, n);
         if (static_cast<unsigned char>(ch[0]) >= 0x80 && !file.Storable(ch) &&
             std::find(unstorable.begin(), unstorable.end(), ch) == unstorable.end()) {
@@ -102,9 +102,9 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
       why = "文字";
       for (const auto& ch : unstorable) {
         if (why.size() > std::string("文字").size()) why += "、";
-        why += "「" + ch + "」（" + platform::CodePointName(ch) + "）";
+        why += "「" + ch + "」（" + text::CodePointName(ch) + "）";
       }
-      why += "はコードページ " + platform::ExternalCodePageName() + " で表せません。";
+      why += "はコードページ " + text::ExternalCodePageName() + " で表せません。";
       return false;
     }
     out.push_back({section, keys});
@@ -118,7 +118,7 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
 bool ReadIniFile(const std::string& path, std::uint32_t key, shell::TrackTitleTable& table) {
   // One read of the file for the whole section: a large database is scanned
   // once, not once per key.
-  const platform::Profile profile(path);
+  const inifile::Profile profile(path);
   const auto entries = profile.ReadSection(SectionName(key));
   if (!entries) return false;
 
@@ -131,7 +131,7 @@ bool ReadIniFile(const std::string& path, std::uint32_t key, shell::TrackTitleTa
 
   int count = 0;
   if (const auto it = first.find(kKeyNumTracks); it != first.end()) {
-    count = platform::ParseProfileInteger(it->second).value_or(0);
+    count = inifile::ParseProfileInteger(it->second).value_or(0);
   }
   table.SetArtist(text(kKeyArtist));
   table.SetTitle(text(kKeyTitle));

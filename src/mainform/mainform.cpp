@@ -14,12 +14,12 @@
 #include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "localdb/localdb.h"
+#include "disc/aspi_loader.h"
+#include "ipc/ipc.h"
 #include "mainform/outcome_texts.h"
-#include "platform/aspi_loader.h"
-#include "platform/codepage.h"
-#include "platform/ipc.h"
+#include "text/codepage.h"
 #include "platform/install_paths.h"
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "settings/options.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
@@ -55,7 +55,7 @@ void ResolvePaths(config::Configuration& configuration) {
   configuration.exePath = platform::RunningExecutable();
   if (configuration.exePath.empty()) configuration.exePath = "sonolabel";
   const std::string exeDir = std::filesystem::path(configuration.exePath).parent_path().string();
-  configuration.aspiLayer = platform::ResolveAspiLayer(exeDir, configuration.aspiChoice);
+  configuration.aspiLayer = disc::ResolveAspiLayer(exeDir, configuration.aspiChoice);
   configuration.iniPath = settings::SettingsPathFor(configuration.exePath, configuration);
   configuration.windowsDir = localdb::DefaultWindowsDir(configuration);
 }
@@ -67,8 +67,8 @@ config::Configuration ConfigurationFromProcess() {
 }
 
 void ApplyProcessWideSettings(const config::Configuration& configuration) {
-  platform::SetExternalCodePage(configuration.codePage);
-  platform::ipc::Configure({configuration.runtimeDir, configuration.ipcTimeoutMs, configuration.playerProgram});
+  text::SetExternalCodePage(configuration.codePage);
+  ipc::Configure({configuration.runtimeDir, configuration.ipcTimeoutMs, configuration.playerProgram});
 }
 
 namespace {
@@ -325,7 +325,6 @@ void TFormMain::MenuReadFileClick() {
 
 namespace {
 
-namespace ipc = platform::ipc;
 
 
 // Unbinds the player on every way out of a command, a raised error included,
@@ -519,7 +518,7 @@ void TFormMain::Impl::O1Click() {
   // The proxy host takes effect before the port is converted, so a port
   // that is not a number leaves the new host in use and nothing written.
   lookup.NMHTTP1.Proxy = host;
-  const std::optional<int> port = platform::ParseProfileInteger(portText);
+  const std::optional<int> port = inifile::ParseProfileInteger(portText);
   if (!port) {
     Show(WindowEvent::PortNotANumber, model, services, "ポート番号「" + portText + "」は整数ではありません。");
     return;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace sl::platform {
 

@@ -12,14 +12,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "platform/scoped_flag.h"
 #include "player/contract.h"
 #include "player/player.h"
 
 namespace sl::player {
 
-namespace ipc = platform::ipc;
 using ipc::Value;
 using ipc::ValueType;
 
@@ -695,7 +694,7 @@ std::string TDSMP::PlayerIniPath() const {
 bool TDSMP::ToolExists(const std::string& Name) {
   const std::string path = PlayerIniPath();
   if (path.empty()) return false;
-  const auto keys = platform::Profile(path).ReadSection("Tool");
+  const auto keys = inifile::Profile(path).ReadSection("Tool");
   if (!keys) return false;
   for (const auto& [key, value] : *keys) {
     if (EqualNoCase(key, Name)) return true;
@@ -706,7 +705,7 @@ bool TDSMP::ToolExists(const std::string& Name) {
 void TDSMP::SetTool(const std::string& Name, const std::string& Value) {
   const std::string path = PlayerIniPath();
   if (!path.empty()) {
-    platform::Profile ini(path);
+    inifile::Profile ini(path);
     if (!ini.WriteString("Tool", Name, Value))
       FServices.MessageBox(shell::MsgIcon::Error, ini.LastError());
   }
@@ -718,7 +717,7 @@ void TDSMP::DeleteTool(const std::string& Name) {
   // Nothing to delete from a settings file that does not exist.
   std::error_code ec;
   if (!path.empty() && std::filesystem::exists(path, ec)) {
-    platform::Profile ini(path);
+    inifile::Profile ini(path);
     if (!ini.DeleteKey("Tool", Name)) FServices.MessageBox(shell::MsgIcon::Error, ini.LastError());
   }
   Post(static_cast<int>(FDSMPMessage), contract::kToolsChanged, 0);

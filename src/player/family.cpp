@@ -2,14 +2,13 @@
 // design file, the text line, the lyrics lines and fonts.
 #include <filesystem>
 
-#include "platform/codepage.h"
-#include "platform/profile.h"
+#include "text/codepage.h"
+#include "inifile/profile.h"
 #include "player/contract.h"
 #include "player/player.h"
 
 namespace sl::player {
 
-namespace ipc = platform::ipc;
 using ipc::Value;
 using ipc::ValueType;
 namespace slot = contract::control;
@@ -22,7 +21,7 @@ int MulDivRound(int a, int b, int c) {
   return static_cast<int>(q);
 }
 
-std::string Text(const Value& v) { return platform::Utf16ToUtf8(v.text); }
+std::string Text(const Value& v) { return text::Utf16ToUtf8(v.text); }
 
 bool ReadFlag(std::int32_t v) { return v != 0; }
 
@@ -147,7 +146,7 @@ std::string TDSMP::GetDesign() {
   }
   const std::string ini = PlayerIniPath();
   if (ini.empty()) return {};
-  std::string value = platform::Profile(ini).ReadString("DSMP", "Design", "");
+  std::string value = inifile::Profile(ini).ReadString("DSMP", "Design", "");
   if (value.empty()) return value;
   // A relative value names a file beside the player. It is resolved against
   // the player's folder by path arithmetic, which gives what switching the
@@ -166,12 +165,12 @@ std::string TDSMP::GetDesign() {
 void TDSMP::SetDesign(const std::string& v) {
   if (FBound) {
     std::vector<Value> out;
-    CallSlot(Intf::Control, slot::put_Design, {Value::String(platform::Utf8ToUtf16(v))}, {}, out);
+    CallSlot(Intf::Control, slot::put_Design, {Value::String(text::Utf8ToUtf16(v))}, {}, out);
     return;
   }
   const std::string ini = PlayerIniPath();
   if (ini.empty()) return;
-  platform::Profile profile(ini);
+  inifile::Profile profile(ini);
   if (!profile.WriteString("DSMP", "Design", v)) FServices.MessageBox(shell::MsgIcon::Error, profile.LastError());
 }
 
@@ -196,7 +195,7 @@ void TDSMP::KeyDown(unsigned short Key, std::uint8_t Shift) {
 }
 void TDSMP::SaveDSMPini() { Command(slot::SaveDSMPini); }
 void TDSMP::GetFormImage(const std::string& Name) {
-  Command(slot::GetFormImage, {Value::String(platform::Utf8ToUtf16(Name))});
+  Command(slot::GetFormImage, {Value::String(text::Utf8ToUtf16(Name))});
 }
 
 // ---- Multi-value queries ----

@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "shell/services.h"
 
 namespace sl::player {
 
-using HWND = platform::ipc::Handle;
-using HResult = platform::ipc::HResult;
+using HWND = ipc::Handle;
+using HResult = ipc::HResult;
 
 // The error a "Yes" in the property-read failure prompt raises.
 class EOleSysError : public std::runtime_error {
@@ -367,21 +367,21 @@ class TDSMP {
   friend class TLyricsList;
 
   enum class Intf { Control, PlayList, Lyrics, Menu };
-  HResult CallSlot(Intf which, int slot, const std::vector<platform::ipc::Value>& in,
-                   std::span<const platform::ipc::ValueType> outTypes, std::vector<platform::ipc::Value>& out);
+  HResult CallSlot(Intf which, int slot, const std::vector<ipc::Value>& in,
+                   std::span<const ipc::ValueType> outTypes, std::vector<ipc::Value>& out);
   // A read through a get_ slot: the failure prompt on a failure code.
   void HrCheck(HResult hr, const char* what);
   std::int32_t ReadLong(int slot, const char* what, std::int32_t unbound);
   void WriteLong(int slot, std::int32_t value);
-  void Command(int slot, const std::vector<platform::ipc::Value>& in = {});
-  static void SetFontFrom(TFont& font, const std::vector<platform::ipc::Value>& v, std::size_t at);
+  void Command(int slot, const std::vector<ipc::Value>& in = {});
+  static void SetFontFrom(TFont& font, const std::vector<ipc::Value>& v, std::size_t at);
   void LoseLink();
   void DestroyMenuEntry(const std::shared_ptr<TDSMPMenu>& entry);
 
   shell::ShellServices& FServices;
   TDSMPOptions FOptions;
   std::uint32_t FDSMPMessage = 0;
-  platform::ipc::Interface FControl, FPlayListIntf, FLyricsIntf, FMenuIntf;
+  ipc::Interface FControl, FPlayListIntf, FLyricsIntf, FMenuIntf;
   HWND FDSMPHandle = 0;
   std::string FDSMPPath;
   int FRunCode = 0;
@@ -421,15 +421,15 @@ void CompleteCdTrack(TTrackInfo& info);
 // title, artist, file name, two extra texts, three extra values, kind, drive
 // and CD track packed in one long (drive in the high 16 bits), two more
 // extra values.
-inline constexpr platform::ipc::ValueType kTrackInfoTypes[12] = {
-    platform::ipc::ValueType::String, platform::ipc::ValueType::String, platform::ipc::ValueType::String,
-    platform::ipc::ValueType::String, platform::ipc::ValueType::String, platform::ipc::ValueType::Long,
-    platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long,
-    platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long,   platform::ipc::ValueType::Long};
+inline constexpr ipc::ValueType kTrackInfoTypes[12] = {
+    ipc::ValueType::String, ipc::ValueType::String, ipc::ValueType::String,
+    ipc::ValueType::String, ipc::ValueType::String, ipc::ValueType::Long,
+    ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long,
+    ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long};
 // The record the player's out-values describe (an empty one unless they are
 // the twelve above), completed by CompleteCdTrack.
-TTrackInfo TrackInfoFromValues(const std::vector<platform::ipc::Value>& values);
+TTrackInfo TrackInfoFromValues(const std::vector<ipc::Value>& values);
 // The twelve values that write `info` back (after the track number).
-std::vector<platform::ipc::Value> TrackInfoValues(const TTrackInfo& info);
+std::vector<ipc::Value> TrackInfoValues(const TTrackInfo& info);
 
 }  // namespace sl::player

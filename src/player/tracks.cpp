@@ -2,32 +2,33 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 #include "player/contract.h"
 #include "player/player.h"
 
 namespace sl::player {
 
-namespace ipc = platform::ipc;
 using ipc::Value;
 using ipc::ValueType;
 namespace pl = contract::playlist;
 
 namespace {
 
-std::u16string Wide(const std::string& s) { return platform::Utf8ToUtf16(s); }
-std::string Narrow(const Value& v) { return platform::Utf16ToUtf8(v.text); }
+std::u16string Wide(const std::string& s) { return text::Utf8ToUtf16(s); }
+std::string Narrow(const Value& v) { return text::Utf16ToUtf8(v.text); }
 
 // First code point of UTF-8 text and its length in bytes (0 when empty).
 std::pair<char32_t, std::size_t> FirstChar(std::string_view s) {
   if (s.empty()) return {0, 0};
-  const std::u16string w = platform::Utf8ToUtf16(s.substr(0, std::min<std::size_t>(s.size(), 4)));
-  if (w.empty()) return {0, 0};
-  char32_t cp = w[0];
-  if (cp >= 0xD800 && cp <= 0xDBFF && w.size() > 1) cp = 0x10000 + ((cp - 0xD800) << 10) + (w[1] - 0xDC00);
+  const text::Utf8Char c = text::DecodeUtf8(s, 0);
+  const char32_t cp = c.length != 0 ? c.codePoint : text::kReplacementChar;
+  // The length is the one the first byte announces; a stray continuation
+  // byte takes the byte after it along. Neither can be a drive letter.
   const auto b = static_cast<unsigned char>(s[0]);
-  const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  return {cp, std::min(len, s.size())};
+  const std::size_t len =
+      text::IsContinuationByte(b) ? std::min<std::size_t>(2, s.size()) : text::AnnouncedLength(s, 0);
+  return {cp, len};
 }
 
 }  // namespace

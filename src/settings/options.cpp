@@ -103,7 +103,7 @@ bool TFormOption::ApplyServerEntry() {
   if (s.EditIndex >= 0 && s.EditIndex < count &&
       settings_->ReadString(ServerSection(s.EditIndex), kKeyHost, "") == text) {
     if (!charsetShown) return false;
-    platform::Profile::SectionKeys charset{ServerSection(s.EditIndex), {}, {}};
+    inifile::Profile::SectionKeys charset{ServerSection(s.EditIndex), {}, {}};
     if (s.CheckBox2Checked)
       charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
     else
@@ -128,9 +128,9 @@ bool TFormOption::ApplyServerEntry() {
     return false;
   }
   const int n = adding ? count : s.EditIndex;
-  platform::Profile::KeyValues keys = {{kKeyHost, text}, {kKeyPath, s.Edit3}};
+  inifile::Profile::KeyValues keys = {{kKeyHost, text}, {kKeyPath, s.Edit3}};
   if (s.CheckBox1Enabled) keys.emplace_back(kKeyCode, s.CheckBox1Checked ? "2" : "1");
-  std::vector<platform::Profile::SectionKeys> sections;
+  std::vector<inifile::Profile::SectionKeys> sections;
   // The count and the entry change together, so the list never names an
   // entry that is not there.
   if (adding) sections.push_back({kSection, {{kKeyServerCount, std::to_string(count + 1)}}});

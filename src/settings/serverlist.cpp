@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 
 namespace sl::settings {
 
@@ -12,14 +12,14 @@ int StoredServerCount(const SettingsFile& settings) {
 }
 
 bool SetServerList(SettingsFile& settings, const std::vector<std::string>& lines, std::string* error) {
-  return settings.Transact([&](const platform::Profile::Reader& file,
-                               std::vector<platform::Profile::SectionKeys>& out, std::string& why) {
+  return settings.Transact([&](const inifile::Profile::Reader& file,
+                               std::vector<inifile::Profile::SectionKeys>& out, std::string& why) {
     // The stored count as it is: a missing key means no entries, but a
     // negative or unreadable one says nothing about which svrN are in use,
     // and adding after it could overwrite an entry.
     int old = 0;
     if (const auto text = file.Find(kSection, kKeyServerCount)) {
-      const auto value = platform::ParseProfileInteger(*text);
+      const auto value = inifile::ParseProfileInteger(*text);
       if (!value || *value < 0) {
         why = "servercount「" + *text + "」が正しくないため、サーバリストを追加できません。";
         return false;

@@ -78,12 +78,12 @@ bool SettingsFile::WriteInteger(std::string_view section, std::string_view key, 
   return profile_.WriteInteger(section, key, value);
 }
 
-bool SettingsFile::WriteKeys(std::string_view section, const platform::Profile::KeyValues& keys) {
+bool SettingsFile::WriteKeys(std::string_view section, const inifile::Profile::KeyValues& keys) {
   EnsureFolder();
   return profile_.WriteKeys(section, keys);
 }
 
-bool SettingsFile::WriteSections(const std::vector<platform::Profile::SectionKeys>& sections) {
+bool SettingsFile::WriteSections(const std::vector<inifile::Profile::SectionKeys>& sections) {
   EnsureFolder();
   return profile_.WriteSections(sections);
 }
@@ -108,7 +108,7 @@ bool SettingsFile::SeedSubmitEmail() {
   return WriteString(kSection, kKeySubmitEmail, kDefaultSubmitEmail);
 }
 
-bool SettingsFile::Transact(const platform::Profile::Change& change, std::string* error) {
+bool SettingsFile::Transact(const inifile::Profile::Change& change, std::string* error) {
   EnsureFolder();
   const bool ok = profile_.Transact(change);
   if (!ok && error) *error = profile_.LastError();
@@ -127,7 +127,7 @@ ServerEntry SettingsFile::ReadServer(int n) const {
 
 bool SettingsFile::WriteServer(int n, const ServerEntry& e) {
   EnsureFolder();
-  platform::Profile::KeyValues keys = {
+  inifile::Profile::KeyValues keys = {
       {kKeyHost, e.host}, {kKeyPath, e.path}, {kKeyCode, std::to_string(e.code)}};
   if (!e.charset.empty()) keys.emplace_back(kKeyCharset, e.charset);
   return profile_.WriteKeys(ServerSection(n), keys);

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 
 namespace sl::settings {
 
@@ -81,8 +81,8 @@ class SettingsFile {
   bool WriteInteger(std::string_view section, std::string_view key, int value);
   // Keys of one or several sections in one atomic replacement of the file,
   // in the order given.
-  bool WriteKeys(std::string_view section, const platform::Profile::KeyValues& keys);
-  bool WriteSections(const std::vector<platform::Profile::SectionKeys>& sections);
+  bool WriteKeys(std::string_view section, const inifile::Profile::KeyValues& keys);
+  bool WriteSections(const std::vector<inifile::Profile::SectionKeys>& sections);
 
   // First start (selectserver missing or empty): seeds selectserver = 0,
   // servercount = 1 and "svr0" with the default server, all in one atomic
@@ -92,10 +92,10 @@ class SettingsFile {
   // Returns true when it wrote it.
   bool SeedSubmitEmail();
 
-  // A locked read-modify-write of the file (see platform::Profile::Transact).
+  // A locked read-modify-write of the file (see inifile::Profile::Transact).
   // False when it wrote nothing because the change refused or the write
   // failed; `error` (when given) says why.
-  bool Transact(const platform::Profile::Change& change, std::string* error = nullptr);
+  bool Transact(const inifile::Profile::Change& change, std::string* error = nullptr);
 
   ServerEntry ReadServer(int n) const;
   // One atomic replacement; "charset" is written only when set (an entry
@@ -107,7 +107,7 @@ class SettingsFile {
  private:
   // The file's folder may not exist yet (a fresh configuration folder).
   void EnsureFolder();
-  platform::Profile profile_;
+  inifile::Profile profile_;
 };
 
 }  // namespace sl::settings

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 
+#include "text/utf8.h"
+
 namespace sl::shell {
 
 namespace {
-
-// Length of `text` cut to at most `limit` bytes without splitting a UTF-8
-// character (continuation bytes are 10xxxxxx).
-std::size_t CutAtCharBoundary(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  std::size_t n = limit;
-  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  return n;
-}
 
 // Reads `text` one line at a time by the string-list rules: a line ends at
 // CR LF, CR or LF, and a line end at the very end adds no empty line.
@@ -51,7 +44,7 @@ std::string_view EditorPasteText(std::string_view text) {
 }
 
 std::string_view CellText(std::string_view text) {
-  return text.substr(0, CutAtCharBoundary(text, kMaxCellBytes));
+  return text.substr(0, sl::text::CutPointAtOrBefore(text, kMaxCellBytes));
 }
 
 GridRect ClipToTrackCells(const TrackTitleTable& table, GridRect sel) {

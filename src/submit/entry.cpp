@@ -5,38 +5,13 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 #include "submit/submit.h"
 
 namespace sl::submit {
 
 namespace {
-
-// Byte length of the UTF-8 character starting at text[i] (1 for a stray
-// byte, so a scan always moves on).
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-  const unsigned char b = static_cast<unsigned char>(text[i]);
-  std::size_t n = 1;
-  if (b >= 0xF0) {
-    n = 4;
-  } else if (b >= 0xE0) {
-    n = 3;
-  } else if (b >= 0xC0) {
-    n = 2;
-  }
-  return std::min(n, text.size() - i);
-}
-
-bool AllAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-std::size_t CharCount(std::string_view text) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) ++n;
-  return n;
-}
 
 // CR, LF or NUL would end the line the value stands on.
 bool BreaksLine(std::string_view text) {
@@ -48,15 +23,15 @@ bool BreaksLine(std::string_view text) {
 // is exactly as many bytes as it has characters holds none; only otherwise
 // are its characters looked at one by one.
 bool HasDoubleByteChar(std::string_view text) {
-  if (AllAscii(text)) return false;
+  if (sl::text::IsAscii(text)) return false;
   try {
-    if (platform::ToExternal(text).size() == CharCount(text)) return false;
-  } catch (const platform::CodePageError&) {
+    if (sl::text::ToExternal(text).size() == sl::text::CountChars(text)) return false;
+  } catch (const sl::text::CodePageError&) {
     // A character the code page lacks; IsDoubleByteChar counts it as double.
   }
-  for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) {
+  for (std::size_t i = 0; i < text.size(); i += sl::text::AnnouncedLength(text, i)) {
     if (static_cast<unsigned char>(text[i]) < 0x80) continue;
-    if (platform::IsDoubleByteChar(text.substr(i, Utf8Length(text, i)))) return true;
+    if (sl::text::IsDoubleByteChar(text.substr(i, sl::text::AnnouncedLength(text, i)))) return true;
   }
   return false;
 }
@@ -88,7 +63,7 @@ void AppendValue(std::vector<std::string>& lines, const std::string& key, std::s
   // Each character with where it starts in the value and its bytes as sent.
   std::vector<std::pair<std::size_t, std::string>> chars;
   for (std::size_t i = 0; i < value.size();) {
-    const std::size_t n = Utf8Length(value, i);
+    const std::size_t n = sl::text::AnnouncedLength(value, i);
     chars.emplace_back(i, encode(value.substr(i, n)));
     i += n;
   }
@@ -119,10 +94,10 @@ void AppendValue(std::vector<std::string>& lines, const std::string& key, std::s
 
 // The double-byte characters of text (each once, bounded) into `out`.
 void CollectDoubleByte(std::string_view text, std::vector<std::string>& out) {
-  for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) {
+  for (std::size_t i = 0; i < text.size(); i += sl::text::AnnouncedLength(text, i)) {
     if (static_cast<unsigned char>(text[i]) < 0x80) continue;
-    const std::string ch(text.substr(i, Utf8Length(text, i)));
-    if (!platform::IsDoubleByteChar(ch)) continue;
+    const std::string ch(text.substr(i, sl::text::AnnouncedLength(text, i)));
+    if (!sl::text::IsDoubleByteChar(ch)) continue;
     if (out.size() < CheckResult::kMaxNamedCharacters &&
         std::find(out.begin(), out.end(), ch) == out.end())
       out.push_back(ch);
@@ -138,12 +113,12 @@ bool IsCddbYear(std::string_view text) {
 }  // namespace
 
 Encoder ExternalEncoder() {
-  return [](std::string_view utf8) { return platform::ToExternal(utf8); };
+  return [](std::string_view utf8) { return sl::text::ToExternal(utf8); };
 }
 
 Encoder Utf8Encoder() {
   return [](std::string_view utf8) {
-    if (!platform::IsValidUtf8(utf8)) throw platform::CodePageError("text is not valid UTF-8");
+    if (!sl::text::IsValidUtf8(utf8)) throw sl::text::CodePageError("text is not valid UTF-8");
     return std::string(utf8);
   };
 }
@@ -182,19 +157,19 @@ CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
           r.lineBreaks.push_back(ch);
       }
     }
-    if (AllAscii(text)) return;
+    if (sl::text::IsAscii(text)) return;
     try {
       encode(text);
       return;
-    } catch (const platform::CodePageError&) {
+    } catch (const sl::text::CodePageError&) {
       r.ok = false;
     }
-    for (std::size_t i = 0; i < text.size(); i += Utf8Length(text, i)) {
+    for (std::size_t i = 0; i < text.size(); i += sl::text::AnnouncedLength(text, i)) {
       if (static_cast<unsigned char>(text[i]) < 0x80) continue;
-      const std::string ch(text.substr(i, Utf8Length(text, i)));
+      const std::string ch(text.substr(i, sl::text::AnnouncedLength(text, i)));
       try {
         encode(ch);
-      } catch (const platform::CodePageError&) {
+      } catch (const sl::text::CodePageError&) {
         if (r.unencodable.size() < CheckResult::kMaxNamedCharacters &&
             std::find(r.unencodable.begin(), r.unencodable.end(), ch) == r.unencodable.end())
           r.unencodable.push_back(ch);

@@ -31,12 +31,12 @@ inline constexpr std::size_t kMaxLineBytes = 256;
 inline constexpr std::size_t kMaxEntryBytes = 256 * 1024;
 
 // Turns UTF-8 text into the bytes that are sent. Throws
-// platform::CodePageError for a character it cannot represent.
+// text::CodePageError for a character it cannot represent.
 using Encoder = std::function<std::string(std::string_view utf8)>;
-// The external code page (platform::ToExternal).
+// The external code page (text::ToExternal).
 Encoder ExternalEncoder();
 // UTF-8 as it is, for a server whose entries are UTF-8; throws
-// platform::CodePageError for text that is not valid UTF-8.
+// text::CodePageError for text that is not valid UTF-8.
 Encoder Utf8Encoder();
 
 // The eleven categories a CDDB server files entries under.
@@ -120,7 +120,7 @@ inline constexpr const char* kModeTest = "test";
 // Category, Discid, User-Email, Submit-Mode, then "Charset: " + charset when
 // one is given (a UTF-8 server), and Content-Length. Throws
 // std::invalid_argument for a value with CR, LF or NUL, and
-// platform::CodePageError for one the encoding cannot represent.
+// text::CodePageError for one the encoding cannot represent.
 std::vector<std::string> SubmissionHeaders(std::string_view category, std::string_view discId,
                                            std::string_view email, std::string_view mode,
                                            std::size_t contentLength,

@@ -11,7 +11,8 @@
 #include <cctype>
 #include <memory>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 #include "platform/pump.h"
 #include "submit/submit.h"
 
@@ -244,14 +245,13 @@ SubmitVerdict JudgeReply(const PostResult& result) {
   }
   const std::string_view body = result.body;
   const std::string line(body.substr(0, body.find_first_of("\r\n")));
-  std::string text = platform::FromExternal(line);
+  std::string text = text::FromExternal(line);
   // Only printable text goes to the status bar.
   std::string shown;
   std::size_t chars = 0;
   for (std::size_t i = 0; i < text.size() && chars < kMaxStatusChars;) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
-    std::size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    n = std::min(n, text.size() - i);
+    const std::size_t n = sl::text::AnnouncedLength(text, i);
     if (b >= 0x20 && b != 0x7F) {
       shown.append(text, i, n);
       ++chars;

@@ -13,7 +13,7 @@
 
 #include "app/formmain.h"
 #include "app_fixture.h"
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "support/dsmp_process.h"
 #include "support/scoped_env.h"
 
@@ -39,7 +39,7 @@ class PlayerWindow : public AppTest {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done() && std::chrono::steady_clock::now() < deadline) {
       QApplication::processEvents(QEventLoop::AllEvents, 5);
-      platform::ipc::PumpUntil([] { return true; }, 0);
+      ipc::PumpUntil([] { return true; }, 0);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return done();

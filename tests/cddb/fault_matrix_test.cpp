@@ -15,7 +15,7 @@
 #include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "localdb/localdb.h"
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
 
@@ -211,12 +211,12 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
     EXPECT_LE(ms, row.maxMs);
     EXPECT_EQ(services.busyDepth, 0);
     EXPECT_FALSE(model.CommandRunning());
-    const bool saved = platform::Profile(CdPlayerIni()).HasSection("23026203");
+    const bool saved = inifile::Profile(CdPlayerIni()).HasSection("23026203");
     EXPECT_EQ(saved, row.saved);
     if (row.saved) {
       EXPECT_EQ(model.Table().Cell(1, 2), "Handshake Blues");
       EXPECT_EQ(model.Table().Cell(2, 2), "Guest Star");
-      EXPECT_EQ(platform::Profile(CdPlayerIni()).ReadString("23026203", "2", ""), "Terminating Dot");
+      EXPECT_EQ(inifile::Profile(CdPlayerIni()).ReadString("23026203", "2", ""), "Terminating Dot");
     }
     if (std::string(row.name) == "redirect loop") {
       EXPECT_EQ(server->Connections(), net::TNMHTTP::kMaxRedirects + 1);

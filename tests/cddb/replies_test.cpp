@@ -7,7 +7,7 @@
 
 #include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "settings/serverlist.h"
 #include "support/recorder.h"
 
@@ -25,7 +25,7 @@ class Replies : public ::testing::Test {
   // The body as a server sends it: in the external code page.
   void Reply(const std::string& utf8, int kind) {
     lookup.RequestKind = kind;
-    lookup.NMHTTP1.Body = platform::ToExternal(utf8);
+    lookup.NMHTTP1.Body = text::ToExternal(utf8);
     lookup.NMHTTP1Success(0);
   }
   test::TempDir dir;

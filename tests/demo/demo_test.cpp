@@ -15,7 +15,7 @@
 #include <filesystem>
 
 #include "demo/demo.h"
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "settings/settings.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
@@ -156,7 +156,7 @@ TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
   EXPECT_EQ(second.ReadInteger(settings::kSection, settings::kKeyServerCount, -1), 1);
   EXPECT_EQ(second.ReadString(settings::kSection, settings::kKeyProxyIp, "none"), "none");
   EXPECT_EQ(second.ReadServer(0).host, "127.0.0.1:5555");
-  EXPECT_FALSE(platform::Profile(ini).HasSection("svr1"));
+  EXPECT_FALSE(inifile::Profile(ini).HasSection("svr1"));
 
   // A folder that cannot hold the file is said so, with the path.
   EXPECT_FALSE(demo::WriteDemoSettings(dir.File("no/such/folder/sonolabel.INI"), 1, why));

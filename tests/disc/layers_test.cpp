@@ -9,8 +9,8 @@
 
 #include <filesystem>
 
+#include "disc/aspi_loader.h"
 #include "mainform/outcome_texts.h"
-#include "platform/aspi_loader.h"
 #include "sim_fixture.h"
 
 namespace sl::test {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 #include "sim_fixture.h"
 #include "sonolabel_aspi.h"
 
@@ -36,7 +36,7 @@ class SimCodes : public ::testing::Test {
   }
   void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
   TempDir dir;
-  platform::AspiLibrary layer;
+  disc::AspiLibrary layer;
 };
 
 TEST_F(SimCodes, EachScriptedFaultGivesItsCodes) {

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "localdb/localdb.h"
-#include "platform/codepage.h"
-#include "platform/profile.h"
+#include "text/codepage.h"
+#include "inifile/profile.h"
 #include "shell/model.h"
 #include "support/kill_rounds.h"
 #include "support/recorder.h"
@@ -41,7 +41,7 @@ std::string OtherDiscs(int count) {
   std::string s = "; written by another program\r\n";
   for (int i = 0; i < count; ++i) {
     s += "[" + SectionName(0x100000u + static_cast<unsigned>(i)) + "]\r\nEntryType=1\r\n";
-    s += "numtracks=12\r\nartist=" + platform::ToExternal("他のアーティスト") + std::to_string(i) + "\r\n";
+    s += "numtracks=12\r\nartist=" + text::ToExternal("他のアーティスト") + std::to_string(i) + "\r\n";
     for (int n = 0; n < 12; ++n) s += std::to_string(n) + "=t" + std::to_string(n) + "\r\n";
   }
   return s;
@@ -80,7 +80,7 @@ TEST(LocalDbProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   plan.save = [&](int generation) {
     return WriteIniFile(path, kDisc, 12, 12, Titles("g" + std::to_string(generation), 12));
   };
-  plan.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
+  plan.whole = [](const std::optional<inifile::Profile::KeyValues>& section) {
     if (!section || section->size() != 15) return false;
     const std::string artist = section->at(1).second;
     if (artist.rfind("artist ", 0) != 0) return false;
@@ -96,7 +96,7 @@ TEST(LocalDbProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   const auto r = test::PlayKillRounds(plan, test::CrashRounds(100), seed);
   ExpectNothingLost(r);
   RecordProperty("killed_mid_save", r.killedMidSave);
-  EXPECT_EQ(platform::Profile(path).ReadString("100007", "artist", ""), "他のアーティスト7");
+  EXPECT_EQ(inifile::Profile(path).ReadString("100007", "artist", ""), "他のアーティスト7");
 
   // The lock died with its holder, and what a killed writer left behind goes
   // with the next save.

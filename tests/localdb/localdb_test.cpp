@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/codepage.h"
-#include "platform/profile.h"
+#include "text/codepage.h"
+#include "inifile/profile.h"
 #include "shell/model.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
@@ -95,7 +95,7 @@ TEST(LocalDb, SaveEditLoadBringsBackTheSavedTitles) {
   EXPECT_EQ(edited.Cell(2, 1), "artist column");  // track artists are not stored
 
   const std::string bytes = ReadFileBytes(path);
-  EXPECT_EQ(bytes.rfind(platform::ToExternal("[2A0B3C0D]\r\nnumtracks=12\r\nartist=saved artist\r\n"
+  EXPECT_EQ(bytes.rfind(text::ToExternal("[2A0B3C0D]\r\nnumtracks=12\r\nartist=saved artist\r\n"
                                              "title=saved title\r\n0=saved 曲1\r\n"),
                         0),
             0u)
@@ -122,7 +122,7 @@ TEST(LocalDb, NinetyNineTracksAreSavedWhole) {
   const std::string path = dir.File("cdplayer.ini");
   for (int count : {99, 150}) {
     ASSERT_TRUE(WriteIniFile(path, 0x99, count, 99, Table(99, "t")));
-    const platform::Profile p(path);
+    const inifile::Profile p(path);
     EXPECT_EQ(p.ReadString("99", "numtracks", ""), "99") << count;
     EXPECT_EQ(p.ReadString("99", "98", ""), "t 曲99") << count;
     EXPECT_EQ(p.ReadString("99", "99", "-"), "-") << count;
@@ -167,7 +167,7 @@ TEST(LocalDb, LoadStaysInsideTheGridAndIgnoresMissingSections) {
 TEST(LocalDb, WindowsFileIsReadAndKeptWhereNotSaved) {
   TempDir dir;
   const std::string path = dir.File("cdplayer.ini");
-  using platform::ToExternal;
+  using text::ToExternal;
   // Written by the Windows CD player and other programs: Shift-JIS, CR LF,
   // extra keys, comments, a duplicated section and key, no final line end.
   const std::string before = ToExternal(
@@ -209,7 +209,7 @@ TEST(LocalDb, WindowsFileIsReadAndKeptWhereNotSaved) {
   // Saving the first disc keeps the other program's keys in its section.
   t.SetCell(1, 2, "裏2");
   ASSERT_TRUE(WriteIniFile(path, 0x5A1B2C, 2, 2, t));
-  const platform::Profile p(path);
+  const inifile::Profile p(path);
   EXPECT_EQ(p.ReadString("5A1B2C", "EntryType", ""), "1");
   EXPECT_EQ(p.ReadString("5A1B2C", "order", ""), "0 1");
   EXPECT_EQ(p.ReadString("5A1B2C", "1", ""), "裏2");

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "mainform/mainform.h"
-#include "platform/codepage.h"
-#include "platform/ipc.h"
+#include "text/codepage.h"
+#include "ipc/ipc.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
 #include "support/scoped_settings.h"
@@ -18,7 +18,7 @@ namespace sl::mainform {
 namespace {
 
 namespace fs = std::filesystem;
-namespace ipc = platform::ipc;
+namespace ipc = ipc;
 
 class StartUp : public ::testing::Test {
  protected:
@@ -83,8 +83,8 @@ TEST_F(StartUp, AVariableChangedAfterStartUpChangesNothing) {
 
   // The code page: "é" is UTF-8's two bytes, where CP932 has no such
   // character at all.
-  EXPECT_EQ(platform::ExternalCodePageName(), "UTF-8");
-  EXPECT_EQ(platform::ToExternal("é"), "\xC3\xA9");
+  EXPECT_EQ(text::ExternalCodePageName(), "UTF-8");
+  EXPECT_EQ(text::ToExternal("é"), "\xC3\xA9");
   // The IPC: its time-out and player program, and its folder even when it
   // opens again.
   EXPECT_EQ(ipc::TimeoutMs(), 700);

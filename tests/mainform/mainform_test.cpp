@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "mainform/mainform.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
@@ -178,7 +178,7 @@ TEST_F(Form, LocalDatabaseRoundTripAndHandMadeFile) {
   const std::string text =
       "; made by hand\r\n[OTHER]\r\nx=1\r\n\r\n[2F518A]\r\nnumtracks=9\r\nartist=手書き\r\n"
       "title=盤\r\n0=ソ\r\n1=表\r\n4=五\r\n8=beyond\r\n";
-  test::WriteFileBytes(CdPlayerIni(), platform::ToExternal(text));
+  test::WriteFileBytes(CdPlayerIni(), text::ToExternal(text));
   auto& h = Start();
   Pick(3);
   EXPECT_EQ(h.Model().Table().Artist(), "手書き");
@@ -230,7 +230,7 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   EXPECT_EQ(f.Model().Table().Category(), "rock");
   EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
   // Saved before any edit.
-  const std::string ini = platform::FromExternal(test::ReadFileBytes(CdPlayerIni()));
+  const std::string ini = text::FromExternal(test::ReadFileBytes(CdPlayerIni()));
   EXPECT_NE(ini.find("0=" + f.Model().Table().Cell(1, 1)), std::string::npos) << ini;
 
   // Japanese titles served in Shift-JIS: shown right, stored in Shift-JIS,
@@ -241,7 +241,7 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   EXPECT_EQ(t.Artist(), "月島ソラ");
   EXPECT_EQ(t.Cell(1, 3), "可能性の扉");
   const std::string bytes = test::ReadFileBytes(CdPlayerIni());
-  EXPECT_NE(bytes.find(platform::ToExternal("title=表参道ラプソディ\r\n")), std::string::npos);
+  EXPECT_NE(bytes.find(text::ToExternal("title=表参道ラプソディ\r\n")), std::string::npos);
   t.SetArtist("");
   t.SetCell(1, 3, "");
   f.MenuReadFileClick();
@@ -351,7 +351,7 @@ TEST_F(Form, EntriesComeInTheServersCharacterSet) {
     EXPECT_EQ(log.find(row.utf8 ? "&proto=5" : "&proto=6"), std::string::npos) << log;
     EXPECT_EQ(f.ReadRevision(), 0);
     const std::string ini = test::ReadFileBytes(CdPlayerIni());
-    EXPECT_NE(ini.find(platform::ToExternal("artist=月島ソラ\r\ntitle=表参道ラプソディ\r\n0=ソーダ水の午後\r\n")),
+    EXPECT_NE(ini.find(text::ToExternal("artist=月島ソラ\r\ntitle=表参道ラプソディ\r\n0=ソーダ水の午後\r\n")),
               std::string::npos);
   }
 }

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "mainform/mainform.h"
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "support/cddbd_process.h"
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
@@ -232,7 +232,7 @@ TEST_F(Exchange, ACloseWhileTheQuestionIsOpenLeavesTheRestUnboundAndTheWindowUsa
   services.duringQuestion = [&] {
     sim.Command("close");
     // The dialog's own loop handles the notification.
-    EXPECT_TRUE(platform::ipc::PumpUntil([&] { return !f.DSMP1().Bound(); }, 3000));
+    EXPECT_TRUE(ipc::PumpUntil([&] { return !f.DSMP1().Bound(); }, 3000));
     // A second command started from the dialog's loop is refused.
     f.MenuDSMPImportClick();
   };
@@ -243,7 +243,7 @@ TEST_F(Exchange, ACloseWhileTheQuestionIsOpenLeavesTheRestUnboundAndTheWindowUsa
   EXPECT_FALSE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
   EXPECT_FALSE(f.Model().CommandRunning());
   // The player is gone: the next import says so.
-  ASSERT_TRUE(platform::ipc::PumpUntil([&] { return sim.Exited(); }, 3000));
+  ASSERT_TRUE(ipc::PumpUntil([&] { return sim.Exited(); }, 3000));
   f.MenuDSMPImportClick();
   EXPECT_EQ(Status(), "DSMPと接続できません。");
 }

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "mainform/mainform.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
@@ -559,7 +559,7 @@ TEST_F(Submit, CorrectionsAndTestSubmissionsToAnIndependentServer) {
     const std::string& body = out.entry;
     EXPECT_NE(body.find("\r\n# Revision: 4\r\n"), std::string::npos) << body;
     const std::string line = "TTITLE1=二（改）\r\n";
-    EXPECT_NE(body.find(utf8 ? line : platform::ToExternal(line)), std::string::npos);
+    EXPECT_NE(body.find(utf8 ? line : text::ToExternal(line)), std::string::npos);
     const std::string headers = std::string("Category: rock\r\nDiscid: 23026203\r\nUser-Email: me@example.com\r\n"
                                             "Submit-Mode: submit\r\n") +
                                 (utf8 ? "Charset: UTF-8\r\n" : "") +

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/codepage.h"
-#include "platform/profile.h"
+#include "text/codepage.h"
+#include "inifile/profile.h"
 #include "player_fixture.h"
 
 namespace sl::test {
@@ -187,7 +187,7 @@ TEST_F(PlayerTest, TheDesignComesFromThePlayersSettingsFileWhenUnbound) {
   TempDir dir;
   std::filesystem::create_directories(dir.File("player/skins"));
   link.PlayerProgram(dir.File("player/DSMP.EXE"));
-  platform::Profile(dir.File("player/DSMP.ini")).WriteString("DSMP", "Design", "skins/blue.dsk");
+  inifile::Profile(dir.File("player/DSMP.ini")).WriteString("DSMP", "Design", "skins/blue.dsk");
   auto d = MakeDsmp();
   const auto before = std::filesystem::current_path();
   EXPECT_EQ(d->GetDesign(), dir.File("player/skins/blue.dsk"));
@@ -228,6 +228,12 @@ TEST(TrackInfo, CdTrackCompletion) {
       {"DX\\track3.cda", 16, 0, 0, 0, 0},   // no ":" second
       {"D:\\Track70000.cda", 16, 0, 0, 3, 0},  // over the 16-bit track field
       {"D:\\Track-1.cda", 16, 0, 0, 3, 0},     // negative
+      // A first byte that starts no character: a stray continuation byte
+      // takes the byte after it along, a lead byte as many as it announces.
+      {"\x80x:\\track3.cda", 16, 0, 0, 0, 3},
+      {"\x80:\\track3.cda", 16, 0, 0, 0, 0},
+      {"\xE3:\\track3.cda", 16, 0, 0, 0, 0},
+      {"\xC3x:\\track3.cda", 16, 0, 0, 0, 3},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
@@ -248,8 +254,8 @@ TEST(TrackInfo, ARecordReadWritesBackAsTheSame) {
   for (const char* file : {"D:\\Track05.cda", "D:\\Track65535.cda", "D:\\Track65536.cda", "D:\\Track-1.cda",
                            "D:\\Track4294967295.cda"}) {
     SCOPED_TRACE(file);
-    const auto v = [](std::int32_t n) { return platform::ipc::Value::Long(n); };
-    const auto s = [](const char* t) { return platform::ipc::Value::String(platform::Utf8ToUtf16(t)); };
+    const auto v = [](std::int32_t n) { return ipc::Value::Long(n); };
+    const auto s = [](const char* t) { return ipc::Value::String(text::Utf8ToUtf16(t)); };
     const player::TTrackInfo read = player::TrackInfoFromValues(
         {s("Title"), s("Artist"), s(file), s(""), s(""), v(0), v(0), v(0), v(16), v(0), v(0), v(0)});
     EXPECT_EQ(read.Drive, 3);

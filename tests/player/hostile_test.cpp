@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "player_fixture.h"
 #include "support/hostile_peer.h"
 
@@ -18,7 +18,6 @@ namespace sl::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-namespace ipc = platform::ipc;
 
 TEST_F(PlayerTest, APeerThatNeverReadsNeitherStallsTheLoopNorStarvesThePlayer) {
   // Long enough that one blocking write to the peer would break every call

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "player_fixture.h"
 
 namespace sl::test {
@@ -150,7 +150,7 @@ TEST_F(PlayerTest, BindStartsTheInstalledPlayer) {
   d->Bind();
   ASSERT_TRUE(d->Bound());
   EXPECT_EQ(d->GetTracks(), 2);
-  const auto pid = platform::ipc::WindowProcess(d->DSMPHandle());
+  const auto pid = ipc::WindowProcess(d->DSMPHandle());
   d->Close();
   d->Unbind();
   ::kill(pid, SIGTERM);
@@ -246,7 +246,7 @@ TEST_F(PlayerTest, ToolEntriesLiveInThePlayersSettingsFileAndTellThePlayer) {
   EXPECT_FALSE(d->ToolExists("Sonolabel"));  // no file yet
   d->SetTool("Sonolabel", "/usr/bin/sonolabel");
   EXPECT_TRUE(d->ToolExists("sonolabel"));
-  EXPECT_EQ(platform::Profile(dir.File("dsmp.ini")).ReadString("Tool", "Sonolabel", ""), "/usr/bin/sonolabel");
+  EXPECT_EQ(inifile::Profile(dir.File("dsmp.ini")).ReadString("Tool", "Sonolabel", ""), "/usr/bin/sonolabel");
   d->DeleteTool("Sonolabel");
   EXPECT_FALSE(d->ToolExists("Sonolabel"));
   EXPECT_TRUE(services.boxes.empty());

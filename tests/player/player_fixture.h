@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "player/player.h"
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
@@ -37,9 +37,9 @@ class PlayerTest : public ::testing::Test {
     RecordEvents(*d, events);
     return d;
   }
-  bool Pump(const std::function<bool()>& done, int ms = 3000) { return platform::ipc::PumpUntil(done, ms); }
+  bool Pump(const std::function<bool()>& done, int ms = 3000) { return ipc::PumpUntil(done, ms); }
   // Lets everything already posted arrive and be handled.
-  void Settle() { platform::ipc::PumpUntil([] { return false; }, 50); }
+  void Settle() { ipc::PumpUntil([] { return false; }, 50); }
 
   ScopedEnv env;
   ScopedLinkSettings link;

@@ -269,7 +269,7 @@ TEST_F(Options, ACharsetIsWrittenOnlyFromABoxShowingThatEntry) {
 // and a new one is added as entry 1,500.
 TEST_F(Options, TheDialogAndTheMenuShareOneCapOnTheList) {
   constexpr int kStored = 1500;
-  std::vector<platform::Profile::SectionKeys> sections;
+  std::vector<inifile::Profile::SectionKeys> sections;
   sections.push_back({kSection, {{kKeyServerCount, std::to_string(kStored)}}});
   for (int i = 0; i < kStored; ++i)
     sections.push_back({ServerSection(i), {{kKeyHost, "host" + std::to_string(i) + ".example"},

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "support/recorder.h"
 
 namespace sl::settings {

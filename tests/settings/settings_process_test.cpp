@@ -34,7 +34,7 @@ TEST(SettingsProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
     const std::string g = std::to_string(generation);
     return s.WriteServer(7, {"host" + g + ".example", "/path" + g + "?", generation % 3, ""});
   };
-  plan.whole = [](const std::optional<platform::Profile::KeyValues>& section) {
+  plan.whole = [](const std::optional<inifile::Profile::KeyValues>& section) {
     if (!section || section->size() != 3) return false;
     const std::string& host = section->at(0).second;
     if (host == "mirror7.example") return section->at(1).second == "/~cddb/cddb.cgi?" && section->at(2).second == "0";

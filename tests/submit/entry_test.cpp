@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "submit/submit.h"
 #include "support/scoped_env.h"
 #include "support/scoped_settings.h"
@@ -137,11 +137,11 @@ TEST_F(Submission, LongValuesContinueOnLinesOfTheSameKeyword) {
     ++parts;
     const std::string part = line.substr(8);
     // Each part decodes on its own, without a replacement character.
-    EXPECT_EQ(platform::FromExternal(part).find("\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_EQ(text::FromExternal(part).find("\xEF\xBF\xBD"), std::string::npos);
     joined += part;
   }
   EXPECT_EQ(parts, 3);  // 601 bytes in parts of at most 246
-  EXPECT_EQ(platform::FromExternal(joined), longTitle);
+  EXPECT_EQ(text::FromExternal(joined), longTitle);
   // A value that just fits stays on one line.
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "TTITLE1=" + exact), 1);
 }
@@ -232,7 +232,7 @@ TEST_F(Submission, LineCutsKeepTheSeparatorAndCharactersWhole) {
       } else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size()) {
         out += static_cast<char>(((c & 3) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
       } else {
-        throw platform::CodePageError("not Latin-1");
+        throw text::CodePageError("not Latin-1");
       }
     }
     return out;

@@ -10,17 +10,17 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 
 namespace sl::test {
 
 PrivateRuntime::PrivateRuntime() {
   env_.Set("XDG_RUNTIME_DIR", dir_.Path().c_str());
   link_.RuntimeDir(dir_.Path());
-  platform::ipc::Shutdown();
+  ipc::Shutdown();
 }
 
-PrivateRuntime::~PrivateRuntime() { platform::ipc::Shutdown(); }
+PrivateRuntime::~PrivateRuntime() { ipc::Shutdown(); }
 
 std::string DsmpSimPath() { return std::string(SONOLABEL_BIN_DIR) + "/dsmp-sim"; }
 
@@ -50,9 +50,9 @@ DsmpProcess::DsmpProcess(const std::string& stateJson, const std::string& extraA
   }
   ::close(pipeFds[0]);
   stdin_ = pipeFds[1];
-  const bool up = platform::ipc::PumpUntil(
+  const bool up = ipc::PumpUntil(
       [this] {
-        main_ = platform::ipc::FindWindowOfProcess(pid_);
+        main_ = ipc::FindWindowOfProcess(pid_);
         return main_ != 0 || Exited();
       },
       5000);
@@ -80,7 +80,7 @@ void DsmpProcess::Command(const std::string& line) {
 bool DsmpProcess::Sync(int timeoutMs) {
   const std::string token = "sync-" + std::to_string(++syncCount_);
   Command("echo " + token);
-  return platform::ipc::PumpUntil([&] { return Log().find(token + "\n") != std::string::npos; }, timeoutMs);
+  return ipc::PumpUntil([&] { return Log().find(token + "\n") != std::string::npos; }, timeoutMs);
 }
 
 std::string DsmpProcess::Log() const { return ReadFileBytes(dir_.File("log")); }

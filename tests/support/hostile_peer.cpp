@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 
 namespace sl::test {
 
@@ -96,9 +96,9 @@ bool SendAll(int fd, const char* p, std::size_t n) {
   const std::string hello = Hello();
   const std::string half = [] {
     std::string s;
-    PutU32(s, static_cast<std::uint32_t>(platform::ipc::kMaxFrameBytes));
+    PutU32(s, static_cast<std::uint32_t>(ipc::kMaxFrameBytes));
     s.push_back(2);  // a post, never completed
-    s.append(platform::ipc::kMaxFrameBytes - 2, 'x');
+    s.append(ipc::kMaxFrameBytes - 2, 'x');
     return s;
   }();
   for (int i = 0; i < count; ++i) {
@@ -158,7 +158,7 @@ HostilePeer::HostilePeer(const std::string& runtimeDir, pid_t target, const Host
   // connects, or it would wait on a full backlog.
   int counts[2] = {0, 0};
   std::size_t got = 0;
-  platform::ipc::PumpUntil(
+  ipc::PumpUntil(
       [&] {
         pollfd p{fds[0], POLLIN, 0};
         if (::poll(&p, 1, 0) <= 0) return false;

@@ -104,7 +104,7 @@ KillResult PlayKillRounds(const KillRounds& plan, int rounds, unsigned seed) {
     if (LeftTemporaryFiles(plan.path) > 0) ++result.killedMidSave;
 
     const std::string after = ReadFileBytes(plan.path);
-    const platform::Profile profile(plan.path);
+    const inifile::Profile profile(plan.path);
     if (!AllLinesCrLf(after) || after.size() < before.size() / 2) ++result.tornFiles;
     const auto sectionsAfter = SectionTexts(after);
     const std::string savedHeader = "[" + plan.section + "]";

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 
 namespace sl::test {
 
@@ -22,7 +22,7 @@ struct KillRounds {
   std::function<bool(int generation)> save;
   // Whether the saved section, as read after a kill, is whole: as it was
   // before the round or exactly as one save wrote it.
-  std::function<bool(const std::optional<platform::Profile::KeyValues>&)> whole;
+  std::function<bool(const std::optional<inifile::Profile::KeyValues>&)> whole;
 };
 
 struct KillResult {

@@ -4,21 +4,21 @@
 
 #include <string>
 
-#include "platform/codepage.h"
-#include "platform/ipc.h"
+#include "text/codepage.h"
+#include "ipc/ipc.h"
 
 namespace sl::test {
 
 // The external code page; null or "" means the default.
 class ScopedCodePage {
  public:
-  explicit ScopedCodePage(const char* name = nullptr) : saved_(platform::ExternalCodePageName()) {
-    platform::SetExternalCodePage(name ? name : "");
+  explicit ScopedCodePage(const char* name = nullptr) : saved_(text::ExternalCodePageName()) {
+    text::SetExternalCodePage(name ? name : "");
   }
-  ~ScopedCodePage() { platform::SetExternalCodePage(saved_); }
+  ~ScopedCodePage() { text::SetExternalCodePage(saved_); }
   ScopedCodePage(const ScopedCodePage&) = delete;
   ScopedCodePage& operator=(const ScopedCodePage&) = delete;
-  void Set(const char* name) { platform::SetExternalCodePage(name ? name : ""); }
+  void Set(const char* name) { text::SetExternalCodePage(name ? name : ""); }
 
  private:
   std::string saved_;
@@ -27,8 +27,8 @@ class ScopedCodePage {
 // The IPC's runtime folder, time-out and player program.
 class ScopedLinkSettings {
  public:
-  ScopedLinkSettings() : saved_(platform::ipc::CurrentSettings()) {}
-  ~ScopedLinkSettings() { platform::ipc::Configure(saved_); }
+  ScopedLinkSettings() : saved_(ipc::CurrentSettings()) {}
+  ~ScopedLinkSettings() { ipc::Configure(saved_); }
   ScopedLinkSettings(const ScopedLinkSettings&) = delete;
   ScopedLinkSettings& operator=(const ScopedLinkSettings&) = delete;
 
@@ -42,12 +42,12 @@ class ScopedLinkSettings {
  private:
   template <typename F>
   ScopedLinkSettings& Change(F change) {
-    platform::ipc::LinkSettings s = platform::ipc::CurrentSettings();
+    ipc::LinkSettings s = ipc::CurrentSettings();
     change(s);
-    platform::ipc::Configure(s);
+    ipc::Configure(s);
     return *this;
   }
-  platform::ipc::LinkSettings saved_;
+  ipc::LinkSettings saved_;
 };
 
 }  // namespace sl::test

@@ -13,7 +13,7 @@
 
 namespace dsmp_sim {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 namespace contract = sl::player::contract;
 using ipc::HResult;
 using ipc::Value;

@@ -3,13 +3,13 @@
 
 #include <memory>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "sim_player.h"
 
 namespace dsmp_sim {
 
 // A new DSMPControl object answering from `player`'s state; `player`
 // outlives it.
-std::shared_ptr<sl::platform::ipc::ServedObject> MakeControlObject(Player& player);
+std::shared_ptr<sl::ipc::ServedObject> MakeControlObject(Player& player);
 
 }  // namespace dsmp_sim

@@ -46,14 +46,14 @@
 
 #include "config/config.h"
 #include "control_object.h"
-#include "platform/codepage.h"
-#include "platform/ipc.h"
+#include "text/codepage.h"
+#include "ipc/ipc.h"
 #include "player/contract.h"
 #include "sim_player.h"
 
 namespace {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 namespace contract = sl::player::contract;
 using dsmp_sim::Json;
 using dsmp_sim::MakeControlObject;
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   // environment itself, the shared variables (runtime folder, time-out,
   // code page) as that program's configuration does, and its own state file.
   const sl::config::Configuration configuration = sl::config::ReadConfiguration(sl::config::ProcessEnvironment());
-  sl::platform::SetExternalCodePage(configuration.codePage);
+  sl::text::SetExternalCodePage(configuration.codePage);
   ipc::Configure({configuration.runtimeDir, configuration.ipcTimeoutMs, ""});
   if (const char* env = std::getenv("DSMP_SIM_STATE")) player.statePath = env;
   std::string cls;

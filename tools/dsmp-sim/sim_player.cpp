@@ -12,11 +12,11 @@
 #include <fstream>
 #include <iostream>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace dsmp_sim {
 
-namespace ipc = sl::platform::ipc;
+namespace ipc = sl::ipc;
 namespace contract = sl::player::contract;
 using sl::platform::JsonInt;
 using sl::platform::JsonMember;
@@ -30,8 +30,8 @@ constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
 void RequestStop() { gStop = 1; }
 bool StopRequested() { return gStop != 0; }
 
-std::u16string W(const std::string& s) { return sl::platform::Utf8ToUtf16(s); }
-std::string U(const std::u16string& s) { return sl::platform::Utf16ToUtf8(s); }
+std::u16string W(const std::string& s) { return sl::text::Utf8ToUtf16(s); }
+std::string U(const std::u16string& s) { return sl::text::Utf16ToUtf8(s); }
 
 FileRead ReadJsonObjectFile(const std::string& path, Json& out, std::string& error) {
   std::ifstream in(path, std::ios::binary);

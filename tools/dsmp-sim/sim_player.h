@@ -54,7 +54,7 @@
 #include <vector>
 
 #include "platform/bounded_json.h"
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "player/contract.h"
 
 namespace dsmp_sim {
@@ -85,7 +85,7 @@ struct Track {
 };
 
 struct Client {
-  sl::platform::ipc::Handle window = 0;
+  sl::ipc::Handle window = 0;
   std::uint32_t mask = sl::player::contract::kDefaultMask;
   bool registered = false;
 };
@@ -104,7 +104,7 @@ class Player {
   Json state = Json::object();
   std::vector<Track> tracks;
   std::vector<Client> clients;
-  sl::platform::ipc::Handle main = 0;
+  sl::ipc::Handle main = 0;
   std::uint32_t message = 0;
 
   // Reads the state file (none, or a missing one: an empty state).
@@ -120,9 +120,9 @@ class Player {
   std::int32_t Prop(const char* name, std::int32_t def = 0) const;
   void SetProp(const char* name, Json v);
 
-  Client* FindClient(sl::platform::ipc::Handle w);
-  Client& AddClient(sl::platform::ipc::Handle w);
-  void PostTo(sl::platform::ipc::Handle w, std::uint32_t wp, std::int32_t lp);
+  Client* FindClient(sl::ipc::Handle w);
+  Client& AddClient(sl::ipc::Handle w);
+  void PostTo(sl::ipc::Handle w, std::uint32_t wp, std::int32_t lp);
   // A notification to the registered clients whose mask has its bit.
   void Notify(std::uint32_t wp, std::int32_t lp);
   void PostAll(std::uint32_t wp, std::int32_t lp);
@@ -130,7 +130,7 @@ class Player {
 
   // The scripted behaviour of one call, before it is answered. True: the
   // call is to fail.
-  bool BeforeCall(const std::string& name, const std::vector<sl::platform::ipc::Value>& in);
+  bool BeforeCall(const std::string& name, const std::vector<sl::ipc::Value>& in);
   std::int32_t WndProc(std::uint32_t msg, std::uint32_t wp, std::int32_t lp);
 
  private:

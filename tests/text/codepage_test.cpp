@@ -1,4 +1,4 @@
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "support/scoped_settings.h"
 
-namespace sl::platform {
+namespace sl::text {
 namespace {
 
 // Puts a code page into effect for one test and the old one back.
@@ -115,4 +115,4 @@ TEST(CodePage, ByteClassesFollowTheCodePage) {
 }
 
 }  // namespace
-}  // namespace sl::platform
+}  // namespace sl::text

@@ -74,7 +74,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sl::platform::ipc {
+namespace sl::ipc {
 
 using Handle = std::uint32_t;  // window handle; 0 = none
 inline constexpr Handle kBroadcast = 0xFFFF;
@@ -105,9 +105,14 @@ bool IsLinkFailure(HResult hr);
 // A short text for the codes above ("" for any other code).
 std::string ResultText(HResult hr);
 
-inline constexpr std::size_t kMaxFrameBytes = std::size_t{1} << 20;
 inline constexpr std::size_t kMaxStringUnits = 32768;
 inline constexpr std::size_t kMaxValues = 32;
+// The largest frame is that of a call carrying kMaxValues strings of
+// kMaxStringUnits units each, so that every call within those bounds goes
+// through: kind, seq, object, interface id, slot and value count, then per
+// string its type, its unit count and two bytes a unit. A call reply of as
+// many values is smaller.
+inline constexpr std::size_t kMaxFrameBytes = 1 + 4 + 4 + 16 + 2 + 1 + kMaxValues * (1 + 4 + 2 * kMaxStringUnits);
 inline constexpr std::size_t kMaxQueuedMessages = 10000;
 inline constexpr int kDefaultTimeoutMs = 3000;
 // Windows one process may own at once.
@@ -294,4 +299,4 @@ std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_vi
 // This program's module instance handle as passed to peers.
 inline constexpr std::int32_t kModuleInstance = 0x00400000;
 
-}  // namespace sl::platform::ipc
+}  // namespace sl::ipc

@@ -1,16 +1,18 @@
-// Choosing and loading an ASPI layer library, and finding the program's own
-// files beside it or in its installed folders.
+// Choosing and loading an ASPI layer library.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 #include "platform/install_paths.h"
 #include "support/recorder.h"
 
-namespace sl::platform {
+namespace sl::disc {
 namespace {
+
+using platform::FindProgramFile;
+using platform::ProgramDir;
 
 TEST(AspiLoader, ResolvesLayerChoice) {
   EXPECT_EQ(ResolveAspiLayer("/opt/sl/bin", ""), "/opt/sl/bin/libwnaspi32-sg.so");
@@ -39,27 +41,11 @@ TEST(AspiLoader, LoadFailuresAreToldApart) {
   EXPECT_FALSE(AspiLibrary::IsResident("/nonexistent/libwnaspi32-none.so"));
 }
 
-TEST(InstallPaths, InstalledFoldersAreSiblingsOfBin) {
-  EXPECT_EQ(InstalledDir("/usr/bin", ProgramDir::Lib), "/usr/lib/sonolabel");
-  EXPECT_EQ(InstalledDir("/usr/bin", ProgramDir::Data), "/usr/share/sonolabel");
-  EXPECT_EQ(InstalledDir("/opt/sl/bin/", ProgramDir::Lib), "/opt/sl/lib/sonolabel");
-  EXPECT_EQ(InstalledDir("/opt/sl/bin/../bin", ProgramDir::Data), "/opt/sl/share/sonolabel");
-  EXPECT_EQ(InstalledDir("bin", ProgramDir::Lib), "lib/sonolabel");
-  EXPECT_EQ(InstalledDir("", ProgramDir::Lib), "../lib/sonolabel");
-  EXPECT_EQ(CandidatePaths("/usr/bin", ProgramDir::Data, "demo/drives.ini"),
-            (std::vector<std::string>{"/usr/bin/demo/drives.ini", "/usr/share/sonolabel/demo/drives.ini"}));
-  // The running test program is a file, so its path is absolute and exists.
-  const std::string self = RunningExecutable();
-  ASSERT_FALSE(self.empty());
-  EXPECT_EQ(self.front(), '/');
-  EXPECT_TRUE(std::filesystem::is_regular_file(self));
-}
-
 // A prefix laid out as an installation, with a build tree's copy beside the
 // program added later: the copy beside the program wins, the installed one
 // is found without it, and a layer in neither place is named beside the
 // program (where the load then fails).
-TEST(InstallPaths, LayersAndDataBesideTheProgramFirstThenInstalled) {
+TEST(AspiLoader, LayersAndDataBesideTheProgramFirstThenInstalled) {
   test::TempDir prefix;
   namespace fs = std::filesystem;
   const std::string bin = prefix.File("bin");
@@ -87,4 +73,4 @@ TEST(InstallPaths, LayersAndDataBesideTheProgramFirstThenInstalled) {
 }
 
 }  // namespace
-}  // namespace sl::platform
+}  // namespace sl::disc

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/profile.h"
+#include "inifile/profile.h"
 #include "support/recorder.h"
 
 namespace {
@@ -34,7 +34,7 @@ extern "C" int fsync(int fd) {
   return real ? real(fd) : 0;
 }
 
-namespace sl::platform {
+namespace sl::inifile {
 namespace {
 
 TEST(ProfileFlush, SaveFailsWhenItsDataCannotBeFlushed) {
@@ -62,4 +62,4 @@ TEST(ProfileFlush, SaveFailsWhenItsDataCannotBeFlushed) {
 }
 
 }  // namespace
-}  // namespace sl::platform
+}  // namespace sl::inifile

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace sl::platform {
+namespace sl::disc {
 
 class AspiLibrary {
  public:
@@ -48,4 +48,4 @@ class AspiLibrary {
 // layer folder (see install_paths.h); empty means "sg".
 std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choice);
 
-}  // namespace sl::platform
+}  // namespace sl::disc

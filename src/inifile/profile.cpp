@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "inifile/profile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,10 +21,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/codepage.h"
+#include "inifile/replace.h"
 #include "platform/pump.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 
-namespace sl::platform {
+namespace sl::inifile {
 
 namespace {
 
@@ -158,42 +160,40 @@ class Codec {
   // are asked for only when a file with such bytes is really parsed (a
   // name looked up in an ASCII file can match no line of it that holds a
   // byte above 0x7F, with or without them).
-  const ByteClasses& Classes() const {
-    static const ByteClasses kSingleBytes;
+  const text::ByteClasses& Classes() const {
+    static const text::ByteClasses kSingleBytes;
     if (utf8_ || asciiText_) return kSingleBytes;
-    if (!classes_) classes_ = ExternalByteClasses();
+    if (!classes_) classes_ = text::ExternalByteClasses();
     return *classes_;
   }
-  // Throws CodePageError.
+  // Throws text::CodePageError.
   std::string Encode(std::string_view text) const {
-    if (!utf8_) return ToExternal(text);
-    if (!IsValidUtf8(text)) throw CodePageError("テキストが正しいUTF-8ではありません");
+    if (!utf8_) return sl::text::ToExternal(text);
+    if (!sl::text::IsValidUtf8(text)) throw sl::text::CodePageError("テキストが正しいUTF-8ではありません");
     return std::string(text);
   }
   std::optional<std::string> TryEncode(std::string_view text) const {
     try {
       return Encode(text);
-    } catch (const CodePageError&) {
+    } catch (const sl::text::CodePageError&) {
       return std::nullopt;
     }
   }
   std::string Decode(std::string_view bytes) const {
-    return utf8_ ? SanitizeUtf8(bytes) : FromExternal(bytes);
+    return utf8_ ? text::SanitizeUtf8(bytes) : text::FromExternal(bytes);
   }
 
  private:
   bool utf8_;
   bool asciiText_;
-  mutable std::optional<ByteClasses> classes_;
+  mutable std::optional<text::ByteClasses> classes_;
 };
 
-bool IsAscii(std::string_view bytes) {
-  return std::none_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
+using text::IsAscii;
 
 // Case-insensitive (ASCII) comparison of two names in the file's encoding;
 // the second byte of a two-byte character is compared exactly.
-bool NamesEqual(std::string_view a, std::string_view b, const ByteClasses& bc) {
+bool NamesEqual(std::string_view a, std::string_view b, const text::ByteClasses& bc) {
   if (a.size() != b.size()) return false;
   const char* p = a.data();
   const char* end = p + a.size();
@@ -238,7 +238,7 @@ struct ParsedLine {
 
 // Where "]" closes a header starting with "[" at line[0]: the last "]" that
 // is a character of its own. npos when there is none.
-std::size_t HeaderClose(std::string_view line, const ByteClasses& bc) {
+std::size_t HeaderClose(std::string_view line, const text::ByteClasses& bc) {
   std::size_t close = std::string_view::npos;
   const char* begin = line.data();
   const char* end = begin + line.size();
@@ -250,7 +250,7 @@ std::size_t HeaderClose(std::string_view line, const ByteClasses& bc) {
   return close;
 }
 
-ParsedLine ParseLine(std::string_view line, const ByteClasses& bc) {
+ParsedLine ParseLine(std::string_view line, const text::ByteClasses& bc) {
   ParsedLine out;
   while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
   while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
@@ -331,8 +331,8 @@ std::optional<Header> NextHeaderWith(std::string_view s, std::size_t body, std::
 }
 
 std::optional<Header> NextHeader(std::string_view s, std::size_t body, std::size_t from,
-                                 const ByteClasses& bc) {
-  return NextHeaderWith(s, body, from, [&bc](std::string_view) -> const ByteClasses& { return bc; });
+                                 const text::ByteClasses& bc) {
+  return NextHeaderWith(s, body, from, [&bc](std::string_view) -> const text::ByteClasses& { return bc; });
 }
 
 // The lines of one section: [bodyStart, end).
@@ -345,7 +345,7 @@ struct Span {
 // The first copy of the section with the given (encoded, trimmed) name. An
 // empty name means the lines before the first header.
 std::optional<Span> FindSection(std::string_view s, std::size_t body, std::string_view name,
-                                const ByteClasses& bc) {
+                                const text::ByteClasses& bc) {
   if (name.empty()) {
     const auto first = NextHeader(s, body, body, bc);
     return Span{body, body, first ? first->lineStart : s.size()};
@@ -364,7 +364,7 @@ std::optional<Span> FindSection(std::string_view s, std::size_t body, std::strin
 // Calls fn(parsedLine) for every line of [begin, end); stops when fn returns
 // false.
 template <typename Fn>
-void ForEachLine(std::string_view s, std::size_t begin, std::size_t end, const ByteClasses& bc,
+void ForEachLine(std::string_view s, std::size_t begin, std::size_t end, const text::ByteClasses& bc,
                  Fn&& fn) {
   std::size_t pos = begin;
   while (pos < end) {
@@ -459,12 +459,12 @@ int ScanForSection(int fd, std::uint64_t sizeHint, Encode&& encode, bool toEnd, 
   bool collecting = false;   // inside the section: its lines go to out.lines
   bool done = false;         // the section ended
   bool lastEndsLine = true;  // the last byte read ended a line
-  static const ByteClasses kSingleBytes;
+  static const text::ByteClasses kSingleBytes;
   // A header line of ASCII text reads the same in every code page; the code
   // page's two-byte classes (found once per process, at a cost) are asked
   // for only for a line that is not.
-  const auto classesFor = [&](std::string_view line) -> const ByteClasses& {
-    return out.utf8 || IsAscii(line) ? kSingleBytes : ExternalByteClasses();
+  const auto classesFor = [&](std::string_view line) -> const text::ByteClasses& {
+    return out.utf8 || IsAscii(line) ? kSingleBytes : text::ExternalByteClasses();
   };
   for (;;) {
     if (used == buf.size()) {
@@ -619,10 +619,10 @@ std::string ApplySplice(std::string_view s, const Splice& sp) {
 // caller that found the section without keeping the file can splice it.
 std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::optional<Span>& span,
                                       std::size_t fileSize, bool lastLineOpen,
-                                      const EncodedSection& sec, const ByteClasses& bc);
+                                      const EncodedSection& sec, const text::ByteClasses& bc);
 
 std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const EncodedSection& sec,
-                                    const ByteClasses& bc) {
+                                    const text::ByteClasses& bc) {
   if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   const auto span = FindSection(s, body, sec.name, bc);
   const bool lastLineOpen = s.size() > body && s.back() != '\n' && s.back() != '\r';
@@ -632,7 +632,7 @@ std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const 
 
 std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::optional<Span>& span,
                                       std::size_t fileSize, bool lastLineOpen,
-                                      const EncodedSection& sec, const ByteClasses& bc) {
+                                      const EncodedSection& sec, const text::ByteClasses& bc) {
   if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   if (!span && sec.keys.empty()) return std::nullopt;  // nothing to remove
   const std::string_view s = sectionLines;
@@ -711,288 +711,12 @@ std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::
   return sp;
 }
 
-// The reason of a failed system call, in the interface's language.
-std::string ErrnoText(int err) {
-  switch (err) {
-    case EACCES:
-    case EPERM: return "アクセスが許可されていません";
-    case ENOENT: return "ファイルかフォルダがありません";
-    case ENOSPC: return "ディスクの空きが足りません";
-    case EDQUOT: return "ディスクの割り当てを超えました";
-    case EROFS: return "読み取り専用のファイルシステムです";
-    case EIO: return "入出力エラーです";
-    case EISDIR: return "フォルダです";
-    case ENOTDIR: return "フォルダではありません";
-    case ENAMETOOLONG: return "名前が長すぎます";
-    case EFBIG: return "ファイルが大きすぎます";
-    case ELOOP: return "シンボリックリンクが多すぎます";
-    case EMFILE:
-    case ENFILE: return "開いているファイルが多すぎます";
-    case EINVAL: return "通常のファイルではありません";
-    default: return "エラー " + std::to_string(err) + "（" + std::strerror(err) + "）";
-  }
-}
-
-// Follows symbolic links, so that the file they point to is replaced rather
-// than the link.
-std::string ResolveTarget(const std::string& path) {
-  namespace fs = std::filesystem;
-  fs::path p = path;
-  for (int hops = 0; hops < 16; ++hops) {
-    std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) break;
-    fs::path t = fs::read_symlink(p, ec);
-    if (ec) break;
-    p = t.is_absolute() ? t : p.parent_path() / t;
-  }
-  return p.string();
-}
-
-// True while this thread is inside a write: a write started from the message
-// pump during a lock wait would wait on its own lock.
-thread_local bool tWriting = false;
-
-class WriteScope {
- public:
-  WriteScope() { tWriting = true; }
-  ~WriteScope() { tWriting = false; }
-  WriteScope(const WriteScope&) = delete;
-  WriteScope& operator=(const WriteScope&) = delete;
-};
-
-// Writers exclude each other with an flock on the file itself, or on its
-// folder while there is no file yet, so that no lock file is left beside
-// the user's files. A lock belongs to an inode, and every write renames a new
-// inode into place: a writer that waited on the old file gets its lock once
-// the file is no longer there, while a writer that opens the path afterwards
-// locks the new file. So each writer checks, once it holds its lock, that
-// what it locked is still what the path names (the same inode, or still no
-// file) and starts over when it is not. The file at the path is replaced
-// only by a writer holding the lock on it (or on the folder while it is
-// missing), so at most one writer at a time gets past the check.
-class FileLock {
- public:
-  FileLock() = default;
-  ~FileLock() { Release(); }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
-  // Waits up to the bound for the exclusive lock on the file at target (or
-  // on dir while there is none).
-  bool Acquire(const std::string& target, const std::string& dir, std::string& error) {
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(Profile::kLockWaitMilliseconds);
-    for (;;) {
-      Release();
-      // O_NONBLOCK: opening a FIFO put in the file's place must not hang.
-      // Opened for writing where we may: file systems that emulate flock
-      // with byte-range locks (NFS) lock only files open for writing.
-      fd_ = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-      if (fd_ < 0 && errno != ENOENT) fd_ = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-      onFile_ = fd_ >= 0;
-      if (fd_ < 0) {
-        if (errno != ENOENT) {
-          error = target + " を読み込めません: " + ErrnoText(errno);
-          return false;
-        }
-        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) {
-          error = "フォルダ " + dir + " に書き込めません: " + ErrnoText(errno);
-          return false;
-        }
-      }
-      bool again = false;
-      for (;;) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-          if (!onFile_) {
-            // A file system that cannot lock a folder: the (empty) file is
-            // made, to be locked like any other.
-            const int made = ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-            if (made >= 0 || errno == EEXIST) {
-              if (made >= 0) ::close(made);
-              again = true;
-              break;
-            }
-          }
-          error = target + " をロックできません: " + ErrnoText(errno);
-          return false;
-        }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-          error = "ファイルは別のプログラムが使用中です（" + target + "）";
-          return false;
-        }
-        // Another writer holds the lock for a few milliseconds at most; keep
-        // the window live only when the wait gets noticeably long.
-        if (now - start > std::chrono::milliseconds(100)) ProcessMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      }
-      if (again && Clock::now() < deadline) continue;
-      struct stat now {};
-      const bool present = ::stat(target.c_str(), &now) == 0;
-      if (onFile_) {
-        struct stat held {};
-        if (present && ::fstat(fd_, &held) == 0 && held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
-          return true;
-        }
-      } else if (!present && errno == ENOENT) {
-        return true;
-      }
-      // Replaced (or created) while we waited: lock what is there now.
-      if (Clock::now() >= deadline) {
-        Release();
-        error = "ファイルは別のプログラムが使用中です（" + target + "）";
-        return false;
-      }
-    }
-  }
-
-  // The locked file, or -1 while the lock is on the folder.
-  int FileFd() const { return onFile_ ? fd_ : -1; }
-
- private:
-  void Release() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    fd_ = -1;
-    onFile_ = false;
-  }
-  int fd_ = -1;
-  bool onFile_ = false;
-};
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-std::string RandomSuffix() {
-  thread_local std::mt19937_64 rng{std::random_device{}() ^
-                                   static_cast<std::uint64_t>(::getpid()) << 32};
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, rng(), 16);
-  return std::string(buf, r.ptr);
-}
-
-// Removes temporary files that a writer killed before its rename left
-// behind. Only called under the lock, when no live writer has one.
-void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (const dirent* e = ::readdir(d)) {
-    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
-      ::unlinkat(::dirfd(d), e->d_name, 0);
-    }
-  }
-  ::closedir(d);
-}
-
-// A piece of the new file: bytes in memory, or a range of the old file
-// (fd >= 0), which the kernel copies without bringing it through memory.
-struct Piece {
-  std::string_view bytes;
-  int fd = -1;
-  std::uint64_t offset = 0;
-  std::uint64_t length = 0;
-};
-
-// Copies [offset, offset + length) of `from` to the current position of
-// `to`. False with errno set; a source that turns out shorter is EIO.
-bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to) {
-  loff_t in = static_cast<loff_t>(offset);
-  bool inKernel = true;
-  std::unique_ptr<char[]> buf;
-  constexpr std::size_t kCopyBlock = 64 << 10;
-  while (length > 0) {
-    if (inKernel) {
-      const ssize_t n = ::copy_file_range(from, &in, to, nullptr, static_cast<std::size_t>(length), 0);
-      if (n > 0) {
-        length -= static_cast<std::uint64_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                    errno == EBADF || errno == EPERM)) {
-        inKernel = false;  // a file system or kernel that cannot: copy by hand
-        continue;
-      }
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    if (!buf) buf = std::make_unique_for_overwrite<char[]>(kCopyBlock);
-    const ssize_t n = ::pread(from, buf.get(), static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBlock)), in);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    if (!WriteAll(to, std::string_view(buf.get(), static_cast<std::size_t>(n)))) return false;
-    in += n;
-    length -= static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-// Writes the pieces, one after the other, to a temporary file beside
-// target, flushes it, renames it over target and flushes the folder.
-// `old`: the file replaced (null when there is none).
-bool ReplaceFile(const std::string& target, const std::string& dir, const std::string& base,
-                 const std::vector<Piece>& pieces, const struct stat* old,
-                 std::string& error) {
-  const std::string prefix = "." + base + ".tmp-";
-  RemoveStaleTemporaries(dir, prefix);
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    temp = dir + "/" + prefix + std::to_string(::getpid()) + "-" + RandomSuffix();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    error = "フォルダ " + dir + " に書き込めません: " + ErrnoText(errno);
-    return false;
-  }
-  auto fail = [&](const std::string& what) {
-    const int err = errno;
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    error = what + ": " + ErrnoText(err);
-    return false;
-  };
-  if (old != nullptr) {
-    // The new file keeps the old one's permissions (and owner, when we may).
-    ::fchmod(fd, old->st_mode & 07777);
-    if (::geteuid() == 0) {
-      if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* keep ours */ }
-    }
-  }
-  for (const Piece& piece : pieces) {
-    const bool ok = piece.fd >= 0 ? CopyRange(piece.fd, piece.offset, piece.length, fd) : WriteAll(fd, piece.bytes);
-    if (!ok) return fail(temp + " に書き込めません");
-  }
-  if (::fsync(fd) != 0) return fail(temp + " をディスクに書き出せません");
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) return fail(temp + " に書き込めません");
-  if (::rename(temp.c_str(), target.c_str()) != 0) return fail(target + " を置き換えられません");
-  // The new file is in place and whole from here on. Flushing the folder
-  // makes the rename itself durable; where a file system refuses that, the
-  // save has still happened and is reported as done.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    (void)::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
-}
+using detail::ErrnoText;
+using detail::FileLock;
+using detail::Piece;
+using detail::ReplaceFile;
+using detail::ResolveTarget;
+using detail::WriteScope;
 
 // ---------------------------------------------------------------------------
 // Parsed files kept between reads
@@ -1016,7 +740,7 @@ struct Parsed {
 
 // The section name as the index keys it: ASCII letters folded, the bytes of
 // two-byte characters kept as they are (as NamesEqual compares).
-std::string FoldedName(std::string_view name, const ByteClasses& bc) {
+std::string FoldedName(std::string_view name, const text::ByteClasses& bc) {
   std::string out(name);
   const char* begin = name.data();
   const char* end = begin + name.size();
@@ -1035,7 +759,7 @@ std::shared_ptr<const Parsed> ParseImage(const Image& img) {
   parsed->utf8 = img.Utf8();
   parsed->ascii = IsAscii(img.Bytes());
   const Codec codec(parsed->utf8, parsed->ascii);
-  const ByteClasses& bc = codec.Classes();
+  const text::ByteClasses& bc = codec.Classes();
   const std::string_view s = parsed->bytes;
   std::optional<Header> h = NextHeader(s, parsed->body, parsed->body, bc);
   parsed->sections.emplace("", Span{parsed->body, parsed->body, h ? h->lineStart : s.size()});
@@ -1391,7 +1115,7 @@ bool Profile::Reader::Storable(std::string_view value) const {
 
 bool Profile::Transact(const Change& change) {
   lastError_.clear();
-  if (tWriting) return Fail("別の書き込みがまだ終わっていません");
+  if (WriteScope::Active()) return Fail("別の書き込みがまだ終わっていません");
   WriteScope scope;
   if (path_.empty()) return Fail("ファイル名がありません");
 
@@ -1459,7 +1183,7 @@ bool Profile::Transact(const Change& change) {
       for (const auto& key : sec.deleteKeys) e.deletes.push_back(codec.Encode(Trim(key)));
       encoded.push_back(std::move(e));
     }
-  } catch (const CodePageError& ex) {
+  } catch (const text::CodePageError& ex) {
     return Fail(ex.what());
   }
   auto asciiChanges = [&] {
@@ -1583,4 +1307,4 @@ bool Profile::Transact(const Change& change) {
   return true;
 }
 
-}  // namespace sl::platform
+}  // namespace sl::inifile

@@ -1,10 +1,10 @@
-#include "platform/aspi_loader.h"
+#include "disc/aspi_loader.h"
 
 #include <dlfcn.h>
 
 #include "platform/install_paths.h"
 
-namespace sl::platform {
+namespace sl::disc {
 
 AspiLibrary::~AspiLibrary() { Unload(); }
 
@@ -53,7 +53,7 @@ std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choic
   if (layer) {
     // Beside the program (a build tree), else where an installation keeps
     // it; when neither has it, the load fails on the path beside it.
-    const std::string found = FindProgramFile(dir, ProgramDir::Lib, layer);
+    const std::string found = platform::FindProgramFile(dir, platform::ProgramDir::Lib, layer);
     return found.empty() ? dir + "/" + layer : found;
   }
   // A bare file name means a file in the current folder, not a search of
@@ -62,4 +62,4 @@ std::string ResolveAspiLayer(const std::string& exeDir, const std::string& choic
   return choice;
 }
 
-}  // namespace sl::platform
+}  // namespace sl::disc

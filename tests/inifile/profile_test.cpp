@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "inifile/profile.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -16,14 +16,16 @@
 #include <utility>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "platform/pump.h"
 #include "support/recorder.h"
 
-namespace sl::platform {
+namespace sl::inifile {
 namespace {
 
+using platform::SetMessagePump;
 using test::ReadFileBytes;
+using text::ToExternal;
 using test::TempDir;
 using test::WriteFileBytes;
 
@@ -736,9 +738,9 @@ TEST(Profile, ProcessesRacingOnOneFileLoseNoChange) {
 }
 
 }  // namespace
-}  // namespace sl::platform
+}  // namespace sl::inifile
 
-namespace sl::platform {
+namespace sl::inifile {
 namespace {
 
 TEST(ProfileDelete, RemovesOneKeyAndKeepsEverythingElse) {
@@ -772,4 +774,4 @@ TEST(ProfileDelete, RemovesOneKeyAndKeepsEverythingElse) {
 }
 
 }  // namespace
-}  // namespace sl::platform
+}  // namespace sl::inifile

@@ -57,7 +57,7 @@
 #include <utility>
 #include <vector>
 
-namespace sl::platform {
+namespace sl::inifile {
 
 // Integer text as this program reads it: the whole text is an optionally
 // signed decimal number, or "0x"/"0X" followed by up to eight hexadecimal
@@ -142,4 +142,4 @@ class Profile {
   std::string lastError_;
 };
 
-}  // namespace sl::platform
+}  // namespace sl::inifile

@@ -1,7 +1,7 @@
 // The local IPC: windows, messages and objects within one process through
 // its own socket, and a hand-made peer that answers calls with every kind of
 // broken reply.
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -24,7 +24,6 @@
 namespace sl::test {
 namespace {
 
-namespace ipc = platform::ipc;
 using Clock = std::chrono::steady_clock;
 
 const ipc::Guid kClass = *ipc::Guid::Parse("{11111111-2222-3333-4444-555555555555}");

@@ -1,8 +1,8 @@
-#include "platform/ipcwire.h"
+#include "ipc/wire.h"
 
 #include <cstring>
 
-namespace sl::platform::ipc::wire {
+namespace sl::ipc::wire {
 
 namespace {
 
@@ -297,4 +297,4 @@ bool FitsOutTypes(const std::vector<Value>& values, std::span<const ValueType> t
   return true;
 }
 
-}  // namespace sl::platform::ipc::wire
+}  // namespace sl::ipc::wire

@@ -20,7 +20,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 #include "support/dsmp_process.h"
 #include "support/hostile_peer.h"
 #include "support/recorder.h"
@@ -30,7 +30,6 @@
 namespace sl::test {
 namespace {
 
-namespace ipc = platform::ipc;
 using Clock = std::chrono::steady_clock;
 
 // Serves the IPC as a window's event loop does for `ms`: waits on WakeFd
@@ -143,7 +142,7 @@ TEST_F(IpcHostile, HalfSentFramesAreBoundedInMemoryAndDroppedWhenOverdue) {
     EXPECT_EQ(ipc::Stats().bufferedBytes, 0u);
     EXPECT_EQ(ipc::Stats().incoming, 0);
   }
-  // 100 MiB were sent; far less is ever held. (AddressSanitizer keeps freed
+  // 200 MiB were sent; far less is ever held. (AddressSanitizer keeps freed
   // memory in quarantine: the resident set says nothing there.)
 #if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(ResidentKiB() - rssBefore, 48L * 1024);

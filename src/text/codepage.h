@@ -2,8 +2,8 @@
 // the program (CDDB replies and submissions, the settings file,
 // "cdplayer.ini"). Inside the program every string is UTF-8.
 //
-// The code page is CP932 (Shift-JIS) unless the program's configuration
-// (SONOLABEL_CODEPAGE) names another iconv encoding. It must be ASCII-compatible: every byte below 0x80 that is
+// The code page is CP932 (Shift-JIS) unless the program's configuration (SONOLABEL_CODEPAGE) names another
+// iconv encoding. It must be ASCII-compatible: every byte below 0x80 that is
 // not the second byte of a two-byte character stands for that ASCII
 // character (true of CP932, EUC-JP, GBK, Big5, UTF-8, the Windows single-byte
 // pages; not of stateful encodings such as ISO-2022-JP).
@@ -16,7 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace sl::platform {
+#include "text/utf8.h"
+
+namespace sl::text {
 
 class CodePageError : public std::runtime_error {
  public:
@@ -40,13 +42,6 @@ std::string ToExternal(std::string_view utf8);
 // With `undecodable` set, the offsets of the bytes that did not decode are
 // added to it (the first kMaxUndecodableOffsets of them).
 std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable = nullptr);
-inline constexpr std::size_t kMaxUndecodableOffsets = 64;
-
-// Bytes in the named iconv encoding (whatever the external code page is:
-// text whose encoding a disc or a peer fixes) -> UTF-8, with undecodable
-// bytes as in FromExternal. nullopt when iconv does not know the encoding.
-std::optional<std::string> FromCodePage(std::string_view bytes, const std::string& codePage,
-                                        std::vector<std::size_t>* undecodable = nullptr);
 
 // True when the first character of utf8Char takes more than one byte in the
 // external code page (a "double-byte character"). ASCII is never double-byte.
@@ -80,19 +75,4 @@ const ByteClasses& ExternalByteClasses();
 // "U+00E9": the code point of the first character of utf8Char.
 std::string CodePointName(std::string_view utf8Char);
 
-// UTF-8 helpers shared by the code page and profile modules.
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or code
-// points above U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-// Replaces every ill-formed byte by U+FFFD; well-formed text is returned as is.
-// With `undecodable` set, the offsets of the ill-formed bytes are added to
-// it (the first kMaxUndecodableOffsets of them).
-std::string SanitizeUtf8(std::string_view text, std::vector<std::size_t>* undecodable = nullptr);
-
-// UTF-8 <-> UTF-16, for text that crosses to the player as UTF-16 strings.
-// Ill-formed UTF-8 bytes and unpaired surrogates become U+FFFD; nothing else
-// changes, so well-formed text makes the round trip unchanged.
-std::u16string Utf8ToUtf16(std::string_view utf8);
-std::string Utf16ToUtf8(std::u16string_view utf16);
-
-}  // namespace sl::platform
+}  // namespace sl::text

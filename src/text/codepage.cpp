@@ -1,4 +1,4 @@
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <iconv.h>
 
@@ -9,53 +9,15 @@
 #include <mutex>
 #include <optional>
 
-namespace sl::platform {
+#include "text/utf8.h"
+
+namespace sl::text {
 
 namespace {
 
 constexpr const char* kDefaultCodePage = "CP932";
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 // iconv_open's failure value, as its interface defines it.
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(misc-misplaced-const,performance-no-int-to-ptr)
-
-// One decoded UTF-8 character.
-struct Utf8Char {
-  char32_t cp = 0;
-  std::size_t length = 0;  // 0: ill-formed at this position
-};
-
-Utf8Char DecodeUtf8(std::string_view s, std::size_t i) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) return {b0, 1};
-  std::size_t len;
-  char32_t cp;
-  char32_t min;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2; cp = b0 & 0x1F; min = 0x80;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3; cp = b0 & 0x0F; min = 0x800;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4; cp = b0 & 0x07; min = 0x10000;
-  } else {
-    return {};
-  }
-  if (s.size() - i < len) return {};
-  for (std::size_t k = 1; k < len; ++k) {
-    const unsigned char b = byte(i + k);
-    if ((b & 0xC0) != 0x80) return {};
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
-  return {cp, len};
-}
-
-bool AllAscii(std::string_view s) {
-  for (char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
 
 std::string CodePointName(char32_t cp) {
   char buf[16];
@@ -199,47 +161,14 @@ std::string ExternalCodePageName() {
   return CodePageInEffect();
 }
 
-bool IsValidUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const Utf8Char c = DecodeUtf8(text, i);
-    if (c.length == 0) return false;
-    i += c.length;
-  }
-  return true;
-}
-
-namespace {
-void NoteUndecodable(std::vector<std::size_t>* undecodable, std::size_t offset) {
-  if (undecodable && undecodable->size() < kMaxUndecodableOffsets) undecodable->push_back(offset);
-}
-}  // namespace
-
-std::string SanitizeUtf8(std::string_view text, std::vector<std::size_t>* undecodable) {
-  if (IsValidUtf8(text)) return std::string(text);
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (std::size_t i = 0; i < text.size();) {
-    const Utf8Char c = DecodeUtf8(text, i);
-    if (c.length == 0) {
-      out += kReplacement;
-      NoteUndecodable(undecodable, i);
-      ++i;
-    } else {
-      out.append(text.substr(i, c.length));
-      i += c.length;
-    }
-  }
-  return out;
-}
-
 std::string CodePointName(std::string_view utf8Char) {
   if (utf8Char.empty()) return "U+0000";
   const Utf8Char c = DecodeUtf8(utf8Char, 0);
-  return CodePointName(c.length == 0 ? static_cast<char32_t>(static_cast<unsigned char>(utf8Char[0])) : c.cp);
+  return CodePointName(c.length == 0 ? static_cast<char32_t>(static_cast<unsigned char>(utf8Char[0])) : c.codePoint);
 }
 
 std::string ToExternal(std::string_view utf8) {
-  if (AllAscii(utf8)) return std::string(utf8);
+  if (IsAscii(utf8)) return std::string(utf8);
   for (std::size_t i = 0; i < utf8.size();) {
     const Utf8Char c = DecodeUtf8(utf8, i);
     if (c.length == 0) {
@@ -282,7 +211,7 @@ std::string ToExternal(std::string_view utf8) {
     const std::size_t at = static_cast<std::size_t>(inp - utf8.data());
     const Utf8Char c = DecodeUtf8(utf8, at);
     const std::string shown(utf8.substr(at, c.length == 0 ? 1 : c.length));
-    throw CodePageError("文字「" + shown + "」（" + CodePointName(c.cp) + "）はコードページ " +
+    throw CodePageError("文字「" + shown + "」（" + CodePointName(c.codePoint) + "）はコードページ " +
                         conv.Name() + " で表せません。");
   }
   step(true);  // ends any shift state (stateful encodings)
@@ -314,9 +243,9 @@ std::string ConvertToUtf8(iconv_t cd, std::string_view bytes, std::vector<std::s
     }
     // EILSEQ: one undecodable byte; EINVAL: a character cut off at the end.
     // Either way replace one byte and go on from the next.
-    if (out.size() - used < kReplacement.size()) out.resize(out.size() * 2);
-    std::memcpy(out.data() + used, kReplacement.data(), kReplacement.size());
-    used += kReplacement.size();
+    if (out.size() - used < kReplacementUtf8.size()) out.resize(out.size() * 2);
+    std::memcpy(out.data() + used, kReplacementUtf8.data(), kReplacementUtf8.size());
+    used += kReplacementUtf8.size();
     NoteUndecodable(undecodable, static_cast<std::size_t>(inp - bytes.data()));
     ++inp;
     --inleft;
@@ -329,7 +258,7 @@ std::string ConvertToUtf8(iconv_t cd, std::string_view bytes, std::vector<std::s
 }  // namespace
 
 std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable) {
-  if (AllAscii(bytes)) return std::string(bytes);
+  if (IsAscii(bytes)) return std::string(bytes);
   Converters& conv = Current();
   iconv_t cd = conv.From();
   if (cd == kNoConverter) {
@@ -339,7 +268,7 @@ std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undec
       if (static_cast<unsigned char>(bytes[i]) < 0x80) {
         out += bytes[i];
       } else {
-        out += kReplacement;
+        out += kReplacementUtf8;
         NoteUndecodable(undecodable, i);
       }
     }
@@ -383,61 +312,4 @@ bool IsDoubleByteChar(std::string_view utf8Char) {
 
 const ByteClasses& ExternalByteClasses() { return Current().Classes(); }
 
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const Utf8Char c = DecodeUtf8(utf8, i);
-    if (c.length == 0) {
-      out.push_back(u'\xFFFD');
-      ++i;
-      continue;
-    }
-    i += c.length;
-    if (c.cp >= 0x10000) {
-      const char32_t v = c.cp - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c.cp));
-    }
-  }
-  return out;
-}
-
-std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size() * 3 / 2 + 4);
-  auto put = [&out](char32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  };
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    const char16_t u = utf16[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      put(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      put(0xFFFD);
-    } else {
-      put(u);
-    }
-  }
-  return out;
-}
-
-}  // namespace sl::platform
+}  // namespace sl::text

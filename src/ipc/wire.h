@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ipc.h"
+#include "ipc/ipc.h"
 
-namespace sl::platform::ipc::wire {
+namespace sl::ipc::wire {
 
 // Frame kinds: the first byte of every frame after its length.
 enum Kind : std::uint8_t {
@@ -104,4 +104,4 @@ std::optional<std::uint32_t> ReplySeq(std::string_view frame);
 // exactly one per entry of `types`, of those types.
 bool FitsOutTypes(const std::vector<Value>& values, std::span<const ValueType> types);
 
-}  // namespace sl::platform::ipc::wire
+}  // namespace sl::ipc::wire
