@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "text/codepage.h"
+#include "text/utf8.h"
 
 namespace sl::platform {
 
@@ -206,17 +206,17 @@ void SanitizeStrings(Json& root) {
     pending.pop_back();
     if (j->is_string()) {
       auto& s = j->get_ref<std::string&>();
-      if (!IsValidUtf8(s)) s = SanitizeUtf8(s);
+      if (!text::IsValidUtf8(s)) s = text::SanitizeUtf8(s);
     } else if (j->is_array()) {
       for (auto& item : j->get_ref<Json::array_t&>()) pending.push_back(&item);
     } else if (j->is_object()) {
       MemberList& members = Members(*j);
       bool namesValid = true;
-      for (const auto& member : members) namesValid = namesValid && IsValidUtf8(member.first);
+      for (const auto& member : members) namesValid = namesValid && text::IsValidUtf8(member.first);
       if (!namesValid) {
         MemberList fixed;
         fixed.reserve(members.size());
-        for (auto& member : members) fixed.emplace_back(SanitizeUtf8(member.first), std::move(member.second));
+        for (auto& member : members) fixed.emplace_back(text::SanitizeUtf8(member.first), std::move(member.second));
         members.swap(fixed);
       }
       for (auto& member : members) pending.push_back(&member.second);

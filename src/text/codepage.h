@@ -43,6 +43,12 @@ std::string ToExternal(std::string_view utf8);
 // added to it (the first kMaxUndecodableOffsets of them).
 std::string FromExternal(std::string_view bytes, std::vector<std::size_t>* undecodable = nullptr);
 
+// Bytes in the named iconv encoding (whatever the external code page is:
+// text whose encoding a disc or a peer fixes) -> UTF-8, with undecodable
+// bytes as in FromExternal. nullopt when iconv does not know the encoding.
+std::optional<std::string> FromCodePage(std::string_view bytes, const std::string& codePage,
+                                        std::vector<std::size_t>* undecodable = nullptr);
+
 // True when the first character of utf8Char takes more than one byte in the
 // external code page (a "double-byte character"). ASCII is never double-byte.
 // A character the code page cannot encode at all counts as double-byte: it is
