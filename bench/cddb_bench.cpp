@@ -39,9 +39,9 @@ void BM_Apply99TrackEntry(benchmark::State& state) {
   NullServices services;
   sl::cddb::CddbLookup lookup(model, sl::mainform::LookupHooksFor(model, services));
   lookup.RequestKind = sl::cddb::Read;
-  lookup.NMHTTP1.Body = Entry99();
+  lookup.http.Body = Entry99();
   for (auto _ : state) {
-    lookup.NMHTTP1Success(0);
+    lookup.HandleCddbReply(0);
     benchmark::DoNotOptimize(model.Table().Cell(1, 99));
   }
 }
@@ -56,9 +56,9 @@ void BM_MatchList5000(benchmark::State& state) {
   for (int i = 0; i < 5000; ++i)
     body += "rock " + std::to_string(10000000 + i) + " アーティスト" + std::to_string(i) + " / タイトル\r\n";
   body += ".\r\n";
-  lookup.NMHTTP1.Body = sl::text::ToExternal(body);
+  lookup.http.Body = sl::text::ToExternal(body);
   for (auto _ : state) {
-    lookup.NMHTTP1Success(0);
+    lookup.HandleCddbReply(0);
     benchmark::DoNotOptimize(model.MatchDialog().rows.size());
   }
 }

@@ -86,7 +86,7 @@ void BM_ReadTocThroughSimLayer(benchmark::State& state) {
   QuietServices services;
   {
     sl::disc::DiscDrives drives(model, sl::mainform::DriveHookFor(model, services));
-    if (!drives.InitASPI32(std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so")) {
+    if (!drives.LoadAspiLayer(std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so")) {
       state.SkipWithError("simulated layer not available");
     } else {
       DiscToc toc;

@@ -30,7 +30,7 @@ void BM_GridPaste99x2Qt(benchmark::State& state) {
                                 QItemSelectionModel::ClearAndSelect);
   QApplication::processEvents();
   for (auto _ : state) {
-    view.ActionPaste->trigger();
+    view.gridPasteAction->trigger();
     view.repaint();
     if (model.Table().Cell(2, 99) != "アーティスト99") state.SkipWithError("not pasted");
     state.PauseTiming();

@@ -1,4 +1,4 @@
-// HTTP GET through TNMHTTP against libcurl's easy interface, both fetching
+// HTTP GET through HttpClient against libcurl's easy interface, both fetching
 // the same URLs from the same loopback server in the same run: a 1 KB and a
 // 10 MB body. Then the CPU the client burns while it waits 2 s for a server
 // that answers late (percent of one core, the whole process counted).
@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "net/nmhttp.h"
+#include "net/http_client.h"
 #include "platform/pump.h"
 // The loopback server shared with the tests. Benchmark programs do not link
 // the test support library, so its one source file is compiled in here.
@@ -58,9 +58,9 @@ void InstallTrivialPump() {
   sl::platform::SetMessagePump([] { benchmark::DoNotOptimize(++pumped); });
 }
 
-void RunTnmhttp(benchmark::State& state, Site& site) {
+void RunHttpClient(benchmark::State& state, Site& site) {
   InstallTrivialPump();
-  sl::net::TNMHTTP http;
+  sl::net::HttpClient http;
   http.TimeOut = 60000;
   for (auto _ : state) {
     http.Get(site.url);
@@ -91,14 +91,14 @@ void RunCurl(benchmark::State& state, Site& site) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * site.body.size()));
 }
 
-void BM_Get1KB_TNMHTTP(benchmark::State& state) { RunTnmhttp(state, Small()); }
+void BM_Get1KB_HttpClient(benchmark::State& state) { RunHttpClient(state, Small()); }
 void BM_Get1KB_libcurl(benchmark::State& state) { RunCurl(state, Small()); }
-void BM_Get10MB_TNMHTTP(benchmark::State& state) { RunTnmhttp(state, Large()); }
+void BM_Get10MB_HttpClient(benchmark::State& state) { RunHttpClient(state, Large()); }
 void BM_Get10MB_libcurl(benchmark::State& state) { RunCurl(state, Large()); }
 
-BENCHMARK(BM_Get1KB_TNMHTTP)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Get1KB_HttpClient)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Get1KB_libcurl)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Get10MB_TNMHTTP)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)
+BENCHMARK(BM_Get10MB_HttpClient)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_Get10MB_libcurl)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
@@ -114,7 +114,7 @@ double Seconds(clockid_t clock) {
 void BM_WaitCpu_LateServer2s(benchmark::State& state) {
   InstallTrivialPump();
   LoopbackServer server(ServerScript().Delay(2000).Send(HttpReply(200, "late")), kServerLifetimeMs);
-  sl::net::TNMHTTP http;
+  sl::net::HttpClient http;
   http.TimeOut = 60000;
   double cpu = 0, wall = 0;
   for (auto _ : state) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "mainform/outcome_texts.h"
-#include "app/formsearch.h"
+#include "app/matchdialog.h"
 #include "app/qtservices.h"
 #include "cddb/cddb.h"
 #include "text/codepage.h"
@@ -18,7 +18,7 @@ namespace {
 void BM_MatchDialog5000(benchmark::State& state) {
   sl::shell::ShellModel model;
   sl::app::QtShellServices services;
-  sl::app::TFormSearch dialog(nullptr);
+  sl::app::MatchDialog dialog(nullptr);
   services.SetMatchDialog(&dialog);
   sl::cddb::CddbLookup lookup(model, sl::mainform::LookupHooksFor(model, services));
   lookup.RequestKind = sl::cddb::Query;
@@ -27,11 +27,11 @@ void BM_MatchDialog5000(benchmark::State& state) {
     body += "rock " + std::to_string(10000000 + i) + " アーティスト" + std::to_string(i) +
             " / タイトル" + std::to_string(i) + "\r\n";
   body += ".\r\n";
-  lookup.NMHTTP1.Body = sl::text::ToExternal(body);
+  lookup.http.Body = sl::text::ToExternal(body);
   for (auto _ : state) {
     // OK as soon as the dialog's event loop runs.
-    QTimer::singleShot(0, dialog.Button2, &QPushButton::click);
-    lookup.NMHTTP1Success(0);
+    QTimer::singleShot(0, dialog.takeMatchButton, &QPushButton::click);
+    lookup.HandleCddbReply(0);
     if (lookup.MatchCategory != "rock") state.SkipWithError("no row chosen");
   }
 }

@@ -93,7 +93,7 @@ class Sim {
 void BM_BindAndImport99(benchmark::State& state) {
   Sim sim;
   Quiet services;
-  sl::player::TDSMP d(services);
+  sl::player::PlayerLink d(services);
   d.SetAutoLink(false);
   for (auto _ : state) {
     d.Bind();
@@ -109,7 +109,7 @@ BENCHMARK(BM_BindAndImport99)->Unit(benchmark::kMillisecond)->Repetitions(5)->Re
 void BM_SlotCallRoundTrip(benchmark::State& state) {
   Sim sim;
   Quiet services;
-  sl::player::TDSMP d(services);
+  sl::player::PlayerLink d(services);
   d.SetAutoLink(false);
   d.Bind();
   if (!d.Bound()) {
@@ -123,11 +123,11 @@ BENCHMARK(BM_SlotCallRoundTrip)->Unit(benchmark::kMicrosecond)->Repetitions(5)->
 void BM_Notifications1000(benchmark::State& state) {
   Sim sim;
   Quiet services;
-  sl::player::TDSMP d(services);
+  sl::player::PlayerLink d(services);
   d.SetAutoLink(false);
   d.Bind();
   long handled = 0;
-  d.OnPlayStatus = [&](sl::player::TDSMP*, int) { ++handled; };
+  d.OnPlayStatus = [&](sl::player::PlayerLink*, int) { ++handled; };
   for (auto _ : state) {
     state.PauseTiming();
     handled = 0;

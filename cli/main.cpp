@@ -28,7 +28,7 @@
 namespace {
 
 using sl::cli::CommandLine;
-using sl::mainform::TFormMain;
+using sl::mainform::MainWindowLogic;
 using sl::platform::Json;
 
 constexpr int kDone = 0;
@@ -115,7 +115,7 @@ class CliServices : public sl::shell::ShellServices {
 
 // The window's fields as one JSON object, in the order a reader of the
 // output finds them: the disc, its tracks, the entry read for it, the status.
-std::string WindowJson(TFormMain& form) {
+std::string WindowJson(MainWindowLogic& form) {
   auto& model = form.Model();
   const auto& t = model.Table();
   char id[16];
@@ -151,7 +151,7 @@ std::string WindowJson(TFormMain& form) {
 }
 
 // Picks drive `index` as the drive box would; false when there is no such item.
-bool PickDrive(TFormMain& form, int index) {
+bool PickDrive(MainWindowLogic& form, int index) {
   auto& model = form.Model();
   if (index < 0 || index >= static_cast<int>(model.DriveItems().size())) {
     std::cerr << "sonolabel-cli: no drive " << index << " (" << model.DriveItems().size()
@@ -159,13 +159,13 @@ bool PickDrive(TFormMain& form, int index) {
     return false;
   }
   model.SetDriveIndex(index);
-  form.ComboBox1Change();
+  form.ChooseDrive();
   return true;
 }
 
 // Titles never travel to another disc: a fields file that names another disc,
 // or has more tracks than this one, is refused with both named.
-bool FieldsFitTheDisc(TFormMain& form, const sl::cli::WindowFields& fields) {
+bool FieldsFitTheDisc(MainWindowLogic& form, const sl::cli::WindowFields& fields) {
   char id[16];
   std::snprintf(id, sizeof id, "%08X", form.DiscId());
   const std::string why = sl::cli::ForeignFields(fields, id, form.TrackCount());
@@ -175,7 +175,7 @@ bool FieldsFitTheDisc(TFormMain& form, const sl::cli::WindowFields& fields) {
 }
 
 // The disc the command line names: the table of contents given, or a drive.
-bool ChooseDisc(TFormMain& form, const CommandLine& line) {
+bool ChooseDisc(MainWindowLogic& form, const CommandLine& line) {
   if (line.toc) {
     form.UseToc(*line.toc);
     return true;
@@ -184,17 +184,17 @@ bool ChooseDisc(TFormMain& form, const CommandLine& line) {
 }
 
 // Whether the chosen disc's table of contents was read and holds tracks.
-bool DiscRead(TFormMain& form) { return form.TocRead() && form.TrackCount() > 0; }
+bool DiscRead(MainWindowLogic& form) { return form.TocRead() && form.TrackCount() > 0; }
 
 // The commands that run against the server start as the window does when
 // shown, with this run's server in place of the stored one.
-void ShowWindowFor(TFormMain& form, const CommandLine& line) {
-  form.FormShow();
+void ShowWindowFor(MainWindowLogic& form, const CommandLine& line) {
+  form.ApplyStartupSettings();
   if (line.serverUrl) form.SetServerUrl(*line.serverUrl);
 }
 
 // drives: one line per drive box item.
-int ListDrives(TFormMain& form) {
+int ListDrives(MainWindowLogic& form) {
   // The layer's own box has said why it could not be used.
   if (form.HostAdapterCount() < 0) return kFailed;
   const auto& items = form.Model().DriveItems();
@@ -208,15 +208,15 @@ int ListDrives(TFormMain& form) {
 }
 
 // sites: the server-list command, then the hosts stored after the merge.
-int FetchServerList(TFormMain& form, const CommandLine& line) {
+int FetchServerList(MainWindowLogic& form, const CommandLine& line) {
   ShowWindowFor(form, line);
-  form.tunedexS2Click();
+  form.FetchServerList();
   for (const auto& host : form.StoredServerHosts()) std::cout << host << '\n';
   return sl::cli::ExitStatusFor(form.LastCommandOutcome());
 }
 
 // discid: the line cd-discid prints.
-int PrintDiscId(TFormMain& form, const CommandLine& line) {
+int PrintDiscId(MainWindowLogic& form, const CommandLine& line) {
   if (!ChooseDisc(form, line)) return kFailed;
   if (!DiscRead(form)) return kFailed;
   std::cout << form.DiscLine() << '\n';
@@ -224,7 +224,7 @@ int PrintDiscId(TFormMain& form, const CommandLine& line) {
 }
 
 // disc: the window's fields after the drive was read.
-int PrintDisc(TFormMain& form, const CommandLine& line) {
+int PrintDisc(MainWindowLogic& form, const CommandLine& line) {
   if (!ChooseDisc(form, line)) return kFailed;
   const bool read = DiscRead(form);
   std::cout << WindowJson(form) << '\n';
@@ -232,11 +232,11 @@ int PrintDisc(TFormMain& form, const CommandLine& line) {
 }
 
 // lookup: the lookup command on the chosen disc, then the window's fields.
-int LookUpDisc(TFormMain& form, const CommandLine& line) {
+int LookUpDisc(MainWindowLogic& form, const CommandLine& line) {
   ShowWindowFor(form, line);
   if (!ChooseDisc(form, line)) return kFailed;
   if (!DiscRead(form)) return kFailed;
-  form.C1Click();
+  form.LookUpDisc();
   std::cout << WindowJson(form) << '\n';
   // Titles received but not saved is a failed lookup: the box said why.
   return sl::cli::ExitStatusFor(form.LastCommandOutcome());
@@ -245,7 +245,7 @@ int LookUpDisc(TFormMain& form, const CommandLine& line) {
 // submit: the file's fields go into the window, then the submit command
 // runs. Box texts and the status have gone to stderr; stdout gets the entry
 // (dry run) or the server's reply.
-int SubmitEntry(TFormMain& form, const CommandLine& line, const sl::cli::WindowFields& fields) {
+int SubmitEntry(MainWindowLogic& form, const CommandLine& line, const sl::cli::WindowFields& fields) {
   ShowWindowFor(form, line);
   if (!ChooseDisc(form, line)) return kFailed;
   if (!DiscRead(form)) return kFailed;
@@ -255,12 +255,12 @@ int SubmitEntry(TFormMain& form, const CommandLine& line, const sl::cli::WindowF
   if (dropped > 0)
     std::cerr << "sonolabel-cli: " << dropped << " track(s) of the fields file beyond the disc's "
               << model.Table().RowCount() - 1 << " ignored\n";
-  if (!model.Menu(sl::shell::MenuId::S1).enabled) {
+  if (!model.Menu(sl::shell::MenuId::SubmitEntry).enabled) {
     std::cerr << "sonolabel-cli: the submit command is not available: the settings hold no "
                  "submission address (submitemail)\n";
     return kFailed;
   }
-  using Result = TFormMain::SubmitOutcome::Result;
+  using Result = MainWindowLogic::SubmitOutcome::Result;
   // A correction sends the corrected entry's own text back with it.
   const auto revision = sl::cli::SubmissionRevision(fields);
   std::optional<sl::submit::KeptText> kept;
@@ -286,16 +286,16 @@ int SubmitEntry(TFormMain& form, const CommandLine& line, const sl::cli::WindowF
 }
 
 // player import: the play list's titles into the window.
-int ImportFromPlayer(TFormMain& form, const CommandLine& line) {
+int ImportFromPlayer(MainWindowLogic& form, const CommandLine& line) {
   if (!ChooseDisc(form, line)) return kFailed;
-  form.MenuDSMPImportClick();
+  form.ImportFromPlayer();
   std::cout << WindowJson(form) << '\n';
   return sl::cli::ExitStatusFor(form.LastCommandOutcome());
 }
 
 // player export: the file's fields (if any) into the window, then the
 // window's titles into the play list.
-int ExportToPlayer(TFormMain& form, const CommandLine& line) {
+int ExportToPlayer(MainWindowLogic& form, const CommandLine& line) {
   if (!ChooseDisc(form, line)) return kFailed;
   if (line.fieldsPath) {
     std::string error;
@@ -307,19 +307,19 @@ int ExportToPlayer(TFormMain& form, const CommandLine& line) {
     if (!FieldsFitTheDisc(form, *given)) return kFailed;
     sl::cli::ApplyFields(*given, form.Model().Table());
     // Fields given count as titles loaded: the export is enabled.
-    form.Model().SetEnabled(sl::shell::MenuId::MenuDSMPExport, true);
+    form.Model().SetEnabled(sl::shell::MenuId::ExportToPlayer, true);
   }
-  if (!form.Model().Menu(sl::shell::MenuId::MenuDSMPExport).enabled) {
+  if (!form.Model().Menu(sl::shell::MenuId::ExportToPlayer).enabled) {
     std::cerr << "sonolabel-cli: no titles to export: read them from a server, the local database "
                  "or --fields FILE first\n";
     return kFailed;
   }
-  form.MenuDSMPExportClick();
+  form.ExportToPlayer();
   std::cout << WindowJson(form) << '\n';
   return sl::cli::ExitStatusFor(form.LastCommandOutcome());
 }
 
-int RunCommand(TFormMain& form, const CommandLine& line,
+int RunCommand(MainWindowLogic& form, const CommandLine& line,
                const std::optional<sl::cli::WindowFields>& submitFields) {
   const std::string& c = line.command;
   if (c == "drives") return ListDrives(form);
@@ -380,11 +380,11 @@ int Run(int argc, char** argv) {
   env.iniPath =
       sl::settings::SharedSettingsPath(std::filesystem::path(env.exePath).parent_path().string(), env);
   sl::mainform::ApplyProcessWideSettings(env);
-  TFormMain form(services, env);
+  MainWindowLogic form(services, env);
   form.Model().onStatus = [](int panel, const std::string& text) {
     if (panel == 0) std::cerr << text << '\n';
   };
-  form.FormCreate();
+  form.OpenSettingsFile();
   return RunCommand(form, line, submitFields);
 }
 

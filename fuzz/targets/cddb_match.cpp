@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzz::Services services;
   static cddb::CddbLookup lookup(model, mainform::LookupHooksFor(model, services));
   const std::string_view line(reinterpret_cast<const char*>(data), size);
-  lookup.CheckReturnCmd(line);
+  lookup.CheckReplyCode(line);
 
   const std::string& cat = lookup.MatchCategory;
   const std::string& id = lookup.MatchDiscId;

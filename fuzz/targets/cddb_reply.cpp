@@ -47,13 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int rows = 1 + (data[0] >> 2) % 20;
   w.services.matchAnswer = (data[0] >> 2) % 4 - 1;  // -1 (cancel) to 2
   w.lookup.RequestKind = kind;
-  w.lookup.NMHTTP1.Body.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
+  w.lookup.http.Body.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
   w.model.SetStatus(0, "");
   w.model.Table().SetRowCount(rows);
   w.applied = 0;
   if (kind == cddb::Sites) fuzz::ReplaceFile(w.settingsPath, kSettings);
 
-  w.lookup.NMHTTP1Success(0);
+  w.lookup.HandleCddbReply(0);
 
   const std::string& status = w.model.Status(0);
   FUZZ_CHECK(kStatusTexts.count(status) == 1);

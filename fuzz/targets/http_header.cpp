@@ -6,15 +6,15 @@
 #include <string>
 
 #include "net/errors.h"
-#include "net/nmhttp.h"
-#include "net/powersock.h"
+#include "net/http_client.h"
+#include "net/socket_client.h"
 #include "support.h"
 
 using namespace sl;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  net::TReplyHeader header;
+  net::ReplyHeaders header;
   std::size_t pos = 0;
   bool done = false;
   bool bounded = false;
@@ -23,27 +23,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // nothing); a line longer than the buffer raises.
     std::size_t end = bytes.find('\n', pos);
     end = end == std::string::npos ? bytes.size() : end + 1;
-    if (end - pos > net::TPowersock::kBufferSize) break;
+    if (end - pos > net::SocketClient::kBufferSize) break;
     const std::string line = bytes.substr(pos, end - pos);
     pos = end;
     try {
       done = header.AddLine(line);
-    } catch (const net::ESockError&) {
+    } catch (const net::SocketFailure&) {
       bounded = true;
       break;
     }
     if (line.empty() && header.Lines > 1) FUZZ_CHECK(done);
   }
   if (bounded) {
-    FUZZ_CHECK(header.Lines > net::TReplyHeader::kMaxLines || header.Bytes > net::TReplyHeader::kMaxBytes);
+    FUZZ_CHECK(header.Lines > net::ReplyHeaders::kMaxLines || header.Bytes > net::ReplyHeaders::kMaxBytes);
   } else {
-    FUZZ_CHECK(header.Lines <= net::TReplyHeader::kMaxLines && header.Bytes <= net::TReplyHeader::kMaxBytes);
+    FUZZ_CHECK(header.Lines <= net::ReplyHeaders::kMaxLines && header.Bytes <= net::ReplyHeaders::kMaxBytes);
   }
   FUZZ_CHECK(header.Bytes <= pos);
   FUZZ_CHECK(header.ReplyNumber >= 0 && header.ReplyNumber <= 65535);
   FUZZ_CHECK(header.ContentLength >= 0);
   FUZZ_CHECK(header.HasContentLength || header.ContentLength == 0);
-  FUZZ_CHECK(header.SetCookie.size() <= net::TReplyHeader::kMaxCookieLength);
+  FUZZ_CHECK(header.SetCookie.size() <= net::ReplyHeaders::kMaxCookieLength);
   FUZZ_CHECK(header.Location.size() < header.Bytes || header.Location.empty());
   // After a chunked header, the body's lines as size lines: a size is
   // taken only from hexadecimal digits at the line's start.

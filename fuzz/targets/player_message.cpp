@@ -63,8 +63,8 @@ bool SameReply(const wire::Reply& a, const wire::Reply& b) {
 // A track record the player gave: bounded, and what writing it back sends
 // reads back as the same record.
 void CheckTrack(const std::vector<ipc::Value>& values) {
-  const player::TTrackInfo info = player::TrackInfoFromValues(values);
-  for (const std::string* s : {&info.Title, &info.Artist, &info.FileName, &info.ExtraText1, &info.ExtraText2})
+  const player::PlayListTrack info = player::TrackInfoFromValues(values);
+  for (const std::string* s : {&info.Title, &info.Artist, &info.FileName, &info.opaqueText1, &info.opaqueText2})
     FUZZ_CHECK(fuzz::ValidUtf8(*s));
   FUZZ_CHECK(info.Drive >= 0 && info.Drive <= 0xFFFF);
   FUZZ_CHECK(info.CDTrack >= 0 && info.CDTrack <= 0xFFFF);
@@ -79,18 +79,18 @@ void CheckTrack(const std::vector<ipc::Value>& values) {
 // a player), with a count of the notification events it raised.
 struct Link {
   fuzz::Services services;
-  player::TDSMP dsmp;
+  player::PlayerLink dsmp;
   int raised = 0;
   std::uint32_t lastEvent = 0;
   int lastParam = 0;
-  static player::TDSMPOptions Options() {
-    player::TDSMPOptions o;
+  static player::PlayerLinkOptions Options() {
+    player::PlayerLinkOptions o;
     o.designing = true;
     o.arguments = std::vector<std::string>{};
     return o;
   }
   Link() : dsmp(services, Options()) {
-    dsmp.OnDSMP = [this](player::TDSMP*, std::uint32_t event, int param) {
+    dsmp.OnDSMP = [this](player::PlayerLink*, std::uint32_t event, int param) {
       ++raised;
       lastEvent = event;
       lastParam = param;

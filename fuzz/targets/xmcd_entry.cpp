@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto lines = cddb::SplitLines(text);
   FUZZ_CHECK(lines.size() <= cddb::kMaxReplyLines);
   for (const auto& l : lines) FUZZ_CHECK(l.find_first_of("\r\n") == std::string::npos);
-  lookup.GetTuneList(lines);
+  lookup.ApplyEntry(lines);
   FUZZ_CHECK(t.RowCount() == rows);
   FUZZ_CHECK(t.Year() == cddb::EntryValue(lines, "dyear"));
   FUZZ_CHECK(t.Genre() == cddb::EntryValue(lines, "DGenre"));

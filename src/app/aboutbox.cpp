@@ -10,10 +10,10 @@
 
 namespace sl::app {
 
-TAboutBox::TAboutBox(QWidget* mainWindow)
+AboutBox::AboutBox(QWidget* mainWindow)
     : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  setObjectName(QStringLiteral("AboutBox"));
+  setObjectName(QStringLiteral("aboutBox"));
   setWindowTitle(QStringLiteral("バージョン情報"));
   setFixedSize(298, 182);
 
@@ -37,25 +37,25 @@ TAboutBox::TAboutBox(QWidget* mainWindow)
   comments->adjustSize();
   comments->move(24, 96);
 
-  OKButton = new QPushButton(QStringLiteral("OK"), this);
-  OKButton->setObjectName(QStringLiteral("OKButton"));
-  OKButton->setGeometry(111, 148, 75, 25);
-  OKButton->setDefault(true);
-  connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
+  okButton = new QPushButton(QStringLiteral("OK"), this);
+  okButton->setObjectName(QStringLiteral("okButton"));
+  okButton->setGeometry(111, 148, 75, 25);
+  okButton->setDefault(true);
+  connect(okButton, &QPushButton::clicked, this, [this] { Accept(); });
 }
 
-void TAboutBox::showEvent(QShowEvent* event) {
+void AboutBox::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormActivate();
+  HandleActivation();
 }
 
-void TAboutBox::changeEvent(QEvent* event) {
+void AboutBox::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) HandleActivation();
 }
 
-void TAboutBox::FormActivate() { move(CentredOnScreen(*this)); }
+void AboutBox::HandleActivation() { move(CentredOnScreen(*this)); }
 
-void TAboutBox::OKButtonClick() { close(); }
+void AboutBox::Accept() { close(); }
 
 }  // namespace sl::app

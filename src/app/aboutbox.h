@@ -1,4 +1,4 @@
-// TAboutBox: the version dialog. Shown without being modal, centred on the
+// AboutBox: the version dialog. Shown without being modal, centred on the
 // screen whenever it activates, closed by its OK button.
 #pragma once
 
@@ -9,23 +9,23 @@ class QPushButton;
 
 namespace sl::app {
 
-class TAboutBox : public QDialog {
+class AboutBox : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TAboutBox(QWidget* mainWindow);
+  explicit AboutBox(QWidget* mainWindow);
 
   QLabel* ProductName = nullptr;
   QLabel* Version = nullptr;  // "ver." until the main window appends the version
-  QPushButton* OKButton = nullptr;
+  QPushButton* okButton = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
-  void FormActivate();
-  void OKButtonClick();
+  void HandleActivation();
+  void Accept();
 };
 
 }  // namespace sl::app

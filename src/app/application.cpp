@@ -12,7 +12,7 @@
 
 #include "app/automation.h"
 #include "app/exceptionbox.h"
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 #include "app/program.h"
 #include "app/texts.h"
 #include "demo/demo.h"
@@ -91,10 +91,10 @@ int RunSonolabel(int argc, char** argv) {
   }
   try {
     Program program(configuration);
-    QObject::connect(&program.FormMain(), &TFormMain::formClosed, &app, &QCoreApplication::quit,
+    QObject::connect(&program.Window(), &MainWindow::formClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     InstallAutomation(program, configuration.automation, mainEntered);
-    program.FormMain().show();
+    program.Window().show();
     app.exec();
   } catch (const std::exception& e) {
     ShowException(QString::fromStdString(e.what()));

@@ -22,8 +22,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/formmain.h"
-#include "app/formsearch.h"
+#include "app/mainwindow.h"
+#include "app/matchdialog.h"
 #include "app/program.h"
 
 namespace sl::app {
@@ -86,7 +86,7 @@ long PeakResidentKb() {
 
 void InstallAutomation(Program& program, const config::WindowAutomation& automation,
                        std::chrono::steady_clock::time_point mainEntered) {
-  TFormMain& window = program.FormMain();
+  MainWindow& window = program.Window();
   const bool probe = automation.startupProbe;
   const long pick = automation.pickDrive;
   const QString shot = QString::fromLocal8Bit(automation.screenshot.c_str());
@@ -114,7 +114,7 @@ void InstallAutomation(Program& program, const config::WindowAutomation& automat
     // Answers whatever modal window start-up and the lookup open: message
     // boxes with OK, the e-mail prompt with the address it suggests, the
     // match dialog with the chosen row (after its picture is taken).
-    TFormSearch* search = &program.FormSearch();
+    MatchDialog* search = &program.MatchChooser();
     auto* answer = new QTimer(&window);
     answer->setInterval(100);
     QObject::connect(answer, &QTimer::timeout, &window, [search, matchRow, matchShot] {
@@ -126,8 +126,8 @@ void InstallAutomation(Program& program, const config::WindowAutomation& automat
       } else if (modal == search && search->isVisible()) {
         if (!matchShot.isEmpty() && !search->grab().save(matchShot, "PNG"))
           std::fprintf(stderr, "sonolabel: cannot save %s\n", matchShot.toLocal8Bit().constData());
-        search->StringGrid1->selectRow(static_cast<int>(matchRow) - 1);
-        search->Button2->click();
+        search->matchGrid->selectRow(static_cast<int>(matchRow) - 1);
+        search->takeMatchButton->click();
       }
     });
     answer->start();
@@ -144,12 +144,12 @@ void InstallAutomation(Program& program, const config::WindowAutomation& automat
       std::fflush(stdout);
       ::_exit(0);
     }
-    if (pick >= 0 && pick < window.ComboBox1->count()) {
-      window.ComboBox1->setCurrentIndex(static_cast<int>(pick));
-      window.ComboBox1Pick(static_cast<int>(pick));
+    if (pick >= 0 && pick < window.driveBox->count()) {
+      window.driveBox->setCurrentIndex(static_cast<int>(pick));
+      window.PickDrive(static_cast<int>(pick));
     }
     if (lookup) {
-      if (QAction* c1 = window.MenuAction(shell::MenuId::C1); c1 && c1->isEnabled()) c1->trigger();
+      if (QAction* c1 = window.MenuAction(shell::MenuId::LookUpDisc); c1 && c1->isEnabled()) c1->trigger();
     }
     if (!shot.isEmpty()) {
       QTimer::singleShot(static_cast<int>(delay < 0 ? 0 : delay), &window, [&window, shot] {

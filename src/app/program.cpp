@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "app/aboutbox.h"
-#include "app/formmain.h"
-#include "app/formoption.h"
-#include "app/formsearch.h"
+#include "app/mainwindow.h"
+#include "app/optionsdialog.h"
+#include "app/matchdialog.h"
 #include "platform/pump.h"
 
 namespace sl::app {
@@ -15,24 +15,24 @@ Program::Program(mainform::Environment env) {
   // The core's waits (network, drives) keep the window live through this
   // pump: widgets follow the model, then pending events run.
   platform::SetMessagePump([this] {
-    if (formMain_) formMain_->SyncFromModel();
+    if (window_) window_->SyncFromModel();
     QCoreApplication::processEvents();
   });
   try {
-    formMain_ = std::make_unique<TFormMain>(std::move(env));
-    formSearch_ = new TFormSearch(formMain_.get());
-    formOption_ = new TFormOption(formMain_.get());
-    aboutBox_ = new TAboutBox(formMain_.get());
+    window_ = std::make_unique<MainWindow>(std::move(env));
+    matchDialog_ = new MatchDialog(window_.get());
+    optionsDialog_ = new OptionsDialog(window_.get());
+    aboutBox_ = new AboutBox(window_.get());
   } catch (...) {
     platform::SetMessagePump({});
     throw;
   }
-  formMain_->SetForms(formSearch_, formOption_, aboutBox_);
+  window_->SetDialogs(matchDialog_, optionsDialog_, aboutBox_);
 }
 
 Program::~Program() {
   platform::SetMessagePump({});
-  formMain_.reset();
+  window_.reset();
 }
 
 }  // namespace sl::app

@@ -9,10 +9,10 @@
 
 namespace sl::app {
 
-class TAboutBox;
-class TFormMain;
-class TFormOption;
-class TFormSearch;
+class AboutBox;
+class MainWindow;
+class OptionsDialog;
+class MatchDialog;
 
 class Program {
  public:
@@ -21,17 +21,17 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  TFormMain& FormMain() { return *formMain_; }
-  TFormSearch& FormSearch() { return *formSearch_; }
-  TFormOption& FormOption() { return *formOption_; }
-  TAboutBox& AboutBox() { return *aboutBox_; }
+  MainWindow& Window() { return *window_; }
+  MatchDialog& MatchChooser() { return *matchDialog_; }
+  OptionsDialog& OptionsWindow() { return *optionsDialog_; }
+  AboutBox& AboutWindow() { return *aboutBox_; }
 
  private:
-  std::unique_ptr<TFormMain> formMain_;
+  std::unique_ptr<MainWindow> window_;
   // Owned by the main window (their parent).
-  TFormSearch* formSearch_ = nullptr;
-  TFormOption* formOption_ = nullptr;
-  TAboutBox* aboutBox_ = nullptr;
+  MatchDialog* matchDialog_ = nullptr;
+  OptionsDialog* optionsDialog_ = nullptr;
+  AboutBox* aboutBox_ = nullptr;
 };
 
 }  // namespace sl::app

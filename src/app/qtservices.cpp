@@ -6,8 +6,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-#include "app/formoption.h"
-#include "app/formsearch.h"
+#include "app/optionsdialog.h"
+#include "app/matchdialog.h"
 #include "app/texts.h"
 
 namespace sl::app {
@@ -17,7 +17,7 @@ QtShellServices::~QtShellServices() {
   while (busyDepth_ > 0) SetBusyCursor(false);
 }
 
-void QtShellServices::SetMatchDialog(TFormSearch* dialog) { matchDialog_ = dialog; }
+void QtShellServices::SetMatchDialog(MatchDialog* dialog) { matchDialog_ = dialog; }
 
 void QtShellServices::MessageBox(shell::MsgIcon icon, const std::string& text) {
   QMessageBox::Icon qicon = QMessageBox::Information;

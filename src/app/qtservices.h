@@ -11,8 +11,8 @@
 
 namespace sl::app {
 
-class TFormOption;
-class TFormSearch;
+class OptionsDialog;
+class MatchDialog;
 
 class QtShellServices : public shell::ShellServices {
  public:
@@ -24,9 +24,9 @@ class QtShellServices : public shell::ShellServices {
   // The window the boxes belong to; none before the main window exists.
   void SetOwner(QWidget* owner) { owner_ = owner; }
   // The match dialog, created after the main window.
-  void SetMatchDialog(TFormSearch* dialog);
+  void SetMatchDialog(MatchDialog* dialog);
   // The options dialog, created after the main window.
-  void SetOptionDialog(TFormOption* dialog) { optionDialog_ = dialog; }
+  void SetOptionDialog(OptionsDialog* dialog) { optionDialog_ = dialog; }
   // Runs before a box opens: the window shows (and paints) what the command
   // has set so far, such as the status text the box is about.
   void SetBeforeBox(std::function<void()> beforeBox) { beforeBox_ = std::move(beforeBox); }
@@ -47,8 +47,8 @@ class QtShellServices : public shell::ShellServices {
 
  private:
   QPointer<QWidget> owner_;
-  TFormSearch* matchDialog_ = nullptr;
-  TFormOption* optionDialog_ = nullptr;
+  MatchDialog* matchDialog_ = nullptr;
+  OptionsDialog* optionDialog_ = nullptr;
   int busyDepth_ = 0;
   std::function<void()> beforeBox_;
 };

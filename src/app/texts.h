@@ -21,9 +21,9 @@ inline constexpr int kLabelFontPx = 16;
 // Longest answer the input box accepts.
 inline constexpr int kMaxInputLength = 1024;
 
-// The 11 CDDB categories of ComboBox2.
+// The 11 CDDB categories of categoryBox.
 const QStringList& Categories();
-// The 150 detailed genres of ComboBox3.
+// The 150 detailed genres of genreBox.
 const QStringList& DetailedGenres();
 
 }  // namespace sl::app

@@ -1,4 +1,4 @@
-// StringGrid1's contents for a QTableView, read straight from the shared
+// trackGrid's contents for a QTableView, read straight from the shared
 // TrackTitleTable: row 0 of the table is the header, table row n is view row
 // n - 1. Column 0 (the track number) is fixed: grey, never editable and
 // never current.

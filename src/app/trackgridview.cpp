@@ -82,11 +82,11 @@ TrackGridView::TrackGridView(QWidget* parent) : QTableView(parent) {
       this, [this](CellEditor* e, QClipboard::Mode mode) { PasteIntoEditor(e, mode); },
       [this](QLineEdit* e) { editor_ = e; }));
 
-  PopupMenu1 = new QMenu(this);
-  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  gridPopupMenu = new QMenu(this);
+  gridPopupMenu->setObjectName(QStringLiteral("gridPopupMenu"));
   auto add = [this](const char* name, const QString& caption, const QString& hint,
                     const QKeySequence& shortcut) {
-    QAction* a = PopupMenu1->addAction(caption);
+    QAction* a = gridPopupMenu->addAction(caption);
     a->setObjectName(QString::fromLatin1(name));
     a->setStatusTip(hint);
     a->setShortcut(shortcut);
@@ -94,33 +94,33 @@ TrackGridView::TrackGridView(QWidget* parent) : QTableView(parent) {
     a->setProperty("category", QStringLiteral("編集"));
     return a;
   };
-  ActionCopy = add("ActionCopy", QStringLiteral("コピー(&C)"), QString(), {});
-  ActionPaste = add("ActionPaste", QStringLiteral("貼り付け(&P)"), QString(), {});
-  C2 = add("C2", QStringLiteral("コピー(&C)"),
+  gridCopyAction = add("gridCopyAction", QStringLiteral("コピー(&C)"), QString(), {});
+  gridPasteAction = add("gridPasteAction", QStringLiteral("貼り付け(&P)"), QString(), {});
+  editorCopyAction = add("editorCopyAction", QStringLiteral("コピー(&C)"),
            QStringLiteral("コピー|選択部分をコピーし、クリップボードに送る"), QKeySequence::Copy);
-  T1 = add("T1", QStringLiteral("切り取り(&T)"),
+  editorCutAction = add("editorCutAction", QStringLiteral("切り取り(&T)"),
            QStringLiteral("切り取り|選択部分を切り取り、クリップボードに送る"), QKeySequence::Cut);
-  P1 = add("P1", QStringLiteral("貼り付け(&P)"),
+  editorPasteAction = add("editorPasteAction", QStringLiteral("貼り付け(&P)"),
            QStringLiteral("貼り付け|クリップボードの内容を貼り付ける"), QKeySequence::Paste);
   // The shortcuts are shown in the menu; while a cell is edited its line
   // edit takes those keys itself.
-  for (QAction* a : {C2, T1, P1}) a->setShortcutContext(Qt::WidgetShortcut);
+  for (QAction* a : {editorCopyAction, editorCutAction, editorPasteAction}) a->setShortcutContext(Qt::WidgetShortcut);
 
-  connect(ActionCopy, &QAction::triggered, this, [this] { ActionCopyClick(); });
-  connect(ActionPaste, &QAction::triggered, this, [this] { ActionPasteClick(); });
-  connect(C2, &QAction::triggered, this, [this] {
+  connect(gridCopyAction, &QAction::triggered, this, [this] { CopyCells(); });
+  connect(gridPasteAction, &QAction::triggered, this, [this] { PasteCells(); });
+  connect(editorCopyAction, &QAction::triggered, this, [this] {
     if (editor_) editor_->copy();
   });
-  connect(T1, &QAction::triggered, this, [this] {
+  connect(editorCutAction, &QAction::triggered, this, [this] {
     if (editor_) editor_->cut();
   });
-  connect(P1, &QAction::triggered, this, [this] {
+  connect(editorPasteAction, &QAction::triggered, this, [this] {
     if (editor_) PasteIntoEditor(editor_, QClipboard::Clipboard);
   });
-  connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { UpdateEditActions(); });
+  connect(gridPopupMenu, &QMenu::aboutToShow, this, [this] { UpdateEditActions(); });
   // The items' hints go to the window like the main menu's: a pop-up menu
   // is a window of its own, where a hint would otherwise stop.
-  PopupMenu1->installEventFilter(this);
+  gridPopupMenu->installEventFilter(this);
   SyncMode();
 }
 
@@ -155,7 +155,7 @@ std::optional<shell::GridRect> TrackGridView::Selection() const {
   return r;
 }
 
-void TrackGridView::ActionCopyClick() {
+void TrackGridView::CopyCells() {
   if (!model_) return;
   const auto sel = Selection();
   if (!sel) return;
@@ -176,7 +176,7 @@ std::optional<QString> TrackGridView::ReadClipboard(QClipboard::Mode mode) {
   return QString::fromStdString(std::string(shell::ClipboardText(bytes)));
 }
 
-void TrackGridView::ActionPasteClick() {
+void TrackGridView::PasteCells() {
   // A command waiting for its answer works on the grid as it is.
   if (!model_ || model_->CommandRunning()) return;
   if (!Selection()) return;
@@ -208,12 +208,12 @@ void TrackGridView::CloseEditorKeepingText() {
     commitData(e);
     closeEditor(e, QAbstractItemDelegate::NoHint);
   }
-  if (modes_.Editing()) modes_.StringGrid1SelectCell();  // back to selection mode
+  if (modes_.Editing()) modes_.HandleCellSelected();  // back to selection mode
   SyncMode();
 }
 
 bool TrackGridView::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == PopupMenu1 && event->type() == QEvent::StatusTip) {
+  if (watched == gridPopupMenu && event->type() == QEvent::StatusTip) {
     if (QWidget* w = window()) QCoreApplication::sendEvent(w, event);
     return true;
   }
@@ -248,22 +248,22 @@ void TrackGridView::SyncMode() {
               : EditTriggers(NoEditTriggers);
   if (editTriggers() != triggers) setEditTriggers(triggers);
   using shell::PopupItem;
-  ActionCopy->setVisible(modes_.Visible(PopupItem::ActionCopy));
-  ActionPaste->setVisible(modes_.Visible(PopupItem::ActionPaste));
-  C2->setVisible(modes_.Visible(PopupItem::C2));
-  T1->setVisible(modes_.Visible(PopupItem::T1));
-  P1->setVisible(modes_.Visible(PopupItem::P1));
+  gridCopyAction->setVisible(modes_.Visible(PopupItem::GridCopy));
+  gridPasteAction->setVisible(modes_.Visible(PopupItem::GridPaste));
+  editorCopyAction->setVisible(modes_.Visible(PopupItem::EditorCopy));
+  editorCutAction->setVisible(modes_.Visible(PopupItem::EditorCut));
+  editorPasteAction->setVisible(modes_.Visible(PopupItem::EditorPaste));
 }
 
 void TrackGridView::UpdateEditActions() {
   // The clipboard is not read here: its owner may be slow or not answer,
   // and the menu must open at once. A paste reads it.
   const bool locked = model_ && model_->CommandRunning();
-  ActionPaste->setEnabled(!locked);
+  gridPasteAction->setEnabled(!locked);
   QLineEdit* e = editor_;
-  C2->setEnabled(e && e->hasSelectedText());
-  T1->setEnabled(e && e->hasSelectedText() && !e->isReadOnly());
-  P1->setEnabled(e && !e->isReadOnly());
+  editorCopyAction->setEnabled(e && e->hasSelectedText());
+  editorCutAction->setEnabled(e && e->hasSelectedText() && !e->isReadOnly());
+  editorPasteAction->setEnabled(e && !e->isReadOnly());
 }
 
 void TrackGridView::keyPressEvent(QKeyEvent* event) {
@@ -271,7 +271,7 @@ void TrackGridView::keyPressEvent(QKeyEvent* event) {
   if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
     // Enter toggles the mode. In an open editor the key has already been
     // handed to the delegate, which writes the text back and closes it.
-    OpenEditor(modes_.StringGrid1KeyDown(shell::kVkReturn));
+    OpenEditor(modes_.HandleKeyDown(shell::kVkReturn));
     event->accept();
     return;
   }
@@ -279,7 +279,7 @@ void TrackGridView::keyPressEvent(QKeyEvent* event) {
     // The grid moves to the next cell (which leaves editing mode), then the
     // TAB character enters editing mode there: TAB edits the next cell.
     QTableView::keyPressEvent(event);
-    if (event->isAccepted()) OpenEditor(modes_.StringGrid1KeyPress(shell::kTabChar));
+    if (event->isAccepted()) OpenEditor(modes_.HandleKeyPress(shell::kTabChar));
     return;
   }
   if (event->matches(QKeySequence::Copy)) {
@@ -292,12 +292,12 @@ void TrackGridView::keyPressEvent(QKeyEvent* event) {
 
 void TrackGridView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTableView::mouseDoubleClickEvent(event);
-  OpenEditor(modes_.StringGrid1DblClick());
+  OpenEditor(modes_.TakeDoubleClickedMatch());
 }
 
 void TrackGridView::contextMenuEvent(QContextMenuEvent* event) {
   SyncMode();
-  PopupMenu1->popup(event->globalPos());
+  gridPopupMenu->popup(event->globalPos());
   event->accept();
 }
 
@@ -305,7 +305,7 @@ void TrackGridView::currentChanged(const QModelIndex& current, const QModelIndex
   // Selecting another cell leaves editing mode; the grid then closes the
   // open editor, keeping what was typed.
   if (current != previous) {
-    modes_.StringGrid1SelectCell();
+    modes_.HandleCellSelected();
     SyncMode();
   }
   QTableView::currentChanged(current, previous);
@@ -316,7 +316,7 @@ void TrackGridView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditH
       hint == QAbstractItemDelegate::EditPreviousItem) {
     // TAB in the editor: as in the grid, move on and edit the next cell.
     QTableView::closeEditor(editor, hint);
-    OpenEditor(modes_.StringGrid1KeyPress(shell::kTabChar));
+    OpenEditor(modes_.HandleKeyPress(shell::kTabChar));
     return;
   }
   QTableView::closeEditor(editor, hint);

@@ -1,4 +1,4 @@
-// StringGrid1 on screen: a table view that feeds the user's gestures to the
+// trackGrid on screen: a table view that feeds the user's gestures to the
 // grid's editing modes (shell::GridEditModes), shows the pop-up menu of the
 // current mode, and runs the grid copy and paste through the clipboard. The
 // copy text and paste rules live in the shell room; this class only moves
@@ -40,20 +40,20 @@ class TrackGridView : public QTableView {
 
   // Grid copy and paste of the selection through the clipboard. A paste
   // while a command runs changes nothing.
-  void ActionCopyClick();
-  void ActionPasteClick();
+  void CopyCells();
+  void PasteCells();
 
   // Closes an open in-place editor, writing its text into the cell, and
   // returns to selection mode (a command is about to use the grid).
   void CloseEditorKeepingText();
 
   // The pop-up menu and its items, named as on the form.
-  QMenu* PopupMenu1 = nullptr;
-  QAction* ActionCopy = nullptr;  // grid copy (selection mode)
-  QAction* ActionPaste = nullptr; // grid paste (selection mode)
-  QAction* C2 = nullptr;          // editor copy (editing mode)
-  QAction* T1 = nullptr;          // editor cut (editing mode)
-  QAction* P1 = nullptr;          // editor paste (editing mode)
+  QMenu* gridPopupMenu = nullptr;
+  QAction* gridCopyAction = nullptr;  // grid copy (selection mode)
+  QAction* gridPasteAction = nullptr; // grid paste (selection mode)
+  QAction* editorCopyAction = nullptr;          // editor copy (editing mode)
+  QAction* editorCutAction = nullptr;          // editor cut (editing mode)
+  QAction* editorPasteAction = nullptr;          // editor paste (editing mode)
 
  signals:
   // A paste changed the table.

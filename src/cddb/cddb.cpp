@@ -15,16 +15,16 @@ using detail::EqualsNoCase;
 CddbLookup::CddbLookup(shell::ShellModel& model, LookupHooks hooks)
     : model_(model), hooks_(std::move(hooks)) {
   // The window's HTTP client as the program configures it.
-  NMHTTP1.Port = 0;
-  NMHTTP1.TimeOut = 60000;
-  NMHTTP1.ReportLevel = 0;
-  NMHTTP1.Body = "Default.htm";
-  NMHTTP1.Header = "Head.txt";
-  NMHTTP1.InputFileMode = false;
-  NMHTTP1.OutputFileMode = false;
-  NMHTTP1.ProxyPort = 8080;
-  NMHTTP1.OnSuccess = [this](int cmd) { NMHTTP1Success(cmd); };
-  NMHTTP1.OnFailure = [this](int cmd) { NMHTTP1Failure(cmd); };
+  http.Port = 0;
+  http.TimeOut = 60000;
+  http.ReportLevel = 0;
+  http.Body = "Default.htm";
+  http.Header = "Head.txt";
+  http.InputFileMode = false;
+  http.OutputFileMode = false;
+  http.ProxyPort = 8080;
+  http.OnSuccess = [this](int cmd) { HandleCddbReply(cmd); };
+  http.OnFailure = [this](int cmd) { HandleHttpFailure(cmd); };
 }
 
 std::string CddbLookup::ReadText(std::string_view section, std::string_view key,
@@ -42,7 +42,7 @@ void CddbLookup::Report(LookupReport report, ReplyOutcome outcome) {
   if (hooks_.report) hooks_.report(lastReport_);
 }
 
-void CddbLookup::GetMailAddress() {
+void CddbLookup::ReadMailAddress() {
   std::string email = ReadText(settings::kSection, "email", "");
   if (email.empty() && unsavedEmail_) {
     // Asked already in this run, but the answer could not be stored.
@@ -109,7 +109,7 @@ void CddbLookup::SetServerUrl(const std::string& url) {
   SubmitUrl = "http://" + HostWithPort(host) + "/~cddb/submit.cgi";
 }
 
-void CddbLookup::GetServerURL() {
+void CddbLookup::ReadServerUrl() {
   std::string host, path;
   if (settings_ && settings_->SeedFirstStart()) {
     host = settings::kDefaultServerHost;
@@ -133,50 +133,50 @@ void CddbLookup::GetServerURL() {
   if (settings_) settings_->SeedSubmitEmail();
 }
 
-void CddbLookup::GetProxyServer() {
-  NMHTTP1.Proxy = ReadText(settings::kSection, "proxyIP", "");
-  NMHTTP1.ProxyPort = ReadInt(settings::kSection, "proxyport", 80);
+void CddbLookup::ReadProxyServer() {
+  http.Proxy = ReadText(settings::kSection, "proxyIP", "");
+  http.ProxyPort = ReadInt(settings::kSection, "proxyport", 80);
 }
 
-void CddbLookup::tunedexConnect(const std::string& url) {
+void CddbLookup::SendRequest(const std::string& url) {
   if (hooks_.busy) hooks_.busy(true);
   // The HTTP client raises what kept it from a reply (a refused connection,
   // a time-out, a URL it cannot use); a reply's own verdict comes as events.
   try {
-    NMHTTP1.Get(EncodeUnsafe(url));
+    http.Get(EncodeUnsafe(url));
   } catch (const std::exception& e) {
     Report({LookupEvent::ConnectionFailed, 0, {}, e.what()}, ReplyOutcome::Unreachable);
   }
   if (hooks_.busy) hooks_.busy(false);
 }
 
-std::optional<LookupReport> CddbLookup::C1Click(const std::string& queryCommand) {
+std::optional<LookupReport> CddbLookup::LookUpDisc(const std::string& queryCommand) {
   shell::CommandScope scope(model_);
   if (!scope.Acquired()) return std::nullopt;
   outcome_ = ReplyOutcome::None;
   MatchCategory.clear();
   RequestKind = Query;
   Report(LookupEvent::Querying);
-  tunedexConnect(ServerUrl + queryCommand + HelloSuffix);
+  SendRequest(ServerUrl + queryCommand + HelloSuffix);
   if (!MatchCategory.empty()) {
     RequestKind = Read;
     Report(LookupEvent::Reading);
     // The category and disc ID come from the server's reply: encoded, so
     // that nothing in them can end the command or add a parameter.
-    tunedexConnect(ServerUrl + "cmd=cddb+read+" + EncodeHelloPart(MatchCategory) + "+" +
+    SendRequest(ServerUrl + "cmd=cddb+read+" + EncodeHelloPart(MatchCategory) + "+" +
                    EncodeHelloPart(MatchDiscId) + HelloSuffix);
   }
   return lastReport_;
 }
 
-std::optional<LookupReport> CddbLookup::tunedexS2Click() {
+std::optional<LookupReport> CddbLookup::FetchServerList() {
   shell::CommandScope scope(model_);
   if (!scope.Acquired()) return std::nullopt;
   const std::string url = ServerUrl + "cmd=sites" + HelloSuffix;
   outcome_ = ReplyOutcome::None;
   RequestKind = Sites;
   Report(LookupEvent::FetchingSites);
-  tunedexConnect(url);
+  SendRequest(url);
   return lastReport_;
 }
 
@@ -199,7 +199,7 @@ void CddbLookup::ChangeServer() {
   }
 }
 
-void CddbLookup::NMHTTP1Failure(int) {
-  Report({LookupEvent::HttpFailed, NMHTTP1.ReplyNumber(), {}, {}}, ReplyOutcome::Unreachable);
+void CddbLookup::HandleHttpFailure(int) {
+  Report({LookupEvent::HttpFailed, http.ReplyNumber(), {}, {}}, ReplyOutcome::Unreachable);
 }
 }  // namespace sl::cddb

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/nmhttp.h"
+#include "net/http_client.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
 #include "shell/model.h"
@@ -173,19 +173,19 @@ class CddbLookup {
   std::function<void()> onEntryApplied;
 
   // Start-up readers.
-  void GetMailAddress();
-  void GetServerURL();
-  void GetProxyServer();
+  void ReadMailAddress();
+  void ReadServerUrl();
+  void ReadProxyServer();
 
   // Sends one request and handles its reply before returning.
-  void tunedexConnect(const std::string& url);
+  void SendRequest(const std::string& url);
   // The lookup command for the disc whose query text is given. While any
   // other command is running (the window stays live during it) it is not
   // started. Returns what the last reply came to; nullopt when refused.
-  std::optional<LookupReport> C1Click(const std::string& queryCommand);
+  std::optional<LookupReport> LookUpDisc(const std::string& queryCommand);
   // The server-list command; returns what its reply came to (nullopt as
   // above).
-  std::optional<LookupReport> tunedexS2Click();
+  std::optional<LookupReport> FetchServerList();
   bool Busy() const { return model_.CommandRunning(); }
   // A server item was clicked; its mark is already toggled in the model.
   void ChangeServer();
@@ -195,7 +195,7 @@ class CddbLookup {
   void SetServerUrl(const std::string& url);
 
   // Reply handling.
-  void NMHTTP1Success(int cmd);
+  void HandleCddbReply(int cmd);
   // What the last handled reply left for the face to read.
   enum class ReplyOutcome {
     None,             // no reply handled yet in this command
@@ -213,10 +213,10 @@ class CddbLookup {
   // The bytes of the last read's reply that did not decode as text in the
   // server's character set; empty when every byte decoded.
   const UndecodableBytes& Undecodable() const { return undecodable_; }
-  void NMHTTP1Failure(int cmd);
-  void CheckReturnCmd(std::string_view line);
-  void GetTuneList(const std::vector<std::string>& lines);
-  void SeparateString(std::string_view text, int row);
+  void HandleHttpFailure(int cmd);
+  void CheckReplyCode(std::string_view line);
+  void ApplyEntry(const std::vector<std::string>& lines);
+  void SplitArtistTitle(std::string_view text, int row);
   // Fills the match dialog with `matches`, asks for a choice and applies it.
   // False for an empty list (nothing to offer: a malformed reply).
   bool SelectMatch(const std::vector<std::string>& matches);
@@ -234,7 +234,7 @@ class CddbLookup {
   // window does not show.
   std::optional<ReadEntry> LastRead;
 
-  net::TNMHTTP NMHTTP1;
+  net::HttpClient http;
 
  private:
   std::string ReadText(std::string_view section, std::string_view key, std::string_view def) const;

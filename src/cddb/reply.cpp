@@ -71,12 +71,12 @@ std::string UndecodableBytesList(std::string_view raw, const std::vector<std::si
 
 }  // namespace
 
-void CddbLookup::NMHTTP1Success(int) {
+void CddbLookup::HandleCddbReply(int) {
   // Reply bodies arrive in the external code page (or UTF-8). Only as many
   // lines as the program can use are decoded and split: a list of millions
   // of lines must not take memory by the gigabyte. The cut is made on the
   // raw bytes, where a line end is never part of a character.
-  const std::string_view raw = RawLines(NMHTTP1.Body, kMaxReplyLines);
+  const std::string_view raw = RawLines(http.Body, kMaxReplyLines);
   std::vector<std::size_t> undecodable;
   const std::vector<std::string> lines =
       SplitLines(ServerUtf8 ? text::SanitizeUtf8(raw, &undecodable) : text::FromExternal(raw, &undecodable),
@@ -88,7 +88,7 @@ void CddbLookup::NMHTTP1Success(int) {
   }
   // The status line as received: a 200 reply's match line is cut from it.
   const std::string_view rawStatusLine = raw.substr(0, raw.find_first_of("\r\n"));
-  HandleReply(lines, rawStatusLine, EndsWithTerminator(NMHTTP1.Body));
+  HandleReply(lines, rawStatusLine, EndsWithTerminator(http.Body));
 }
 
 void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_view rawStatusLine,
@@ -123,7 +123,7 @@ void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_
       // the bytes as received: cut on the decoded text, a character that
       // took the place of the blank would be split in half.
       const std::string_view matchLine = rawStatusLine.size() > 4 ? rawStatusLine.substr(4) : std::string_view();
-      CheckReturnCmd(ServerUtf8 ? text::SanitizeUtf8(matchLine) : text::FromExternal(matchLine));
+      CheckReplyCode(ServerUtf8 ? text::SanitizeUtf8(matchLine) : text::FromExternal(matchLine));
       model_.Table().SetCategory(MatchCategory);
       model_.Table().SetArtist(MatchArtist);
       model_.Table().SetTitle(MatchTitle);
@@ -137,7 +137,7 @@ void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_
         const auto entry = list();
         if (!entry) return malformed("entry without terminator");
         Report({LookupEvent::EntryArrived, 210, {}, {}}, ReplyOutcome::Done);
-        GetTuneList(*entry);
+        ApplyEntry(*entry);
         if (onEntryApplied) onEntryApplied();
       } else if (RequestKind == Sites) {
         const auto body = list();
@@ -169,7 +169,7 @@ void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_
   }
 }
 
-void CddbLookup::CheckReturnCmd(std::string_view line) {
+void CddbLookup::CheckReplyCode(std::string_view line) {
   std::string_view rest = line;
   auto p = rest.find(' ');
   if (p == std::string_view::npos) {
@@ -195,7 +195,7 @@ void CddbLookup::CheckReturnCmd(std::string_view line) {
   }
 }
 
-void CddbLookup::GetTuneList(const std::vector<std::string>& lines) {
+void CddbLookup::ApplyEntry(const std::vector<std::string>& lines) {
   // Each key once, its continuation lines joined: a long title comes whole.
   const std::map<std::string, std::string> values = EntryValues(lines);
   auto value = [&values](const std::string& key) -> const std::string& {
@@ -222,7 +222,7 @@ void CddbLookup::GetTuneList(const std::vector<std::string>& lines) {
   for (int n = 0; n < limit; ++n) {
     const std::string& v = value("TTITLE" + std::to_string(n));
     if (v.empty()) break;
-    SeparateString(v, n + 1);
+    SplitArtistTitle(v, n + 1);
   }
   // What the window does not show is kept for a correction of this entry.
   ReadEntry read;
@@ -238,10 +238,10 @@ void CddbLookup::GetTuneList(const std::vector<std::string>& lines) {
     read.extt.back() = it->second;
   }
   LastRead = std::move(read);
-  model_.SetEnabled(shell::MenuId::MenuDSMPExport, true);
+  model_.SetEnabled(shell::MenuId::ExportToPlayer, true);
 }
 
-void CddbLookup::SeparateString(std::string_view text, int row) {
+void CddbLookup::SplitArtistTitle(std::string_view text, int row) {
   // Positions count from 1; 0 means not found.
   auto pos = [&](std::string_view needle) -> std::size_t {
     const auto p = text.find(needle);
@@ -270,14 +270,14 @@ bool CddbLookup::SelectMatch(const std::vector<std::string>& matches) {
   auto& dialog = model_.MatchDialog();
   dialog.rows.assign(MatchList.size() + 1, {});
   for (std::size_t i = 0; i < MatchList.size(); ++i) {
-    CheckReturnCmd(MatchList[i]);
+    CheckReplyCode(MatchList[i]);
     dialog.rows[i + 1] = {MatchCategory, MatchArtist, MatchTitle};
   }
   // The current row survives between uses when it still exists.
   dialog.currentRow = std::clamp(dialog.currentRow, 1, std::max(1, static_cast<int>(MatchList.size())));
   const int r = hooks_.chooseMatch ? hooks_.chooseMatch(dialog) : -1;
   if (r > 0 && r <= static_cast<int>(MatchList.size())) {
-    CheckReturnCmd(MatchList[static_cast<std::size_t>(r - 1)]);
+    CheckReplyCode(MatchList[static_cast<std::size_t>(r - 1)]);
     const auto& row = dialog.rows[static_cast<std::size_t>(r)];
     model_.Table().SetCategory(row[0]);
     model_.Table().SetArtist(row[1]);

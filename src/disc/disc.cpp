@@ -203,10 +203,10 @@ struct DiscDrives::Request {
 DiscDrives::DiscDrives(shell::ShellModel& model, DriveHook report)
     : model_(model), report_(std::move(report)) {}
 
-DiscDrives::~DiscDrives() { ReleaseASPI32(); }
+DiscDrives::~DiscDrives() { UnloadAspiLayer(); }
 
-bool DiscDrives::InitASPI32(const std::string& layerPath) {
-  ReleaseASPI32();
+bool DiscDrives::LoadAspiLayer(const std::string& layerPath) {
+  UnloadAspiLayer();
   if (!library_.Load(layerPath)) {
     hostAdapterCount_ = -1;
     Report(DriveEvent::LayerNotLoaded);
@@ -228,7 +228,7 @@ bool DiscDrives::InitASPI32(const std::string& layerPath) {
   return true;
 }
 
-void DiscDrives::ReleaseASPI32() {
+void DiscDrives::UnloadAspiLayer() {
   const std::string path = library_.Path();
   library_.Unload();
   hostAdapterCount_ = -1;
@@ -342,13 +342,13 @@ std::string DiscDrives::GetStandardInquiry(int haId, int target, int lun) {
   return InquiryName(r->Reply());
 }
 
-bool DiscDrives::IsDeviceIn(int haId, int target, int lun) {
+bool DiscDrives::UnitReady(int haId, int target, int lun) {
   auto r = Request::Make(haId, target, lun, 0, {0, 0, 0, 0, 0, 0});
   if (!RunWithEvent(r->block, &r)) return false;
-  return r->Status() == SL_ASPI_STATUS_COMPLETED && CheckTargetStat(r->block.targetStatus);
+  return r->Status() == SL_ASPI_STATUS_COMPLETED && TargetStatusGood(r->block.targetStatus);
 }
 
-bool DiscDrives::ExecuteSCSICommand(SlAspiExecBlock& block) { return RunWithEvent(block, nullptr); }
+bool DiscDrives::ExecuteScsiCommand(SlAspiExecBlock& block) { return RunWithEvent(block, nullptr); }
 
 bool DiscDrives::RunWithEvent(SlAspiExecBlock& block, std::unique_ptr<Request>* owner) {
   if (!library_.sendCommand) return false;
@@ -421,20 +421,20 @@ bool DiscDrives::AbortRequest(int haId, SlAspiExecBlock& block) {
   return false;
 }
 
-void DiscDrives::ServiceAbort(int haId, SlAspiExecBlock& block) { AbortRequest(haId, block); }
+void DiscDrives::AbortStuckRequest(int haId, SlAspiExecBlock& block) { AbortRequest(haId, block); }
 
-bool DiscDrives::CheckTargetStat(std::uint8_t targetStatus) { return targetStatus == SL_SCSI_STATUS_GOOD; }
+bool DiscDrives::TargetStatusGood(std::uint8_t targetStatus) { return targetStatus == SL_SCSI_STATUS_GOOD; }
 
 std::uintptr_t DiscDrives::ConvParagraphBoundary(std::uintptr_t address) { return (address + 16) & ~std::uintptr_t{15}; }
 
-bool DiscDrives::GetExTrackInfo(int haId, int target, int lun, DiscToc& toc) {
-  if (!IsDeviceIn(haId, target, lun) || !IsDeviceIn(haId, target, lun)) return false;
+bool DiscDrives::ReadTrackTable(int haId, int target, int lun, DiscToc& toc) {
+  if (!UnitReady(haId, target, lun) || !UnitReady(haId, target, lun)) return false;
   // READ TOC format 1 (session information), MSF. The allocation length
   // matches the buffer, so the drive can never be invited to write past it.
   auto r = Request::Make(haId, target, lun, kReplyBufferSize,
                          {0x43, 0x02, 0x01, 0, 0, 0, 0, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
   int first = 0;
-  if (RunPolled(r) && r->Status() == SL_ASPI_STATUS_COMPLETED && CheckTargetStat(r->block.targetStatus)) {
+  if (RunPolled(r) && r->Status() == SL_ASPI_STATUS_COMPLETED && TargetStatusGood(r->block.targetStatus)) {
     first = LastSessionFirstTrack(r->Reply());
   }
   toc.LastSessionFirstTrack = first;
@@ -443,11 +443,11 @@ bool DiscDrives::GetExTrackInfo(int haId, int target, int lun, DiscToc& toc) {
 
 DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc& toc) {
   toc.TrackCount = 0;
-  if (!IsDeviceIn(haId, target, lun) || !IsDeviceIn(haId, target, lun)) return TocResult::NotReady;
+  if (!UnitReady(haId, target, lun) || !UnitReady(haId, target, lun)) return TocResult::NotReady;
   auto r = Request::Make(haId, target, lun, kReplyBufferSize,
                          {0x43, 0x02, 0x00, 0, 0, 0, 0x01, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
   if (!RunWithEvent(r->block, &r)) return TocResult::Failed;
-  if (r->Status() != SL_ASPI_STATUS_COMPLETED || !CheckTargetStat(r->block.targetStatus)) return TocResult::Failed;
+  if (r->Status() != SL_ASPI_STATUS_COMPLETED || !TargetStatusGood(r->block.targetStatus)) return TocResult::Failed;
   // A reply that is not a sound TOC of tracks 1..99 counts as a failed read.
   if (!ParseTocReply(r->Reply(), toc)) return TocResult::Failed;
   return TocResult::Ok;
@@ -461,7 +461,7 @@ DiscDrives::CdTextReply DiscDrives::ReadCdText(int haId, int target, int lun) {
   if (r->Status() != SL_ASPI_STATUS_COMPLETED) return {Outcome::Failed, {}};
   // CHECK CONDITION (ILLEGAL REQUEST for a disc without CD-Text, or any
   // other sense): nothing to read, and nothing to tell the user.
-  if (!CheckTargetStat(r->block.targetStatus)) return {Outcome::NoCdText, {}};
+  if (!TargetStatusGood(r->block.targetStatus)) return {Outcome::NoCdText, {}};
   const auto reply = r->Reply();
   const std::size_t declared = (std::size_t{reply[0]} << 8) | reply[1];
   if (declared < 2 + kCdTextPackSize) return {Outcome::NoCdText, {}};

@@ -118,8 +118,8 @@ class DiscDrives {
   // Loads the layer; reports LayerNotLoaded when the file cannot be loaded
   // and LayerUnusable when an entry point is missing or the layer reports
   // itself unusable.
-  bool InitASPI32(const std::string& layerPath);
-  void ReleaseASPI32();
+  bool LoadAspiLayer(const std::string& layerPath);
+  void UnloadAspiLayer();
 
   // Finds every CD-ROM drive (adapter, then LUN, then target fastest), names
   // it, fills the drive box and the drive table (first 16 drives), then
@@ -129,7 +129,7 @@ class DiscDrives {
 
   std::uint16_t GetDeviceType(int haId, int target, int lun);  // 0xFFFF when absent
   std::string GetStandardInquiry(int haId, int target, int lun);
-  bool IsDeviceIn(int haId, int target, int lun);  // TEST UNIT READY passed
+  bool UnitReady(int haId, int target, int lun);  // TEST UNIT READY passed
 
   // Runs `block` with a completion event and the command time-out. True when
   // the request finished (check its status and target status); false when
@@ -137,16 +137,16 @@ class DiscDrives {
   // (the request is then aborted). After a time-out whose abort failed the
   // layer may still write to `block` and its buffer, so they must outlive
   // the layer.
-  bool ExecuteSCSICommand(SlAspiExecBlock& block);
+  bool ExecuteScsiCommand(SlAspiExecBlock& block);
   // Aborts `block`; reports AbortFailed when the layer refuses.
-  void ServiceAbort(int haId, SlAspiExecBlock& block);
-  static bool CheckTargetStat(std::uint8_t targetStatus);
+  void AbortStuckRequest(int haId, SlAspiExecBlock& block);
+  static bool TargetStatusGood(std::uint8_t targetStatus);
   // Rounds up to the next multiple of 16, always moving by 1 to 16 bytes.
   static std::uintptr_t ConvParagraphBoundary(std::uintptr_t address);
 
   // Reads the session information into toc.LastSessionFirstTrack. False
   // when the drive was not ready (twice); toc is then unchanged.
-  bool GetExTrackInfo(int haId, int target, int lun, DiscToc& toc);
+  bool ReadTrackTable(int haId, int target, int lun, DiscToc& toc);
 
   // The drive part of reading a disc: TrackCount := 0; double TEST UNIT
   // READY (NotReady if either fails); READ TOC; on success the TOC is stored
@@ -182,7 +182,7 @@ class DiscDrives {
   // The drive table entry of drive box item `index`; nullopt out of range.
   std::optional<DriveAddress> Drive(int index) const;
 
-  // Bounds of the waits: the event wait of ExecuteSCSICommand and the status
+  // Bounds of the waits: the event wait of ExecuteScsiCommand and the status
   // polls of INQUIRY and the session information. Both 10 s by default.
   void SetCommandTimeout(std::chrono::milliseconds t) { commandTimeout_ = t; }
   void SetPollTimeout(std::chrono::milliseconds t) { pollTimeout_ = t; }

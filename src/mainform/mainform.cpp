@@ -73,24 +73,24 @@ void ApplyProcessWideSettings(const config::Configuration& configuration) {
 
 namespace {
 
-player::TDSMPOptions PlayerOptionsFor(const config::Configuration& configuration) {
-  player::TDSMPOptions options;
+player::PlayerLinkOptions PlayerOptionsFor(const config::Configuration& configuration) {
+  player::PlayerLinkOptions options;
   options.startTimeoutMs = configuration.playerStartMs;
   return options;
 }
 
 }  // namespace
 
-struct TFormMain::Impl {
+struct MainWindowLogic::Impl {
   Impl(shell::ShellServices& s, Environment e)
       : services(s),
         env(std::move(e)),
         drives(model, DriveHookFor(model, s)),
         lookup(model, LookupHooksFor(model, s)),
-        DSMP1(s, PlayerOptionsFor(env)),
+        playerLink(s, PlayerOptionsFor(env)),
         formOption(s) {
     // The main window binds the player only for one import or export.
-    DSMP1.SetAutoLink(false);
+    playerLink.SetAutoLink(false);
   }
 
   shell::ShellServices& services;
@@ -109,14 +109,14 @@ struct TFormMain::Impl {
   std::string heldDriveText;
   std::unique_ptr<settings::SettingsFile> settingsFile;
   cddb::CddbLookup lookup;
-  player::TDSMP DSMP1;
-  settings::TFormOption formOption;  // created once, reused: it keeps its state
+  player::PlayerLink playerLink;
+  settings::OptionsDialogLogic formOption;  // created once, reused: it keeps its state
 
   std::string Setting(const char* key) const {
     return settingsFile ? settingsFile->ReadString(settings::kSection, key, "") : std::string();
   }
   SubmitOutcome Submit(const SubmitOptions& options);
-  void O1Click();
+  void OpenOptions();
 
   // Shows `event` and keeps `outcome` as the command's.
   void Finish(WindowEvent event, CommandOutcome outcome, const std::string& detail = {}) {
@@ -137,7 +137,7 @@ struct TFormMain::Impl {
   bool ReadIniFile() {
     const std::uint32_t key = disc::CalcLocalDiscKey(toc, localKeyTrackCount);
     const bool found = localdb::ReadIniFile(CdPlayerIni(), key, model.Table());
-    if (found) model.SetEnabled(shell::MenuId::MenuDSMPExport, true);
+    if (found) model.SetEnabled(shell::MenuId::ExportToPlayer, true);
     return found;
   }
 
@@ -170,18 +170,18 @@ struct TFormMain::Impl {
   void AfterTocRead() {
     const std::string submitEmail =
         settingsFile ? settingsFile->ReadString(settings::kSection, "submitemail", "") : "";
-    if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::S1, true);
-    model.SetEnabled(shell::MenuId::MenuDSMPImport, true);
+    if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::SubmitEntry, true);
+    model.SetEnabled(shell::MenuId::ImportFromPlayer, true);
     queryCommand = disc::QueryCommandFor(toc);
     Show(WindowEvent::DiscIdShown, model, services, disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
     ReadIniFile();
   }
 };
 
-TFormMain::TFormMain(shell::ShellServices& services, Environment env)
+MainWindowLogic::MainWindowLogic(shell::ShellServices& services, Environment env)
     : impl_(std::make_unique<Impl>(services, std::move(env))) {
   auto& d = *impl_;
-  d.drives.InitASPI32(d.env.aspiLayer);
+  d.drives.LoadAspiLayer(d.env.aspiLayer);
   d.drives.ScanDrives();
   Show(WindowEvent::DrivesChecked, d.model, d.services);
   d.model.Table().SetCell(0, 0, "ﾄﾗｯｸ");
@@ -200,31 +200,31 @@ TFormMain::TFormMain(shell::ShellServices& services, Environment env)
   };
 }
 
-TFormMain::~TFormMain() = default;
+MainWindowLogic::~MainWindowLogic() = default;
 
-shell::ShellModel& TFormMain::Model() { return impl_->model; }
-const Environment& TFormMain::Env() const { return impl_->env; }
+shell::ShellModel& MainWindowLogic::Model() { return impl_->model; }
+const Environment& MainWindowLogic::Env() const { return impl_->env; }
 
-void TFormMain::FormCreate() {
+void MainWindowLogic::OpenSettingsFile() {
   impl_->settingsFile = std::make_unique<settings::SettingsFile>(impl_->env.iniPath);
   impl_->lookup.SetSettings(impl_->settingsFile.get());
   impl_->formOption.SetSettings(impl_->settingsFile.get());
 }
 
-void TFormMain::FormShow() {
-  impl_->lookup.GetMailAddress();
-  impl_->lookup.GetServerURL();
-  impl_->lookup.GetProxyServer();
+void MainWindowLogic::ApplyStartupSettings() {
+  impl_->lookup.ReadMailAddress();
+  impl_->lookup.ReadServerUrl();
+  impl_->lookup.ReadProxyServer();
 }
 
-void TFormMain::FormClose() {
-  impl_->drives.ReleaseASPI32();
+void MainWindowLogic::ReleaseResources() {
+  impl_->drives.UnloadAspiLayer();
   impl_->lookup.SetSettings(nullptr);
   impl_->formOption.SetSettings(nullptr);
   impl_->settingsFile.reset();
 }
 
-void TFormMain::ComboBox1Change() {
+void MainWindowLogic::ChooseDrive() {
   auto& d = *impl_;
   // A lookup, a server-list fetch or a drive read still waiting would apply
   // its result to whatever disc the window then held: the window keeps its
@@ -242,7 +242,7 @@ void TFormMain::ComboBox1Change() {
   // Typed text with no item chosen names no drive: there is nothing to read.
   const auto address = d.drives.Drive(d.model.DriveIndex());
   if (!address) return;
-  if (!d.drives.IsDeviceIn(address->HaId, address->Target, address->Lun)) {
+  if (!d.drives.UnitReady(address->HaId, address->Target, address->Lun)) {
     d.lookup.LastRead.reset();
     // A drive that could not be opened says nothing about a disc: the
     // reason (and what gives access) is what the user needs.
@@ -253,12 +253,12 @@ void TFormMain::ComboBox1Change() {
     Show(WindowEvent::NoDisc, d.model, d.services);
     return;
   }
-  d.drives.GetExTrackInfo(address->HaId, address->Target, address->Lun, d.toc);
+  d.drives.ReadTrackTable(address->HaId, address->Target, address->Lun, d.toc);
   d.DispTrack(*address);
-  d.model.SetEnabled(shell::MenuId::C1, true);
+  d.model.SetEnabled(shell::MenuId::LookUpDisc, true);
 }
 
-void TFormMain::UseToc(const disc::DiscToc& toc) {
+void MainWindowLogic::UseToc(const disc::DiscToc& toc) {
   auto& d = *impl_;
   shell::CommandScope scope(d.model);
   if (!scope.Acquired()) return;
@@ -267,7 +267,7 @@ void TFormMain::UseToc(const disc::DiscToc& toc) {
   d.ForgetEntryOfOtherDisc();
   disc::NumberRows(d.model.Table(), d.toc);
   d.AfterTocRead();
-  d.model.SetEnabled(shell::MenuId::C1, true);
+  d.model.SetEnabled(shell::MenuId::LookUpDisc, true);
 }
 
 namespace {
@@ -295,30 +295,30 @@ CommandOutcome LookupCommandOutcome(const std::optional<cddb::LookupReport>& las
 
 }  // namespace
 
-void TFormMain::C1Click() {
+void MainWindowLogic::LookUpDisc() {
   auto& d = *impl_;
-  const auto last = d.lookup.C1Click(d.queryCommand);
+  const auto last = d.lookup.LookUpDisc(d.queryCommand);
   d.lastOutcome = LookupCommandOutcome(last, d.lookup.LastOutcome(), true, d.saveFailed);
 }
 
-void TFormMain::tunedexS2Click() {
+void MainWindowLogic::FetchServerList() {
   auto& d = *impl_;
-  const auto last = d.lookup.tunedexS2Click();
+  const auto last = d.lookup.FetchServerList();
   d.lastOutcome = LookupCommandOutcome(last, d.lookup.LastOutcome(), false, false);
 }
 
-CommandOutcome TFormMain::LastCommandOutcome() const { return impl_->lastOutcome; }
+CommandOutcome MainWindowLogic::LastCommandOutcome() const { return impl_->lastOutcome; }
 
-void TFormMain::ChangeServer(int) { impl_->lookup.ChangeServer(); }
+void MainWindowLogic::ChangeServer(int) { impl_->lookup.ChangeServer(); }
 
 // Saving or loading while a command waits would store half-applied titles or
 // overwrite the grid the command is filling.
-void TFormMain::MenuSaveFileClick() {
+void MainWindowLogic::SaveTitles() {
   if (impl_->model.CommandRunning()) return;
   impl_->WriteIniFile();
 }
 
-void TFormMain::MenuReadFileClick() {
+void MainWindowLogic::LoadTitles() {
   if (impl_->model.CommandRunning()) return;
   impl_->ReadIniFile();
 }
@@ -331,7 +331,7 @@ namespace {
 // so the player never keeps notifying a window that no longer listens.
 class UnbindOnExit {
  public:
-  explicit UnbindOnExit(player::TDSMP& d) : d_(d) {}
+  explicit UnbindOnExit(player::PlayerLink& d) : d_(d) {}
   ~UnbindOnExit() {
     try {
       d_.Unbind();
@@ -342,7 +342,7 @@ class UnbindOnExit {
   UnbindOnExit& operator=(const UnbindOnExit&) = delete;
 
  private:
-  player::TDSMP& d_;
+  player::PlayerLink& d_;
 };
 
 // What an export left out, by track number (from 1).
@@ -379,14 +379,14 @@ struct ExportGaps {
 
 }  // namespace
 
-void TFormMain::MenuDSMPImportClick() {
+void MainWindowLogic::ImportFromPlayer() {
   auto& d = *impl_;
   // The import waits for the player and fills the grid: nothing else may
   // change the disc or the grid meanwhile, and it does not start while
   // another command waits.
   shell::CommandScope scope(d.model);
   if (!scope.Acquired()) return;
-  auto& dsmp = d.DSMP1;
+  auto& dsmp = d.playerLink;
   UnbindOnExit unbind(dsmp);
   dsmp.Bind();
   if (!dsmp.Bound()) {
@@ -412,7 +412,7 @@ void TFormMain::MenuDSMPImportClick() {
   d.Finish(WindowEvent::ImportDone, CommandOutcome::Done);
 }
 
-void TFormMain::MenuDSMPExportClick() {
+void MainWindowLogic::ExportToPlayer() {
   auto& d = *impl_;
   shell::CommandScope scope(d.model);
   if (!scope.Acquired()) return;
@@ -420,7 +420,7 @@ void TFormMain::MenuDSMPExportClick() {
   // Set once and never cleared: every track after the first change is
   // written back, and the play list saved after each.
   bool changed = false;
-  auto& dsmp = d.DSMP1;
+  auto& dsmp = d.playerLink;
   UnbindOnExit unbind(dsmp);
   dsmp.Bind();
   if (!dsmp.Bound()) {
@@ -431,7 +431,7 @@ void TFormMain::MenuDSMPExportClick() {
   // open; a Close or Abort then unbinds and the rest runs unbound.
   registerArtist = d.services.QuestionBox("", "アーティスト名も登録しますか？。", shell::MsgButtons::YesNo) ==
                    shell::MsgAnswer::Yes;
-  player::TPlayList* list = dsmp.GetPlayList();
+  player::PlayList* list = dsmp.GetPlayList();
   // What could not be transferred, said in the status instead of a success.
   ExportGaps gaps;
   if (list->PlayListTitle().empty()) {
@@ -447,7 +447,7 @@ void TFormMain::MenuDSMPExportClick() {
   }
   const int n = list->Tracks();
   for (int i = 0; i < n && !dsmp.LinkLost(); ++i) {
-    player::TTrackInfo info;
+    player::PlayListTrack info;
     // A track the link could not read (a string over its bound, a refusal)
     // is never written back: its empty record would wipe the player's.
     if (ipc::Failed(dsmp.ReadTrackInfo(i + 1, info))) {
@@ -487,16 +487,16 @@ void TFormMain::MenuDSMPExportClick() {
     d.Finish(WindowEvent::ExportIncomplete, CommandOutcome::TransferIncomplete, gaps.Text());
     return;
   }
-  d.model.SetEnabled(shell::MenuId::MenuDSMPExport, false);
+  d.model.SetEnabled(shell::MenuId::ExportToPlayer, false);
   d.Finish(WindowEvent::ExportDone, CommandOutcome::Done);
 }
 
-player::TDSMP& TFormMain::DSMP1() { return impl_->DSMP1; }
-const std::string& TFormMain::MatchArtist() const { return impl_->lookup.MatchArtist; }
+player::PlayerLink& MainWindowLogic::playerLink() { return impl_->playerLink; }
+const std::string& MainWindowLogic::MatchArtist() const { return impl_->lookup.MatchArtist; }
 
-void TFormMain::O1Click() { impl_->O1Click(); }
+void MainWindowLogic::OpenOptions() { impl_->OpenOptions(); }
 
-void TFormMain::Impl::O1Click() {
+void MainWindowLogic::Impl::OpenOptions() {
   // The proxy, the hello tail and the server menu belong to the request a
   // waiting command is making: they change only when it is over.
   if (model.CommandRunning()) return;
@@ -507,23 +507,23 @@ void TFormMain::Impl::O1Click() {
   const std::string smtpId = Setting(settings::kKeySmtpId);
   const std::string submitEmail = Setting(settings::kKeySubmitEmail);
   auto& st = formOption.state;
-  st.Edit1 = proxyIp;
-  st.Edit2 = proxyPort;
-  st.Edit4 = email;
+  st.proxyHost = proxyIp;
+  st.proxyPort = proxyPort;
+  st.email = email;
   if (services.ShowOptionDialog(formOption) != shell::kModalOk) return;
 
-  const std::string host = st.Edit1;
-  const std::string portText = st.Edit2;
-  const std::string address = st.Edit4;
+  const std::string host = st.proxyHost;
+  const std::string portText = st.proxyPort;
+  const std::string address = st.email;
   // The proxy host takes effect before the port is converted, so a port
   // that is not a number leaves the new host in use and nothing written.
-  lookup.NMHTTP1.Proxy = host;
+  lookup.http.Proxy = host;
   const std::optional<int> port = inifile::ParseProfileInteger(portText);
   if (!port) {
     Show(WindowEvent::PortNotANumber, model, services, "ポート番号「" + portText + "」は整数ではありません。");
     return;
   }
-  lookup.NMHTTP1.ProxyPort = *port;
+  lookup.http.ProxyPort = *port;
   if (settingsFile) {
     const bool written = settingsFile->WriteKeys(
         settings::kSection, {{settings::kKeyProxyIp, host},
@@ -538,16 +538,16 @@ void TFormMain::Impl::O1Click() {
     }
     settings::GetServerList(*settingsFile, model);
   }
-  lookup.GetMailAddress();
+  lookup.ReadMailAddress();
 }
 
-void TFormMain::S1Click() { impl_->Submit({}); }
+void MainWindowLogic::SubmitEntry() { impl_->Submit({}); }
 
-TFormMain::SubmitOutcome TFormMain::Submit(const SubmitOptions& options) {
+MainWindowLogic::SubmitOutcome MainWindowLogic::Submit(const SubmitOptions& options) {
   return impl_->Submit(options);
 }
 
-TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
+MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions& options) {
   using Result = SubmitOutcome::Result;
   SubmitOutcome out;
   // The entry is made from the window as it is now; nothing may change the
@@ -647,55 +647,55 @@ TFormMain::SubmitOutcome TFormMain::Impl::Submit(const SubmitOptions& options) {
   return out;
 }
 
-std::uint32_t TFormMain::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
-int TFormMain::TrackCount() const { return impl_->toc.TrackCount; }
-const std::string& TFormMain::QueryCommand() const { return impl_->queryCommand; }
+std::uint32_t MainWindowLogic::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
+int MainWindowLogic::TrackCount() const { return impl_->toc.TrackCount; }
+const std::string& MainWindowLogic::QueryCommand() const { return impl_->queryCommand; }
 
-std::string TFormMain::DiscLine() const {
+std::string MainWindowLogic::DiscLine() const {
   // cd-discid prints the ID in lower case; scripts compare the two.
   std::string line = disc::DiscIdFields(impl_->toc, ' ');
   for (std::size_t i = 0; i < 8 && i < line.size(); ++i)
     line[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[i])));
   return line;
 }
-bool TFormMain::TocRead() const { return impl_->tocRead; }
-bool TFormMain::SaveFailed() const { return impl_->saveFailed; }
+bool MainWindowLogic::TocRead() const { return impl_->tocRead; }
+bool MainWindowLogic::SaveFailed() const { return impl_->saveFailed; }
 
-std::string TFormMain::SubmitUrl() const { return impl_->lookup.SubmitUrl; }
-int TFormMain::ServerCode() const { return impl_->lookup.ServerCode; }
+std::string MainWindowLogic::SubmitUrl() const { return impl_->lookup.SubmitUrl; }
+int MainWindowLogic::ServerCode() const { return impl_->lookup.ServerCode; }
 
-cddb::CddbLookup::ReplyOutcome TFormMain::LastReplyOutcome() const {
+cddb::CddbLookup::ReplyOutcome MainWindowLogic::LastReplyOutcome() const {
   return impl_->lookup.LastOutcome();
 }
 
-std::string TFormMain::ServerUrl() const { return impl_->lookup.ServerUrl; }
-void TFormMain::SetServerUrl(const std::string& url) { impl_->lookup.SetServerUrl(url); }
-std::optional<long long> TFormMain::ReadRevision() const {
+std::string MainWindowLogic::ServerUrl() const { return impl_->lookup.ServerUrl; }
+void MainWindowLogic::SetServerUrl(const std::string& url) { impl_->lookup.SetServerUrl(url); }
+std::optional<long long> MainWindowLogic::ReadRevision() const {
   const auto& read = impl_->lookup.LastRead;
   // Only while the window holds the disc the entry was read for.
   if (!read || !EqualsHexId(read->discId, DiscId())) return std::nullopt;
   return read->revision;
 }
 
-std::optional<submit::KeptText> TFormMain::ReadKeptText() const {
+std::optional<submit::KeptText> MainWindowLogic::ReadKeptText() const {
   const auto& read = impl_->lookup.LastRead;
   if (!read || !EqualsHexId(read->discId, DiscId())) return std::nullopt;
   return submit::KeptText{read->extd, read->extt, read->playorder};
 }
-int TFormMain::HostAdapterCount() const { return impl_->drives.HostAdapterCount(); }
+int MainWindowLogic::HostAdapterCount() const { return impl_->drives.HostAdapterCount(); }
 
-std::string TFormMain::DriveAddressText(int index) const {
+std::string MainWindowLogic::DriveAddressText(int index) const {
   const auto a = impl_->drives.Drive(index);
   if (!a) return {};
   return std::to_string(a->HaId) + ":" + std::to_string(a->Target) + ":" + std::to_string(a->Lun);
 }
 
-bool TFormMain::DriveCannotBeOpened(int index) const {
+bool MainWindowLogic::DriveCannotBeOpened(int index) const {
   const auto a = impl_->drives.Drive(index);
   return a && impl_->drives.OpenProblem(a->HaId, a->Target, a->Lun).has_value();
 }
 
-std::vector<std::string> TFormMain::StoredServerHosts() const {
+std::vector<std::string> MainWindowLogic::StoredServerHosts() const {
   std::vector<std::string> hosts;
   const auto* s = impl_->settingsFile.get();
   if (!s) return hosts;

@@ -1,4 +1,4 @@
-// TFormMain without widgets: the composition root both faces share. It owns
+// MainWindowLogic without widgets: the composition root both faces share. It owns
 // one of each subsystem object and runs every handler of the main window in
 // the order the program defines; a face's handler forwards here in a line.
 #pragma once
@@ -61,50 +61,50 @@ enum class CommandOutcome {
 };
 inline constexpr int kCommandOutcomeCount = static_cast<int>(CommandOutcome::TransferIncomplete) + 1;
 
-class TFormMain {
+class MainWindowLogic {
  public:
   // Construction: clears the fields, loads the ASPI layer and scans the
   // drives (their error boxes appear now), writes "チェック完了" and the grid
   // header.
-  TFormMain(shell::ShellServices& services, Environment env);
-  ~TFormMain();
-  TFormMain(const TFormMain&) = delete;
-  TFormMain& operator=(const TFormMain&) = delete;
+  MainWindowLogic(shell::ShellServices& services, Environment env);
+  ~MainWindowLogic();
+  MainWindowLogic(const MainWindowLogic&) = delete;
+  MainWindowLogic& operator=(const MainWindowLogic&) = delete;
 
   shell::ShellModel& Model();
   const Environment& Env() const;
 
-  void FormCreate();  // opens the settings file
-  void FormShow();    // e-mail, server and proxy set-up (the face centres)
-  void FormClose();   // unloads the ASPI layer, releases the settings file
+  void OpenSettingsFile();  // opens the settings file
+  void ApplyStartupSettings();    // e-mail, server and proxy set-up (the face centres)
+  void ReleaseResources();   // unloads the ASPI layer, releases the settings file
 
   // Drive box change: the face has already put the chosen index (or typed
   // text) into the model.
-  void ComboBox1Change();
+  void ChooseDrive();
 
   // A table of contents given instead of read from a drive (a lookup
   // without a drive): the window takes it as after a successful read.
   void UseToc(const disc::DiscToc& toc);
 
-  void C1Click();            // look the disc up
-  void tunedexS2Click();     // fetch the server list
+  void LookUpDisc();            // look the disc up
+  void FetchServerList();     // fetch the server list
   void ChangeServer(int itemIndex);  // a server item was clicked (mark already toggled)
-  void MenuSaveFileClick();  // save titles to the local database
-  void MenuReadFileClick();  // load titles from the local database
-  void MenuDSMPImportClick();  // take titles from the player's play list
-  void MenuDSMPExportClick();  // fill in the play list's missing titles and save it
+  void SaveTitles();  // save titles to the local database
+  void LoadTitles();  // load titles from the local database
+  void ImportFromPlayer();  // take titles from the player's play list
+  void ExportToPlayer();  // fill in the play list's missing titles and save it
 
   // The player link the import and export bind for their run.
-  player::TDSMP& DSMP1();
+  player::PlayerLink& playerLink();
   // The disc artist of the last CDDB match (the export's fallback artist).
   const std::string& MatchArtist() const;
 
   // The options dialog: fills it, shows it, and on OK puts the proxy, the
   // e-mail address and the server submenu into effect for the next request.
-  void O1Click();
+  void OpenOptions();
   // The submit command: checks the fields, builds the entry, posts it to the
   // selected server and shows the outcome.
-  void S1Click();
+  void SubmitEntry();
 
   // The submit command with the command line's choices.
   struct SubmitOptions {

@@ -11,14 +11,14 @@ namespace sl::net {
 
 // A socket operation failed: host lookup, connect, a system call, a reply the
 // client cannot take in.
-class ESockError : public std::runtime_error {
+class SocketFailure : public std::runtime_error {
  public:
   using runtime_error::runtime_error;
 };
 
 // A send or read ended because Cancel() or Abort() was called, or because
 // the time-out ran out.
-class EAbortError : public std::runtime_error {
+class RequestAborted : public std::runtime_error {
  public:
   using runtime_error::runtime_error;
 };

@@ -1,4 +1,4 @@
-// TDSMP: construction, finding and starting the player, binding, the
+// PlayerLink: construction, finding and starting the player, binding, the
 // notifications and their events, the mask, menu and tool entries.
 #include <fcntl.h>
 #include <signal.h>
@@ -85,124 +85,124 @@ void Raise(const F& handler, A&&... args) {
 
 // ---- Construction and destruction ----
 
-TDSMP::TDSMP(shell::ShellServices& services, TDSMPOptions options)
-    : FServices(services), FOptions(std::move(options)), FText(std::make_unique<TLyrics>()) {
-  FAutoLink = true;
-  FLyricsList = std::make_unique<TLyricsList>(this);
-  FPlayList = std::make_unique<TPlayList>(this);
-  FMenu4000 = std::make_shared<TDSMPMenu>(this, 0x4000);
-  FMenu5000 = std::make_shared<TDSMPMenu>(this, 0x5000);
-  FMenu9000 = std::make_shared<TDSMPMenu>(this, 0x9000);
-  FMenu8000 = std::make_shared<TDSMPMenu>(this, 0x8000);
-  FEvent = contract::kDefaultMask;
-  FDSMPMessage = ipc::RegisterWindowMessage(contract::kMessageName);
+PlayerLink::PlayerLink(shell::ShellServices& services, PlayerLinkOptions options)
+    : services_(services), options_(std::move(options)), textLine_(std::make_unique<PlayerTextLine>()) {
+  autoLink_ = true;
+  lyricsCache_ = std::make_unique<LyricsCache>(this);
+  playList_ = std::make_unique<PlayList>(this);
+  menuItem4000_ = std::make_shared<PlayerMenuItem>(this, 0x4000);
+  menuItem5000_ = std::make_shared<PlayerMenuItem>(this, 0x5000);
+  menuItem9000_ = std::make_shared<PlayerMenuItem>(this, 0x9000);
+  menuItem8000_ = std::make_shared<PlayerMenuItem>(this, 0x8000);
+  notificationMask_ = contract::kDefaultMask;
+  playerMessage_ = ipc::RegisterWindowMessage(contract::kMessageName);
   if (auto path = ipc::ReadRegistryDefault(ipc::RegistryRoot::LocalMachine,
                                            "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) {
-    FDSMPPath = *path;
+    playerPath_ = *path;
   }
-  if (FDSMPPath.empty()) {
+  if (playerPath_.empty()) {
     if (auto path = ipc::ReadRegistryDefault(ipc::RegistryRoot::CurrentUser, "Software\\DELTA\\DSMP"))
-      FDSMPPath = *path;
+      playerPath_ = *path;
   }
-  FWindowHandle = ipc::CreateMessageWindow(
+  messageWindow_ = ipc::CreateMessageWindow(
       [this](std::uint32_t msg, std::uint32_t wp, std::int32_t lp) { return WndProc(msg, wp, lp); });
-  if (!FOptions.designing) {
+  if (!options_.designing) {
     GetDSMPHandle();
-    ipc::PostMessage(ipc::kBroadcast, FDSMPMessage, contract::kAnnounceWindow,
-                     static_cast<std::int32_t>(FWindowHandle));
+    ipc::PostMessage(ipc::kBroadcast, playerMessage_, contract::kAnnounceWindow,
+                     static_cast<std::int32_t>(messageWindow_));
   }
 }
 
-TDSMP::~TDSMP() {
+PlayerLink::~PlayerLink() {
   // Handlers belong to a host that is going away: none runs from here.
-  FDestroying = true;
+  destroying_ = true;
   OnOpen = OnClose = OnRun = OnAbort = OnBind = OnUnbind = nullptr;
   OnDSMP = OnUser = OnStatus = OnButton = nullptr;
   try {
     Unbind();
   } catch (...) {
   }
-  ipc::DestroyWindow(FWindowHandle);
-  FMenuList.clear();
+  ipc::DestroyWindow(messageWindow_);
+  menuItems_.clear();
 }
 
-void TDSMP::Loaded() {
-  FOptions.loading = false;
-  if (!FBound && FAutoLink && GetDSMPHandle() != 0) Bind();
+void PlayerLink::Loaded() {
+  options_.loading = false;
+  if (!bound_ && autoLink_ && GetDSMPHandle() != 0) Bind();
 }
 
-void TDSMP::SetAutoLink(bool Value) {
-  FAutoLink = Value;
-  if (Value && !FBound && !FOptions.designing && !FOptions.loading && GetDSMPHandle() != 0) Bind();
+void PlayerLink::SetAutoLink(bool Value) {
+  autoLink_ = Value;
+  if (Value && !bound_ && !options_.designing && !options_.loading && GetDSMPHandle() != 0) Bind();
 }
 
 // ---- Finding, posting, starting ----
 
-HWND TDSMP::GetDSMPHandle() {
-  FDSMPHandle = ipc::FindWindow(contract::kMainClass);
-  if (FDSMPHandle == 0) FDSMPHandle = ipc::FindWindow(contract::kOtherMainClass);
-  return FDSMPHandle;
+HWND PlayerLink::GetDSMPHandle() {
+  playerWindow_ = ipc::FindWindow(contract::kMainClass);
+  if (playerWindow_ == 0) playerWindow_ = ipc::FindWindow(contract::kOtherMainClass);
+  return playerWindow_;
 }
 
-bool TDSMP::Post(int Msg, int WParam, int LParam) {
-  if (FDSMPHandle == 0 && GetDSMPHandle() == 0) return false;
-  if (ipc::PostMessage(FDSMPHandle, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam), LParam))
+bool PlayerLink::Post(int Msg, int WParam, int LParam) {
+  if (playerWindow_ == 0 && GetDSMPHandle() == 0) return false;
+  if (ipc::PostMessage(playerWindow_, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam), LParam))
     return true;
   // A stale handle: find the window again and try once more.
   GetDSMPHandle();
-  return FDSMPHandle != 0 &&
-         ipc::PostMessage(FDSMPHandle, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam), LParam);
+  return playerWindow_ != 0 &&
+         ipc::PostMessage(playerWindow_, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam), LParam);
 }
 
-int TDSMP::Request(int Msg, int WParam, int LParam) {
+int PlayerLink::Request(int Msg, int WParam, int LParam) {
   if (GetDSMPHandle() == 0) return 0;
-  const auto r = ipc::SendMessageTimeout(FDSMPHandle, static_cast<std::uint32_t>(Msg),
+  const auto r = ipc::SendMessageTimeout(playerWindow_, static_cast<std::uint32_t>(Msg),
                                          static_cast<std::uint32_t>(WParam), LParam, ipc::TimeoutMs());
   return r ? *r : 0;
 }
 
-bool TDSMP::Execute(const std::string& Params) {
-  if (FDSMPPath.empty()) return false;
-  const std::string folder = std::filesystem::path(FDSMPPath).parent_path().string();
-  const pid_t pid = ipc::StartProcess(FDSMPPath, Params, folder);
+bool PlayerLink::Execute(const std::string& Params) {
+  if (playerPath_.empty()) return false;
+  const std::string folder = std::filesystem::path(playerPath_).parent_path().string();
+  const pid_t pid = ipc::StartProcess(playerPath_, Params, folder);
   if (pid < 0) return false;
   // The player counts as started once it shows its main window; one that
   // does not within the bound counts as not started, and is ended: it is
   // our child, nobody will talk to it, and every retry would start another.
-  if (ipc::WaitForInputIdle(pid, StartTimeoutMs(FOptions.startTimeoutMs))) return true;
+  if (ipc::WaitForInputIdle(pid, StartTimeoutMs(options_.startTimeoutMs))) return true;
   ipc::EndProcess(pid);
   return false;
 }
 
 // ---- Calls ----
 
-HResult TDSMP::CallSlot(Intf which, int slot, const std::vector<Value>& in, std::span<const ValueType> outTypes,
+HResult PlayerLink::CallSlot(Intf which, int slot, const std::vector<Value>& in, std::span<const ValueType> outTypes,
                         std::vector<Value>& out) {
   out.clear();
   // A copy of the reference: a notification handled while the call waits may
   // unbind and release the holder.
   ipc::Interface intf;
   switch (which) {
-    case Intf::Control: intf = FControl; break;
-    case Intf::PlayList: intf = FPlayListIntf; break;
-    case Intf::Lyrics: intf = FLyricsIntf; break;
-    case Intf::Menu: intf = FMenuIntf; break;
+    case Intf::Control: intf = controlInterface_; break;
+    case Intf::PlayList: intf = playListInterface_; break;
+    case Intf::Lyrics: intf = lyricsInterface_; break;
+    case Intf::Menu: intf = menuInterface_; break;
   }
   if (!intf.IsBound()) return ipc::kDisconnected;
   const HResult hr = intf.Call(slot, in, outTypes, out);
   // Unregistering from a player that has just gone away fails as expected:
   // only a failure while the link is in use counts as losing it.
-  if (ipc::IsLinkFailure(hr) && !FUnbinding) LoseLink();
+  if (ipc::IsLinkFailure(hr) && !unbinding_) LoseLink();
   return hr;
 }
 
-void TDSMP::LoseLink() {
-  FLinkLost = true;
-  ++FEpoch;
-  if (FBound) Unbind();
+void PlayerLink::LoseLink() {
+  linkLost_ = true;
+  ++epoch_;
+  if (bound_) Unbind();
 }
 
-void TDSMP::HrCheck(HResult hr, const char* what) {
+void PlayerLink::HrCheck(HResult hr, const char* what) {
   if (!ipc::Failed(hr)) return;
   std::string message = ipc::ResultText(hr);
   if (message.empty()) {
@@ -212,13 +212,13 @@ void TDSMP::HrCheck(HResult hr, const char* what) {
   }
   const std::string text = std::string(what) + " failed: " + message +
                            "\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug";
-  const auto answer = FServices.QuestionBox("HRCHECK: ", text, shell::MsgButtons::YesNoCancel);
-  if (answer == shell::MsgAnswer::Yes) throw EOleSysError(text, hr);
+  const auto answer = services_.QuestionBox("HRCHECK: ", text, shell::MsgButtons::YesNoCancel);
+  if (answer == shell::MsgAnswer::Yes) throw PlayerCallError(text, hr);
   if (answer == shell::MsgAnswer::Cancel && DebuggerAttached()) ::raise(SIGTRAP);
 }
 
-std::int32_t TDSMP::ReadLong(int slot, const char* what, std::int32_t unbound) {
-  if (!FBound) return unbound;
+std::int32_t PlayerLink::ReadLong(int slot, const char* what, std::int32_t unbound) {
+  if (!bound_) return unbound;
   static constexpr ValueType kOut[] = {ValueType::Long};
   std::vector<Value> out;
   const HResult hr = CallSlot(Intf::Control, slot, {}, kOut, out);
@@ -226,41 +226,41 @@ std::int32_t TDSMP::ReadLong(int slot, const char* what, std::int32_t unbound) {
   return out.empty() ? 0 : out[0].number;
 }
 
-void TDSMP::WriteLong(int slot, std::int32_t value) {
-  if (!FBound) return;
+void PlayerLink::WriteLong(int slot, std::int32_t value) {
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::Control, slot, {Value::Long(value)}, {}, out);
 }
 
-void TDSMP::Command(int slot, const std::vector<Value>& in) {
-  if (!FBound) return;
+void PlayerLink::Command(int slot, const std::vector<Value>& in) {
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::Control, slot, in, {}, out);
 }
 
 // ---- Binding ----
 
-void TDSMP::Bind() {
-  if (FBound || FOptions.designing || FBinding || FDestroying) return;
-  platform::ScopedFlag binding(FBinding);
+void PlayerLink::Bind() {
+  if (bound_ || options_.designing || binding_ || destroying_) return;
+  platform::ScopedFlag binding(binding_);
   if (GetDSMPHandle() == 0 && !Execute("")) return;
-  FLinkLost = false;
-  const std::uint64_t epoch = FEpoch;
+  linkLost_ = false;
+  const std::uint64_t epoch = epoch_;
   // A Close or Abort notification, or a lost link, while one of the calls
   // below waited: the player is going away, stop here.
-  auto interrupted = [&] { return FLinkLost || FEpoch != epoch; };
+  auto interrupted = [&] { return linkLost_ || epoch_ != epoch; };
   auto releaseAll = [&] {
-    FControl.Release();
-    FPlayListIntf.Release();
-    FLyricsIntf.Release();
-    FMenuIntf.Release();
+    controlInterface_.Release();
+    playListInterface_.Release();
+    lyricsInterface_.Release();
+    menuInterface_.Release();
   };
   try {
     ipc::Interface unknown;
     HResult hr = ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
     if (ipc::Failed(hr)) {
-      FServices.Beep();
-      FServices.MessageBox(shell::MsgIcon::Error,
+      services_.Beep();
+      services_.MessageBox(shell::MsgIcon::Error,
                            "DSMPControl Create Instance Error[" + HexUpper(static_cast<std::uint32_t>(hr)) + "]");
       return;
     }
@@ -276,17 +276,17 @@ void TDSMP::Bind() {
     for (int i = 0; i < 4; ++i) {
       hr = unknown.Query(wanted[i].iid, got[i]);
       if (ipc::Failed(hr)) {
-        if (ipc::IsLinkFailure(hr)) FLinkLost = true;
-        FServices.Beep();
-        FServices.MessageBox(shell::MsgIcon::Error, std::string(wanted[i].name) + " Interface Error[" +
+        if (ipc::IsLinkFailure(hr)) linkLost_ = true;
+        services_.Beep();
+        services_.MessageBox(shell::MsgIcon::Error, std::string(wanted[i].name) + " Interface Error[" +
                                                         HexUpper(static_cast<std::uint32_t>(hr)) + "]");
         return;
       }
     }
-    FControl = got[0];
-    FPlayListIntf = got[1];
-    FLyricsIntf = got[2];
-    FMenuIntf = got[3];
+    controlInterface_ = got[0];
+    playListInterface_ = got[1];
+    lyricsInterface_ = got[2];
+    menuInterface_ = got[3];
 
     {
       static constexpr ValueType kOut[] = {ValueType::Long};
@@ -297,15 +297,15 @@ void TDSMP::Bind() {
         releaseAll();
         return;
       }
-      FDSMPHandle = out.empty() ? 0 : static_cast<HWND>(out[0].number);
+      playerWindow_ = out.empty() ? 0 : static_cast<HWND>(out[0].number);
     }
     ClearMenuList();
-    FBound = true;
+    bound_ = true;
 
     const bool accepted = GetVersion() >= contract::kMinVersion && CheckVersion(contract::kClientLevel);
     // Unbound meanwhile (lost link, Close): no version verdict to give.
-    if (!FBound || interrupted()) {
-      if (FBound) Unbind();
+    if (!bound_ || interrupted()) {
+      if (bound_) Unbind();
       return;
     }
     if (accepted) {
@@ -313,94 +313,94 @@ void TDSMP::Bind() {
       std::vector<Value> out;
       CallSlot(Intf::Control, contract::control::RegisterClient,
                {Value::Long(ipc::kModuleInstance), Value::Long(static_cast<std::int32_t>(::getpid())),
-                Value::Long(static_cast<std::int32_t>(FWindowHandle))},
+                Value::Long(static_cast<std::int32_t>(messageWindow_))},
                kOut, out);
       if (out.size() == 2) {
-        FPluginState = static_cast<std::uint8_t>(out[0].number);
-        FRunCode = out[1].number;
+        pluginState_ = static_cast<std::uint8_t>(out[0].number);
+        runCode_ = out[1].number;
       }
-      if (!FBound) return;
-      SetEvent(FEvent);
-      if (!FBound) return;
+      if (!bound_) return;
+      SetEvent(notificationMask_);
+      if (!bound_) return;
       Raise(OnBind, this);
     } else {
       Unbind();
-      FServices.Beep();
-      FServices.MessageBox(shell::MsgIcon::Warning,
+      services_.Beep();
+      services_.MessageBox(shell::MsgIcon::Warning,
                            "このバージョンのDSMPには対応していません\n対応版をお使いください");
     }
-  } catch (const EOleSysError& e) {
-    FServices.Beep();
-    FServices.MessageBox(shell::MsgIcon::Error, e.what());
+  } catch (const PlayerCallError& e) {
+    services_.Beep();
+    services_.MessageBox(shell::MsgIcon::Error, e.what());
   }
 }
 
-void TDSMP::Unbind() {
-  if (!FBound || FUnbinding) return;
-  platform::ScopedFlag unbinding(FUnbinding);
-  ++FEpoch;
+void PlayerLink::Unbind() {
+  if (!bound_ || unbinding_) return;
+  platform::ScopedFlag unbinding(unbinding_);
+  ++epoch_;
   RemoveMenu(nullptr);
   {
     std::vector<Value> out;
     CallSlot(Intf::Control, contract::control::UnregisterClient,
-             {Value::Long(static_cast<std::int32_t>(FWindowHandle))}, {}, out);
+             {Value::Long(static_cast<std::int32_t>(messageWindow_))}, {}, out);
   }
-  FBound = false;
-  FRunCode = 0;
-  FControl.Release();
-  FPlayListIntf.Release();
-  FLyricsIntf.Release();
-  FMenuIntf.Release();
+  bound_ = false;
+  runCode_ = 0;
+  controlInterface_.Release();
+  playListInterface_.Release();
+  lyricsInterface_.Release();
+  menuInterface_.Release();
   ClearMenuList();
   Raise(OnUnbind, this);
 }
 
 // ---- Version, plug-in, commands ----
 
-int TDSMP::GetVersion() { return ReadLong(contract::control::get_Version, "IDSMPControl::get_Version", 0); }
+int PlayerLink::GetVersion() { return ReadLong(contract::control::get_Version, "IDSMPControl::get_Version", 0); }
 
-bool TDSMP::CheckVersion(int Version) {
-  if (!FBound) return false;
+bool PlayerLink::CheckVersion(int Version) {
+  if (!bound_) return false;
   std::vector<Value> out;
   return CallSlot(Intf::Control, contract::control::CheckVersion, {Value::Long(Version)}, {}, out) == 0;
 }
 
-bool TDSMP::IsPlugin() {
-  if (FPluginState != 0) return FPluginState != 1;
-  const std::vector<std::string> args = FOptions.arguments ? *FOptions.arguments : ProcessArguments();
+bool PlayerLink::IsPlugin() {
+  if (pluginState_ != 0) return pluginState_ != 1;
+  const std::vector<std::string> args = options_.arguments ? *options_.arguments : ProcessArguments();
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (EqualNoCase(args[i], "/PLUGIN")) return true;
   }
   return false;
 }
 
-void TDSMP::Close() { Command(contract::control::Close); }
-void TDSMP::Abort() { Command(contract::control::Abort, {Value::Long(static_cast<std::int32_t>(FWindowHandle))}); }
-void TDSMP::ShutDown() { Command(contract::control::ShutDown); }
+void PlayerLink::Close() { Command(contract::control::Close); }
+void PlayerLink::Abort() { Command(contract::control::Abort, {Value::Long(static_cast<std::int32_t>(messageWindow_))}); }
+void PlayerLink::ShutDown() { Command(contract::control::ShutDown); }
 
 // ---- The notification mask ----
 
-std::uint32_t TDSMP::GetEvent() {
-  if (!FBound) return FEvent;
+std::uint32_t PlayerLink::GetEvent() {
+  if (!bound_) return notificationMask_;
   static constexpr ValueType kOut[] = {ValueType::Long};
   std::vector<Value> out;
-  CallSlot(Intf::Control, contract::control::GetEvent, {Value::Long(static_cast<std::int32_t>(FWindowHandle))},
+  CallSlot(Intf::Control, contract::control::GetEvent, {Value::Long(static_cast<std::int32_t>(messageWindow_))},
            kOut, out);
   return out.empty() ? 0 : static_cast<std::uint32_t>(out[0].number);
 }
 
-void TDSMP::SetEvent(std::uint32_t Mask) {
-  FEvent = Mask;
-  if (!FBound) return;
+void PlayerLink::SetEvent(std::uint32_t Mask) {
+  notificationMask_ = Mask;
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::Control, contract::control::SetEvent,
-           {Value::Long(static_cast<std::int32_t>(FWindowHandle)), Value::Long(static_cast<std::int32_t>(Mask))}, {},
+           {Value::Long(static_cast<std::int32_t>(messageWindow_)), Value::Long(static_cast<std::int32_t>(Mask))}, {},
            out);
 }
 
 namespace {
 struct EventBit {
-  TDSMPEventSet kind;
+  HighRateNotification kind;
   std::uint32_t bit;
 };
 constexpr EventBit kEventBits[] = {{evVolume, contract::kVolume},     {evSpeana, contract::kSpeana},
@@ -409,16 +409,16 @@ constexpr EventBit kEventBits[] = {{evVolume, contract::kVolume},     {evSpeana,
                                    {evMove, contract::kMove}};
 }  // namespace
 
-TDSMPEvents TDSMP::GetEvents() {
+HighRateNotifications PlayerLink::GetEvents() {
   const std::uint32_t mask = GetEvent();
-  TDSMPEvents set;
+  HighRateNotifications set;
   for (const auto& e : kEventBits) {
     if (mask & e.bit) set.Include(e.kind);
   }
   return set;
 }
 
-void TDSMP::SetEvents(TDSMPEvents Set) {
+void PlayerLink::SetEvents(HighRateNotifications Set) {
   std::uint32_t mask = contract::kDefaultMask;
   for (const auto& e : kEventBits) {
     if (Set.Contains(e.kind)) mask |= e.bit;
@@ -426,32 +426,32 @@ void TDSMP::SetEvents(TDSMPEvents Set) {
   SetEvent(mask);
 }
 
-void TDSMP::NotifyEvent(HWND Window, std::uint32_t Event, int Param) {
+void PlayerLink::NotifyEvent(HWND Window, std::uint32_t Event, int Param) {
   // The order decides: window 0 is posted to only when no player is bound.
-  if (Window == FWindowHandle) {  // NOLINT(bugprone-branch-clone)
-    ipc::PostMessage(FWindowHandle, FDSMPMessage, Event, Param);
-  } else if (FBound) {
+  if (Window == messageWindow_) {  // NOLINT(bugprone-branch-clone)
+    ipc::PostMessage(messageWindow_, playerMessage_, Event, Param);
+  } else if (bound_) {
     std::vector<Value> out;
     CallSlot(Intf::Control, contract::control::NotifyEvent,
              {Value::Long(static_cast<std::int32_t>(Window)), Value::Long(static_cast<std::int32_t>(Event)),
               Value::Long(Param)},
              {}, out);
   } else if (Window == 0) {
-    ipc::PostMessage(FWindowHandle, FDSMPMessage, Event, Param);
+    ipc::PostMessage(messageWindow_, playerMessage_, Event, Param);
   }
 }
 
 // ---- Notifications ----
 
-std::int32_t TDSMP::WndProc(std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
-  if (Msg == FDSMPMessage) {
-    if (!FDestroying) DSMPHandler(WParam, LParam);
+std::int32_t PlayerLink::WndProc(std::uint32_t Msg, std::uint32_t WParam, std::int32_t LParam) {
+  if (Msg == playerMessage_) {
+    if (!destroying_) DSMPHandler(WParam, LParam);
     return 1;
   }
   return 0;  // what the default procedure answers for a message it ignores
 }
 
-void TDSMP::DSMPHandler(std::uint32_t Event, int Param) {
+void PlayerLink::DSMPHandler(std::uint32_t Event, int Param) {
   const std::uint32_t code = contract::CodeOf(Event);
   switch (code) {
     case contract::kOpen: NotifyOpen(Param); break;
@@ -460,7 +460,7 @@ void TDSMP::DSMPHandler(std::uint32_t Event, int Param) {
     case contract::kAbort: NotifyAbort(); break;
     case contract::kUser: NotifyUser(Event & 0xFFFF, Param); break;
     default:
-      if (!FBound) break;
+      if (!bound_) break;
       switch (code) {
         case contract::kPlayStatus: NotifyPlayStatus(Param); break;
         case contract::kTimer: NotifyTimer(Param); break;
@@ -479,54 +479,54 @@ void TDSMP::DSMPHandler(std::uint32_t Event, int Param) {
   Raise(OnDSMP, this, Event, Param);
 }
 
-void TDSMP::NotifyUser(std::uint32_t Event, int Param) { Raise(OnUser, this, Event, Param); }
+void PlayerLink::NotifyUser(std::uint32_t Event, int Param) { Raise(OnUser, this, Event, Param); }
 
-void TDSMP::NotifyOpen(int Param) {
-  FDSMPHandle = static_cast<HWND>(Param);
-  if (!FBound && FAutoLink) Bind();
+void PlayerLink::NotifyOpen(int Param) {
+  playerWindow_ = static_cast<HWND>(Param);
+  if (!bound_ && autoLink_) Bind();
   Raise(OnOpen, this);
 }
 
-void TDSMP::NotifyClose(int) {
-  FDSMPHandle = 0;
-  ++FEpoch;
+void PlayerLink::NotifyClose(int) {
+  playerWindow_ = 0;
+  ++epoch_;
   Unbind();
   Raise(OnClose, this);
 }
 
-void TDSMP::NotifyRun(int Param) {
-  FRunCode = Param;
+void PlayerLink::NotifyRun(int Param) {
+  runCode_ = Param;
   Raise(OnRun, this);
 }
 
-void TDSMP::NotifyAbort() {
+void PlayerLink::NotifyAbort() {
   {
-    platform::ScopedFlag aborting(FAborting);
+    platform::ScopedFlag aborting(aborting_);
     Raise(OnAbort, this);
-    FDSMPHandle = 0;
+    playerWindow_ = 0;
   }
-  ++FEpoch;
+  ++epoch_;
   Unbind();
 }
 
-void TDSMP::NotifyPlayStatus(int Param) { Raise(OnPlayStatus, this, Param); }
-void TDSMP::NotifyLyrics(int Param) { Raise(OnLyrics, this, Param); }
-void TDSMP::NotifyCounter(int Param) { Raise(OnCounter, this, Param); }
-void TDSMP::NotifyPosition(int Param) { Raise(OnPosition, this, Param); }
-void TDSMP::NotifyTimer(int Param) { Raise(OnIntTimer, this, Param); }
+void PlayerLink::NotifyPlayStatus(int Param) { Raise(OnPlayStatus, this, Param); }
+void PlayerLink::NotifyLyrics(int Param) { Raise(OnLyrics, this, Param); }
+void PlayerLink::NotifyCounter(int Param) { Raise(OnCounter, this, Param); }
+void PlayerLink::NotifyPosition(int Param) { Raise(OnPosition, this, Param); }
+void PlayerLink::NotifyTimer(int Param) { Raise(OnIntTimer, this, Param); }
 
-void TDSMP::NotifyVolume(int Param) {
+void PlayerLink::NotifyVolume(int Param) {
   const auto v = static_cast<std::uint32_t>(Param);
   Raise(OnVolume, this, static_cast<int>(v & 0xFFFF), static_cast<int>(v >> 16));
 }
 
-void TDSMP::NotifyMove(int Param) {
+void PlayerLink::NotifyMove(int Param) {
   const auto v = static_cast<std::uint32_t>(Param);
   Raise(OnMove, this, static_cast<int>(static_cast<std::int16_t>(v & 0xFFFF)),
         static_cast<int>(static_cast<std::int16_t>(v >> 16)));
 }
 
-void TDSMP::NotifySpeana(std::uint32_t WParam, int LParam) {
+void PlayerLink::NotifySpeana(std::uint32_t WParam, int LParam) {
   if (!OnSpeana) return;
   int level[10];
   const auto l = static_cast<std::uint32_t>(LParam);
@@ -536,9 +536,9 @@ void TDSMP::NotifySpeana(std::uint32_t WParam, int LParam) {
   Raise(OnSpeana, this, level);
 }
 
-void TDSMP::NotifyButton(std::uint32_t Event, int Param) { Raise(OnButton, this, Event, Param); }
+void PlayerLink::NotifyButton(std::uint32_t Event, int Param) { Raise(OnButton, this, Event, Param); }
 
-void TDSMP::NotifyStatus(std::uint32_t Kind, int Value) {
+void PlayerLink::NotifyStatus(std::uint32_t Kind, int Value) {
   Raise(OnStatus, this, Kind, Value);
   const bool flag = Value != 0;
   switch (Kind) {
@@ -551,14 +551,14 @@ void TDSMP::NotifyStatus(std::uint32_t Kind, int Value) {
     case 7: Raise(OnDisplayTime, this, flag); break;
     case 8: Raise(OnDisplayTrack, this, Value); break;
     case 9: Raise(OnDisplayTitle, this, Value); break;
-    case 10: Raise(OnDisplayDevice, this, static_cast<TDSMPDeviceType>(Value)); break;
+    case 10: Raise(OnDisplayDevice, this, static_cast<PlayerDeviceType>(Value)); break;
     case 11: Raise(OnDisplayTimer, this, Value); break;
     case 12: Raise(OnDisplayCaption, this); break;
     case 13: Raise(OnChangeVolume, this, Value); break;
     case 14: Raise(OnOpenTrack, this, Value); break;
     case 15: Raise(OnCloseTrack, this, Value); break;
     case 16:
-      FLyricsList->Clear();
+      lyricsCache_->Clear();
       Raise(OnLoadLyrics, this);
       break;
     case 17: Raise(OnSaveDSMPini, this); break;
@@ -566,10 +566,10 @@ void TDSMP::NotifyStatus(std::uint32_t Kind, int Value) {
     case 21: Raise(OnChangePlayList, this, Value); break;
     case 22:
       if (OnDisplayMenu) {
-        if (TDSMPMenu* entry = GetMenu(Value)) {
+        if (PlayerMenuItem* entry = GetMenu(Value)) {
           // Keep the entry alive through the handler.
-          std::shared_ptr<TDSMPMenu> hold;
-          for (const auto& e : FMenuList) {
+          std::shared_ptr<PlayerMenuItem> hold;
+          for (const auto& e : menuItems_) {
             if (e.get() == entry) hold = e;
           }
           Raise(OnDisplayMenu, entry);
@@ -579,7 +579,7 @@ void TDSMP::NotifyStatus(std::uint32_t Kind, int Value) {
     case 25: Raise(OnClick, this, Value); break;
     case 26: Raise(OnDblClick, this, Value); break;
     case 27: NotifyDeleteMenu(Value); break;
-    case 28: Raise(OnChangeDisplayMode, this, static_cast<TDSMPDisplayMode>(Value)); break;
+    case 28: Raise(OnChangeDisplayMode, this, static_cast<PlayerDisplayMode>(Value)); break;
     case 30: {
       const auto v = static_cast<std::uint32_t>(Value);
       Raise(OnMoved, this, static_cast<int>(static_cast<std::int16_t>(v & 0xFFFF)),
@@ -593,72 +593,72 @@ void TDSMP::NotifyStatus(std::uint32_t Kind, int Value) {
 
 // ---- Menu entries ----
 
-TDSMPMenu* TDSMP::GetMenu(long MenuId) {
+PlayerMenuItem* PlayerLink::GetMenu(long MenuId) {
   if (MenuId == 0) return nullptr;
-  for (const auto* builtIn : {&FMenu4000, &FMenu5000, &FMenu9000, &FMenu8000}) {
+  for (const auto* builtIn : {&menuItem4000_, &menuItem5000_, &menuItem9000_, &menuItem8000_}) {
     if ((*builtIn)->MenuId == MenuId) return builtIn->get();
   }
-  for (const auto& e : FMenuList) {
+  for (const auto& e : menuItems_) {
     if (e->MenuId == MenuId) return e.get();
   }
-  FMenuList.push_back(std::make_shared<TDSMPMenu>(this, static_cast<std::int32_t>(MenuId)));
-  return FMenuList.back().get();
+  menuItems_.push_back(std::make_shared<PlayerMenuItem>(this, static_cast<std::int32_t>(MenuId)));
+  return menuItems_.back().get();
 }
 
-TDSMPMenu* TDSMP::RemoveMenu(TDSMPMenu* Menu) {
+PlayerMenuItem* PlayerLink::RemoveMenu(PlayerMenuItem* Menu) {
   if (!Menu) {
-    if (FMenuList.empty()) return nullptr;
-    auto first = FMenuList.front();
-    FMenuList.erase(FMenuList.begin());
+    if (menuItems_.empty()) return nullptr;
+    auto first = menuItems_.front();
+    menuItems_.erase(menuItems_.begin());
     DestroyMenuEntry(first);
     return nullptr;
   }
-  for (auto it = FMenuList.begin(); it != FMenuList.end(); ++it) {
+  for (auto it = menuItems_.begin(); it != menuItems_.end(); ++it) {
     if (it->get() == Menu) {
       // Taken out, not destroyed: the component still owns it.
-      FRemovedMenus.push_back(*it);
-      FMenuList.erase(it);
+      removedMenuItems_.push_back(*it);
+      menuItems_.erase(it);
       return Menu;
     }
   }
   return nullptr;
 }
 
-void TDSMP::DeleteMenu(TDSMPMenu* Menu) {
+void PlayerLink::DeleteMenu(PlayerMenuItem* Menu) {
   if (!RemoveMenu(Menu) || !Menu) return;
-  for (auto it = FRemovedMenus.begin(); it != FRemovedMenus.end(); ++it) {
+  for (auto it = removedMenuItems_.begin(); it != removedMenuItems_.end(); ++it) {
     if (it->get() == Menu) {
       auto entry = *it;
-      FRemovedMenus.erase(it);
+      removedMenuItems_.erase(it);
       DestroyMenuEntry(entry);
       return;
     }
   }
 }
 
-void TDSMP::ClearMenuList() {
-  std::vector<std::shared_ptr<TDSMPMenu>> entries;
-  entries.swap(FMenuList);
+void PlayerLink::ClearMenuList() {
+  std::vector<std::shared_ptr<PlayerMenuItem>> entries;
+  entries.swap(menuItems_);
   for (const auto& e : entries) DestroyMenuEntry(e);
 }
 
-void TDSMP::DestroyMenuEntry(const std::shared_ptr<TDSMPMenu>& entry) {
+void PlayerLink::DestroyMenuEntry(const std::shared_ptr<PlayerMenuItem>& entry) {
   if (!entry || !entry->Inserted) return;
-  auto it = std::find(FMenuList.begin(), FMenuList.end(), entry);
-  if (it != FMenuList.end()) FMenuList.erase(it);
-  if (FBound) {
+  auto it = std::find(menuItems_.begin(), menuItems_.end(), entry);
+  if (it != menuItems_.end()) menuItems_.erase(it);
+  if (bound_) {
     std::vector<Value> out;
     CallSlot(Intf::Menu, contract::menu::DeleteMenuItem, {Value::Long(entry->MenuId)}, {}, out);
   }
 }
 
-void TDSMP::NotifyMenu(int MenuId) {
-  TDSMPMenu* raw = GetMenu(MenuId);
-  std::shared_ptr<TDSMPMenu> entry;
-  for (const auto* builtIn : {&FMenu4000, &FMenu5000, &FMenu9000, &FMenu8000}) {
+void PlayerLink::NotifyMenu(int MenuId) {
+  PlayerMenuItem* raw = GetMenu(MenuId);
+  std::shared_ptr<PlayerMenuItem> entry;
+  for (const auto* builtIn : {&menuItem4000_, &menuItem5000_, &menuItem9000_, &menuItem8000_}) {
     if (builtIn->get() == raw) entry = *builtIn;
   }
-  for (const auto& e : FMenuList) {
+  for (const auto& e : menuItems_) {
     if (e.get() == raw) entry = e;
   }
   // `entry` keeps the object alive even if a handler clears the list.
@@ -669,12 +669,12 @@ void TDSMP::NotifyMenu(int MenuId) {
   Raise(OnMenu, entry.get());
 }
 
-void TDSMP::NotifyDeleteMenu(int MenuId) {
-  std::vector<std::shared_ptr<TDSMPMenu>> gone;
-  for (auto it = FMenuList.begin(); it != FMenuList.end();) {
+void PlayerLink::NotifyDeleteMenu(int MenuId) {
+  std::vector<std::shared_ptr<PlayerMenuItem>> gone;
+  for (auto it = menuItems_.begin(); it != menuItems_.end();) {
     if ((*it)->MenuId == MenuId) {
       gone.push_back(*it);
-      it = FMenuList.erase(it);
+      it = menuItems_.erase(it);
     } else {
       ++it;
     }
@@ -684,14 +684,14 @@ void TDSMP::NotifyDeleteMenu(int MenuId) {
 
 // ---- Tool entries ----
 
-std::string TDSMP::PlayerIniPath() const {
-  if (FDSMPPath.empty()) return {};
-  std::filesystem::path p(FDSMPPath);
+std::string PlayerLink::PlayerIniPath() const {
+  if (playerPath_.empty()) return {};
+  std::filesystem::path p(playerPath_);
   p.replace_extension(".ini");
   return p.string();
 }
 
-bool TDSMP::ToolExists(const std::string& Name) {
+bool PlayerLink::ToolExists(const std::string& Name) {
   const std::string path = PlayerIniPath();
   if (path.empty()) return false;
   const auto keys = inifile::Profile(path).ReadSection("Tool");
@@ -702,25 +702,25 @@ bool TDSMP::ToolExists(const std::string& Name) {
   return false;
 }
 
-void TDSMP::SetTool(const std::string& Name, const std::string& Value) {
+void PlayerLink::SetTool(const std::string& Name, const std::string& Value) {
   const std::string path = PlayerIniPath();
   if (!path.empty()) {
     inifile::Profile ini(path);
     if (!ini.WriteString("Tool", Name, Value))
-      FServices.MessageBox(shell::MsgIcon::Error, ini.LastError());
+      services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
   }
-  Post(static_cast<int>(FDSMPMessage), contract::kToolsChanged, 0);
+  Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
 }
 
-void TDSMP::DeleteTool(const std::string& Name) {
+void PlayerLink::DeleteTool(const std::string& Name) {
   const std::string path = PlayerIniPath();
   // Nothing to delete from a settings file that does not exist.
   std::error_code ec;
   if (!path.empty() && std::filesystem::exists(path, ec)) {
     inifile::Profile ini(path);
-    if (!ini.DeleteKey("Tool", Name)) FServices.MessageBox(shell::MsgIcon::Error, ini.LastError());
+    if (!ini.DeleteKey("Tool", Name)) services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
   }
-  Post(static_cast<int>(FDSMPMessage), contract::kToolsChanged, 0);
+  Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
 }
 
 }  // namespace sl::player

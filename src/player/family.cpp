@@ -1,4 +1,4 @@
-// TDSMP: the player's properties and commands, the multi-value queries, the
+// PlayerLink: the player's properties and commands, the multi-value queries, the
 // design file, the text line, the lyrics lines and fonts.
 #include <filesystem>
 
@@ -27,17 +27,17 @@ bool ReadFlag(std::int32_t v) { return v != 0; }
 
 }  // namespace
 
-void TFont::SetHeight(int h) {
+void PlayerFont::SetHeight(int h) {
   Height = h;
   Size = -MulDivRound(h, 72, 96);
 }
 
-void TFont::SetSize(int s) {
+void PlayerFont::SetSize(int s) {
   Size = s;
   Height = -MulDivRound(s, 96, 72);
 }
 
-void TDSMP::SetFontFrom(TFont& font, const std::vector<Value>& v, std::size_t at) {
+void PlayerLink::SetFontFrom(PlayerFont& font, const std::vector<Value>& v, std::size_t at) {
   // name, character set, size, style bits, colour
   font.Name = Text(v[at]);
   font.Charset = v[at + 1].number & 0xFF;
@@ -57,20 +57,20 @@ void TDSMP::SetFontFrom(TFont& font, const std::vector<Value>& v, std::size_t at
 
 // ---- Accessor pairs ----
 
-int TDSMP::GetLeft() { return ReadLong(slot::get_Left, "IDSMPControl::get_Left", -1); }
-void TDSMP::SetLeft(int v) { WriteLong(slot::put_Left, v); }
-int TDSMP::GetTop() { return ReadLong(slot::get_Top, "IDSMPControl::get_Top", -1); }
-void TDSMP::SetTop(int v) { WriteLong(slot::put_Top, v); }
-int TDSMP::GetWidth() { return ReadLong(slot::get_Width, "IDSMPControl::get_Width", -1); }
-int TDSMP::GetHeight() { return ReadLong(slot::get_Height, "IDSMPControl::get_Height", -1); }
-bool TDSMP::GetVisible() { return ReadFlag(ReadLong(slot::get_Visible, "IDSMPControl::get_Visible", 0)); }
-void TDSMP::SetVisible(bool v) { WriteLong(slot::put_Visible, v ? 1 : 0); }
+int PlayerLink::GetLeft() { return ReadLong(slot::get_Left, "IDSMPControl::get_Left", -1); }
+void PlayerLink::SetLeft(int v) { WriteLong(slot::put_Left, v); }
+int PlayerLink::GetTop() { return ReadLong(slot::get_Top, "IDSMPControl::get_Top", -1); }
+void PlayerLink::SetTop(int v) { WriteLong(slot::put_Top, v); }
+int PlayerLink::GetWidth() { return ReadLong(slot::get_Width, "IDSMPControl::get_Width", -1); }
+int PlayerLink::GetHeight() { return ReadLong(slot::get_Height, "IDSMPControl::get_Height", -1); }
+bool PlayerLink::GetVisible() { return ReadFlag(ReadLong(slot::get_Visible, "IDSMPControl::get_Visible", 0)); }
+void PlayerLink::SetVisible(bool v) { WriteLong(slot::put_Visible, v ? 1 : 0); }
 // 524: the not-ready mode of the media control interface.
-int TDSMP::GetPlayStatus() { return ReadLong(slot::get_PlayStatus, "IDSMPControl::get_PlayStatus", 524); }
-int TDSMP::GetTrack() { return ReadLong(slot::get_Track, "IDSMPControl::get_Track", 0); }
-void TDSMP::SetTrack(int v) { WriteLong(slot::put_Track, v); }
+int PlayerLink::GetPlayStatus() { return ReadLong(slot::get_PlayStatus, "IDSMPControl::get_PlayStatus", 524); }
+int PlayerLink::GetTrack() { return ReadLong(slot::get_Track, "IDSMPControl::get_Track", 0); }
+void PlayerLink::SetTrack(int v) { WriteLong(slot::put_Track, v); }
 
-int TDSMP::GetPosition() {
+int PlayerLink::GetPosition() {
   try {
     return ReadLong(slot::get_Position, "IDSMPControl::get_Position", 0);
   } catch (...) {
@@ -79,12 +79,12 @@ int TDSMP::GetPosition() {
   }
 }
 
-void TDSMP::SetPosition(int v) { WriteLong(slot::put_Position, v); }
-int TDSMP::GetLength() { return ReadLong(slot::get_Length, "IDSMPControl::get_Length", 0); }
-int TDSMP::GetVolume() { return ReadLong(slot::get_Volume, "IDSMPControl::get_Volume", 0); }
-void TDSMP::SetVolume(int v) { WriteLong(slot::put_Volume, v); }
-int TDSMP::GetCounter() { return ReadLong(slot::get_Counter, "IDSMPControl::get_Counter", 0); }
-void TDSMP::SetCounter(int v) { WriteLong(slot::put_Counter, v); }
+void PlayerLink::SetPosition(int v) { WriteLong(slot::put_Position, v); }
+int PlayerLink::GetLength() { return ReadLong(slot::get_Length, "IDSMPControl::get_Length", 0); }
+int PlayerLink::GetVolume() { return ReadLong(slot::get_Volume, "IDSMPControl::get_Volume", 0); }
+void PlayerLink::SetVolume(int v) { WriteLong(slot::put_Volume, v); }
+int PlayerLink::GetCounter() { return ReadLong(slot::get_Counter, "IDSMPControl::get_Counter", 0); }
+void PlayerLink::SetCounter(int v) { WriteLong(slot::put_Counter, v); }
 
 namespace {
 // VARIANT_BOOL travels as a 16-bit short: -1 true, 0 false.
@@ -92,15 +92,15 @@ constexpr ValueType kShortOut[] = {ValueType::Short};
 }  // namespace
 
 #define SL_VARIANT_BOOL_PAIR(Name, getSlot, putSlot)                                           \
-  bool TDSMP::Get##Name() {                                                                    \
-    if (!FBound) return false;                                                                 \
+  bool PlayerLink::Get##Name() {                                                                    \
+    if (!bound_) return false;                                                                 \
     std::vector<Value> out;                                                                    \
     const HResult hr = CallSlot(Intf::Control, getSlot, {}, kShortOut, out);                  \
     HrCheck(hr, "IDSMPControl::get_" #Name);                                                   \
     return !out.empty() && out[0].number != 0;                                                 \
   }                                                                                            \
-  void TDSMP::Set##Name(bool v) {                                                              \
-    if (!FBound) return;                                                                       \
+  void PlayerLink::Set##Name(bool v) {                                                              \
+    if (!bound_) return;                                                                       \
     std::vector<Value> out;                                                                    \
     CallSlot(Intf::Control, putSlot, {Value::Short(static_cast<std::int16_t>(v ? -1 : 0))}, {}, out); \
   }
@@ -113,31 +113,31 @@ SL_VARIANT_BOOL_PAIR(OffTimer, slot::get_OffTimer, slot::put_OffTimer)
 SL_VARIANT_BOOL_PAIR(ShutDownRecord, slot::get_ShutDownRecord, slot::put_ShutDownRecord)
 #undef SL_VARIANT_BOOL_PAIR
 
-TDSMPDisplayMode TDSMP::GetDisplayMode() {
-  return static_cast<TDSMPDisplayMode>(ReadLong(slot::get_DisplayMode, "IDSMPControl::get_DisplayMode", 0));
+PlayerDisplayMode PlayerLink::GetDisplayMode() {
+  return static_cast<PlayerDisplayMode>(ReadLong(slot::get_DisplayMode, "IDSMPControl::get_DisplayMode", 0));
 }
-void TDSMP::SetDisplayMode(TDSMPDisplayMode v) { WriteLong(slot::put_DisplayMode, static_cast<std::int32_t>(v)); }
-int TDSMP::GetOnTime() { return ReadLong(slot::get_OnTime, "IDSMPControl::get_OnTime", 0); }
-void TDSMP::SetOnTime(int v) { WriteLong(slot::put_OnTime, v); }
-int TDSMP::GetOffTime() { return ReadLong(slot::get_OffTime, "IDSMPControl::get_OffTime", 0); }
-void TDSMP::SetOffTime(int v) { WriteLong(slot::put_OffTime, v); }
-int TDSMP::GetRecLevel() { return ReadLong(slot::get_RecLevel, "IDSMPControl::get_RecLevel", 100); }
-void TDSMP::SetRecLevel(int v) { WriteLong(slot::put_RecLevel, v); }
-int TDSMP::GetRate() { return ReadLong(slot::get_Rate, "IDSMPControl::get_Rate", 100); }
-void TDSMP::SetRate(int v) { WriteLong(slot::put_Rate, v); }
-int TDSMP::GetAdjustVolLevel() {
+void PlayerLink::SetDisplayMode(PlayerDisplayMode v) { WriteLong(slot::put_DisplayMode, static_cast<std::int32_t>(v)); }
+int PlayerLink::GetOnTime() { return ReadLong(slot::get_OnTime, "IDSMPControl::get_OnTime", 0); }
+void PlayerLink::SetOnTime(int v) { WriteLong(slot::put_OnTime, v); }
+int PlayerLink::GetOffTime() { return ReadLong(slot::get_OffTime, "IDSMPControl::get_OffTime", 0); }
+void PlayerLink::SetOffTime(int v) { WriteLong(slot::put_OffTime, v); }
+int PlayerLink::GetRecLevel() { return ReadLong(slot::get_RecLevel, "IDSMPControl::get_RecLevel", 100); }
+void PlayerLink::SetRecLevel(int v) { WriteLong(slot::put_RecLevel, v); }
+int PlayerLink::GetRate() { return ReadLong(slot::get_Rate, "IDSMPControl::get_Rate", 100); }
+void PlayerLink::SetRate(int v) { WriteLong(slot::put_Rate, v); }
+int PlayerLink::GetAdjustVolLevel() {
   return ReadLong(slot::get_AdjustVolLevel, "IDSMPControl::get_AdjustVolLevel", 100);
 }
-void TDSMP::SetAdjustVolLevel(int v) { WriteLong(slot::put_AdjustVolLevel, v); }
-int TDSMP::GetAdjustSpeanaLevel() {
+void PlayerLink::SetAdjustVolLevel(int v) { WriteLong(slot::put_AdjustVolLevel, v); }
+int PlayerLink::GetAdjustSpeanaLevel() {
   return ReadLong(slot::get_AdjustSpeanaLevel, "IDSMPControl::get_AdjustSpeanaLevel", 100);
 }
-void TDSMP::SetAdjustSpeanaLevel(int v) { WriteLong(slot::put_AdjustSpeanaLevel, v); }
+void PlayerLink::SetAdjustSpeanaLevel(int v) { WriteLong(slot::put_AdjustSpeanaLevel, v); }
 
 // ---- Design ----
 
-std::string TDSMP::GetDesign() {
-  if (FBound) {
+std::string PlayerLink::GetDesign() {
+  if (bound_) {
     static constexpr ValueType kOut[] = {ValueType::String};
     std::vector<Value> out;
     const HResult hr = CallSlot(Intf::Control, slot::get_Design, {}, kOut, out);
@@ -153,7 +153,7 @@ std::string TDSMP::GetDesign() {
   // current directory there would give without touching the process's
   // current directory.
   namespace fs = std::filesystem;
-  fs::path folder = fs::path(FDSMPPath).parent_path();
+  fs::path folder = fs::path(playerPath_).parent_path();
   if (folder.is_relative()) {
     std::error_code ec;
     folder = fs::current_path(ec) / folder;
@@ -162,8 +162,8 @@ std::string TDSMP::GetDesign() {
   return (v.is_absolute() ? v : folder / v).lexically_normal().string();
 }
 
-void TDSMP::SetDesign(const std::string& v) {
-  if (FBound) {
+void PlayerLink::SetDesign(const std::string& v) {
+  if (bound_) {
     std::vector<Value> out;
     CallSlot(Intf::Control, slot::put_Design, {Value::String(text::Utf8ToUtf16(v))}, {}, out);
     return;
@@ -171,37 +171,37 @@ void TDSMP::SetDesign(const std::string& v) {
   const std::string ini = PlayerIniPath();
   if (ini.empty()) return;
   inifile::Profile profile(ini);
-  if (!profile.WriteString("DSMP", "Design", v)) FServices.MessageBox(shell::MsgIcon::Error, profile.LastError());
+  if (!profile.WriteString("DSMP", "Design", v)) services_.MessageBox(shell::MsgIcon::Error, profile.LastError());
 }
 
 // ---- Commands ----
 
-void TDSMP::Stop() { Command(slot::Stop); }
-void TDSMP::Pause() { Command(slot::Pause); }
-void TDSMP::Play() { Command(slot::Play); }
-void TDSMP::FF(bool On) { Command(slot::FF, {Value::Long(On ? 1 : 0)}); }
-void TDSMP::Rewind(bool On) { Command(slot::Rewind, {Value::Long(On ? 1 : 0)}); }
-void TDSMP::Next() { Command(slot::Next); }
-void TDSMP::Back() { Command(slot::Back); }
-void TDSMP::Eject() { Command(slot::Eject); }
-void TDSMP::Seek(int A, int B) { Command(slot::Seek, {Value::Long(A), Value::Long(B)}); }
-void TDSMP::ShowPlayList() { Command(slot::ShowPlayList); }
-void TDSMP::ShowProperty() { Command(slot::ShowProperty); }
-void TDSMP::ShowMenu() { Command(slot::ShowMenu); }
-void TDSMP::ShowToolMenu() { Command(slot::ShowToolMenu); }
-void TDSMP::Click(int Value) { Command(slot::Click, {Value::Long(Value)}); }
-void TDSMP::KeyDown(unsigned short Key, std::uint8_t Shift) {
+void PlayerLink::Stop() { Command(slot::Stop); }
+void PlayerLink::Pause() { Command(slot::Pause); }
+void PlayerLink::Play() { Command(slot::Play); }
+void PlayerLink::FF(bool On) { Command(slot::FF, {Value::Long(On ? 1 : 0)}); }
+void PlayerLink::Rewind(bool On) { Command(slot::Rewind, {Value::Long(On ? 1 : 0)}); }
+void PlayerLink::Next() { Command(slot::Next); }
+void PlayerLink::Back() { Command(slot::Back); }
+void PlayerLink::Eject() { Command(slot::Eject); }
+void PlayerLink::Seek(int A, int B) { Command(slot::Seek, {Value::Long(A), Value::Long(B)}); }
+void PlayerLink::ShowPlayList() { Command(slot::ShowPlayList); }
+void PlayerLink::ShowProperty() { Command(slot::ShowProperty); }
+void PlayerLink::ShowMenu() { Command(slot::ShowMenu); }
+void PlayerLink::ShowToolMenu() { Command(slot::ShowToolMenu); }
+void PlayerLink::Click(int Value) { Command(slot::Click, {Value::Long(Value)}); }
+void PlayerLink::KeyDown(unsigned short Key, std::uint8_t Shift) {
   Command(slot::KeyDown, {Value::Long(Key), Value::Long(Shift)});
 }
-void TDSMP::SaveDSMPini() { Command(slot::SaveDSMPini); }
-void TDSMP::GetFormImage(const std::string& Name) {
+void PlayerLink::SaveDSMPini() { Command(slot::SaveDSMPini); }
+void PlayerLink::GetFormImage(const std::string& Name) {
   Command(slot::GetFormImage, {Value::String(text::Utf8ToUtf16(Name))});
 }
 
 // ---- Multi-value queries ----
 
-void TDSMP::GetVolumes(int* Left, int* Right) {
-  if (!FBound) {
+void PlayerLink::GetVolumes(int* Left, int* Right) {
+  if (!bound_) {
     if (Left) *Left = 0;
     if (Right) *Right = 0;
     return;
@@ -215,9 +215,9 @@ void TDSMP::GetVolumes(int* Left, int* Right) {
   }
 }
 
-void TDSMP::GetSpeana(int* Level) {
+void PlayerLink::GetSpeana(int* Level) {
   if (!Level) return;
-  if (!FBound) {
+  if (!bound_) {
     for (int k = 0; k < 10; ++k) Level[k] = 0;
     return;
   }
@@ -231,27 +231,27 @@ void TDSMP::GetSpeana(int* Level) {
   }
 }
 
-int TDSMP::GetColor(int Index) {
-  if (!FBound) return 0x1FFFFFFF;  // no colour
+int PlayerLink::GetColor(int Index) {
+  if (!bound_) return 0x1FFFFFFF;  // no colour
   static constexpr ValueType kOut[] = {ValueType::Long};
   std::vector<Value> out;
   CallSlot(Intf::Control, slot::GetColor, {Value::Long(Index)}, kOut, out);
   return out.empty() ? 0 : out[0].number;
 }
 
-TFont* TDSMP::GetFont(int Index) {
-  if (FBound) {
+PlayerFont* PlayerLink::GetFont(int Index) {
+  if (bound_) {
     static constexpr ValueType kOut[] = {ValueType::String, ValueType::Long, ValueType::Long, ValueType::Long,
                                          ValueType::Long};
     std::vector<Value> out;
     CallSlot(Intf::Control, slot::GetFont, {Value::Long(Index)}, kOut, out);
-    if (out.size() == 5) SetFontFrom(FFont, out, 0);
+    if (out.size() == 5) SetFontFrom(font_, out, 0);
   }
-  return &FFont;
+  return &font_;
 }
 
-TLyrics* TDSMP::GetText() {
-  if (FBound) {
+PlayerTextLine* PlayerLink::GetText() {
+  if (bound_) {
     // text, Value1, Flag1, Flag2, font name, character set, size, style, colour, Value2
     static constexpr ValueType kOut[] = {ValueType::String, ValueType::Long,   ValueType::Short, ValueType::Short,
                                          ValueType::String, ValueType::Long,   ValueType::Long,  ValueType::Long,
@@ -259,7 +259,7 @@ TLyrics* TDSMP::GetText() {
     std::vector<Value> out;
     CallSlot(Intf::Control, slot::GetText, {}, kOut, out);
     if (out.size() == 10) {
-      TLyrics& t = *FText;
+      PlayerTextLine& t = *textLine_;
       t.Text = Text(out[0]);
       t.Value1 = static_cast<std::uint8_t>(out[1].number & 0xFF);
       t.Flag1 = out[2].number != 0;
@@ -268,11 +268,11 @@ TLyrics* TDSMP::GetText() {
       t.Value2 = out[9].number;
     }
   }
-  return FText.get();
+  return textLine_.get();
 }
 
-int TDSMP::GetLyricsLines() {
-  if (!FBound) return 0;
+int PlayerLink::GetLyricsLines() {
+  if (!bound_) return 0;
   static constexpr ValueType kOut[] = {ValueType::Long};
   std::vector<Value> out;
   const HResult hr = CallSlot(Intf::Lyrics, contract::lyrics::get_Lines, {}, kOut, out);
@@ -281,9 +281,9 @@ int TDSMP::GetLyricsLines() {
   return std::clamp(count, 0, kMaxLyricsLines);
 }
 
-TLyrics* TDSMP::GetLyricsText(int Line) { return FLyricsList->Get(Line); }
+PlayerTextLine* PlayerLink::GetLyricsText(int Line) { return lyricsCache_->Get(Line); }
 
-TLyrics* TLyricsList::Get(int line) {
+PlayerTextLine* LyricsCache::Get(int line) {
   const int count = owner_->GetLyricsLines();
   if (static_cast<int>(lines_.size()) != count) lines_.resize(static_cast<std::size_t>(count));
   if (line < 0 || line >= count) return nullptr;
@@ -292,13 +292,13 @@ TLyrics* TLyricsList::Get(int line) {
                                        ValueType::String, ValueType::Long, ValueType::Long, ValueType::Long,
                                        ValueType::Long, ValueType::Long};
   std::vector<Value> out;
-  owner_->CallSlot(TDSMP::Intf::Lyrics, contract::lyrics::GetLine, {Value::Long(line)}, kOut, out);
+  owner_->CallSlot(PlayerLink::Intf::Lyrics, contract::lyrics::GetLine, {Value::Long(line)}, kOut, out);
   // The wait may have let a "lyrics loaded" notification empty the cache or
   // an unbind happen: look the slot up only now.
   if (line >= static_cast<int>(lines_.size())) return nullptr;
   auto& slotEntry = lines_[static_cast<std::size_t>(line)];
-  if (!slotEntry) slotEntry = std::make_unique<TLyrics>();
-  TLyrics& t = *slotEntry;
+  if (!slotEntry) slotEntry = std::make_unique<PlayerTextLine>();
+  PlayerTextLine& t = *slotEntry;
   if (out.size() == 10) {
     t.LineIndex = out[0].number;
     t.Text = Text(out[1]);
@@ -306,7 +306,7 @@ TLyrics* TLyricsList::Get(int line) {
     const auto flags = static_cast<std::uint32_t>(out[3].number);
     t.Flag1 = (flags & 0xFFFF) != 0;
     t.Flag2 = (flags >> 16) != 0;
-    TDSMP::SetFontFrom(t.Font, out, 4);
+    PlayerLink::SetFontFrom(t.Font, out, 4);
     t.Value2 = out[9].number;
   }
   return &t;

@@ -1,4 +1,4 @@
-// The player link: TDSMP binds this program to the DSMP media player, a
+// The player link: PlayerLink binds this program to the DSMP media player, a
 // separate process, through the local IPC (window messages and object
 // interfaces). It finds or starts the player, checks its version, receives
 // its notifications and raises one event per kind, offers the player's
@@ -32,32 +32,32 @@ using HWND = ipc::Handle;
 using HResult = ipc::HResult;
 
 // The error a "Yes" in the property-read failure prompt raises.
-class EOleSysError : public std::runtime_error {
+class PlayerCallError : public std::runtime_error {
  public:
-  EOleSysError(const std::string& message, HResult code) : std::runtime_error(message), ErrorCode(code) {}
+  PlayerCallError(const std::string& message, HResult code) : std::runtime_error(message), ErrorCode(code) {}
   HResult ErrorCode;
 };
 
 // The optional high-rate notification kinds.
-enum TDSMPEventSet { evVolume, evSpeana, evLyrics, evCounter, evPosition, evTimer, evMove };
-// A set of TDSMPEventSet values: bit k stands for ordinal k.
-struct TDSMPEvents {
+enum HighRateNotification { evVolume, evSpeana, evLyrics, evCounter, evPosition, evTimer, evMove };
+// A set of HighRateNotification values: bit k stands for ordinal k.
+struct HighRateNotifications {
   std::uint8_t bits = 0;
-  bool Contains(TDSMPEventSet e) const { return (bits >> e) & 1u; }
-  TDSMPEvents& Include(TDSMPEventSet e) {
+  bool Contains(HighRateNotification e) const { return (bits >> e) & 1u; }
+  HighRateNotifications& Include(HighRateNotification e) {
     bits = static_cast<std::uint8_t>(bits | (1u << e));
     return *this;
   }
-  static TDSMPEvents All() { return TDSMPEvents{0x7F}; }
-  friend bool operator==(TDSMPEvents, TDSMPEvents) = default;
+  static HighRateNotifications All() { return HighRateNotifications{0x7F}; }
+  friend bool operator==(HighRateNotifications, HighRateNotifications) = default;
 };
 
 // Values the player defines; passed through unchanged.
-enum class TDSMPDeviceType : std::int32_t {};
-enum class TDSMPDisplayMode : std::int32_t {};
+enum class PlayerDeviceType : std::int32_t {};
+enum class PlayerDisplayMode : std::int32_t {};
 
 // A font as the player describes it.
-struct TFont {
+struct PlayerFont {
   std::string Name = "MS Sans Serif";
   int Charset = 1;  // default character set
   int Height = -11; // pixels; negative: character height without leading
@@ -70,8 +70,8 @@ struct TFont {
 };
 
 // One text line of the player with its font.
-struct TLyrics {
-  TFont Font;
+struct PlayerTextLine {
+  PlayerFont Font;
   std::int32_t LineIndex = -1;
   std::string Text;
   std::uint8_t Value1 = 2;
@@ -80,55 +80,55 @@ struct TLyrics {
   std::int32_t Value2 = 0;
 };
 
-class TDSMP;
+class PlayerLink;
 
 // A menu item of the player, known by its id.
-class TDSMPMenu {
+class PlayerMenuItem {
  public:
-  TDSMPMenu(TDSMP* Owner, std::int32_t MenuId) : Owner(Owner), MenuId(MenuId) {}
-  TDSMP* Owner;
+  PlayerMenuItem(PlayerLink* Owner, std::int32_t MenuId) : Owner(Owner), MenuId(MenuId) {}
+  PlayerLink* Owner;
   std::int32_t MenuId;
-  std::function<void(TDSMPMenu* Sender)> OnSelect;
+  std::function<void(PlayerMenuItem* Sender)> OnSelect;
   bool Inserted = false;
 };
 
 // The cache of the player's lyrics lines, one slot per line.
-class TLyricsList {
+class LyricsCache {
  public:
-  explicit TLyricsList(TDSMP* owner) : owner_(owner) {}
+  explicit LyricsCache(PlayerLink* owner) : owner_(owner) {}
   int Count() const { return static_cast<int>(lines_.size()); }
   // Line `line` (0-based) from the player through the cache; null when the
   // line does not exist or the component is not bound.
-  TLyrics* Get(int line);
+  PlayerTextLine* Get(int line);
   void Clear() { lines_.clear(); }
 
  private:
-  TDSMP* owner_;
-  std::vector<std::unique_ptr<TLyrics>> lines_;
+  PlayerLink* owner_;
+  std::vector<std::unique_ptr<PlayerTextLine>> lines_;
 };
 
 // One track of the player's play list.
-struct TTrackInfo {
+struct PlayListTrack {
   std::string Title;
   std::string Artist;
   std::string FileName;
-  std::string ExtraText1;
-  std::string ExtraText2;
-  std::int32_t ExtraValue1 = 0;
-  std::int32_t ExtraValue2 = 0;
-  std::int32_t ExtraValue3 = 0;
+  std::string opaqueText1;
+  std::string opaqueText2;
+  std::int32_t opaqueValue1 = 0;
+  std::int32_t opaqueValue2 = 0;
+  std::int32_t opaqueValue3 = 0;
   std::int32_t Kind = 0;
   std::int32_t Drive = 0;
   std::int32_t CDTrack = 0;
-  std::int32_t ExtraValue4 = 0;
-  std::int32_t ExtraValue5 = 0;
-  friend bool operator==(const TTrackInfo&, const TTrackInfo&) = default;
+  std::int32_t opaqueValue4 = 0;
+  std::int32_t opaqueValue5 = 0;
+  friend bool operator==(const PlayListTrack&, const PlayListTrack&) = default;
 };
 
 // The play list as the component hands it out.
-class TPlayList {
+class PlayList {
  public:
-  explicit TPlayList(TDSMP* owner) : owner_(owner) {}
+  explicit PlayList(PlayerLink* owner) : owner_(owner) {}
   int Tracks();
   std::string PlayListTitle();
   void SetPlayListTitle(const std::string& title);
@@ -136,14 +136,14 @@ class TPlayList {
   void Save(const std::string& fileName);
 
  private:
-  TDSMP* owner_;
+  PlayerLink* owner_;
 };
 
 // How a component is created. The host's command line is read from the
 // process when `arguments` is not given.
 inline constexpr int kDefaultPlayerStartMs = 10000;
 
-struct TDSMPOptions {
+struct PlayerLinkOptions {
   bool designing = false;
   bool loading = false;
   std::optional<std::vector<std::string>> arguments;
@@ -152,27 +152,27 @@ struct TDSMPOptions {
   int startTimeoutMs = kDefaultPlayerStartMs;
 };
 
-class TDSMP {
+class PlayerLink {
  public:
   // Event handler shapes.
-  using TNotifyEvent = std::function<void(TDSMP* Sender)>;
-  using TMenuEvent = std::function<void(TDSMPMenu* Sender)>;
-  using TParamEvent = std::function<void(TDSMP* Sender, int Param)>;
-  using TCodeEvent = std::function<void(TDSMP* Sender, std::uint32_t Event, int Param)>;
-  using TLeftRightEvent = std::function<void(TDSMP* Sender, int Left, int Right)>;
-  using TLevelEvent = std::function<void(TDSMP* Sender, int* Level)>;
-  using TFlagEvent = std::function<void(TDSMP* Sender, bool Flag)>;
-  using TDeviceEvent = std::function<void(TDSMP* Sender, TDSMPDeviceType Device)>;
-  using TModeEvent = std::function<void(TDSMP* Sender, TDSMPDisplayMode Mode)>;
+  using TNotifyEvent = std::function<void(PlayerLink* Sender)>;
+  using TMenuEvent = std::function<void(PlayerMenuItem* Sender)>;
+  using TParamEvent = std::function<void(PlayerLink* Sender, int Param)>;
+  using TCodeEvent = std::function<void(PlayerLink* Sender, std::uint32_t Event, int Param)>;
+  using TLeftRightEvent = std::function<void(PlayerLink* Sender, int Left, int Right)>;
+  using TLevelEvent = std::function<void(PlayerLink* Sender, int* Level)>;
+  using TFlagEvent = std::function<void(PlayerLink* Sender, bool Flag)>;
+  using TDeviceEvent = std::function<void(PlayerLink* Sender, PlayerDeviceType Device)>;
+  using TModeEvent = std::function<void(PlayerLink* Sender, PlayerDisplayMode Mode)>;
 
   // Registers "WM_DSMP", reads the player's path, creates the message window
   // and (unless designing) finds the player and announces the window to
   // every top-level window.
-  explicit TDSMP(shell::ShellServices& services, TDSMPOptions options = {});
+  explicit PlayerLink(shell::ShellServices& services, PlayerLinkOptions options = {});
   // Unbinds without raising events, then destroys the message window.
-  virtual ~TDSMP();
-  TDSMP(const TDSMP&) = delete;
-  TDSMP& operator=(const TDSMP&) = delete;
+  virtual ~PlayerLink();
+  PlayerLink(const PlayerLink&) = delete;
+  PlayerLink& operator=(const PlayerLink&) = delete;
 
   // After streaming: binds when AutoLink is set and the player runs.
   virtual void Loaded();
@@ -182,12 +182,12 @@ class TDSMP {
   // ---- Binding ----
   void Bind();
   void Unbind();
-  bool Bound() const { return FBound; }
-  bool AutoLink() const { return FAutoLink; }
+  bool Bound() const { return bound_; }
+  bool AutoLink() const { return autoLink_; }
   void SetAutoLink(bool Value);
   // True once a call failed because the player hung, exited or answered
   // garbage; cleared by the next Bind.
-  bool LinkLost() const { return FLinkLost; }
+  bool LinkLost() const { return linkLost_; }
 
   HWND GetDSMPHandle();
   bool Post(int Msg, int WParam, int LParam);
@@ -203,8 +203,8 @@ class TDSMP {
 
   std::uint32_t GetEvent();
   void SetEvent(std::uint32_t Mask);
-  TDSMPEvents GetEvents();
-  void SetEvents(TDSMPEvents Set);
+  HighRateNotifications GetEvents();
+  void SetEvents(HighRateNotifications Set);
   void NotifyEvent(HWND Window, std::uint32_t Event, int Param);
 
   // Notification handlers, one per kind.
@@ -227,11 +227,11 @@ class TDSMP {
   void NotifyDeleteMenu(int MenuId);
 
   // ---- Menu entries ----
-  TDSMPMenu* GetMenu(long MenuId);
-  TDSMPMenu* RemoveMenu(TDSMPMenu* Menu);
-  void DeleteMenu(TDSMPMenu* Menu);
+  PlayerMenuItem* GetMenu(long MenuId);
+  PlayerMenuItem* RemoveMenu(PlayerMenuItem* Menu);
+  void DeleteMenu(PlayerMenuItem* Menu);
   void ClearMenuList();
-  int MenuListCount() const { return static_cast<int>(FMenuList.size()); }
+  int MenuListCount() const { return static_cast<int>(menuItems_.size()); }
 
   // ---- Tool entries in the player's settings file ----
   bool ToolExists(const std::string& Name);
@@ -239,12 +239,12 @@ class TDSMP {
   void DeleteTool(const std::string& Name);
   // The player's settings file: its program path with the extension ".ini".
   std::string PlayerIniPath() const;
-  const std::string& DSMPPath() const { return FDSMPPath; }
-  HWND WindowHandle() const { return FWindowHandle; }
-  HWND DSMPHandle() const { return FDSMPHandle; }
-  int RunCode() const { return FRunCode; }
-  bool Aborting() const { return FAborting; }
-  std::uint32_t DSMPMessage() const { return FDSMPMessage; }
+  const std::string& DSMPPath() const { return playerPath_; }
+  HWND WindowHandle() const { return messageWindow_; }
+  HWND DSMPHandle() const { return playerWindow_; }
+  int RunCode() const { return runCode_; }
+  bool Aborting() const { return aborting_; }
+  std::uint32_t DSMPMessage() const { return playerMessage_; }
 
   // ---- Properties and commands ----
   int GetLeft();
@@ -273,8 +273,8 @@ class TDSMP {
   void SetRemainTime(bool v);
   std::string GetDesign();
   void SetDesign(const std::string& v);
-  TDSMPDisplayMode GetDisplayMode();
-  void SetDisplayMode(TDSMPDisplayMode v);
+  PlayerDisplayMode GetDisplayMode();
+  void SetDisplayMode(PlayerDisplayMode v);
   bool GetOnTimer();
   void SetOnTimer(bool v);
   int GetOnTime();
@@ -317,27 +317,27 @@ class TDSMP {
   void GetVolumes(int* Left, int* Right);
   void GetSpeana(int* Level);  // ten levels
   int GetColor(int Index);
-  TFont* GetFont(int Index);
-  TLyrics* GetText();
-  TLyrics* GetLyricsText(int Line);
-  TLyricsList* LyricsList() { return FLyricsList.get(); }
+  PlayerFont* GetFont(int Index);
+  PlayerTextLine* GetText();
+  PlayerTextLine* GetLyricsText(int Line);
+  LyricsCache* LyricsList() { return lyricsCache_.get(); }
   // Number of lyrics lines the player has (0 when not bound).
   int GetLyricsLines();
 
   // ---- Play list ----
-  TPlayList* GetPlayList() { return FPlayList.get(); }
+  PlayList* GetPlayList() { return playList_.get(); }
   int GetTracks();
   std::string GetPlayListTitle();
   void SetPlayListTitle(const std::string& Title);
   std::string GetPlayListName();
-  TTrackInfo GetTrackInfo(int Track);
-  void SetTrackInfo(int Track, const TTrackInfo& Info);
+  PlayListTrack GetTrackInfo(int Track);
+  void SetTrackInfo(int Track, const PlayListTrack& Info);
   // As GetTrackInfo and SetTrackInfo, with the call's result code, so that a
   // caller can tell a track the link could not carry (kBadData: a string
   // over kMaxStringUnits) or the player refused from an empty one. Unbound:
   // kDisconnected, and `Info` (read) is the empty record.
-  HResult ReadTrackInfo(int Track, TTrackInfo& Info);
-  HResult WriteTrackInfo(int Track, const TTrackInfo& Info);
+  HResult ReadTrackInfo(int Track, PlayListTrack& Info);
+  HResult WriteTrackInfo(int Track, const PlayListTrack& Info);
   // As SetPlayListTitle, with the call's result code.
   HResult WritePlayListTitle(const std::string& Title);
   void New();
@@ -364,7 +364,7 @@ class TDSMP {
   static constexpr int kMaxLyricsLines = 65535;
 
  private:
-  friend class TLyricsList;
+  friend class LyricsCache;
 
   enum class Intf { Control, PlayList, Lyrics, Menu };
   HResult CallSlot(Intf which, int slot, const std::vector<ipc::Value>& in,
@@ -374,39 +374,39 @@ class TDSMP {
   std::int32_t ReadLong(int slot, const char* what, std::int32_t unbound);
   void WriteLong(int slot, std::int32_t value);
   void Command(int slot, const std::vector<ipc::Value>& in = {});
-  static void SetFontFrom(TFont& font, const std::vector<ipc::Value>& v, std::size_t at);
+  static void SetFontFrom(PlayerFont& font, const std::vector<ipc::Value>& v, std::size_t at);
   void LoseLink();
-  void DestroyMenuEntry(const std::shared_ptr<TDSMPMenu>& entry);
+  void DestroyMenuEntry(const std::shared_ptr<PlayerMenuItem>& entry);
 
-  shell::ShellServices& FServices;
-  TDSMPOptions FOptions;
-  std::uint32_t FDSMPMessage = 0;
-  ipc::Interface FControl, FPlayListIntf, FLyricsIntf, FMenuIntf;
-  HWND FDSMPHandle = 0;
-  std::string FDSMPPath;
-  int FRunCode = 0;
-  std::uint8_t FPluginState = 0;
-  HWND FWindowHandle = 0;
-  bool FBound = false;
-  bool FAborting = false;
-  bool FAutoLink = true;
-  std::uint32_t FEvent = 0xEFFFF81F;
-  std::unique_ptr<TLyrics> FText;
-  std::unique_ptr<TLyricsList> FLyricsList;
-  std::unique_ptr<TPlayList> FPlayList;
-  std::shared_ptr<TDSMPMenu> FMenu4000, FMenu5000, FMenu9000, FMenu8000;
-  std::vector<std::shared_ptr<TDSMPMenu>> FMenuList;
+  shell::ShellServices& services_;
+  PlayerLinkOptions options_;
+  std::uint32_t playerMessage_ = 0;
+  ipc::Interface controlInterface_, playListInterface_, lyricsInterface_, menuInterface_;
+  HWND playerWindow_ = 0;
+  std::string playerPath_;
+  int runCode_ = 0;
+  std::uint8_t pluginState_ = 0;
+  HWND messageWindow_ = 0;
+  bool bound_ = false;
+  bool aborting_ = false;
+  bool autoLink_ = true;
+  std::uint32_t notificationMask_ = 0xEFFFF81F;
+  std::unique_ptr<PlayerTextLine> textLine_;
+  std::unique_ptr<LyricsCache> lyricsCache_;
+  std::unique_ptr<PlayList> playList_;
+  std::shared_ptr<PlayerMenuItem> menuItem4000_, menuItem5000_, menuItem9000_, menuItem8000_;
+  std::vector<std::shared_ptr<PlayerMenuItem>> menuItems_;
   // Entries taken out of the list but not destroyed: still the component's.
-  std::vector<std::shared_ptr<TDSMPMenu>> FRemovedMenus;
-  TFont FFont;
+  std::vector<std::shared_ptr<PlayerMenuItem>> removedMenuItems_;
+  PlayerFont font_;
   // Guards against re-entrance through the message pump.
-  bool FBinding = false;
-  bool FUnbinding = false;
-  bool FDestroying = false;
-  bool FLinkLost = false;
+  bool binding_ = false;
+  bool unbinding_ = false;
+  bool destroying_ = false;
+  bool linkLost_ = false;
   // Bumped by every unbind and by Close and Abort notifications, so a Bind
   // whose calls pumped such a notification gives up.
-  std::uint64_t FEpoch = 0;
+  std::uint64_t epoch_ = 0;
 };
 
 // Whether the link carries `text` (UTF-8) as one string: at most
@@ -415,7 +415,7 @@ bool FitsOnLink(const std::string& text);
 
 // Fills Drive and CDTrack of an audio-CD track (Kind 16 or 17) from its
 // file name when either is 0, as GetTrackInfo does.
-void CompleteCdTrack(TTrackInfo& info);
+void CompleteCdTrack(PlayListTrack& info);
 
 // A track's record as IDSMPPlayList::GetTrackInfo and SetTrackInfo carry it:
 // title, artist, file name, two extra texts, three extra values, kind, drive
@@ -428,8 +428,8 @@ inline constexpr ipc::ValueType kTrackInfoTypes[12] = {
     ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long};
 // The record the player's out-values describe (an empty one unless they are
 // the twelve above), completed by CompleteCdTrack.
-TTrackInfo TrackInfoFromValues(const std::vector<ipc::Value>& values);
+PlayListTrack TrackInfoFromValues(const std::vector<ipc::Value>& values);
 // The twelve values that write `info` back (after the track number).
-std::vector<ipc::Value> TrackInfoValues(const TTrackInfo& info);
+std::vector<ipc::Value> TrackInfoValues(const PlayListTrack& info);
 
 }  // namespace sl::player

@@ -1,4 +1,4 @@
-// TDSMP: the play list and its tracks.
+// PlayerLink: the play list and its tracks.
 #include <algorithm>
 #include <charconv>
 
@@ -33,7 +33,7 @@ std::pair<char32_t, std::size_t> FirstChar(std::string_view s) {
 
 }  // namespace
 
-void CompleteCdTrack(TTrackInfo& info) {
+void CompleteCdTrack(PlayListTrack& info) {
   if ((info.Kind != 16 && info.Kind != 17) || (info.Drive != 0 && info.CDTrack != 0)) return;
   // Lower case for the letters that matter ("track", ".cda", the drive
   // letter); bytes of other characters stay as they are, so multi-byte text
@@ -66,8 +66,8 @@ void CompleteCdTrack(TTrackInfo& info) {
   info.CDTrack = (b != e && r.ec == std::errc() && r.ptr == e && fits) ? value : 0;
 }
 
-int TDSMP::GetTracks() {
-  if (!FBound) return 0;
+int PlayerLink::GetTracks() {
+  if (!bound_) return 0;
   static constexpr ValueType kOut[] = {ValueType::Long};
   std::vector<Value> out;
   const HResult hr = CallSlot(Intf::PlayList, pl::get_Tracks, {}, kOut, out);
@@ -77,8 +77,8 @@ int TDSMP::GetTracks() {
   return std::clamp(n, 0, kMaxTracks);
 }
 
-std::string TDSMP::GetPlayListTitle() {
-  if (!FBound) return {};
+std::string PlayerLink::GetPlayListTitle() {
+  if (!bound_) return {};
   static constexpr ValueType kOut[] = {ValueType::String};
   std::vector<Value> out;
   const HResult hr = CallSlot(Intf::PlayList, pl::get_PlayListTitle, {}, kOut, out);
@@ -86,16 +86,16 @@ std::string TDSMP::GetPlayListTitle() {
   return out.empty() ? std::string() : Narrow(out[0]);
 }
 
-void TDSMP::SetPlayListTitle(const std::string& Title) { WritePlayListTitle(Title); }
+void PlayerLink::SetPlayListTitle(const std::string& Title) { WritePlayListTitle(Title); }
 
-HResult TDSMP::WritePlayListTitle(const std::string& Title) {
-  if (!FBound) return ipc::kDisconnected;
+HResult PlayerLink::WritePlayListTitle(const std::string& Title) {
+  if (!bound_) return ipc::kDisconnected;
   std::vector<Value> out;
   return CallSlot(Intf::PlayList, pl::put_PlayListTitle, {Value::String(Wide(Title))}, {}, out);
 }
 
-std::string TDSMP::GetPlayListName() {
-  if (!FBound) return {};
+std::string PlayerLink::GetPlayListName() {
+  if (!bound_) return {};
   static constexpr ValueType kOut[] = {ValueType::String};
   std::vector<Value> out;
   const HResult hr = CallSlot(Intf::PlayList, pl::get_PlayListName, {}, kOut, out);
@@ -103,59 +103,59 @@ std::string TDSMP::GetPlayListName() {
   return out.empty() ? std::string() : Narrow(out[0]);
 }
 
-TTrackInfo TrackInfoFromValues(const std::vector<Value>& out) {
-  TTrackInfo info;
+PlayListTrack TrackInfoFromValues(const std::vector<Value>& out) {
+  PlayListTrack info;
   if (out.size() == std::size(kTrackInfoTypes)) {
     info.Title = Narrow(out[0]);
     info.Artist = Narrow(out[1]);
     info.FileName = Narrow(out[2]);
-    info.ExtraText1 = Narrow(out[3]);
-    info.ExtraText2 = Narrow(out[4]);
-    info.ExtraValue1 = out[5].number;
-    info.ExtraValue2 = out[6].number;
-    info.ExtraValue3 = out[7].number;
+    info.opaqueText1 = Narrow(out[3]);
+    info.opaqueText2 = Narrow(out[4]);
+    info.opaqueValue1 = out[5].number;
+    info.opaqueValue2 = out[6].number;
+    info.opaqueValue3 = out[7].number;
     info.Kind = out[8].number;
     const auto packed = static_cast<std::uint32_t>(out[9].number);
     info.Drive = static_cast<std::int32_t>(packed >> 16);
     info.CDTrack = static_cast<std::int32_t>(packed & 0xFFFF);
-    info.ExtraValue4 = out[10].number;
-    info.ExtraValue5 = out[11].number;
+    info.opaqueValue4 = out[10].number;
+    info.opaqueValue5 = out[11].number;
   }
   CompleteCdTrack(info);
   return info;
 }
 
-std::vector<Value> TrackInfoValues(const TTrackInfo& Info) {
+std::vector<Value> TrackInfoValues(const PlayListTrack& Info) {
   const std::uint32_t packed = (static_cast<std::uint32_t>(Info.Drive) << 16) | static_cast<std::uint32_t>(Info.CDTrack);
   return {Value::String(Wide(Info.Title)),   Value::String(Wide(Info.Artist)),
-          Value::String(Wide(Info.FileName)), Value::String(Wide(Info.ExtraText1)),
-          Value::String(Wide(Info.ExtraText2)), Value::Long(Info.ExtraValue1),
-          Value::Long(Info.ExtraValue2),       Value::Long(Info.ExtraValue3),
+          Value::String(Wide(Info.FileName)), Value::String(Wide(Info.opaqueText1)),
+          Value::String(Wide(Info.opaqueText2)), Value::Long(Info.opaqueValue1),
+          Value::Long(Info.opaqueValue2),       Value::Long(Info.opaqueValue3),
           Value::Long(Info.Kind),              Value::Long(static_cast<std::int32_t>(packed)),
-          Value::Long(Info.ExtraValue4),       Value::Long(Info.ExtraValue5)};
+          Value::Long(Info.opaqueValue4),       Value::Long(Info.opaqueValue5)};
 }
 
-TTrackInfo TDSMP::GetTrackInfo(int Track) {
+PlayListTrack PlayerLink::GetTrackInfo(int Track) {
   // The result code is not examined: a track the player cannot give reads
   // as whatever it stored (an empty record when it stored nothing).
-  TTrackInfo info;
+  PlayListTrack info;
   ReadTrackInfo(Track, info);
   return info;
 }
 
-HResult TDSMP::ReadTrackInfo(int Track, TTrackInfo& Info) {
-  Info = TTrackInfo{};
-  if (!FBound) return ipc::kDisconnected;
+HResult PlayerLink::ReadTrackInfo(int Track, PlayListTrack& Info) {
+  Info = PlayListTrack{};
+  if (!bound_) return ipc::kDisconnected;
   std::vector<Value> out;
   const HResult hr = CallSlot(Intf::PlayList, pl::GetTrackInfo, {Value::Long(Track)}, kTrackInfoTypes, out);
   Info = TrackInfoFromValues(out);
   return hr;
 }
 
-void TDSMP::SetTrackInfo(int Track, const TTrackInfo& Info) { WriteTrackInfo(Track, Info); }
+void PlayerLink::SetTrackInfo(int Track, const PlayListTrack& Info) { WriteTrackInfo(Track, Info); }
 
-HResult TDSMP::WriteTrackInfo(int Track, const TTrackInfo& Info) {
-  if (!FBound) return ipc::kDisconnected;
+HResult PlayerLink::WriteTrackInfo(int Track, const PlayListTrack& Info) {
+  if (!bound_) return ipc::kDisconnected;
   std::vector<Value> in{Value::Long(Track)};
   for (auto& v : TrackInfoValues(Info)) in.push_back(std::move(v));
   std::vector<Value> out;
@@ -168,34 +168,34 @@ bool FitsOnLink(const std::string& text) {
   return Wide(text).size() <= ipc::kMaxStringUnits;
 }
 
-void TDSMP::New() {
-  if (!FBound) return;
+void PlayerLink::New() {
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::PlayList, pl::New, {}, {}, out);
 }
 
-void TDSMP::Add(const std::string& FileName) {
-  if (!FBound) return;
+void PlayerLink::Add(const std::string& FileName) {
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::PlayList, pl::Add, {Value::String(Wide(FileName))}, {}, out);
 }
 
-void TDSMP::Load(const std::string& FileName) {
-  if (!FBound) return;
+void PlayerLink::Load(const std::string& FileName) {
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::PlayList, pl::Load, {Value::String(Wide(FileName))}, {}, out);
 }
 
-void TDSMP::Save(const std::string& FileName) {
-  if (!FBound) return;
+void PlayerLink::Save(const std::string& FileName) {
+  if (!bound_) return;
   std::vector<Value> out;
   CallSlot(Intf::PlayList, pl::Save, {Value::String(Wide(FileName))}, {}, out);
 }
 
-int TPlayList::Tracks() { return owner_->GetTracks(); }
-std::string TPlayList::PlayListTitle() { return owner_->GetPlayListTitle(); }
-void TPlayList::SetPlayListTitle(const std::string& title) { owner_->SetPlayListTitle(title); }
-std::string TPlayList::PlayListName() { return owner_->GetPlayListName(); }
-void TPlayList::Save(const std::string& fileName) { owner_->Save(fileName); }
+int PlayList::Tracks() { return owner_->GetTracks(); }
+std::string PlayList::PlayListTitle() { return owner_->GetPlayListTitle(); }
+void PlayList::SetPlayListTitle(const std::string& title) { owner_->SetPlayListTitle(title); }
+std::string PlayList::PlayListName() { return owner_->GetPlayListName(); }
+void PlayList::Save(const std::string& fileName) { owner_->Save(fileName); }
 
 }  // namespace sl::player

@@ -6,9 +6,9 @@ namespace sl::settings {
 
 // The same bound as the server menu's, so the dialog sees every entry the
 // menu lists and may add up to the same count.
-int TFormOption::StoredCount() const { return settings_ ? StoredServerCount(*settings_) : 0; }
+int OptionsDialogLogic::StoredCount() const { return settings_ ? StoredServerCount(*settings_) : 0; }
 
-void TFormOption::FormShow() {
+void OptionsDialogLogic::FillFromSettings() {
   auto& s = state;
   s.hosts.clear();
   const int count = StoredCount();
@@ -19,75 +19,75 @@ void TFormOption::FormShow() {
   // entry the box shows.
   s.hostIndex = s.hosts.empty() ? -1 : 0;
   s.hostText = s.hosts.empty() ? std::string() : s.hosts.front();
-  s.EditIndex = 0;
-  s.CheckBox2Checked = !s.hosts.empty() && IsUtf8Charset(settings_->ReadString(ServerSection(0), kKeyCharset, ""));
-  s.CheckBox2Entry = 0;
+  s.editedEntry = 0;
+  s.utf8Checked = !s.hosts.empty() && IsUtf8Charset(settings_->ReadString(ServerSection(0), kKeyCharset, ""));
+  s.utf8Entry = 0;
 }
 
-void TFormOption::FormActivate() { state.Button5Enabled = false; }
+void OptionsDialogLogic::HandleActivation() { state.applyEnabled = false; }
 
-void TFormOption::ComboBox1Select(int index) {
+void OptionsDialogLogic::SelectServerHost(int index) {
   auto& s = state;
   if (index < 0 || index >= static_cast<int>(s.hosts.size())) return;
   s.hostIndex = index;
   s.hostText = s.hosts[static_cast<std::size_t>(index)];
-  s.EditIndex = index;
+  s.editedEntry = index;
   const std::string section = ServerSection(index);
-  s.Edit3 = settings_ ? settings_->ReadString(section, kKeyPath, "") : std::string();
-  s.CheckBox2Checked = settings_ && IsUtf8Charset(settings_->ReadString(section, kKeyCharset, ""));
-  s.CheckBox2Entry = index;
+  s.serverPath = settings_ ? settings_->ReadString(section, kKeyPath, "") : std::string();
+  s.utf8Checked = settings_ && IsUtf8Charset(settings_->ReadString(section, kKeyCharset, ""));
+  s.utf8Entry = index;
   switch (settings_ ? settings_->ReadInteger(section, kKeyCode, 0) : 0) {
     case 1:
-      s.CheckBox1Enabled = true;
-      s.CheckBox1Checked = false;
+      s.doubleByteEnabled = true;
+      s.doubleByteChecked = false;
       break;
     case 2:
-      s.CheckBox1Enabled = true;
-      s.CheckBox1Checked = true;
+      s.doubleByteEnabled = true;
+      s.doubleByteChecked = true;
       break;
     default:
-      s.CheckBox1Enabled = false;  // the tick stays as it was
+      s.doubleByteEnabled = false;  // the tick stays as it was
       break;
   }
 }
 
-void TFormOption::ComboBox1Change() {
+void OptionsDialogLogic::EditServerHost() {
   state.hostIndex = -1;
-  state.CheckBox1Enabled = true;
-  state.Button5Enabled = true;
+  state.doubleByteEnabled = true;
+  state.applyEnabled = true;
 }
 
-void TFormOption::CheckBox2Click() {
+void OptionsDialogLogic::ToggleUtf8() {
   // The user's own choice for the entry the tab edits.
-  state.CheckBox2Entry = state.EditIndex;
-  state.Button5Enabled = true;
+  state.utf8Entry = state.editedEntry;
+  state.applyEnabled = true;
 }
 
-void TFormOption::Button4Click() {
+void OptionsDialogLogic::AddServer() {
   auto& s = state;
   s.hostIndex = -1;
   s.hostText.clear();
-  s.EditIndex = -1;
-  s.CheckBox1Enabled = true;
-  s.CheckBox2Checked = false;
-  s.CheckBox2Entry = -1;
-  s.Button5Enabled = false;
-  s.Edit3 = kDefaultServerPath;
+  s.editedEntry = -1;
+  s.doubleByteEnabled = true;
+  s.utf8Checked = false;
+  s.utf8Entry = -1;
+  s.applyEnabled = false;
+  s.serverPath = kDefaultServerPath;
 }
 
-void TFormOption::Button5Click() {
+void OptionsDialogLogic::ApplyServer() {
   ApplyServerEntry();
-  state.Button5Enabled = false;
+  state.applyEnabled = false;
 }
 
-int TFormOption::Button1Click() {
-  if (state.Button5Enabled) ApplyServerEntry();
+int OptionsDialogLogic::AcceptOptions() {
+  if (state.applyEnabled) ApplyServerEntry();
   return shell::kModalOk;
 }
 
-int TFormOption::Button2Click() { return shell::kModalCancel; }
+int OptionsDialogLogic::CancelOptions() { return shell::kModalCancel; }
 
-bool TFormOption::ApplyServerEntry() {
+bool OptionsDialogLogic::ApplyServerEntry() {
   if (!settings_) return false;
   const auto& s = state;
   const int count = StoredCount();
@@ -96,15 +96,15 @@ bool TFormOption::ApplyServerEntry() {
   // The "UTF-8" box speaks for this entry only when it shows this entry's
   // value (or the user set it for this entry); otherwise the key is left
   // as stored.
-  const bool charsetShown = s.CheckBox2Entry == s.EditIndex;
+  const bool charsetShown = s.utf8Entry == s.editedEntry;
   // The picked server under its own name: only its character set can
   // change (a host is always found inside itself, so nothing else of it is
   // written, as for any host already contained in a stored one).
-  if (s.EditIndex >= 0 && s.EditIndex < count &&
-      settings_->ReadString(ServerSection(s.EditIndex), kKeyHost, "") == text) {
+  if (s.editedEntry >= 0 && s.editedEntry < count &&
+      settings_->ReadString(ServerSection(s.editedEntry), kKeyHost, "") == text) {
     if (!charsetShown) return false;
-    inifile::Profile::SectionKeys charset{ServerSection(s.EditIndex), {}, {}};
-    if (s.CheckBox2Checked)
+    inifile::Profile::SectionKeys charset{ServerSection(s.editedEntry), {}, {}};
+    if (s.utf8Checked)
       charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
     else
       charset.deleteKeys.push_back(kKeyCharset);
@@ -120,16 +120,16 @@ bool TFormOption::ApplyServerEntry() {
       return false;
   }
   // An entry number at or past the stored count would be written where no
-  // list reads it (an empty list still has EditIndex 0): it becomes a new
+  // list reads it (an empty list still has editedEntry 0): it becomes a new
   // entry instead.
-  const bool adding = s.EditIndex < 0 || s.EditIndex >= count;
+  const bool adding = s.editedEntry < 0 || s.editedEntry >= count;
   if (adding && count >= kMaxServers) {
     services_.MessageBox(shell::MsgIcon::Error, "これ以上サーバを登録できません。");
     return false;
   }
-  const int n = adding ? count : s.EditIndex;
-  inifile::Profile::KeyValues keys = {{kKeyHost, text}, {kKeyPath, s.Edit3}};
-  if (s.CheckBox1Enabled) keys.emplace_back(kKeyCode, s.CheckBox1Checked ? "2" : "1");
+  const int n = adding ? count : s.editedEntry;
+  inifile::Profile::KeyValues keys = {{kKeyHost, text}, {kKeyPath, s.serverPath}};
+  if (s.doubleByteEnabled) keys.emplace_back(kKeyCode, s.doubleByteChecked ? "2" : "1");
   std::vector<inifile::Profile::SectionKeys> sections;
   // The count and the entry change together, so the list never names an
   // entry that is not there.
@@ -139,7 +139,7 @@ bool TFormOption::ApplyServerEntry() {
   std::vector<std::string> removed;
   if (!charsetShown) {
     // Left as stored.
-  } else if (s.CheckBox2Checked) {
+  } else if (s.utf8Checked) {
     keys.emplace_back(kKeyCharset, kCharsetUtf8);
   } else {
     removed.push_back(kKeyCharset);

@@ -107,12 +107,12 @@ int GridPasteText(TrackTitleTable& table, GridRect sel, std::string_view text) {
 
 bool GridEditModes::Visible(PopupItem item) const {
   switch (item) {
-    case PopupItem::ActionCopy:
-    case PopupItem::ActionPaste:
+    case PopupItem::GridCopy:
+    case PopupItem::GridPaste:
       return !editing_;
-    case PopupItem::C2:
-    case PopupItem::T1:
-    case PopupItem::P1:
+    case PopupItem::EditorCopy:
+    case PopupItem::EditorCut:
+    case PopupItem::EditorPaste:
       return editing_;
     case PopupItem::Count:
       break;
@@ -131,11 +131,11 @@ void GridEditModes::Leave() {
   ++generation_;
 }
 
-bool GridEditModes::StringGrid1DblClick() { return Enter(); }
+bool GridEditModes::TakeDoubleClickedMatch() { return Enter(); }
 
-bool GridEditModes::StringGrid1KeyPress(char key) { return key == kTabChar && Enter(); }
+bool GridEditModes::HandleKeyPress(char key) { return key == kTabChar && Enter(); }
 
-bool GridEditModes::StringGrid1KeyDown(int virtualKey) {
+bool GridEditModes::HandleKeyDown(int virtualKey) {
   if (virtualKey != kVkReturn) return false;
   if (editing_) {
     Leave();
@@ -144,7 +144,7 @@ bool GridEditModes::StringGrid1KeyDown(int virtualKey) {
   return Enter();
 }
 
-void GridEditModes::StringGrid1SelectCell() {
+void GridEditModes::HandleCellSelected() {
   if (editing_) Leave();
 }
 

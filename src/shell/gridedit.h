@@ -56,11 +56,11 @@ std::string_view CellText(std::string_view text);
 
 // Items of the grid's pop-up menu.
 enum class PopupItem {
-  ActionCopy,   // grid copy, selection mode
-  ActionPaste,  // grid paste, selection mode
-  C2,           // the in-place editor's copy, editing mode
-  T1,           // the in-place editor's cut, editing mode
-  P1,           // the in-place editor's paste, editing mode
+  GridCopy,   // grid copy, selection mode
+  GridPaste,  // grid paste, selection mode
+  EditorCopy,           // the in-place editor's copy, editing mode
+  EditorCut,           // the in-place editor's cut, editing mode
+  EditorPaste,           // the in-place editor's paste, editing mode
   Count
 };
 
@@ -78,17 +78,17 @@ class GridEditModes {
   bool Visible(PopupItem item) const;
 
   // Double-click on the grid: enter editing mode.
-  bool StringGrid1DblClick();
+  bool TakeDoubleClickedMatch();
   // A character typed in the grid: TAB enters editing mode; any other
   // character is the grid's own business.
-  bool StringGrid1KeyPress(char key);
+  bool HandleKeyPress(char key);
   // A key pressed in the grid: Enter toggles the mode; other keys are left
   // to the grid.
-  bool StringGrid1KeyDown(int virtualKey);
+  bool HandleKeyDown(int virtualKey);
   // A cell is about to be selected: leaves editing mode if it is on. The
   // selection is always allowed. Leaving does not close an open editor; the
   // face closes it when the current cell moves, keeping what was typed.
-  void StringGrid1SelectCell();
+  void HandleCellSelected();
 
   // Bumped by every change of the mode.
   std::uint64_t Generation() const { return generation_; }

@@ -41,15 +41,15 @@ bool TrackTitleTable::SetCell(int col, int row, std::string text) {
 
 bool RefusedWhileCommandRuns(MenuId id) {
   switch (id) {
-    case MenuId::tunedexS2:
-    case MenuId::L1:
-    case MenuId::MenuDSMPExport:
-    case MenuId::L2:
-    case MenuId::MenuDSMPImport:
-    case MenuId::C1:
-    case MenuId::S1:
-    case MenuId::N3:
-    case MenuId::O1:
+    case MenuId::FetchServerList:
+    case MenuId::SaveToLocalDatabase:
+    case MenuId::ExportToPlayer:
+    case MenuId::LoadFromLocalDatabase:
+    case MenuId::ImportFromPlayer:
+    case MenuId::LookUpDisc:
+    case MenuId::SubmitEntry:
+    case MenuId::ServerMenu:
+    case MenuId::Options:
       return true;
     default:
       return false;
@@ -58,9 +58,9 @@ bool RefusedWhileCommandRuns(MenuId id) {
 
 ShellModel::ShellModel() {
   // Initial states of the commands that need a disc or titles first.
-  Menu(MenuId::MenuDSMPExport).enabled = false;
-  Menu(MenuId::C1).enabled = false;
-  Menu(MenuId::S1).enabled = false;
+  Menu(MenuId::ExportToPlayer).enabled = false;
+  Menu(MenuId::LookUpDisc).enabled = false;
+  Menu(MenuId::SubmitEntry).enabled = false;
 }
 
 const std::string& ShellModel::Status(int panel) const {

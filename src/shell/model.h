@@ -54,8 +54,9 @@ class TrackTitleTable {
 // Menu items whose state changes while the program runs, plus the ones the
 // faces need to address by name.
 enum class MenuId {
-  F1, tunedexS2, S3, L1, MenuDSMPExport, R1, L2, MenuDSMPImport, X1,
-  E1, C1, S1, N3, O1, H1, H2, A1,
+  FileMenu, FetchServerList, SaveListMenu, SaveToLocalDatabase, ExportToPlayer, LoadListMenu,
+  LoadFromLocalDatabase, ImportFromPlayer, Exit, DatabaseMenu, LookUpDisc, SubmitEntry,
+  ServerMenu, Options, HelpMenu, HelpContents, About,
   Count
 };
 
@@ -68,7 +69,7 @@ struct MenuItemState {
   bool visible = true;
 };
 
-// One radio item of the server submenu N3; its tag is the server's entry number.
+// One radio item of the server submenu; its tag is the server's entry number.
 struct ServerMenuItem {
   std::string caption;
   int tag = 0;
@@ -95,7 +96,7 @@ class ShellModel {
   // Called with every status text written (the command line prints them).
   std::function<void(int panel, const std::string& text)> onStatus;
 
-  // Drive box (ComboBox1): its items, the selected index (-1 none) and its
+  // Drive box (driveBox): its items, the selected index (-1 none) and its
   // text, which the user may type into since the box is editable.
   const std::vector<std::string>& DriveItems() const { return driveItems_; }
   int AddDriveItem(std::string name);  // returns the new item's index

@@ -49,7 +49,7 @@ class ShellServices {
   virtual int ShowMatchDialog(MatchDialogModel& dialog) = 0;
 
   // Shows the options dialog modally over `dialog` (its edits already
-  // filled): runs dialog.FormShow and FormActivate, mirrors dialog.state,
+  // filled): runs dialog.FillFromSettings and HandleActivation, mirrors dialog.state,
   // forwards the user's gestures to its handlers, and returns kModalOk or
   // kModalCancel. A face without the dialog answers Cancel.
   virtual int ShowOptionDialog(OptionDialog& dialog) {

@@ -1,6 +1,6 @@
 #include "app_fixture.h"
 
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,7 +13,7 @@
 #include <filesystem>
 
 #include "app/application.h"
-#include "app/formsearch.h"
+#include "app/matchdialog.h"
 
 namespace sl::test {
 
@@ -71,8 +71,8 @@ void ModalDriver::Tick() {
   if (auto* box = qobject_cast<QMessageBox*>(modal)) {
     dismissed_.push_back(box->text());
     box->accept();
-  } else if (auto* search = qobject_cast<app::TFormSearch*>(modal)) {
-    search->Button1->click();
+  } else if (auto* search = qobject_cast<app::MatchDialog*>(modal)) {
+    search->cancelMatchButton->click();
   } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
     dialog->done(QDialog::Rejected);
   } else {
@@ -135,9 +135,9 @@ std::unique_ptr<app::Program> AppTest::MakeProgram() {
   return std::make_unique<app::Program>(Env());
 }
 
-void AppTest::ShowWithTitles(app::TFormMain& w) {
+void AppTest::ShowWithTitles(app::MainWindow& w) {
   w.show();
-  w.ComboBox1Pick(0);
+  w.PickDrive(0);
   auto& t = w.Model().Table();
   for (int row = 1; row <= 3; ++row) {
     t.SetCell(1, row, "t" + std::to_string(row));

@@ -64,7 +64,7 @@ class AppTest : public ::testing::Test {
   std::unique_ptr<app::Program> MakeProgram();
   // Shows `w`, reads the 3-track disc and fills in titles "t1".."t3" and
   // artists "a1".."a3".
-  static void ShowWithTitles(app::TFormMain& w);
+  static void ShowWithTitles(app::MainWindow& w);
   // Whether the simulated ASPI layer has been built.
   static bool HaveSimLayer();
 

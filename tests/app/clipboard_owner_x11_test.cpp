@@ -21,7 +21,7 @@
 #include <string>
 
 #include "app/clipboardreader.h"
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 #include "app_fixture.h"
 #include "x11_roles.h"
 
@@ -51,11 +51,11 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
   if (!kRoles.IsRole("grid")) GTEST_SKIP() << "run by ClipboardOwnerX11.LargeTextAndAStoppedOwner";
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   auto program = MakeProgram();
-  app::TFormMain& w = program->FormMain();
+  app::MainWindow& w = program->Window();
   ShowWithTitles(w);
   w.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-  app::TrackGridView* g = w.StringGrid1;
+  app::TrackGridView* g = w.trackGrid;
   auto& t = w.Model().Table();
   auto center = [g](int col, int row) { return g->visualRect(g->model()->index(row - 1, col)).center(); };
   // A right-click through the window; returns how long the menu took.
@@ -63,11 +63,11 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
     QElapsedTimer shown;
     shown.start();
     QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, g->viewport()->mapTo(&w, center(col, row)));
-    EXPECT_TRUE(QTest::qWaitFor([g] { return g->PopupMenu1->isVisible(); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([g] { return g->gridPopupMenu->isVisible(); }, 20000));
     return shown.elapsed();
   };
   auto pick = [g](QAction* item) {
-    QTest::mouseClick(g->PopupMenu1, Qt::LeftButton, {}, g->PopupMenu1->actionGeometry(item).center());
+    QTest::mouseClick(g->gridPopupMenu, Qt::LeftButton, {}, g->gridPopupMenu->actionGeometry(item).center());
   };
 
   QProcess owner;
@@ -92,7 +92,7 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
   g->selectionModel()->select(QItemSelection(g->model()->index(0, 1), g->model()->index(1, 2)),
                               QItemSelectionModel::ClearAndSelect);
   EXPECT_LT(rightClick(1, 1), 300);
-  pick(g->ActionPaste);
+  pick(g->gridPasteAction);
   EXPECT_EQ(t.Cell(1, 1), "L0c1");
   EXPECT_EQ(t.Cell(2, 2), "L1c2");
   EXPECT_EQ(t.Cell(1, 3), "t3");
@@ -111,7 +111,7 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
   EXPECT_LT(rightClick(1, 3), 300);
   QElapsedTimer paste;
   paste.start();
-  pick(g->ActionPaste);
+  pick(g->gridPasteAction);
   EXPECT_TRUE(QTest::qWaitFor([&] { return modal->AllAnswered(); }, 10000));
   EXPECT_LT(paste.elapsed(), 4000);
   EXPECT_EQ(t.Cell(1, 1), "L0c1");

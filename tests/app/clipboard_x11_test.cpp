@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 #include "app_fixture.h"
 #include "x11_roles.h"
 
@@ -37,17 +37,17 @@ TEST_F(ClipboardX11Child, Grid) {
   if (!kRoles.IsRole("grid")) GTEST_SKIP() << "run by ClipboardX11.GridExchangesTextWithAnotherProgram";
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   auto program = MakeProgram();
-  app::TFormMain& w = program->FormMain();
+  app::MainWindow& w = program->Window();
   ShowWithTitles(w);
   auto& t = w.Model().Table();
-  app::TrackGridView* g = w.StringGrid1;
+  app::TrackGridView* g = w.trackGrid;
   auto select = [g](int left, int top, int right, int bottom) {
     const QModelIndex a = g->model()->index(top - 1, left), b = g->model()->index(bottom - 1, right);
     g->setCurrentIndex(a);
     g->selectionModel()->select(QItemSelection(a, b), QItemSelectionModel::ClearAndSelect);
   };
   select(1, 1, 2, 2);
-  g->ActionCopy->trigger();
+  g->gridCopyAction->trigger();
 
   // The other program reads what the grid copied, then puts its own
   // spreadsheet text on the clipboard and keeps serving it.
@@ -75,7 +75,7 @@ TEST_F(ClipboardX11Child, Grid) {
 
   // Its three rows go into a two-row selection starting at row 2.
   select(1, 2, 2, 3);
-  g->ActionPaste->trigger();
+  g->gridPasteAction->trigger();
   EXPECT_EQ(t.Cell(1, 1), "t1");
   EXPECT_EQ(t.Cell(1, 2), "春の歌");
   EXPECT_EQ(t.Cell(2, 2), "ｱｰﾃｨｽﾄ");

@@ -16,8 +16,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "app/formmain.h"
-#include "app/formsearch.h"
+#include "app/mainwindow.h"
+#include "app/matchdialog.h"
 #include "app/program.h"
 #include "app/qtservices.h"
 #include "app_fixture.h"
@@ -25,7 +25,7 @@
 namespace sl::test {
 namespace {
 
-using app::TFormSearch;
+using app::MatchDialog;
 
 class Dialogs : public AppTest {};
 
@@ -61,7 +61,7 @@ void DoubleClickRow(QTableWidget* grid, int row) {
 
 TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
   auto program = MakeProgram();
-  app::TFormMain& w = program->FormMain();
+  app::MainWindow& w = program->Window();
   w.show();
   w.move(40, 30);
   shell::ShellServices& services = w.Services();
@@ -71,7 +71,7 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
 
   // First use: check the form while it is up, choose row 2 with OK.
   modal->Then([&](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->windowTitle(), "検索結果");
     EXPECT_EQ(d->size(), QSize(490, 345));
@@ -81,11 +81,11 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(d->pos(), w.pos());  // takes the main window's top-left corner
-    EXPECT_EQ(d->Label1->pos(), QPoint(16, 24));
-    EXPECT_TRUE(d->Label1->font().bold());
-    EXPECT_EQ(d->Label1->text(),
+    EXPECT_EQ(d->matchPromptLabel->pos(), QPoint(16, 24));
+    EXPECT_TRUE(d->matchPromptLabel->font().bold());
+    EXPECT_EQ(d->matchPromptLabel->text(),
               "下のリストに該当するタイトルがないとき場合はキャンセルを押してください。");
-    QTableWidget* g = d->StringGrid1;
+    QTableWidget* g = d->matchGrid;
     EXPECT_EQ(g->geometry(), QRect(16, 56, 457, 249));
     EXPECT_EQ(g->columnCount(), 3);
     EXPECT_EQ(g->columnWidth(0), 50);
@@ -101,25 +101,25 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
     EXPECT_EQ(g->item(1, 1)->text(), "Artist B");
     EXPECT_EQ(g->item(2, 2)->text(), "Title C");
     EXPECT_EQ(g->currentRow(), 0);  // row 1 preselected the first time
-    EXPECT_EQ(d->Button2->text(), "OK");
-    EXPECT_EQ(d->Button2->geometry(), QRect(320, 312, 75, 25));
-    EXPECT_EQ(d->Button1->text(), "Cancel");
-    EXPECT_EQ(d->Button1->geometry(), QRect(400, 312, 75, 25));
-    for (QPushButton* b : {d->Button1, d->Button2}) {
+    EXPECT_EQ(d->takeMatchButton->text(), "OK");
+    EXPECT_EQ(d->takeMatchButton->geometry(), QRect(320, 312, 75, 25));
+    EXPECT_EQ(d->cancelMatchButton->text(), "Cancel");
+    EXPECT_EQ(d->cancelMatchButton->geometry(), QRect(400, 312, 75, 25));
+    for (QPushButton* b : {d->cancelMatchButton, d->takeMatchButton}) {
       EXPECT_FALSE(b->isDefault());
       EXPECT_FALSE(b->autoDefault());
     }
     // Tab order: Cancel, OK, grid.
     d->activateWindow();
     QApplication::processEvents();
-    d->Button1->setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(QApplication::focusWidget(), d->Button1);
-    Key(d->Button1, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), d->Button2);
-    Key(d->Button2, Qt::Key_Tab);
+    d->cancelMatchButton->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(QApplication::focusWidget(), d->cancelMatchButton);
+    Key(d->cancelMatchButton, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), d->takeMatchButton);
+    Key(d->takeMatchButton, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), g);
     g->setCurrentCell(1, 0);
-    d->Button2->click();
+    d->takeMatchButton->click();
   });
   EXPECT_EQ(services.ShowMatchDialog(list), 2);
   EXPECT_EQ(list.currentRow, 2);
@@ -127,29 +127,29 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
   // Second use: row 2 is still current; Escape, Enter and the window's close
   // request do nothing; a double-click on row 3 takes it at once.
   modal->Then([&](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->StringGrid1->currentRow(), 1);
+    EXPECT_EQ(d->matchGrid->currentRow(), 1);
     Key(d, Qt::Key_Escape);
     Key(d, Qt::Key_Return);
-    Key(d->Button2, Qt::Key_Return);
+    Key(d->takeMatchButton, Qt::Key_Return);
     d->close();
   });
   modal->Then([&](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
     EXPECT_TRUE(d->isVisible()) << "Escape, Enter or close ended the dialog";
-    DoubleClickRow(d->StringGrid1, 2);
+    DoubleClickRow(d->matchGrid, 2);
   });
   EXPECT_EQ(services.ShowMatchDialog(list), 3);
   EXPECT_EQ(list.currentRow, 3);
 
   // Cancel: -1, never a row number; the current row is remembered.
   modal->Then([](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->StringGrid1->currentRow(), 2);
-    d->Button1->click();
+    EXPECT_EQ(d->matchGrid->currentRow(), 2);
+    d->cancelMatchButton->click();
   });
   EXPECT_EQ(services.ShowMatchDialog(list), -1);
   EXPECT_EQ(list.currentRow, 3);
@@ -158,12 +158,12 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
   auto shorter = Matches({{"folk", "Solo", "Only"}});
   shorter.currentRow = list.currentRow;
   modal->Then([](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->StringGrid1->rowCount(), 1);
-    EXPECT_EQ(d->StringGrid1->item(0, 1)->text(), "Solo");
-    EXPECT_EQ(d->StringGrid1->currentRow(), 0);
-    d->Button2->click();
+    EXPECT_EQ(d->matchGrid->rowCount(), 1);
+    EXPECT_EQ(d->matchGrid->item(0, 1)->text(), "Solo");
+    EXPECT_EQ(d->matchGrid->currentRow(), 0);
+    d->takeMatchButton->click();
   });
   EXPECT_EQ(services.ShowMatchDialog(shorter), 1);
   EXPECT_EQ(shorter.currentRow, 1);
@@ -171,10 +171,10 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
   // No lines at all: OK chooses nothing.
   auto none = Matches({});
   modal->Then([](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->StringGrid1->rowCount(), 0);
-    d->Button2->click();
+    EXPECT_EQ(d->matchGrid->rowCount(), 0);
+    d->takeMatchButton->click();
   });
   EXPECT_EQ(services.ShowMatchDialog(none), -1);
   EXPECT_TRUE(modal->AllAnswered());
@@ -183,21 +183,21 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
 TEST_F(Dialogs, MatchDialogCutsAnOverlongList) {
   auto program = MakeProgram();
   shell::MatchDialogModel big;
-  big.rows.assign(TFormSearch::kMaxMatchRows + 50, {"misc", "a", "t"});
-  big.currentRow = TFormSearch::kMaxMatchRows + 20;
+  big.rows.assign(MatchDialog::kMaxMatchRows + 50, {"misc", "a", "t"});
+  big.currentRow = MatchDialog::kMaxMatchRows + 20;
   modal->Then([](QWidget* widget) {
-    auto* d = qobject_cast<TFormSearch*>(widget);
+    auto* d = qobject_cast<MatchDialog*>(widget);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->StringGrid1->rowCount(), TFormSearch::kMaxMatchRows);
-    EXPECT_EQ(d->StringGrid1->currentRow(), TFormSearch::kMaxMatchRows - 1);
-    d->Button2->click();
+    EXPECT_EQ(d->matchGrid->rowCount(), MatchDialog::kMaxMatchRows);
+    EXPECT_EQ(d->matchGrid->currentRow(), MatchDialog::kMaxMatchRows - 1);
+    d->takeMatchButton->click();
   });
-  EXPECT_EQ(program->FormMain().Services().ShowMatchDialog(big), TFormSearch::kMaxMatchRows);
+  EXPECT_EQ(program->Window().Services().ShowMatchDialog(big), MatchDialog::kMaxMatchRows);
 }
 
 TEST_F(Dialogs, MessageInputAndBusyCursor) {
   auto program = MakeProgram();
-  app::QtShellServices& services = program->FormMain().Services();
+  app::QtShellServices& services = program->Window().Services();
 
   const std::pair<shell::MsgIcon, QMessageBox::Icon> icons[] = {
       {shell::MsgIcon::Information, QMessageBox::Information},

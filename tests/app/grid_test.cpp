@@ -8,7 +8,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 #include "app/trackgridmodel.h"
 #include "app_fixture.h"
 #include "platform/pump.h"
@@ -16,15 +16,15 @@
 namespace sl::test {
 namespace {
 
-using app::TFormMain;
+using app::MainWindow;
 using app::TrackGridView;
 
 class Grid : public AppTest {
  protected:
   // The window with the 3-track disc read and titles filled in.
-  TFormMain& Window() {
+  MainWindow& Window() {
     program = MakeProgram();
-    TFormMain& w = program->FormMain();
+    MainWindow& w = program->Window();
     ShowWithTitles(w);
     QApplication::processEvents();
     return w;
@@ -57,10 +57,10 @@ class Grid : public AppTest {
     QApplication::processEvents();
   }
   // The pop-up items shown now: "1" visible, "0" hidden, in the order
-  // ActionCopy, ActionPaste, C2, T1, P1.
+  // gridCopyAction, gridPasteAction, editorCopyAction, editorCutAction, editorPasteAction.
   static std::string Popup(TrackGridView* g) {
     std::string s;
-    for (QAction* a : {g->ActionCopy, g->ActionPaste, g->C2, g->T1, g->P1})
+    for (QAction* a : {g->gridCopyAction, g->gridPasteAction, g->editorCopyAction, g->editorCutAction, g->editorPasteAction})
       s += a->isVisible() ? '1' : '0';
     return s;
   }
@@ -74,8 +74,8 @@ class Grid : public AppTest {
 };
 
 TEST_F(Grid, PopupItemsCaptionsShortcutsAndHints) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   struct Row {
     QAction* action;
     const char* name;
@@ -83,13 +83,13 @@ TEST_F(Grid, PopupItemsCaptionsShortcutsAndHints) {
     QKeySequence shortcut;
     const char* hint;
   } rows[] = {
-      {g->ActionCopy, "ActionCopy", "コピー(&C)", {}, ""},
-      {g->ActionPaste, "ActionPaste", "貼り付け(&P)", {}, ""},
-      {g->C2, "C2", "コピー(&C)", QKeySequence(Qt::CTRL | Qt::Key_C),
+      {g->gridCopyAction, "gridCopyAction", "コピー(&C)", {}, ""},
+      {g->gridPasteAction, "gridPasteAction", "貼り付け(&P)", {}, ""},
+      {g->editorCopyAction, "editorCopyAction", "コピー(&C)", QKeySequence(Qt::CTRL | Qt::Key_C),
        "コピー|選択部分をコピーし、クリップボードに送る"},
-      {g->T1, "T1", "切り取り(&T)", QKeySequence(Qt::CTRL | Qt::Key_X),
+      {g->editorCutAction, "editorCutAction", "切り取り(&T)", QKeySequence(Qt::CTRL | Qt::Key_X),
        "切り取り|選択部分を切り取り、クリップボードに送る"},
-      {g->P1, "P1", "貼り付け(&P)", QKeySequence(Qt::CTRL | Qt::Key_V),
+      {g->editorPasteAction, "editorPasteAction", "貼り付け(&P)", QKeySequence(Qt::CTRL | Qt::Key_V),
        "貼り付け|クリップボードの内容を貼り付ける"},
   };
   for (const auto& r : rows) {
@@ -103,8 +103,8 @@ TEST_F(Grid, PopupItemsCaptionsShortcutsAndHints) {
 }
 
 TEST_F(Grid, ModesByMouseAndKeyboard) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   g->setFocus();
   EXPECT_EQ(g->currentIndex(), Cell(g, 1, 1));
   EXPECT_EQ(g->editTriggers(), QAbstractItemView::NoEditTriggers);
@@ -162,19 +162,19 @@ TEST_F(Grid, ModesByMouseAndKeyboard) {
 }
 
 TEST_F(Grid, CopyAndPasteTabSeparatedTextThroughTheClipboard) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   QClipboard* clip = QGuiApplication::clipboard();
 
   Select(g, 1, 1, 2, 2);
-  g->ActionCopy->trigger();
+  g->gridCopyAction->trigger();
   EXPECT_EQ(clip->text(), "t1\ta1\r\nt2\ta2\r\n");
 
   // A spreadsheet's column: LF line ends, wider and longer than the
   // selection. Only the selected 2 x 2 cells change, the grid does not grow.
   clip->setText(QStringLiteral("春\tｱ\tdropped\n夏\t\nsecond\tx\nthird\ty\n"));
   Select(g, 1, 2, 2, 3);
-  g->ActionPaste->trigger();
+  g->gridPasteAction->trigger();
   auto& t = w.Model().Table();
   EXPECT_EQ(t.RowCount(), 4);
   EXPECT_EQ(t.Cell(1, 1), "t1");
@@ -187,51 +187,51 @@ TEST_F(Grid, CopyAndPasteTabSeparatedTextThroughTheClipboard) {
   // One cell's text into a 3-row selection writes the top-left cell only.
   clip->setText(QStringLiteral("solo"));
   Select(g, 2, 1, 2, 3);
-  g->ActionPaste->trigger();
+  g->gridPasteAction->trigger();
   EXPECT_EQ(t.Cell(2, 1), "solo");
   EXPECT_EQ(t.Cell(2, 2), "ｱ");
 
   // An empty clipboard changes nothing.
   clip->clear();
-  g->ActionPaste->trigger();
+  g->gridPasteAction->trigger();
   EXPECT_EQ(t.Cell(2, 1), "solo");
 
   // While a command waits, paste is refused.
   clip->setText(QStringLiteral("late"));
   {
     shell::CommandScope scope(w.Model());
-    g->ActionPaste->trigger();
+    g->gridPasteAction->trigger();
   }
   EXPECT_EQ(t.Cell(2, 1), "solo");
 }
 
 TEST_F(Grid, TheEditorsOwnCutCopyAndPaste) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   QClipboard* clip = QGuiApplication::clipboard();
   Click(g, 1, 1, true);
   ASSERT_NE(g->Editor(), nullptr);
   QLineEdit* e = g->Editor();
   e->setText("hello world");
   clip->clear();
-  emit g->PopupMenu1->aboutToShow();
-  EXPECT_FALSE(g->C2->isEnabled());  // nothing selected
+  emit g->gridPopupMenu->aboutToShow();
+  EXPECT_FALSE(g->editorCopyAction->isEnabled());  // nothing selected
   // The clipboard is read only by a paste, never to open the menu: paste
   // is offered in any editor that takes text.
-  EXPECT_TRUE(g->P1->isEnabled());
+  EXPECT_TRUE(g->editorPasteAction->isEnabled());
   e->setSelection(0, 5);
-  emit g->PopupMenu1->aboutToShow();
-  EXPECT_TRUE(g->C2->isEnabled());
-  g->C2->trigger();
+  emit g->gridPopupMenu->aboutToShow();
+  EXPECT_TRUE(g->editorCopyAction->isEnabled());
+  g->editorCopyAction->trigger();
   EXPECT_EQ(clip->text(), "hello");
   e->setSelection(5, 6);
-  g->T1->trigger();
+  g->editorCutAction->trigger();
   EXPECT_EQ(clip->text(), " world");
   EXPECT_EQ(e->text(), "hello");
   e->setCursorPosition(0);
-  emit g->PopupMenu1->aboutToShow();  // the pop-up opened again
-  EXPECT_TRUE(g->P1->isEnabled());
-  g->P1->trigger();
+  emit g->gridPopupMenu->aboutToShow();  // the pop-up opened again
+  EXPECT_TRUE(g->editorPasteAction->isEnabled());
+  g->editorPasteAction->trigger();
   EXPECT_EQ(e->text(), " worldhello");
   Key(e, Qt::Key_Return);
   EXPECT_EQ(w.Model().Table().Cell(1, 1), " worldhello");

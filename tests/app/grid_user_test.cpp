@@ -14,7 +14,7 @@
 #include <QTimer>
 
 #include "app/application.h"
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 #include "app_fixture.h"
 #include "settings/settings.h"
 #include "support/cddbd_process.h"
@@ -22,7 +22,7 @@
 namespace sl::test {
 namespace {
 
-using app::TFormMain;
+using app::MainWindow;
 using app::TrackGridView;
 using shell::MenuId;
 
@@ -30,14 +30,14 @@ class GridUser : public AppTest {
  protected:
   // The window with the 3-track disc read and titles "t1".."t3" and
   // "a1".."a3", active, with the grid focused on its first title.
-  TFormMain& Window() {
+  MainWindow& Window() {
     program = MakeProgram();
-    TFormMain& w = program->FormMain();
+    MainWindow& w = program->Window();
     ShowWithTitles(w);
     w.activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
-    QTest::mouseClick(w.StringGrid1->viewport(), Qt::LeftButton, {}, Center(w.StringGrid1, 1, 1));
-    EXPECT_TRUE(w.StringGrid1->hasFocus());
+    QTest::mouseClick(w.trackGrid->viewport(), Qt::LeftButton, {}, Center(w.trackGrid, 1, 1));
+    EXPECT_TRUE(w.trackGrid->hasFocus());
     return w;
   }
   static QModelIndex Cell(TrackGridView* g, int col, int tableRow) {
@@ -72,12 +72,12 @@ class GridUser : public AppTest {
   }
   // Right-clicks the grid through the window, as the mouse does, which
   // opens the pop-up menu; returns it once it shows.
-  static QMenu* RightClick(TFormMain& w, int col, int tableRow) {
-    TrackGridView* g = w.StringGrid1;
+  static QMenu* RightClick(MainWindow& w, int col, int tableRow) {
+    TrackGridView* g = w.trackGrid;
     const QPoint inWindow = g->viewport()->mapTo(&w, Center(g, col, tableRow));
     QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, inWindow);
-    EXPECT_TRUE(QTest::qWaitFor([g] { return g->PopupMenu1->isVisible(); }, 2000));
-    return g->PopupMenu1;
+    EXPECT_TRUE(QTest::qWaitFor([g] { return g->gridPopupMenu->isVisible(); }, 2000));
+    return g->gridPopupMenu;
   }
 
   std::unique_ptr<app::Program> program;
@@ -88,8 +88,8 @@ class GridUser : public AppTest {
 // end goes on to the next row's title and Shift+TAB at a row's start back
 // to the previous row's artist, and typed text reaches a cell.
 TEST_F(GridUser, TheFixedColumnIsNeverCurrent) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   ASSERT_EQ(Current(g), "1,1");
   Press(Qt::Key_Left);
   EXPECT_EQ(Current(g), "1,1");
@@ -133,15 +133,15 @@ TEST_F(GridUser, TheFixedColumnIsNeverCurrent) {
   Click(g, 2, 3);
   Click(g, 0, 3);
   QMenu* menu = RightClick(w, 0, 3);
-  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(g->ActionCopy).center());
+  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(g->gridCopyAction).center());
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "a3\r\n");
 }
 
 // A pop-up item's hint reaches status panel 1 while the item is under the
 // pointer, as a main-menu item's does.
 TEST_F(GridUser, PopupItemHintsReachStatusPanelOne) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   DoubleClick(g, 1, 2);
   ASSERT_TRUE(g->EditorOpen());
   QMenu* menu = RightClick(w, 1, 2);
@@ -149,15 +149,15 @@ TEST_F(GridUser, PopupItemHintsReachStatusPanelOne) {
     QAction* item;
     const char* hint;
   } rows[] = {
-      {g->P1, "クリップボードの内容を貼り付ける"},
-      {g->T1, "選択部分を切り取り、クリップボードに送る"},
-      {g->C2, "選択部分をコピーし、クリップボードに送る"},
+      {g->editorPasteAction, "クリップボードの内容を貼り付ける"},
+      {g->editorCutAction, "選択部分を切り取り、クリップボードに送る"},
+      {g->editorCopyAction, "選択部分をコピーし、クリップボードに送る"},
   };
   for (const auto& r : rows) {
     QTest::mouseMove(menu, menu->actionGeometry(r.item).center());
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return w.StatusPanel1->text() == QString::fromUtf8(r.hint); }, 1000))
-        << r.item->objectName().toStdString() << ": " << w.StatusPanel1->text().toStdString();
+        [&] { return w.hintPanel->text() == QString::fromUtf8(r.hint); }, 1000))
+        << r.item->objectName().toStdString() << ": " << w.hintPanel->text().toStdString();
   }
   QTest::keyClick(menu, Qt::Key_Escape);
 }
@@ -165,8 +165,8 @@ TEST_F(GridUser, PopupItemHintsReachStatusPanelOne) {
 // The in-place editor is one line of one cell: a paste keeps the first
 // field of the first line, up to a NUL; it holds a cell's 65,535 bytes.
 TEST_F(GridUser, TheEditorKeepsOneLineOfPastedText) {
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   QClipboard* clip = QGuiApplication::clipboard();
   auto& t = w.Model().Table();
 
@@ -184,9 +184,9 @@ TEST_F(GridUser, TheEditorKeepsOneLineOfPastedText) {
   DoubleClick(g, 1, 2);
   Press(Qt::Key_A, Qt::ControlModifier);
   QMenu* menu = RightClick(w, 1, 2);
-  ASSERT_TRUE(g->P1->isVisible());
-  ASSERT_TRUE(g->P1->isEnabled());
-  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(g->P1).center());
+  ASSERT_TRUE(g->editorPasteAction->isVisible());
+  ASSERT_TRUE(g->editorPasteAction->isEnabled());
+  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(g->editorPasteAction).center());
   Press(Qt::Key_Return);
   EXPECT_EQ(t.Cell(1, 2), "春");
 
@@ -220,7 +220,7 @@ TEST_F(GridUser, TheEditorKeepsOneLineOfPastedText) {
   g->selectionModel()->select(QItemSelection(Cell(g, 1, 1), Cell(g, 1, 3)),
                               QItemSelectionModel::ClearAndSelect);
   menu = RightClick(w, 1, 1);
-  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(g->ActionCopy).center());
+  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(g->gridCopyAction).center());
   EXPECT_EQ(clip->text(), "first\r\n春\r\nab\r\n");
 }
 
@@ -234,8 +234,8 @@ TEST_F(GridUser, ACommandClosesTheEditorAndDisablesWhatItRefuses) {
     settings::SettingsFile ini(dir.File("sonolabel.INI"));
     ini.WriteString("svr0", "host", "127.0.0.1:" + std::to_string(server.Port()));
   }
-  TFormMain& w = Window();
-  TrackGridView* g = w.StringGrid1;
+  MainWindow& w = Window();
+  TrackGridView* g = w.trackGrid;
   ASSERT_EQ(w.Core().ServerUrl(), server.Url());
 
   DoubleClick(g, 1, 2);
@@ -254,8 +254,8 @@ TEST_F(GridUser, ACommandClosesTheEditorAndDisablesWhatItRefuses) {
     }
   } spy;
   spy.last = &painted;
-  spy.label = w.StatusPanel0;
-  w.StatusPanel0->installEventFilter(&spy);
+  spy.label = w.statusPanel;
+  w.statusPanel->installEventFilter(&spy);
 
   bool checked = false;
   QTimer::singleShot(200, &w, [&] {
@@ -264,9 +264,9 @@ TEST_F(GridUser, ACommandClosesTheEditorAndDisablesWhatItRefuses) {
     EXPECT_FALSE(g->EditorOpen());
     EXPECT_FALSE(g->Modes().Editing());
     EXPECT_EQ(w.Model().Table().Cell(1, 2), "typed before");
-    for (MenuId id : {MenuId::O1, MenuId::C1, MenuId::S1, MenuId::N3})
+    for (MenuId id : {MenuId::Options, MenuId::LookUpDisc, MenuId::SubmitEntry, MenuId::ServerMenu})
       EXPECT_FALSE(w.MenuAction(id)->isEnabled()) << static_cast<int>(id);
-    EXPECT_TRUE(w.MenuAction(MenuId::A1)->isEnabled());
+    EXPECT_TRUE(w.MenuAction(MenuId::About)->isEnabled());
   });
   QString paintedAtBox;
   modal->Then([&](QWidget* box) {
@@ -278,17 +278,17 @@ TEST_F(GridUser, ACommandClosesTheEditorAndDisablesWhatItRefuses) {
   });
   // データベース(D) → データベースから受信(R), by the mouse.
   QMenuBar* bar = w.menuBar();
-  QAction* e1 = w.MenuAction(MenuId::E1);
+  QAction* e1 = w.MenuAction(MenuId::DatabaseMenu);
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(e1).center());
   QMenu* menu = e1->menu();
   ASSERT_TRUE(QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000));
-  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(w.MenuAction(MenuId::C1)).center());
+  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(w.MenuAction(MenuId::LookUpDisc)).center());
   EXPECT_TRUE(QTest::qWaitFor([&] { return modal->AllAnswered() && !w.Model().CommandRunning(); }, 10000));
   EXPECT_TRUE(checked);
   EXPECT_EQ(paintedAtBox, "曲名取得完了");
-  for (MenuId id : {MenuId::O1, MenuId::C1, MenuId::S1, MenuId::N3})
+  for (MenuId id : {MenuId::Options, MenuId::LookUpDisc, MenuId::SubmitEntry, MenuId::ServerMenu})
     EXPECT_TRUE(w.MenuAction(id)->isEnabled()) << static_cast<int>(id);
-  w.StatusPanel0->removeEventFilter(&spy);
+  w.statusPanel->removeEventFilter(&spy);
 }
 
 // Qt's own buttons read in Japanese, like the rest of the window.
@@ -303,7 +303,7 @@ TEST_F(GridUser, StandardButtonsReadInJapanese) {
   EXPECT_EQ(buttons.button(QDialogButtonBox::No)->text(), "いいえ(&N)");
 
   auto program2 = MakeProgram();
-  TFormMain& w = program2->FormMain();
+  MainWindow& w = program2->Window();
   w.show();
   QString yes;
   modal->Then([&](QWidget* box) {

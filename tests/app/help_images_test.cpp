@@ -27,9 +27,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/formmain.h"
-#include "app/formoption.h"
-#include "app/formsearch.h"
+#include "app/mainwindow.h"
+#include "app/optionsdialog.h"
+#include "app/matchdialog.h"
 #include "app/trackgridview.h"
 #include "app_fixture.h"
 #include "demo/demo.h"
@@ -100,7 +100,7 @@ class HelpImages : public AppTest {
     codePage_ = std::make_unique<ScopedCodePage>();
     mainform::ApplyProcessWideSettings(configuration);
     program_ = std::make_unique<app::Program>(configuration);
-    w_ = &program_->FormMain();
+    w_ = &program_->Window();
     modal->Then([prompt](QWidget* box) {
       auto* input = qobject_cast<QInputDialog*>(box);
       ASSERT_NE(input, nullptr);
@@ -115,19 +115,19 @@ class HelpImages : public AppTest {
     ASSERT_TRUE(modal->AllAnswered());
   }
 
-  app::TFormMain& W() { return *w_; }
-  QString Status() const { return w_->StatusPanel0->text(); }
+  app::MainWindow& W() { return *w_; }
+  QString Status() const { return w_->statusPanel->text(); }
   std::string Cell(int col, int row) { return w_->Model().Table().Cell(col, row); }
 
   void PickDrive(int index) {
-    w_->ComboBox1->setCurrentIndex(index);
-    w_->ComboBox1Pick(index);
+    w_->driveBox->setCurrentIndex(index);
+    w_->PickDrive(index);
     Settle();
   }
   // データベースから受信 with one entry: its message box is accepted.
   void Lookup() {
     modal->Then(AcceptBox);
-    w_->MenuAction(MenuId::C1)->trigger();
+    w_->MenuAction(MenuId::LookUpDisc)->trigger();
     Settle();
     ASSERT_TRUE(modal->AllAnswered());
   }
@@ -158,7 +158,7 @@ class HelpImages : public AppTest {
   // The grid's cells from (col, row) to (col2, row2), grid coordinates of
   // the table (row 1 is the first track).
   void SelectCells(int col, int row, int col2, int row2) {
-    app::TrackGridView* g = w_->StringGrid1;
+    app::TrackGridView* g = w_->trackGrid;
     g->setCurrentIndex(g->model()->index(row - 1, col));
     g->selectionModel()->select(
         QItemSelection(g->model()->index(row - 1, col), g->model()->index(row2 - 1, col2)),
@@ -167,9 +167,9 @@ class HelpImages : public AppTest {
   }
   // The grid's pop-up menu over cell (col, row).
   void PopUpOver(int col, int row) {
-    app::TrackGridView* g = w_->StringGrid1;
+    app::TrackGridView* g = w_->trackGrid;
     const QRect cell = g->visualRect(g->model()->index(row - 1, col));
-    g->PopupMenu1->popup(g->viewport()->mapToGlobal(cell.center()));
+    g->gridPopupMenu->popup(g->viewport()->mapToGlobal(cell.center()));
     Settle();
   }
   static void Key(QWidget* target, int key) {
@@ -185,20 +185,20 @@ class HelpImages : public AppTest {
   std::unique_ptr<ScopedCodePage> codePage_;
   std::unique_ptr<demo::DemoSession> demo_;
   std::unique_ptr<app::Program> program_;
-  app::TFormMain* w_ = nullptr;
+  app::MainWindow* w_ = nullptr;
 };
 
 TEST_F(HelpImages, DemoWalkThrough) {
   // The first start asks for the e-mail address.
   ASSERT_NO_FATAL_FAILURE(StartDemo([this](QInputDialog* box) { Save(box->grab(), "first-start.png"); }));
-  app::TFormMain& w = W();
+  app::MainWindow& w = W();
   Save(w.grab(), "main-window.png");
 
   // The drive box open.
-  w.ComboBox1->showPopup();
+  w.driveBox->showPopup();
   Settle();
   Save(Screen(&w, w.frameGeometry().width(), 260), "drive-list.png");
-  w.ComboBox1->hidePopup();
+  w.driveBox->hidePopup();
 
   // The Japanese disc read, then looked up.
   PickDrive(kJpopDisc);
@@ -209,29 +209,29 @@ TEST_F(HelpImages, DemoWalkThrough) {
   // The disc with two entries: the match dialog.
   PickDrive(kMultiDisc);
   modal->Then([&](QWidget* dialog) {
-    auto* search = qobject_cast<app::TFormSearch*>(dialog);
+    auto* search = qobject_cast<app::MatchDialog*>(dialog);
     ASSERT_NE(search, nullptr);
-    search->StringGrid1->selectRow(0);
+    search->matchGrid->selectRow(0);
     Settle();
     Save(search->grab(), "matches.png");
-    search->Button2->click();
+    search->takeMatchButton->click();
   });
   modal->Then(AcceptBox);
-  w.MenuAction(MenuId::C1)->trigger();
+  w.MenuAction(MenuId::LookUpDisc)->trigger();
   Settle();
   ASSERT_TRUE(modal->AllAnswered());
   Save(w.grab(), "match-chosen.png");
 
-  SaveMenu(MenuId::F1, MenuId::S3, "localdb-menu.png");
-  SaveMenu(MenuId::E1, MenuId::N3, "server-menu.png");
+  SaveMenu(MenuId::FileMenu, MenuId::SaveListMenu, "localdb-menu.png");
+  SaveMenu(MenuId::DatabaseMenu, MenuId::ServerMenu, "server-menu.png");
   w.close();
   Settle();
 }
 
 TEST_F(HelpImages, EditingAndTheClipboard) {
   ASSERT_NO_FATAL_FAILURE(StartDemo());
-  app::TFormMain& w = W();
-  app::TrackGridView* g = w.StringGrid1;
+  app::MainWindow& w = W();
+  app::TrackGridView* g = w.trackGrid;
   PickDrive(kJpopDisc);
   ASSERT_NO_FATAL_FAILURE(Lookup());
   ASSERT_EQ(Cell(1, 3), "可能性の扉");
@@ -241,11 +241,11 @@ TEST_F(HelpImages, EditingAndTheClipboard) {
   ASSERT_FALSE(g->Modes().Editing());
   SelectCells(1, 1, 2, 3);
   PopUpOver(1, 3);
-  EXPECT_TRUE(g->ActionCopy->isVisible());
-  EXPECT_FALSE(g->T1->isVisible());
+  EXPECT_TRUE(g->gridCopyAction->isVisible());
+  EXPECT_FALSE(g->editorCutAction->isVisible());
   Save(Screen(&w), "edit-selection-menu.png");
-  g->PopupMenu1->hide();
-  g->ActionCopy->trigger();
+  g->gridPopupMenu->hide();
+  g->gridCopyAction->trigger();
   EXPECT_EQ(QGuiApplication::clipboard()->text(),
             QStringLiteral("ソーダ水の午後\t\r\n表通りを抜けて\t\r\n可能性の扉\t\r\n"));
 
@@ -259,11 +259,11 @@ TEST_F(HelpImages, EditingAndTheClipboard) {
   g->Editor()->setText(QStringLiteral("可能性の扉（リミックス）"));
   g->Editor()->setSelection(6, 5);
   PopUpOver(1, 3);
-  EXPECT_TRUE(g->T1->isVisible());
-  EXPECT_TRUE(g->T1->isEnabled());
-  EXPECT_FALSE(g->ActionPaste->isVisible());
+  EXPECT_TRUE(g->editorCutAction->isVisible());
+  EXPECT_TRUE(g->editorCutAction->isEnabled());
+  EXPECT_FALSE(g->gridPasteAction->isVisible());
   Save(Screen(&w), "edit-mode-menu.png");
-  g->PopupMenu1->hide();
+  g->gridPopupMenu->hide();
   Settle();
   // Enter again keeps the text and goes back to selection mode.
   Key(g->Editor(), Qt::Key_Return);
@@ -276,18 +276,18 @@ TEST_F(HelpImages, EditingAndTheClipboard) {
   // one line more than the disc has) pasted over the selected block.
   // (The fields above the grid keep the last disc's text until typed over.)
   PickDrive(kRockDisc);
-  w.ComboBox2->setEditText(QStringLiteral("misc"));
-  w.ComboBox3->setEditText(QStringLiteral("Jpop"));
-  w.Edit2->setText(QStringLiteral("ループバック・トリオ"));
-  w.Edit3->setText(QStringLiteral("ローカル・ホスト・セッションズ"));
-  w.Edit1->setText(QStringLiteral("2003"));
+  w.categoryBox->setEditText(QStringLiteral("misc"));
+  w.genreBox->setEditText(QStringLiteral("Jpop"));
+  w.artistEdit->setText(QStringLiteral("ループバック・トリオ"));
+  w.titleEdit->setText(QStringLiteral("ローカル・ホスト・セッションズ"));
+  w.yearEdit->setText(QStringLiteral("2003"));
   QGuiApplication::clipboard()->setText(QStringLiteral(
       "夜明けのポート\t\n"
       "ハンドシェイク・ブルース\tゲスト・スター\n"
       "終端のドット\t\n"
       "ボーナストラック\t\n"));
   SelectCells(1, 1, 2, 3);
-  g->ActionPaste->trigger();
+  g->gridPasteAction->trigger();
   Settle();
   EXPECT_EQ(Cell(1, 1), "夜明けのポート");
   EXPECT_EQ(Cell(1, 2), "ハンドシェイク・ブルース");
@@ -303,7 +303,7 @@ TEST_F(HelpImages, EditingAndTheClipboard) {
 
 TEST_F(HelpImages, Submission) {
   ASSERT_NO_FATAL_FAILURE(StartDemo());
-  app::TFormMain& w = W();
+  app::MainWindow& w = W();
   PickDrive(kJpopDisc);
   ASSERT_NO_FATAL_FAILURE(Lookup());
 
@@ -319,7 +319,7 @@ TEST_F(HelpImages, Submission) {
     Save(Screen(&w), "submit-missing.png");
     message->accept();
   });
-  w.MenuAction(MenuId::S1)->trigger();
+  w.MenuAction(MenuId::SubmitEntry)->trigger();
   Settle();
   ASSERT_TRUE(modal->AllAnswered());
   EXPECT_EQ(Status(), QStringLiteral("曲情報が不適切です"));
@@ -328,7 +328,7 @@ TEST_F(HelpImages, Submission) {
   // revision above the one read, and the status bar shows its answer.
   table.SetCell(1, 5, "予感（アルバム・バージョン）");
   w.SyncFromModel();
-  w.MenuAction(MenuId::S1)->trigger();
+  w.MenuAction(MenuId::SubmitEntry)->trigger();
   Settle();
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_EQ(Status(), QStringLiteral("200 OK, submission has been sent."));
@@ -340,37 +340,37 @@ TEST_F(HelpImages, Submission) {
 
 TEST_F(HelpImages, OptionsTabs) {
   ASSERT_NO_FATAL_FAILURE(StartDemo());
-  app::TFormMain& w = W();
-  app::TFormOption& o = program_->FormOption();
+  app::MainWindow& w = W();
+  app::OptionsDialog& o = program_->OptionsWindow();
   modal->Then([&](QWidget* dialog) {
     ASSERT_EQ(dialog, &o);
     Settle();
     // A proxy as one would enter it; the dialog is cancelled at the end,
     // so the demo keeps going direct.
-    o.PageControl1->setCurrentIndex(0);
-    o.Edit1->setText(QStringLiteral("proxy.example.jp"));
-    emit o.Edit1->textEdited(o.Edit1->text());
-    o.Edit2->setText(QStringLiteral("8080"));
-    emit o.Edit2->textEdited(o.Edit2->text());
+    o.tabs->setCurrentIndex(0);
+    o.proxyHostEdit->setText(QStringLiteral("proxy.example.jp"));
+    emit o.proxyHostEdit->textEdited(o.proxyHostEdit->text());
+    o.proxyPortEdit->setText(QStringLiteral("8080"));
+    emit o.proxyPortEdit->textEdited(o.proxyPortEdit->text());
     Settle();
     Save(o.grab(), "options-proxy.png");
     // The demo's one server: picked in the host box, it shows its path,
     // its double-byte and UTF-8 marks.
-    o.PageControl1->setCurrentIndex(1);
-    o.ComboBox1->setCurrentIndex(0);
-    emit o.ComboBox1->activated(0);
+    o.tabs->setCurrentIndex(1);
+    o.serverHostBox->setCurrentIndex(0);
+    emit o.serverHostBox->activated(0);
     Settle();
-    EXPECT_TRUE(o.CheckBox1->isEnabled());
-    EXPECT_TRUE(o.CheckBox1->isChecked());
-    EXPECT_TRUE(o.CheckBox2->isChecked());
+    EXPECT_TRUE(o.doubleByteCheck->isEnabled());
+    EXPECT_TRUE(o.doubleByteCheck->isChecked());
+    EXPECT_TRUE(o.utf8Check->isChecked());
     Save(o.grab(), "options-server.png");
-    o.PageControl1->setCurrentIndex(2);
+    o.tabs->setCurrentIndex(2);
     Settle();
-    EXPECT_EQ(o.Edit4->text(), QStringLiteral("you@example.jp"));
+    EXPECT_EQ(o.emailEdit->text(), QStringLiteral("you@example.jp"));
     Save(o.grab(), "options-email.png");
-    o.Button2->click();
+    o.cancelButton->click();
   });
-  w.MenuAction(MenuId::O1)->trigger();
+  w.MenuAction(MenuId::Options)->trigger();
   Settle();
   EXPECT_TRUE(modal->AllAnswered());
   w.close();
@@ -379,12 +379,12 @@ TEST_F(HelpImages, OptionsTabs) {
 
 TEST_F(HelpImages, PlayerLink) {
   ASSERT_NO_FATAL_FAILURE(StartDemo());
-  app::TFormMain& w = W();
+  app::MainWindow& w = W();
   PickDrive(kRockDisc);
-  SaveMenu(MenuId::F1, MenuId::R1, "player-menu.png");
+  SaveMenu(MenuId::FileMenu, MenuId::LoadListMenu, "player-menu.png");
 
   // The play list's titles taken into the window.
-  w.MenuAction(MenuId::MenuDSMPImport)->trigger();
+  w.MenuAction(MenuId::ImportFromPlayer)->trigger();
   Settle();
   EXPECT_EQ(Status(), QStringLiteral("DSMPからリスト取込完了"));
   EXPECT_EQ(Cell(1, 1), "My favourite take");
@@ -401,7 +401,7 @@ TEST_F(HelpImages, PlayerLink) {
     Save(Screen(&w), "player-export-question.png");
     question->button(QMessageBox::Yes)->click();
   });
-  w.MenuAction(MenuId::MenuDSMPExport)->trigger();
+  w.MenuAction(MenuId::ExportToPlayer)->trigger();
   Settle();
   ASSERT_TRUE(modal->AllAnswered());
   EXPECT_EQ(Status(), QStringLiteral("DSMPに転送完了しました。"));

@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <deque>
 
-#include "app/helpwindow.h"
+#include "app/helpviewer.h"
 #include "app_fixture.h"
 
 namespace sl::test {
@@ -76,8 +76,8 @@ TEST(HelpGuide, EveryPageIsReachedAndEveryLinkAndPictureResolves) {
 
 TEST(HelpGuide, WindowButtonsMoveThroughThePages) {
   EnsureQtApp();
-  app::THelpWindow help(nullptr);
-  EXPECT_EQ(help.Browser->source().toString(), app::THelpWindow::kHelpPage);
+  app::HelpViewer help(nullptr);
+  EXPECT_EQ(help.Browser->source().toString(), app::HelpViewer::kHelpPage);
   EXPECT_EQ(help.windowTitle(), QStringLiteral("Sonolabel ヘルプ"));
   EXPECT_FALSE(help.BackButton->isEnabled());
   EXPECT_FALSE(help.ForwardButton->isEnabled());
@@ -93,12 +93,12 @@ TEST(HelpGuide, WindowButtonsMoveThroughThePages) {
   EXPECT_TRUE(picture.isValid());
   EXPECT_TRUE(help.BackButton->isEnabled());
   help.BackButton->click();
-  EXPECT_EQ(help.Browser->source().toString(), app::THelpWindow::kHelpPage);
+  EXPECT_EQ(help.Browser->source().toString(), app::HelpViewer::kHelpPage);
   EXPECT_TRUE(help.ForwardButton->isEnabled());
   help.ForwardButton->click();
   EXPECT_EQ(help.Browser->source().toString(), QStringLiteral("qrc:/help/drive.html"));
   help.HomeButton->click();
-  EXPECT_EQ(help.Browser->source().toString(), app::THelpWindow::kHelpPage);
+  EXPECT_EQ(help.Browser->source().toString(), app::HelpViewer::kHelpPage);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <QFile>
 
 #include "app/exceptionbox.h"
-#include "app/helpwindow.h"
+#include "app/helpviewer.h"
 #include "app/hints.h"
 #include "app/window_position.h"
 #include "support/recorder.h"

@@ -33,10 +33,10 @@
 
 #include "mainform/outcome_texts.h"
 #include "app/aboutbox.h"
-#include "app/formmain.h"
-#include "app/formoption.h"
-#include "app/formsearch.h"
-#include "app/helpwindow.h"
+#include "app/mainwindow.h"
+#include "app/optionsdialog.h"
+#include "app/matchdialog.h"
+#include "app/helpviewer.h"
 #include "app/program.h"
 #include "app_fixture.h"
 #include "platform/pump.h"
@@ -46,10 +46,10 @@
 namespace sl::test {
 namespace {
 
-using app::TFormMain;
+using app::MainWindow;
 using shell::MenuId;
 
-class MainWindow : public AppTest {};
+class MainWindowTest : public AppTest {};
 
 QStringList ActionNames(const QMenu* menu) {
   QStringList names;
@@ -58,9 +58,9 @@ QStringList ActionNames(const QMenu* menu) {
   return names;
 }
 
-TEST_F(MainWindow, FormsAndPanelLayout) {
+TEST_F(MainWindowTest, FormsAndPanelLayout) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
 
   EXPECT_EQ(w.windowTitle(), "Sonolabel");
   EXPECT_EQ(QApplication::applicationName(), "Sonolabel");
@@ -70,25 +70,25 @@ TEST_F(MainWindow, FormsAndPanelLayout) {
   QStringList dialogs;
   for (QObject* child : w.children())
     if (qobject_cast<QDialog*>(child)) dialogs << child->objectName();
-  EXPECT_EQ(dialogs, (QStringList{"FormSearch", "FormOption", "AboutBox"}));
-  EXPECT_EQ(program->FormOption().windowTitle(), "オプション");
-  EXPECT_EQ(program->FormOption().size(), QSize(516, 193));
-  EXPECT_FALSE(program->FormOption().isVisible());
+  EXPECT_EQ(dialogs, (QStringList{"matchDialog", "optionsDialog", "aboutBox"}));
+  EXPECT_EQ(program->OptionsWindow().windowTitle(), "オプション");
+  EXPECT_EQ(program->OptionsWindow().size(), QSize(516, 193));
+  EXPECT_FALSE(program->OptionsWindow().isVisible());
 
-  EXPECT_EQ(w.Panel1->height(), 81);
+  EXPECT_EQ(w.discPanel->height(), 81);
   struct Expect {
     QWidget* widget;
     int left, top, width;  // width -1: not fixed
   };
   const Expect controls[] = {
-      {w.Label1, 8, 8, -1},      {w.ComboBox1, 8, 32, 233}, {w.Label3, 248, 7, -1},
-      {w.ComboBox2, 304, 5, 105}, {w.Label5, 416, 7, -1},   {w.ComboBox3, 496, 5, 113},
-      {w.Label2, 248, 32, -1},    {w.Edit2, 304, 30, 305},  {w.Label4, 248, 58, -1},
-      {w.Edit3, 304, 56, 305},    {w.Label6, 128, 58, -1},  {w.Edit1, 168, 56, 73},
+      {w.driveLabel, 8, 8, -1},      {w.driveBox, 8, 32, 233}, {w.categoryLabel, 248, 7, -1},
+      {w.categoryBox, 304, 5, 105}, {w.genreLabel, 416, 7, -1},   {w.genreBox, 496, 5, 113},
+      {w.artistLabel, 248, 32, -1},    {w.artistEdit, 304, 30, 305},  {w.titleLabel, 248, 58, -1},
+      {w.titleEdit, 304, 56, 305},    {w.yearLabel, 128, 58, -1},  {w.yearEdit, 168, 56, 73},
   };
   for (const Expect& c : controls) {
     SCOPED_TRACE(c.widget->objectName().toStdString());
-    EXPECT_EQ(c.widget->parentWidget(), w.Panel1);
+    EXPECT_EQ(c.widget->parentWidget(), w.discPanel);
     EXPECT_EQ(c.widget->pos(), QPoint(c.left, c.top));
     if (c.width >= 0) {
       EXPECT_EQ(c.widget->width(), c.width);
@@ -101,69 +101,69 @@ TEST_F(MainWindow, FormsAndPanelLayout) {
     int rightLimit;  // left edge of the control the label names
   };
   const LabelExpect labels[] = {
-      {w.Label1, "CD-ROMドライブ", 625}, {w.Label2, "ｱｰﾃｨｽﾄ", 304}, {w.Label3, "ｼﾞｬﾝﾙ", 304},
-      {w.Label4, "ﾀｲﾄﾙ", 304},          {w.Label5, "詳細ｼﾞｬﾝﾙ", 496}, {w.Label6, "年号", 168}};
+      {w.driveLabel, "CD-ROMドライブ", 625}, {w.artistLabel, "ｱｰﾃｨｽﾄ", 304}, {w.categoryLabel, "ｼﾞｬﾝﾙ", 304},
+      {w.titleLabel, "ﾀｲﾄﾙ", 304},          {w.genreLabel, "詳細ｼﾞｬﾝﾙ", 496}, {w.yearLabel, "年号", 168}};
   for (const LabelExpect& l : labels) {
     SCOPED_TRACE(l.text);
     EXPECT_EQ(l.label->text(), QString::fromUtf8(l.text));
     EXPECT_EQ(l.label->font().pixelSize(), 16);
-    EXPECT_EQ(l.label->font().bold(), l.label == w.Label1);
+    EXPECT_EQ(l.label->font().bold(), l.label == w.driveLabel);
     // A label never runs into the control it names.
     EXPECT_LT(l.label->geometry().right(), l.rightLimit);
   }
-  // Label1 sits above the drive box.
-  EXPECT_LT(w.Label1->geometry().bottom(), 32);
-  EXPECT_EQ(w.Edit2->font().pixelSize(), 12);
+  // driveLabel sits above the drive box.
+  EXPECT_LT(w.driveLabel->geometry().bottom(), 32);
+  EXPECT_EQ(w.artistEdit->font().pixelSize(), 12);
 
   // The interface font stands in for "ＭＳ Ｐゴシック" when it is installed.
   if (QFontDatabase::families().contains("IPAPGothic")) {
-    EXPECT_EQ(QFontInfo(w.Edit2->font()).family(), "IPAPGothic");
+    EXPECT_EQ(QFontInfo(w.artistEdit->font()).family(), "IPAPGothic");
   }
 
-  ASSERT_EQ(w.ComboBox2->count(), 11);
-  EXPECT_EQ(w.ComboBox2->itemText(0), "blues");
-  EXPECT_EQ(w.ComboBox2->itemText(10), "misc");
-  ASSERT_EQ(w.ComboBox3->count(), 150);
-  EXPECT_EQ(w.ComboBox3->itemText(0), "Acapella");
-  EXPECT_EQ(w.ComboBox3->itemText(149), "Vocal");
-  for (QComboBox* box : {w.ComboBox1, w.ComboBox2, w.ComboBox3}) {
+  ASSERT_EQ(w.categoryBox->count(), 11);
+  EXPECT_EQ(w.categoryBox->itemText(0), "blues");
+  EXPECT_EQ(w.categoryBox->itemText(10), "misc");
+  ASSERT_EQ(w.genreBox->count(), 150);
+  EXPECT_EQ(w.genreBox->itemText(0), "Acapella");
+  EXPECT_EQ(w.genreBox->itemText(149), "Vocal");
+  for (QComboBox* box : {w.driveBox, w.categoryBox, w.genreBox}) {
     EXPECT_TRUE(box->isEditable());
     EXPECT_EQ(box->insertPolicy(), QComboBox::NoInsert);
   }
   // Nothing chosen at start: the boxes are as empty as the model.
-  EXPECT_EQ(w.ComboBox2->currentText(), "");
-  EXPECT_EQ(w.ComboBox3->currentText(), "");
+  EXPECT_EQ(w.categoryBox->currentText(), "");
+  EXPECT_EQ(w.genreBox->currentText(), "");
 
   // Status bar: panel 0 150 px with the state message, panel 1 50 px at
   // least, empty.
   w.show();
-  EXPECT_EQ(w.StatusPanel0->width(), 150);
-  EXPECT_GE(w.StatusPanel1->width(), 50);
-  EXPECT_EQ(w.StatusPanel0->text(), "チェック完了");
-  EXPECT_EQ(w.StatusPanel1->text(), "");
-  EXPECT_EQ(w.StatusPanel0->parentWidget(), w.statusBar());
-  EXPECT_EQ(w.statusBar()->objectName(), "StatusBar1");
+  EXPECT_EQ(w.statusPanel->width(), 150);
+  EXPECT_GE(w.hintPanel->width(), 50);
+  EXPECT_EQ(w.statusPanel->text(), "チェック完了");
+  EXPECT_EQ(w.hintPanel->text(), "");
+  EXPECT_EQ(w.statusPanel->parentWidget(), w.statusBar());
+  EXPECT_EQ(w.statusBar()->objectName(), "statusBar");
 }
 
-TEST_F(MainWindow, MenusCaptionsHintsAndInitialStates) {
+TEST_F(MainWindowTest, MenusCaptionsHintsAndInitialStates) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
 
   QStringList top;
   for (const QAction* a : w.menuBar()->actions()) top << a->text();
   EXPECT_EQ(top, (QStringList{"ファイル(&F)", "データベース(&D)", "ヘルプ(&H)"}));
 
-  const QMenu* f1 = w.MenuAction(MenuId::F1)->menu();
-  const QMenu* e1 = w.MenuAction(MenuId::E1)->menu();
-  const QMenu* h1 = w.MenuAction(MenuId::H1)->menu();
+  const QMenu* f1 = w.MenuAction(MenuId::FileMenu)->menu();
+  const QMenu* e1 = w.MenuAction(MenuId::DatabaseMenu)->menu();
+  const QMenu* h1 = w.MenuAction(MenuId::HelpMenu)->menu();
   ASSERT_TRUE(f1 && e1 && h1);
-  EXPECT_EQ(ActionNames(f1), (QStringList{"tunedexS2", "-N5", "S3", "R1", "-N1", "X1"}));
-  EXPECT_EQ(ActionNames(w.MenuAction(MenuId::S3)->menu()),
-            (QStringList{"L1", "MenuDSMPExport"}));
-  EXPECT_EQ(ActionNames(w.MenuAction(MenuId::R1)->menu()),
-            (QStringList{"L2", "MenuDSMPImport"}));
-  EXPECT_EQ(ActionNames(e1), (QStringList{"C1", "S1", "-N2", "N3", "O1"}));
-  EXPECT_EQ(ActionNames(h1), (QStringList{"H2", "-N4", "A1"}));
+  EXPECT_EQ(ActionNames(f1), (QStringList{"fetchServerListItem", "-N5", "saveListMenuItem", "loadListMenuItem", "-N1", "exitItem"}));
+  EXPECT_EQ(ActionNames(w.MenuAction(MenuId::SaveListMenu)->menu()),
+            (QStringList{"saveToLocalDatabaseItem", "exportToPlayerItem"}));
+  EXPECT_EQ(ActionNames(w.MenuAction(MenuId::LoadListMenu)->menu()),
+            (QStringList{"loadFromLocalDatabaseItem", "importFromPlayerItem"}));
+  EXPECT_EQ(ActionNames(e1), (QStringList{"lookUpDiscItem", "submitEntryItem", "-N2", "serverMenuItem", "optionsItem"}));
+  EXPECT_EQ(ActionNames(h1), (QStringList{"helpContentsItem", "-N4", "aboutItem"}));
 
   struct Item {
     MenuId id;
@@ -172,24 +172,24 @@ TEST_F(MainWindow, MenusCaptionsHintsAndInitialStates) {
     bool enabled;
   };
   const Item items[] = {
-      {MenuId::tunedexS2, "tunedexのサーバリスト取得(&S)",
+      {MenuId::FetchServerList, "tunedexのサーバリスト取得(&S)",
        "サーバリスト取得 | tunedexのミラーサーバを取得します。", true},
-      {MenuId::S3, "リストの保存(&W)", "曲名データを保存します。", true},
-      {MenuId::L1, "ローカルデータベース(&L)", "", true},
-      {MenuId::MenuDSMPExport, "DSMP(&D)", "", false},
-      {MenuId::R1, "リストの読み込み(&R)", "曲名データを読み込みます。", true},
-      {MenuId::L2, "ローカルデータベース(&L)", "", true},
-      {MenuId::MenuDSMPImport, "DSMP(&D)", "", true},
-      {MenuId::X1, "終了(&X)", "終了 | プログラムを終了します。", true},
-      {MenuId::C1, "データベースから受信(&R)", "接続 | tunedexサーバに接続しCDタイトルを検索します。",
+      {MenuId::SaveListMenu, "リストの保存(&W)", "曲名データを保存します。", true},
+      {MenuId::SaveToLocalDatabase, "ローカルデータベース(&L)", "", true},
+      {MenuId::ExportToPlayer, "DSMP(&D)", "", false},
+      {MenuId::LoadListMenu, "リストの読み込み(&R)", "曲名データを読み込みます。", true},
+      {MenuId::LoadFromLocalDatabase, "ローカルデータベース(&L)", "", true},
+      {MenuId::ImportFromPlayer, "DSMP(&D)", "", true},
+      {MenuId::Exit, "終了(&X)", "終了 | プログラムを終了します。", true},
+      {MenuId::LookUpDisc, "データベースから受信(&R)", "接続 | tunedexサーバに接続しCDタイトルを検索します。",
        false},
-      {MenuId::S1, "データベースに送信(&S)", "送信 | tunedexサーバにCD情報を送信します。", false},
-      {MenuId::N3, "接続するデータベース(&N)", "接続先の選択 | 接続するtunedexサーバを選択します。",
+      {MenuId::SubmitEntry, "データベースに送信(&S)", "送信 | tunedexサーバにCD情報を送信します。", false},
+      {MenuId::ServerMenu, "接続するデータベース(&N)", "接続先の選択 | 接続するtunedexサーバを選択します。",
        true},
-      {MenuId::O1, "オプション(&O)...", "オプション | プロクシサーバの設定とバージョン情報の表示です。",
+      {MenuId::Options, "オプション(&O)...", "オプション | プロクシサーバの設定とバージョン情報の表示です。",
        true},
-      {MenuId::H2, "ヘルプ(&H)", "ヘルプ|ヘルプを表示します。", true},
-      {MenuId::A1, "バージョン情報(&A)", "バージョン情報 | バージョン情報です。", true},
+      {MenuId::HelpContents, "ヘルプ(&H)", "ヘルプ|ヘルプを表示します。", true},
+      {MenuId::About, "バージョン情報(&A)", "バージョン情報 | バージョン情報です。", true},
   };
   for (const Item& item : items) {
     const QAction* a = w.MenuAction(item.id);
@@ -200,10 +200,10 @@ TEST_F(MainWindow, MenusCaptionsHintsAndInitialStates) {
   }
 }
 
-TEST_F(MainWindow, GridHeaderWidthsRowsAndFixedColumn) {
+TEST_F(MainWindowTest, GridHeaderWidthsRowsAndFixedColumn) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
-  QTableView* grid = w.StringGrid1;
+  MainWindow& w = program->Window();
+  QTableView* grid = w.trackGrid;
   QAbstractItemModel* m = grid->model();
 
   EXPECT_EQ(m->columnCount(), 3);
@@ -234,52 +234,52 @@ TEST_F(MainWindow, GridHeaderWidthsRowsAndFixedColumn) {
   EXPECT_EQ(w.Model().Table().Cell(0, 1), "");
 }
 
-TEST_F(MainWindow, HintsReachStatusPanelOneAndShortHintsPopUp) {
+TEST_F(MainWindowTest, HintsReachStatusPanelOneAndShortHintsPopUp) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
 
   auto hover = [&](QObject* target, const QString& tip) {
     QStatusTipEvent event(tip);
     QApplication::sendEvent(target, &event);
-    return w.StatusPanel1->text();
+    return w.hintPanel->text();
   };
   // A control's hint travels up to the window: the long part, unchanged.
-  EXPECT_EQ(hover(w.Edit2, w.Edit2->statusTip()), " アーティスト名です。");
-  EXPECT_EQ(hover(w.ComboBox3, w.ComboBox3->statusTip()), "細かなジャンルを示します。");
+  EXPECT_EQ(hover(w.artistEdit, w.artistEdit->statusTip()), " アーティスト名です。");
+  EXPECT_EQ(hover(w.genreBox, w.genreBox->statusTip()), "細かなジャンルを示します。");
   EXPECT_EQ(w.Model().Status(1), "細かなジャンルを示します。");
   // Leaving a control clears the panel.
-  EXPECT_EQ(hover(w.Panel1, QString()), "");
+  EXPECT_EQ(hover(w.discPanel, QString()), "");
   // Menu items announce their hints the same way; one without a bar shows
   // whole.
-  w.MenuAction(MenuId::S3)->showStatusText(w.menuBar());
-  EXPECT_EQ(w.StatusPanel1->text(), "曲名データを保存します。");
-  w.MenuAction(MenuId::H2)->showStatusText(w.menuBar());
-  EXPECT_EQ(w.StatusPanel1->text(), "ヘルプを表示します。");
+  w.MenuAction(MenuId::SaveListMenu)->showStatusText(w.menuBar());
+  EXPECT_EQ(w.hintPanel->text(), "曲名データを保存します。");
+  w.MenuAction(MenuId::HelpContents)->showStatusText(w.menuBar());
+  EXPECT_EQ(w.hintPanel->text(), "ヘルプを表示します。");
   // The status bar keeps both panels (no temporary message replaced them).
-  EXPECT_TRUE(w.StatusPanel0->isVisible());
-  EXPECT_EQ(w.StatusPanel0->text(), "チェック完了");
+  EXPECT_TRUE(w.statusPanel->isVisible());
+  EXPECT_EQ(w.statusPanel->text(), "チェック完了");
 
-  EXPECT_EQ(w.ComboBox1->toolTip(), "CD-ROMドライブ ");
-  EXPECT_EQ(w.Edit2->toolTip(), "アーティスト ");
-  EXPECT_EQ(w.Edit3->toolTip(), "タイトル ");
-  EXPECT_EQ(w.ComboBox2->toolTip(), "");
-  EXPECT_EQ(w.ComboBox3->toolTip(), "");
-  EXPECT_EQ(w.Edit1->toolTip(), "");
-  EXPECT_EQ(w.Edit1->statusTip(), "年号|発売された年（西暦)です。");
+  EXPECT_EQ(w.driveBox->toolTip(), "CD-ROMドライブ ");
+  EXPECT_EQ(w.artistEdit->toolTip(), "アーティスト ");
+  EXPECT_EQ(w.titleEdit->toolTip(), "タイトル ");
+  EXPECT_EQ(w.categoryBox->toolTip(), "");
+  EXPECT_EQ(w.genreBox->toolTip(), "");
+  EXPECT_EQ(w.yearEdit->toolTip(), "");
+  EXPECT_EQ(w.yearEdit->statusTip(), "年号|発売された年（西暦)です。");
 }
 
-TEST_F(MainWindow, TabOrderFollowsTheForm) {
+TEST_F(MainWindowTest, TabOrderFollowsTheForm) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
   w.activateWindow();
-  w.ComboBox1->setFocus(Qt::TabFocusReason);
+  w.driveBox->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
 
   auto owner = [&](QWidget* focus) -> QString {
-    for (QWidget* c : std::initializer_list<QWidget*>{w.ComboBox1, w.ComboBox2, w.ComboBox3,
-                                                      w.Edit1, w.Edit2, w.Edit3, w.StringGrid1})
+    for (QWidget* c : std::initializer_list<QWidget*>{w.driveBox, w.categoryBox, w.genreBox,
+                                                      w.yearEdit, w.artistEdit, w.titleEdit, w.trackGrid})
       if (focus == c || (focus && c->isAncestorOf(focus))) return c->objectName();
     return focus ? "other:" + focus->objectName() : QStringLiteral("none");
   };
@@ -289,14 +289,14 @@ TEST_F(MainWindow, TabOrderFollowsTheForm) {
     QApplication::sendEvent(QApplication::focusWidget(), &tab);
     order << owner(QApplication::focusWidget());
   }
-  EXPECT_EQ(order, (QStringList{"ComboBox1", "ComboBox2", "ComboBox3", "Edit2", "Edit1", "Edit3",
-                                "StringGrid1"}));
+  EXPECT_EQ(order, (QStringList{"driveBox", "categoryBox", "genreBox", "artistEdit", "yearEdit", "titleEdit",
+                                "trackGrid"}));
 }
 
-TEST_F(MainWindow, ShowCentresRunsSettingsAndSetsVersionOnce) {
+TEST_F(MainWindowTest, ShowCentresRunsSettingsAndSetsVersionOnce) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
-  app::TAboutBox& about = program->AboutBox();
+  MainWindow& w = program->Window();
+  app::AboutBox& about = program->AboutWindow();
   EXPECT_EQ(about.Version->text(), "ver.");
 
   w.show();
@@ -314,28 +314,28 @@ TEST_F(MainWindow, ShowCentresRunsSettingsAndSetsVersionOnce) {
 
   // The version dialog: not modal, fixed layout, centred when it appears,
   // closed by its default OK button.
-  w.MenuAction(MenuId::A1)->trigger();
+  w.MenuAction(MenuId::About)->trigger();
   EXPECT_TRUE(about.isVisible());
   EXPECT_FALSE(about.isModal());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(about.windowTitle(), "バージョン情報");
   EXPECT_EQ(about.size(), QSize(298, 182));
-  EXPECT_EQ(about.OKButton->geometry(), QRect(111, 148, 75, 25));
-  EXPECT_EQ(about.OKButton->text(), "OK");
-  EXPECT_TRUE(about.OKButton->isDefault());
+  EXPECT_EQ(about.okButton->geometry(), QRect(111, 148, 75, 25));
+  EXPECT_EQ(about.okButton->text(), "OK");
+  EXPECT_TRUE(about.okButton->isDefault());
   EXPECT_FALSE(about.windowFlags() & Qt::WindowMinMaxButtonsHint);
   const QSize outer = about.frameGeometry().size();
   EXPECT_EQ(about.pos(),
             QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
-  about.OKButton->click();
+  about.okButton->click();
   EXPECT_FALSE(about.isVisible());
 }
 
-TEST_F(MainWindow, FirstStartAsksForTheAddressWhileShowing) {
+TEST_F(MainWindowTest, FirstStartAsksForTheAddressWhileShowing) {
   // No settings file yet: the show handler prompts before the window is up.
   std::remove(dir.File("sonolabel.INI").c_str());
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   bool windowUpDuringPrompt = true;
   modal->Then([&](QWidget* widget) {
     auto* box = qobject_cast<QInputDialog*>(widget);
@@ -351,12 +351,12 @@ TEST_F(MainWindow, FirstStartAsksForTheAddressWhileShowing) {
   EXPECT_TRUE(w.isVisible());
   EXPECT_NE(ReadFileBytes(dir.File("sonolabel.INI")).find("email=first@example.jp"),
             std::string::npos);
-  EXPECT_EQ(program->AboutBox().Version->text(), "ver.1.311");
+  EXPECT_EQ(program->AboutWindow().Version->text(), "ver.1.311");
 }
 
-TEST_F(MainWindow, ModelChangesReachWidgetsOnPump) {
+TEST_F(MainWindowTest, ModelChangesReachWidgetsOnPump) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
   shell::ShellModel& model = w.Model();
 
@@ -369,27 +369,27 @@ TEST_F(MainWindow, ModelChangesReachWidgetsOnPump) {
   model.Table().SetCell(0, 3, "3");
   model.Table().SetCell(1, 3, "三曲目");
   model.SetStatus(0, "タイトル取得中");
-  model.SetEnabled(MenuId::C1, true);
-  model.Menu(MenuId::L2).visible = false;
-  model.SetEnabled(MenuId::L1, false);
+  model.SetEnabled(MenuId::LookUpDisc, true);
+  model.Menu(MenuId::LoadFromLocalDatabase).visible = false;
+  model.SetEnabled(MenuId::SaveToLocalDatabase, false);
   // Nothing changes until the core pumps (or a handler returns).
-  EXPECT_EQ(w.Edit2->text(), "");
+  EXPECT_EQ(w.artistEdit->text(), "");
   platform::ProcessMessages();
 
-  EXPECT_EQ(w.ComboBox2->currentText(), "rock");
-  EXPECT_EQ(w.ComboBox3->currentText(), "Jpop");
-  EXPECT_EQ(w.Edit2->text(), "アーティストA");
-  EXPECT_EQ(w.Edit3->text(), "タイトルB");
-  EXPECT_EQ(w.Edit1->text(), "1999");
-  QAbstractItemModel* m = w.StringGrid1->model();
+  EXPECT_EQ(w.categoryBox->currentText(), "rock");
+  EXPECT_EQ(w.genreBox->currentText(), "Jpop");
+  EXPECT_EQ(w.artistEdit->text(), "アーティストA");
+  EXPECT_EQ(w.titleEdit->text(), "タイトルB");
+  EXPECT_EQ(w.yearEdit->text(), "1999");
+  QAbstractItemModel* m = w.trackGrid->model();
   ASSERT_EQ(m->rowCount(), 3);
   EXPECT_EQ(m->data(m->index(2, 0)).toString(), "3");
   EXPECT_EQ(m->data(m->index(2, 1)).toString(), "三曲目");
-  EXPECT_EQ(w.StringGrid1->rowHeight(2), 18);
-  EXPECT_EQ(w.StatusPanel0->text(), "タイトル取得中");
-  EXPECT_TRUE(w.MenuAction(MenuId::C1)->isEnabled());
-  EXPECT_FALSE(w.MenuAction(MenuId::L1)->isEnabled());
-  EXPECT_FALSE(w.MenuAction(MenuId::L2)->isVisible());
+  EXPECT_EQ(w.trackGrid->rowHeight(2), 18);
+  EXPECT_EQ(w.statusPanel->text(), "タイトル取得中");
+  EXPECT_TRUE(w.MenuAction(MenuId::LookUpDisc)->isEnabled());
+  EXPECT_FALSE(w.MenuAction(MenuId::SaveToLocalDatabase)->isEnabled());
+  EXPECT_FALSE(w.MenuAction(MenuId::LoadFromLocalDatabase)->isVisible());
   // Syncing wrote nothing back into the model.
   EXPECT_EQ(model.Table().Category(), "rock");
 
@@ -400,31 +400,31 @@ TEST_F(MainWindow, ModelChangesReachWidgetsOnPump) {
   EXPECT_EQ(m->data(m->index(0, 1)).toString(), "");
 }
 
-TEST_F(MainWindow, WidgetEditsReachTheModelAtOnce) {
+TEST_F(MainWindowTest, WidgetEditsReachTheModelAtOnce) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
   shell::ShellModel& model = w.Model();
 
-  w.Edit1->setText("2001");
-  w.Edit2->setText("Artist");
-  w.Edit3->setText("Title");
+  w.yearEdit->setText("2001");
+  w.artistEdit->setText("Artist");
+  w.titleEdit->setText("Title");
   EXPECT_EQ(model.Table().Year(), "2001");
   EXPECT_EQ(model.Table().Artist(), "Artist");
   EXPECT_EQ(model.Table().Title(), "Title");
 
   // Picking an item and typing both set the box's text in the model.
-  w.ComboBox2->setCurrentIndex(8);
+  w.categoryBox->setCurrentIndex(8);
   EXPECT_EQ(model.Table().Category(), "rock");
-  w.ComboBox2->lineEdit()->setText("mycat");
+  w.categoryBox->lineEdit()->setText("mycat");
   EXPECT_EQ(model.Table().Category(), "mycat");
-  w.ComboBox3->setCurrentIndex(w.ComboBox3->findText("Jpop"));
+  w.genreBox->setCurrentIndex(w.genreBox->findText("Jpop"));
   EXPECT_EQ(model.Table().Genre(), "Jpop");
-  w.ComboBox3->lineEdit()->setText("Shibuya-kei");
+  w.genreBox->lineEdit()->setText("Shibuya-kei");
   EXPECT_EQ(model.Table().Genre(), "Shibuya-kei");
 
   // An edited grid cell goes straight into the table.
-  QAbstractItemModel* m = w.StringGrid1->model();
+  QAbstractItemModel* m = w.trackGrid->model();
   EXPECT_TRUE(m->setData(m->index(0, 1), "一曲目"));
   EXPECT_TRUE(m->setData(m->index(0, 2), "歌手"));
   EXPECT_EQ(model.Table().Cell(1, 1), "一曲目");
@@ -433,39 +433,39 @@ TEST_F(MainWindow, WidgetEditsReachTheModelAtOnce) {
   // Edits survive the next sync (no echo overwrote them).
   model.SetStatus(0, "x");
   platform::ProcessMessages();
-  EXPECT_EQ(w.Edit2->text(), "Artist");
-  EXPECT_EQ(w.ComboBox2->currentText(), "mycat");
+  EXPECT_EQ(w.artistEdit->text(), "Artist");
+  EXPECT_EQ(w.categoryBox->currentText(), "mycat");
   EXPECT_EQ(m->data(m->index(0, 1)).toString(), "一曲目");
 
   // Typing into the drive box: typed text, no item chosen. No drive is
   // named, so nothing is read.
-  w.ComboBox1->lineEdit()->clear();
+  w.driveBox->lineEdit()->clear();
   for (QChar c : QStringLiteral("E:")) {
     QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(w.ComboBox1->lineEdit(), &key);
+    QApplication::sendEvent(w.driveBox->lineEdit(), &key);
   }
   EXPECT_EQ(model.DriveText(), "E:");
   EXPECT_EQ(model.DriveIndex(), -1);
-  EXPECT_EQ(w.ComboBox1->currentText(), "E:");
-  EXPECT_FALSE(w.MenuAction(MenuId::C1)->isEnabled());
+  EXPECT_EQ(w.driveBox->currentText(), "E:");
+  EXPECT_FALSE(w.MenuAction(MenuId::LookUpDisc)->isEnabled());
 }
 
-TEST_F(MainWindow, PickingDrivesReadsTheDiscOrReportsNone) {
+TEST_F(MainWindowTest, PickingDrivesReadsTheDiscOrReportsNone) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
-  ASSERT_EQ(w.ComboBox1->count(), 2) << "drive scan of the simulated layer";
+  ASSERT_EQ(w.driveBox->count(), 2) << "drive scan of the simulated layer";
 
-  w.ComboBox1->setCurrentIndex(0);
-  w.ComboBox1Pick(0);
-  EXPECT_EQ(w.StatusPanel0->text(), "DISCID : 23026203");
-  QAbstractItemModel* m = w.StringGrid1->model();
+  w.driveBox->setCurrentIndex(0);
+  w.PickDrive(0);
+  EXPECT_EQ(w.statusPanel->text(), "DISCID : 23026203");
+  QAbstractItemModel* m = w.trackGrid->model();
   ASSERT_EQ(m->rowCount(), 3);
   for (int r = 0; r < 3; ++r) EXPECT_EQ(m->data(m->index(r, 0)).toString(), QString::number(r + 1));
-  EXPECT_TRUE(w.MenuAction(MenuId::C1)->isEnabled());
-  EXPECT_TRUE(w.MenuAction(MenuId::S1)->isEnabled());  // a submission address is stored
+  EXPECT_TRUE(w.MenuAction(MenuId::LookUpDisc)->isEnabled());
+  EXPECT_TRUE(w.MenuAction(MenuId::SubmitEntry)->isEnabled());  // a submission address is stored
   EXPECT_EQ(w.Model().DriveIndex(), 0);
-  EXPECT_EQ(w.ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(w.driveBox->currentIndex(), 0);
 
   // The empty tray: an error box, "CDなし", the grid as it was.
   modal->Then([](QWidget* box) {
@@ -476,18 +476,18 @@ TEST_F(MainWindow, PickingDrivesReadsTheDiscOrReportsNone) {
     EXPECT_EQ(mb->windowTitle(), "Sonolabel");
     mb->accept();
   });
-  w.ComboBox1->setCurrentIndex(1);
-  w.ComboBox1Pick(1);
+  w.driveBox->setCurrentIndex(1);
+  w.PickDrive(1);
   EXPECT_TRUE(modal->AllAnswered());
-  EXPECT_EQ(w.StatusPanel0->text(), "CDなし");
+  EXPECT_EQ(w.statusPanel->text(), "CDなし");
   EXPECT_EQ(m->rowCount(), 3);
 }
 
-TEST_F(MainWindow, ServerSubmenuHoldsRadioItemsFromTheModel) {
+TEST_F(MainWindowTest, ServerSubmenuHoldsRadioItemsFromTheModel) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
-  QList<QAction*> items = w.N3Menu->actions();
+  QList<QAction*> items = w.serverMenu->actions();
   ASSERT_EQ(items.size(), 2);
   EXPECT_EQ(items[0]->text(), "127.0.0.1");
   EXPECT_EQ(items[1]->text(), "localhost");
@@ -508,7 +508,7 @@ TEST_F(MainWindow, ServerSubmenuHoldsRadioItemsFromTheModel) {
   w.Model().ClearServerItems();
   w.Model().AddServerItem({"cddb.example", 0, true});
   platform::ProcessMessages();
-  items = w.N3Menu->actions();
+  items = w.serverMenu->actions();
   ASSERT_EQ(items.size(), 1);
   EXPECT_EQ(items[0]->text(), "cddb.example");
   EXPECT_TRUE(items[0]->isChecked());
@@ -517,7 +517,7 @@ TEST_F(MainWindow, ServerSubmenuHoldsRadioItemsFromTheModel) {
 // A server stored with its own port, picked from the menu, is used as it is;
 // and while the lookup waits for the server the user can click the drive box
 // and the server menu without moving the reply onto another disc or server.
-TEST_F(MainWindow, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
+TEST_F(MainWindowTest, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
   test::CddbdProcess server({"--fault", "query delay 400"});
   const std::string host = "127.0.0.1:" + std::to_string(server.Port());
   WriteFileBytes(dir.File("sonolabel.INI"),
@@ -526,22 +526,22 @@ TEST_F(MainWindow, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
                      "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=127.0.0.1:1\r\n"
                      "path=/~cddb/cddb.cgi?\r\n");
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
-  QList<QAction*> items = w.N3Menu->actions();
+  QList<QAction*> items = w.serverMenu->actions();
   ASSERT_EQ(items.size(), 2);
   items[0]->trigger();
   EXPECT_EQ(w.Core().ServerUrl(), server.Url());
 
-  w.ComboBox1->setCurrentIndex(0);
-  w.ComboBox1Pick(0);
+  w.driveBox->setCurrentIndex(0);
+  w.PickDrive(0);
   bool clicked = false;
   QTimer::singleShot(150, &w, [&] {
     clicked = true;
     EXPECT_TRUE(w.Model().CommandRunning());
-    EXPECT_TRUE(w.Edit2->isReadOnly());
-    w.ComboBox1->setCurrentIndex(1);
-    emit w.ComboBox1->activated(1);
+    EXPECT_TRUE(w.artistEdit->isReadOnly());
+    w.driveBox->setCurrentIndex(1);
+    emit w.driveBox->activated(1);
     items[1]->trigger();
   });
   modal->Then([](QWidget* box) {
@@ -550,30 +550,30 @@ TEST_F(MainWindow, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
     EXPECT_EQ(mb->text(), "曲名取得完了しました。");
     mb->accept();
   });
-  w.MenuAction(MenuId::C1)->trigger();
+  w.MenuAction(MenuId::LookUpDisc)->trigger();
   EXPECT_TRUE(clicked);
   EXPECT_TRUE(modal->AllAnswered());
-  EXPECT_EQ(w.StatusPanel0->text(), "曲名取得完了");
-  EXPECT_EQ(w.ComboBox1->currentIndex(), 0);
-  EXPECT_FALSE(w.Edit2->isReadOnly());
+  EXPECT_EQ(w.statusPanel->text(), "曲名取得完了");
+  EXPECT_EQ(w.driveBox->currentIndex(), 0);
+  EXPECT_FALSE(w.artistEdit->isReadOnly());
   EXPECT_TRUE(items[0]->isChecked());
   EXPECT_FALSE(items[1]->isChecked());
   EXPECT_EQ(w.Core().ServerUrl(), server.Url());
-  EXPECT_EQ(w.StringGrid1->model()->rowCount(), 3);
+  EXPECT_EQ(w.trackGrid->model()->rowCount(), 3);
   const std::string ini = ReadFileBytes(dir.File("cdplayer.ini"));
   EXPECT_NE(ini.find("numtracks=3"), std::string::npos) << ini;
 }
 
 // gnudb's refusal of an unregistered client: one information box with the
 // server's line and the hint, over the status the code gives.
-TEST_F(MainWindow, RefusingServerShowsItsLineInOneBox) {
+TEST_F(MainWindowTest, RefusingServerShowsItsLineInOneBox) {
   test::RefusingCddbServer server;
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
   w.Core().SetServerUrl(server.CgiUrl());
-  w.ComboBox1->setCurrentIndex(0);
-  w.ComboBox1Pick(0);
+  w.driveBox->setCurrentIndex(0);
+  w.PickDrive(0);
   QString statusUnderBox;
   modal->Then([&](QWidget* box) {
     auto* mb = qobject_cast<QMessageBox*>(box);
@@ -584,7 +584,7 @@ TEST_F(MainWindow, RefusingServerShowsItsLineInOneBox) {
     statusUnderBox = w.Model().Status(0).c_str();
     mb->accept();
   });
-  w.MenuAction(MenuId::C1)->trigger();
+  w.MenuAction(MenuId::LookUpDisc)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_EQ(modal->Unexpected(), 0);
   EXPECT_EQ(statusUnderBox, "コマンドエラー");
@@ -592,11 +592,11 @@ TEST_F(MainWindow, RefusingServerShowsItsLineInOneBox) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.File("cdplayer.ini"))));
 }
 
-TEST_F(MainWindow, CloseBoxRunsFormCloseOnceAndNeverUnderARunningHandler) {
+TEST_F(MainWindowTest, CloseBoxRunsFormCloseOnceAndNeverUnderARunningHandler) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   int closed = 0;
-  QObject::connect(&w, &TFormMain::formClosed, [&] { ++closed; });
+  QObject::connect(&w, &MainWindow::formClosed, [&] { ++closed; });
   w.show();
   EXPECT_EQ(w.Core().StoredServerHosts().size(), 2u);
 
@@ -616,37 +616,37 @@ TEST_F(MainWindow, CloseBoxRunsFormCloseOnceAndNeverUnderARunningHandler) {
   EXPECT_EQ(closed, 1);
 }
 
-TEST_F(MainWindow, ExitEndsTheProcessWithoutCloseHandling) {
+TEST_F(MainWindowTest, ExitEndsTheProcessWithoutCloseHandling) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // Exit code 0 only if X1 ends the process itself: the close handler would
+  // Exit code 0 only if the exit item ends the process itself: the close handler would
   // end it with 5, falling through with 3.
   EXPECT_EXIT(
       {
         auto program = MakeProgram();
-        TFormMain& w = program->FormMain();
-        QObject::connect(&w, &TFormMain::formClosed, [] { ::_exit(5); });
+        MainWindow& w = program->Window();
+        QObject::connect(&w, &MainWindow::formClosed, [] { ::_exit(5); });
         w.show();
-        w.MenuAction(MenuId::X1)->trigger();
+        w.MenuAction(MenuId::Exit)->trigger();
         ::_exit(3);
       },
       testing::ExitedWithCode(0), "");
 }
 
-TEST_F(MainWindow, HelpOpensTheBuiltInPageWithoutAHelpFile) {
+TEST_F(MainWindowTest, HelpOpensTheBuiltInPageWithoutAHelpFile) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
   EXPECT_EQ(w.HelpWindow(), nullptr);
-  w.MenuAction(MenuId::H2)->trigger();
-  app::THelpWindow* help = w.HelpWindow();
+  w.MenuAction(MenuId::HelpContents)->trigger();
+  app::HelpViewer* help = w.HelpWindow();
   ASSERT_NE(help, nullptr);
   EXPECT_TRUE(help->isVisible());
   EXPECT_FALSE(help->isModal());
   const QString text = help->Browser->toPlainText();
   EXPECT_TRUE(text.contains("Sonolabel ヘルプ")) << text.left(200).toStdString();
   EXPECT_TRUE(text.contains("CD-ROMドライブ"));
-  // A second H2 reuses the same window.
-  w.MenuAction(MenuId::H2)->trigger();
+  // A second use of the help item reuses the same window.
+  w.MenuAction(MenuId::HelpContents)->trigger();
   EXPECT_EQ(w.HelpWindow(), help);
 }
 
@@ -660,9 +660,9 @@ class Thrower : public QObject {
   }
 };
 
-TEST_F(MainWindow, EscapingExceptionsShowTheErrorBoxAndTheProgramGoesOn) {
+TEST_F(MainWindowTest, EscapingExceptionsShowTheErrorBoxAndTheProgramGoesOn) {
   auto program = MakeProgram();
-  TFormMain& w = program->FormMain();
+  MainWindow& w = program->Window();
   w.show();
   std::vector<QString> texts;
   auto record = [&](QWidget* box) {
@@ -688,7 +688,7 @@ TEST_F(MainWindow, EscapingExceptionsShowTheErrorBoxAndTheProgramGoesOn) {
   // The window still works afterwards.
   w.Model().SetStatus(0, "生きています");
   w.RunHandler([] {});
-  EXPECT_EQ(w.StatusPanel0->text(), "生きています");
+  EXPECT_EQ(w.statusPanel->text(), "生きています");
 }
 
 }  // namespace

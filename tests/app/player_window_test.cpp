@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 #include "app_fixture.h"
 #include "ipc/ipc.h"
 #include "support/dsmp_process.h"
@@ -61,25 +61,25 @@ TEST_F(PlayerWindow, ImportAndExportThroughTheMenus) {
   if (!HaveSimLayer()) GTEST_SKIP();
   DsmpProcess sim(kList);
   auto program = MakeProgram();
-  auto& w = program->FormMain();
+  auto& w = program->Window();
   w.show();
-  w.ComboBox1Pick(0);
-  w.MenuAction(shell::MenuId::MenuDSMPImport)->trigger();
-  EXPECT_EQ(w.StatusPanel0->text(), "DSMPからリスト取込完了");
-  auto* model = w.StringGrid1->model();
+  w.PickDrive(0);
+  w.MenuAction(shell::MenuId::ImportFromPlayer)->trigger();
+  EXPECT_EQ(w.statusPanel->text(), "DSMPからリスト取込完了");
+  auto* model = w.trackGrid->model();
   EXPECT_EQ(model->index(0, 1).data().toString(), "Uno");
   EXPECT_EQ(model->index(2, 1).data().toString(), "Tres");
 
   // Export: the window's title and row 2 fill what the list lacks.
-  w.Edit3->setText("Window title");
+  w.titleEdit->setText("Window title");
   w.Model().Table().SetCell(1, 2, "Dos");
-  w.Model().SetEnabled(shell::MenuId::MenuDSMPExport, true);
+  w.Model().SetEnabled(shell::MenuId::ExportToPlayer, true);
   w.SyncFromModel(true);
   modal->Then([](QWidget* box) { Click(box, QMessageBox::No); });
-  w.MenuAction(shell::MenuId::MenuDSMPExport)->trigger();
+  w.MenuAction(shell::MenuId::ExportToPlayer)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
-  EXPECT_EQ(w.StatusPanel0->text(), "DSMPに転送完了しました。");
-  EXPECT_FALSE(w.MenuAction(shell::MenuId::MenuDSMPExport)->isEnabled());
+  EXPECT_EQ(w.statusPanel->text(), "DSMPに転送完了しました。");
+  EXPECT_FALSE(w.MenuAction(shell::MenuId::ExportToPlayer)->isEnabled());
   auto state = sim.State();
   EXPECT_EQ(platform::JsonText(state["playlist"], "title"), "Window title");
   EXPECT_EQ(platform::JsonText(state["playlist"]["tracks"][1], "title"), "Dos");
@@ -90,30 +90,30 @@ TEST_F(PlayerWindow, ACloseWhileTheQuestionIsOpenIsHandledByTheDialogsLoop) {
   if (!HaveSimLayer()) GTEST_SKIP();
   DsmpProcess sim(kList);
   auto program = MakeProgram();
-  auto& w = program->FormMain();
+  auto& w = program->Window();
   w.show();
-  w.Model().SetEnabled(shell::MenuId::MenuDSMPExport, true);
+  w.Model().SetEnabled(shell::MenuId::ExportToPlayer, true);
   w.SyncFromModel(true);
   bool unboundWhileOpen = false;
   modal->Then([&](QWidget* box) {
     sim.Command("close");
     // Only the dialog's event loop runs here: it delivers the notification.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (w.Core().DSMP1().Bound() && std::chrono::steady_clock::now() < deadline) {
+    while (w.Core().playerLink().Bound() && std::chrono::steady_clock::now() < deadline) {
       QApplication::processEvents(QEventLoop::AllEvents, 5);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    unboundWhileOpen = !w.Core().DSMP1().Bound();
+    unboundWhileOpen = !w.Core().playerLink().Bound();
     Click(box, QMessageBox::Yes);
   });
-  w.MenuAction(shell::MenuId::MenuDSMPExport)->trigger();
+  w.MenuAction(shell::MenuId::ExportToPlayer)->trigger();
   EXPECT_TRUE(unboundWhileOpen);
-  EXPECT_EQ(w.StatusPanel0->text(), "DSMPに転送完了しました。");
+  EXPECT_EQ(w.statusPanel->text(), "DSMPに転送完了しました。");
   EXPECT_FALSE(w.Model().CommandRunning());
   // The window stays usable: the next import reports the player gone.
   ASSERT_TRUE(Loop([&] { return sim.Exited(); }));
-  w.MenuAction(shell::MenuId::MenuDSMPImport)->trigger();
-  EXPECT_EQ(w.StatusPanel0->text(), "DSMPと接続できません。");
+  w.MenuAction(shell::MenuId::ImportFromPlayer)->trigger();
+  EXPECT_EQ(w.statusPanel->text(), "DSMPと接続できません。");
 }
 
 }  // namespace

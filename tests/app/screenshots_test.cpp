@@ -14,8 +14,8 @@
 #include <QMessageBox>
 #include <QTabWidget>
 
-#include "app/formmain.h"
-#include "app/formoption.h"
+#include "app/mainwindow.h"
+#include "app/optionsdialog.h"
 #include "app_fixture.h"
 #include "pictures.h"
 #include "support/refusing_server.h"
@@ -38,11 +38,11 @@ class Screenshots : public AppTest {
 };
 
 // A disc read with Japanese titles, as after a lookup.
-app::TFormMain& Filled(app::Program& program) {
-  app::TFormMain& w = program.FormMain();
+app::MainWindow& Filled(app::Program& program) {
+  app::MainWindow& w = program.Window();
   w.move(0, 0);
   w.show();
-  w.ComboBox1Pick(0);
+  w.PickDrive(0);
   auto& t = w.Model().Table();
   t.SetCategory("misc");
   t.SetGenre("Jpop");
@@ -58,8 +58,8 @@ app::TFormMain& Filled(app::Program& program) {
 
 TEST_F(Screenshots, GridModesAndPopups) {
   auto program = MakeProgram();
-  app::TFormMain& w = Filled(*program);
-  app::TrackGridView* g = w.StringGrid1;
+  app::MainWindow& w = Filled(*program);
+  app::TrackGridView* g = w.trackGrid;
   Settle();
 
   // Selection mode: two rows selected, the pop-up offers grid copy/paste.
@@ -68,10 +68,10 @@ TEST_F(Screenshots, GridModesAndPopups) {
       QItemSelection(g->model()->index(0, 1), g->model()->index(1, 2)),
       QItemSelectionModel::ClearAndSelect);
   const QRect cell = g->visualRect(g->model()->index(1, 1));
-  g->PopupMenu1->popup(g->viewport()->mapToGlobal(cell.center()));
+  g->gridPopupMenu->popup(g->viewport()->mapToGlobal(cell.center()));
   Settle();
   Save(Screen(&w), "grid-popup-selection.png");
-  g->PopupMenu1->hide();
+  g->gridPopupMenu->hide();
 
   // Editing mode: the third title open in the in-place editor.
   g->setCurrentIndex(g->model()->index(2, 1));
@@ -85,35 +85,35 @@ TEST_F(Screenshots, GridModesAndPopups) {
   Save(w.grab(), "grid-editing.png");
 
   const QRect edited = g->visualRect(g->model()->index(2, 1));
-  g->PopupMenu1->popup(g->viewport()->mapToGlobal(edited.center()));
+  g->gridPopupMenu->popup(g->viewport()->mapToGlobal(edited.center()));
   Settle();
   Save(Screen(&w), "grid-popup-editing.png");
-  g->PopupMenu1->hide();
+  g->gridPopupMenu->hide();
 }
 
 TEST_F(Screenshots, OptionsTabs) {
   auto program = MakeProgram();
-  app::TFormMain& w = Filled(*program);
-  app::TFormOption& o = program->FormOption();
+  app::MainWindow& w = Filled(*program);
+  app::OptionsDialog& o = program->OptionsWindow();
   Settle();
   modal->Then([&](QWidget*) {
-    o.Edit1->setText("proxy.example.jp");
-    emit o.Edit1->textEdited(o.Edit1->text());
-    o.Edit2->setText("8080");
-    emit o.Edit2->textEdited(o.Edit2->text());
+    o.proxyHostEdit->setText("proxy.example.jp");
+    emit o.proxyHostEdit->textEdited(o.proxyHostEdit->text());
+    o.proxyPortEdit->setText("8080");
+    emit o.proxyPortEdit->textEdited(o.proxyPortEdit->text());
     Settle();
     Save(o.grab(), "options-proxy.png");
-    o.PageControl1->setCurrentIndex(1);
-    o.ComboBox1->setCurrentIndex(1);
-    emit o.ComboBox1->activated(1);
+    o.tabs->setCurrentIndex(1);
+    o.serverHostBox->setCurrentIndex(1);
+    emit o.serverHostBox->activated(1);
     Settle();
     Save(o.grab(), "options-server.png");
-    o.PageControl1->setCurrentIndex(2);
+    o.tabs->setCurrentIndex(2);
     Settle();
     Save(o.grab(), "options-email.png");
-    o.Button2->click();
+    o.cancelButton->click();
   });
-  w.MenuAction(shell::MenuId::O1)->trigger();
+  w.MenuAction(shell::MenuId::Options)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
 }
 
@@ -121,7 +121,7 @@ TEST_F(Screenshots, OptionsTabs) {
 TEST_F(Screenshots, ServerRefusalBox) {
   RefusingCddbServer server;
   auto program = MakeProgram();
-  app::TFormMain& w = Filled(*program);
+  app::MainWindow& w = Filled(*program);
   w.Core().SetServerUrl(server.CgiUrl());
   Settle();
   QString text;
@@ -133,7 +133,7 @@ TEST_F(Screenshots, ServerRefusalBox) {
     Save(Screen(&w), "server-refusal.png");
     message->accept();
   });
-  w.MenuAction(shell::MenuId::C1)->trigger();
+  w.MenuAction(shell::MenuId::LookUpDisc)->trigger();
   Settle();
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_TRUE(text.startsWith(QStringLiteral("サーバからの応答：500 Unknown developer email\n"))) << text.toStdString();

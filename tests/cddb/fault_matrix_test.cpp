@@ -80,7 +80,7 @@ class FaultMatrix : public ::testing::Test {
   FaultMatrix() : settings(dir.File("sonolabel.INI")), lookup(model, mainform::LookupHooksFor(model, services)) {
     settings.WriteString("tunedex", "email", "me@example.com");
     lookup.SetSettings(&settings);
-    lookup.GetMailAddress();
+    lookup.ReadMailAddress();
     // As the window does after a read: save the entry under the disc's key.
     lookup.onEntryApplied = [this] {
       std::string error;
@@ -185,7 +185,7 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
     std::filesystem::remove(CdPlayerIni());
     model.Table().SetRowCount(4);
     for (int r = 1; r <= 3; ++r) model.Table().SetCell(1, r, "");
-    lookup.NMHTTP1.TimeOut = row.timeOutMs;
+    lookup.http.TimeOut = row.timeOutMs;
 
     std::unique_ptr<test::LoopbackServer> server;
     std::unique_ptr<test::SilentPort> silent;
@@ -202,7 +202,7 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
     }
 
     const auto start = std::chrono::steady_clock::now();
-    lookup.C1Click(kQuery);
+    lookup.LookUpDisc(kQuery);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 
@@ -219,7 +219,7 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
       EXPECT_EQ(inifile::Profile(CdPlayerIni()).ReadString("23026203", "2", ""), "Terminating Dot");
     }
     if (std::string(row.name) == "redirect loop") {
-      EXPECT_EQ(server->Connections(), net::TNMHTTP::kMaxRedirects + 1);
+      EXPECT_EQ(server->Connections(), net::HttpClient::kMaxRedirects + 1);
     }
     if (std::string(row.name) == "wrong character set") {
       EXPECT_NE(saveFailed, "");

@@ -20,7 +20,7 @@ class Lookup : public ::testing::Test {
   // Points the lookup at `server` with a stored address.
   void UseServer(const test::CddbdProcess& server) {
     settings.WriteString("tunedex", "email", "me@example.com");
-    lookup.GetMailAddress();
+    lookup.ReadMailAddress();
     lookup.ServerUrl = server.Url();
   }
   test::TempDir dir;
@@ -34,9 +34,9 @@ const char* kRockQuery = "cmd=cddb+query+23026203+3+150+18630+35212+612";
 
 TEST_F(Lookup, FirstStartSeedsAndBuildsHello) {
   services.inputAnswers = {"john doe@example.com"};
-  lookup.GetMailAddress();
-  lookup.GetServerURL();
-  lookup.GetProxyServer();
+  lookup.ReadMailAddress();
+  lookup.ReadServerUrl();
+  lookup.ReadProxyServer();
   ASSERT_EQ(services.inputPrompts.size(), 1u);
   EXPECT_EQ(services.inputPrompts[0], "メールアドレスの登録|メールアドレスを入力してください。");
   EXPECT_EQ(settings.ReadString("tunedex", "email", ""), "john doe@example.com");
@@ -49,32 +49,32 @@ TEST_F(Lookup, FirstStartSeedsAndBuildsHello) {
   EXPECT_EQ(settings.ReadInteger("tunedex", "selectserver", -1), 0);
   EXPECT_EQ(settings.ReadInteger("tunedex", "servercount", -1), 1);
   EXPECT_FALSE(settings.ReadString("tunedex", "submitemail", "").empty());
-  EXPECT_EQ(lookup.NMHTTP1.Proxy, "");
-  EXPECT_EQ(lookup.NMHTTP1.ProxyPort, 80);
+  EXPECT_EQ(lookup.http.Proxy, "");
+  EXPECT_EQ(lookup.http.ProxyPort, 80);
   EXPECT_TRUE(model.ServerItems().empty());  // not built on a first start
 
   // Next start: no prompt, the menu follows the stored list.
-  lookup.GetMailAddress();
-  lookup.GetServerURL();
+  lookup.ReadMailAddress();
+  lookup.ReadServerUrl();
   EXPECT_EQ(services.inputPrompts.size(), 1u);
   ASSERT_EQ(model.ServerItems().size(), 1u);
   EXPECT_TRUE(model.ServerItems()[0].checked);
 }
 
 TEST_F(Lookup, CancelledPromptStoresPlaceholderAndOddAddressesSplitAtFirstAt) {
-  lookup.GetMailAddress();
+  lookup.ReadMailAddress();
   EXPECT_EQ(settings.ReadString("tunedex", "email", ""), kPlaceholderEmail);
   settings.WriteString("tunedex", "email", "a@b@c");
-  lookup.GetMailAddress();
+  lookup.ReadMailAddress();
   EXPECT_EQ(lookup.HelloSuffix, "&hello=a+b@c+SLB+1.311&proto=5");
   settings.WriteString("tunedex", "email", "noat");
-  lookup.GetMailAddress();
+  lookup.ReadMailAddress();
   EXPECT_EQ(lookup.HelloSuffix, "&hello=+noat+SLB+1.311&proto=5");
   settings.WriteString("tunedex", "proxyport", "abc");
   settings.WriteString("tunedex", "proxyIP", "proxy.example");
-  lookup.GetProxyServer();
-  EXPECT_EQ(lookup.NMHTTP1.ProxyPort, 80);
-  EXPECT_EQ(lookup.NMHTTP1.Proxy, "proxy.example");
+  lookup.ReadProxyServer();
+  EXPECT_EQ(lookup.http.ProxyPort, 80);
+  EXPECT_EQ(lookup.http.Proxy, "proxy.example");
 }
 
 TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
@@ -84,7 +84,7 @@ TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
   UseServer(server);
   std::vector<std::string> statuses;
   model.onStatus = [&](int panel, const std::string& s) { if (panel == 0) statuses.push_back(s); };
-  lookup.C1Click(kRockQuery);
+  lookup.LookUpDisc(kRockQuery);
   EXPECT_EQ(statuses, (std::vector<std::string>{"タイトル取得中", "タイトル取得完了", "曲名取得中", "曲名取得完了"}));
   EXPECT_EQ(model.Table().Category(), "rock");
   EXPECT_EQ(model.Table().Year(), "1999");
@@ -106,7 +106,7 @@ TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
 TEST_F(Lookup, JapaneseEntryFromShiftJisServer) {
   test::CddbdProcess server({"--level5-charset", "CP932"});
   UseServer(server);
-  lookup.C1Click("cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+"
+  lookup.LookUpDisc("cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+"
                  "156015+174960+194261+214019+3128");
   EXPECT_EQ(model.Status(0), "曲名取得完了");
   EXPECT_EQ(model.Table().Artist(), "月島ソラ");
@@ -119,7 +119,7 @@ TEST_F(Lookup, MatchDialogChoiceIsRead) {
   test::CddbdProcess server;
   UseServer(server);
   services.matchAnswers = {2};
-  lookup.C1Click("cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421");
+  lookup.LookUpDisc("cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421");
   ASSERT_EQ(services.matchDialogs.size(), 1u);
   ASSERT_EQ(services.matchDialogs[0].size(), 2u);
   const std::string chosen = services.matchDialogs[0][1][0];
@@ -129,7 +129,7 @@ TEST_F(Lookup, MatchDialogChoiceIsRead) {
 
   // Cancel sends no read and leaves "タイトル取得中".
   services.matchAnswers = {-1};
-  lookup.C1Click("cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421");
+  lookup.LookUpDisc("cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421");
   EXPECT_EQ(model.Status(0), "タイトル取得中");
 }
 
@@ -141,7 +141,7 @@ TEST_F(Lookup, FailuresGiveWarningAndStatus) {
     port = server.Port();
   }
   lookup.ServerUrl = "http://127.0.0.1:" + std::to_string(port) + "/~cddb/cddb.cgi?";
-  lookup.C1Click(kRockQuery);
+  lookup.LookUpDisc(kRockQuery);
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"接続に失敗しました。"});
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
   EXPECT_EQ(model.Status(0), "接続できません。");
@@ -150,7 +150,7 @@ TEST_F(Lookup, FailuresGiveWarningAndStatus) {
   // An HTTP error status goes through the failure event.
   test::CddbdProcess server({"--fault", "* http 404"});
   lookup.ServerUrl = server.Url();
-  lookup.C1Click(kRockQuery);
+  lookup.LookUpDisc(kRockQuery);
   EXPECT_EQ(model.Status(0), "接続できません。");
   EXPECT_EQ(services.boxes.size(), 1u);
 }
@@ -162,11 +162,11 @@ TEST_F(Lookup, CommandsChosenDuringARequestAreNotStarted) {
   platform::SetMessagePump([&] {
     // The user picks the lookup and the server list again while waiting.
     if (++pumped == 1) {
-      lookup.C1Click(kRockQuery);
-      lookup.tunedexS2Click();
+      lookup.LookUpDisc(kRockQuery);
+      lookup.FetchServerList();
     }
   });
-  lookup.C1Click(kRockQuery);
+  lookup.LookUpDisc(kRockQuery);
   platform::SetMessagePump({});
   EXPECT_GT(pumped, 1);
   EXPECT_EQ(model.Status(0), "曲名取得完了");
@@ -180,9 +180,9 @@ TEST_F(Lookup, CommandsChosenDuringARequestAreNotStarted) {
 TEST_F(Lookup, SitesAndServerChoice) {
   test::CddbdProcess server;
   settings.SeedFirstStart();
-  lookup.GetServerURL();
+  lookup.ReadServerUrl();
   UseServer(server);
-  lookup.tunedexS2Click();
+  lookup.FetchServerList();
   EXPECT_EQ(model.Status(0), "サーバリスト取得完了");
   EXPECT_NE(server.Log().find("GET /~cddb/cddb.cgi?cmd=sites&hello="), std::string::npos);
   const int count = settings.ReadInteger("tunedex", "servercount", 0);
@@ -196,7 +196,7 @@ TEST_F(Lookup, SitesAndServerChoice) {
   EXPECT_EQ(lookup.ServerUrl, "http://" + entry.host + ":80" + entry.path);
   EXPECT_EQ(settings.ReadInteger("tunedex", "selectserver", -1), 1);
   // The next start uses it, without ":80".
-  lookup.GetServerURL();
+  lookup.ReadServerUrl();
   EXPECT_EQ(lookup.ServerUrl, "http://" + entry.host + entry.path);
   EXPECT_TRUE(model.ServerItems()[1].checked);
 
@@ -230,8 +230,8 @@ TEST_F(Lookup, PickedServerKeepsItsOwnPort) {
   settings.WriteServer(1, {"cddb.invalid", "/~cddb/cddb.cgi?", 0, ""});
   settings.WriteInteger("tunedex", "servercount", 2);
   settings.WriteString("tunedex", "email", "me@example.com");
-  lookup.GetMailAddress();
-  lookup.GetServerURL();
+  lookup.ReadMailAddress();
+  lookup.ReadServerUrl();
   EXPECT_EQ(lookup.SubmitUrl, "http://" + host + "/~cddb/submit.cgi");
   model.ToggleServerItem(1);
   lookup.ChangeServer();
@@ -240,7 +240,7 @@ TEST_F(Lookup, PickedServerKeepsItsOwnPort) {
   lookup.ChangeServer();
   EXPECT_EQ(lookup.ServerUrl, server.Url());
   EXPECT_EQ(lookup.SubmitUrl, "http://" + host + "/~cddb/submit.cgi");
-  lookup.C1Click(kRockQuery);
+  lookup.LookUpDisc(kRockQuery);
   EXPECT_EQ(model.Status(0), "曲名取得完了");
 }
 
@@ -249,7 +249,7 @@ TEST_F(Lookup, PickedServerKeepsItsOwnPort) {
 // come back until the next start.
 TEST_F(Lookup, AddressThatCannotBeStoredIsSaidAndAskedOncePerStart) {
   services.inputAnswers = {"fan\xF0\x9F\x8E\xB5@example.com"};
-  lookup.GetMailAddress();
+  lookup.ReadMailAddress();
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
   EXPECT_EQ(services.boxes[0].text.rfind("メールアドレスを保存できませんでした。\n", 0), 0u)
@@ -257,7 +257,7 @@ TEST_F(Lookup, AddressThatCannotBeStoredIsSaidAndAskedOncePerStart) {
   EXPECT_NE(services.boxes[0].text.find("U+1F3B5"), std::string::npos);
   EXPECT_EQ(settings.ReadString("tunedex", "email", "none"), "none");
   EXPECT_EQ(lookup.HelloSuffix, "&hello=fan%F0%9F%8E%B5+example.com+SLB+1.311&proto=5");
-  lookup.GetMailAddress();  // after the options dialog, say
+  lookup.ReadMailAddress();  // after the options dialog, say
   EXPECT_EQ(services.inputPrompts.size(), 1u);
   EXPECT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(lookup.HelloSuffix, "&hello=fan%F0%9F%8E%B5+example.com+SLB+1.311&proto=5");
@@ -266,7 +266,7 @@ TEST_F(Lookup, AddressThatCannotBeStoredIsSaidAndAskedOncePerStart) {
   CddbLookup next(model, mainform::LookupHooksFor(model, services));
   next.SetSettings(&settings);
   services.inputAnswers = {"plain@example.com"};
-  next.GetMailAddress();
+  next.ReadMailAddress();
   EXPECT_EQ(services.inputPrompts.size(), 2u);
   EXPECT_EQ(settings.ReadString("tunedex", "email", ""), "plain@example.com");
 }
@@ -276,7 +276,7 @@ TEST_F(Lookup, AddressThatCannotBeStoredIsSaidAndAskedOncePerStart) {
 TEST_F(Lookup, MatchFieldsAreEncodedInTheReadRequest) {
   test::CddbdProcess server({"--fault", "query reply 200 rock&proto=1+x 2302#6203 A / B"});
   UseServer(server);
-  lookup.C1Click(kRockQuery);
+  lookup.LookUpDisc(kRockQuery);
   const std::string log = server.Log();
   EXPECT_NE(log.find("cmd=cddb+read+rock%26proto%3D1%2Bx+2302%236203&hello=me+example.com+SLB+1.311"
                      "&proto=5 "),

@@ -25,8 +25,8 @@ class Replies : public ::testing::Test {
   // The body as a server sends it: in the external code page.
   void Reply(const std::string& utf8, int kind) {
     lookup.RequestKind = kind;
-    lookup.NMHTTP1.Body = text::ToExternal(utf8);
-    lookup.NMHTTP1Success(0);
+    lookup.http.Body = text::ToExternal(utf8);
+    lookup.HandleCddbReply(0);
   }
   test::TempDir dir;
   shell::ShellModel model;
@@ -78,7 +78,7 @@ TEST_F(Replies, StatusCodesGiveTheirTexts) {
   ASSERT_EQ(services.BoxTexts(), std::vector<std::string>{"一致するタイトルはありませんでした。"});
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Information);
 
-  lookup.NMHTTP1Failure(0);
+  lookup.HandleHttpFailure(0);
   EXPECT_EQ(model.Status(0), "接続できません。");
 }
 
@@ -98,10 +98,10 @@ TEST_F(Replies, SingleMatchFillsDiscFields) {
 }
 
 TEST_F(Replies, CheckReturnCmdSplitsAtBlanksAndSlash) {
-  lookup.CheckReturnCmd("jazz 0a0b0c0d A / B / C");
+  lookup.CheckReplyCode("jazz 0a0b0c0d A / B / C");
   EXPECT_EQ(lookup.MatchArtist, "A");
   EXPECT_EQ(lookup.MatchTitle, "B / C");
-  lookup.CheckReturnCmd("nospace");
+  lookup.CheckReplyCode("nospace");
   EXPECT_EQ(lookup.MatchCategory, "");
   EXPECT_EQ(lookup.MatchTitle, "nospace");
 }
@@ -134,7 +134,7 @@ TEST_F(Replies, EntryFillsYearGenreAndTracks) {
   EXPECT_EQ(t.Cell(1, 3), "Plain=with equals");
   EXPECT_EQ(t.Cell(2, 3), "kept");  // no "/ ": artist column untouched
   EXPECT_EQ(t.RowCount(), 4);       // the grid does not grow
-  EXPECT_TRUE(model.Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_TRUE(model.Menu(MenuId::ExportToPlayer).enabled);
   EXPECT_EQ(t.Title(), "");  // disc artist/title come from the match line only
 }
 
@@ -172,12 +172,12 @@ TEST_F(Replies, SeparateStringForms) {
   };
   for (const auto& c : cases) {
     model.Table().SetCell(2, 1, "-");
-    lookup.SeparateString(c.text, 1);
+    lookup.SplitArtistTitle(c.text, 1);
     EXPECT_EQ(model.Table().Cell(1, 1), c.title) << c.text;
     EXPECT_EQ(model.Table().Cell(2, 1), c.artist) << c.text;
   }
   // A row outside the grid is ignored, not written.
-  lookup.SeparateString("x / y", 99);
+  lookup.SplitArtistTitle("x / y", 99);
   EXPECT_EQ(model.Table().RowCount(), 4);
 }
 
@@ -226,8 +226,8 @@ TEST_F(Replies, HugeMatchListIsBoundedWhereItIsParsed) {
   EXPECT_EQ(SplitLines(body).size(), kMaxReplyLines);
   services.matchAnswers = {10000};
   lookup.RequestKind = Query;
-  lookup.NMHTTP1.Body = std::move(body);
-  lookup.NMHTTP1Success(0);
+  lookup.http.Body = std::move(body);
+  lookup.HandleCddbReply(0);
   ASSERT_EQ(services.matchDialogs.size(), 1u);
   EXPECT_EQ(services.matchDialogs[0].size(), kMaxMatches);
   EXPECT_EQ(lookup.MatchList.size(), kMaxMatches);
@@ -296,8 +296,8 @@ TEST_F(Replies, UndecodableBytesAreNamedWithTheCodePage) {
   for (const auto& c : cases) {
     lookup.ServerUtf8 = c.utf8;
     lookup.RequestKind = Read;
-    lookup.NMHTTP1.Body = c.body;
-    lookup.NMHTTP1Success(0);
+    lookup.http.Body = c.body;
+    lookup.HandleCddbReply(0);
     EXPECT_EQ(mainform::UndecodableText(lookup.Undecodable()), c.note) << c.body;
     EXPECT_EQ(model.Status(0), "曲名取得完了") << c.body;
   }

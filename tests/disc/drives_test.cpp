@@ -53,9 +53,9 @@ TEST_F(SimDrivesTest, DemoDrivesFileListsSixDrives) {
     EXPECT_EQ(disc::QueryCommandFor(toc), query);
   }
   auto empty = *drives->Drive(3);
-  EXPECT_FALSE(drives->IsDeviceIn(empty.HaId, empty.Target, empty.Lun));
+  EXPECT_FALSE(drives->UnitReady(empty.HaId, empty.Target, empty.Lun));
 
-  drives->ReleaseASPI32();
+  drives->UnloadAspiLayer();
   EXPECT_EQ(drives->HostAdapterCount(), -1);
 }
 
@@ -228,7 +228,7 @@ TEST_F(SimDrivesTest, LengthWrittenBackByTheLayerIsNotTrusted) {
     disc::DiscToc toc;
     ASSERT_EQ(drives->ReadToc(0, target, 0, toc), DiscDrives::TocResult::Ok) << target;
     EXPECT_EQ(disc::QueryCommandFor(toc), "cmd=cddb+query+23026203+3+150+18630+35212+612");
-    ASSERT_TRUE(drives->GetExTrackInfo(0, target, 0, toc));
+    ASSERT_TRUE(drives->ReadTrackTable(0, target, 0, toc));
     EXPECT_EQ(toc.LastSessionFirstTrack, 0);
   }
 }
@@ -240,17 +240,17 @@ TEST_F(SimDrivesTest, SessionInformation) {
                    Drive("0:4:0", "SHORT", "raw_session = 00 0A 01 02\n") + "[0:5:0]\nproduct = EMPTY\n"));
   disc::DiscToc toc;
   toc.LastSessionFirstTrack = 7;
-  EXPECT_TRUE(drives->GetExTrackInfo(0, 0, 0, toc));
+  EXPECT_TRUE(drives->ReadTrackTable(0, 0, 0, toc));
   EXPECT_EQ(toc.LastSessionFirstTrack, 0);
-  EXPECT_TRUE(drives->GetExTrackInfo(0, 1, 0, toc));
+  EXPECT_TRUE(drives->ReadTrackTable(0, 1, 0, toc));
   EXPECT_EQ(toc.LastSessionFirstTrack, 3);
   for (int target : {2, 3, 4}) {
     toc.LastSessionFirstTrack = 7;
-    EXPECT_TRUE(drives->GetExTrackInfo(0, target, 0, toc)) << target;
+    EXPECT_TRUE(drives->ReadTrackTable(0, target, 0, toc)) << target;
     EXPECT_EQ(toc.LastSessionFirstTrack, 0) << target;
   }
   toc.LastSessionFirstTrack = 7;
-  EXPECT_FALSE(drives->GetExTrackInfo(0, 5, 0, toc));  // no disc: nothing changes
+  EXPECT_FALSE(drives->ReadTrackTable(0, 5, 0, toc));  // no disc: nothing changes
   EXPECT_EQ(toc.LastSessionFirstTrack, 7);
 }
 
@@ -263,7 +263,7 @@ TEST_F(SimDrivesTest, DelayedCompletionThroughEventAndPoll) {
   EXPECT_EQ(model.DriveItems(), std::vector<std::string>{"SONOLAB SLOW            "});
   EXPECT_GT(pumped, 0);
   disc::DiscToc toc;
-  EXPECT_TRUE(drives->GetExTrackInfo(0, 0, 0, toc));
+  EXPECT_TRUE(drives->ReadTrackTable(0, 0, 0, toc));
   EXPECT_EQ(toc.LastSessionFirstTrack, 2);
   EXPECT_EQ(drives->ReadToc(0, 0, 0, toc), DiscDrives::TocResult::Ok);
   EXPECT_EQ(disc::CalcDiscId(toc, toc.TrackCount), 0x23026203u);
@@ -279,7 +279,7 @@ TEST_F(SimDrivesTest, DelayedCompletionThroughEventAndPoll) {
   b.cdbLength = 6;
   b.cdb[0] = 0x12;
   b.cdb[4] = 36;
-  EXPECT_TRUE(drives->ExecuteSCSICommand(b));
+  EXPECT_TRUE(drives->ExecuteScsiCommand(b));
   EXPECT_EQ(b.status, SL_ASPI_STATUS_COMPLETED);
   EXPECT_EQ(b.flags & SL_ASPI_FLAG_POST, SL_ASPI_FLAG_POST);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b.buffer) + 8, 7), "SONOLAB");
@@ -305,13 +305,13 @@ TEST_F(SimDrivesTest, CommandThatNeverCompletesIsAborted) {
   services.boxes.clear();
   EXPECT_EQ(drives->GetStandardInquiry(0, 2, 0), "");
   toc.LastSessionFirstTrack = 4;
-  EXPECT_TRUE(drives->GetExTrackInfo(0, 2, 0, toc));
+  EXPECT_TRUE(drives->ReadTrackTable(0, 2, 0, toc));
   EXPECT_EQ(toc.LastSessionFirstTrack, 0);
   EXPECT_TRUE(services.boxes.empty());
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
   // The request the layer refused to abort stays alive past the unload.
-  drives->ReleaseASPI32();
+  drives->UnloadAspiLayer();
   drives.reset();
 }
 
@@ -320,17 +320,17 @@ TEST_F(SimDrivesTest, AbortOfFinishedRequestAndAlignment) {
   SlAspiExecBlock done{};
   done.command = SL_ASPI_CMD_EXECUTE_SCSI;
   done.cdbLength = 6;  // TEST UNIT READY
-  EXPECT_TRUE(drives->ExecuteSCSICommand(done));
-  drives->ServiceAbort(0, done);  // nothing left to abort: no box
+  EXPECT_TRUE(drives->ExecuteScsiCommand(done));
+  drives->AbortStuckRequest(0, done);  // nothing left to abort: no box
   EXPECT_TRUE(services.boxes.empty());
 
   EXPECT_EQ(DiscDrives::ConvParagraphBoundary(0x1010), 0x1020u);
   EXPECT_EQ(DiscDrives::ConvParagraphBoundary(0x100F), 0x1010u);
   EXPECT_EQ(DiscDrives::ConvParagraphBoundary(0x1001), 0x1010u);
   EXPECT_EQ(DiscDrives::ConvParagraphBoundary(0x1000), 0x1010u);
-  EXPECT_TRUE(DiscDrives::CheckTargetStat(0));
-  EXPECT_FALSE(DiscDrives::CheckTargetStat(SL_SCSI_STATUS_CHECK_CONDITION));
-  EXPECT_FALSE(DiscDrives::CheckTargetStat(SL_SCSI_STATUS_BUSY));
+  EXPECT_TRUE(DiscDrives::TargetStatusGood(0));
+  EXPECT_FALSE(DiscDrives::TargetStatusGood(SL_SCSI_STATUS_CHECK_CONDITION));
+  EXPECT_FALSE(DiscDrives::TargetStatusGood(SL_SCSI_STATUS_BUSY));
 }
 
 TEST(DiscDrivesInit, ErrorBoxesForMissingOrUnusableLayer) {
@@ -338,7 +338,7 @@ TEST(DiscDrivesInit, ErrorBoxesForMissingOrUnusableLayer) {
   RecordingServices services;
   {
     disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
-    EXPECT_FALSE(drives.InitASPI32(std::string(SONOLABEL_BIN_DIR) + "/no-such-layer.so"));
+    EXPECT_FALSE(drives.LoadAspiLayer(std::string(SONOLABEL_BIN_DIR) + "/no-such-layer.so"));
     EXPECT_EQ(drives.HostAdapterCount(), -1);
     drives.ScanDrives();  // no layer: empty box, still "check complete"
     EXPECT_TRUE(model.DriveItems().empty());
@@ -346,7 +346,7 @@ TEST(DiscDrivesInit, ErrorBoxesForMissingOrUnusableLayer) {
     disc::DiscToc toc;
     EXPECT_EQ(drives.ReadToc(0, 0, 0, toc), disc::DiscDrives::TocResult::NotReady);
     // A library without the two entry points.
-    EXPECT_FALSE(drives.InitASPI32("libm.so.6"));
+    EXPECT_FALSE(drives.LoadAspiLayer("libm.so.6"));
     EXPECT_EQ(drives.HostAdapterCount(), -1);
   }
   EXPECT_EQ(services.BoxTexts(), (std::vector<std::string>{"WNASPI32.DLLがロードできません",

@@ -61,7 +61,7 @@ TEST_F(SimDrivesTest, BrokenDrivesFileIsReportedWithFileAndLine) {
   setenv("SONOLABEL_SIM_DRIVES", dir.File("missing.ini").c_str(), 1);
   disc::DiscDrives d(model, mainform::DriveHookFor(model, services));
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(d.InitASPI32(SimLayerPath()));
+  EXPECT_FALSE(d.LoadAspiLayer(SimLayerPath()));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find(dir.File("missing.ini")), std::string::npos) << err;
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"正常にWNASPI32.DLLを初期化できませんでした"});
@@ -82,7 +82,7 @@ TEST_F(SimDrivesTest, WithoutADrivesFileTheDemoDrivesOfItsOwnTreeAreUsed) {
     shell::ShellModel m;
     RecordingServices s;
     disc::DiscDrives d(m, mainform::DriveHookFor(m, s));
-    EXPECT_TRUE(d.InitASPI32(layer)) << layer;
+    EXPECT_TRUE(d.LoadAspiLayer(layer)) << layer;
     d.ScanDrives();
     return m.DriveItems();
   };
@@ -134,10 +134,10 @@ class SgLayerTest : public ::testing::Test {
 
 TEST_F(SgLayerTest, NoDrivesMeansNoAdaptersButUsable) {
   disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
-  ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));  // no sysfs tree at all
+  ASSERT_TRUE(drives.LoadAspiLayer(SgLayerPath()));  // no sysfs tree at all
   EXPECT_EQ(drives.HostAdapterCount(), 0);
   std::filesystem::create_directories(dir.File("sys/class/scsi_device"));
-  ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));
+  ASSERT_TRUE(drives.LoadAspiLayer(SgLayerPath()));
   EXPECT_EQ(drives.HostAdapterCount(), 0);
   drives.ScanDrives();
   EXPECT_TRUE(model.DriveItems().empty());
@@ -154,7 +154,7 @@ TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
   std::filesystem::create_directories(dir.File("sys/class/scsi_device/not-an-address/device"));
   WriteFileBytes(dir.File("dev/sr0"), "");  // a node that is not a SCSI device
   disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
-  ASSERT_TRUE(drives.InitASPI32(SgLayerPath()));
+  ASSERT_TRUE(drives.LoadAspiLayer(SgLayerPath()));
   EXPECT_EQ(drives.HostAdapterCount(), 3);
   EXPECT_EQ(drives.GetDeviceType(0, 0, 0), 0);
   EXPECT_EQ(drives.GetDeviceType(1, 3, 0), 5);
@@ -179,9 +179,9 @@ TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
   // Commands to them fail plainly: no crash, no wait, no further box.
   disc::DiscToc toc;
-  EXPECT_FALSE(drives.IsDeviceIn(1, 3, 0));
+  EXPECT_FALSE(drives.UnitReady(1, 3, 0));
   EXPECT_EQ(drives.ReadToc(1, 3, 0, toc), disc::DiscDrives::TocResult::NotReady);
-  EXPECT_FALSE(drives.GetExTrackInfo(2, 0, 0, toc));
+  EXPECT_FALSE(drives.ReadTrackTable(2, 0, 0, toc));
   EXPECT_EQ(services.boxes.size(), 1u);
 }
 
@@ -209,7 +209,7 @@ TEST_F(SgLayerTest, NodeWithoutPermissionIsNamedWithTheCdromGroupHint) {
     shell::ShellModel m;
     RecordingServices s;
     disc::DiscDrives drives(m, mainform::DriveHookFor(m, s));
-    if (!drives.InitASPI32(layer)) ::_exit(4);
+    if (!drives.LoadAspiLayer(layer)) ::_exit(4);
     drives.ScanDrives();
     const std::string text = s.boxes.empty() ? "" : s.boxes[0].text;
     if (::write(pipeFds[1], text.data(), text.size()) < 0) ::_exit(5);

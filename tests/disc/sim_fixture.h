@@ -32,7 +32,7 @@ class SimDrivesTest : public ::testing::Test {
     WriteFileBytes(DrivesFile(), text);
     setenv("SONOLABEL_SIM_DRIVES", DrivesFile().c_str(), 1);
     drives = std::make_unique<disc::DiscDrives>(model, mainform::DriveHookFor(model, services));
-    return drives->InitASPI32(SimLayerPath());
+    return drives->LoadAspiLayer(SimLayerPath());
   }
   std::string DrivesFile() const { return dir.File("drives.ini"); }
 

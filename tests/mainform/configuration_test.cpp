@@ -74,7 +74,7 @@ TEST_F(StartUp, AVariableChangedAfterStartUpChangesNothing) {
   config::Configuration c = ConfigurationFromProcess();
   ApplyProcessWideSettings(c);
   test::RecordingServices services;
-  auto form = std::make_unique<TFormMain>(services, c);
+  auto form = std::make_unique<MainWindowLogic>(services, c);
 
   // Every one of them now names something else.
   env.Set("SONOLABEL_CODEPAGE", "CP932").Set("SONOLABEL_IPC_TIMEOUT_MS", "5");
@@ -95,10 +95,10 @@ TEST_F(StartUp, AVariableChangedAfterStartUpChangesNothing) {
   EXPECT_FALSE(fs::exists(otherRuntime.File("sonolabel-ipc")));
   // The main window's player link: the configured program (which never
   // shows a window) and start time.
-  form = std::make_unique<TFormMain>(services, c);
-  EXPECT_EQ(form->DSMP1().DSMPPath(), "/bin/sleep");
+  form = std::make_unique<MainWindowLogic>(services, c);
+  EXPECT_EQ(form->playerLink().DSMPPath(), "/bin/sleep");
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(form->DSMP1().Execute("5"));
+  EXPECT_FALSE(form->playerLink().Execute("5"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   form.reset();
 }

@@ -45,21 +45,21 @@ class Form : public ::testing::Test {
   }
   void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
 
-  TFormMain& Start() {
-    form = std::make_unique<TFormMain>(services, env);
-    form->FormCreate();
+  MainWindowLogic& Start() {
+    form = std::make_unique<MainWindowLogic>(services, env);
+    form->OpenSettingsFile();
     return *form;
   }
   void Pick(int index) {
     form->Model().SetDriveIndex(index);
-    form->ComboBox1Change();
+    form->ChooseDrive();
   }
   std::string CdPlayerIni() const { return env.windowsDir + "/cdplayer.ini"; }
 
   test::TempDir dir;
   test::RecordingServices services;
   Environment env;
-  std::unique_ptr<TFormMain> form;
+  std::unique_ptr<MainWindowLogic> form;
 };
 
 TEST_F(Form, StartUpStateBeforeAnyDisc) {
@@ -72,21 +72,21 @@ TEST_F(Form, StartUpStateBeforeAnyDisc) {
   EXPECT_EQ(m.Table().Cell(1, 0), "曲名");
   EXPECT_EQ(m.Table().Cell(2, 0), "ｱｰﾃｨｽﾄ");
   EXPECT_EQ(m.Table().RowCount(), 2);
-  EXPECT_FALSE(m.Menu(MenuId::C1).enabled);
-  EXPECT_FALSE(m.Menu(MenuId::S1).enabled);
-  EXPECT_FALSE(m.Menu(MenuId::MenuDSMPExport).enabled);
-  EXPECT_TRUE(m.Menu(MenuId::MenuDSMPImport).enabled);
+  EXPECT_FALSE(m.Menu(MenuId::LookUpDisc).enabled);
+  EXPECT_FALSE(m.Menu(MenuId::SubmitEntry).enabled);
+  EXPECT_FALSE(m.Menu(MenuId::ExportToPlayer).enabled);
+  EXPECT_TRUE(m.Menu(MenuId::ImportFromPlayer).enabled);
   EXPECT_TRUE(services.boxes.empty());
 
   // Typed text with no item chosen reads nothing.
   m.SetDriveText("typed");
-  f.ComboBox1Change();
+  f.ChooseDrive();
   EXPECT_EQ(m.Status(0), "チェック完了");
   EXPECT_TRUE(services.boxes.empty());
 
   // A missing layer: one error box, no drives, the window still opens.
   env.aspiLayer = dir.File("missing.so");
-  TFormMain other(services, env);
+  MainWindowLogic other(services, env);
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"WNASPI32.DLLがロードできません"});
   EXPECT_TRUE(other.Model().DriveItems().empty());
   EXPECT_EQ(other.Model().Status(0), "チェック完了");
@@ -102,8 +102,8 @@ TEST_F(Form, ReadingDiscsAndTheirFailures) {
   EXPECT_TRUE(f.TocRead());
   EXPECT_EQ(t.RowCount(), 4);
   EXPECT_EQ(t.Cell(0, 3), "3");
-  EXPECT_TRUE(f.Model().Menu(MenuId::C1).enabled);
-  EXPECT_FALSE(f.Model().Menu(MenuId::S1).enabled);  // no submission address yet
+  EXPECT_TRUE(f.Model().Menu(MenuId::LookUpDisc).enabled);
+  EXPECT_FALSE(f.Model().Menu(MenuId::SubmitEntry).enabled);  // no submission address yet
 
   // No disc: the box and "CDなし"; nothing else changes.
   t.SetCell(1, 1, "keep");
@@ -137,10 +137,10 @@ TEST_F(Form, ReadingDiscsAndTheirFailures) {
 
   // With a submission address stored, a read enables the submit command;
   // a second disc clears titles only.
-  f.FormShow();  // seeds submitemail (the prompt is cancelled: placeholder)
+  f.ApplyStartupSettings();  // seeds submitemail (the prompt is cancelled: placeholder)
   t.SetCell(2, 2, "track artist");
   Pick(3);
-  EXPECT_TRUE(f.Model().Menu(MenuId::S1).enabled);
+  EXPECT_TRUE(f.Model().Menu(MenuId::SubmitEntry).enabled);
   EXPECT_EQ(t.RowCount(), 6);
   EXPECT_EQ(t.Cell(1, 1), "");
   EXPECT_EQ(t.Cell(2, 2), "track artist");
@@ -155,16 +155,16 @@ TEST_F(Form, LocalDatabaseRoundTripAndHandMadeFile) {
   t.SetTitle(" padded \"quoted\" ");
   t.SetCell(1, 1, "一曲目");
   t.SetCell(1, 2, "a=b; c");
-  f.MenuSaveFileClick();
+  f.SaveTitles();
   EXPECT_TRUE(services.boxes.empty());
   t.SetCell(1, 1, "edited");
   t.SetArtist("");
-  f.MenuReadFileClick();
+  f.LoadTitles();
   EXPECT_EQ(t.Cell(1, 1), "一曲目");
   EXPECT_EQ(t.Cell(1, 2), "a=b; c");
   EXPECT_EQ(t.Artist(), "歌手");
   EXPECT_EQ(t.Title(), " padded \"quoted\" ");
-  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
 
   // A restart finds the saved titles at the next read.
   form.reset();
@@ -191,11 +191,11 @@ TEST_F(Form, LocalDatabaseRoundTripAndHandMadeFile) {
 TEST_F(Form, FailedSaveSaysSoAndKeepsTheOldFile) {
   auto& f = Start();
   Pick(0);
-  f.MenuSaveFileClick();
+  f.SaveTitles();
   const std::string before = test::ReadFileBytes(CdPlayerIni());
   // A title the file's code page can't hold is refused as a whole.
   f.Model().Table().SetCell(1, 1, "emoji \xF0\x9F\x98\x80");
-  f.MenuSaveFileClick();
+  f.SaveTitles();
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
   // The reason under the box's own text is in the interface's language.
@@ -207,7 +207,7 @@ TEST_F(Form, FailedSaveSaysSoAndKeepsTheOldFile) {
   if (::geteuid() != 0) {  // root ignores file permissions
     f.Model().Table().SetCell(1, 1, "new");
     ::chmod(env.windowsDir.c_str(), 0555);
-    f.MenuSaveFileClick();
+    f.SaveTitles();
     ::chmod(env.windowsDir.c_str(), 0755);
     EXPECT_EQ(services.boxes.size(), 2u);
     EXPECT_EQ(test::ReadFileBytes(CdPlayerIni()), before);
@@ -221,14 +221,14 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
                                         std::to_string(server.Port()) +
                                         "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
   auto& f = Start();
-  f.FormShow();
+  f.ApplyStartupSettings();
   EXPECT_TRUE(services.inputPrompts.empty());
   EXPECT_EQ(f.ServerUrl(), server.Url());
   Pick(0);
-  f.C1Click();
+  f.LookUpDisc();
   EXPECT_EQ(f.Model().Status(0), "曲名取得完了");
   EXPECT_EQ(f.Model().Table().Category(), "rock");
-  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
   // Saved before any edit.
   const std::string ini = text::FromExternal(test::ReadFileBytes(CdPlayerIni()));
   EXPECT_NE(ini.find("0=" + f.Model().Table().Cell(1, 1)), std::string::npos) << ini;
@@ -236,7 +236,7 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   // Japanese titles served in Shift-JIS: shown right, stored in Shift-JIS,
   // and loaded back right after the window was cleared.
   Pick(4);
-  f.C1Click();
+  f.LookUpDisc();
   auto& t = f.Model().Table();
   EXPECT_EQ(t.Artist(), "月島ソラ");
   EXPECT_EQ(t.Cell(1, 3), "可能性の扉");
@@ -244,7 +244,7 @@ TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   EXPECT_NE(bytes.find(text::ToExternal("title=表参道ラプソディ\r\n")), std::string::npos);
   t.SetArtist("");
   t.SetCell(1, 3, "");
-  f.MenuReadFileClick();
+  f.LoadTitles();
   EXPECT_EQ(t.Artist(), "月島ソラ");
   EXPECT_EQ(t.Cell(1, 3), "可能性の扉");
 }
@@ -266,7 +266,7 @@ TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
                                         "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=other.invalid\r\n"
                                         "path=/~cddb/cddb.cgi?\r\n");
   auto& f = Start();
-  f.FormShow();
+  f.ApplyStartupSettings();
   Pick(0);
   auto& m = f.Model();
   const std::string query = f.QueryCommand();
@@ -277,9 +277,9 @@ TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
     Pick(3);                         // another disc
     m.ToggleServerItem(1);           // another server
     f.ChangeServer(1);
-    f.MenuReadFileClick();           // would overwrite the grid
+    f.LoadTitles();           // would overwrite the grid
   });
-  f.C1Click();
+  f.LookUpDisc();
   platform::SetMessagePump({});
   ASSERT_GT(pumped, 1);
   EXPECT_FALSE(m.CommandRunning());
@@ -338,9 +338,9 @@ TEST_F(Form, EntriesComeInTheServersCharacterSet) {
                                           (row.utf8 ? "charset=UTF-8\r\n" : ""));
     form.reset();
     auto& f = Start();
-    f.FormShow();
+    f.ApplyStartupSettings();
     Pick(4);
-    f.C1Click();
+    f.LookUpDisc();
     const auto& t = f.Model().Table();
     EXPECT_EQ(f.Model().Status(0), "曲名取得完了");
     EXPECT_EQ(t.Artist(), "月島ソラ");
@@ -368,9 +368,9 @@ TEST_F(Form, TitlesTheCodePageCannotHoldShowButAreNotStored) {
                                     "[svr0]\r\nhost=127.0.0.1:" + std::to_string(server.Port()) +
                                         "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
   auto& f = Start();
-  f.FormShow();
+  f.ApplyStartupSettings();
   Pick(0);
-  f.C1Click();
+  f.LookUpDisc();
   const auto& t = f.Model().Table();
   EXPECT_EQ(t.Artist(), "Caf\u00e9 Trio");
   EXPECT_EQ(t.Title(), "Cr\u00e8me");
@@ -434,13 +434,13 @@ TEST_F(Form, MenuItemsStayDisabledAfterFailures) {
                                           "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
     services.boxes.clear();
     auto& f = Start();
-    f.FormShow();
+    f.ApplyStartupSettings();
     Pick(r.drive);
-    if (r.c1) f.C1Click();
+    if (r.c1) f.LookUpDisc();
     const auto& m = f.Model();
-    EXPECT_EQ(m.Menu(MenuId::C1).enabled, r.c1);
-    EXPECT_EQ(m.Menu(MenuId::S1).enabled, r.c1);  // a disc read, and an address seeded at start
-    EXPECT_EQ(m.Menu(MenuId::MenuDSMPExport).enabled, r.exportEnabled);
+    EXPECT_EQ(m.Menu(MenuId::LookUpDisc).enabled, r.c1);
+    EXPECT_EQ(m.Menu(MenuId::SubmitEntry).enabled, r.c1);  // a disc read, and an address seeded at start
+    EXPECT_EQ(m.Menu(MenuId::ExportToPlayer).enabled, r.exportEnabled);
     EXPECT_EQ(m.Status(0), r.status);
     EXPECT_EQ(std::filesystem::exists(CdPlayerIni()), r.exportEnabled);
   }

@@ -59,14 +59,14 @@ class Exchange : public ::testing::Test {
     env.iniPath = dir.File("sonolabel.INI");
     env.windowsDir = dir.File("windows");
   }
-  TFormMain& Start() {
-    form = std::make_unique<TFormMain>(services, env);
-    form->FormCreate();
+  MainWindowLogic& Start() {
+    form = std::make_unique<MainWindowLogic>(services, env);
+    form->OpenSettingsFile();
     return *form;
   }
   void Pick(int index) {
     form->Model().SetDriveIndex(index);
-    form->ComboBox1Change();
+    form->ChooseDrive();
   }
   const shell::TrackTitleTable& Table() { return form->Model().Table(); }
   std::string Status() { return form->Model().Status(0); }
@@ -89,7 +89,7 @@ class Exchange : public ::testing::Test {
   test::TempDir dir;
   test::RecordingServices services;
   Environment env;
-  std::unique_ptr<TFormMain> form;
+  std::unique_ptr<MainWindowLogic> form;
 };
 
 TEST_F(Exchange, ImportFillsEveryTrackRowAndTheDiscTitle) {
@@ -98,27 +98,27 @@ TEST_F(Exchange, ImportFillsEveryTrackRowAndTheDiscTitle) {
   Pick(1);  // twelve tracks
   f.Model().Table().SetCell(2, 3, "kept artist");
   f.Model().Table().SetArtist("kept disc artist");
-  f.MenuDSMPImportClick();
+  f.ImportFromPlayer();
   EXPECT_EQ(Status(), "DSMPからリスト取込完了");
   EXPECT_EQ(Table().Title(), "Play list");
   for (int r = 1; r <= 12; ++r) EXPECT_EQ(Table().Cell(1, r), "T" + std::to_string(r));
   // Artists and the other fields stay.
   EXPECT_EQ(Table().Cell(2, 3), "kept artist");
   EXPECT_EQ(Table().Artist(), "kept disc artist");
-  EXPECT_FALSE(f.DSMP1().Bound());
+  EXPECT_FALSE(f.playerLink().Bound());
   EXPECT_TRUE(services.boxes.empty());
 }
 
 TEST_F(Exchange, ImportWithoutADiscFillsTheOneRowAndAShortListLeavesTheRestEmpty) {
   test::DsmpProcess sim(State("Only", Titled(2)));
   auto& f = Start();
-  f.MenuDSMPImportClick();  // no disc read: header row and one empty row
+  f.ImportFromPlayer();  // no disc read: header row and one empty row
   EXPECT_EQ(Table().RowCount(), 2);
   EXPECT_EQ(Table().Cell(1, 1), "T1");
   EXPECT_EQ(Table().Title(), "Only");
   Pick(1);  // twelve rows, the play list has two
   for (int r = 1; r <= 12; ++r) f.Model().Table().SetCell(1, r, "old");
-  f.MenuDSMPImportClick();
+  f.ImportFromPlayer();
   EXPECT_EQ(Status(), "DSMPからリスト取込完了");
   EXPECT_EQ(Table().Cell(1, 2), "T2");
   // The player refuses track numbers beyond its list: those rows get what it
@@ -131,13 +131,13 @@ TEST_F(Exchange, ExportWithNothingMissingAnsweredNoWritesNothing) {
   test::DsmpProcess sim(State("Has title", Titled(3)));
   auto& f = Start();
   Pick(0);
-  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
-  f.MenuDSMPExportClick();
+  f.Model().SetEnabled(MenuId::ExportToPlayer, true);
+  f.ExportToPlayer();
   ASSERT_EQ(services.questions.size(), 1u);
   EXPECT_EQ(services.questions[0].text, "アーティスト名も登録しますか？。");
   EXPECT_EQ(services.questions[0].buttons, shell::MsgButtons::YesNo);
   EXPECT_EQ(Status(), "DSMPに転送完了しました。");
-  EXPECT_FALSE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_FALSE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
   EXPECT_EQ(Saves(sim), 0u);
   ASSERT_TRUE(sim.Sync());
   EXPECT_EQ(sim.Log().find("call PlayList.32"), std::string::npos);
@@ -158,7 +158,7 @@ TEST_F(Exchange, ExportFillsMissingTitlesArtistsAndTheListTitleThenSavesAfterEve
   // Answered Yes; no CDDB match, so an empty artist cell leaves the artist
   // empty — but the track is still written and the list saved.
   services.questionAnswers.push_back(shell::MsgAnswer::Yes);
-  f.MenuDSMPExportClick();
+  f.ExportToPlayer();
   EXPECT_EQ(Status(), "DSMPに転送完了しました。");
   const auto tracks = Tracks(sim);
   ASSERT_EQ(tracks.size(), 3u);
@@ -185,7 +185,7 @@ TEST_F(Exchange, ExportCompletesCdTracksAndFillsTracksBeyondTheGridWithEmptyTitl
   auto& f = Start();
   Pick(0);  // three rows; the list has five
   f.Model().Table().SetCell(1, 1, "Row1");
-  f.MenuDSMPExportClick();
+  f.ExportToPlayer();
   const auto tracks = Tracks(sim);
   ASSERT_EQ(tracks.size(), 5u);
   EXPECT_EQ(platform::JsonText(tracks[0], "title"), "Row1");
@@ -207,16 +207,16 @@ TEST_F(Exchange, ExportTakesTheArtistFromTheGridOrTheLastMatch) {
                                         std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
   test::DsmpProcess sim(State("L", {Track("T1"), Track("T2"), Track("T3", "Own")}));
   auto& f = Start();
-  f.FormShow();
+  f.ApplyStartupSettings();
   Pick(0);
-  f.C1Click();
+  f.LookUpDisc();
   ASSERT_EQ(Status(), "曲名取得完了");
   ASSERT_FALSE(f.MatchArtist().empty());
-  ASSERT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  ASSERT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
   f.Model().Table().SetCell(2, 1, "Grid artist");
   f.Model().Table().SetCell(2, 2, "");
   services.questionAnswers.push_back(shell::MsgAnswer::Yes);
-  f.MenuDSMPExportClick();
+  f.ExportToPlayer();
   const auto tracks = Tracks(sim);
   EXPECT_EQ(platform::JsonText(tracks[0], "artist"), "Grid artist");
   EXPECT_EQ(platform::JsonText(tracks[1], "artist"), f.MatchArtist());
@@ -228,23 +228,23 @@ TEST_F(Exchange, ACloseWhileTheQuestionIsOpenLeavesTheRestUnboundAndTheWindowUsa
   test::DsmpProcess sim(State("", Titled(3)));
   auto& f = Start();
   Pick(0);
-  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+  f.Model().SetEnabled(MenuId::ExportToPlayer, true);
   services.duringQuestion = [&] {
     sim.Command("close");
     // The dialog's own loop handles the notification.
-    EXPECT_TRUE(ipc::PumpUntil([&] { return !f.DSMP1().Bound(); }, 3000));
+    EXPECT_TRUE(ipc::PumpUntil([&] { return !f.playerLink().Bound(); }, 3000));
     // A second command started from the dialog's loop is refused.
-    f.MenuDSMPImportClick();
+    f.ImportFromPlayer();
   };
-  f.MenuDSMPExportClick();
+  f.ExportToPlayer();
   services.duringQuestion = nullptr;
-  EXPECT_FALSE(f.DSMP1().Bound());
+  EXPECT_FALSE(f.playerLink().Bound());
   EXPECT_EQ(Status(), "DSMPに転送完了しました。");
-  EXPECT_FALSE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_FALSE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
   EXPECT_FALSE(f.Model().CommandRunning());
   // The player is gone: the next import says so.
   ASSERT_TRUE(ipc::PumpUntil([&] { return sim.Exited(); }, 3000));
-  f.MenuDSMPImportClick();
+  f.ImportFromPlayer();
   EXPECT_EQ(Status(), "DSMPと接続できません。");
 }
 
@@ -263,25 +263,25 @@ TEST_F(Exchange, APlayerThatHangsOrExitsMidCommandLeavesTheGridAndReportsTheFail
     auto& f = Start();
     Pick(0);
     for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, "keep" + std::to_string(r));
-    f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+    f.Model().SetEnabled(MenuId::ExportToPlayer, true);
     const auto start = Clock::now();
     if (row.import) {
-      f.MenuDSMPImportClick();
+      f.ImportFromPlayer();
     } else {
-      f.MenuDSMPExportClick();
+      f.ExportToPlayer();
     }
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
     EXPECT_EQ(Status(), "DSMPと接続できません。");
-    EXPECT_FALSE(f.DSMP1().Bound());
+    EXPECT_FALSE(f.playerLink().Bound());
     EXPECT_FALSE(f.Model().CommandRunning());
     for (int r = 1; r <= 3; ++r) EXPECT_EQ(Table().Cell(1, r), "keep" + std::to_string(r));
     if (!row.import) {
-      EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+      EXPECT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
     }
   }
   // The window goes on working with a player that answers.
   test::DsmpProcess good(State("Good", Titled(3)));
-  form->MenuDSMPImportClick();
+  form->ImportFromPlayer();
   EXPECT_EQ(Status(), "DSMPからリスト取込完了");
   EXPECT_EQ(Table().Cell(1, 3), "T3");
 }
@@ -296,8 +296,8 @@ TEST_F(Exchange, ExportNeverWritesATrackTheLinkCouldNotReadAndNamesIt) {
   auto& f = Start();
   Pick(0);
   for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, "G" + std::to_string(r));
-  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
-  f.MenuDSMPExportClick();
+  f.Model().SetEnabled(MenuId::ExportToPlayer, true);
+  f.ExportToPlayer();
   const auto tracks = Tracks(sim);
   ASSERT_EQ(tracks.size(), 3u);
   EXPECT_EQ(platform::JsonText(tracks[0], "title"), "G1");
@@ -312,8 +312,8 @@ TEST_F(Exchange, ExportNeverWritesATrackTheLinkCouldNotReadAndNamesIt) {
   EXPECT_EQ(platform::JsonInt(tracks[1], "long1"), 5);
   // Not reported as done; the export stays available.
   EXPECT_EQ(Status(), "DSMPに転送できなかった項目があります: 読み取れない曲: 2");
-  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
-  EXPECT_FALSE(f.DSMP1().Bound());
+  EXPECT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
+  EXPECT_FALSE(f.playerLink().Bound());
 }
 
 TEST_F(Exchange, ExportRefusesTextLongerThanTheLinkCarriesAndSaysWhere) {
@@ -342,11 +342,11 @@ TEST_F(Exchange, ExportRefusesTextLongerThanTheLinkCarriesAndSaysWhere) {
       t.SetCell(2, r, r == row.longArtistRow ? huge : "A" + std::to_string(r));
     }
     ASSERT_EQ(t.Cell(1, 2).size(), row.longRow == 2 ? huge.size() : 2u);
-    f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
+    f.Model().SetEnabled(MenuId::ExportToPlayer, true);
     services.questionAnswers.push_back(shell::MsgAnswer::Yes);
-    f.MenuDSMPExportClick();
+    f.ExportToPlayer();
     EXPECT_EQ(Status(), row.status);
-    EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+    EXPECT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
     const auto tracks = Tracks(sim);
     ASSERT_EQ(tracks.size(), 3u);
     for (int r = 1; r <= 3; ++r) {
@@ -364,8 +364,8 @@ TEST_F(Exchange, NeitherCommandStartsWhileAnotherCommandRuns) {
   Pick(0);
   shell::CommandScope other(f.Model());
   ASSERT_TRUE(other.Acquired());
-  f.MenuDSMPImportClick();
-  f.MenuDSMPExportClick();
+  f.ImportFromPlayer();
+  f.ExportToPlayer();
   EXPECT_EQ(Status().rfind("DISCID", 0), 0u);
   EXPECT_TRUE(services.questions.empty());
   ASSERT_TRUE(sim.Sync());
@@ -374,12 +374,12 @@ TEST_F(Exchange, NeitherCommandStartsWhileAnotherCommandRuns) {
 
 TEST_F(Exchange, NoPlayerIsReportedByBothCommands) {
   auto& f = Start();
-  f.MenuDSMPImportClick();
+  f.ImportFromPlayer();
   EXPECT_EQ(Status(), "DSMPと接続できません。");
-  f.Model().SetEnabled(MenuId::MenuDSMPExport, true);
-  f.MenuDSMPExportClick();
+  f.Model().SetEnabled(MenuId::ExportToPlayer, true);
+  f.ExportToPlayer();
   EXPECT_EQ(Status(), "DSMPと接続できません。");
-  EXPECT_TRUE(f.Model().Menu(MenuId::MenuDSMPExport).enabled);
+  EXPECT_TRUE(f.Model().Menu(MenuId::ExportToPlayer).enabled);
   EXPECT_TRUE(services.boxes.empty());
 }
 

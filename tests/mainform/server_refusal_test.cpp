@@ -37,15 +37,15 @@ class Refusal : public ::testing::Test {
   void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
 
   // The window started against the server on `port`, drive 0 read.
-  TFormMain& StartWith(int port) {
+  MainWindowLogic& StartWith(int port) {
     test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
                                       "[svr0]\r\nhost=127.0.0.1:" + std::to_string(port) +
                                           "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
-    form = std::make_unique<TFormMain>(services, env);
-    form->FormCreate();
-    form->FormShow();
+    form = std::make_unique<MainWindowLogic>(services, env);
+    form->OpenSettingsFile();
+    form->ApplyStartupSettings();
     form->Model().SetDriveIndex(0);
-    form->ComboBox1Change();
+    form->ChooseDrive();
     services.boxes.clear();
     return *form;
   }
@@ -54,7 +54,7 @@ class Refusal : public ::testing::Test {
   test::TempDir dir;
   test::RecordingServices services;
   Environment env;
-  std::unique_ptr<TFormMain> form;
+  std::unique_ptr<MainWindowLogic> form;
 };
 
 const std::string kRefusalBox =
@@ -70,16 +70,16 @@ TEST_F(Refusal, UnknownDeveloperRefusalOfEachRequestKind) {
     test::RefusingCddbServer server;
     auto& f = StartWith(server.Port());
     const std::string settings = test::ReadFileBytes(env.iniPath);
-    f.C1Click();
+    f.LookUpDisc();
     EXPECT_EQ(f.Model().Status(0), "コマンドエラー");
     EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{kRefusalBox});
     EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Information);
     EXPECT_EQ(f.LastReplyOutcome(), Outcome::Refused);
     EXPECT_EQ(server.Connections(), 1);  // no read follows
     EXPECT_EQ(test::ReadFileBytes(env.iniPath), settings);
-    EXPECT_FALSE(f.Model().Menu(shell::MenuId::MenuDSMPExport).enabled);
+    EXPECT_FALSE(f.Model().Menu(shell::MenuId::ExportToPlayer).enabled);
     // The next command shows the line again: once per command, not per run.
-    f.C1Click();
+    f.LookUpDisc();
     EXPECT_EQ(services.boxes.size(), 2u);
   }
   {
@@ -89,19 +89,19 @@ TEST_F(Refusal, UnknownDeveloperRefusalOfEachRequestKind) {
         test::ServerScript().Send(test::HttpReply(200, "200 rock 23026203 Artist / Title\r\n")),
         test::UnknownDeveloperScript()});
     auto& f = StartWith(server.Port());
-    f.C1Click();
+    f.LookUpDisc();
     EXPECT_EQ(server.Connections(), 2);
     EXPECT_EQ(f.Model().Status(0), "コマンドエラー");
     EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{kRefusalBox});
     EXPECT_EQ(f.Model().Table().Cell(1, 1), "");
-    EXPECT_FALSE(f.Model().Menu(shell::MenuId::MenuDSMPExport).enabled);
+    EXPECT_FALSE(f.Model().Menu(shell::MenuId::ExportToPlayer).enabled);
   }
   {
     SCOPED_TRACE("sites");
     test::RefusingCddbServer server;
     auto& f = StartWith(server.Port());
     const std::string settings = test::ReadFileBytes(env.iniPath);
-    f.tunedexS2Click();
+    f.FetchServerList();
     EXPECT_EQ(f.Model().Status(0), "コマンドエラー");
     EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{kRefusalBox});
     EXPECT_EQ(f.LastReplyOutcome(), Outcome::Refused);
@@ -138,9 +138,9 @@ TEST_F(Refusal, ErrorCodesShowTheServersLineAndStoreNothing) {
     auto& f = StartWith(server.Port());
     const std::string settings = test::ReadFileBytes(env.iniPath);
     if (r.sites)
-      f.tunedexS2Click();
+      f.FetchServerList();
     else
-      f.C1Click();
+      f.LookUpDisc();
     EXPECT_EQ(f.Model().Status(0), r.status);
     std::string box = std::string("サーバからの応答：") + r.line;
     if (r.hint) box += std::string("\n") + mainform::kUnknownClientHint;
@@ -159,7 +159,7 @@ TEST_F(Refusal, SaveOfAnEntryWithUnreadableBytesNamesTheBytes) {
                                         "TTITLE1=bad \\x81\\x20 bytes\\nTTITLE2=three\\n."});
   auto& f = StartWith(server.Port());
   const std::string cdplayer = test::ReadFileBytes(CdPlayerIni());
-  f.C1Click();
+  f.LookUpDisc();
   EXPECT_EQ(f.Model().Status(0), "曲名取得完了");
   EXPECT_EQ(f.Model().Table().Cell(1, 3), "three");
   EXPECT_TRUE(f.SaveFailed());

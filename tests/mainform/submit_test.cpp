@@ -20,7 +20,7 @@
 namespace sl::mainform {
 namespace {
 
-using Result = TFormMain::SubmitOutcome::Result;
+using Result = MainWindowLogic::SubmitOutcome::Result;
 
 const char* kDrives =
     "[0:0:0]\nvendor = SONOLAB\nproduct = ROCK\ntoc = 0:02:00 4:08:30 7:49:37 10:12:12\n"
@@ -51,12 +51,12 @@ class Submit : public ::testing::Test {
   }
 
   // Starts the window, reads the 3-track disc and fills in its titles.
-  TFormMain& StartWithTitles() {
-    form = std::make_unique<TFormMain>(services, env);
-    form->FormCreate();
-    form->FormShow();
+  MainWindowLogic& StartWithTitles() {
+    form = std::make_unique<MainWindowLogic>(services, env);
+    form->OpenSettingsFile();
+    form->ApplyStartupSettings();
     form->Model().SetDriveIndex(0);
-    form->ComboBox1Change();
+    form->ChooseDrive();
     auto& t = form->Model().Table();
     // The demo database has this disc under "rock": a new entry goes to
     // another category, a correction of that one needs a higher revision.
@@ -90,7 +90,7 @@ class Submit : public ::testing::Test {
   test::TempDir dir;
   test::RecordingServices services;
   Environment env;
-  std::unique_ptr<TFormMain> form;
+  std::unique_ptr<MainWindowLogic> form;
 };
 
 const std::string kEntry =
@@ -103,9 +103,9 @@ TEST_F(Submit, AcceptedEntryReachesTheServerExactly) {
   test::CddbdProcess server;
   Settings(server);
   auto& f = StartWithTitles();
-  EXPECT_TRUE(f.Model().Menu(shell::MenuId::S1).enabled);
+  EXPECT_TRUE(f.Model().Menu(shell::MenuId::SubmitEntry).enabled);
   EXPECT_EQ(f.SubmitUrl(), "http://127.0.0.1:" + std::to_string(server.Port()) + "/~cddb/submit.cgi");
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
   EXPECT_TRUE(services.boxes.empty());
   EXPECT_EQ(services.busyDepth, 0);
@@ -162,15 +162,15 @@ TEST_F(Submit, ACorrectionCarriesTheNextRevision) {
   Settings(server, 2);
   auto& f = StartWithTitles();
   // Look the disc up: the demo entry has revision 0.
-  f.C1Click();
+  f.LookUpDisc();
   ASSERT_EQ(f.Model().Status(0), "曲名取得完了");
   ASSERT_EQ(f.ReadRevision(), 0);
   f.Model().Table().SetCell(1, 1, "Corrected");
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
   // A second correction goes above the one just accepted.
   f.Model().Table().SetCell(1, 2, "Corrected too");
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
   const auto stored = Stored(server);
   ASSERT_EQ(stored.size(), 2u);
@@ -213,16 +213,16 @@ TEST_F(Submit, TheWindowsCorrectionKeepsTheServersTextUntilTheDiscChanges) {
   test::GnudbLikeServer server({{"23026203", {"rock", entry}}});
   Settings("127.0.0.1:" + std::to_string(server.Port()), 2, "");
   test::WriteFileBytes(env.iniPath, test::ReadFileBytes(env.iniPath) + "charset=UTF-8\r\n");
-  form = std::make_unique<TFormMain>(services, env);
-  form->FormCreate();
-  form->FormShow();
+  form = std::make_unique<MainWindowLogic>(services, env);
+  form->OpenSettingsFile();
+  form->ApplyStartupSettings();
   auto pick = [&](int drive) {
     form->Model().SetDriveIndex(drive);
-    form->ComboBox1Change();
+    form->ChooseDrive();
   };
   pick(0);
   auto& f = *form;
-  f.C1Click();
+  f.LookUpDisc();
   ASSERT_EQ(f.Model().Status(0), "曲名取得完了");
   ASSERT_EQ(f.ReadRevision(), 3);
   f.Model().Table().SetCell(1, 2, "Two (corrected)");
@@ -267,7 +267,7 @@ TEST_F(Submit, AUtf8ServerTakesEveryCharacterAndAnEndlessRevisionIsRefused) {
     EXPECT_NE(out.entry.find("DTITLE=Caf\u00e9 Trio / Title\r\n"), std::string::npos);
   }
   auto& f = *form;
-  f.C1Click();
+  f.LookUpDisc();
   ASSERT_EQ(f.ReadRevision(), 99999999999);
   services.boxes.clear();
   EXPECT_EQ(f.Submit({}).result, Result::Invalid);
@@ -305,7 +305,7 @@ TEST_F(Submit, FailedChecksSendNothing) {
     auto& f = StartWithTitles();
     r.change(f.Model().Table());
     const auto before = f.Model().Table().Generation();
-    f.S1Click();
+    f.SubmitEntry();
     ASSERT_EQ(services.boxes.size(), 1u) << r.name;
     EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Information) << r.name;
     EXPECT_EQ(services.boxes[0].text, r.box) << r.name;
@@ -317,7 +317,7 @@ TEST_F(Submit, FailedChecksSendNothing) {
   // Half-width katakana passes on the same server.
   auto& g = StartWithTitles();
   g.Model().Table().SetArtist("ｱｰﾃｨｽﾄ");
-  g.S1Click();
+  g.SubmitEntry();
   EXPECT_EQ(g.Model().Status(0), "200 OK, submission has been sent.");
 }
 
@@ -327,10 +327,10 @@ TEST_F(Submit, NoTableOfContentsNoSubmission) {
   auto& f = StartWithTitles();
   // A failed read leaves the earlier disc's rows in the grid.
   f.Model().SetDriveIndex(1);
-  f.ComboBox1Change();
+  f.ChooseDrive();
   EXPECT_FALSE(f.TocRead());
   EXPECT_EQ(f.Model().Table().RowCount(), 4);
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"CDの目次が読み込まれていないため送信できません。"});
   EXPECT_EQ(f.Model().Status(0), "曲情報が不適切です");
   EXPECT_TRUE(Stored(server).empty());
@@ -381,13 +381,13 @@ TEST_F(Submit, NothingElseRunsWhileThePostWaits) {
     if (++pumped != 1) return;
     EXPECT_TRUE(m.CommandRunning());
     EXPECT_EQ(m.Status(0), "送信中");
-    f.S1Click();  // a second submission
-    f.C1Click();  // a lookup
-    f.O1Click();  // the options
+    f.SubmitEntry();  // a second submission
+    f.LookUpDisc();  // a lookup
+    f.OpenOptions();  // the options
     m.SetDriveIndex(1);
-    f.ComboBox1Change();  // another disc
+    f.ChooseDrive();  // another disc
   });
-  f.S1Click();
+  f.SubmitEntry();
   platform::SetMessagePump({});
   ASSERT_GT(pumped, 1);
   EXPECT_EQ(m.Status(0), "200 OK, submission has been sent.");
@@ -406,21 +406,21 @@ TEST_F(Submit, OptionsReachTheNextRequests) {
       test::ServerScript().Send(test::HttpReply(200, "202 No match found.\r\n"))});
   auto& f = StartWithTitles();
   services.optionDialog = [&](shell::OptionDialog& d) {
-    EXPECT_EQ(d.state.Edit1, "");
-    EXPECT_EQ(d.state.Edit4, "me@example.com");
-    d.state.Edit1 = "127.0.0.1";
-    d.state.Edit2 = std::to_string(proxy.Port());
-    d.state.Edit4 = "new@example.org";
-    return d.Button1Click();
+    EXPECT_EQ(d.state.proxyHost, "");
+    EXPECT_EQ(d.state.email, "me@example.com");
+    d.state.proxyHost = "127.0.0.1";
+    d.state.proxyPort = std::to_string(proxy.Port());
+    d.state.email = "new@example.org";
+    return d.AcceptOptions();
   };
-  f.O1Click();
+  f.OpenOptions();
   EXPECT_EQ(services.optionDialogs, 1);
   EXPECT_TRUE(services.boxes.empty());
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
   EXPECT_TRUE(Stored(server).empty());  // went to the proxy instead
   // The lookup goes through the same proxy with the new hello.
-  f.C1Click();
+  f.LookUpDisc();
   const auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 2u);
   const std::string target = "http://127.0.0.1:" + std::to_string(server.Port());
@@ -433,12 +433,12 @@ TEST_F(Submit, OptionsReachTheNextRequests) {
 
   // Back to direct: an empty proxy host, whatever the port says.
   services.optionDialog = [&](shell::OptionDialog& d) {
-    EXPECT_EQ(d.state.Edit1, "127.0.0.1");
-    d.state.Edit1 = "";
-    return d.Button1Click();
+    EXPECT_EQ(d.state.proxyHost, "127.0.0.1");
+    d.state.proxyHost = "";
+    return d.AcceptOptions();
   };
-  f.O1Click();
-  f.S1Click();
+  f.OpenOptions();
+  f.SubmitEntry();
   EXPECT_EQ(Stored(server).size(), 1u);
 }
 
@@ -450,12 +450,12 @@ TEST_F(Submit, OptionsWithABadPortWriteNothing) {
   for (const char* port : {"", "abc", "80x", "99999999999"}) {
     services.boxes.clear();
     services.optionDialog = [&](shell::OptionDialog& d) {
-      d.state.Edit1 = "proxy.invalid";
-      d.state.Edit2 = port;
-      d.state.Edit4 = "other@example.org";
-      return d.Button1Click();
+      d.state.proxyHost = "proxy.invalid";
+      d.state.proxyPort = port;
+      d.state.email = "other@example.org";
+      return d.AcceptOptions();
     };
-    f.O1Click();
+    f.OpenOptions();
     ASSERT_EQ(services.boxes.size(), 1u) << port;
     EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
     EXPECT_EQ(services.boxes[0].text, "ポート番号「" + std::string(port) + "」は整数ではありません。");
@@ -465,12 +465,12 @@ TEST_F(Submit, OptionsWithABadPortWriteNothing) {
   // proxy of the settings file is still empty, so it goes direct.
   services.boxes.clear();
   services.optionDialog = [](shell::OptionDialog& d) {
-    d.state.Edit1 = "proxy.invalid";
-    return d.Button2Click();
+    d.state.proxyHost = "proxy.invalid";
+    return d.CancelOptions();
   };
-  f.O1Click();
+  f.OpenOptions();
   EXPECT_EQ(test::ReadFileBytes(env.iniPath), before);
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
 }
 
@@ -482,15 +482,15 @@ TEST_F(Submit, ServersAddedInTheOptionsAndTheirCode) {
   const std::string added = "127.0.0.1:" + std::to_string(server.Port());
   services.optionDialog = [&](shell::OptionDialog& d) {
     EXPECT_EQ(d.state.hosts, std::vector<std::string>{"gnudb.gnudb.org"});
-    d.Button4Click();
+    d.AddServer();
     d.state.hostText = added;
-    d.ComboBox1Change();
-    d.state.CheckBox1Checked = true;
-    d.Button5Click();
-    d.state.Edit2 = "8080";  // the settings hold no port: OK needs one
-    return d.Button1Click();
+    d.EditServerHost();
+    d.state.doubleByteChecked = true;
+    d.ApplyServer();
+    d.state.proxyPort = "8080";  // the settings hold no port: OK needs one
+    return d.AcceptOptions();
   };
-  f.O1Click();
+  f.OpenOptions();
   // The menu shows the new server at once; the current one is unchanged.
   ASSERT_EQ(f.Model().ServerItems().size(), 2u);
   EXPECT_EQ(f.Model().ServerItems()[1].caption, added);
@@ -500,19 +500,19 @@ TEST_F(Submit, ServersAddedInTheOptionsAndTheirCode) {
   f.ChangeServer(1);
   EXPECT_EQ(f.ServerCode(), 2);
   f.Model().Table().SetArtist("山田");
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_EQ(f.Model().Status(0), "200 OK, submission has been sent.");
 
   // Emptying the address brings up the prompt at once.
   services.optionDialog = [](shell::OptionDialog& d) {
-    d.state.Edit4 = "";
-    d.state.Edit2 = "80";
-    return d.Button1Click();
+    d.state.email = "";
+    d.state.proxyPort = "80";
+    return d.AcceptOptions();
   };
   services.inputAnswers = {"asked@example.com"};
-  f.O1Click();
+  f.OpenOptions();
   ASSERT_EQ(services.inputPrompts.size(), 1u);
-  f.S1Click();
+  f.SubmitEntry();
   EXPECT_NE(Stored(server).back().find("\r\nUser-Email: asked@example.com\r\n"), std::string::npos);
 }
 
@@ -528,13 +528,13 @@ TEST_F(Submit, CorrectionsAndTestSubmissionsToAnIndependentServer) {
     test::GnudbLikeServer server({{"23026203", {"rock", entry}}});
     Settings("127.0.0.1:" + std::to_string(server.Port()), 2);
     if (utf8) test::WriteFileBytes(env.iniPath, test::ReadFileBytes(env.iniPath) + "charset=UTF-8\r\n");
-    form = std::make_unique<TFormMain>(services, env);
-    form->FormCreate();
-    form->FormShow();
+    form = std::make_unique<MainWindowLogic>(services, env);
+    form->OpenSettingsFile();
+    form->ApplyStartupSettings();
     form->Model().SetDriveIndex(0);
-    form->ComboBox1Change();
+    form->ChooseDrive();
     auto& f = *form;
-    f.C1Click();
+    f.LookUpDisc();
     if (!utf8) {
       // At level 5 the server sends the Japanese text unchanged (UTF-8
       // bytes); a code-page client would read them wrongly, so the window's

@@ -27,8 +27,8 @@ TEST(UnopenableDrive, ListedByItsNodeAndPickingItSaysWhy) {
   env.iniPath = dir.File("sonolabel.INI");
   env.windowsDir = dir.File("windows");
   test::RecordingServices services;
-  TFormMain f(services, env);
-  f.FormCreate();
+  MainWindowLogic f(services, env);
+  f.OpenSettingsFile();
   unsetenv("SONOLABEL_SIM_DRIVES");
 
   const std::string why = mainform::DeviceProblemText({{"sim:0:1:0", 13}});
@@ -44,17 +44,17 @@ TEST(UnopenableDrive, ListedByItsNodeAndPickingItSaysWhy) {
 
   services.boxes.clear();
   f.Model().SetDriveIndex(1);
-  f.ComboBox1Change();
+  f.ChooseDrive();
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{why});
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
   EXPECT_EQ(f.Model().Status(0), "ドライブを開けません");
   EXPECT_FALSE(f.TocRead());
-  EXPECT_FALSE(f.Model().Menu(shell::MenuId::C1).enabled);
+  EXPECT_FALSE(f.Model().Menu(shell::MenuId::LookUpDisc).enabled);
 
   // The drive beside it reads as ever.
   services.boxes.clear();
   f.Model().SetDriveIndex(0);
-  f.ComboBox1Change();
+  f.ChooseDrive();
   EXPECT_TRUE(services.boxes.empty());
   EXPECT_EQ(f.Model().Status(0), "DISCID : 23026203");
 }

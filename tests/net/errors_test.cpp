@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "net/errors.h"
-#include "net/threadtimer.h"
+#include "net/deadline_timer.h"
 
 namespace sl::net {
 namespace {
@@ -65,9 +65,9 @@ TEST(ErrorText, SystemErrorsMapOntoWinsockCodes) {
   EXPECT_EQ(WinsockCodeFromGaiError(EAI_FAIL), 11003);
 }
 
-TEST(ThreadTimer, FiresOnlyWhenArmedAndDue) {
+TEST(DeadlineTimer, FiresOnlyWhenArmedAndDue) {
   int fired = 0;
-  TThreadTimer t;
+  DeadlineTimer t;
   // Enabled by default, but nothing to call yet: not armed.
   EXPECT_EQ(t.Remaining(), -1);
   t.SetInterval(40);

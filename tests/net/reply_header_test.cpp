@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "net/errors.h"
-#include "net/nmhttp.h"
+#include "net/http_client.h"
 
 namespace sl::net {
 namespace {
 
 // Feeds lines until the parser says the header is over (or they run out).
-TReplyHeader Parse(const std::vector<std::string>& lines, bool* ended = nullptr) {
-  TReplyHeader h;
+ReplyHeaders Parse(const std::vector<std::string>& lines, bool* ended = nullptr) {
+  ReplyHeaders h;
   bool done = false;
   for (const auto& line : lines) {
     done = h.AddLine(line);
@@ -49,14 +49,14 @@ TEST(ReplyHeader, StatusLineGivesTheCode) {
 TEST(ReplyHeader, FieldsAreKeptWithoutTheirLineEnds) {
   const std::string cookie(5000, 'c');
   bool ended = false;
-  const TReplyHeader h = Parse({"HTTP/1.0 302 Found\r\n", "location: http://a.example/x?y=1\r\n",
+  const ReplyHeaders h = Parse({"HTTP/1.0 302 Found\r\n", "location: http://a.example/x?y=1\r\n",
                                 "Set-Cookie: " + cookie + "\r\n", "CONTENT-LENGTH:   42 bytes\r\n",
                                 "Transfer-Encoding: gzip, Chunked\r\n", "\r\n", "after: the header\r\n"},
                                &ended);
   EXPECT_TRUE(ended);
   EXPECT_EQ(h.ReplyNumber, 302);
   EXPECT_EQ(h.Location, "http://a.example/x?y=1");
-  EXPECT_EQ(h.SetCookie, std::string(TReplyHeader::kMaxCookieLength, 'c'));  // cut to the bound
+  EXPECT_EQ(h.SetCookie, std::string(ReplyHeaders::kMaxCookieLength, 'c'));  // cut to the bound
   EXPECT_TRUE(h.HasContentLength);
   EXPECT_EQ(h.ContentLength, 42);
   EXPECT_TRUE(h.Chunked);
@@ -72,11 +72,11 @@ TEST(ReplyHeader, FieldsAreKeptWithoutTheirLineEnds) {
                          {"Content-Length: 123456789012345678901234567890\r\n", LLONG_MAX},
                          {"Content-Length: \t 7\n", 7}};
   for (const auto& r : lengths) {
-    const TReplyHeader c = Parse({"HTTP/1.0 200 OK\r\n", r.line, "\r\n"});
+    const ReplyHeaders c = Parse({"HTTP/1.0 200 OK\r\n", r.line, "\r\n"});
     EXPECT_TRUE(c.HasContentLength) << r.line;
     EXPECT_EQ(c.ContentLength, r.length) << r.line;
   }
-  const TReplyHeader none = Parse({"HTTP/1.0 200 OK\r\n", "X-Content-Length: 5\r\n", "\r\n"});
+  const ReplyHeaders none = Parse({"HTTP/1.0 200 OK\r\n", "X-Content-Length: 5\r\n", "\r\n"});
   EXPECT_FALSE(none.HasContentLength);
   EXPECT_FALSE(none.Chunked);
   EXPECT_FALSE(Parse({"HTTP/1.0 200 OK\r\n", "Transfer-Encoding: identity\r\n", "\r\n"}).Chunked);
@@ -99,7 +99,7 @@ TEST(ReplyHeader, HeaderEndsAtABlankLineOrTheClose) {
   };
   for (const auto& r : rows) {
     bool ended = false;
-    const TReplyHeader h = Parse(r.lines, &ended);
+    const ReplyHeaders h = Parse(r.lines, &ended);
     EXPECT_EQ(ended, r.ended) << r.name;
     EXPECT_EQ(h.Lines, r.lines_) << r.name;
   }
@@ -107,19 +107,19 @@ TEST(ReplyHeader, HeaderEndsAtABlankLineOrTheClose) {
 
 TEST(ReplyHeader, BoundsOnLinesAndBytes) {
   // 256 lines, the status line among them, pass; the 257th raises.
-  TReplyHeader h;
+  ReplyHeaders h;
   h.AddLine("HTTP/1.0 200 OK\r\n");
-  for (int i = 2; i <= TReplyHeader::kMaxLines; ++i) EXPECT_FALSE(h.AddLine("X: y\r\n"));
-  EXPECT_THROW(h.AddLine("X: y\r\n"), ESockError);
+  for (int i = 2; i <= ReplyHeaders::kMaxLines; ++i) EXPECT_FALSE(h.AddLine("X: y\r\n"));
+  EXPECT_THROW(h.AddLine("X: y\r\n"), SocketFailure);
 
   // 65,536 bytes pass; one more raises.
-  TReplyHeader b;
+  ReplyHeaders b;
   const std::string status = "HTTP/1.0 200 OK\r\n";
   b.AddLine(status);
-  const std::string fill(TReplyHeader::kMaxBytes - status.size() - 2, 'x');
+  const std::string fill(ReplyHeaders::kMaxBytes - status.size() - 2, 'x');
   EXPECT_FALSE(b.AddLine(fill + "\r\n"));
-  EXPECT_EQ(b.Bytes, TReplyHeader::kMaxBytes);
-  EXPECT_THROW(b.AddLine("\n"), ESockError);
+  EXPECT_EQ(b.Bytes, ReplyHeaders::kMaxBytes);
+  EXPECT_THROW(b.AddLine("\n"), SocketFailure);
 }
 
 }  // namespace

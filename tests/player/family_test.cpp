@@ -12,7 +12,7 @@
 namespace sl::test {
 namespace {
 
-using player::TDSMP;
+using player::PlayerLink;
 
 TEST_F(PlayerTest, UnboundReadersGiveTheirValuesAndWritersDoNothing) {
   auto d = MakeDsmp();
@@ -60,12 +60,12 @@ TEST_F(PlayerTest, UnboundReadersGiveTheirValuesAndWritersDoNothing) {
   EXPECT_EQ(d->GetLyricsText(0), nullptr);
   EXPECT_FALSE(d->CheckVersion(4300));
   EXPECT_EQ(d->GetText()->LineIndex, -1);
-  EXPECT_EQ(d->GetTrackInfo(1), player::TTrackInfo{});
+  EXPECT_EQ(d->GetTrackInfo(1), player::PlayListTrack{});
   EXPECT_EQ(d->GetPlayList()->PlayListTitle(), "");
   // Writers and commands do nothing and remember nothing.
   d->SetVolume(5);
   d->Play();
-  d->SetTrackInfo(1, player::TTrackInfo{});
+  d->SetTrackInfo(1, player::PlayListTrack{});
   EXPECT_EQ(d->GetVolume(), 0);
   EXPECT_TRUE(services.questions.empty());
 }
@@ -109,7 +109,7 @@ TEST_F(PlayerTest, BoundAccessorsPassTheirValuesEncodedAsThePlayerExpects) {
   EXPECT_EQ(levels[9], 10);
   EXPECT_EQ(d->GetColor(0), 255);
 
-  player::TFont* f = d->GetFont(0);
+  player::PlayerFont* f = d->GetFont(0);
   EXPECT_EQ(f, d->GetFont(5));  // the same object; a failed read leaves it
   EXPECT_EQ(f->Name, "Mincho");
   EXPECT_EQ(f->Charset, 128);
@@ -125,7 +125,7 @@ TEST_F(PlayerTest, BoundAccessorsPassTheirValuesEncodedAsThePlayerExpects) {
   EXPECT_TRUE(f->StrikeOut);
   EXPECT_FALSE(f->Bold);
 
-  player::TLyrics* t = d->GetText();
+  player::PlayerTextLine* t = d->GetText();
   EXPECT_EQ(t->Text, "Now playing");
   EXPECT_EQ(t->Value1, 3);  // low byte
   EXPECT_FALSE(t->Flag1);
@@ -144,7 +144,7 @@ TEST_F(PlayerTest, LyricsLinesComeThroughACacheThatFollowsTheCount) {
   auto d = MakeDsmp();
   d->Bind();
   ASSERT_TRUE(d->Bound());
-  player::TLyrics* four = d->GetLyricsText(4);
+  player::PlayerTextLine* four = d->GetLyricsText(4);
   ASSERT_NE(four, nullptr);
   EXPECT_EQ(four->Text, "line 4");
   EXPECT_EQ(four->LineIndex, 104);
@@ -153,7 +153,7 @@ TEST_F(PlayerTest, LyricsLinesComeThroughACacheThatFollowsTheCount) {
   EXPECT_EQ(four->Value1, 1);
   EXPECT_EQ(four->Font.Height, -20);
   EXPECT_EQ(d->LyricsList()->Count(), 5);
-  player::TLyrics* one = d->GetLyricsText(1);
+  player::PlayerTextLine* one = d->GetLyricsText(1);
   EXPECT_EQ(d->GetLyricsText(1), one);  // cached
   EXPECT_EQ(d->GetLyricsText(-1), nullptr);
   EXPECT_EQ(d->GetLyricsText(5), nullptr);
@@ -237,7 +237,7 @@ TEST(TrackInfo, CdTrackCompletion) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
-    player::TTrackInfo info;
+    player::PlayListTrack info;
     info.FileName = row.file;
     info.Kind = row.kind;
     info.Drive = row.drive;
@@ -256,10 +256,10 @@ TEST(TrackInfo, ARecordReadWritesBackAsTheSame) {
     SCOPED_TRACE(file);
     const auto v = [](std::int32_t n) { return ipc::Value::Long(n); };
     const auto s = [](const char* t) { return ipc::Value::String(text::Utf8ToUtf16(t)); };
-    const player::TTrackInfo read = player::TrackInfoFromValues(
+    const player::PlayListTrack read = player::TrackInfoFromValues(
         {s("Title"), s("Artist"), s(file), s(""), s(""), v(0), v(0), v(0), v(16), v(0), v(0), v(0)});
     EXPECT_EQ(read.Drive, 3);
-    const player::TTrackInfo back = player::TrackInfoFromValues(player::TrackInfoValues(read));
+    const player::PlayListTrack back = player::TrackInfoFromValues(player::TrackInfoValues(read));
     EXPECT_EQ(back.Drive, read.Drive);
     EXPECT_EQ(back.CDTrack, read.CDTrack);
     EXPECT_TRUE(back == read);

@@ -11,7 +11,7 @@
 namespace sl::test {
 namespace {
 
-using player::TDSMP;
+using player::PlayerLink;
 using Clock = std::chrono::steady_clock;
 
 bool Has(const std::vector<std::string>& log, const std::string& e) {
@@ -60,7 +60,7 @@ TEST_F(PlayerTest, ConstructionAnnouncesTheWindowAndTheOpenAnswerOnlyRecordsTheP
 
 TEST_F(PlayerTest, AutoLinkBindsOnOpenAndOnSetAutoLink) {
   DsmpProcess sim(PlayListJson(1));
-  TDSMP d(services);  // AutoLink on by default
+  PlayerLink d(services);  // AutoLink on by default
   ASSERT_TRUE(Pump([&] { return d.Bound(); }));
   d.Unbind();
   d.SetAutoLink(false);
@@ -189,14 +189,14 @@ TEST_F(PlayerTest, APlayerThatHangsOrExitsMidCallFailsTheCallAndUnbinds) {
     const auto start = Clock::now();
     const auto info = d->GetTrackInfo(2);  // hangs or exits
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
-    EXPECT_EQ(info, player::TTrackInfo{});
+    EXPECT_EQ(info, player::PlayListTrack{});
     EXPECT_FALSE(d->Bound());
     EXPECT_TRUE(d->LinkLost());
     EXPECT_TRUE(Has(events, "OnUnbind()"));
     // Further reads are unbound values at once, with no prompt.
     const auto start2 = Clock::now();
     EXPECT_EQ(d->GetTracks(), 0);
-    EXPECT_EQ(d->GetTrackInfo(3), player::TTrackInfo{});
+    EXPECT_EQ(d->GetTrackInfo(3), player::PlayListTrack{});
     EXPECT_LT(Clock::now() - start2, std::chrono::milliseconds(100));
     EXPECT_TRUE(services.questions.empty());
   }
@@ -217,7 +217,7 @@ TEST_F(PlayerTest, AFailedReadShowsTheFailurePromptAndYesRaises) {
             std::string::npos);
   EXPECT_TRUE(d->Bound());
   services.questionAnswers.push_back(shell::MsgAnswer::Yes);
-  EXPECT_THROW(d->GetPlayListTitle(), player::EOleSysError);
+  EXPECT_THROW(d->GetPlayListTitle(), player::PlayerCallError);
   EXPECT_TRUE(d->Bound());
 }
 
@@ -266,14 +266,14 @@ TEST_F(PlayerTest, PluginDetection) {
               {{"sonolabel", "x", "/PLUGIN"}, true},
               {{"/PLUGIN"}, false}};  // argument 0 is the program itself
   for (const auto& row : rows) {
-    player::TDSMPOptions o;
+    player::PlayerLinkOptions o;
     o.arguments = row.args;
     auto d = MakeDsmp(o);
     EXPECT_EQ(d->IsPlugin(), row.plugin);
   }
   // The state the player reports wins over the arguments.
   DsmpProcess sim(PlayListJson(1, "\"plugin_state\":1"));
-  player::TDSMPOptions o;
+  player::PlayerLinkOptions o;
   o.arguments = std::vector<std::string>{"sonolabel", "/PLUGIN"};
   auto d = MakeDsmp(o);
   d->Bind();
@@ -285,18 +285,18 @@ TEST_F(PlayerTest, MenuEntries) {
   DsmpProcess sim(PlayListJson(1));
   auto d = MakeDsmp();
   EXPECT_EQ(d->GetMenu(0), nullptr);
-  player::TDSMPMenu* builtIn = d->GetMenu(0x9000);
+  player::PlayerMenuItem* builtIn = d->GetMenu(0x9000);
   ASSERT_NE(builtIn, nullptr);
   EXPECT_EQ(builtIn->MenuId, 0x9000);
   EXPECT_EQ(d->MenuListCount(), 0);
-  player::TDSMPMenu* seven = d->GetMenu(7);
+  player::PlayerMenuItem* seven = d->GetMenu(7);
   EXPECT_EQ(d->GetMenu(7), seven);
   EXPECT_EQ(d->MenuListCount(), 1);
   d->Bind();
   EXPECT_EQ(d->MenuListCount(), 0);
   d->GetMenu(8);
   d->GetMenu(9);
-  player::TDSMPMenu* nine = d->GetMenu(9);
+  player::PlayerMenuItem* nine = d->GetMenu(9);
   EXPECT_EQ(d->RemoveMenu(nine), nine);  // taken out, still alive
   EXPECT_EQ(nine->MenuId, 9);
   EXPECT_NE(d->GetMenu(9), nine);

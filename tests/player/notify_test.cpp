@@ -22,7 +22,7 @@ class NotifyTest : public PlayerTest {
  protected:
   // Posts (wParam, lParam) from the player to the component's window and
   // returns the events raised for it, OnDSMP excluded.
-  std::vector<std::string> Deliver(DsmpProcess& sim, player::TDSMP& d, std::uint32_t wp, std::int32_t lp) {
+  std::vector<std::string> Deliver(DsmpProcess& sim, player::PlayerLink& d, std::uint32_t wp, std::int32_t lp) {
     events.clear();
     sim.Command("post " + std::to_string(d.WindowHandle()) + " " + Hex(wp) + " " + std::to_string(lp));
     const std::string dsmp = "OnDSMP(" + std::to_string(wp) + "," + std::to_string(lp) + ")";
@@ -137,29 +137,29 @@ TEST_F(NotifyTest, EveryStatusKindRaisesItsEvent) {
 TEST_F(NotifyTest, TheMaskBoundAndUnbound) {
   auto d = MakeDsmp();
   EXPECT_EQ(d->GetEvent(), 0xEFFFF81Fu);
-  d->SetEvents(player::TDSMPEvents{});
+  d->SetEvents(player::HighRateNotifications{});
   EXPECT_EQ(d->GetEvent(), 0xEFFFF81Fu);
-  d->SetEvents(player::TDSMPEvents::All());
+  d->SetEvents(player::HighRateNotifications::All());
   EXPECT_EQ(d->GetEvent(), 0xFFFFFFFFu);
-  EXPECT_EQ(d->GetEvents(), player::TDSMPEvents::All());
+  EXPECT_EQ(d->GetEvents(), player::HighRateNotifications::All());
   d->SetEvent(0xEFFFF81F);
-  EXPECT_EQ(d->GetEvents(), player::TDSMPEvents{});
+  EXPECT_EQ(d->GetEvents(), player::HighRateNotifications{});
   struct Bit {
-    player::TDSMPEventSet kind;
+    player::HighRateNotification kind;
     std::uint32_t mask;
   } bits[] = {{player::evVolume, 0x100},  {player::evSpeana, 0x10000000}, {player::evLyrics, 0x200},
               {player::evCounter, 0x40},  {player::evPosition, 0x80},     {player::evTimer, 0x20},
               {player::evMove, 0x400}};
   for (const auto& b : bits) {
-    d->SetEvents(player::TDSMPEvents{}.Include(b.kind));
+    d->SetEvents(player::HighRateNotifications{}.Include(b.kind));
     EXPECT_EQ(d->GetEvent(), 0xEFFFF81Fu | b.mask);
-    EXPECT_EQ(d->GetEvents(), player::TDSMPEvents{}.Include(b.kind));
+    EXPECT_EQ(d->GetEvents(), player::HighRateNotifications{}.Include(b.kind));
   }
 
   // Bound: the mask is handed to the player at binding and kept by it; the
   // player sends only what the mask lets through.
   DsmpProcess sim(PlayListJson(1));
-  d->SetEvents(player::TDSMPEvents{}.Include(player::evVolume));
+  d->SetEvents(player::HighRateNotifications{}.Include(player::evVolume));
   d->Bind();
   ASSERT_TRUE(d->Bound());
   EXPECT_EQ(d->GetEvent(), 0xEFFFF91Fu);
@@ -188,7 +188,7 @@ TEST_F(NotifyTest, NotifyEventToOwnWindowAndThroughThePlayer) {
   Settle();
   EXPECT_TRUE(events.empty());
   DsmpProcess sim(PlayListJson(1));
-  player::TDSMP other(services);
+  player::PlayerLink other(services);
   other.SetAutoLink(false);
   d->Bind();
   ASSERT_TRUE(d->Bound());

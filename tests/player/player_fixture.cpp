@@ -4,30 +4,30 @@
 
 namespace sl::test {
 
-using player::TDSMP;
-using player::TDSMPMenu;
+using player::PlayerLink;
+using player::PlayerMenuItem;
 
-void RecordEvents(TDSMP& d, std::vector<std::string>& log) {
+void RecordEvents(PlayerLink& d, std::vector<std::string>& log) {
   auto* l = &log;
-  auto plain = [l](const char* name) { return [l, name](TDSMP*) { l->push_back(std::string(name) + "()"); }; };
+  auto plain = [l](const char* name) { return [l, name](PlayerLink*) { l->push_back(std::string(name) + "()"); }; };
   auto param = [l](const char* name) {
-    return [l, name](TDSMP*, int p) { l->push_back(std::string(name) + "(" + std::to_string(p) + ")"); };
+    return [l, name](PlayerLink*, int p) { l->push_back(std::string(name) + "(" + std::to_string(p) + ")"); };
   };
   auto code = [l](const char* name) {
-    return [l, name](TDSMP*, std::uint32_t e, int p) {
+    return [l, name](PlayerLink*, std::uint32_t e, int p) {
       l->push_back(std::string(name) + "(" + std::to_string(e) + "," + std::to_string(p) + ")");
     };
   };
   auto lr = [l](const char* name) {
-    return [l, name](TDSMP*, int a, int b) {
+    return [l, name](PlayerLink*, int a, int b) {
       l->push_back(std::string(name) + "(" + std::to_string(a) + "," + std::to_string(b) + ")");
     };
   };
   auto flag = [l](const char* name) {
-    return [l, name](TDSMP*, bool f) { l->push_back(std::string(name) + (f ? "(true)" : "(false)")); };
+    return [l, name](PlayerLink*, bool f) { l->push_back(std::string(name) + (f ? "(true)" : "(false)")); };
   };
   auto menu = [l](const char* name) {
-    return [l, name](TDSMPMenu* m) {
+    return [l, name](PlayerMenuItem* m) {
       l->push_back(std::string(name) + "(" + (m ? std::to_string(m->MenuId) : std::string("null")) + ")");
     };
   };
@@ -65,7 +65,7 @@ void RecordEvents(TDSMP& d, std::vector<std::string>& log) {
   d.OnVolume = lr("OnVolume");
   d.OnMove = lr("OnMove");
   d.OnMoved = lr("OnMoved");
-  d.OnSpeana = [l](TDSMP*, int* level) {
+  d.OnSpeana = [l](PlayerLink*, int* level) {
     std::ostringstream s;
     s << "OnSpeana(";
     for (int k = 0; k < 10; ++k) s << (k ? "," : "") << level[k];
@@ -79,10 +79,10 @@ void RecordEvents(TDSMP& d, std::vector<std::string>& log) {
   d.OnRepeat = flag("OnRepeat");
   d.OnRandom = flag("OnRandom");
   d.OnDisplayTime = flag("OnDisplayTime");
-  d.OnDisplayDevice = [l](TDSMP*, player::TDSMPDeviceType t) {
+  d.OnDisplayDevice = [l](PlayerLink*, player::PlayerDeviceType t) {
     l->push_back("OnDisplayDevice(" + std::to_string(static_cast<int>(t)) + ")");
   };
-  d.OnChangeDisplayMode = [l](TDSMP*, player::TDSMPDisplayMode m) {
+  d.OnChangeDisplayMode = [l](PlayerLink*, player::PlayerDisplayMode m) {
     l->push_back("OnChangeDisplayMode(" + std::to_string(static_cast<int>(m)) + ")");
   };
 }

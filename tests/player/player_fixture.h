@@ -18,7 +18,7 @@
 namespace sl::test {
 
 // Every event of `d` appends "Name(args)" to `log`.
-void RecordEvents(player::TDSMP& d, std::vector<std::string>& log);
+void RecordEvents(player::PlayerLink& d, std::vector<std::string>& log);
 
 // A play list of `n` CD tracks titled "Title k" with artists "Artist k".
 std::string PlayListJson(int n, const std::string& extra = "", bool titled = true);
@@ -30,9 +30,9 @@ class PlayerTest : public ::testing::Test {
     env.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
   }
 
-  std::unique_ptr<player::TDSMP> MakeDsmp(player::TDSMPOptions options = {}) {
+  std::unique_ptr<player::PlayerLink> MakeDsmp(player::PlayerLinkOptions options = {}) {
     options.startTimeoutMs = startMs;
-    auto d = std::make_unique<player::TDSMP>(services, std::move(options));
+    auto d = std::make_unique<player::PlayerLink>(services, std::move(options));
     d->SetAutoLink(false);
     RecordEvents(*d, events);
     return d;

@@ -20,13 +20,13 @@ class Options : public ::testing::Test {
   }
   // Shows the dialog as the main window does.
   void Show() {
-    dialog.FormShow();
-    dialog.FormActivate();
+    dialog.FillFromSettings();
+    dialog.HandleActivation();
   }
   // The user types `text` into the host box.
   void Type(const std::string& text) {
     dialog.state.hostText = text;
-    dialog.ComboBox1Change();
+    dialog.EditServerHost();
   }
   std::vector<std::string> Stored() const {
     std::vector<std::string> out;
@@ -41,7 +41,7 @@ class Options : public ::testing::Test {
   test::TempDir dir;
   SettingsFile settings;
   test::RecordingServices services;
-  TFormOption dialog;
+  OptionsDialogLogic dialog;
 };
 
 TEST_F(Options, ShowListsEachStoredHostOnceAndPicksTheFirst) {
@@ -51,10 +51,10 @@ TEST_F(Options, ShowListsEachStoredHostOnceAndPicksTheFirst) {
   EXPECT_EQ(s.hosts, (std::vector<std::string>{"gnudb.gnudb.org", "jp.cddb.example"}));
   EXPECT_EQ(s.hostIndex, 0);
   EXPECT_EQ(s.hostText, "gnudb.gnudb.org");
-  EXPECT_EQ(s.EditIndex, 0);
-  EXPECT_FALSE(s.Button5Enabled);
-  EXPECT_EQ(s.Edit3, "/~cddb/cddb.cgi?");
-  EXPECT_FALSE(s.CheckBox1Enabled);
+  EXPECT_EQ(s.editedEntry, 0);
+  EXPECT_FALSE(s.applyEnabled);
+  EXPECT_EQ(s.serverPath, "/~cddb/cddb.cgi?");
+  EXPECT_FALSE(s.doubleByteEnabled);
 }
 
 TEST_F(Options, PickingAHostShowsItsPathAndCode) {
@@ -73,29 +73,29 @@ TEST_F(Options, PickingAHostShowsItsPathAndCode) {
       {2, "/x?", false, false},
   };
   for (const auto& r : rows) {
-    dialog.ComboBox1Select(r.pick);
-    EXPECT_EQ(dialog.state.EditIndex, r.pick);
-    EXPECT_EQ(dialog.state.Edit3, r.path);
-    EXPECT_EQ(dialog.state.CheckBox1Enabled, r.enabled) << r.pick;
-    EXPECT_EQ(dialog.state.CheckBox1Checked, r.checked) << r.pick;
-    EXPECT_FALSE(dialog.state.Button5Enabled);  // picking alone applies nothing
+    dialog.SelectServerHost(r.pick);
+    EXPECT_EQ(dialog.state.editedEntry, r.pick);
+    EXPECT_EQ(dialog.state.serverPath, r.path);
+    EXPECT_EQ(dialog.state.doubleByteEnabled, r.enabled) << r.pick;
+    EXPECT_EQ(dialog.state.doubleByteChecked, r.checked) << r.pick;
+    EXPECT_FALSE(dialog.state.applyEnabled);  // picking alone applies nothing
   }
 }
 
 TEST_F(Options, AddWithCodeByTheCheckBox) {
   for (bool ticked : {true, false}) {
     Show();
-    dialog.Button4Click();
-    EXPECT_EQ(dialog.state.EditIndex, -1);
+    dialog.AddServer();
+    EXPECT_EQ(dialog.state.editedEntry, -1);
     EXPECT_EQ(dialog.state.hostText, "");
-    EXPECT_EQ(dialog.state.Edit3, "/~cddb/cddb.cgi?");
-    EXPECT_TRUE(dialog.state.CheckBox1Enabled);
-    EXPECT_FALSE(dialog.state.Button5Enabled);
+    EXPECT_EQ(dialog.state.serverPath, "/~cddb/cddb.cgi?");
+    EXPECT_TRUE(dialog.state.doubleByteEnabled);
+    EXPECT_FALSE(dialog.state.applyEnabled);
     Type(ticked ? "two.example" : "one.example");
-    EXPECT_TRUE(dialog.state.Button5Enabled);
-    dialog.state.CheckBox1Checked = ticked;
-    dialog.Button5Click();
-    EXPECT_FALSE(dialog.state.Button5Enabled);
+    EXPECT_TRUE(dialog.state.applyEnabled);
+    dialog.state.doubleByteChecked = ticked;
+    dialog.ApplyServer();
+    EXPECT_FALSE(dialog.state.applyEnabled);
   }
   EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
                                                 "jp.cddb.example /cgi/cddb.cgi? 2",
@@ -105,25 +105,25 @@ TEST_F(Options, AddWithCodeByTheCheckBox) {
 
 TEST_F(Options, RenameInPlaceAndRefuseContainedHosts) {
   Show();
-  dialog.ComboBox1Select(1);
-  dialog.state.Edit3 = "/other?";
+  dialog.SelectServerHost(1);
+  dialog.state.serverPath = "/other?";
   // Only the path changed: nothing to apply.
-  EXPECT_FALSE(dialog.state.Button5Enabled);
+  EXPECT_FALSE(dialog.state.applyEnabled);
   // Typing leaves the same host, found inside the stored one: not stored.
   Type("jp.cddb.example");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   // A part of a stored host (its first label) is refused too.
   Type("jp");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   Type("");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
                                                 "jp.cddb.example /cgi/cddb.cgi? 2"}));
   // A new name renames entry 1 in place, with the path box's text; the check
   // box is enabled by typing, so its tick decides the code.
   Type("cddb.example.jp:8880");
-  dialog.state.CheckBox1Checked = false;
-  dialog.Button5Click();
+  dialog.state.doubleByteChecked = false;
+  dialog.ApplyServer();
   EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
                                                 "cddb.example.jp:8880 /other? 1"}));
   EXPECT_TRUE(services.boxes.empty());
@@ -131,41 +131,41 @@ TEST_F(Options, RenameInPlaceAndRefuseContainedHosts) {
 
 TEST_F(Options, OkAppliesAPendingEntryAndCancelDropsIt) {
   Show();
-  dialog.Button4Click();
+  dialog.AddServer();
   Type("dropped.example");
-  EXPECT_EQ(dialog.Button2Click(), shell::kModalCancel);
+  EXPECT_EQ(dialog.CancelOptions(), shell::kModalCancel);
   EXPECT_EQ(Stored().size(), 2u);
 
   Show();
-  dialog.Button4Click();
+  dialog.AddServer();
   Type("kept.example");
-  EXPECT_EQ(dialog.Button1Click(), shell::kModalOk);
+  EXPECT_EQ(dialog.AcceptOptions(), shell::kModalOk);
   ASSERT_EQ(Stored().size(), 3u);
   EXPECT_EQ(Stored()[2], "kept.example /~cddb/cddb.cgi? 1");
 
   // OK without a pending edit writes nothing.
   Show();
-  dialog.ComboBox1Select(0);
-  EXPECT_EQ(dialog.Button1Click(), shell::kModalOk);
+  dialog.SelectServerHost(0);
+  EXPECT_EQ(dialog.AcceptOptions(), shell::kModalOk);
   EXPECT_EQ(Stored().size(), 3u);
 }
 
 TEST_F(Options, TypingIntoAnEmptyListAddsAnEntryThatTheListShows) {
   settings.WriteInteger(kSection, kKeyServerCount, 0);
   Show();
-  EXPECT_EQ(dialog.state.EditIndex, 0);
+  EXPECT_EQ(dialog.state.editedEntry, 0);
   EXPECT_EQ(dialog.state.hostText, "");
   Type("only.example");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   EXPECT_EQ(Stored(), (std::vector<std::string>{"only.example /~cddb/cddb.cgi? 1"}));
 }
 
 TEST_F(Options, AWriteThatFailsIsReported) {
   Show();
-  dialog.Button4Click();
+  dialog.AddServer();
   Type("bad\x01host]");
-  dialog.state.Edit3 = std::string(70000, 'p');  // longer than a value may be
-  dialog.Button5Click();
+  dialog.state.serverPath = std::string(70000, 'p');  // longer than a value may be
+  dialog.ApplyServer();
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
   EXPECT_EQ(services.boxes[0].text.rfind("サーバの設定を保存できませんでした。\n", 0), 0u);
@@ -178,39 +178,39 @@ TEST_F(Options, AWriteThatFailsIsReported) {
 TEST_F(Options, Utf8BoxReadsAndWritesTheCharsetKey) {
   settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, "UTF-8"});
   Show();
-  dialog.ComboBox1Select(0);
-  EXPECT_TRUE(dialog.state.CheckBox2Checked);
-  dialog.ComboBox1Select(1);
-  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+  dialog.SelectServerHost(0);
+  EXPECT_TRUE(dialog.state.utf8Checked);
+  dialog.SelectServerHost(1);
+  EXPECT_FALSE(dialog.state.utf8Checked);
 
   // Tick it for the picked server: only the key changes.
   const std::string before = test::ReadFileBytes(settings.Path());
-  dialog.state.CheckBox2Checked = true;
-  dialog.CheckBox2Click();
-  EXPECT_TRUE(dialog.state.Button5Enabled);
-  dialog.Button5Click();
+  dialog.state.utf8Checked = true;
+  dialog.ToggleUtf8();
+  EXPECT_TRUE(dialog.state.applyEnabled);
+  dialog.ApplyServer();
   EXPECT_EQ(settings.ReadServer(1).charset, "UTF-8");
   EXPECT_EQ(settings.ReadServer(1).path, "/cgi/cddb.cgi?");
   EXPECT_EQ(settings.ReadServer(1).code, 2);
   // Cleared again: the key is gone, the file as it was.
-  dialog.state.CheckBox2Checked = false;
-  dialog.CheckBox2Click();
-  dialog.Button5Click();
+  dialog.state.utf8Checked = false;
+  dialog.ToggleUtf8();
+  dialog.ApplyServer();
   EXPECT_EQ(test::ReadFileBytes(settings.Path()), before);
 
   // A new entry with the box ticked.
-  dialog.Button4Click();
-  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+  dialog.AddServer();
+  EXPECT_FALSE(dialog.state.utf8Checked);
   Type("utf8.cddb.example");
-  dialog.state.CheckBox2Checked = true;
-  dialog.Button5Click();
+  dialog.state.utf8Checked = true;
+  dialog.ApplyServer();
   EXPECT_EQ(settings.ReadServer(2).host, "utf8.cddb.example");
   EXPECT_TRUE(settings.ReadServer(2).Utf8());
   // A path changed under the host's own name is still not written.
-  dialog.ComboBox1Select(2);
-  dialog.state.Edit3 = "/other?";
+  dialog.SelectServerHost(2);
+  dialog.state.serverPath = "/other?";
   Type("utf8.cddb.example");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   EXPECT_EQ(settings.ReadServer(2).path, "/~cddb/cddb.cgi?");
 }
 
@@ -221,26 +221,26 @@ TEST_F(Options, Utf8BoxIsRefreshedWhenTheDialogOpens) {
   settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, "UTF-8"});
   // Last use ended on entry 1, which has no charset.
   Show();
-  dialog.ComboBox1Select(1);
-  EXPECT_FALSE(dialog.state.CheckBox2Checked);
-  dialog.Button2Click();
+  dialog.SelectServerHost(1);
+  EXPECT_FALSE(dialog.state.utf8Checked);
+  dialog.CancelOptions();
 
   Show();
-  EXPECT_TRUE(dialog.state.CheckBox2Checked);
+  EXPECT_TRUE(dialog.state.utf8Checked);
   Type("gnudb.gnudb.org");  // retyped under its own name
-  EXPECT_EQ(dialog.Button1Click(), shell::kModalOk);
+  EXPECT_EQ(dialog.AcceptOptions(), shell::kModalOk);
   EXPECT_EQ(settings.ReadServer(0).charset, "UTF-8");
 
   // And the other way round: entry 0 without the key after a use that
   // ended ticked on entry 1.
   ASSERT_TRUE(settings.WriteSections({{ServerSection(0), {}, {kKeyCharset}}}));
   settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2, "UTF-8"});
-  dialog.ComboBox1Select(1);
-  EXPECT_TRUE(dialog.state.CheckBox2Checked);
+  dialog.SelectServerHost(1);
+  EXPECT_TRUE(dialog.state.utf8Checked);
   Show();
-  EXPECT_FALSE(dialog.state.CheckBox2Checked);
+  EXPECT_FALSE(dialog.state.utf8Checked);
   Type("gnudb.gnudb.org");
-  dialog.Button1Click();
+  dialog.AcceptOptions();
   EXPECT_EQ(settings.ReadServer(0).charset, "");
   EXPECT_EQ(settings.ReadServer(1).charset, "UTF-8");
 }
@@ -250,17 +250,17 @@ TEST_F(Options, Utf8BoxIsRefreshedWhenTheDialogOpens) {
 TEST_F(Options, ACharsetIsWrittenOnlyFromABoxShowingThatEntry) {
   settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2, "UTF-8"});
   Show();
-  dialog.ComboBox1Select(1);
-  dialog.state.CheckBox2Checked = false;
-  dialog.state.CheckBox2Entry = shell::OptionDialogState::kNoEntry;
+  dialog.SelectServerHost(1);
+  dialog.state.utf8Checked = false;
+  dialog.state.utf8Entry = shell::OptionDialogState::kNoEntry;
   Type("renamed.example");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   EXPECT_EQ(settings.ReadServer(1).host, "renamed.example");
   EXPECT_EQ(settings.ReadServer(1).charset, "UTF-8");
   // Clearing the box by hand for that entry does remove it.
-  dialog.state.CheckBox2Checked = false;
-  dialog.CheckBox2Click();
-  dialog.Button5Click();
+  dialog.state.utf8Checked = false;
+  dialog.ToggleUtf8();
+  dialog.ApplyServer();
   EXPECT_EQ(settings.ReadServer(1).charset, "");
 }
 
@@ -279,12 +279,12 @@ TEST_F(Options, TheDialogAndTheMenuShareOneCapOnTheList) {
   ASSERT_EQ(dialog.state.hosts.size(), static_cast<std::size_t>(kStored));
   EXPECT_EQ(dialog.state.hosts.back(), "host1499.example");
 
-  dialog.Button4Click();
+  dialog.AddServer();
   Type("host1200.example");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   EXPECT_EQ(settings.ReadInteger(kSection, kKeyServerCount, 0), kStored);
   Type("fresh.example");
-  dialog.Button5Click();
+  dialog.ApplyServer();
   EXPECT_TRUE(services.boxes.empty());
   EXPECT_EQ(settings.ReadInteger(kSection, kKeyServerCount, 0), kStored + 1);
   EXPECT_EQ(settings.ReadServer(kStored).host, "fresh.example");

@@ -123,8 +123,8 @@ TEST(GridModes, TriggersAndPopupItems) {
   GridEditModes m;
   auto popup = [&m] {
     std::string s;
-    for (PopupItem i : {PopupItem::ActionCopy, PopupItem::ActionPaste, PopupItem::C2, PopupItem::T1,
-                        PopupItem::P1})
+    for (PopupItem i : {PopupItem::GridCopy, PopupItem::GridPaste, PopupItem::EditorCopy, PopupItem::EditorCut,
+                        PopupItem::EditorPaste})
       s += m.Visible(i) ? '1' : '0';
     return s;
   };
@@ -146,12 +146,12 @@ TEST(GridModes, TriggersAndPopupItems) {
   for (const auto& s : steps) {
     const std::string g = s.gesture;
     bool opened = false;
-    if (g == "select") m.StringGrid1SelectCell();
-    if (g == "dblclick") opened = m.StringGrid1DblClick();
-    if (g == "tab") opened = m.StringGrid1KeyPress('\t');
-    if (g == "char a") opened = m.StringGrid1KeyPress('a');
-    if (g == "enter") opened = m.StringGrid1KeyDown(kVkReturn);
-    if (g == "key a") opened = m.StringGrid1KeyDown('A');
+    if (g == "select") m.HandleCellSelected();
+    if (g == "dblclick") opened = m.TakeDoubleClickedMatch();
+    if (g == "tab") opened = m.HandleKeyPress('\t');
+    if (g == "char a") opened = m.HandleKeyPress('a');
+    if (g == "enter") opened = m.HandleKeyDown(kVkReturn);
+    if (g == "key a") opened = m.HandleKeyDown('A');
     EXPECT_EQ(opened, s.opens) << g;
     EXPECT_EQ(m.Editing(), s.editing) << g;
     EXPECT_EQ(popup(), s.editing ? "00111" : "11000") << g;

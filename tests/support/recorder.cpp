@@ -48,9 +48,9 @@ shell::MsgAnswer RecordingServices::QuestionBox(const std::string& caption, cons
 
 int RecordingServices::ShowOptionDialog(shell::OptionDialog& dialog) {
   ++optionDialogs;
-  dialog.FormShow();
-  dialog.FormActivate();
-  if (!optionDialog) return dialog.Button2Click();
+  dialog.FillFromSettings();
+  dialog.HandleActivation();
+  if (!optionDialog) return dialog.CancelOptions();
   return optionDialog(dialog);
 }
 

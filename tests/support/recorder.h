@@ -36,8 +36,8 @@ class RecordingServices : public shell::ShellServices {
   std::deque<shell::MsgAnswer> questionAnswers;  // empty queue: No
   std::function<void()> duringQuestion;          // run inside QuestionBox, if set
   int beeps = 0;
-  // Plays the user's part in the options dialog (after FormShow and
-  // FormActivate have run) and returns its result; unset: Cancel.
+  // Plays the user's part in the options dialog (after FillFromSettings and
+  // HandleActivation have run) and returns its result; unset: Cancel.
   std::function<int(shell::OptionDialog&)> optionDialog;
   int optionDialogs = 0;  // times the options dialog was shown
 

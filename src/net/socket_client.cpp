@@ -1,4 +1,4 @@
-#include "net/powersock.h"
+#include "net/socket_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,18 +20,18 @@ namespace sl::net {
 
 // Runs the component's timer for the life of one operation and stops it on
 // every way out, exceptions included.
-class TPowersock::TimerScope {
+class SocketClient::TimerScope {
  public:
-  explicit TimerScope(TPowersock& owner) : owner_(owner) { owner_.StartTimer(); }
+  explicit TimerScope(SocketClient& owner) : owner_(owner) { owner_.StartTimer(); }
   ~TimerScope() { owner_.StopTimer(); }
   TimerScope(const TimerScope&) = delete;
   TimerScope& operator=(const TimerScope&) = delete;
 
  private:
-  TPowersock& owner_;
+  SocketClient& owner_;
 };
 
-TPowersock::TPowersock() {
+SocketClient::SocketClient() {
   Report("Create", kLevelDetail);
   FTimer.SetEnabled(false);
   FTimer.SetOnTimer([this] { TimerTriggered(); });
@@ -39,16 +39,16 @@ TPowersock::TPowersock() {
   // The first socket closes with a reset rather than lingering: a dropped
   // exchange leaves nothing behind on either side.
   CreateSocket(true);
-  if (FSocket < 0) throw ESockError("Initializaton of windows sockets failed");
+  if (FSocket < 0) throw SocketFailure("Initializaton of windows sockets failed");
 }
 
-TPowersock::~TPowersock() {
+SocketClient::~SocketClient() {
   try {
     Report("Destroy", kLevelDetail);
     // No handler runs from here on: the objects they refer to may already
     // be gone.
-    FDestroying = true;
-    TPowersock::Abort();
+    destroying_ = true;
+    SocketClient::Abort();
     Cancel();
     CloseSocket();
   } catch (...) {
@@ -57,8 +57,8 @@ TPowersock::~TPowersock() {
   if (FSocket >= 0) ::close(FSocket);
 }
 
-void TPowersock::Report(std::string_view text, int level) {
-  if (FDestroying || ReportLevel < level) return;
+void SocketClient::Report(std::string_view text, int level) {
+  if (destroying_ || ReportLevel < level) return;
   FStatusText.assign(text);
   if (OnStatus) {
     try {
@@ -69,7 +69,7 @@ void TPowersock::Report(std::string_view text, int level) {
   }
 }
 
-void TPowersock::CreateSocket(bool withLinger) {
+void SocketClient::CreateSocket(bool withLinger) {
   FSocketUsed = false;
   FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (FSocket < 0) return;
@@ -85,7 +85,7 @@ void TPowersock::CreateSocket(bool withLinger) {
   ::setsockopt(FSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-void TPowersock::CloseSocket() {
+void SocketClient::CloseSocket() {
   Report("Request Close Socket", kLevelSocket);
   FConnected = false;
   FBufPos = FBufLen = 0;
@@ -94,40 +94,40 @@ void TPowersock::CloseSocket() {
   FSocket = -1;
   // On Linux the descriptor is released even when close() reports an error.
   int failed = ::close(fd) != 0 && errno != EINTR ? errno : 0;
-  if (FDestroying) return;
+  if (destroying_) return;
   CreateSocket(false);
   if (failed) SocketError(failed, kWsaEWouldBlock);
   if (OnDisconnect) OnDisconnect();
 }
 
-void TPowersock::Disconnect() {
+void SocketClient::Disconnect() {
   Report("Disconnecting", kLevelDetail);
   CloseSocket();
 }
 
-void TPowersock::Cancel() {
+void SocketClient::Cancel() {
   Report("Canceling", kLevelDetail);
   FCanceled = true;
 }
 
-void TPowersock::Abort() {
+void SocketClient::Abort() {
   Report("Abort", kLevelDetail);
   Cancel();
 }
 
-void TPowersock::StartTimer() {
+void SocketClient::StartTimer() {
   Report("Timer On", kLevelDetail);
   FTimedOut = false;
   FTimer.SetInterval(TimeOut);
   FTimer.SetEnabled(true);
 }
 
-void TPowersock::StopTimer() {
+void SocketClient::StopTimer() {
   Report("Timer Off", kLevelDetail);
   FTimer.SetEnabled(false);
 }
 
-void TPowersock::TimerTriggered() {
+void SocketClient::TimerTriggered() {
   Report("Timer Triggered", kLevelDetail);
   StopTimer();
   FTimedOut = true;
@@ -135,33 +135,33 @@ void TPowersock::TimerTriggered() {
   Abort();
 }
 
-void TPowersock::SocketError(int err, int tolerated) {
+void SocketClient::SocketError(int err, int tolerated) {
   FLastError = WinsockCodeFromErrno(err);
   if (FLastError != tolerated && FLastError > 10000) RaiseCode(FLastError);
 }
 
-void TPowersock::RaiseCode(int code) {
+void SocketClient::RaiseCode(int code) {
   FLastError = code;
   Report("Looking Up Error Message" + FStatusText, kLevelDetail);
-  throw ESockError(ErrorText(code));
+  throw SocketFailure(ErrorText(code));
 }
 
-void TPowersock::BeginTransferDeadline(int ms) {
+void SocketClient::BeginTransferDeadline(int ms) {
   FHasDeadline = ms > 0;
   FDeadlineMs = ms;
   if (FHasDeadline) FDeadline = Clock::now() + std::chrono::milliseconds(ms);
 }
 
-void TPowersock::EndTransferDeadline() { FHasDeadline = false; }
+void SocketClient::EndTransferDeadline() { FHasDeadline = false; }
 
-void TPowersock::CheckTransferDeadline() {
+void SocketClient::CheckTransferDeadline() {
   if (FHasDeadline && Clock::now() >= FDeadline) {
     FHasDeadline = false;
-    throw ESockError("Reply not complete within " + std::to_string(FDeadlineMs) + " ms");
+    throw SocketFailure("Reply not complete within " + std::to_string(FDeadlineMs) + " ms");
   }
 }
 
-int TPowersock::SliceMs() const {
+int SocketClient::SliceMs() const {
   long long slice = kPollSliceMs;
   long long timer = FTimer.Remaining();
   if (timer >= 0) slice = std::min(slice, timer);
@@ -172,7 +172,7 @@ int TPowersock::SliceMs() const {
   return static_cast<int>(slice);
 }
 
-void TPowersock::WaitCycle(short events) {
+void SocketClient::WaitCycle(short events) {
   int slice = SliceMs();
   if (FSocket >= 0) {
     pollfd p{FSocket, events, 0};
@@ -185,7 +185,7 @@ void TPowersock::WaitCycle(short events) {
   CheckTransferDeadline();
 }
 
-void TPowersock::ResolveHost() {
+void SocketClient::ResolveHost() {
   Report("Resolve Host", kLevelDetail);
   const std::string name = Proxy.empty() ? Host : Proxy;
   // A dotted address needs no lookup.
@@ -213,26 +213,26 @@ void TPowersock::ResolveHost() {
     // Leaving this scope drops our share of a lookup still running; its
     // thread ends by itself.
   }
-  if (FTimedOut) throw ESockError("Host Lookup Timed Out");
-  if (FCanceled) throw ESockError("Host Lookup Canceled");
+  if (FTimedOut) throw SocketFailure("Host Lookup Timed Out");
+  if (FCanceled) throw SocketFailure("Host Lookup Canceled");
   if (finished && result.ok && result.address != 0) {
     FAddress = result.address;
     if (OnHostResolved) OnHostResolved();
     return;
   }
   FLastError = finished ? result.error : 0;
-  throw ESockError("Host Lookup Failed");
+  throw SocketFailure("Host Lookup Failed");
 }
 
-void TPowersock::Connect() {
+void SocketClient::Connect() {
   Report("Connecting", kLevelDetail);
   FCanceled = false;
-  if (FConnected) throw ESockError("Already connected");
+  if (FConnected) throw SocketFailure("Already connected");
 
   for (int attempt = 0;; ++attempt) {
     try {
       ResolveHost();
-    } catch (const ESockError& e) {
+    } catch (const SocketFailure& e) {
       const std::string_view what = e.what();
       if (what == "Host Lookup Timed Out" || what == "Host Lookup Canceled") throw;
       // Any other lookup failure leaves the address empty: see below.
@@ -243,7 +243,7 @@ void TPowersock::Connect() {
       OnInvalidHost(handled);
       if (handled) continue;
     }
-    throw ESockError("Null Remote Address");
+    throw SocketFailure("Null Remote Address");
   }
 
   const int port = Proxy.empty() ? Port : ProxyPort;
@@ -301,12 +301,12 @@ void TPowersock::Connect() {
   }
   if (!FTimedOut && !FCanceled && FLastOpOk) return;
   if (OnConnectionFailed) OnConnectionFailed();
-  if (FTimedOut) throw ESockError("Connection Timed out");
-  if (FCanceled) throw ESockError("Connection Canceled");
-  throw ESockError("Connection Failed");
+  if (FTimedOut) throw SocketFailure("Connection Timed out");
+  if (FCanceled) throw SocketFailure("Connection Canceled");
+  throw SocketFailure("Connection Failed");
 }
 
-void TPowersock::SendBuffer(const char* data, std::size_t len) {
+void SocketClient::SendBuffer(const char* data, std::size_t len) {
   Report("Sending Buffer", kLevelSocket);
   TimerScope timer(*this);
   if (!FCanceled) {
@@ -331,27 +331,27 @@ void TPowersock::SendBuffer(const char* data, std::size_t len) {
   }
   if (FCanceled) {
     FCanceled = false;
-    throw EAbortError("Socket send aborted");
+    throw RequestAborted("Socket send aborted");
   }
 }
 
-void TPowersock::Write(const std::string& text) {
+void SocketClient::Write(const std::string& text) {
   Report("Write", kLevelDetail);
   // The text goes out as a C string: a NUL ends it.
   const std::size_t len = std::min(text.size(), text.find('\0'));
   if (len >= kBufferSize) {
-    throw ESockError("Text too long to send (" + std::to_string(len) + " bytes, at most " +
+    throw SocketFailure("Text too long to send (" + std::to_string(len) + " bytes, at most " +
                      std::to_string(kBufferSize - 1) + ")");
   }
   SendBuffer(text.c_str(), len);
 }
 
-void TPowersock::Writeln(const std::string& text) {
+void SocketClient::Writeln(const std::string& text) {
   Report("Writeln", kLevelDetail);
   Write(text + "\r\n");
 }
 
-TPowersock::Fill TPowersock::FillBuffer() {
+SocketClient::Fill SocketClient::FillBuffer() {
   FBufPos = FBufLen = 0;
   if (FSocket < 0) {
     FLastError = kWsaENotConn;
@@ -382,7 +382,7 @@ TPowersock::Fill TPowersock::FillBuffer() {
   }
 }
 
-std::string TPowersock::ReadLn() {
+std::string SocketClient::ReadLn() {
   Report("ReadLn", kLevelDetail);
   TimerScope timer(*this);
   std::string line;
@@ -397,7 +397,7 @@ std::string TPowersock::ReadLn() {
       FBufPos += take;
       if (lf) break;
       if (line.size() >= kBufferSize) {
-        throw ESockError("Line longer than " + std::to_string(kBufferSize) + " bytes");
+        throw SocketFailure("Line longer than " + std::to_string(kBufferSize) + " bytes");
       }
       continue;
     }
@@ -409,12 +409,12 @@ std::string TPowersock::ReadLn() {
   }
   if (FCanceled) {
     FCanceled = false;
-    throw EAbortError("Socket readln aborted");
+    throw RequestAborted("Socket readln aborted");
   }
   return line;
 }
 
-void TPowersock::CaptureLoop(long long limit, const std::function<void(const char*, std::size_t)>& sink) {
+void SocketClient::CaptureLoop(long long limit, const std::function<void(const char*, std::size_t)>& sink) {
   TimerScope timer(*this);
   std::size_t total = 0;
   while (!FCanceled) {
@@ -430,7 +430,7 @@ void TPowersock::CaptureLoop(long long limit, const std::function<void(const cha
     std::size_t n = Buffered();
     if (limit != -1) n = std::min<std::size_t>(n, static_cast<std::size_t>(limit) - total);
     if (total + n > kMaxCapture) {
-      throw ESockError("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
+      throw SocketFailure("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
     }
     sink(FBuffer.data() + FBufPos, n);
     FBufPos += n;
@@ -444,18 +444,18 @@ void TPowersock::CaptureLoop(long long limit, const std::function<void(const cha
   }
 }
 
-void TPowersock::CaptureString(std::string& text, long long limit) {
+void SocketClient::CaptureString(std::string& text, long long limit) {
   Report("Capture String", kLevelDetail);
   text.clear();
   FBytesRecvd = 0;
   CaptureLoop(limit, [&text](const char* p, std::size_t n) { text.append(p, n); });
   if (FCanceled) {
     FCanceled = false;
-    throw EAbortError("Socket capture aborted");
+    throw RequestAborted("Socket capture aborted");
   }
 }
 
-void TPowersock::CaptureFile(const std::string& name) {
+void SocketClient::CaptureFile(const std::string& name) {
   Report("CaptureFile", kLevelDetail);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "wb"), &std::fclose);
   if (!file) throw std::runtime_error("Cannot create file " + name);
@@ -466,7 +466,7 @@ void TPowersock::CaptureFile(const std::string& name) {
   if (std::fclose(file.release()) != 0) throw std::runtime_error("Cannot write file " + name);
   if (FCanceled) {
     FCanceled = false;
-    throw EAbortError("Socket send aborted");
+    throw RequestAborted("Socket send aborted");
   }
 }
 

@@ -1,4 +1,4 @@
-// TFormMain on screen: the main window's widgets, menus and status bar. The
+// MainWindow on screen: the main window's widgets, menus and status bar. The
 // window's state lives in the shared ShellModel; this class mirrors it into
 // the widgets (SyncFromModel), passes the user's edits back into it at once,
 // and forwards every command to the core main window (sl::mainform).
@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/helpwindow.h"
+#include "app/helpviewer.h"
 #include "app/qtservices.h"
 #include "app/trackgridview.h"
 #include "mainform/mainform.h"
@@ -30,12 +30,12 @@ class QTableView;
 
 namespace sl::app {
 
-class TAboutBox;
-class TFormOption;
-class TFormSearch;
+class AboutBox;
+class OptionsDialog;
+class MatchDialog;
 class TrackGridModel;
 
-class TFormMain : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -45,15 +45,15 @@ class TFormMain : public QMainWindow {
 
   // Builds the widgets, then constructs the core window (ASPI, drive scan)
   // and runs its create handler (settings file).
-  explicit TFormMain(mainform::Environment env, QWidget* parent = nullptr);
-  ~TFormMain() override;
+  explicit MainWindow(mainform::Environment env, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  mainform::TFormMain& Core() { return *core_; }
+  mainform::MainWindowLogic& Core() { return *core_; }
   shell::ShellModel& Model() { return core_->Model(); }
   QtShellServices& Services() { return services_; }
 
   // The forms created after this one, which its commands open.
-  void SetForms(TFormSearch* search, TFormOption* option, TAboutBox* about);
+  void SetDialogs(MatchDialog* search, OptionsDialog* option, AboutBox* about);
 
   // Mirrors the model into the widgets. Cheap when the model's generation is
   // unchanged; `force` redraws everything.
@@ -64,36 +64,36 @@ class TFormMain : public QMainWindow {
   void RunHandler(const std::function<void()>& handler);
 
   // The drive box: the user picked item `index`, or typed `text`.
-  void ComboBox1Pick(int index);
-  void ComboBox1Type(const QString& text);
+  void PickDrive(int index);
+  void TypeDrive(const QString& text);
 
   // The menu item (or submenu) for `id`.
   QAction* MenuAction(shell::MenuId id) const;
 
-  // The built-in help window, once H2 has opened it.
-  THelpWindow* HelpWindow() const { return helpWindow_; }
+  // The built-in help window, once the help item has opened it.
+  HelpViewer* HelpWindow() const { return helpWindow_; }
 
   // Controls, named as on the form.
-  QFrame* Panel1 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* Label2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QLabel* Label4 = nullptr;
-  QLabel* Label5 = nullptr;
-  QLabel* Label6 = nullptr;
-  QComboBox* ComboBox1 = nullptr;  // drive
-  QComboBox* ComboBox2 = nullptr;  // category
-  QComboBox* ComboBox3 = nullptr;  // detailed genre
-  QLineEdit* Edit1 = nullptr;      // year
-  QLineEdit* Edit2 = nullptr;      // disc artist
-  QLineEdit* Edit3 = nullptr;      // disc title
-  TrackGridView* StringGrid1 = nullptr;
-  QLabel* StatusPanel0 = nullptr;  // state messages
-  QLabel* StatusPanel1 = nullptr;  // long hint
-  QMenu* N3Menu = nullptr;         // server submenu
+  QFrame* discPanel = nullptr;
+  QLabel* driveLabel = nullptr;
+  QLabel* artistLabel = nullptr;
+  QLabel* categoryLabel = nullptr;
+  QLabel* titleLabel = nullptr;
+  QLabel* genreLabel = nullptr;
+  QLabel* yearLabel = nullptr;
+  QComboBox* driveBox = nullptr;  // drive
+  QComboBox* categoryBox = nullptr;  // category
+  QComboBox* genreBox = nullptr;  // detailed genre
+  QLineEdit* yearEdit = nullptr;      // year
+  QLineEdit* artistEdit = nullptr;      // disc artist
+  QLineEdit* titleEdit = nullptr;      // disc title
+  TrackGridView* trackGrid = nullptr;
+  QLabel* statusPanel = nullptr;  // state messages
+  QLabel* hintPanel = nullptr;  // long hint
+  QMenu* serverMenu = nullptr;         // server submenu
 
  signals:
-  // The close box closed the window: FormClose has run. The program ends
+  // The close box closed the window: HandleClose has run. The program ends
   // its event loop on this.
   void formClosed();
 
@@ -114,28 +114,28 @@ class TFormMain : public QMainWindow {
                     const QString& hint);
   void SyncServerMenu();
 
-  void FormShow();
-  void FormClose();
-  void AppHint(const QString& hint);
-  void X1Click();
-  void A1Click();
-  void H2Click();
-  void O1Click();
-  void S1Click();
-  void ServerItemClick(int index);
+  void HandleFirstShow();
+  void HandleClose();
+  void ShowLongHint(const QString& hint);
+  void CloseWindow();
+  void ShowAbout();
+  void ShowHelp();
+  void OpenOptions();
+  void SubmitEntry();
+  void ChooseServerItem(int index);
 
   // Declared before core_ so the core is destroyed first.
   QtShellServices services_;
-  std::unique_ptr<mainform::TFormMain> core_;
+  std::unique_ptr<mainform::MainWindowLogic> core_;
   TrackGridModel* grid_ = nullptr;
   std::array<QAction*, static_cast<int>(shell::MenuId::Count)> actions_{};
   QActionGroup* serverGroup_ = nullptr;
   std::vector<shell::ServerMenuItem> shownServers_;
   std::uint64_t syncedGeneration_ = 0;
-  TFormSearch* formSearch_ = nullptr;
-  TFormOption* formOption_ = nullptr;
-  TAboutBox* aboutBox_ = nullptr;
-  QPointer<THelpWindow> helpWindow_;
+  MatchDialog* matchDialog_ = nullptr;
+  OptionsDialog* optionsDialog_ = nullptr;
+  AboutBox* aboutBox_ = nullptr;
+  QPointer<HelpViewer> helpWindow_;
   QSocketNotifier* ipcNotifier_ = nullptr;
   int handlerDepth_ = 0;
   bool shown_ = false;

@@ -1,4 +1,4 @@
-// TPowersock: a TCP client with blocking-style operations (connect, send a
+// SocketClient: a TCP client with blocking-style operations (connect, send a
 // text, read a line, receive until the server closes) for the user-interface
 // thread. The socket is non-blocking; every wait polls it with a short
 // time-out and runs the message pump between polls, so the window stays live
@@ -15,11 +15,11 @@
 #include <string_view>
 
 #include "net/errors.h"
-#include "net/threadtimer.h"
+#include "net/deadline_timer.h"
 
 namespace sl::net {
 
-class TPowersock {
+class SocketClient {
  public:
   // Size of the component's input/output buffer; also the longest line
   // ReadLn() takes and the longest text Write() sends.
@@ -29,10 +29,10 @@ class TPowersock {
   // Longest sleep of one wait cycle, in milliseconds.
   static constexpr int kPollSliceMs = 10;
 
-  TPowersock();
-  virtual ~TPowersock();
-  TPowersock(const TPowersock&) = delete;
-  TPowersock& operator=(const TPowersock&) = delete;
+  SocketClient();
+  virtual ~SocketClient();
+  SocketClient(const SocketClient&) = delete;
+  SocketClient& operator=(const SocketClient&) = delete;
 
   std::string Host;   // server name or dotted IPv4 address
   int Port = 0;       // server TCP port
@@ -48,7 +48,7 @@ class TPowersock {
   std::function<void(const std::string& status)> OnStatus;
 
   // Resolves Proxy (when set) or Host and connects to ProxyPort or Port.
-  // Raises ESockError.
+  // Raises SocketFailure.
   void Connect();
   // Closes the connection and puts a fresh socket in its place.
   void Disconnect();
@@ -59,17 +59,17 @@ class TPowersock {
 
   // Sends len bytes (len 0: the C-string length of data, at most 65,535).
   void SendBuffer(const char* data, std::size_t len);
-  // Sends the text up to its first NUL; 65,536 bytes or more raise ESockError.
+  // Sends the text up to its first NUL; 65,536 bytes or more raise SocketFailure.
   void Write(const std::string& text);
   // Sends the text and CR LF.
   void Writeln(const std::string& text);
   // One line with its own line end (CR LF or LF). When the server closes
   // before the line end, the bytes received so far (possibly none). A line
-  // of more than kBufferSize bytes raises ESockError.
+  // of more than kBufferSize bytes raises SocketFailure.
   std::string ReadLn();
   // Receives into text until the server closes (limit -1) or text holds
   // limit bytes. The time-out counts from the last chunk received. More
-  // than kMaxCapture bytes raise ESockError.
+  // than kMaxCapture bytes raise SocketFailure.
   void CaptureString(std::string& text, long long limit = -1);
   // Receives into a file created anew, until the server closes.
   void CaptureFile(const std::string& name);
@@ -89,7 +89,7 @@ class TPowersock {
   void Report(std::string_view text, int level);
   void SetLookupDone() { FLookupDone = true; }
 
-  // A bound on a whole exchange: every wait from now on raises ESockError
+  // A bound on a whole exchange: every wait from now on raises SocketFailure
   // once ms milliseconds have passed (ms <= 0: no bound). Guards against a
   // server that trickles its reply so slowly that the per-wait time-out
   // never runs out.
@@ -106,7 +106,7 @@ class TPowersock {
   void StartTimer();
   void StopTimer();
   void TimerTriggered();
-  // Raises ESockError with the error table's text for the errno of the
+  // Raises SocketFailure with the error table's text for the errno of the
   // failed call, unless it maps to the tolerated code.
   void SocketError(int err, int tolerated);
   [[noreturn]] void RaiseCode(int code);
@@ -129,11 +129,11 @@ class TPowersock {
   bool FSocketUsed = false;  // a connect was tried on the current socket
   std::uint32_t FAddress = 0;  // remote IPv4 address, network order; 0 = none
   bool FCanceled = false, FTimedOut = false, FLastOpOk = false, FLookupDone = false;
-  bool FConnected = false, FDestroying = false;
+  bool FConnected = false, destroying_ = false;
   int FLastError = 0;
   std::string FStatusText;
   long long FBytesRecvd = 0;
-  TThreadTimer FTimer;
+  DeadlineTimer FTimer;
   bool FHasDeadline = false;
   int FDeadlineMs = 0;
   Clock::time_point FDeadline{};

@@ -1,4 +1,4 @@
-#include "app/formmain.h"
+#include "app/mainwindow.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -27,10 +27,10 @@
 
 #include "app/aboutbox.h"
 #include "app/exceptionbox.h"
-#include "app/formoption.h"
-#include "app/formsearch.h"
+#include "app/optionsdialog.h"
+#include "app/matchdialog.h"
 #include "ipc/ipc.h"
-#include "app/helpwindow.h"
+#include "app/helpviewer.h"
 #include "app/hints.h"
 #include "app/texts.h"
 #include "app/trackgridmodel.h"
@@ -45,7 +45,7 @@ namespace {
 
 using shell::MenuId;
 
-// Height of the edits and combo boxes on Panel1.
+// Height of the edits and combo boxes on discPanel.
 constexpr int kFieldHeight = 20;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top,
@@ -115,8 +115,8 @@ bool SameServers(const std::vector<shell::ServerMenuItem>& a,
 
 }  // namespace
 
-TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(parent) {
-  setObjectName(QStringLiteral("FormMain"));
+MainWindow::MainWindow(mainform::Environment env, QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("mainWindow"));
   setWindowTitle(kAppTitle);
   resize(kWidth, kHeight);
 
@@ -128,37 +128,37 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(Panel1);
-  layout->addWidget(StringGrid1, 1);
+  layout->addWidget(discPanel);
+  layout->addWidget(trackGrid, 1);
   setCentralWidget(central);
 
   // The core window: fields, ASPI, drive scan, "チェック完了", grid header.
   // Its boxes (a missing ASPI layer) appear now, before the window shows.
-  core_ = std::make_unique<mainform::TFormMain>(services_, std::move(env));
+  core_ = std::make_unique<mainform::MainWindowLogic>(services_, std::move(env));
   services_.SetOwner(this);
 
   grid_ = new TrackGridModel(Model().Table(), this);
-  StringGrid1->Attach(Model(), grid_);
-  connect(StringGrid1, &TrackGridView::edited, this, [this] { SyncFromModel(); });
-  connect(StringGrid1, &TrackGridView::message, this, [this](const QString& text) {
+  trackGrid->Attach(Model(), grid_);
+  connect(trackGrid, &TrackGridView::edited, this, [this] { SyncFromModel(); });
+  connect(trackGrid, &TrackGridView::message, this, [this](const QString& text) {
     services_.MessageBox(shell::MsgIcon::Warning, text.toStdString());
   });
   // A box a command opens comes after what the command has shown so far:
   // the status text it set is on screen before the box.
   services_.SetBeforeBox([this] {
     SyncFromModel();
-    StatusPanel0->repaint();
-    StatusPanel1->repaint();
+    statusPanel->repaint();
+    hintPanel->repaint();
   });
-  StringGrid1->setColumnWidth(0, 40);
-  StringGrid1->setColumnWidth(1, 250);
-  StringGrid1->setColumnWidth(2, 150);
+  trackGrid->setColumnWidth(0, 40);
+  trackGrid->setColumnWidth(1, 250);
+  trackGrid->setColumnWidth(2, 150);
 
   BuildMenus();
   SetTabOrder();
   SyncFromModel(true);
 
-  RunHandler([this] { core_->FormCreate(); });
+  RunHandler([this] { core_->OpenSettingsFile(); });
 
   // The player's notifications arrive on the IPC: the event loop (and every
   // modal dialog's loop) hands them to the player link as they come.
@@ -171,66 +171,66 @@ TFormMain::TFormMain(mainform::Environment env, QWidget* parent) : QMainWindow(p
   }
 }
 
-TFormMain::~TFormMain() {
+MainWindow::~MainWindow() {
   services_.SetMatchDialog(nullptr);
   services_.SetOptionDialog(nullptr);
   services_.SetOwner(nullptr);
   // The widgets read the core's model, which goes with core_ before the
   // QWidget base would delete them: take them down while it still exists.
-  StringGrid1->setModel(nullptr);
+  trackGrid->setModel(nullptr);
   qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
   delete grid_;
 }
 
-void TFormMain::SetForms(TFormSearch* search, TFormOption* option, TAboutBox* about) {
-  formSearch_ = search;
-  formOption_ = option;
+void MainWindow::SetDialogs(MatchDialog* search, OptionsDialog* option, AboutBox* about) {
+  matchDialog_ = search;
+  optionsDialog_ = option;
   aboutBox_ = about;
   services_.SetMatchDialog(search);
   services_.SetOptionDialog(option);
 }
 
-void TFormMain::BuildPanel() {
-  Panel1 = new QFrame(this);
-  Panel1->setObjectName(QStringLiteral("Panel1"));
-  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel1->setFixedHeight(81);
+void MainWindow::BuildPanel() {
+  discPanel = new QFrame(this);
+  discPanel->setObjectName(QStringLiteral("discPanel"));
+  discPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  discPanel->setFixedHeight(81);
 
-  Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("CD-ROMドライブ"), 8, 8, true);
-  ComboBox1 = MakeCombo(Panel1, "ComboBox1", 8, 32, 233,
+  driveLabel = MakeLabel(discPanel, "driveLabel", QStringLiteral("CD-ROMドライブ"), 8, 8, true);
+  driveBox = MakeCombo(discPanel, "driveBox", 8, 32, 233,
                         QStringLiteral("CD-ROMドライブ | CDをセットしたドライブを選択します。 "));
   // Each typed character is a drive change of its own; completing the text
   // would run the handler on text the user never typed.
-  ComboBox1->setCompleter(nullptr);
-  Label3 = MakeLabel(Panel1, "Label3", QStringLiteral("ｼﾞｬﾝﾙ"), 248, 7);
-  ComboBox2 = MakeCombo(Panel1, "ComboBox2", 304, 5, 105,
+  driveBox->setCompleter(nullptr);
+  categoryLabel = MakeLabel(discPanel, "categoryLabel", QStringLiteral("ｼﾞｬﾝﾙ"), 248, 7);
+  categoryBox = MakeCombo(discPanel, "categoryBox", 304, 5, 105,
                         QStringLiteral("ジャンル|データ検索に使用する大まかなジャンルです。"));
-  ComboBox2->addItems(Categories());
-  Label5 = MakeLabel(Panel1, "Label5", QStringLiteral("詳細ｼﾞｬﾝﾙ"), 416, 7);
-  ComboBox3 = MakeCombo(Panel1, "ComboBox3", 496, 5, 113,
+  categoryBox->addItems(Categories());
+  genreLabel = MakeLabel(discPanel, "genreLabel", QStringLiteral("詳細ｼﾞｬﾝﾙ"), 416, 7);
+  genreBox = MakeCombo(discPanel, "genreBox", 496, 5, 113,
                         QStringLiteral("詳細ジャンル|細かなジャンルを示します。"));
-  ComboBox3->addItems(DetailedGenres());
-  Label2 = MakeLabel(Panel1, "Label2", QStringLiteral("ｱｰﾃｨｽﾄ"), 248, 32);
-  Edit2 = MakeEdit(Panel1, "Edit2", 304, 30, 305,
+  genreBox->addItems(DetailedGenres());
+  artistLabel = MakeLabel(discPanel, "artistLabel", QStringLiteral("ｱｰﾃｨｽﾄ"), 248, 32);
+  artistEdit = MakeEdit(discPanel, "artistEdit", 304, 30, 305,
                    QStringLiteral("アーティスト | アーティスト名です。"));
-  Label4 = MakeLabel(Panel1, "Label4", QStringLiteral("ﾀｲﾄﾙ"), 248, 58);
-  Edit3 = MakeEdit(Panel1, "Edit3", 304, 56, 305, QStringLiteral("タイトル | CDのタイトルです。"));
-  Label6 = MakeLabel(Panel1, "Label6", QStringLiteral("年号"), 128, 58);
-  Edit1 = MakeEdit(Panel1, "Edit1", 168, 56, 73,
+  titleLabel = MakeLabel(discPanel, "titleLabel", QStringLiteral("ﾀｲﾄﾙ"), 248, 58);
+  titleEdit = MakeEdit(discPanel, "titleEdit", 304, 56, 305, QStringLiteral("タイトル | CDのタイトルです。"));
+  yearLabel = MakeLabel(discPanel, "yearLabel", QStringLiteral("年号"), 128, 58);
+  yearEdit = MakeEdit(discPanel, "yearEdit", 168, 56, 73,
                    QStringLiteral("年号|発売された年（西暦)です。"));
 
   // Boxes start with no item chosen: their text is what the model says.
-  ComboBox2->setCurrentIndex(-1);
-  ComboBox3->setCurrentIndex(-1);
+  categoryBox->setCurrentIndex(-1);
+  genreBox->setCurrentIndex(-1);
 
   // Pop-up hints (the short part) only where the form shows them.
-  for (QWidget* w : std::initializer_list<QWidget*>{ComboBox1, Edit2, Edit3})
+  for (QWidget* w : std::initializer_list<QWidget*>{driveBox, artistEdit, titleEdit})
     w->setToolTip(ShortHint(w->statusTip()));
 
   // Edits reach the model at once.
-  connect(ComboBox1, &QComboBox::activated, this, [this](int index) { ComboBox1Pick(index); });
-  connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
-          [this](const QString& text) { ComboBox1Type(text); });
+  connect(driveBox, &QComboBox::activated, this, [this](int index) { PickDrive(index); });
+  connect(driveBox->lineEdit(), &QLineEdit::textEdited, this,
+          [this](const QString& text) { TypeDrive(text); });
   // While a command runs the fields are read-only; a pick from a category
   // or genre list is put back at once.
   auto field = [this](void (shell::TrackTitleTable::*set)(std::string)) {
@@ -242,42 +242,42 @@ void TFormMain::BuildPanel() {
       (Model().Table().*set)(t.toStdString());
     };
   };
-  connect(ComboBox2, &QComboBox::editTextChanged, this, field(&shell::TrackTitleTable::SetCategory));
-  connect(ComboBox3, &QComboBox::editTextChanged, this, field(&shell::TrackTitleTable::SetGenre));
-  connect(Edit1, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetYear));
-  connect(Edit2, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetArtist));
-  connect(Edit3, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetTitle));
+  connect(categoryBox, &QComboBox::editTextChanged, this, field(&shell::TrackTitleTable::SetCategory));
+  connect(genreBox, &QComboBox::editTextChanged, this, field(&shell::TrackTitleTable::SetGenre));
+  connect(yearEdit, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetYear));
+  connect(artistEdit, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetArtist));
+  connect(titleEdit, &QLineEdit::textChanged, this, field(&shell::TrackTitleTable::SetTitle));
 }
 
-void TFormMain::BuildGrid() {
-  StringGrid1 = new TrackGridView(this);
-  StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
-  SetUpStringGrid(StringGrid1);
-  StringGrid1->horizontalHeader()->setSectionsClickable(false);
-  StringGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
-  StringGrid1->setSelectionMode(QAbstractItemView::ContiguousSelection);
+void MainWindow::BuildGrid() {
+  trackGrid = new TrackGridView(this);
+  trackGrid->setObjectName(QStringLiteral("trackGrid"));
+  SetUpStringGrid(trackGrid);
+  trackGrid->horizontalHeader()->setSectionsClickable(false);
+  trackGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
+  trackGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
   // Editing starts switched off; the grid's editing mode turns it on.
-  StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  StringGrid1->setTabKeyNavigation(true);
+  trackGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  trackGrid->setTabKeyNavigation(true);
 }
 
-void TFormMain::BuildStatusBar() {
+void MainWindow::BuildStatusBar() {
   QStatusBar* bar = statusBar();
-  bar->setObjectName(QStringLiteral("StatusBar1"));
-  StatusPanel0 = new QLabel(bar);
-  StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
-  StatusPanel0->setFixedWidth(150);
-  StatusPanel1 = new QLabel(bar);
-  StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+  bar->setObjectName(QStringLiteral("statusBar"));
+  statusPanel = new QLabel(bar);
+  statusPanel->setObjectName(QStringLiteral("statusPanel"));
+  statusPanel->setFixedWidth(150);
+  hintPanel = new QLabel(bar);
+  hintPanel->setObjectName(QStringLiteral("hintPanel"));
   // The last panel is 50 pixels at least and takes the rest of the bar, so
   // a long hint is clipped rather than widening the window.
-  StatusPanel1->setMinimumWidth(50);
-  StatusPanel1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  bar->addWidget(StatusPanel0, 0);
-  bar->addWidget(StatusPanel1, 1);
+  hintPanel->setMinimumWidth(50);
+  hintPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  bar->addWidget(statusPanel, 0);
+  bar->addWidget(hintPanel, 1);
 }
 
-QAction* TFormMain::AddItem(QMenu* menu, MenuId id, const char* name, const QString& caption,
+QAction* MainWindow::AddItem(QMenu* menu, MenuId id, const char* name, const QString& caption,
                             const QString& hint, std::function<void()> handler) {
   QAction* action = menu->addAction(caption);
   action->setObjectName(QString::fromLatin1(name));
@@ -289,7 +289,7 @@ QAction* TFormMain::AddItem(QMenu* menu, MenuId id, const char* name, const QStr
   return action;
 }
 
-QMenu* TFormMain::AddSubmenu(QMenu* menu, MenuId id, const char* name, const QString& caption,
+QMenu* MainWindow::AddSubmenu(QMenu* menu, MenuId id, const char* name, const QString& caption,
                              const QString& hint) {
   QMenu* sub = menu->addMenu(caption);
   sub->setObjectName(QString::fromLatin1(name));
@@ -299,83 +299,83 @@ QMenu* TFormMain::AddSubmenu(QMenu* menu, MenuId id, const char* name, const QSt
   return sub;
 }
 
-void TFormMain::BuildMenus() {
+void MainWindow::BuildMenus() {
   QMenuBar* bar = menuBar();
-  bar->setObjectName(QStringLiteral("MainMenu1"));
+  bar->setObjectName(QStringLiteral("mainMenu"));
 
   QMenu* f1 = bar->addMenu(QStringLiteral("ファイル(&F)"));
-  f1->setObjectName(QStringLiteral("F1"));
-  f1->menuAction()->setObjectName(QStringLiteral("F1"));
-  actions_[static_cast<int>(MenuId::F1)] = f1->menuAction();
-  AddItem(f1, MenuId::tunedexS2, "tunedexS2", QStringLiteral("tunedexのサーバリスト取得(&S)"),
+  f1->setObjectName(QStringLiteral("fileMenuItem"));
+  f1->menuAction()->setObjectName(QStringLiteral("fileMenuItem"));
+  actions_[static_cast<int>(MenuId::FileMenu)] = f1->menuAction();
+  AddItem(f1, MenuId::FetchServerList, "fetchServerListItem", QStringLiteral("tunedexのサーバリスト取得(&S)"),
           QStringLiteral("サーバリスト取得 | tunedexのミラーサーバを取得します。"),
-          [this] { core_->tunedexS2Click(); });
+          [this] { core_->FetchServerList(); });
   f1->addSeparator()->setObjectName(QStringLiteral("N5"));
-  QMenu* s3 = AddSubmenu(f1, MenuId::S3, "S3", QStringLiteral("リストの保存(&W)"),
+  QMenu* s3 = AddSubmenu(f1, MenuId::SaveListMenu, "saveListMenuItem", QStringLiteral("リストの保存(&W)"),
                          QStringLiteral("曲名データを保存します。"));
-  AddItem(s3, MenuId::L1, "L1", QStringLiteral("ローカルデータベース(&L)"), QString(),
-          [this] { core_->MenuSaveFileClick(); });
-  AddItem(s3, MenuId::MenuDSMPExport, "MenuDSMPExport", QStringLiteral("DSMP(&D)"), QString(),
-          [this] { core_->MenuDSMPExportClick(); });
-  QMenu* r1 = AddSubmenu(f1, MenuId::R1, "R1", QStringLiteral("リストの読み込み(&R)"),
+  AddItem(s3, MenuId::SaveToLocalDatabase, "saveToLocalDatabaseItem", QStringLiteral("ローカルデータベース(&L)"), QString(),
+          [this] { core_->SaveTitles(); });
+  AddItem(s3, MenuId::ExportToPlayer, "exportToPlayerItem", QStringLiteral("DSMP(&D)"), QString(),
+          [this] { core_->ExportToPlayer(); });
+  QMenu* r1 = AddSubmenu(f1, MenuId::LoadListMenu, "loadListMenuItem", QStringLiteral("リストの読み込み(&R)"),
                          QStringLiteral("曲名データを読み込みます。"));
-  AddItem(r1, MenuId::L2, "L2", QStringLiteral("ローカルデータベース(&L)"), QString(),
-          [this] { core_->MenuReadFileClick(); });
-  AddItem(r1, MenuId::MenuDSMPImport, "MenuDSMPImport", QStringLiteral("DSMP(&D)"), QString(),
-          [this] { core_->MenuDSMPImportClick(); });
+  AddItem(r1, MenuId::LoadFromLocalDatabase, "loadFromLocalDatabaseItem", QStringLiteral("ローカルデータベース(&L)"), QString(),
+          [this] { core_->LoadTitles(); });
+  AddItem(r1, MenuId::ImportFromPlayer, "importFromPlayerItem", QStringLiteral("DSMP(&D)"), QString(),
+          [this] { core_->ImportFromPlayer(); });
   f1->addSeparator()->setObjectName(QStringLiteral("N1"));
   // Exit ends the process outright; it does not go through RunHandler.
   QAction* x1 = f1->addAction(QStringLiteral("終了(&X)"));
-  x1->setObjectName(QStringLiteral("X1"));
+  x1->setObjectName(QStringLiteral("exitItem"));
   x1->setStatusTip(QStringLiteral("終了 | プログラムを終了します。"));
-  connect(x1, &QAction::triggered, this, [this] { X1Click(); });
-  actions_[static_cast<int>(MenuId::X1)] = x1;
+  connect(x1, &QAction::triggered, this, [this] { CloseWindow(); });
+  actions_[static_cast<int>(MenuId::Exit)] = x1;
 
   QMenu* e1 = bar->addMenu(QStringLiteral("データベース(&D)"));
-  e1->setObjectName(QStringLiteral("E1"));
-  e1->menuAction()->setObjectName(QStringLiteral("E1"));
-  actions_[static_cast<int>(MenuId::E1)] = e1->menuAction();
-  AddItem(e1, MenuId::C1, "C1", QStringLiteral("データベースから受信(&R)"),
+  e1->setObjectName(QStringLiteral("databaseMenuItem"));
+  e1->menuAction()->setObjectName(QStringLiteral("databaseMenuItem"));
+  actions_[static_cast<int>(MenuId::DatabaseMenu)] = e1->menuAction();
+  AddItem(e1, MenuId::LookUpDisc, "lookUpDiscItem", QStringLiteral("データベースから受信(&R)"),
           QStringLiteral("接続 | tunedexサーバに接続しCDタイトルを検索します。"),
-          [this] { core_->C1Click(); });
-  AddItem(e1, MenuId::S1, "S1", QStringLiteral("データベースに送信(&S)"),
-          QStringLiteral("送信 | tunedexサーバにCD情報を送信します。"), [this] { S1Click(); });
+          [this] { core_->LookUpDisc(); });
+  AddItem(e1, MenuId::SubmitEntry, "submitEntryItem", QStringLiteral("データベースに送信(&S)"),
+          QStringLiteral("送信 | tunedexサーバにCD情報を送信します。"), [this] { SubmitEntry(); });
   e1->addSeparator()->setObjectName(QStringLiteral("N2"));
-  N3Menu = AddSubmenu(e1, MenuId::N3, "N3", QStringLiteral("接続するデータベース(&N)"),
+  serverMenu = AddSubmenu(e1, MenuId::ServerMenu, "serverMenuItem", QStringLiteral("接続するデータベース(&N)"),
                       QStringLiteral("接続先の選択 | 接続するtunedexサーバを選択します。"));
   serverGroup_ = new QActionGroup(this);
   serverGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
-  AddItem(e1, MenuId::O1, "O1", QStringLiteral("オプション(&O)..."),
+  AddItem(e1, MenuId::Options, "optionsItem", QStringLiteral("オプション(&O)..."),
           QStringLiteral("オプション | プロクシサーバの設定とバージョン情報の表示です。"),
-          [this] { O1Click(); });
+          [this] { OpenOptions(); });
 
   QMenu* h1 = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
-  h1->setObjectName(QStringLiteral("H1"));
-  h1->menuAction()->setObjectName(QStringLiteral("H1"));
-  actions_[static_cast<int>(MenuId::H1)] = h1->menuAction();
-  AddItem(h1, MenuId::H2, "H2", QStringLiteral("ヘルプ(&H)"),
-          QStringLiteral("ヘルプ|ヘルプを表示します。"), [this] { H2Click(); });
+  h1->setObjectName(QStringLiteral("helpMenuItem"));
+  h1->menuAction()->setObjectName(QStringLiteral("helpMenuItem"));
+  actions_[static_cast<int>(MenuId::HelpMenu)] = h1->menuAction();
+  AddItem(h1, MenuId::HelpContents, "helpContentsItem", QStringLiteral("ヘルプ(&H)"),
+          QStringLiteral("ヘルプ|ヘルプを表示します。"), [this] { ShowHelp(); });
   h1->addSeparator()->setObjectName(QStringLiteral("N4"));
-  AddItem(h1, MenuId::A1, "A1", QStringLiteral("バージョン情報(&A)"),
-          QStringLiteral("バージョン情報 | バージョン情報です。"), [this] { A1Click(); });
+  AddItem(h1, MenuId::About, "aboutItem", QStringLiteral("バージョン情報(&A)"),
+          QStringLiteral("バージョン情報 | バージョン情報です。"), [this] { ShowAbout(); });
 }
 
-void TFormMain::SetTabOrder() {
-  setTabOrder(ComboBox1, ComboBox2);
-  setTabOrder(ComboBox2, ComboBox3);
-  setTabOrder(ComboBox3, Edit2);
-  setTabOrder(Edit2, Edit1);
-  setTabOrder(Edit1, Edit3);
-  setTabOrder(Edit3, StringGrid1);
+void MainWindow::SetTabOrder() {
+  setTabOrder(driveBox, categoryBox);
+  setTabOrder(categoryBox, genreBox);
+  setTabOrder(genreBox, artistEdit);
+  setTabOrder(artistEdit, yearEdit);
+  setTabOrder(yearEdit, titleEdit);
+  setTabOrder(titleEdit, trackGrid);
 }
 
-QAction* TFormMain::MenuAction(MenuId id) const {
+QAction* MainWindow::MenuAction(MenuId id) const {
   const int i = static_cast<int>(id);
   if (i < 0 || i >= static_cast<int>(actions_.size())) return nullptr;
   return actions_[static_cast<std::size_t>(i)];
 }
 
-void TFormMain::SyncFromModel(bool force) {
+void MainWindow::SyncFromModel(bool force) {
   shell::ShellModel& model = Model();
   if (!force && model.Generation() == syncedGeneration_) return;
   syncedGeneration_ = model.Generation();
@@ -383,39 +383,39 @@ void TFormMain::SyncFromModel(bool force) {
   const bool locked = model.CommandRunning();
   // An editor still open when a command starts is closed with its text
   // written into the cell, before the grid turns read-only.
-  if (locked && StringGrid1->EditorOpen()) StringGrid1->CloseEditorKeepingText();
-  for (QLineEdit* edit : {Edit1, Edit2, Edit3, ComboBox2->lineEdit(), ComboBox3->lineEdit()})
+  if (locked && trackGrid->EditorOpen()) trackGrid->CloseEditorKeepingText();
+  for (QLineEdit* edit : {yearEdit, artistEdit, titleEdit, categoryBox->lineEdit(), genreBox->lineEdit()})
     if (edit->isReadOnly() != locked) edit->setReadOnly(locked);
   grid_->SetReadOnly(locked);
 
   const shell::TrackTitleTable& table = model.Table();
-  SetComboText(ComboBox2, table.Category());
-  SetComboText(ComboBox3, table.Genre());
-  SetLineText(Edit1, table.Year());
-  SetLineText(Edit2, table.Artist());
-  SetLineText(Edit3, table.Title());
+  SetComboText(categoryBox, table.Category());
+  SetComboText(genreBox, table.Genre());
+  SetLineText(yearEdit, table.Year());
+  SetLineText(artistEdit, table.Artist());
+  SetLineText(titleEdit, table.Title());
   grid_->Sync();
 
   // Drive box: items, then the chosen item or the typed text.
   {
-    const QSignalBlocker block(ComboBox1);
-    const QSignalBlocker blockEdit(ComboBox1->lineEdit());
+    const QSignalBlocker block(driveBox);
+    const QSignalBlocker blockEdit(driveBox->lineEdit());
     const auto& items = model.DriveItems();
-    bool same = ComboBox1->count() == static_cast<int>(items.size());
-    for (int i = 0; same && i < ComboBox1->count(); ++i)
-      same = ComboBox1->itemText(i) == QString::fromStdString(items[static_cast<std::size_t>(i)]);
+    bool same = driveBox->count() == static_cast<int>(items.size());
+    for (int i = 0; same && i < driveBox->count(); ++i)
+      same = driveBox->itemText(i) == QString::fromStdString(items[static_cast<std::size_t>(i)]);
     if (!same) {
-      ComboBox1->clear();
-      for (const auto& item : items) ComboBox1->addItem(QString::fromStdString(item));
+      driveBox->clear();
+      for (const auto& item : items) driveBox->addItem(QString::fromStdString(item));
     }
-    if (ComboBox1->currentIndex() != model.DriveIndex())
-      ComboBox1->setCurrentIndex(model.DriveIndex());
+    if (driveBox->currentIndex() != model.DriveIndex())
+      driveBox->setCurrentIndex(model.DriveIndex());
     const QString text = QString::fromStdString(model.DriveText());
-    if (ComboBox1->currentText() != text) ComboBox1->setEditText(text);
+    if (driveBox->currentText() != text) driveBox->setEditText(text);
   }
 
-  SetLabelText(StatusPanel0, model.Status(0));
-  SetLabelText(StatusPanel1, model.Status(1));
+  SetLabelText(statusPanel, model.Status(0));
+  SetLabelText(hintPanel, model.Status(1));
 
   for (int i = 0; i < static_cast<int>(MenuId::Count); ++i) {
     QAction* action = actions_[static_cast<std::size_t>(i)];
@@ -429,21 +429,21 @@ void TFormMain::SyncFromModel(bool force) {
   SyncServerMenu();
 }
 
-void TFormMain::SyncServerMenu() {
+void MainWindow::SyncServerMenu() {
   const auto& items = Model().ServerItems();
   if (!SameServers(items, shownServers_)) {
     for (QAction* action : serverGroup_->actions()) {
       serverGroup_->removeAction(action);
-      N3Menu->removeAction(action);
+      serverMenu->removeAction(action);
       action->deleteLater();
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
-      QAction* action = N3Menu->addAction(QString::fromStdString(items[i].caption));
+      QAction* action = serverMenu->addAction(QString::fromStdString(items[i].caption));
       action->setCheckable(true);
       action->setData(items[i].tag);
       serverGroup_->addAction(action);
       const int index = static_cast<int>(i);
-      connect(action, &QAction::triggered, this, [this, index] { ServerItemClick(index); });
+      connect(action, &QAction::triggered, this, [this, index] { ChooseServerItem(index); });
     }
   }
   shownServers_ = items;
@@ -457,10 +457,10 @@ void TFormMain::SyncServerMenu() {
   }
 }
 
-void TFormMain::RunHandler(const std::function<void()>& handler) {
+void MainWindow::RunHandler(const std::function<void()>& handler) {
   // A handler works on the grid as the user left it: text typed into an
   // open editor is in its cell first.
-  if (handlerDepth_ == 0 && StringGrid1->EditorOpen()) StringGrid1->CloseEditorKeepingText();
+  if (handlerDepth_ == 0 && trackGrid->EditorOpen()) trackGrid->CloseEditorKeepingText();
   ++handlerDepth_;
   try {
     handler();
@@ -479,52 +479,52 @@ void TFormMain::RunHandler(const std::function<void()>& handler) {
   }
 }
 
-void TFormMain::ComboBox1Pick(int index) {
+void MainWindow::PickDrive(int index) {
   RunHandler([this, index] {
     Model().SetDriveIndex(index);
-    core_->ComboBox1Change();
+    core_->ChooseDrive();
   });
 }
 
-void TFormMain::ComboBox1Type(const QString& text) {
+void MainWindow::TypeDrive(const QString& text) {
   RunHandler([this, text] {
     Model().SetDriveText(text.toStdString());
-    core_->ComboBox1Change();
+    core_->ChooseDrive();
   });
 }
 
-bool TFormMain::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
-    AppHint(static_cast<QStatusTipEvent*>(event)->tip());
+    ShowLongHint(static_cast<QStatusTipEvent*>(event)->tip());
     return true;
   }
   return QMainWindow::event(event);
 }
 
-void TFormMain::AppHint(const QString& hint) {
+void MainWindow::ShowLongHint(const QString& hint) {
   Model().SetStatus(1, LongHint(hint).toStdString());
   SyncFromModel();
 }
 
-void TFormMain::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   // Restoring a minimized window is a show too; the window is shown once.
   if (event->spontaneous() || shown_) return;
   shown_ = true;
-  FormShow();
+  HandleFirstShow();
 }
 
-void TFormMain::FormShow() {
+void MainWindow::HandleFirstShow() {
   // 625 x 390 is the outer size: where the frame is already known, the
   // client area gives way to it.
   const QSize frame = frameGeometry().size() - size();
   if (frame.width() > 0 || frame.height() > 0) resize(kWidth - frame.width(), kHeight - frame.height());
   move(CentredOnScreen(*this));
-  RunHandler([this] { core_->FormShow(); });
+  RunHandler([this] { core_->ApplyStartupSettings(); });
   if (aboutBox_) aboutBox_->Version->setText(aboutBox_->Version->text() + mainform::kVersion);
 }
 
-void TFormMain::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (handlerDepth_ > 0) {
     // Closing from inside a wait (a lookup pumping messages) would pull the
     // settings file and the ASPI layer from under the running handler.
@@ -532,30 +532,30 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  FormClose();
+  HandleClose();
   event->accept();
 }
 
-void TFormMain::FormClose() {
+void MainWindow::HandleClose() {
   if (closed_) return;
   closed_ = true;
-  RunHandler([this] { core_->FormClose(); });
+  RunHandler([this] { core_->ReleaseResources(); });
   emit formClosed();
 }
 
-void TFormMain::X1Click() {
+void MainWindow::CloseWindow() {
   // Ends the process at once: no close handling, nothing is pending.
   ::_exit(0);
 }
 
-void TFormMain::A1Click() {
+void MainWindow::ShowAbout() {
   if (!aboutBox_) return;
   aboutBox_->show();
   aboutBox_->raise();
   aboutBox_->activateWindow();
 }
 
-void TFormMain::H2Click() {
+void MainWindow::ShowHelp() {
   // Beside the program, in its installed data folder, in the folder of
   // "cdplayer.ini".
   const QString exeDir = QCoreApplication::applicationDirPath();
@@ -564,17 +564,17 @@ void TFormMain::H2Click() {
        QString::fromStdString(platform::InstalledDir(exeDir.toStdString(), platform::ProgramDir::Data)),
        QString::fromStdString(core_->Env().windowsDir)});
   if (!chm.isEmpty() && QDesktopServices::openUrl(QUrl::fromLocalFile(chm))) return;
-  if (!helpWindow_) helpWindow_ = new THelpWindow(this);
+  if (!helpWindow_) helpWindow_ = new HelpViewer(this);
   helpWindow_->show();
   helpWindow_->raise();
   helpWindow_->activateWindow();
 }
 
-void TFormMain::O1Click() { core_->O1Click(); }
+void MainWindow::OpenOptions() { core_->OpenOptions(); }
 
-void TFormMain::S1Click() { core_->S1Click(); }
+void MainWindow::SubmitEntry() { core_->SubmitEntry(); }
 
-void TFormMain::ServerItemClick(int index) {
+void MainWindow::ChooseServerItem(int index) {
   RunHandler([this, index] {
     Model().ToggleServerItem(index);
     core_->ChangeServer(index);

@@ -1,30 +1,30 @@
-#include "net/threadtimer.h"
+#include "net/deadline_timer.h"
 
 #include <utility>
 
 namespace sl::net {
 
-void TThreadTimer::SetEnabled(bool enabled) {
+void DeadlineTimer::SetEnabled(bool enabled) {
   enabled_ = enabled;
   Rearm();
 }
 
-void TThreadTimer::SetInterval(int ms) {
+void DeadlineTimer::SetInterval(int ms) {
   interval_ = ms;
   Rearm();
 }
 
-void TThreadTimer::SetOnTimer(std::function<void()> onTimer) {
+void DeadlineTimer::SetOnTimer(std::function<void()> onTimer) {
   onTimer_ = std::move(onTimer);
   Rearm();
 }
 
-void TThreadTimer::Rearm() {
+void DeadlineTimer::Rearm() {
   armed_ = enabled_ && interval_ > 0 && onTimer_;
   if (armed_) due_ = Clock::now() + std::chrono::milliseconds(interval_);
 }
 
-void TThreadTimer::Check() {
+void DeadlineTimer::Check() {
   if (!armed_ || Clock::now() < due_) return;
   due_ = Clock::now() + std::chrono::milliseconds(interval_);
   // Copy: the handler may replace OnTimer.
@@ -32,7 +32,7 @@ void TThreadTimer::Check() {
   handler();
 }
 
-long long TThreadTimer::Remaining() const {
+long long DeadlineTimer::Remaining() const {
   if (!armed_) return -1;
   // Rounded up, so a wait that sleeps this long finds the timer due.
   auto left = std::chrono::ceil<std::chrono::milliseconds>(due_ - Clock::now()).count();

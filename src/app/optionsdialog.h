@@ -1,7 +1,7 @@
-// TFormOption: the options dialog (proxy, servers, e-mail address) on screen.
+// OptionsDialog: the options dialog (proxy, servers, e-mail address) on screen.
 // Created once at start-up and reused. It shows a shell::OptionDialog's state
 // and hands every gesture to that dialog's handlers (the settings room's
-// TFormOption); it holds no logic of its own.
+// OptionsDialog); it holds no logic of its own.
 #pragma once
 
 #include <QDialog>
@@ -19,34 +19,34 @@ class QTabWidget;
 
 namespace sl::app {
 
-class TFormOption : public QDialog {
+class OptionsDialog : public QDialog {
   Q_OBJECT
 
  public:
   // `mainWindow` is the window whose top-left corner the dialog takes when it
   // activates.
-  explicit TFormOption(QWidget* mainWindow);
+  explicit OptionsDialog(QWidget* mainWindow);
 
-  // Runs FormShow, shows the dialog modally over `dialog` and returns its
+  // Runs FillFromSettings, shows the dialog modally over `dialog` and returns its
   // result (shell::kModalOk or shell::kModalCancel).
   int Show(shell::OptionDialog& dialog);
 
   // Controls, named as on the form.
-  QPushButton* Button1 = nullptr;  // OK
-  QPushButton* Button2 = nullptr;  // Cancel
-  QTabWidget* PageControl1 = nullptr;
-  QWidget* TabSheet1 = nullptr;
-  QWidget* TabSheet2 = nullptr;
-  QWidget* TabSheet3 = nullptr;
-  QLineEdit* Edit1 = nullptr;      // proxy host
-  QLineEdit* Edit2 = nullptr;      // proxy port
-  QComboBox* ComboBox1 = nullptr;  // server host
-  QLineEdit* Edit3 = nullptr;      // server path
-  QPushButton* Button4 = nullptr;  // 追加
-  QPushButton* Button5 = nullptr;  // 適用
-  QCheckBox* CheckBox1 = nullptr;  // 2ﾊﾞｲﾄ文字
-  QCheckBox* CheckBox2 = nullptr;  // UTF-8
-  QLineEdit* Edit4 = nullptr;      // e-mail address
+  QPushButton* okButton = nullptr;  // OK
+  QPushButton* cancelButton = nullptr;  // Cancel
+  QTabWidget* tabs = nullptr;
+  QWidget* proxyTab = nullptr;
+  QWidget* serverTab = nullptr;
+  QWidget* emailTab = nullptr;
+  QLineEdit* proxyHostEdit = nullptr;      // proxy host
+  QLineEdit* proxyPortEdit = nullptr;      // proxy port
+  QComboBox* serverHostBox = nullptr;  // server host
+  QLineEdit* serverPathEdit = nullptr;      // server path
+  QPushButton* addServerButton = nullptr;  // 追加
+  QPushButton* applyServerButton = nullptr;  // 適用
+  QCheckBox* doubleByteCheck = nullptr;  // 2ﾊﾞｲﾄ文字
+  QCheckBox* utf8Check = nullptr;  // UTF-8
+  QLineEdit* emailEdit = nullptr;      // e-mail address
 
  public slots:
   void reject() override;  // Escape and the close box: Cancel
@@ -56,7 +56,7 @@ class TFormOption : public QDialog {
   void changeEvent(QEvent* event) override;
 
  private:
-  void FormActivate();
+  void HandleActivation();
   // Mirrors the dialog's state into the widgets.
   void Sync();
   // Runs one handler of the dialog, then mirrors its state.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "net/powersock.h"
+#include "net/socket_client.h"
 #include "net_fixture.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
@@ -23,9 +23,9 @@ using testing::ExpectThrowText;
 using testing::Gate;
 using testing::Stopwatch;
 
-class PowersockTest : public testing::NetTest {
+class SocketClientTest : public testing::NetTest {
  protected:
-  void ConnectTo(TPowersock& s, const LoopbackServer& server) {
+  void ConnectTo(SocketClient& s, const LoopbackServer& server) {
     s.Host = "127.0.0.1";
     s.Port = server.Port();
     s.Connect();
@@ -51,9 +51,9 @@ HostResolver ScriptedResolver(std::shared_ptr<LookupLog> log, std::vector<std::s
   };
 }
 
-TEST_F(PowersockTest, ConnectsByAddressAndByNameAndReadsSplitLinesWithTheirEnds) {
+TEST_F(SocketClientTest, ConnectsByAddressAndByNameAndReadsSplitLinesWithTheirEnds) {
   LoopbackServer server(ServerScript().SendBytewise("first line\r\nsecond\nrest", 1));
-  TPowersock s;
+  SocketClient s;
   int resolved = 0, connected = 0, disconnected = 0;
   s.OnHostResolved = [&] { ++resolved; };
   s.OnConnect = [&] { ++connected; };
@@ -86,12 +86,12 @@ TEST_F(PowersockTest, ConnectsByAddressAndByNameAndReadsSplitLinesWithTheirEnds)
   s.Disconnect();
 }
 
-TEST_F(PowersockTest, ProxyNameIsResolvedAndProxyPortUsedInsteadOfHost) {
+TEST_F(SocketClientTest, ProxyNameIsResolvedAndProxyPortUsedInsteadOfHost) {
   auto log = std::make_shared<LookupLog>();
   SetHostResolver(ScriptedResolver(log, {"proxy.test"}));
   LoopbackServer proxy(ServerScript().NoRead().Send("via proxy\n"));
   RefusedPort origin;
-  TPowersock s;
+  SocketClient s;
   int resolved = 0;
   s.OnHostResolved = [&] { ++resolved; };
   s.Host = "origin.test";
@@ -105,14 +105,14 @@ TEST_F(PowersockTest, ProxyNameIsResolvedAndProxyPortUsedInsteadOfHost) {
   s.Disconnect();
 }
 
-TEST_F(PowersockTest, FailedLookupsGiveNullRemoteAddressWithOneMoreAttemptOnRequest) {
+TEST_F(SocketClientTest, FailedLookupsGiveNullRemoteAddressWithOneMoreAttemptOnRequest) {
   auto log = std::make_shared<LookupLog>();
   SetHostResolver(ScriptedResolver(log, {"good.test"}));
   LoopbackServer server(ServerScript().NoRead().Send("ok\n"));
-  TPowersock s;
+  SocketClient s;
   s.Port = server.Port();
   s.Host = "bad.test";
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Null Remote Address");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Null Remote Address");
   EXPECT_EQ(s.LastError(), 11001);
 
   // The handler corrects the host and asks for another attempt.
@@ -133,28 +133,28 @@ TEST_F(PowersockTest, FailedLookupsGiveNullRemoteAddressWithOneMoreAttemptOnRequ
     ++invalid;
     handled = true;
   };
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Null Remote Address");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Null Remote Address");
   EXPECT_EQ(invalid, 2);
   // An empty name is a failed lookup too.
   s.Host.clear();
   s.OnInvalidHost = nullptr;
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Null Remote Address");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Null Remote Address");
 }
 
-TEST_F(PowersockTest, SlowLookupTimesOutOrIsCanceledWithoutWaitingForItsThread) {
+TEST_F(SocketClientTest, SlowLookupTimesOutOrIsCanceledWithoutWaitingForItsThread) {
   auto gate = std::make_shared<Gate>();
   SetHostResolver([gate](const std::string&) {
     gate->Wait();
     return LookupResult{true, htonl(INADDR_LOOPBACK), 0};
   });
-  TPowersock s;
+  SocketClient s;
   s.Host = "slow.test";
   s.Port = 1;
   s.TimeOut = 120;
   int invalid = 0;
   s.OnInvalidHost = [&](bool&) { ++invalid; };
   Stopwatch w;
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Host Lookup Timed Out");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Host Lookup Timed Out");
   EXPECT_GE(w.Ms(), 115);
   EXPECT_LT(w.Ms(), 2000);
 
@@ -163,7 +163,7 @@ TEST_F(PowersockTest, SlowLookupTimesOutOrIsCanceledWithoutWaitingForItsThread) 
   duringPump = [&] {
     if (++cycles == 5) s.Cancel();
   };
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Host Lookup Canceled");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Host Lookup Canceled");
   EXPECT_EQ(cycles, 5);
   EXPECT_EQ(invalid, 0) << "time-out and cancel are passed on, not retried";
   duringPump = nullptr;
@@ -183,15 +183,15 @@ TEST_F(PowersockTest, SlowLookupTimesOutOrIsCanceledWithoutWaitingForItsThread) 
   EXPECT_TRUE(testing::LookupThreadsGone());
 }
 
-TEST_F(PowersockTest, RefusedConnectionFailsAndTheComponentConnectsAgain) {
+TEST_F(SocketClientTest, RefusedConnectionFailsAndTheComponentConnectsAgain) {
   RefusedPort refused;
   LoopbackServer server(ServerScript().NoRead().Send("hi\n"));
-  TPowersock s;
+  SocketClient s;
   int failed = 0;
   s.OnConnectionFailed = [&] { ++failed; };
   s.Host = "127.0.0.1";
   s.Port = refused.Port();
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Connection Failed");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Connection Failed");
   EXPECT_EQ(failed, 1);
   EXPECT_EQ(s.LastError(), 10061);
   EXPECT_EQ(ErrorText(s.LastError()), "10061:Connection refused");
@@ -200,13 +200,13 @@ TEST_F(PowersockTest, RefusedConnectionFailsAndTheComponentConnectsAgain) {
   // Even without a Disconnect in between, the next Connect works.
   s.Port = server.Port();
   s.Connect();
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Already connected");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Already connected");
   EXPECT_EQ(s.ReadLn(), "hi\n");
   s.Disconnect();
 
   // After a failure, Disconnect, then Connect again.
   s.Port = refused.Port();
-  EXPECT_THROW(s.Connect(), ESockError);
+  EXPECT_THROW(s.Connect(), SocketFailure);
   s.Disconnect();
   s.Port = server.Port();
   s.Connect();
@@ -214,16 +214,16 @@ TEST_F(PowersockTest, RefusedConnectionFailsAndTheComponentConnectsAgain) {
   s.Disconnect();
 }
 
-TEST_F(PowersockTest, PendingConnectTimesOutOrIsCanceled) {
+TEST_F(SocketClientTest, PendingConnectTimesOutOrIsCanceled) {
   SilentPort silent;
-  TPowersock s;
+  SocketClient s;
   int failed = 0;
   s.OnConnectionFailed = [&] { ++failed; };
   s.Host = "127.0.0.1";
   s.Port = silent.Port();
   s.TimeOut = 150;
   Stopwatch w;
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Connection Timed out");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Connection Timed out");
   EXPECT_GE(w.Ms(), 145);
   EXPECT_LT(w.Ms(), 2000);
   s.Disconnect();
@@ -233,7 +233,7 @@ TEST_F(PowersockTest, PendingConnectTimesOutOrIsCanceled) {
   duringPump = [&] {
     if (++cycles == 3) s.Cancel();
   };
-  ExpectThrowText<ESockError>([&] { s.Connect(); }, "Connection Canceled");
+  ExpectThrowText<SocketFailure>([&] { s.Connect(); }, "Connection Canceled");
   EXPECT_EQ(failed, 2);
   duringPump = nullptr;
   s.Disconnect();
@@ -244,18 +244,18 @@ TEST_F(PowersockTest, PendingConnectTimesOutOrIsCanceled) {
   EXPECT_EQ(s.ReadLn(), "up\n");
 }
 
-TEST_F(PowersockTest, ReadsTimeOutOrAreCanceledAndTheCaptureTimeOutCountsFromTheLastChunk) {
-  TPowersock s;
+TEST_F(SocketClientTest, ReadsTimeOutOrAreCanceledAndTheCaptureTimeOutCountsFromTheLastChunk) {
+  SocketClient s;
   {
     LoopbackServer server(ServerScript().NoRead().Send("partial").Hang());
     ConnectTo(s, server);
     s.TimeOut = 150;
     Stopwatch w;
-    ExpectThrowText<EAbortError>([&] { s.ReadLn(); }, "Socket readln aborted");
+    ExpectThrowText<RequestAborted>([&] { s.ReadLn(); }, "Socket readln aborted");
     EXPECT_GE(w.Ms(), 145);
     EXPECT_LT(w.Ms(), 2000);
     std::string text = "old";
-    ExpectThrowText<EAbortError>([&] { s.CaptureString(text); }, "Socket capture aborted");
+    ExpectThrowText<RequestAborted>([&] { s.CaptureString(text); }, "Socket capture aborted");
     EXPECT_EQ(text, "");
     s.Disconnect();
   }
@@ -269,7 +269,7 @@ TEST_F(PowersockTest, ReadsTimeOutOrAreCanceledAndTheCaptureTimeOutCountsFromThe
       if (++cycles == 20) s.Cancel();
     };
     std::string text;
-    ExpectThrowText<EAbortError>([&] { s.CaptureString(text); }, "Socket capture aborted");
+    ExpectThrowText<RequestAborted>([&] { s.CaptureString(text); }, "Socket capture aborted");
     EXPECT_EQ(cycles, 20);
     duringPump = nullptr;
     s.Disconnect();
@@ -291,16 +291,16 @@ TEST_F(PowersockTest, ReadsTimeOutOrAreCanceledAndTheCaptureTimeOutCountsFromThe
   }
 }
 
-TEST_F(PowersockTest, WaitsSleepInPollAndRunThePumpWithoutSpinning) {
+TEST_F(SocketClientTest, WaitsSleepInPollAndRunThePumpWithoutSpinning) {
   LoopbackServer server(ServerScript().NoRead().Hang());
-  TPowersock s;
+  SocketClient s;
   ConnectTo(s, server);
   s.TimeOut = 300;
   pumps = 0;
   timespec cpu0{}, cpu1{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
   Stopwatch w;
-  EXPECT_THROW(s.ReadLn(), EAbortError);
+  EXPECT_THROW(s.ReadLn(), RequestAborted);
   const long long wall = w.Ms();
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
   const double cpuMs = (cpu1.tv_sec - cpu0.tv_sec) * 1e3 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
@@ -309,11 +309,11 @@ TEST_F(PowersockTest, WaitsSleepInPollAndRunThePumpWithoutSpinning) {
   EXPECT_LT(cpuMs, 60.0) << "a 300 ms wait must not keep a core busy";
 }
 
-TEST_F(PowersockTest, CaptureTakesSingleByteSegmentsWholeAndStopsAtItsLimit) {
+TEST_F(SocketClientTest, CaptureTakesSingleByteSegmentsWholeAndStopsAtItsLimit) {
   std::string data;
   for (int i = 0; i < 300; ++i) data += static_cast<char>('a' + i % 26);
   LoopbackServer server(ServerScript().NoRead().SendBytewise("head\n" + data, 0));
-  TPowersock s;
+  SocketClient s;
   ConnectTo(s, server);
   EXPECT_EQ(s.ReadLn(), "head\n");
   std::string text;
@@ -337,8 +337,8 @@ TEST_F(PowersockTest, CaptureTakesSingleByteSegmentsWholeAndStopsAtItsLimit) {
   s.Disconnect();
 }
 
-TEST_F(PowersockTest, OverlongLinesAndEndlessDataEndInClearErrors) {
-  TPowersock s;
+TEST_F(SocketClientTest, OverlongLinesAndEndlessDataEndInClearErrors) {
+  SocketClient s;
   {
     LoopbackServer server(ServerScript().NoRead().Send(std::string(65535, 'z') + "\nnext\n"));
     ConnectTo(s, server);
@@ -349,16 +349,16 @@ TEST_F(PowersockTest, OverlongLinesAndEndlessDataEndInClearErrors) {
   {
     LoopbackServer server(ServerScript().NoRead().SendRepeated(std::string(4096, 'y'), 200000));
     ConnectTo(s, server);
-    ExpectThrowText<ESockError>([&] { s.ReadLn(); }, "Line longer than 65536 bytes");
+    ExpectThrowText<SocketFailure>([&] { s.ReadLn(); }, "Line longer than 65536 bytes");
     s.Disconnect();
   }
   {
     LoopbackServer server(
-        ServerScript().NoRead().SendRepeated(std::string(65536, 'x'), TPowersock::kMaxCapture + (1 << 20)));
+        ServerScript().NoRead().SendRepeated(std::string(65536, 'x'), SocketClient::kMaxCapture + (1 << 20)));
     ConnectTo(s, server);
     std::string text;
-    ExpectThrowText<ESockError>([&] { s.CaptureString(text); }, "Reply larger than 64 MiB");
-    EXPECT_LE(text.size(), TPowersock::kMaxCapture);
+    ExpectThrowText<SocketFailure>([&] { s.CaptureString(text); }, "Reply larger than 64 MiB");
+    EXPECT_LE(text.size(), SocketClient::kMaxCapture);
     s.Disconnect();
   }
   // Still usable afterwards.
@@ -367,16 +367,16 @@ TEST_F(PowersockTest, OverlongLinesAndEndlessDataEndInClearErrors) {
   EXPECT_EQ(s.ReadLn(), "fine\n");
 }
 
-TEST_F(PowersockTest, SendingStopsAtNulRefusesHugeTextsAndHonoursCancel) {
+TEST_F(SocketClientTest, SendingStopsAtNulRefusesHugeTextsAndHonoursCancel) {
   LoopbackServer server(ServerScript().Send("ok\n"));
-  TPowersock s;
+  SocketClient s;
   ConnectTo(s, server);
   s.Write(std::string("GET\0hidden", 10));
   s.Cancel();
-  ExpectThrowText<EAbortError>([&] { s.Writeln(" lost"); }, "Socket send aborted");
+  ExpectThrowText<RequestAborted>([&] { s.Writeln(" lost"); }, "Socket send aborted");
   s.SendBuffer("Y\r\nignored", 3);
   s.SendBuffer("\r\n", 0);
-  ExpectThrowText<ESockError>([&] { s.Write(std::string(65536, 'a')); },
+  ExpectThrowText<SocketFailure>([&] { s.Write(std::string(65536, 'a')); },
                               "Text too long to send (65536 bytes, at most 65535)");
   EXPECT_EQ(s.ReadLn(), "ok\n");
   ASSERT_EQ(server.Requests().size(), 1u);
@@ -389,19 +389,19 @@ TEST_F(PowersockTest, SendingStopsAtNulRefusesHugeTextsAndHonoursCancel) {
     s.TimeOut = 150;
     const std::string big(32u << 20, 'b');
     Stopwatch w;
-    ExpectThrowText<EAbortError>([&] { s.SendBuffer(big.data(), big.size()); }, "Socket send aborted");
+    ExpectThrowText<RequestAborted>([&] { s.SendBuffer(big.data(), big.size()); }, "Socket send aborted");
     EXPECT_LT(w.Ms(), 2000);
     s.TimeOut = 0;
     s.Disconnect();
   }
   // Sending on the fresh, unconnected socket reports the table's text.
-  ExpectThrowText<ESockError>([&] { s.Write("x"); }, "10058:Can't send after socket shutdown");
+  ExpectThrowText<SocketFailure>([&] { s.Write("x"); }, "10058:Can't send after socket shutdown");
   EXPECT_EQ(s.LastError(), 10058);
 }
 
-TEST_F(PowersockTest, StatusTextsFollowTheReportLevelAndHandlerFaultsAreContained) {
+TEST_F(SocketClientTest, StatusTextsFollowTheReportLevelAndHandlerFaultsAreContained) {
   LoopbackServer server(ServerScript().NoRead().Send("a\n"));
-  TPowersock s;
+  SocketClient s;
   std::vector<std::string> seen;
   s.OnStatus = [&](const std::string& text) {
     seen.push_back(text);
@@ -430,11 +430,11 @@ TEST_F(PowersockTest, StatusTextsFollowTheReportLevelAndHandlerFaultsAreContaine
   EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(PowersockTest, CaptureFileReplacesTheFileAndReportsFaults) {
+TEST_F(SocketClientTest, CaptureFileReplacesTheFileAndReportsFaults) {
   sl::test::TempDir dir;
   const std::string file = dir.File("out.bin");
   sl::test::WriteFileBytes(file, "old content that is longer than the new");
-  TPowersock s;
+  SocketClient s;
   {
     LoopbackServer server(ServerScript().NoRead().Send(std::string("bin\0ary", 7)));
     ConnectTo(s, server);
@@ -450,7 +450,7 @@ TEST_F(PowersockTest, CaptureFileReplacesTheFileAndReportsFaults) {
     duringPump = [&] {
       if (++cycles == 3) s.Cancel();
     };
-    ExpectThrowText<EAbortError>([&] { s.CaptureFile(file); }, "Socket send aborted");
+    ExpectThrowText<RequestAborted>([&] { s.CaptureFile(file); }, "Socket send aborted");
     duringPump = nullptr;
     s.Disconnect();
   }
@@ -458,13 +458,13 @@ TEST_F(PowersockTest, CaptureFileReplacesTheFileAndReportsFaults) {
   ExpectThrowText<std::runtime_error>([&] { s.CaptureFile(bad); }, "Cannot create file " + bad);
 }
 
-TEST_F(PowersockTest, WithoutSocketsConstructionFailsAndConnectReportsTheSystemError) {
+TEST_F(SocketClientTest, WithoutSocketsConstructionFailsAndConnectReportsTheSystemError) {
   LoopbackServer server(ServerScript().NoRead().Send("back\n"));
-  TPowersock s;
+  SocketClient s;
   {
     // The same calls once with descriptors to spare: a sanitizer that checks
     // them needs a descriptor the first time it sees them.
-    TPowersock warm;
+    SocketClient warm;
     ConnectTo(warm, server);
     warm.Disconnect();
     s.Disconnect();
@@ -478,7 +478,7 @@ TEST_F(PowersockTest, WithoutSocketsConstructionFailsAndConnectReportsTheSystemE
   // undefined-behaviour checker itself needs one to check a virtual call.
   std::exception_ptr constructedError, connectedError;
   try {
-    TPowersock other;
+    SocketClient other;
   } catch (...) {
     constructedError = std::current_exception();
   }
@@ -492,7 +492,7 @@ TEST_F(PowersockTest, WithoutSocketsConstructionFailsAndConnectReportsTheSystemE
   auto text = [](const std::exception_ptr& error) -> std::string {
     try {
       if (error) std::rethrow_exception(error);
-    } catch (const ESockError& e) {
+    } catch (const SocketFailure& e) {
       return e.what();
     } catch (...) {
       return "another exception";

@@ -1,4 +1,4 @@
-// TFormSearch: the modal match dialog. The user picks one of the entries the
+// MatchDialog: the modal match dialog. The user picks one of the entries the
 // server listed (OK or a double-click) or none (Cancel). The dialog can only
 // be left through its two buttons or a double-click: it has no close box and
 // ignores Escape.
@@ -15,7 +15,7 @@ class QTableWidget;
 
 namespace sl::app {
 
-class TFormSearch : public QDialog {
+class MatchDialog : public QDialog {
   Q_OBJECT
 
  public:
@@ -24,7 +24,7 @@ class TFormSearch : public QDialog {
 
   // `mainWindow` is the window whose top-left corner the dialog takes when it
   // activates.
-  explicit TFormSearch(QWidget* mainWindow);
+  explicit MatchDialog(QWidget* mainWindow);
 
   // Fills the grid from `dialog` (row 0 is the blank fixed row), preselects
   // dialog.currentRow (moved into range), shows the dialog modally and
@@ -32,10 +32,10 @@ class TFormSearch : public QDialog {
   // to dialog.currentRow.
   int Choose(shell::MatchDialogModel& dialog);
 
-  QLabel* Label1 = nullptr;
-  QTableWidget* StringGrid1 = nullptr;
-  QPushButton* Button1 = nullptr;  // Cancel
-  QPushButton* Button2 = nullptr;  // OK
+  QLabel* matchPromptLabel = nullptr;
+  QTableWidget* matchGrid = nullptr;
+  QPushButton* cancelMatchButton = nullptr;  // Cancel
+  QPushButton* takeMatchButton = nullptr;  // OK
 
  public slots:
   void reject() override;  // Escape: ignored
@@ -47,10 +47,10 @@ class TFormSearch : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormActivate();
-  void Button2Click();
-  void Button1Click();
-  void StringGrid1DblClick();
+  void HandleActivation();
+  void TakeMatch();
+  void CancelMatch();
+  void TakeDoubleClickedMatch();
   void Finish(int result);
 
   QPointer<QWidget> mainWindow_;

@@ -1,4 +1,4 @@
-// TNMHTTP: the HTTP/1.0 client on top of TPowersock. Get() runs a whole
+// HttpClient: the HTTP/1.0 client on top of SocketClient. Get() runs a whole
 // exchange (connect, request, reply header, body, events, redirects) and
 // returns only after the reply's events have run; while it waits the message
 // pump keeps running. Transport failures leave Get() as exceptions, HTTP
@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "net/powersock.h"
+#include "net/socket_client.h"
 
 namespace sl::net {
 
 // Optional request header values; each is sent only when set.
-struct THeaderInfo {
+struct RequestHeaders {
   std::string LocalMailAddress;  // "From: "
   std::string LocalProgram;      // "User-Agent: "
   std::string Cookie;            // "Cookie: " to every server without one of its own
@@ -39,8 +39,8 @@ struct THeaderInfo {
 // line at a time and hands each line, with its line end, to AddLine: first
 // the status line, then the header lines. AddLine returns true once the
 // header is over (a blank line, or an empty read after the status line: the
-// peer closed) and raises ESockError when the header grows past its bounds.
-struct TReplyHeader {
+// peer closed) and raises SocketFailure when the header grows past its bounds.
+struct ReplyHeaders {
   // Bounds on a reply header: lines (status line included) and bytes.
   static constexpr int kMaxLines = 256;
   static constexpr std::size_t kMaxBytes = 65536;
@@ -63,13 +63,13 @@ struct TReplyHeader {
 // that is no size line or a size of more than 15 hexadecimal digits.
 std::optional<long long> ChunkSize(std::string_view line);
 
-class TNMHTTP : public TPowersock {
+class HttpClient : public SocketClient {
  public:
   // Redirects (300 to 302) followed by one Get() before it gives up.
   static constexpr int kMaxRedirects = 10;
-  static constexpr int kMaxHeaderLines = TReplyHeader::kMaxLines;
-  static constexpr std::size_t kMaxHeaderBytes = TReplyHeader::kMaxBytes;
-  static constexpr std::size_t kMaxCookieLength = TReplyHeader::kMaxCookieLength;
+  static constexpr int kMaxHeaderLines = ReplyHeaders::kMaxLines;
+  static constexpr std::size_t kMaxHeaderBytes = ReplyHeaders::kMaxBytes;
+  static constexpr std::size_t kMaxCookieLength = ReplyHeaders::kMaxCookieLength;
   // A whole reply (header and body) must arrive within this many TimeOut
   // periods, however steadily it trickles in.
   static constexpr int kReplyTimeOuts = 10;
@@ -79,7 +79,7 @@ class TNMHTTP : public TPowersock {
   // After a request: the status line and header lines, each with its line
   // end; in file mode the name of their file.
   std::string Header = "Head.txt";
-  THeaderInfo HeaderInfo;
+  RequestHeaders HeaderInfo;
   bool InputFileMode = false;   // reply body to the file named by Body
   bool OutputFileMode = false;  // reply header to the file named by Header
 

@@ -1,4 +1,4 @@
-#include "net/nmhttp.h"
+#include "net/http_client.h"
 
 #include <algorithm>
 #include <cctype>
@@ -108,7 +108,7 @@ void SetHeaderLine(std::vector<std::string>& lines, const std::string& name, con
 
 }  // namespace
 
-bool TReplyHeader::AddLine(const std::string& line) {
+bool ReplyHeaders::AddLine(const std::string& line) {
   Bytes += line.size();
   if (++Lines == 1) {
     // The status line. An empty one (the peer closed at once) leaves the
@@ -117,7 +117,7 @@ bool TReplyHeader::AddLine(const std::string& line) {
     return false;
   }
   if (Lines > kMaxLines || Bytes > kMaxBytes) {
-    throw ESockError("Reply header too long (more than " + std::to_string(kMaxLines) + " lines or " +
+    throw SocketFailure("Reply header too long (more than " + std::to_string(kMaxLines) + " lines or " +
                      std::to_string(kMaxBytes) + " bytes)");
   }
   const std::string upper = Upper(line);
@@ -139,13 +139,13 @@ bool TReplyHeader::AddLine(const std::string& line) {
   return line.empty() || line == "\n" || line == "\r\n";
 }
 
-const std::string* THeaderInfo::CookieFor(const std::string& hostKey) const {
+const std::string* RequestHeaders::CookieFor(const std::string& hostKey) const {
   for (const auto& [host, cookie] : ServerCookies)
     if (host == hostKey) return &cookie;
   return nullptr;
 }
 
-void THeaderInfo::KeepCookie(const std::string& hostKey, std::string cookie) {
+void RequestHeaders::KeepCookie(const std::string& hostKey, std::string cookie) {
   for (auto& [host, kept] : ServerCookies) {
     if (host == hostKey) {
       kept = std::move(cookie);
@@ -156,14 +156,14 @@ void THeaderInfo::KeepCookie(const std::string& hostKey, std::string cookie) {
   ServerCookies.emplace_back(hostKey, std::move(cookie));
 }
 
-std::string TNMHTTP::HostKey() const { return Lower(Host) + ":" + std::to_string(Port); }
+std::string HttpClient::HostKey() const { return Lower(Host) + ":" + std::to_string(Port); }
 
-void TNMHTTP::Abort() {
+void HttpClient::Abort() {
   SetLookupDone();
   Cancel();
 }
 
-void TNMHTTP::ParseUrl() {
+void HttpClient::ParseUrl() {
   if (FUrl.empty()) throw std::runtime_error("Empty URL");
   // The URL goes into the request line: a line break would forge headers.
   if (FUrl.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
@@ -223,7 +223,7 @@ void TNMHTTP::ParseUrl() {
   }
 }
 
-void TNMHTTP::BuildRequest() {
+void HttpClient::BuildRequest() {
   FRequestLines.clear();
   FRequestLines.push_back("GET " + (Proxy.empty() ? FPath : FUrl) + " HTTP/1.0");
   if (!Proxy.empty()) {
@@ -233,7 +233,7 @@ void TNMHTTP::BuildRequest() {
   SetHeaderLine(FRequestLines, "Host", Host);
   FRequestLines.push_back("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
   FRequestLines.push_back("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
-  const THeaderInfo& h = HeaderInfo;
+  const RequestHeaders& h = HeaderInfo;
   if (!h.LocalProgram.empty()) FRequestLines.push_back("User-Agent: " + h.LocalProgram);
   if (!h.LocalMailAddress.empty()) FRequestLines.push_back("From: " + h.LocalMailAddress);
   if (const std::string* own = h.CookieFor(HostKey()))
@@ -252,7 +252,7 @@ void TNMHTTP::BuildRequest() {
   }
 }
 
-void TNMHTTP::SendRequest() {
+void HttpClient::SendRequest() {
   std::string text;
   for (const auto& line : FRequestLines) {
     text += line;
@@ -263,7 +263,7 @@ void TNMHTTP::SendRequest() {
   Writeln("");
 }
 
-void TNMHTTP::ReadReplyHeader() {
+void HttpClient::ReadReplyHeader() {
   FContentLength = 0;
   FHasContentLength = false;
   FChunked = false;
@@ -284,7 +284,7 @@ void TNMHTTP::ReadReplyHeader() {
     }
   };
 
-  TReplyHeader reply;
+  ReplyHeaders reply;
   for (bool done = false; !done;) {
     const std::string line = ReadLn();
     done = reply.AddLine(line);
@@ -328,33 +328,33 @@ std::optional<long long> ChunkSize(std::string_view line) {
   return std::nullopt;
 }
 
-void TNMHTTP::ReadChunkedBody(std::string& out) {
+void HttpClient::ReadChunkedBody(std::string& out) {
   out.clear();
   std::string part;
   for (;;) {
     const std::string line = ReadLn();
-    if (line.empty()) throw ESockError("Connection closed inside a chunked reply");
+    if (line.empty()) throw SocketFailure("Connection closed inside a chunked reply");
     const auto size = ChunkSize(line);
-    if (!size) throw ESockError("Reply chunk without a size: " + WithoutLineEnd(line).substr(0, 40));
+    if (!size) throw SocketFailure("Reply chunk without a size: " + WithoutLineEnd(line).substr(0, 40));
     if (*size == 0) break;
     if (*size > static_cast<long long>(kMaxCapture - out.size())) {
-      throw ESockError("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
+      throw SocketFailure("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
     }
     CaptureString(part, *size);
-    if (static_cast<long long>(part.size()) < *size) throw ESockError("Connection closed inside a chunked reply");
+    if (static_cast<long long>(part.size()) < *size) throw SocketFailure("Connection closed inside a chunked reply");
     out += part;
     const std::string end = ReadLn();
-    if (end != "\r\n" && end != "\n") throw ESockError("Reply chunk longer than its size");
+    if (end != "\r\n" && end != "\n") throw SocketFailure("Reply chunk longer than its size");
   }
   // The trailer: header lines up to a blank line (or the peer's close).
   for (int lines = 0;; ++lines) {
     const std::string line = ReadLn();
     if (line.empty() || line == "\n" || line == "\r\n") break;
-    if (lines >= TReplyHeader::kMaxLines) throw ESockError("Reply trailer too long");
+    if (lines >= ReplyHeaders::kMaxLines) throw SocketFailure("Reply trailer too long");
   }
 }
 
-void TNMHTTP::ReadBody() {
+void HttpClient::ReadBody() {
   if (FChunked) {
     std::string body;
     ReadChunkedBody(body);
@@ -384,18 +384,18 @@ void TNMHTTP::ReadBody() {
   // a proxy or server keeping the connection alive would otherwise hold the
   // reply until the time-out.
   if (FContentLength > static_cast<long long>(kMaxCapture)) {
-    throw ESockError("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
+    throw SocketFailure("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
   }
   Body.reserve(static_cast<std::size_t>(FContentLength));
   CaptureString(Body, FContentLength);
   if (static_cast<long long>(Body.size()) < FContentLength) {
-    throw ESockError("Connection closed with " +
+    throw SocketFailure("Connection closed with " +
                      std::to_string(FContentLength - static_cast<long long>(Body.size())) +
                      " bytes of the reply missing");
   }
 }
 
-void TNMHTTP::JudgeStatus() {
+void HttpClient::JudgeStatus() {
   if (FReplyNumber < 299) {
     if (OnSuccess) OnSuccess(FCmd);
     Report("Transaction Completed", kLevelTransaction);
@@ -408,7 +408,7 @@ void TNMHTTP::JudgeStatus() {
   }
 }
 
-void TNMHTTP::Get(const std::string& url) {
+void HttpClient::Get(const std::string& url) {
   // A handler that runs during a wait must not start a second exchange on
   // the same component: it would take over the socket under the first.
   if (FBusy) throw std::runtime_error("A request is already in progress");

@@ -13,14 +13,14 @@ class QToolButton;
 
 namespace sl::app {
 
-class THelpWindow : public QWidget {
+class HelpViewer : public QWidget {
   Q_OBJECT
 
  public:
   // The guide's first page (its contents).
   static const QString kHelpPage;
 
-  explicit THelpWindow(QWidget* owner);
+  explicit HelpViewer(QWidget* owner);
 
   QTextBrowser* Browser = nullptr;
   QToolButton* BackButton = nullptr;

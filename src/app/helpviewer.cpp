@@ -1,4 +1,4 @@
-#include "app/helpwindow.h"
+#include "app/helpviewer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,7 +9,7 @@
 
 namespace sl::app {
 
-const QString THelpWindow::kHelpPage = QStringLiteral("qrc:/help/index.html");
+const QString HelpViewer::kHelpPage = QStringLiteral("qrc:/help/index.html");
 
 namespace {
 
@@ -23,8 +23,8 @@ QToolButton* NavigationButton(QWidget* parent, const char* name, const QString& 
 
 }  // namespace
 
-THelpWindow::THelpWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
-  setObjectName(QStringLiteral("HelpWindow"));
+HelpViewer::HelpViewer(QWidget* owner) : QWidget(owner, Qt::Window) {
+  setObjectName(QStringLiteral("helpViewer"));
   setWindowTitle(QStringLiteral("Sonolabel ヘルプ"));
   // Wide enough for the pictures of the main window beside nothing else.
   resize(700, 560);

@@ -8,11 +8,11 @@
 
 namespace sl::net {
 
-class TThreadTimer {
+class DeadlineTimer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  TThreadTimer() = default;
+  DeadlineTimer() = default;
 
   // Changing any of the three re-arms the timer: it is due Interval
   // milliseconds from now when Enabled, Interval > 0 and OnTimer is set.

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "net/nmhttp.h"
+#include "net/http_client.h"
 #include "net_fixture.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
@@ -41,7 +41,7 @@ std::string LongQueryPath() {
 struct Events {
   std::vector<std::string> log;
   std::string bodyAtEvent;
-  void Attach(TNMHTTP& h) {
+  void Attach(HttpClient& h) {
     h.OnSuccess = [this, &h](int cmd) {
       log.push_back("success " + std::to_string(cmd));
       bodyAtEvent = h.Body;
@@ -60,7 +60,7 @@ class HttpTest : public testing::NetTest {};
 
 TEST_F(HttpTest, DirectRequestIsSentExactlyWithTheWholePathAndOneHostLine) {
   LoopbackServer server(ServerScript().Send(HttpReply(200, "210 found\r\n")));
-  TNMHTTP h;
+  HttpClient h;
   const std::string path = LongQueryPath();
   ASSERT_GT(path.size(), 700u);
   h.Get("http://localhost:" + std::to_string(server.Port()) + path);
@@ -78,7 +78,7 @@ TEST_F(HttpTest, DirectRequestIsSentExactlyWithTheWholePathAndOneHostLine) {
 
 TEST_F(HttpTest, ProxiedRequestCarriesTheWholeUrlAndGoesToTheProxyOnly) {
   LoopbackServer proxy(ServerScript().Send(HttpReply(200, "proxied")));
-  TNMHTTP h;
+  HttpClient h;
   h.Proxy = "127.0.0.1";
   h.ProxyPort = proxy.Port();
   // The origin host is never contacted nor even looked up.
@@ -115,7 +115,7 @@ TEST_F(HttpTest, ProxiedRequestCarriesTheWholeUrlAndGoesToTheProxyOnly) {
 
 TEST_F(HttpTest, UnusableUrlsFailBeforeAnyConnection) {
   LoopbackServer server(ServerScript().Send(HttpReply(200, "")));
-  TNMHTTP h;
+  HttpClient h;
   Events ev;
   ev.Attach(h);
   const std::string port = std::to_string(server.Port());
@@ -148,7 +148,7 @@ TEST_F(HttpTest, ReplyHeaderIsParsedAndTheStatusChoosesTheEvent) {
       ServerScript().Close(),
       ServerScript().Send("HTTP/1.0 500 Busy\r\nX: y\r\n\r\n").Close(),
   });
-  TNMHTTP h;
+  HttpClient h;
   Events ev;
   ev.Attach(h);
   std::vector<std::string> statuses;
@@ -205,7 +205,7 @@ TEST_F(HttpTest, ReplyInSingleByteSegmentsIsCapturedWhole) {
   for (int i = 0; i < 200; ++i) body += static_cast<char>('A' + i % 26);
   const std::string reply = HttpReply(200, body, {"Content-Length: 200"});
   LoopbackServer server(ServerScript().SendBytewise(reply, 0));
-  TNMHTTP h;
+  HttpClient h;
   h.TimeOut = 5000;
   h.Get(server.Url("/bytes"));
   EXPECT_EQ(h.Header + h.Body, reply);
@@ -228,7 +228,7 @@ TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
       ServerScript().Send(HttpReply(200, "x", {"Content-Length: 123456789012345678901234567890"})).Hang(),
       ServerScript().Send(HttpReply(200, "x", {"Content-Length: " + std::to_string((64 << 20) + 1)})).Hang(),
   });
-  TNMHTTP h;
+  HttpClient h;
   h.TimeOut = 20000;
   Events ev;
   ev.Attach(h);
@@ -241,15 +241,15 @@ TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "waited for a close";
 
   ev.log.clear();
-  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/short")); },
+  ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/short")); },
                               "Connection closed with 95 bytes of the reply missing");
-  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/huge")); }, "Reply larger than 64 MiB");
+  ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/huge")); }, "Reply larger than 64 MiB");
   EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "about to send"}));
   h.Get(server.Url("/extra"));
   EXPECT_EQ(h.Body, "0123456789");
   ev.log.clear();
-  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/absurd")); }, "Reply larger than 64 MiB");
-  ExpectThrowText<ESockError>([&] { h.Get(server.Url("/above")); }, "Reply larger than 64 MiB");
+  ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/absurd")); }, "Reply larger than 64 MiB");
+  ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/above")); }, "Reply larger than 64 MiB");
   EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "about to send"}));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "read a body it refused";
 }
@@ -287,7 +287,7 @@ TEST_F(HttpTest, ChunkedRepliesAreDecoded) {
     scripts.push_back(s);
   }
   LoopbackServer server(scripts);
-  TNMHTTP h;
+  HttpClient h;
   h.TimeOut = 20000;
   Events ev;
   ev.Attach(h);
@@ -300,7 +300,7 @@ TEST_F(HttpTest, ChunkedRepliesAreDecoded) {
       EXPECT_EQ(h.Body, r.expected);
       EXPECT_EQ(ev.log.back(), "success 0");
     } else {
-      ExpectThrowText<ESockError>([&] { h.Get(server.Url("/chunked")); }, r.error);
+      ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/chunked")); }, r.error);
       EXPECT_EQ(ev.log, std::vector<std::string>{"about to send"});
     }
   }
@@ -309,7 +309,7 @@ TEST_F(HttpTest, ChunkedRepliesAreDecoded) {
 
 TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
   const std::string found = HttpReply(200, "arrived");
-  TNMHTTP h;
+  HttpClient h;
   Events ev;
   ev.Attach(h);
   {
@@ -412,7 +412,7 @@ TEST_F(HttpTest, CookiesAreKeptOnePerServer) {
   };
   LoopbackServer a(std::vector<ServerScript>{setting("who=a"), ServerScript().Send(found)});
   LoopbackServer b(std::vector<ServerScript>{setting("who=b"), ServerScript().Send(found)});
-  TNMHTTP h;
+  HttpClient h;
   h.Get(a.Url("/"));
   h.Get(b.Url("/"));
   h.Get(a.Url("/again"));
@@ -437,10 +437,10 @@ TEST_F(HttpTest, CookiesAreKeptOnePerServer) {
   EXPECT_NE(toC[4].find("\r\nCookie: v=2\r\n"), std::string::npos) << toC[4];
   EXPECT_EQ(toC[4].find("who="), std::string::npos) << toC[4];
   // The jar is bounded: the oldest server's cookie goes first.
-  THeaderInfo info;
-  for (std::size_t i = 0; i <= THeaderInfo::kMaxCookieServers; ++i)
+  RequestHeaders info;
+  for (std::size_t i = 0; i <= RequestHeaders::kMaxCookieServers; ++i)
     info.KeepCookie("h" + std::to_string(i) + ":80", "n=" + std::to_string(i));
-  EXPECT_EQ(info.ServerCookies.size(), THeaderInfo::kMaxCookieServers);
+  EXPECT_EQ(info.ServerCookies.size(), RequestHeaders::kMaxCookieServers);
   EXPECT_EQ(info.CookieFor("h0:80"), nullptr);
   ASSERT_NE(info.CookieFor("h1:80"), nullptr);
   EXPECT_EQ(*info.CookieFor("h1:80"), "n=1");
@@ -448,7 +448,7 @@ TEST_F(HttpTest, CookiesAreKeptOnePerServer) {
 
 TEST_F(HttpTest, HostileRepliesEndInClearErrorsAndTheClientStaysUsable) {
   const std::string good = HttpReply(200, "good");
-  TNMHTTP h;
+  HttpClient h;
   h.TimeOut = 100;
   Events ev;
   ev.Attach(h);
@@ -488,13 +488,13 @@ TEST_F(HttpTest, HostileRepliesEndInClearErrorsAndTheClientStaysUsable) {
   }
 
   RefusedPort refused;
-  ExpectThrowText<ESockError>([&] { h.Get("http://127.0.0.1:" + std::to_string(refused.Port()) + "/"); },
+  ExpectThrowText<SocketFailure>([&] { h.Get("http://127.0.0.1:" + std::to_string(refused.Port()) + "/"); },
                               "Connection Failed");
 }
 
 TEST_F(HttpTest, CancelFromThePumpEndsTheRequestAndNestedRequestsAreRefused) {
   LoopbackServer server(ServerScript().Delay(2000).Send(HttpReply(200, "late")));
-  TNMHTTP h;
+  HttpClient h;
   Events ev;
   ev.Attach(h);
   std::string nested;
@@ -510,7 +510,7 @@ TEST_F(HttpTest, CancelFromThePumpEndsTheRequestAndNestedRequestsAreRefused) {
     if (cycles == 5) h.Cancel();
   };
   Stopwatch w;
-  ExpectThrowText<EAbortError>([&] { h.Get(server.Url("/")); }, "Socket readln aborted");
+  ExpectThrowText<RequestAborted>([&] { h.Get(server.Url("/")); }, "Socket readln aborted");
   EXPECT_LT(w.Ms(), 1500);
   EXPECT_EQ(nested, "A request is already in progress");
   EXPECT_EQ(ev.log, std::vector<std::string>{"about to send"});
@@ -528,7 +528,7 @@ TEST_F(HttpTest, FileModesWriteHeaderAndBodyToTheirFiles) {
   std::string body(300000, '\0');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
   LoopbackServer server(ServerScript().Send(HttpReply(200, body, {"Content-Length: 300000"})));
-  TNMHTTP h;
+  HttpClient h;
   h.InputFileMode = true;
   h.OutputFileMode = true;
   h.Body = dir.File("body.bin");

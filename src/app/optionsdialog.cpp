@@ -1,0 +1,268 @@
+#include "app/optionsdialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabWidget>
+
+#include "app/texts.h"
+
+namespace sl::app {
+
+namespace {
+
+constexpr int kFieldHeight = 20;
+
+QGroupBox* MakeGroup(QWidget* page, const QString& caption) {
+  auto* group = new QGroupBox(caption, page);
+  group->setGeometry(8, 8, 400, 144);
+  return group;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, parent);
+  QFont font = label->font();
+  font.setPixelSize(kLabelFontPx);
+  label->setFont(font);
+  label->adjustSize();
+  label->move(left, top);
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int left, int top, int width) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setGeometry(left, top, width, kFieldHeight);
+  return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left,
+                        int top) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(left, top, 75, 25);
+  button->setAutoDefault(false);
+  return button;
+}
+
+// The server host box. Qt's editable combo box takes a typed text equal to
+// one of its items for a pick of that item when the edit loses focus or
+// Enter is pressed, and says so with the same `activated` signal as a pick
+// from the list. Here only a pick from the drop-down list selects an entry:
+// the box tells which `activated` comes from the edit finishing.
+class HostComboBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  bool EditFinishing() const { return finishing_ > 0; }
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    ++finishing_;
+    QComboBox::focusOutEvent(event);
+    --finishing_;
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter) ++finishing_;
+    QComboBox::keyPressEvent(event);
+    if (enter) --finishing_;
+  }
+
+ private:
+  int finishing_ = 0;
+};
+
+void SetEditText(QLineEdit* edit, const std::string& text) {
+  const QString value = QString::fromStdString(text);
+  if (edit->text() == value) return;
+  const QSignalBlocker block(edit);
+  edit->setText(value);
+}
+
+}  // namespace
+
+OptionsDialog::OptionsDialog(QWidget* mainWindow)
+    : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      mainWindow_(mainWindow) {
+  setObjectName(QStringLiteral("optionsDialog"));
+  setWindowTitle(QStringLiteral("オプション"));
+  setFixedSize(516, 193);
+
+  okButton = MakeButton(this, "okButton", QStringLiteral("OK"), 432, 22);
+  okButton->setDefault(true);
+  cancelButton = MakeButton(this, "cancelButton", QStringLiteral("キャンセル"), 432, 52);
+
+  tabs = new QTabWidget(this);
+  tabs->setObjectName(QStringLiteral("tabs"));
+  tabs->setGeometry(0, 0, 425, 193);
+
+  proxyTab = new QWidget;
+  proxyTab->setObjectName(QStringLiteral("proxyTab"));
+  QGroupBox* proxy = MakeGroup(proxyTab, QStringLiteral("プロクシ"));
+  MakeLabel(proxy, QStringLiteral("ﾌﾟﾛｸｼIP"), 16, 30);
+  proxyHostEdit = MakeEdit(proxy, "proxyHostEdit", 96, 28, 289);
+  MakeLabel(proxy, QStringLiteral("ﾎﾟｰﾄ番号"), 16, 62);
+  proxyPortEdit = MakeEdit(proxy, "proxyPortEdit", 96, 60, 81);
+  tabs->addTab(proxyTab, QStringLiteral("プロクシ"));
+
+  serverTab = new QWidget;
+  serverTab->setObjectName(QStringLiteral("serverTab"));
+  QGroupBox* servers = MakeGroup(serverTab, QStringLiteral("tunedexサーバ"));
+  MakeLabel(servers, QStringLiteral("ﾎｽﾄIP"), 16, 30);
+  auto* hostBox = new HostComboBox(servers);
+  serverHostBox = hostBox;
+  serverHostBox->setObjectName(QStringLiteral("serverHostBox"));
+  serverHostBox->setEditable(true);
+  serverHostBox->setInsertPolicy(QComboBox::NoInsert);
+  serverHostBox->setCompleter(nullptr);  // no auto-completion
+  serverHostBox->setGeometry(96, 28, 209, kFieldHeight);
+  MakeLabel(servers, QStringLiteral("PATH"), 16, 62);
+  serverPathEdit = MakeEdit(servers, "serverPathEdit", 96, 60, 209);
+  addServerButton = MakeButton(servers, "addServerButton", QStringLiteral("追加"), 314, 26);
+  applyServerButton = MakeButton(servers, "applyServerButton", QStringLiteral("適用"), 314, 58);
+  doubleByteCheck = new QCheckBox(QStringLiteral("2ﾊﾞｲﾄ文字"), servers);
+  doubleByteCheck->setObjectName(QStringLiteral("doubleByteCheck"));
+  doubleByteCheck->adjustSize();
+  doubleByteCheck->move(96, 94);
+  utf8Check = new QCheckBox(QStringLiteral("UTF-8"), servers);
+  utf8Check->setObjectName(QStringLiteral("utf8Check"));
+  utf8Check->adjustSize();
+  utf8Check->move(96 + doubleByteCheck->width() + 16, 94);
+  tabs->addTab(serverTab, QStringLiteral("tunedexサーバ"));
+
+  emailTab = new QWidget;
+  emailTab->setObjectName(QStringLiteral("emailTab"));
+  QGroupBox* mail = MakeGroup(emailTab, QStringLiteral("E-Mail"));
+  MakeLabel(mail, QStringLiteral("ｱﾄﾞﾚｽ"), 16, 30);
+  emailEdit = MakeEdit(mail, "emailEdit", 96, 28, 249);
+  tabs->addTab(emailTab, QStringLiteral("メールアドレス"));
+
+  // The user's gestures go to the dialog's handlers; typed text goes
+  // straight into its state.
+  auto text = [this](QLineEdit* edit, std::string shell::OptionDialogState::*field) {
+    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& t) {
+      if (dialog_) dialog_->state.*field = t.toStdString();
+    });
+  };
+  text(proxyHostEdit, &shell::OptionDialogState::proxyHost);
+  text(proxyPortEdit, &shell::OptionDialogState::proxyPort);
+  text(serverPathEdit, &shell::OptionDialogState::serverPath);
+  text(emailEdit, &shell::OptionDialogState::email);
+  connect(doubleByteCheck, &QCheckBox::toggled, this, [this](bool on) {
+    if (dialog_) dialog_->state.doubleByteChecked = on;
+  });
+  connect(utf8Check, &QCheckBox::clicked, this, [this](bool on) {
+    Handle([this, on] {
+      dialog_->state.utf8Checked = on;
+      dialog_->ToggleUtf8();
+    });
+  });
+  connect(tabs, &QTabWidget::currentChanged, this, [this](int tab) {
+    if (dialog_) dialog_->state.activeTab = tab;
+  });
+  connect(serverHostBox, &QComboBox::activated, this, [this, hostBox](int index) {
+    // Typed text that happens to equal a stored host is still typed text
+    // (EditServerHost has seen it): it selects no entry.
+    if (hostBox->EditFinishing()) return;
+    Handle([this, index] { dialog_->SelectServerHost(index); });
+  });
+  connect(serverHostBox->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& t) {
+    Handle([this, t] {
+      dialog_->state.hostText = t.toStdString();
+      dialog_->EditServerHost();
+    });
+  });
+  connect(addServerButton, &QPushButton::clicked, this, [this] { Handle([this] { dialog_->AddServer(); }); });
+  connect(applyServerButton, &QPushButton::clicked, this, [this] { Handle([this] { dialog_->ApplyServer(); }); });
+  connect(okButton, &QPushButton::clicked, this, [this] {
+    if (dialog_) done(dialog_->AcceptOptions());
+  });
+  connect(cancelButton, &QPushButton::clicked, this, [this] { reject(); });
+}
+
+template <typename F>
+void OptionsDialog::Handle(F&& handler) {
+  if (!dialog_) return;
+  handler();
+  Sync();
+}
+
+int OptionsDialog::Show(shell::OptionDialog& dialog) {
+  dialog_ = &dialog;
+  dialog.FillFromSettings();
+  Sync();
+  const int result = exec();
+  dialog_ = nullptr;
+  return result == shell::kModalOk ? shell::kModalOk : shell::kModalCancel;
+}
+
+void OptionsDialog::reject() {
+  done(dialog_ ? dialog_->CancelOptions() : shell::kModalCancel);
+}
+
+void OptionsDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  HandleActivation();
+}
+
+void OptionsDialog::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) HandleActivation();
+}
+
+void OptionsDialog::HandleActivation() {
+  if (mainWindow_) move(mainWindow_->pos());
+  Handle([this] { dialog_->HandleActivation(); });
+}
+
+void OptionsDialog::Sync() {
+  if (!dialog_) return;
+  const shell::OptionDialogState& s = dialog_->state;
+  {
+    const QSignalBlocker block(tabs);
+    if (s.activeTab >= 0 && s.activeTab < tabs->count()) tabs->setCurrentIndex(s.activeTab);
+  }
+  SetEditText(proxyHostEdit, s.proxyHost);
+  SetEditText(proxyPortEdit, s.proxyPort);
+  SetEditText(serverPathEdit, s.serverPath);
+  SetEditText(emailEdit, s.email);
+  {
+    const QSignalBlocker block(serverHostBox);
+    const QSignalBlocker blockEdit(serverHostBox->lineEdit());
+    bool same = serverHostBox->count() == static_cast<int>(s.hosts.size());
+    for (int i = 0; same && i < serverHostBox->count(); ++i)
+      same = serverHostBox->itemText(i) == QString::fromStdString(s.hosts[static_cast<std::size_t>(i)]);
+    if (!same) {
+      serverHostBox->clear();
+      for (const auto& host : s.hosts) serverHostBox->addItem(QString::fromStdString(host));
+    }
+    // Text the user is typing is left alone, so the cursor stays put.
+    const QString host = QString::fromStdString(s.hostText);
+    if (s.hostIndex >= 0 && serverHostBox->currentIndex() != s.hostIndex)
+      serverHostBox->setCurrentIndex(s.hostIndex);
+    if (serverHostBox->currentText() != host) {
+      if (s.hostIndex < 0) serverHostBox->setCurrentIndex(-1);
+      serverHostBox->setEditText(host);
+    }
+  }
+  {
+    const QSignalBlocker block(doubleByteCheck);
+    doubleByteCheck->setEnabled(s.doubleByteEnabled);
+    doubleByteCheck->setChecked(s.doubleByteChecked);
+  }
+  {
+    const QSignalBlocker block(utf8Check);
+    utf8Check->setChecked(s.utf8Checked);
+  }
+  applyServerButton->setEnabled(s.applyEnabled);
+}
+
+}  // namespace sl::app
