@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
+#include "mainform/outcome_texts.h"
 #include "text/codepage.h"
 
 namespace {
@@ -20,13 +20,16 @@ class NullServices : public sl::shell::ShellServices {
 };
 
 std::string Entry99() {
-  std::string body = "210 misc 5a0e6363 CD database entry follows (until terminating `.')\r\n"
-                     "# xmcd\r\n#\r\n# Track frame offsets:\r\n";
+  std::string body =
+      "210 misc 5a0e6363 CD database entry follows (until terminating `.')\r\n"
+      "# xmcd\r\n#\r\n# Track frame offsets:\r\n";
   for (int i = 0; i < 99; ++i) body += "#\t" + std::to_string(150 + i * 3000) + "\r\n";
-  body += "#\r\n# Disc length: 3970 seconds\r\n#\r\nDISCID=5a0e6363\r\nDTITLE=歌手 / 盤\r\n"
-          "DYEAR=2001\r\nDGENRE=Jpop\r\n";
+  body +=
+      "#\r\n# Disc length: 3970 seconds\r\n#\r\nDISCID=5a0e6363\r\nDTITLE=歌手 / 盤\r\n"
+      "DYEAR=2001\r\nDGENRE=Jpop\r\n";
   for (int i = 0; i < 99; ++i)
-    body += "TTITLE" + std::to_string(i) + "=歌手" + std::to_string(i) + " / 曲名その" + std::to_string(i) + "\r\n";
+    body += "TTITLE" + std::to_string(i) + "=歌手" + std::to_string(i) + " / 曲名その" + std::to_string(i) +
+            "\r\n";
   body += "EXTD=\r\n";
   for (int i = 0; i < 99; ++i) body += "EXTT" + std::to_string(i) + "=\r\n";
   body += "PLAYORDER=\r\n.\r\n";

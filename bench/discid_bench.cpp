@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
+#include "mainform/outcome_texts.h"
 
 namespace {
 

@@ -22,8 +22,7 @@ void BM_GridPaste99x2Qt(benchmark::State& state) {
   view.resize(600, 800);
   view.show();
   QString text;
-  for (int row = 1; row <= 99; ++row)
-    text += QStringLiteral("貼り付けた曲名%1\tアーティスト%1\n").arg(row);
+  for (int row = 1; row <= 99; ++row) text += QStringLiteral("貼り付けた曲名%1\tアーティスト%1\n").arg(row);
   QGuiApplication::clipboard()->setText(text);
   view.setCurrentIndex(gridModel.index(0, 1));
   view.selectionModel()->select(QItemSelection(gridModel.index(0, 1), gridModel.index(98, 2)),

@@ -85,7 +85,8 @@ void RunCurl(benchmark::State& state, Site& site) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   for (auto _ : state) {
     body.clear();
-    if (curl_easy_perform(curl) != CURLE_OK || body.size() != site.body.size()) state.SkipWithError("curl failed");
+    if (curl_easy_perform(curl) != CURLE_OK || body.size() != site.body.size())
+      state.SkipWithError("curl failed");
   }
   curl_easy_cleanup(curl);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * site.body.size()));
@@ -98,9 +99,15 @@ void BM_Get10MB_libcurl(benchmark::State& state) { RunCurl(state, Large()); }
 
 BENCHMARK(BM_Get1KB_HttpClient)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Get1KB_libcurl)->UseRealTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Get10MB_HttpClient)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)
+BENCHMARK(BM_Get10MB_HttpClient)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
-BENCHMARK(BM_Get10MB_libcurl)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)
+BENCHMARK(BM_Get10MB_libcurl)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 
 double Seconds(clockid_t clock) {
@@ -127,7 +134,11 @@ void BM_WaitCpu_LateServer2s(benchmark::State& state) {
   state.counters["cpu_pct_of_core"] = wall > 0 ? 100.0 * cpu / wall : 0;
   state.counters["cpu_ms"] = 1000.0 * cpu / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_WaitCpu_LateServer2s)->UseRealTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_WaitCpu_LateServer2s)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
     ->ReportAggregatesOnly(true);
 
 }  // namespace

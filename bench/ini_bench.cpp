@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "localdb/localdb.h"
-#include "text/codepage.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
 #include "shell/model.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -124,7 +124,8 @@ void BM_WriteIniFile99(benchmark::State& state) {
     state.PauseTiming();
     ++generation;
     table.SetTitle("Album " + std::to_string(generation));
-    for (int r = 1; r <= 99; ++r) table.SetCell(1, r, "曲 " + std::to_string(r) + " / " + std::to_string(generation));
+    for (int r = 1; r <= 99; ++r)
+      table.SetCell(1, r, "曲 " + std::to_string(r) + " / " + std::to_string(generation));
     state.ResumeTiming();
     std::string error;
     if (!sl::localdb::WriteIniFile(f.Db(), 0x7F0A1263u, 99, 99, table, &error)) {
@@ -160,11 +161,12 @@ void BM_MergeServerList2000(benchmark::State& state) {
   const std::string path = f.Settings() + ".merge";
   std::string start = "[tunedex]\r\nemail=user@example.org\r\nservercount=10\r\n";
   for (int i = 0; i < 10; ++i)
-    start += "[svr" + std::to_string(i) + "]\r\nhost=old" + std::to_string(i) + ".example.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n";
+    start += "[svr" + std::to_string(i) + "]\r\nhost=old" + std::to_string(i) +
+             ".example.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n";
   std::vector<std::string> lines;
   for (int i = 0; i < 2000; ++i)
-    lines.push_back("mirror" + std::to_string(i) + ".example.net http 80 /~cddb/cddb.cgi N000.00 W000.00 Mirror " +
-                    std::to_string(i));
+    lines.push_back("mirror" + std::to_string(i) +
+                    ".example.net http 80 /~cddb/cddb.cgi N000.00 W000.00 Mirror " + std::to_string(i));
   for (auto _ : state) {
     state.PauseTiming();
     std::ofstream(path, std::ios::binary | std::ios::trunc) << start;

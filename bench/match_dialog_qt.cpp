@@ -7,10 +7,10 @@
 #include <QTimer>
 #include <string>
 
-#include "mainform/outcome_texts.h"
 #include "app/matchdialog.h"
 #include "app/qtservices.h"
 #include "cddb/cddb.h"
+#include "mainform/outcome_texts.h"
 #include "text/codepage.h"
 
 namespace {
@@ -24,8 +24,8 @@ void BM_MatchDialog5000(benchmark::State& state) {
   lookup.RequestKind = sl::cddb::Query;
   std::string body = "211 Found inexact matches, list follows (until terminating `.')\r\n";
   for (int i = 0; i < 5000; ++i)
-    body += "rock " + std::to_string(10000000 + i) + " アーティスト" + std::to_string(i) +
-            " / タイトル" + std::to_string(i) + "\r\n";
+    body += "rock " + std::to_string(10000000 + i) + " アーティスト" + std::to_string(i) + " / タイトル" +
+            std::to_string(i) + "\r\n";
   body += ".\r\n";
   lookup.http.Body = sl::text::ToExternal(body);
   for (auto _ : state) {
@@ -35,6 +35,10 @@ void BM_MatchDialog5000(benchmark::State& state) {
     if (lookup.MatchCategory != "rock") state.SkipWithError("no row chosen");
   }
 }
-BENCHMARK(BM_MatchDialog5000)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_MatchDialog5000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -26,7 +26,9 @@ namespace ipc = sl::ipc;
 
 class Quiet : public sl::shell::ShellServices {
  public:
-  void MessageBox(sl::shell::MsgIcon, const std::string& t) override { std::fprintf(stderr, "%s\n", t.c_str()); }
+  void MessageBox(sl::shell::MsgIcon, const std::string& t) override {
+    std::fprintf(stderr, "%s\n", t.c_str());
+  }
   std::string InputBox(const std::string&, const std::string&, const std::string& p) override { return p; }
   void SetBusyCursor(bool) override {}
   int ShowMatchDialog(sl::shell::MatchDialogModel&) override { return -1; }
@@ -46,14 +48,17 @@ class Sim {
     std::string tracks;
     for (int k = 1; k <= 99; ++k) {
       char t[160];
-      std::snprintf(t, sizeof t,
-                    "%s{\"title\":\"Track title number %d\",\"artist\":\"Artist %d\",\"file\":\"D:\\\\Track%02d.cda\","
-                    "\"kind\":16}",
-                    k > 1 ? "," : "", k, k, k);
+      std::snprintf(
+          t, sizeof t,
+          "%s{\"title\":\"Track title number %d\",\"artist\":\"Artist %d\",\"file\":\"D:\\\\Track%02d.cda\","
+          "\"kind\":16}",
+          k > 1 ? "," : "", k, k, k);
       tracks += t;
     }
-    std::ofstream(dir_ + "/state.json") << "{\"version\":6100,\"playlist\":{\"name\":\"l.dpl\",\"title\":\"T\","
-                                            "\"tracks\":[" + tracks + "]}}";
+    std::ofstream(dir_ + "/state.json")
+        << "{\"version\":6100,\"playlist\":{\"name\":\"l.dpl\",\"title\":\"T\","
+           "\"tracks\":[" +
+               tracks + "]}}";
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) std::abort();
     pid_ = ::fork();

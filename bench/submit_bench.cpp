@@ -52,7 +52,10 @@ void CheckAndBuild(benchmark::State& state, bool japanese, int code) {
 
 void BM_CheckAndBuild99Japanese(benchmark::State& state) { CheckAndBuild(state, true, 2); }
 void BM_CheckAndBuild99Ascii(benchmark::State& state) { CheckAndBuild(state, false, 1); }
-BENCHMARK(BM_CheckAndBuild99Japanese)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_CheckAndBuild99Japanese)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_CheckAndBuild99Ascii)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
 
 void BM_Paste99x2(benchmark::State& state) {

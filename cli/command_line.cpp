@@ -140,7 +140,8 @@ std::string StrayWordMessage(const std::string& word, bool afterDoubleDash, cons
                              const std::string& commandName) {
   if (afterDoubleDash || word.size() < 2 || word[0] != '-') return "unexpected argument '" + word + "'";
   const std::string name = word.substr(0, word.find('='));
-  if (command.get_option_no_throw(name) != nullptr) return name + " must follow the command '" + commandName + "'";
+  if (command.get_option_no_throw(name) != nullptr)
+    return name + " must follow the command '" + commandName + "'";
   return "'" + commandName + "' takes no option " + name;
 }
 
@@ -152,7 +153,8 @@ std::string CheckValues(const GivenOptions& given, const CLI::App& command, Comm
     return &given.values.at(name);
   };
   if (const std::string* v = value("--drive")) {
-    if (!ParseInt(*v, line.drive) || line.drive < 0) return "--drive needs a drive number from 0, not '" + *v + "'";
+    if (!ParseInt(*v, line.drive) || line.drive < 0)
+      return "--drive needs a drive number from 0, not '" + *v + "'";
     line.driveGiven = true;
   }
   int lsft = 0;

@@ -43,8 +43,8 @@ bool WholeNumber(const Json& v, long long& out) {
 
 // A text field: absent or null leaves it alone; a string or a whole number
 // sets it.
-bool TextField(const Json& object, const char* key, std::optional<std::string>& out,
-               std::string& why, const std::string& where = "") {
+bool TextField(const Json& object, const char* key, std::optional<std::string>& out, std::string& why,
+               const std::string& where = "") {
   const Json* v = JsonMember(object, key);
   if (v == nullptr || v->is_null()) return true;
   long long n = 0;
@@ -124,8 +124,7 @@ std::optional<WindowFields> ParseFields(std::string_view json, std::string& why)
         return std::nullopt;
       }
       WindowFields::Track t;
-      if (!TextField(item, "title", t.title, why, where) ||
-          !TextField(item, "artist", t.artist, why, where))
+      if (!TextField(item, "title", t.title, why, where) || !TextField(item, "artist", t.artist, why, where))
         return std::nullopt;
       f.tracks.push_back(std::move(t));
     }
@@ -179,18 +178,16 @@ namespace sl::cli {
 std::string ForeignFields(const WindowFields& fields, std::string_view discId, int trackCount) {
   if (fields.discid) {
     const std::string& id = *fields.discid;
-    const bool same = id.size() == discId.size() &&
-                      std::equal(id.begin(), id.end(), discId.begin(), [](char a, char b) {
-                        return std::tolower(static_cast<unsigned char>(a)) ==
-                               std::tolower(static_cast<unsigned char>(b));
-                      });
-    if (!same)
-      return "the fields file is for disc " + id + ", but the disc is " + std::string(discId);
+    const bool same =
+        id.size() == discId.size() && std::equal(id.begin(), id.end(), discId.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        });
+    if (!same) return "the fields file is for disc " + id + ", but the disc is " + std::string(discId);
   }
   const auto count = std::max(fields.tracks.size(), fields.extt.size());
   if (count > static_cast<std::size_t>(std::max(trackCount, 0)))
-    return "the fields file has " + std::to_string(count) + " tracks, but disc " +
-           std::string(discId) + " has " + std::to_string(trackCount);
+    return "the fields file has " + std::to_string(count) + " tracks, but disc " + std::string(discId) +
+           " has " + std::to_string(trackCount);
   return {};
 }
 

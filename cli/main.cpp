@@ -3,8 +3,8 @@
 // to stdout. Exit status: 0 done, 1 the operation failed, 2 usage error.
 #include <unistd.h>
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -16,8 +16,8 @@
 
 #include "cddb/cddb.h"
 #include "command_line.h"
-#include "exit_status.h"
 #include "demo/demo.h"
+#include "exit_status.h"
 #include "fields.h"
 #include "mainform/mainform.h"
 #include "platform/bounded_json.h"
@@ -68,9 +68,7 @@ class CliServices : public sl::shell::ShellServices {
     return sl::shell::MsgAnswer::No;
   }
 
-  void MessageBox(sl::shell::MsgIcon, const std::string& text) override {
-    std::cerr << text << '\n';
-  }
+  void MessageBox(sl::shell::MsgIcon, const std::string& text) override { std::cerr << text << '\n'; }
   std::string InputBox(const std::string& caption, const std::string& prompt,
                        const std::string& placeholder) override {
     if (email) return *email;
@@ -82,8 +80,8 @@ class CliServices : public sl::shell::ShellServices {
   int ShowMatchDialog(sl::shell::MatchDialogModel& dialog) override {
     if (!choose) {
       for (std::size_t i = 1; i < dialog.rows.size(); ++i)
-        std::cerr << i << '\t' << dialog.rows[i][0] << '\t' << dialog.rows[i][1] << " / "
-                  << dialog.rows[i][2] << '\n';
+        std::cerr << i << '\t' << dialog.rows[i][0] << '\t' << dialog.rows[i][1] << " / " << dialog.rows[i][2]
+                  << '\n';
       auto answer = AskTerminal("row (0 = Cancel): ");
       if (!answer) {
         // A pipe cancels; say what would have gone on.
@@ -154,8 +152,7 @@ std::string WindowJson(MainWindowLogic& form) {
 bool PickDrive(MainWindowLogic& form, int index) {
   auto& model = form.Model();
   if (index < 0 || index >= static_cast<int>(model.DriveItems().size())) {
-    std::cerr << "sonolabel-cli: no drive " << index << " (" << model.DriveItems().size()
-              << " found)\n";
+    std::cerr << "sonolabel-cli: no drive " << index << " (" << model.DriveItems().size() << " found)\n";
     return false;
   }
   model.SetDriveIndex(index);
@@ -266,21 +263,14 @@ int SubmitEntry(MainWindowLogic& form, const CommandLine& line, const sl::cli::W
   std::optional<sl::submit::KeptText> kept;
   if (revision)
     kept = sl::submit::KeptText{fields.extd.value_or(""), fields.extt, fields.playorder.value_or("")};
-  const auto out = form.Submit(
-      {.dryRun = line.dryRun, .testMode = line.testMode, .revision = revision, .kept = kept});
+  const auto out =
+      form.Submit({.dryRun = line.dryRun, .testMode = line.testMode, .revision = revision, .kept = kept});
   switch (out.result) {
-    case Result::Built:
-      std::cout << out.entry << std::flush;
-      return kDone;
-    case Result::Accepted:
-      std::cout << out.reply << std::flush;
-      return kDone;
-    case Result::NotAccepted:
-      std::cout << out.reply << std::flush;
-      return kFailed;
+    case Result::Built: std::cout << out.entry << std::flush; return kDone;
+    case Result::Accepted: std::cout << out.reply << std::flush; return kDone;
+    case Result::NotAccepted: std::cout << out.reply << std::flush; return kFailed;
     case Result::Invalid:
-    case Result::Refused:
-      break;
+    case Result::Refused: break;
   }
   return kFailed;
 }
@@ -337,16 +327,12 @@ int RunCommand(MainWindowLogic& form, const CommandLine& line,
 int Run(int argc, char** argv) {
   const auto parsed = sl::cli::ParseCommandLine(argc, argv);
   switch (parsed.action) {
-    case sl::cli::ParsedCommandLine::Action::Help:
-      std::cout << sl::cli::kUsageText;
-      return kDone;
+    case sl::cli::ParsedCommandLine::Action::Help: std::cout << sl::cli::kUsageText; return kDone;
     case sl::cli::ParsedCommandLine::Action::Version:
       std::cout << "sonolabel-cli " << sl::mainform::kVersion << '\n';
       return kDone;
-    case sl::cli::ParsedCommandLine::Action::UsageError:
-      return UsageError(parsed.error);
-    case sl::cli::ParsedCommandLine::Action::Run:
-      break;
+    case sl::cli::ParsedCommandLine::Action::UsageError: return UsageError(parsed.error);
+    case sl::cli::ParsedCommandLine::Action::Run: break;
   }
   const CommandLine& line = parsed.line;
   // The fields file is read before anything else, so a bad one stops the

@@ -11,9 +11,9 @@
 #include "shell/services.h"
 
 // Aborts with the failed condition: libFuzzer then keeps the input as a crash.
-#define FUZZ_CHECK(cond)                                                              \
-  do {                                                                                \
-    if (!(cond)) ::sl::fuzz::Fail(#cond, __FILE__, __LINE__);                         \
+#define FUZZ_CHECK(cond)                                      \
+  do {                                                        \
+    if (!(cond)) ::sl::fuzz::Fail(#cond, __FILE__, __LINE__); \
   } while (0)
 
 namespace sl::fuzz {

@@ -33,11 +33,7 @@ extern "C" {
 #endif
 
 /* Request codes (first byte of every block). */
-enum {
-  SL_ASPI_CMD_GET_DEVICE_TYPE = 1,
-  SL_ASPI_CMD_EXECUTE_SCSI = 2,
-  SL_ASPI_CMD_ABORT = 3
-};
+enum { SL_ASPI_CMD_GET_DEVICE_TYPE = 1, SL_ASPI_CMD_EXECUTE_SCSI = 2, SL_ASPI_CMD_ABORT = 3 };
 
 /* Request status (second byte of every block; also SendASPI32Command's result). */
 enum {
@@ -58,18 +54,10 @@ enum {
 };
 
 /* Host adapter status of the execute block. */
-enum {
-  SL_ASPI_HOST_OK = 0x00,
-  SL_ASPI_HOST_TIMEOUT = 0x09,
-  SL_ASPI_HOST_ERROR = 0x1F
-};
+enum { SL_ASPI_HOST_OK = 0x00, SL_ASPI_HOST_TIMEOUT = 0x09, SL_ASPI_HOST_ERROR = 0x1F };
 
 /* SCSI status bytes the program looks at (target status field). */
-enum {
-  SL_SCSI_STATUS_GOOD = 0x00,
-  SL_SCSI_STATUS_CHECK_CONDITION = 0x02,
-  SL_SCSI_STATUS_BUSY = 0x08
-};
+enum { SL_SCSI_STATUS_GOOD = 0x00, SL_SCSI_STATUS_CHECK_CONDITION = 0x02, SL_SCSI_STATUS_BUSY = 0x08 };
 
 /* Peripheral device type of a CD-ROM drive. */
 enum { SL_SCSI_TYPE_CDROM = 5 };
@@ -83,23 +71,23 @@ enum { SL_SCSI_TYPE_CDROM = 5 };
 
 /* Get device type: 12 bytes on every build. */
 typedef struct SlAspiDeviceTypeBlock {
-  uint8_t command;     /* SL_ASPI_CMD_GET_DEVICE_TYPE */
-  uint8_t status;      /* out */
+  uint8_t command; /* SL_ASPI_CMD_GET_DEVICE_TYPE */
+  uint8_t status;  /* out */
   uint8_t hostAdapter;
-  uint8_t flags;       /* 0 */
+  uint8_t flags; /* 0 */
   uint32_t reserved1;
   uint8_t target;
   uint8_t lun;
-  uint8_t deviceType;  /* out: peripheral device type */
+  uint8_t deviceType; /* out: peripheral device type */
   uint8_t reserved2;
 } SlAspiDeviceTypeBlock;
 
 /* Execute one SCSI command. */
 typedef struct SlAspiExecBlock {
-  uint8_t command;      /* SL_ASPI_CMD_EXECUTE_SCSI */
-  uint8_t status;       /* out: SL_ASPI_STATUS_PENDING while running */
+  uint8_t command; /* SL_ASPI_CMD_EXECUTE_SCSI */
+  uint8_t status;  /* out: SL_ASPI_STATUS_PENDING while running */
   uint8_t hostAdapter;
-  uint8_t flags;        /* SL_ASPI_FLAG_DATA_IN, SL_ASPI_FLAG_POST */
+  uint8_t flags; /* SL_ASPI_FLAG_DATA_IN, SL_ASPI_FLAG_POST */
   uint32_t reserved1;
   uint8_t target;
   uint8_t lun;
@@ -111,9 +99,9 @@ typedef struct SlAspiExecBlock {
   uint8_t hostStatus;    /* out */
   uint8_t targetStatus;  /* out: SCSI status byte */
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  uint8_t alignPost[4];  /* keeps `post` on its natural boundary */
+  uint8_t alignPost[4]; /* keeps `post` on its natural boundary */
 #endif
-  uintptr_t post;        /* eventfd descriptor when SL_ASPI_FLAG_POST is set */
+  uintptr_t post; /* eventfd descriptor when SL_ASPI_FLAG_POST is set */
   uint8_t reserved3[20];
   uint8_t cdb[SL_ASPI_CDB_SIZE];
   uint8_t sense[SL_ASPI_SENSE_SIZE]; /* out */
@@ -121,12 +109,12 @@ typedef struct SlAspiExecBlock {
 
 /* Abort a running execute request. */
 typedef struct SlAspiAbortBlock {
-  uint8_t command;     /* SL_ASPI_CMD_ABORT */
-  uint8_t status;      /* out */
+  uint8_t command; /* SL_ASPI_CMD_ABORT */
+  uint8_t status;  /* out */
   uint8_t hostAdapter;
-  uint8_t flags;       /* 0 */
+  uint8_t flags; /* 0 */
   uint32_t reserved1;
-  void* request;       /* the SlAspiExecBlock to abort */
+  void* request; /* the SlAspiExecBlock to abort */
 } SlAspiAbortBlock;
 
 /* The fields every block starts with, for dispatching on `command`. */

@@ -131,8 +131,8 @@ std::vector<Device> Scan() {
     auto pos = std::lower_bound(adapters.begin(), adapters.end(), std::make_pair(f.hctl[0], f.hctl[1]));
     auto index = pos - adapters.begin();
     if (index > 254) continue;  // the adapter count is one byte
-    out.push_back({static_cast<int>(index), static_cast<int>(f.hctl[2]), static_cast<int>(f.hctl[3]),
-                   f.type, f.node});
+    out.push_back(
+        {static_cast<int>(index), static_cast<int>(f.hctl[2]), static_cast<int>(f.hctl[3]), f.type, f.node});
   }
   std::sort(out.begin(), out.end(), [](const Device& a, const Device& b) {
     return std::tie(a.adapter, a.lun, a.target) < std::tie(b.adapter, b.lun, b.target);
@@ -180,7 +180,8 @@ void NoteProblem(const Device& d, int error) {
   }
   if (gProblems.size() >= 64) return;
   gProblems.push_back(
-      {d.node, error, std::to_string(d.adapter) + ":" + std::to_string(d.target) + ":" + std::to_string(d.lun)});
+      {d.node, error,
+       std::to_string(d.adapter) + ":" + std::to_string(d.target) + ":" + std::to_string(d.lun)});
 }
 
 // A node that opens again (a permission given meanwhile) is no problem any
@@ -231,7 +232,8 @@ class Layer {
     std::lock_guard lock(mu_);
     devices_ = std::move(devices);
     scanned_ = true;
-    return (std::uint32_t{SL_ASPI_STATUS_COMPLETED} << 8) | static_cast<std::uint32_t>(AdapterCount(devices_));
+    return (std::uint32_t{SL_ASPI_STATUS_COMPLETED} << 8) |
+           static_cast<std::uint32_t>(AdapterCount(devices_));
   }
 
   std::uint32_t Send(void* p) {
@@ -270,9 +272,7 @@ class Layer {
         b.status = SL_ASPI_STATUS_COMPLETED;
         return b.status;
       }
-      default:
-        header->status = SL_ASPI_STATUS_INVALID_REQUEST;
-        return SL_ASPI_STATUS_INVALID_REQUEST;
+      default: header->status = SL_ASPI_STATUS_INVALID_REQUEST; return SL_ASPI_STATUS_INVALID_REQUEST;
     }
   }
 

@@ -146,7 +146,8 @@ bool ParseMsf(const std::string& s, Msf& out) {
 }
 
 // Appends the bytes of hex pairs to out, which may hold at most `max`.
-bool ParseHex(const std::string& s, std::vector<std::uint8_t>& out, std::string& why, std::size_t max = kMaxRawBytes) {
+bool ParseHex(const std::string& s, std::vector<std::uint8_t>& out, std::string& why,
+              std::size_t max = kMaxRawBytes) {
   int half = -1;
   for (char c : s) {
     if (c == ' ' || c == '\t') {
@@ -216,8 +217,7 @@ bool ParseSectionName(const std::string& name, int& a, int& t, int& l) {
   std::size_t c2 = c1 == std::string::npos ? c1 : name.find(':', c1 + 1);
   if (c2 == std::string::npos) return false;
   return ParseInt(name.substr(0, c1), 0, kMaxAdapter, a) &&
-         ParseInt(name.substr(c1 + 1, c2 - c1 - 1), 0, 7, t) &&
-         ParseInt(name.substr(c2 + 1), 0, 7, l);
+         ParseInt(name.substr(c1 + 1, c2 - c1 - 1), 0, 7, t) && ParseInt(name.substr(c2 + 1), 0, 7, l);
 }
 
 // Applies one drive key; returns an error text or "".
@@ -258,7 +258,9 @@ std::string ApplyDriveKey(SimDrive& d, const std::string& key, const std::string
   if (key == "session_fail") return ParseFlag(value, d.sessionFail) ? "" : "session_fail must be 0 or 1";
   if (key == "delay_ms") return ParseInt(value, 0, 60000, d.delayMs) ? "" : range("delay_ms");
   if (key == "never_complete")
-    return ParseOps(value, d.neverComplete) ? "" : "never_complete: 1, 0 or a list of tur inquiry toc session cdtext all";
+    return ParseOps(value, d.neverComplete)
+               ? ""
+               : "never_complete: 1, 0 or a list of tur inquiry toc session cdtext all";
   if (key == "abort_fails") return ParseFlag(value, d.abortFails) ? "" : "abort_fails must be 0 or 1";
   if (key == "inquiry_empty") return ParseFlag(value, d.inquiryEmpty) ? "" : "inquiry_empty must be 0 or 1";
   if (key == "inquiry_fail") return ParseFlag(value, d.inquiryFail) ? "" : "inquiry_fail must be 0 or 1";
@@ -302,8 +304,7 @@ const SimDrive* SimConfig::Find(int adapter, int target, int lun) const {
   return nullptr;
 }
 
-bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig& out,
-                    std::string& error) {
+bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig& out, std::string& error) {
   SimConfig cfg;
   std::set<std::string> keysSeen;  // of the current section
   std::string lastKey;             // of the line before, in the current section
@@ -330,7 +331,8 @@ bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig&
       std::string sec = Trim(std::string_view(line).substr(1, line.size() - 2));
       int a, t, l;
       if (!ParseSectionName(sec, a, t, l))
-        return fail("bad section name [" + sec + "] (want adapter:target:lun, adapter 0-31, target and LUN 0-7)");
+        return fail("bad section name [" + sec +
+                    "] (want adapter:target:lun, adapter 0-31, target and LUN 0-7)");
       if (cfg.Find(a, t, l)) return fail("drive [" + sec + "] appears twice");
       if (cfg.drives.size() >= kMaxSections) return fail("more than 256 drives");
       cfg.drives.emplace_back();
@@ -353,7 +355,8 @@ bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig&
     lastKey = key;
     if (!drive) {
       if (key != "support_status") return fail("key '" + key + "' outside a drive section");
-      if (!ParseInt(value, 0, 255, cfg.supportStatus)) return fail("support_status out of range or not a number");
+      if (!ParseInt(value, 0, 255, cfg.supportStatus))
+        return fail("support_status out of range or not a number");
       continue;
     }
     std::string why = ApplyDriveKey(*drive, key, value);

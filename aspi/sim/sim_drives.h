@@ -4,8 +4,8 @@
 
 #include <array>
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +33,8 @@ struct SimDrive {
   int lastSessionFirstTrack = 0;
   // Fault injection.
   bool tocFail = false;
-  int tocStatus = -1;        // target status of READ TOC (format 0); -1: not set
-  int tocRequestStatus = -1; // request status of READ TOC (format 0); -1: not set
+  int tocStatus = -1;         // target status of READ TOC (format 0); -1: not set
+  int tocRequestStatus = -1;  // request status of READ TOC (format 0); -1: not set
   bool sessionFail = false;
   int delayMs = 0;
   unsigned neverComplete = 0;  // SimOp bits
@@ -46,9 +46,9 @@ struct SimDrive {
   bool hasRawSession = false;
   std::vector<std::uint8_t> rawSession;
   std::vector<std::uint8_t> cdText;  // READ TOC format 5 reply; empty: the disc has no CD-Text
-  std::int64_t reportLength = -1;  // buffer length written back after a data-in command
-  int turReady = -1;      // TEST UNIT READYs that pass before the drive says not ready
-  int openError = 0;      // errno of a device node that cannot be opened; 0: opens
+  std::int64_t reportLength = -1;    // buffer length written back after a data-in command
+  int turReady = -1;                 // TEST UNIT READYs that pass before the drive says not ready
+  int openError = 0;                 // errno of a device node that cannot be opened; 0: opens
   // TEST UNIT READYs answered so far (shared by the copies of the drive).
   std::shared_ptr<std::atomic<int>> turSeen = std::make_shared<std::atomic<int>>(0);
 
@@ -69,7 +69,6 @@ struct SimConfig {
 bool LoadSimDrives(const std::string& path, SimConfig& out, std::string& error);
 
 // The same, from text already in memory (`name` is used in messages).
-bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig& out,
-                    std::string& error);
+bool ParseSimDrives(const std::string& text, const std::string& name, SimConfig& out, std::string& error);
 
 }  // namespace sl::aspisim

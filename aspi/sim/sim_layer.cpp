@@ -126,10 +126,11 @@ std::vector<std::uint8_t> InquiryReply(const SimDrive& d) {
   out[1] = 0x80;  // removable medium
   out[2] = 0x05;
   out[3] = 0x02;
-  out[4] = 31;    // additional length: bytes 5 to 35
+  out[4] = 31;  // additional length: bytes 5 to 35
   if (!d.inquiryEmpty) {
     auto put = [&](std::size_t at, std::size_t width, const std::string& s) {
-      for (std::size_t i = 0; i < width; ++i) out[at + i] = i < s.size() ? static_cast<std::uint8_t>(s[i]) : ' ';
+      for (std::size_t i = 0; i < width; ++i)
+        out[at + i] = i < s.size() ? static_cast<std::uint8_t>(s[i]) : ' ';
     };
     put(8, 8, d.vendor);
     put(16, 16, d.product);
@@ -162,7 +163,7 @@ std::uint8_t Execute(const SimDrive& d, SlAspiExecBlock& b) {
   const std::uint8_t* cdb = b.cdb;
   bool ok = true;
   switch (cdb[0]) {
-    case 0x00:  // TEST UNIT READY
+    case 0x00:                                        // TEST UNIT READY
       if (!d.Ready()) CheckCondition(b, 0x02, 0x3A);  // NOT READY, medium not present
       break;
     case 0x12: {  // INQUIRY
@@ -294,9 +295,7 @@ class Layer {
       case SL_ASPI_CMD_GET_DEVICE_TYPE: return DeviceType(*static_cast<SlAspiDeviceTypeBlock*>(p));
       case SL_ASPI_CMD_EXECUTE_SCSI: return Exec(*static_cast<SlAspiExecBlock*>(p));
       case SL_ASPI_CMD_ABORT: return Abort(*static_cast<SlAspiAbortBlock*>(p));
-      default:
-        header->status = SL_ASPI_STATUS_INVALID_REQUEST;
-        return SL_ASPI_STATUS_INVALID_REQUEST;
+      default: header->status = SL_ASPI_STATUS_INVALID_REQUEST; return SL_ASPI_STATUS_INVALID_REQUEST;
     }
   }
 
@@ -343,7 +342,8 @@ class Layer {
   std::uint32_t Exec(SlAspiExecBlock& b) {
     auto cfg = Config();
     int fd = (b.flags & SL_ASPI_FLAG_POST) ? static_cast<int>(b.post) : -1;
-    const SimDrive* d = b.hostAdapter < cfg->AdapterCount() ? cfg->Find(b.hostAdapter, b.target, b.lun) : nullptr;
+    const SimDrive* d =
+        b.hostAdapter < cfg->AdapterCount() ? cfg->Find(b.hostAdapter, b.target, b.lun) : nullptr;
     if (!d) {
       std::uint8_t status =
           b.hostAdapter < cfg->AdapterCount() ? SL_ASPI_STATUS_NO_DEVICE : SL_ASPI_STATUS_INVALID_ADAPTER;

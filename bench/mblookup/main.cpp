@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   sl::musicbrainz::DiscLookup lookup(model, {server, contact});
   const auto result = lookup.LookUpDisc(*disc);
   if (result.outcome != sl::musicbrainz::LookupOutcome::Found) {
-    std::cerr << "bench_mblookup: " << sl::musicbrainz::OutcomeName(result.outcome) << " " << result.detail << "\n";
+    std::cerr << "bench_mblookup: " << sl::musicbrainz::OutcomeName(result.outcome) << " " << result.detail
+              << "\n";
     return 1;
   }
   const auto titles = sl::musicbrainz::TitlesFor(result.reply.releases[0], disc->discId, disc->trackCount);
@@ -47,8 +48,8 @@ int main(int argc, char** argv) {
     std::cerr << "bench_mblookup: no medium of the release fits the disc\n";
     return 1;
   }
-  nlohmann::json out = {{"mbid", disc->discId}, {"release", titles->releaseId}, {"artist", titles->artist},
-                        {"title", titles->title}, {"year", titles->year}, {"source", "musicbrainz"}};
+  nlohmann::json out = {{"mbid", disc->discId},   {"release", titles->releaseId}, {"artist", titles->artist},
+                        {"title", titles->title}, {"year", titles->year},         {"source", "musicbrainz"}};
   for (const auto& t : titles->tracks) out["tracks"].push_back({{"title", t.title}, {"artist", t.artist}});
   std::cout << out.dump() << "\n";
   return 0;

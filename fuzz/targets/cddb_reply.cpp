@@ -21,9 +21,18 @@ const char* kSettings =
     "[svr1]\r\nhost=127.0.0.1:8880\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n"
     "[svr2]\r\nhost=mirror.example\r\npath=/cddb?\r\ncode=1\r\n";
 
-const std::set<std::string> kStatusTexts = {
-    "", "タイトル取得完了", "該当タイトルなし", "曲名取得完了", "サーバリスト取得完了", "ミラーサーバなし",
-    "該当なし", "サーバ側でエラー発生", "データベース異常", "接続失敗", "コマンドエラー", "応答コードなし"};
+const std::set<std::string> kStatusTexts = {"",
+                                            "タイトル取得完了",
+                                            "該当タイトルなし",
+                                            "曲名取得完了",
+                                            "サーバリスト取得完了",
+                                            "ミラーサーバなし",
+                                            "該当なし",
+                                            "サーバ側でエラー発生",
+                                            "データベース異常",
+                                            "接続失敗",
+                                            "コマンドエラー",
+                                            "応答コードなし"};
 
 struct World {
   shell::ShellModel model;

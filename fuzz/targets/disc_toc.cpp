@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const auto& a = toc.Entries[static_cast<std::size_t>(k)];
       FUZZ_CHECK(a.Minute >= 0 && a.Minute <= 255 && a.Second >= 0 && a.Second <= 59 && a.Frame >= 0 &&
                  a.Frame <= 74);
-      if (k > 0) FUZZ_CHECK(disc::FrameOffset(a) >= disc::FrameOffset(toc.Entries[static_cast<std::size_t>(k - 1)]));
+      if (k > 0)
+        FUZZ_CHECK(disc::FrameOffset(a) >= disc::FrameOffset(toc.Entries[static_cast<std::size_t>(k - 1)]));
     }
     for (std::size_t k = static_cast<std::size_t>(n) + 1; k < toc.Entries.size(); ++k)
       FUZZ_CHECK(toc.Entries[k].Minute == 99 && toc.Entries[k].Frame == 99);

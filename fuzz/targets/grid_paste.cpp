@@ -109,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(cell.find_first_of("\r\n\t") == std::string::npos);
       FUZZ_CHECK(cell.size() <= shell::kMaxCellBytes);
       const bool inside = col >= left && col <= right && row >= top && row <= bottom;
-      const std::size_t r = static_cast<std::size_t>(row - sel.top), c = static_cast<std::size_t>(col - sel.left);
+      const std::size_t r = static_cast<std::size_t>(row - sel.top),
+                        c = static_cast<std::size_t>(col - sel.left);
       if (!inside || r >= lines.size() || c >= lines[r].size()) {
         FUZZ_CHECK(cell == Initial(col, row));
         continue;

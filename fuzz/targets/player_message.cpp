@@ -50,9 +50,9 @@ bool SameValues(const std::vector<ipc::Value>& a, const std::vector<ipc::Value>&
 }
 
 bool SameRequest(const wire::Request& a, const wire::Request& b) {
-  return a.kind == b.kind && a.seq == b.seq && a.window == b.window && a.msg == b.msg && a.wParam == b.wParam &&
-         a.lParam == b.lParam && a.guid == b.guid && a.iid == b.iid && a.object == b.object && a.slot == b.slot &&
-         SameValues(a.in, b.in);
+  return a.kind == b.kind && a.seq == b.seq && a.window == b.window && a.msg == b.msg &&
+         a.wParam == b.wParam && a.lParam == b.lParam && a.guid == b.guid && a.iid == b.iid &&
+         a.object == b.object && a.slot == b.slot && SameValues(a.in, b.in);
 }
 
 bool SameReply(const wire::Reply& a, const wire::Reply& b) {
@@ -64,7 +64,8 @@ bool SameReply(const wire::Reply& a, const wire::Reply& b) {
 // reads back as the same record.
 void CheckTrack(const std::vector<ipc::Value>& values) {
   const player::PlayListTrack info = player::TrackInfoFromValues(values);
-  for (const std::string* s : {&info.Title, &info.Artist, &info.FileName, &info.opaqueText1, &info.opaqueText2})
+  for (const std::string* s :
+       {&info.Title, &info.Artist, &info.FileName, &info.opaqueText1, &info.opaqueText2})
     FUZZ_CHECK(fuzz::ValidUtf8(*s));
   FUZZ_CHECK(info.Drive >= 0 && info.Drive <= 0xFFFF);
   FUZZ_CHECK(info.CDTrack >= 0 && info.CDTrack <= 0xFFFF);
@@ -191,7 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(reread && !reread->overBound && SameReply(*reread, *a));
       continue;  // the call fails: nothing is read from it
     }
-    if (a->kind == wire::kCallReply && !a->values.empty() && wire::FitsOutTypes(a->values, player::kTrackInfoTypes))
+    if (a->kind == wire::kCallReply && !a->values.empty() &&
+        wire::FitsOutTypes(a->values, player::kTrackInfoTypes))
       CheckTrack(a->values);
   }
   return 0;

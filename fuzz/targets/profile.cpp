@@ -53,7 +53,8 @@ bool KeptButOne(const std::vector<std::string>& before, const std::vector<std::s
   const long long kNone = -1;
   // pre[i]: where in `after` a greedy match of before[0..i) from the front
   // ends; suf[i]: where a greedy match of before[i..n) from the back starts.
-  std::vector<long long> pre(static_cast<std::size_t>(n + 1), kNone), suf(static_cast<std::size_t>(n + 1), kNone);
+  std::vector<long long> pre(static_cast<std::size_t>(n + 1), kNone),
+      suf(static_cast<std::size_t>(n + 1), kNone);
   pre[0] = 0;
   for (long long i = 0, j = 0; i < n; ++i) {
     while (j < m && after[static_cast<std::size_t>(j)] != before[static_cast<std::size_t>(i)]) ++j;

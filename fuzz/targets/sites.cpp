@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "cddb/cddb.h"
-#include "text/codepage.h"
 #include "inifile/profile.h"
 #include "settings/serverlist.h"
 #include "support.h"
+#include "text/codepage.h"
 
 using namespace sl;
 

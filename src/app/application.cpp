@@ -32,9 +32,9 @@ SonolabelApplication::SonolabelApplication(int& argc, char** argv) : QApplicatio
   // The window speaks Japanese whatever the user's locale, and so do the
   // buttons and dialogs Qt makes for it (OK/Cancel, Yes/No): Qt's own
   // Japanese translations (Debian qt6-translations-l10n).
-  qtTranslationLoaded_ = qtTranslation_.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
-                                             QStringLiteral("_"),
-                                             QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+  qtTranslationLoaded_ =
+      qtTranslation_.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
   if (qtTranslationLoaded_) installTranslator(&qtTranslation_);
 }
 

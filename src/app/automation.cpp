@@ -1,16 +1,17 @@
 #include "app/automation.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QEvent>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QEvent>
 #include <QObject>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -20,7 +21,6 @@
 #include <functional>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "app/mainwindow.h"
 #include "app/matchdialog.h"
@@ -34,8 +34,7 @@ namespace {
 // handled (so it has been painted).
 class FirstExpose : public QObject {
  public:
-  FirstExpose(QWindow* window, std::function<void()> action)
-      : QObject(window), action_(std::move(action)) {
+  FirstExpose(QWindow* window, std::function<void()> action) : QObject(window), action_(std::move(action)) {
     window->installEventFilter(this);
   }
 
@@ -103,8 +102,7 @@ void InstallAutomation(Program& program, const config::WindowAutomation& automat
     QTimer::singleShot(static_cast<int>(delay < 0 ? 0 : delay), &window, [screenShot] {
       QScreen* screen = QGuiApplication::primaryScreen();
       const bool saved = screen && screen->grabWindow(0).save(screenShot, "PNG");
-      if (!saved)
-        std::fprintf(stderr, "sonolabel: cannot save %s\n", screenShot.toLocal8Bit().constData());
+      if (!saved) std::fprintf(stderr, "sonolabel: cannot save %s\n", screenShot.toLocal8Bit().constData());
       std::fflush(stdout);
       ::_exit(saved ? 0 : 1);
     });
@@ -136,11 +134,10 @@ void InstallAutomation(Program& program, const config::WindowAutomation& automat
   window.winId();  // creates the native window so its expose can be watched
   new FirstExpose(window.windowHandle(), [&window, probe, pick, shot, delay, lookup, mainEntered] {
     if (probe) {
-      const double sinceMain = std::chrono::duration<double, std::milli>(
-                                   std::chrono::steady_clock::now() - mainEntered)
-                                   .count();
-      std::printf("startup_ms=%.1f main_ms=%.1f vmhwm_kb=%ld\n", MillisecondsSinceProcessStart(),
-                  sinceMain, PeakResidentKb());
+      const double sinceMain =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - mainEntered).count();
+      std::printf("startup_ms=%.1f main_ms=%.1f vmhwm_kb=%ld\n", MillisecondsSinceProcessStart(), sinceMain,
+                  PeakResidentKb());
       std::fflush(stdout);
       ::_exit(0);
     }

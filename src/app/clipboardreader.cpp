@@ -116,7 +116,8 @@ XRead ReadSelection(const std::string& display, bool primary, const ClipboardLim
     out.result = XRead::Result::NoConnection;
     return out;
   }
-  const xcb_atom_t selection = primary ? static_cast<xcb_atom_t>(XCB_ATOM_PRIMARY) : InternAtom(c, "CLIPBOARD");
+  const xcb_atom_t selection =
+      primary ? static_cast<xcb_atom_t>(XCB_ATOM_PRIMARY) : InternAtom(c, "CLIPBOARD");
   const xcb_atom_t utf8 = InternAtom(c, "UTF8_STRING");
   const xcb_atom_t incr = InternAtom(c, "INCR");
   const xcb_atom_t property = InternAtom(c, "SONOLABEL_CLIPBOARD");
@@ -132,18 +133,21 @@ XRead ReadSelection(const std::string& display, bool primary, const ClipboardLim
 
   const xcb_window_t window = xcb_generate_id(c);
   const std::uint32_t events[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
-  xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-                    XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, events);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, events);
 
   auto bound = [&] { return Clock::now() + limits.answerBound; };
   out.result = XRead::Result::NoText;
   for (const xcb_atom_t target : {utf8, static_cast<xcb_atom_t>(XCB_ATOM_STRING)}) {
     xcb_convert_selection(c, window, selection, target, property, XCB_CURRENT_TIME);
     xcb_flush(c);
-    xcb_generic_event_t* event = WaitForEvent(c, bound(), [&](xcb_generic_event_t* e) {
-      return (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY &&
-             reinterpret_cast<xcb_selection_notify_event_t*>(e)->requestor == window;
-    }, cancel);
+    xcb_generic_event_t* event = WaitForEvent(
+        c, bound(),
+        [&](xcb_generic_event_t* e) {
+          return (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY &&
+                 reinterpret_cast<xcb_selection_notify_event_t*>(e)->requestor == window;
+        },
+        cancel);
     if (!event) {
       out.result = XRead::Result::NoAnswer;
       break;
@@ -164,11 +168,14 @@ XRead ReadSelection(const std::string& display, bool primary, const ClipboardLim
     // asks for the next.
     out.bytes.clear();
     for (std::size_t pieces = 0;; ++pieces) {
-      xcb_generic_event_t* piece = WaitForEvent(c, bound(), [&](xcb_generic_event_t* e) {
-        if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-        const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-        return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
-      }, cancel);
+      xcb_generic_event_t* piece = WaitForEvent(
+          c, bound(),
+          [&](xcb_generic_event_t* e) {
+            if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+            const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+            return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
+          },
+          cancel);
       if (!piece) {
         out.result = XRead::Result::NoAnswer;
         break;
@@ -230,13 +237,9 @@ ClipboardRead ReadClipboardText(QClipboard::Mode mode, const ClipboardLimits& li
   worker.join();
   ClipboardRead out;
   switch (read.result) {
-    case XRead::Result::NoConnection:
-      return FromQt(mode);
-    case XRead::Result::NoAnswer:
-      out.result = ClipboardRead::Result::NoAnswer;
-      return out;
-    case XRead::Result::NoText:
-      return out;
+    case XRead::Result::NoConnection: return FromQt(mode);
+    case XRead::Result::NoAnswer: out.result = ClipboardRead::Result::NoAnswer; return out;
+    case XRead::Result::NoText: return out;
     case XRead::Result::Text:
       out.text = Decode(read, limits.maxBytes);
       out.result = out.text.isEmpty() ? ClipboardRead::Result::NoText : ClipboardRead::Result::Text;

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -22,21 +23,20 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
-#include <unistd.h>
 #include <utility>
 
 #include "app/aboutbox.h"
 #include "app/exceptionbox.h"
-#include "app/optionsdialog.h"
-#include "app/matchdialog.h"
-#include "ipc/ipc.h"
 #include "app/helpviewer.h"
 #include "app/hints.h"
+#include "app/matchdialog.h"
+#include "app/optionsdialog.h"
+#include "app/stringgrid.h"
 #include "app/texts.h"
 #include "app/trackgridmodel.h"
 #include "app/trackgridview.h"
 #include "app/window_position.h"
-#include "app/stringgrid.h"
+#include "ipc/ipc.h"
 #include "platform/install_paths.h"
 
 namespace sl::app {
@@ -61,8 +61,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int le
   return label;
 }
 
-QComboBox* MakeCombo(QWidget* parent, const char* name, int left, int top, int width,
-                     const QString& hint) {
+QComboBox* MakeCombo(QWidget* parent, const char* name, int left, int top, int width, const QString& hint) {
   auto* box = new QComboBox(parent);
   box->setObjectName(QString::fromLatin1(name));
   box->setEditable(true);
@@ -73,8 +72,7 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, int left, int top, int w
   return box;
 }
 
-QLineEdit* MakeEdit(QWidget* parent, const char* name, int left, int top, int width,
-                    const QString& hint) {
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int left, int top, int width, const QString& hint) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setGeometry(left, top, width, kFieldHeight);
@@ -105,8 +103,7 @@ void SetLabelText(QLabel* label, const std::string& text) {
   if (label->text() != value) label->setText(value);
 }
 
-bool SameServers(const std::vector<shell::ServerMenuItem>& a,
-                 const std::vector<shell::ServerMenuItem>& b) {
+bool SameServers(const std::vector<shell::ServerMenuItem>& a, const std::vector<shell::ServerMenuItem>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i].caption != b[i].caption || a[i].tag != b[i].tag) return false;
@@ -140,9 +137,8 @@ MainWindow::MainWindow(mainform::Environment env, QWidget* parent) : QMainWindow
   grid_ = new TrackGridModel(Model().Table(), this);
   trackGrid->Attach(Model(), grid_);
   connect(trackGrid, &TrackGridView::edited, this, [this] { SyncFromModel(); });
-  connect(trackGrid, &TrackGridView::message, this, [this](const QString& text) {
-    services_.MessageBox(shell::MsgIcon::Warning, text.toStdString());
-  });
+  connect(trackGrid, &TrackGridView::message, this,
+          [this](const QString& text) { services_.MessageBox(shell::MsgIcon::Warning, text.toStdString()); });
   // A box a command opens comes after what the command has shown so far:
   // the status text it set is on screen before the box.
   services_.SetBeforeBox([this] {
@@ -198,26 +194,25 @@ void MainWindow::BuildPanel() {
 
   driveLabel = MakeLabel(discPanel, "driveLabel", QStringLiteral("CD-ROMドライブ"), 8, 8, true);
   driveBox = MakeCombo(discPanel, "driveBox", 8, 32, 233,
-                        QStringLiteral("CD-ROMドライブ | CDをセットしたドライブを選択します。 "));
+                       QStringLiteral("CD-ROMドライブ | CDをセットしたドライブを選択します。 "));
   // Each typed character is a drive change of its own; completing the text
   // would run the handler on text the user never typed.
   driveBox->setCompleter(nullptr);
   categoryLabel = MakeLabel(discPanel, "categoryLabel", QStringLiteral("ｼﾞｬﾝﾙ"), 248, 7);
   categoryBox = MakeCombo(discPanel, "categoryBox", 304, 5, 105,
-                        QStringLiteral("ジャンル|データ検索に使用する大まかなジャンルです。"));
+                          QStringLiteral("ジャンル|データ検索に使用する大まかなジャンルです。"));
   categoryBox->addItems(Categories());
   genreLabel = MakeLabel(discPanel, "genreLabel", QStringLiteral("詳細ｼﾞｬﾝﾙ"), 416, 7);
   genreBox = MakeCombo(discPanel, "genreBox", 496, 5, 113,
-                        QStringLiteral("詳細ジャンル|細かなジャンルを示します。"));
+                       QStringLiteral("詳細ジャンル|細かなジャンルを示します。"));
   genreBox->addItems(DetailedGenres());
   artistLabel = MakeLabel(discPanel, "artistLabel", QStringLiteral("ｱｰﾃｨｽﾄ"), 248, 32);
-  artistEdit = MakeEdit(discPanel, "artistEdit", 304, 30, 305,
-                   QStringLiteral("アーティスト | アーティスト名です。"));
+  artistEdit =
+      MakeEdit(discPanel, "artistEdit", 304, 30, 305, QStringLiteral("アーティスト | アーティスト名です。"));
   titleLabel = MakeLabel(discPanel, "titleLabel", QStringLiteral("ﾀｲﾄﾙ"), 248, 58);
   titleEdit = MakeEdit(discPanel, "titleEdit", 304, 56, 305, QStringLiteral("タイトル | CDのタイトルです。"));
   yearLabel = MakeLabel(discPanel, "yearLabel", QStringLiteral("年号"), 128, 58);
-  yearEdit = MakeEdit(discPanel, "yearEdit", 168, 56, 73,
-                   QStringLiteral("年号|発売された年（西暦)です。"));
+  yearEdit = MakeEdit(discPanel, "yearEdit", 168, 56, 73, QStringLiteral("年号|発売された年（西暦)です。"));
 
   // Boxes start with no item chosen: their text is what the model says.
   categoryBox->setCurrentIndex(-1);
@@ -278,19 +273,18 @@ void MainWindow::BuildStatusBar() {
 }
 
 QAction* MainWindow::AddItem(QMenu* menu, MenuId id, const char* name, const QString& caption,
-                            const QString& hint, std::function<void()> handler) {
+                             const QString& hint, std::function<void()> handler) {
   QAction* action = menu->addAction(caption);
   action->setObjectName(QString::fromLatin1(name));
   action->setStatusTip(hint);
   if (handler)
-    connect(action, &QAction::triggered, this,
-            [this, handler = std::move(handler)] { RunHandler(handler); });
+    connect(action, &QAction::triggered, this, [this, handler = std::move(handler)] { RunHandler(handler); });
   actions_[static_cast<int>(id)] = action;
   return action;
 }
 
 QMenu* MainWindow::AddSubmenu(QMenu* menu, MenuId id, const char* name, const QString& caption,
-                             const QString& hint) {
+                              const QString& hint) {
   QMenu* sub = menu->addMenu(caption);
   sub->setObjectName(QString::fromLatin1(name));
   sub->menuAction()->setObjectName(QString::fromLatin1(name));
@@ -313,14 +307,14 @@ void MainWindow::BuildMenus() {
   f1->addSeparator()->setObjectName(QStringLiteral("N5"));
   QMenu* s3 = AddSubmenu(f1, MenuId::SaveListMenu, "saveListMenuItem", QStringLiteral("リストの保存(&W)"),
                          QStringLiteral("曲名データを保存します。"));
-  AddItem(s3, MenuId::SaveToLocalDatabase, "saveToLocalDatabaseItem", QStringLiteral("ローカルデータベース(&L)"), QString(),
-          [this] { core_->SaveTitles(); });
+  AddItem(s3, MenuId::SaveToLocalDatabase, "saveToLocalDatabaseItem",
+          QStringLiteral("ローカルデータベース(&L)"), QString(), [this] { core_->SaveTitles(); });
   AddItem(s3, MenuId::ExportToPlayer, "exportToPlayerItem", QStringLiteral("DSMP(&D)"), QString(),
           [this] { core_->ExportToPlayer(); });
   QMenu* r1 = AddSubmenu(f1, MenuId::LoadListMenu, "loadListMenuItem", QStringLiteral("リストの読み込み(&R)"),
                          QStringLiteral("曲名データを読み込みます。"));
-  AddItem(r1, MenuId::LoadFromLocalDatabase, "loadFromLocalDatabaseItem", QStringLiteral("ローカルデータベース(&L)"), QString(),
-          [this] { core_->LoadTitles(); });
+  AddItem(r1, MenuId::LoadFromLocalDatabase, "loadFromLocalDatabaseItem",
+          QStringLiteral("ローカルデータベース(&L)"), QString(), [this] { core_->LoadTitles(); });
   AddItem(r1, MenuId::ImportFromPlayer, "importFromPlayerItem", QStringLiteral("DSMP(&D)"), QString(),
           [this] { core_->ImportFromPlayer(); });
   f1->addSeparator()->setObjectName(QStringLiteral("N1"));
@@ -341,8 +335,9 @@ void MainWindow::BuildMenus() {
   AddItem(e1, MenuId::SubmitEntry, "submitEntryItem", QStringLiteral("データベースに送信(&S)"),
           QStringLiteral("送信 | tunedexサーバにCD情報を送信します。"), [this] { SubmitEntry(); });
   e1->addSeparator()->setObjectName(QStringLiteral("N2"));
-  serverMenu = AddSubmenu(e1, MenuId::ServerMenu, "serverMenuItem", QStringLiteral("接続するデータベース(&N)"),
-                      QStringLiteral("接続先の選択 | 接続するtunedexサーバを選択します。"));
+  serverMenu =
+      AddSubmenu(e1, MenuId::ServerMenu, "serverMenuItem", QStringLiteral("接続するデータベース(&N)"),
+                 QStringLiteral("接続先の選択 | 接続するtunedexサーバを選択します。"));
   serverGroup_ = new QActionGroup(this);
   serverGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
   AddItem(e1, MenuId::Options, "optionsItem", QStringLiteral("オプション(&O)..."),
@@ -408,8 +403,7 @@ void MainWindow::SyncFromModel(bool force) {
       driveBox->clear();
       for (const auto& item : items) driveBox->addItem(QString::fromStdString(item));
     }
-    if (driveBox->currentIndex() != model.DriveIndex())
-      driveBox->setCurrentIndex(model.DriveIndex());
+    if (driveBox->currentIndex() != model.DriveIndex()) driveBox->setCurrentIndex(model.DriveIndex());
     const QString text = QString::fromStdString(model.DriveText());
     if (driveBox->currentText() != text) driveBox->setEditText(text);
   }

@@ -81,16 +81,16 @@ class MainWindow : public QMainWindow {
   QLabel* titleLabel = nullptr;
   QLabel* genreLabel = nullptr;
   QLabel* yearLabel = nullptr;
-  QComboBox* driveBox = nullptr;  // drive
+  QComboBox* driveBox = nullptr;     // drive
   QComboBox* categoryBox = nullptr;  // category
-  QComboBox* genreBox = nullptr;  // detailed genre
-  QLineEdit* yearEdit = nullptr;      // year
-  QLineEdit* artistEdit = nullptr;      // disc artist
-  QLineEdit* titleEdit = nullptr;      // disc title
+  QComboBox* genreBox = nullptr;     // detailed genre
+  QLineEdit* yearEdit = nullptr;     // year
+  QLineEdit* artistEdit = nullptr;   // disc artist
+  QLineEdit* titleEdit = nullptr;    // disc title
   TrackGridView* trackGrid = nullptr;
   QLabel* statusPanel = nullptr;  // state messages
-  QLabel* hintPanel = nullptr;  // long hint
-  QMenu* serverMenu = nullptr;         // server submenu
+  QLabel* hintPanel = nullptr;    // long hint
+  QMenu* serverMenu = nullptr;    // server submenu
 
  signals:
   // The close box closed the window: HandleClose has run. The program ends

@@ -8,15 +8,14 @@
 #include <QTableWidget>
 #include <algorithm>
 
-#include "app/texts.h"
 #include "app/stringgrid.h"
+#include "app/texts.h"
 
 namespace sl::app {
 
 MatchDialog::MatchDialog(QWidget* mainWindow)
     : QDialog(mainWindow,
-              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                  Qt::WindowMinMaxButtonsHint),
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
       mainWindow_(mainWindow) {
   setObjectName(QStringLiteral("matchDialog"));
   setWindowTitle(QStringLiteral("検索結果"));

@@ -35,7 +35,7 @@ class MatchDialog : public QDialog {
   QLabel* matchPromptLabel = nullptr;
   QTableWidget* matchGrid = nullptr;
   QPushButton* cancelMatchButton = nullptr;  // Cancel
-  QPushButton* takeMatchButton = nullptr;  // OK
+  QPushButton* takeMatchButton = nullptr;    // OK
 
  public slots:
   void reject() override;  // Escape: ignored

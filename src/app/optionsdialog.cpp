@@ -4,8 +4,8 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
-#include <QKeyEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -43,8 +43,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, int left, int top, int wi
   return edit;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left,
-                        int top) {
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left, int top) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(QString::fromLatin1(name));
   button->setGeometry(left, top, 75, 25);
@@ -181,7 +180,8 @@ OptionsDialog::OptionsDialog(QWidget* mainWindow)
     });
   });
   connect(addServerButton, &QPushButton::clicked, this, [this] { Handle([this] { dialog_->AddServer(); }); });
-  connect(applyServerButton, &QPushButton::clicked, this, [this] { Handle([this] { dialog_->ApplyServer(); }); });
+  connect(applyServerButton, &QPushButton::clicked, this,
+          [this] { Handle([this] { dialog_->ApplyServer(); }); });
   connect(okButton, &QPushButton::clicked, this, [this] {
     if (dialog_) done(dialog_->AcceptOptions());
   });
@@ -204,9 +204,7 @@ int OptionsDialog::Show(shell::OptionDialog& dialog) {
   return result == shell::kModalOk ? shell::kModalOk : shell::kModalCancel;
 }
 
-void OptionsDialog::reject() {
-  done(dialog_ ? dialog_->CancelOptions() : shell::kModalCancel);
-}
+void OptionsDialog::reject() { done(dialog_ ? dialog_->CancelOptions() : shell::kModalCancel); }
 
 void OptionsDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

@@ -32,21 +32,21 @@ class OptionsDialog : public QDialog {
   int Show(shell::OptionDialog& dialog);
 
   // Controls, named as on the form.
-  QPushButton* okButton = nullptr;  // OK
+  QPushButton* okButton = nullptr;      // OK
   QPushButton* cancelButton = nullptr;  // Cancel
   QTabWidget* tabs = nullptr;
   QWidget* proxyTab = nullptr;
   QWidget* serverTab = nullptr;
   QWidget* emailTab = nullptr;
-  QLineEdit* proxyHostEdit = nullptr;      // proxy host
-  QLineEdit* proxyPortEdit = nullptr;      // proxy port
-  QComboBox* serverHostBox = nullptr;  // server host
-  QLineEdit* serverPathEdit = nullptr;      // server path
-  QPushButton* addServerButton = nullptr;  // 追加
+  QLineEdit* proxyHostEdit = nullptr;        // proxy host
+  QLineEdit* proxyPortEdit = nullptr;        // proxy port
+  QComboBox* serverHostBox = nullptr;        // server host
+  QLineEdit* serverPathEdit = nullptr;       // server path
+  QPushButton* addServerButton = nullptr;    // 追加
   QPushButton* applyServerButton = nullptr;  // 適用
-  QCheckBox* doubleByteCheck = nullptr;  // 2ﾊﾞｲﾄ文字
-  QCheckBox* utf8Check = nullptr;  // UTF-8
-  QLineEdit* emailEdit = nullptr;      // e-mail address
+  QCheckBox* doubleByteCheck = nullptr;      // 2ﾊﾞｲﾄ文字
+  QCheckBox* utf8Check = nullptr;            // UTF-8
+  QLineEdit* emailEdit = nullptr;            // e-mail address
 
  public slots:
   void reject() override;  // Escape and the close box: Cancel

@@ -5,8 +5,8 @@
 
 #include "app/aboutbox.h"
 #include "app/mainwindow.h"
-#include "app/optionsdialog.h"
 #include "app/matchdialog.h"
+#include "app/optionsdialog.h"
 #include "platform/pump.h"
 
 namespace sl::app {

@@ -6,8 +6,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-#include "app/optionsdialog.h"
 #include "app/matchdialog.h"
+#include "app/optionsdialog.h"
 #include "app/texts.h"
 
 namespace sl::app {

@@ -14,9 +14,7 @@ TrackGridModel::TrackGridModel(shell::TrackTitleTable& table, QObject* parent)
       shownRows_(table.RowCount() - 1),
       generation_(table.Generation()) {}
 
-int TrackGridModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : shownRows_;
-}
+int TrackGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownRows_; }
 
 int TrackGridModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : shell::TrackTitleTable::kColumns;
@@ -26,8 +24,7 @@ QVariant TrackGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole:
-      return QString::fromStdString(table_.Cell(index.column(), index.row() + 1));
+    case Qt::EditRole: return QString::fromStdString(table_.Cell(index.column(), index.row() + 1));
     case Qt::BackgroundRole:
       // The fixed column is painted like the header, as a fixed grid cell is.
       if (index.column() == 0) return QApplication::palette().brush(QPalette::Button);
@@ -36,8 +33,7 @@ QVariant TrackGridModel::data(const QModelIndex& index, int role) const {
       // The number reads like the header's text, not greyed out.
       if (index.column() == 0) return QApplication::palette().brush(QPalette::ButtonText);
       return {};
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -61,8 +57,7 @@ bool TrackGridModel::setData(const QModelIndex& index, const QVariant& value, in
   // A cell holds what a title database entry can: longer text is cut at a
   // character boundary, as a paste cuts it.
   const std::string text = value.toString().toStdString();
-  if (!table_.SetCell(index.column(), index.row() + 1, std::string(shell::CellText(text))))
-    return false;
+  if (!table_.SetCell(index.column(), index.row() + 1, std::string(shell::CellText(text)))) return false;
   generation_ = table_.Generation();
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
@@ -82,8 +77,7 @@ void TrackGridModel::Sync() {
     endRemoveRows();
   }
   if (shownRows_ > 0)
-    emit dataChanged(index(0, 0), index(shownRows_ - 1, columnCount() - 1),
-                     {Qt::DisplayRole, Qt::EditRole});
+    emit dataChanged(index(0, 0), index(shownRows_ - 1, columnCount() - 1), {Qt::DisplayRole, Qt::EditRole});
   emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 

@@ -63,8 +63,7 @@ class CellDelegate : public QStyledItemDelegate {
   CellDelegate(QObject* parent, CellEditor::Paste paste, std::function<void(QLineEdit*)> created)
       : QStyledItemDelegate(parent), paste_(std::move(paste)), created_(std::move(created)) {}
 
-  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                        const QModelIndex&) const override {
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override {
     auto* editor = new CellEditor(parent, paste_);
     created_(editor);
     return editor;
@@ -96,15 +95,18 @@ TrackGridView::TrackGridView(QWidget* parent) : QTableView(parent) {
   };
   gridCopyAction = add("gridCopyAction", QStringLiteral("コピー(&C)"), QString(), {});
   gridPasteAction = add("gridPasteAction", QStringLiteral("貼り付け(&P)"), QString(), {});
-  editorCopyAction = add("editorCopyAction", QStringLiteral("コピー(&C)"),
-           QStringLiteral("コピー|選択部分をコピーし、クリップボードに送る"), QKeySequence::Copy);
-  editorCutAction = add("editorCutAction", QStringLiteral("切り取り(&T)"),
-           QStringLiteral("切り取り|選択部分を切り取り、クリップボードに送る"), QKeySequence::Cut);
+  editorCopyAction =
+      add("editorCopyAction", QStringLiteral("コピー(&C)"),
+          QStringLiteral("コピー|選択部分をコピーし、クリップボードに送る"), QKeySequence::Copy);
+  editorCutAction =
+      add("editorCutAction", QStringLiteral("切り取り(&T)"),
+          QStringLiteral("切り取り|選択部分を切り取り、クリップボードに送る"), QKeySequence::Cut);
   editorPasteAction = add("editorPasteAction", QStringLiteral("貼り付け(&P)"),
-           QStringLiteral("貼り付け|クリップボードの内容を貼り付ける"), QKeySequence::Paste);
+                          QStringLiteral("貼り付け|クリップボードの内容を貼り付ける"), QKeySequence::Paste);
   // The shortcuts are shown in the menu; while a cell is edited its line
   // edit takes those keys itself.
-  for (QAction* a : {editorCopyAction, editorCutAction, editorPasteAction}) a->setShortcutContext(Qt::WidgetShortcut);
+  for (QAction* a : {editorCopyAction, editorCutAction, editorPasteAction})
+    a->setShortcutContext(Qt::WidgetShortcut);
 
   connect(gridCopyAction, &QAction::triggered, this, [this] { CopyCells(); });
   connect(gridPasteAction, &QAction::triggered, this, [this] { PasteCells(); });
@@ -159,15 +161,15 @@ void TrackGridView::CopyCells() {
   if (!model_) return;
   const auto sel = Selection();
   if (!sel) return;
-  QGuiApplication::clipboard()->setText(
-      QString::fromStdString(shell::GridCopyText(model_->Table(), *sel)));
+  QGuiApplication::clipboard()->setText(QString::fromStdString(shell::GridCopyText(model_->Table(), *sel)));
 }
 
 std::optional<QString> TrackGridView::ReadClipboard(QClipboard::Mode mode) {
   const ClipboardRead read = ReadClipboardText(mode);
   if (read.result == ClipboardRead::Result::NoAnswer) {
-    emit message(QStringLiteral("クリップボードを読み取れませんでした。クリップボードの内容を持つ"
-                                "プログラムが応答しません。"));
+    emit message(
+        QStringLiteral("クリップボードを読み取れませんでした。クリップボードの内容を持つ"
+                       "プログラムが応答しません。"));
     return std::nullopt;
   }
   if (read.result == ClipboardRead::Result::NoText) return QString();
@@ -312,8 +314,7 @@ void TrackGridView::currentChanged(const QModelIndex& current, const QModelIndex
 }
 
 void TrackGridView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
-  if (hint == QAbstractItemDelegate::EditNextItem ||
-      hint == QAbstractItemDelegate::EditPreviousItem) {
+  if (hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem) {
     // TAB in the editor: as in the grid, move on and edit the next cell.
     QTableView::closeEditor(editor, hint);
     OpenEditor(modes_.HandleKeyPress(shell::kTabChar));

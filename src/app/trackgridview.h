@@ -49,11 +49,11 @@ class TrackGridView : public QTableView {
 
   // The pop-up menu and its items, named as on the form.
   QMenu* gridPopupMenu = nullptr;
-  QAction* gridCopyAction = nullptr;  // grid copy (selection mode)
-  QAction* gridPasteAction = nullptr; // grid paste (selection mode)
-  QAction* editorCopyAction = nullptr;          // editor copy (editing mode)
-  QAction* editorCutAction = nullptr;          // editor cut (editing mode)
-  QAction* editorPasteAction = nullptr;          // editor paste (editing mode)
+  QAction* gridCopyAction = nullptr;     // grid copy (selection mode)
+  QAction* gridPasteAction = nullptr;    // grid paste (selection mode)
+  QAction* editorCopyAction = nullptr;   // editor copy (editing mode)
+  QAction* editorCutAction = nullptr;    // editor cut (editing mode)
+  QAction* editorPasteAction = nullptr;  // editor paste (editing mode)
 
  signals:
   // A paste changed the table.

@@ -5,8 +5,8 @@
 
 #include "cddb/cddb.h"
 #include "cddb/internal.h"
-#include "text/codepage.h"
 #include "settings/serverlist.h"
+#include "text/codepage.h"
 
 namespace sl::cddb {
 
@@ -27,8 +27,7 @@ CddbLookup::CddbLookup(shell::ShellModel& model, LookupHooks hooks)
   http.OnFailure = [this](int cmd) { HandleHttpFailure(cmd); };
 }
 
-std::string CddbLookup::ReadText(std::string_view section, std::string_view key,
-                                 std::string_view def) const {
+std::string CddbLookup::ReadText(std::string_view section, std::string_view key, std::string_view def) const {
   return settings_ ? settings_->ReadString(section, key, def) : std::string(def);
 }
 
@@ -96,8 +95,8 @@ void CddbLookup::SetServerUrl(const std::string& url) {
   const auto hostStart = url.find("://");
   const std::string rest = hostStart == std::string::npos ? url : url.substr(hostStart + 3);
   const std::string host = rest.substr(0, rest.find_first_of("/?"));
-  const int count = std::clamp(ReadInt(settings::kSection, settings::kKeyServerCount, 0), 0,
-                               settings::kMaxServers);
+  const int count =
+      std::clamp(ReadInt(settings::kSection, settings::kKeyServerCount, 0), 0, settings::kMaxServers);
   for (int i = 0; settings_ && i < count; ++i) {
     const settings::ServerEntry e = settings_->ReadServer(i);
     if (EqualsNoCase(e.host, host)) {
@@ -164,7 +163,7 @@ std::optional<LookupReport> CddbLookup::LookUpDisc(const std::string& queryComma
     // The category and disc ID come from the server's reply: encoded, so
     // that nothing in them can end the command or add a parameter.
     SendRequest(ServerUrl + "cmd=cddb+read+" + EncodeHelloPart(MatchCategory) + "+" +
-                   EncodeHelloPart(MatchDiscId) + HelloSuffix);
+                EncodeHelloPart(MatchDiscId) + HelloSuffix);
   }
   return lastReport_;
 }

@@ -99,7 +99,7 @@ inline constexpr std::size_t kMaxValueBytes = 64 * 1024;
 // with the disc ID and revision it was read under, so that a correction
 // sends it back unchanged.
 struct ReadEntry {
-  std::string discId;     // as the server named it
+  std::string discId;  // as the server named it
   long long revision = 0;
   std::string extd;
   std::vector<std::string> extt;  // EXTT0, EXTT1, ... as far as the entry has them
@@ -109,26 +109,26 @@ struct ReadEntry {
 // What happened in a lookup or a server-list fetch, reported as it happens:
 // the request about to go out, then what its reply (or its absence) came to.
 enum class LookupEvent {
-  Querying,            // the query is about to be sent
-  Reading,             // the read of the matched entry is about to be sent
-  FetchingSites,       // the sites request is about to be sent
-  ConnectionFailed,    // no reply: `detail` holds the transport's reason
-  HttpFailed,          // an HTTP status the client does not take (`code`)
-  ExactMatch,          // 200: the match line follows (applied right after)
-  NoMatch,             // 202
-  EntryArrived,        // 210 to a read: the entry is applied right after
-  SitesSaved,          // 210 to sites: the list was stored
-  SitesNotSaved,       // 210 to sites: the settings file refused it (`detail`)
-  NoEntry,             // 401 to a query or a read
-  NoMirrors,           // 401 to sites
-  ServerFault,         // 402 (`serverLine`)
-  DatabaseFault,       // 403 (`serverLine`)
-  HandshakeFailed,     // 409 (`serverLine`)
-  CommandRefused,      // any other code (`code`, `serverLine`)
-  Malformed,           // no reply code, a list cut short or listing nothing
-  MatchChosen,         // the user picked a row of the match list
-  ChoiceCancelled,     // the user cancelled the match list
-  EmailNotSaved,       // the prompted address could not be stored (`detail`)
+  Querying,          // the query is about to be sent
+  Reading,           // the read of the matched entry is about to be sent
+  FetchingSites,     // the sites request is about to be sent
+  ConnectionFailed,  // no reply: `detail` holds the transport's reason
+  HttpFailed,        // an HTTP status the client does not take (`code`)
+  ExactMatch,        // 200: the match line follows (applied right after)
+  NoMatch,           // 202
+  EntryArrived,      // 210 to a read: the entry is applied right after
+  SitesSaved,        // 210 to sites: the list was stored
+  SitesNotSaved,     // 210 to sites: the settings file refused it (`detail`)
+  NoEntry,           // 401 to a query or a read
+  NoMirrors,         // 401 to sites
+  ServerFault,       // 402 (`serverLine`)
+  DatabaseFault,     // 403 (`serverLine`)
+  HandshakeFailed,   // 409 (`serverLine`)
+  CommandRefused,    // any other code (`code`, `serverLine`)
+  Malformed,         // no reply code, a list cut short or listing nothing
+  MatchChosen,       // the user picked a row of the match list
+  ChoiceCancelled,   // the user cancelled the match list
+  EmailNotSaved,     // the prompted address could not be stored (`detail`)
 };
 inline constexpr int kLookupEventCount = static_cast<int>(LookupEvent::EmailNotSaved) + 1;
 

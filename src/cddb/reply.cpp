@@ -6,8 +6,8 @@
 
 #include "cddb/cddb.h"
 #include "cddb/internal.h"
-#include "text/codepage.h"
 #include "settings/serverlist.h"
+#include "text/codepage.h"
 
 namespace sl::cddb {
 
@@ -62,7 +62,8 @@ std::string UndecodableBytesList(std::string_view raw, const std::vector<std::si
   char hex[8];
   for (std::size_t i = 0; i < offsets.size() && i < kMaxNamed; ++i) {
     if (i > 0) out += offsets[i] == offsets[i - 1] + 1 ? " " : ", ";
-    std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(raw[offsets[i]])));
+    std::snprintf(hex, sizeof hex, "0x%02X",
+                  static_cast<unsigned>(static_cast<unsigned char>(raw[offsets[i]])));
     out += hex;
   }
   if (offsets.size() > kMaxNamed) out += " …";
@@ -122,16 +123,15 @@ void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_
       // The match line follows the code and its blank. It is cut off on
       // the bytes as received: cut on the decoded text, a character that
       // took the place of the blank would be split in half.
-      const std::string_view matchLine = rawStatusLine.size() > 4 ? rawStatusLine.substr(4) : std::string_view();
+      const std::string_view matchLine =
+          rawStatusLine.size() > 4 ? rawStatusLine.substr(4) : std::string_view();
       CheckReplyCode(ServerUtf8 ? text::SanitizeUtf8(matchLine) : text::FromExternal(matchLine));
       model_.Table().SetCategory(MatchCategory);
       model_.Table().SetArtist(MatchArtist);
       model_.Table().SetTitle(MatchTitle);
       return;
     }
-    case 202:
-      Report({LookupEvent::NoMatch, 202, {}, {}}, ReplyOutcome::NotFound);
-      return;
+    case 202: Report({LookupEvent::NoMatch, 202, {}, {}}, ReplyOutcome::NotFound); return;
     case 210:
       if (RequestKind == Read) {
         const auto entry = list();
@@ -155,9 +155,7 @@ void CddbLookup::HandleReply(const std::vector<std::string>& lines, std::string_
         offerMatches();
       }
       return;
-    case 211:
-      offerMatches();
-      return;
+    case 211: offerMatches(); return;
     case 401:
       Report({RequestKind == Sites ? LookupEvent::NoMirrors : LookupEvent::NoEntry, 401, {}, {}},
              ReplyOutcome::NotFound);
@@ -265,8 +263,8 @@ void CddbLookup::SplitArtistTitle(std::string_view text, int row) {
 bool CddbLookup::SelectMatch(const std::vector<std::string>& matches) {
   // A list reply that lists nothing is malformed; there is nothing to offer.
   if (matches.empty()) return false;
-  MatchList.assign(matches.begin(), matches.begin() + static_cast<std::ptrdiff_t>(
-                                                          std::min(matches.size(), kMaxMatches)));
+  MatchList.assign(matches.begin(),
+                   matches.begin() + static_cast<std::ptrdiff_t>(std::min(matches.size(), kMaxMatches)));
   auto& dialog = model_.MatchDialog();
   dialog.rows.assign(MatchList.size() + 1, {});
   for (std::size_t i = 0; i < MatchList.size(); ++i) {

@@ -85,8 +85,7 @@ std::string EncodeUnsafe(std::string_view text) { return PercentEncode(text, Uns
 
 std::string EncodeHelloPart(std::string_view text) {
   return PercentEncode(text, [](unsigned char c) {
-    return UnsafeInRequestLine(c) || c == '+' || c == '&' || c == '#' || c == '%' || c == '=' ||
-           c == '?';
+    return UnsafeInRequestLine(c) || c == '+' || c == '&' || c == '#' || c == '%' || c == '=' || c == '?';
   });
 }
 
@@ -95,17 +94,15 @@ bool HostHasPort(std::string_view host) {
   if (!host.empty() && host.front() == '[') {
     // An IPv6 literal: a port can only follow the closing bracket.
     const auto close = host.find(']');
-    if (close == std::string_view::npos || close + 1 >= host.size() || host[close + 1] != ':')
-      return false;
+    if (close == std::string_view::npos || close + 1 >= host.size() || host[close + 1] != ':') return false;
     colon = close + 1;
   } else {
     colon = host.rfind(':');
     if (colon == std::string_view::npos) return false;
   }
   const std::string_view port = host.substr(colon + 1);
-  return !port.empty() && std::all_of(port.begin(), port.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c));
-  });
+  return !port.empty() && std::all_of(port.begin(), port.end(),
+                                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 std::string HostWithPort(std::string_view host) {
@@ -142,8 +139,8 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
   // The HTTP client connects over IPv4 only: an IPv6 literal would pass
   // here and fail only when the request is made.
   if (!host.empty() && host.front() == '[') {
-    why = "IPv6 addresses are not supported ('" + std::string(host) +
-          "'): give a host name or an IPv4 address";
+    why =
+        "IPv6 addresses are not supported ('" + std::string(host) + "'): give a host name or an IPv4 address";
     return std::nullopt;
   }
   // The host, with an optional port of 1 to 65535.
@@ -170,10 +167,8 @@ std::optional<std::string> NormalizeServerUrl(std::string_view url, std::string&
   if (path == "/" || path.rfind("/?", 0) == 0) path.erase(0, 1);
   if (path.empty() || path[0] == '?') path = "/~cddb/cddb.cgi" + path;
   const auto q = path.find('?');
-  if (q == std::string::npos)
-    path += '?';
-  else if (path.back() != '?' && path.back() != '&')
-    path += '&';
+  if (q == std::string::npos) path += '?';
+  else if (path.back() != '?' && path.back() != '&') path += '&';
   return "http://" + std::string(host) + path;
 }
 
@@ -191,10 +186,8 @@ std::string ShownServerLine(std::string_view line) {
     // C0 controls, DEL and the C1 controls (U+0080 to U+009F): a terminal
     // would act on them, a box would show nothing useful.
     const bool c1 = c == 0xC2 && len == 2 && static_cast<unsigned char>(line[i + 1]) < 0xA0;
-    if (c < 0x20 || c == 0x7F || c1)
-      out += ' ';
-    else
-      out.append(line.substr(i, len));
+    if (c < 0x20 || c == 0x7F || c1) out += ' ';
+    else out.append(line.substr(i, len));
     i += len;
     ++chars;
   }
@@ -205,7 +198,8 @@ bool NamesUnknownClient(std::string_view line) {
   std::string lower(line.substr(0, 4096));
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower.find("unknown developer email") != std::string::npos) return true;
-  const bool fiveHundred = lower.size() >= 3 && lower[0] == '5' && std::isdigit(static_cast<unsigned char>(lower[1])) &&
+  const bool fiveHundred = lower.size() >= 3 && lower[0] == '5' &&
+                           std::isdigit(static_cast<unsigned char>(lower[1])) &&
                            std::isdigit(static_cast<unsigned char>(lower[2]));
   return fiveHundred &&
          (lower.find("developer") != std::string::npos || lower.find("client") != std::string::npos);

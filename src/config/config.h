@@ -30,26 +30,26 @@ struct UserFolders {
 // Unattended runs of the window, for measuring and documenting it (see
 // app/automation.h for what each does). All off by default.
 struct WindowAutomation {
-  bool startupProbe = false;        // SONOLABEL_STARTUP_PROBE (non-zero number)
-  long pickDrive = -1;              // SONOLABEL_PICK_DRIVE
-  bool lookup = false;              // SONOLABEL_LOOKUP (non-zero number)
-  long matchRow = 1;                // SONOLABEL_MATCH_ROW
-  std::string matchScreenshot;      // SONOLABEL_MATCH_SCREENSHOT
-  std::string screenshot;           // SONOLABEL_SCREENSHOT
-  long screenshotDelayMs = 500;     // SONOLABEL_SCREENSHOT_DELAY
-  std::string screenScreenshot;     // SONOLABEL_SCREENSHOT_SCREEN
+  bool startupProbe = false;     // SONOLABEL_STARTUP_PROBE (non-zero number)
+  long pickDrive = -1;           // SONOLABEL_PICK_DRIVE
+  bool lookup = false;           // SONOLABEL_LOOKUP (non-zero number)
+  long matchRow = 1;             // SONOLABEL_MATCH_ROW
+  std::string matchScreenshot;   // SONOLABEL_MATCH_SCREENSHOT
+  std::string screenshot;        // SONOLABEL_SCREENSHOT
+  long screenshotDelayMs = 500;  // SONOLABEL_SCREENSHOT_DELAY
+  std::string screenScreenshot;  // SONOLABEL_SCREENSHOT_SCREEN
 };
 
 struct Configuration {
   // -- As the environment gives them --
   UserFolders folders;
-  std::string settingsOverride;    // SONOLABEL_INI, "" when unset
-  std::string windowsDirOverride;  // SONOLABEL_WINDIR, "" when unset
-  std::string aspiChoice;          // SONOLABEL_ASPI: "sg", "sim" or a path; "" means "sg"
-  std::string codePage = kDefaultCodePage;  // SONOLABEL_CODEPAGE (an iconv name)
-  std::string playerProgram;       // SONOLABEL_DSMP, "" when there is none
+  std::string settingsOverride;               // SONOLABEL_INI, "" when unset
+  std::string windowsDirOverride;             // SONOLABEL_WINDIR, "" when unset
+  std::string aspiChoice;                     // SONOLABEL_ASPI: "sg", "sim" or a path; "" means "sg"
+  std::string codePage = kDefaultCodePage;    // SONOLABEL_CODEPAGE (an iconv name)
+  std::string playerProgram;                  // SONOLABEL_DSMP, "" when there is none
   int playerStartMs = kDefaultPlayerStartMs;  // SONOLABEL_DSMP_START_MS
-  std::string runtimeDir;          // XDG_RUNTIME_DIR, the IPC's folder
+  std::string runtimeDir;                     // XDG_RUNTIME_DIR, the IPC's folder
   int ipcTimeoutMs = kDefaultIpcTimeoutMs;    // SONOLABEL_IPC_TIMEOUT_MS
   WindowAutomation automation;
 

@@ -1,6 +1,5 @@
 #include "demo/demo.h"
 
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
@@ -18,8 +17,8 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/install_paths.h"
 #include "inifile/profile.h"
+#include "platform/install_paths.h"
 #include "settings/settings.h"
 
 namespace sl::demo {
@@ -128,8 +127,8 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
     into = platform::FindProgramFile(dir, kind, name);
     if (!into.empty()) return true;
     const auto where = platform::CandidatePaths(dir, kind, name);
-    error = "デモに必要なファイル " + name + " が見つかりません（探した場所: " + where[0] + ", " +
-            where[1] + "）。";
+    error = "デモに必要なファイル " + name + " が見つかりません（探した場所: " + where[0] + ", " + where[1] +
+            "）。";
     return false;
   };
   DemoFiles files;
@@ -151,9 +150,7 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
   return true;
 }
 
-std::string DemoStateDir(const config::UserFolders& folders) {
-  return folders.stateHome + "/sonolabel-demo";
-}
+std::string DemoStateDir(const config::UserFolders& folders) { return folders.stateHome + "/sonolabel-demo"; }
 
 bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error) {
   using inifile::Profile;
@@ -412,9 +409,8 @@ void DemoSession::Configure(config::Configuration& configuration) const {
 
 std::vector<std::pair<std::string, std::string>> DemoSession::ChildVariables() const {
   if (!Running()) return {};
-  std::vector<std::pair<std::string, std::string>> vars = {
-      {"SONOLABEL_SIM_DRIVES", files_.drives},
-      {"DSMP_SIM_STATE", stateDir_ + "/playlist.json"}};
+  std::vector<std::pair<std::string, std::string>> vars = {{"SONOLABEL_SIM_DRIVES", files_.drives},
+                                                           {"DSMP_SIM_STATE", stateDir_ + "/playlist.json"}};
   if (!runtimeDir_.empty()) vars.emplace_back("XDG_RUNTIME_DIR", runtimeDir_);
   return vars;
 }

@@ -90,7 +90,8 @@ class TextStream {
         while (run < kPayload && text[run] != 0) ++run;
       }
       if (run > i) {
-        if (!skipping_ && index_ <= kLastIndex) buffer_.append(reinterpret_cast<const char*>(text + i), run - i);
+        if (!skipping_ && index_ <= kLastIndex)
+          buffer_.append(reinterpret_cast<const char*>(text + i), run - i);
         i = run;
         continue;
       }
@@ -253,8 +254,8 @@ std::vector<std::string> ResolveTexts(const RawTexts& raw, int type, int charact
     } else if (auto* d = decodedAt[k]; d && *d) {
       text = std::move(**d);
     } else {
-      notes.Add("%s of track %zu: bytes that character code 0x%02X does not allow, left out", TypeName(type), k,
-                characterCode);
+      notes.Add("%s of track %zu: bytes that character code 0x%02X does not allow, left out", TypeName(type),
+                k, characterCode);
       continue;
     }
     if (text.empty()) continue;
@@ -282,12 +283,14 @@ CdTextBlock DecodeBlock(int number, std::vector<Pack>& packs, Notes& notes) {
   CdTextBlock block;
   block.number = number;
   // The sequence number orders the packs; one seen twice keeps its first.
-  std::stable_sort(packs.begin(), packs.end(), [](const Pack& a, const Pack& b) { return a.Sequence() < b.Sequence(); });
+  std::stable_sort(packs.begin(), packs.end(),
+                   [](const Pack& a, const Pack& b) { return a.Sequence() < b.Sequence(); });
   std::vector<Pack> ordered;
   ordered.reserve(packs.size());
   for (const Pack& p : packs) {
     if (!ordered.empty() && ordered.back().Sequence() == p.Sequence()) {
-      notes.Add("pack %zu: sequence number %d of block %d seen twice, skipped", p.position, p.Sequence(), number);
+      notes.Add("pack %zu: sequence number %d of block %d seen twice, skipped", p.position, p.Sequence(),
+                number);
       continue;
     }
     ordered.push_back(p);
@@ -296,7 +299,8 @@ CdTextBlock DecodeBlock(int number, std::vector<Pack>& packs, Notes& notes) {
   const auto size = SizeInformation(ordered);
   bool doubleByteFlag = false;
   for (const Pack& p : ordered)
-    if (p.Type() == kTitlePack || p.Type() == kPerformerPack) doubleByteFlag = doubleByteFlag || p.DoubleByte();
+    if (p.Type() == kTitlePack || p.Type() == kPerformerPack)
+      doubleByteFlag = doubleByteFlag || p.DoubleByte();
   if (size) {
     block.characterCode = (*size)[0];
     block.firstTrack = (*size)[1];
@@ -340,8 +344,9 @@ bool CdTextBlock::HasText() const {
 }
 
 const std::string& CdTextBlock::Title(int index) const {
-  return index >= 0 && static_cast<std::size_t>(index) < titles.size() ? titles[static_cast<std::size_t>(index)]
-                                                                          : kNone;
+  return index >= 0 && static_cast<std::size_t>(index) < titles.size()
+             ? titles[static_cast<std::size_t>(index)]
+             : kNone;
 }
 
 const std::string& CdTextBlock::Performer(int index) const {
@@ -399,7 +404,8 @@ void DecodeInto(std::span<const std::uint8_t> reply, CdText& result, Notes& note
     notes.Add("header announces %zu bytes of packs, the reply holds %zu", body, reply.size() - 4);
     body = reply.size() - 4;
   }
-  if (body % kCdTextPackSize != 0) notes.Add("%zu bytes after the last whole pack, ignored", body % kCdTextPackSize);
+  if (body % kCdTextPackSize != 0)
+    notes.Add("%zu bytes after the last whole pack, ignored", body % kCdTextPackSize);
   std::size_t count = body / kCdTextPackSize;
   if (count > kCdTextMaxPacks) {
     notes.Add("%zu packs, more than %zu; the rest ignored", count, kCdTextMaxPacks);
@@ -420,7 +426,8 @@ void DecodeInto(std::span<const std::uint8_t> reply, CdText& result, Notes& note
     if (crcGiven) {
       const std::uint16_t stored = static_cast<std::uint16_t>((p.bytes[16] << 8) | p.bytes[17]);
       if (CdTextPackCrc({p.bytes, 16}) != stored) {
-        notes.Add("pack %zu (type 0x%02X, sequence %d): CRC does not match, skipped", i, p.bytes[0], p.Sequence());
+        notes.Add("pack %zu (type 0x%02X, sequence %d): CRC does not match, skipped", i, p.bytes[0],
+                  p.Sequence());
         continue;
       }
     }

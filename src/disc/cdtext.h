@@ -43,10 +43,10 @@ inline constexpr int kCdTextJapanese = 0x69;
 
 // One language block of the disc's CD-Text.
 struct CdTextBlock {
-  int number = 0;            // 0..7
-  int characterCode = -1;    // kCdTextLatin1, kCdTextAscii, kCdTextMsJis, another code; -1: no size information
-  int languageCode = -1;     // from the size information; -1: none
-  int firstTrack = 0;        // from the size information; 0: none
+  int number = 0;          // 0..7
+  int characterCode = -1;  // kCdTextLatin1, kCdTextAscii, kCdTextMsJis, another code; -1: no size information
+  int languageCode = -1;   // from the size information; -1: none
+  int firstTrack = 0;      // from the size information; 0: none
   int lastTrack = 0;
   // [0] the disc, [k] track k (1..99); "" where the disc has no usable text.
   // Only as long as the last index that has one.

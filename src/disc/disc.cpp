@@ -61,8 +61,9 @@ std::uint32_t CalcLocalDiscKey(const DiscToc& toc, std::int32_t& localKeyTrackCo
   }
   if (count < 3) {
     std::uint32_t firstFrame = count == 2 ? static_cast<std::uint32_t>(toc.Entries[0].Frame) : 0u;
-    key += firstFrame + (static_cast<std::uint32_t>(FrameOffset(toc.Entries[static_cast<std::size_t>(count)])) -
-                         static_cast<std::uint32_t>(FrameOffset(toc.Entries[0])));
+    key +=
+        firstFrame + (static_cast<std::uint32_t>(FrameOffset(toc.Entries[static_cast<std::size_t>(count)])) -
+                      static_cast<std::uint32_t>(FrameOffset(toc.Entries[0])));
   }
   return key;
 }
@@ -425,7 +426,9 @@ void DiscDrives::AbortStuckRequest(int haId, SlAspiExecBlock& block) { AbortRequ
 
 bool DiscDrives::TargetStatusGood(std::uint8_t targetStatus) { return targetStatus == SL_SCSI_STATUS_GOOD; }
 
-std::uintptr_t DiscDrives::ConvParagraphBoundary(std::uintptr_t address) { return (address + 16) & ~std::uintptr_t{15}; }
+std::uintptr_t DiscDrives::ConvParagraphBoundary(std::uintptr_t address) {
+  return (address + 16) & ~std::uintptr_t{15};
+}
 
 bool DiscDrives::ReadTrackTable(int haId, int target, int lun, DiscToc& toc) {
   if (!UnitReady(haId, target, lun) || !UnitReady(haId, target, lun)) return false;
@@ -444,10 +447,12 @@ bool DiscDrives::ReadTrackTable(int haId, int target, int lun, DiscToc& toc) {
 DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc& toc) {
   toc.TrackCount = 0;
   if (!UnitReady(haId, target, lun) || !UnitReady(haId, target, lun)) return TocResult::NotReady;
-  auto r = Request::Make(haId, target, lun, kReplyBufferSize,
-                         {0x43, 0x02, 0x00, 0, 0, 0, 0x01, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
+  auto r =
+      Request::Make(haId, target, lun, kReplyBufferSize,
+                    {0x43, 0x02, 0x00, 0, 0, 0, 0x01, kReplyBufferSize >> 8, kReplyBufferSize & 0xFF, 0});
   if (!RunWithEvent(r->block, &r)) return TocResult::Failed;
-  if (r->Status() != SL_ASPI_STATUS_COMPLETED || !TargetStatusGood(r->block.targetStatus)) return TocResult::Failed;
+  if (r->Status() != SL_ASPI_STATUS_COMPLETED || !TargetStatusGood(r->block.targetStatus))
+    return TocResult::Failed;
   // A reply that is not a sound TOC of tracks 1..99 counts as a failed read.
   if (!ParseTocReply(r->Reply(), toc)) return TocResult::Failed;
   return TocResult::Ok;
@@ -507,7 +512,8 @@ std::optional<DiscToc> ParseTocText(std::string_view text, int lastSessionFirstT
          parts[2] >= 0 && parts[2] <= 74;
     const MsfAddress a{parts[0], parts[1], parts[2]};
     if (ok && !addresses.empty() && FrameOffset(a) <= FrameOffset(addresses.back())) {
-      why = "'" + std::string(word) + "' (item " + std::to_string(item) + ") does not come after the item before it";
+      why = "'" + std::string(word) + "' (item " + std::to_string(item) +
+            ") does not come after the item before it";
       return std::nullopt;
     }
     if (!ok) {

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -126,7 +126,8 @@ int Image::Load(int fd) {
         }
         Reserve(std::min(buf_.capacity * 2, Profile::kMaxFileBytes + 1));
       }
-      const ssize_t n = ::pread(fd, buf_.data.get() + used_, buf_.capacity - used_, static_cast<off_t>(used_));
+      const ssize_t n =
+          ::pread(fd, buf_.data.get() + used_, buf_.capacity - used_, static_cast<off_t>(used_));
       if (n < 0) {
         if (errno == EINTR) continue;
         err = errno;
@@ -230,9 +231,9 @@ enum class LineKind { Blank, Header, Entry };
 
 struct ParsedLine {
   LineKind kind = LineKind::Blank;
-  std::string_view name;  // header: the section name
-  std::string_view key;   // entry: the key, trimmed
-  std::string_view value; // entry: the value, trimmed (quotes still on)
+  std::string_view name;   // header: the section name
+  std::string_view key;    // entry: the key, trimmed
+  std::string_view value;  // entry: the value, trimmed (quotes still on)
   bool hasValue = false;
 };
 
@@ -428,11 +429,11 @@ std::string ToCrlf(std::string_view s, std::size_t body) {
 // database reads past the others once and parses nothing but the lines of
 // that disc.
 struct FoundSection {
-  bool utf8 = false;        // the file starts with a UTF-8 byte-order mark
-  bool crlf = true;         // every line ends with CR LF, the last one too (toEnd only)
-  std::uint64_t size = 0;   // bytes read (the whole file when read to its end)
-  std::optional<Span> span; // offsets in the file
-  std::string lines;        // the section's lines [span->bodyStart, span->end)
+  bool utf8 = false;         // the file starts with a UTF-8 byte-order mark
+  bool crlf = true;          // every line ends with CR LF, the last one too (toEnd only)
+  std::uint64_t size = 0;    // bytes read (the whole file when read to its end)
+  std::optional<Span> span;  // offsets in the file
+  std::string lines;         // the section's lines [span->bodyStart, span->end)
 };
 
 // Block size of the scan: large enough that the system calls cost little,
@@ -452,8 +453,8 @@ int ScanForSection(int fd, std::uint64_t sizeHint, Encode&& encode, bool toEnd, 
   // A small file needs no more than its size (and a byte to see its end).
   std::string buf;
   buf.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlockBytes, sizeHint + 1)));
-  std::size_t used = 0;      // bytes in buf
-  std::uint64_t base = 0;    // file offset of buf[0]
+  std::size_t used = 0;    // bytes in buf
+  std::uint64_t base = 0;  // file offset of buf[0]
   std::optional<std::string> name;
   bool nameKnown = false;
   bool collecting = false;   // inside the section: its lines go to out.lines
@@ -566,9 +567,8 @@ std::string StoredValue(std::string_view value) {
   // "=" or ";" inside a value reads back as it is, and other programs
   // reading the file would see the quotes.
   const bool quote =
-      !v.empty() &&
-      (IsBlank(v.front()) || IsBlank(v.back()) ||
-       (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()));
+      !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) ||
+                     (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()));
   if (quote) return '"' + v + '"';
   return v;
 }
@@ -585,9 +585,10 @@ std::optional<std::string> SectionNameProblem(std::string_view name) {
 std::optional<std::string> KeyNameProblem(std::string_view key) {
   if (key.empty()) return "キー名が空です";
   if (key.size() > Profile::kMaxNameBytes) return "キー名が長すぎます";
-  if (key.find_first_of(std::string_view("=\r\n\0", 4)) != std::string_view::npos ||
-      key.front() == '[' || key.front() == ';') {
-    return "キー名「" + std::string(key) + "」に「=」、改行またはNULが含まれているか、「[」か「;」で始まっています";
+  if (key.find_first_of(std::string_view("=\r\n\0", 4)) != std::string_view::npos || key.front() == '[' ||
+      key.front() == ';') {
+    return "キー名「" + std::string(key) +
+           "」に「=」、改行またはNULが含まれているか、「[」か「;」で始まっています";
   }
   return std::nullopt;
 }
@@ -618,21 +619,22 @@ std::string ApplySplice(std::string_view s, const Splice& sp) {
 // line lacks a line end. Only the section's own bytes are needed, so a
 // caller that found the section without keeping the file can splice it.
 std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::optional<Span>& span,
-                                      std::size_t fileSize, bool lastLineOpen,
-                                      const EncodedSection& sec, const text::ByteClasses& bc);
+                                      std::size_t fileSize, bool lastLineOpen, const EncodedSection& sec,
+                                      const text::ByteClasses& bc);
 
 std::optional<Splice> SectionSplice(std::string_view s, std::size_t body, const EncodedSection& sec,
                                     const text::ByteClasses& bc) {
   if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   const auto span = FindSection(s, body, sec.name, bc);
   const bool lastLineOpen = s.size() > body && s.back() != '\n' && s.back() != '\r';
-  const std::string_view lines = span ? s.substr(span->bodyStart, span->end - span->bodyStart) : std::string_view();
+  const std::string_view lines =
+      span ? s.substr(span->bodyStart, span->end - span->bodyStart) : std::string_view();
   return SectionSpliceAt(lines, span, s.size(), lastLineOpen, sec, bc);
 }
 
 std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::optional<Span>& span,
-                                      std::size_t fileSize, bool lastLineOpen,
-                                      const EncodedSection& sec, const text::ByteClasses& bc) {
+                                      std::size_t fileSize, bool lastLineOpen, const EncodedSection& sec,
+                                      const text::ByteClasses& bc) {
   if (sec.keys.empty() && sec.deletes.empty()) return std::nullopt;
   if (!span && sec.keys.empty()) return std::nullopt;  // nothing to remove
   const std::string_view s = sectionLines;
@@ -670,9 +672,8 @@ std::optional<Splice> SectionSpliceAt(std::string_view sectionLines, const std::
     // Named, not bound: older compilers cannot capture a structured binding.
     const std::string& key = kv.first;
     const std::string& value = kv.second;
-    auto it = std::find_if(lines.begin(), lines.end(), [&](const Line& l) {
-      return l.entry && NamesEqual(l.key, key, bc);
-    });
+    auto it = std::find_if(lines.begin(), lines.end(),
+                           [&](const Line& l) { return l.entry && NamesEqual(l.key, key, bc); });
     if (it != lines.end()) {
       it->text = it->key + "=" + value;  // the stored spelling of the key stays
     } else {
@@ -891,8 +892,9 @@ class ParseCache {
     const std::string_view name = Trim(section);
     const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                     static_cast<std::uint64_t>(st.st_size) <= Profile::kMaxFileBytes &&
-                    ScanForSection(fd, static_cast<std::uint64_t>(st.st_size),
-                                   [&](bool utf8) { return Codec(utf8).TryEncode(name); }, false, found) == 0;
+                    ScanForSection(
+                        fd, static_cast<std::uint64_t>(st.st_size),
+                        [&](bool utf8) { return Codec(utf8).TryEncode(name); }, false, found) == 0;
     ::close(fd);
     if (!ok) return nullptr;
     auto parsed = std::make_shared<Parsed>();
@@ -993,8 +995,7 @@ class ParsedView {
 
 }  // namespace
 
-std::string Profile::ReadString(std::string_view section, std::string_view key,
-                                std::string_view def) const {
+std::string Profile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
   const ParsedView view(ParseCache::Instance().Get(path_, section));
   return view.Value(section, key).value_or(std::string(def));
 }
@@ -1136,8 +1137,10 @@ bool Profile::Transact(const Change& change) {
   bool utf8 = false;
   if (fd >= 0) {
     if (::fstat(fd, &st) != 0) return Fail(target + " を読み込めません: " + ErrnoText(errno));
-    if (!S_ISREG(st.st_mode)) return Fail(target + " を読み込めません: " + ErrnoText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return Fail("ファイル " + target + " が大きすぎます");
+    if (!S_ISREG(st.st_mode))
+      return Fail(target + " を読み込めません: " + ErrnoText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
+      return Fail("ファイル " + target + " が大きすぎます");
     char head[3];
     utf8 = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
            std::string_view(head, sizeof head) == kBom;
@@ -1149,7 +1152,8 @@ bool Profile::Transact(const Change& change) {
 
   std::vector<SectionKeys> sections;
   const Reader::Impl readerImpl(fd, utf8);
-  if (!change(Reader(readerImpl), sections, error)) return Fail(error.empty() ? "変更できませんでした" : error);
+  if (!change(Reader(readerImpl), sections, error))
+    return Fail(error.empty() ? "変更できませんでした" : error);
   if (sections.empty()) return true;
 
   // Names are checked before anything touches the disk.
@@ -1205,15 +1209,16 @@ bool Profile::Transact(const Change& change) {
     FoundSection found;
     if (fd >= 0) {
       const std::string& name = encoded.front().name;
-      const int err = ScanForSection(fd, static_cast<std::uint64_t>(st.st_size),
-                                     [&](bool) { return std::optional<std::string>(name); }, true, found);
+      const int err = ScanForSection(
+          fd, static_cast<std::uint64_t>(st.st_size), [&](bool) { return std::optional<std::string>(name); },
+          true, found);
       if (err != 0) return loadFailure(err);
     }
     if (found.crlf && found.utf8 == utf8) {
       // Only the section's own lines are parsed.
       const Codec splicing(utf8, IsAscii(found.lines) && asciiChanges());
-      const auto sp = SectionSpliceAt(found.lines, found.span, found.size, false, encoded.front(),
-                                      splicing.Classes());
+      const auto sp =
+          SectionSpliceAt(found.lines, found.span, found.size, false, encoded.front(), splicing.Classes());
       if (!sp) return true;  // nothing changes
       const std::uint64_t total = found.size - (sp->end - sp->begin) + sp->text.size();
       if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
@@ -1303,7 +1308,8 @@ bool Profile::Transact(const Change& change) {
   if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
 
   ParseCache::Instance().Forget(path_);
-  if (!ReplaceFile(target, dir, base, pieces, img.Exists() ? &img.Stat() : nullptr, error)) return Fail(error);
+  if (!ReplaceFile(target, dir, base, pieces, img.Exists() ? &img.Stat() : nullptr, error))
+    return Fail(error);
   return true;
 }
 

@@ -88,8 +88,7 @@ class Profile {
 
   const std::string& Path() const { return path_; }
 
-  std::string ReadString(std::string_view section, std::string_view key,
-                         std::string_view def) const;
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
   // The whole text decimal, or 0x/0X hex; else (also missing or empty) def.
   int ReadInteger(std::string_view section, std::string_view key, int def) const;
   bool HasSection(std::string_view section) const;
@@ -114,8 +113,7 @@ class Profile {
    public:
     class Impl;
     explicit Reader(const Impl& impl);
-    std::string ReadString(std::string_view section, std::string_view key,
-                           std::string_view def) const;
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
     // The value, or nullopt when the key (or its section) is missing.
     std::optional<std::string> Find(std::string_view section, std::string_view key) const;
     // Whether the file's encoding can hold the text.
@@ -129,8 +127,7 @@ class Profile {
   // of it goes in one atomic replacement, so no other writer's change can
   // fall between the reads and the write. A change that returns false
   // writes nothing; its `error` becomes LastError().
-  using Change = std::function<bool(const Reader& file, std::vector<SectionKeys>& out,
-                                    std::string& error)>;
+  using Change = std::function<bool(const Reader& file, std::vector<SectionKeys>& out, std::string& error)>;
   bool Transact(const Change& change);
 
   // Why the last write failed ("" after a successful one).

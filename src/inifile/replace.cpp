@@ -161,8 +161,7 @@ bool WriteAll(int fd, std::string_view data) {
 }
 
 std::string RandomSuffix() {
-  thread_local std::mt19937_64 rng{std::random_device{}() ^
-                                   static_cast<std::uint64_t>(::getpid()) << 32};
+  thread_local std::mt19937_64 rng{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()) << 32};
   char buf[24];
   const auto r = std::to_chars(buf, buf + sizeof buf, rng(), 16);
   return std::string(buf, r.ptr);
@@ -205,7 +204,8 @@ bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to) {
       return false;
     }
     if (!buf) buf = std::make_unique_for_overwrite<char[]>(kCopyBlock);
-    const ssize_t n = ::pread(from, buf.get(), static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBlock)), in);
+    const ssize_t n =
+        ::pread(from, buf.get(), static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBlock)), in);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -224,8 +224,7 @@ bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to) {
 // target, flushes it, renames it over target and flushes the folder.
 // `old`: the file replaced (null when there is none).
 bool ReplaceFile(const std::string& target, const std::string& dir, const std::string& base,
-                 const std::vector<Piece>& pieces, const struct stat* old,
-                 std::string& error) {
+                 const std::vector<Piece>& pieces, const struct stat* old, std::string& error) {
   const std::string prefix = "." + base + ".tmp-";
   RemoveStaleTemporaries(dir, prefix);
   std::string temp;
@@ -250,11 +249,13 @@ bool ReplaceFile(const std::string& target, const std::string& dir, const std::s
     // The new file keeps the old one's permissions (and owner, when we may).
     ::fchmod(fd, old->st_mode & 07777);
     if (::geteuid() == 0) {
-      if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* keep ours */ }
+      if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* keep ours */
+      }
     }
   }
   for (const Piece& piece : pieces) {
-    const bool ok = piece.fd >= 0 ? CopyRange(piece.fd, piece.offset, piece.length, fd) : WriteAll(fd, piece.bytes);
+    const bool ok =
+        piece.fd >= 0 ? CopyRange(piece.fd, piece.offset, piece.length, fd) : WriteAll(fd, piece.bytes);
     if (!ok) return fail(temp + " に書き込めません");
   }
   if (::fsync(fd) != 0) return fail(temp + " をディスクに書き出せません");

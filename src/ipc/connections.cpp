@@ -73,7 +73,6 @@ void CloseConn(Node& n, std::uint64_t serial, HResult why) {
   while (n.lost.size() > 256) n.lost.erase(n.lost.begin());
 }
 
-
 namespace {
 
 HResult LostReason(const Node& n, std::uint64_t serial) {
@@ -131,7 +130,8 @@ bool FlushConn(Node& n, std::uint64_t serial) {
   if (!c) return false;
   for (int rounds = 0; c->outBytes > 0 && rounds < 1024; ++rounds) {
     const std::string& front = c->out.front();
-    const ssize_t k = ::send(c->fd, front.data() + c->outHead, front.size() - c->outHead, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t k =
+        ::send(c->fd, front.data() + c->outHead, front.size() - c->outHead, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (k > 0) {
       c->outHead += static_cast<std::size_t>(k);
       c->outBytes -= static_cast<std::size_t>(k);
@@ -217,7 +217,7 @@ namespace {
 void ReplyRejected(Node& n, const Inbound& item) {
   if (item.kind == kPost || item.kind == kRelease) return;
   wire::Reply reply;
-  reply.kind = item.kind == kSend ? kSendReply
+  reply.kind = item.kind == kSend     ? kSendReply
                : item.kind == kCreate ? kCreateReply
                : item.kind == kQuery  ? kQueryReply
                                       : kCallReply;
@@ -303,7 +303,8 @@ void ReadConn(Node& n, std::uint64_t serial) {
         // A peer's first frame must be its hello: nothing larger is held
         // for a peer that has not said who it is.
         if (!c->helloSeen && rest.size() >= 4) {
-          const std::uint32_t length = static_cast<std::uint8_t>(rest[0]) | static_cast<std::uint8_t>(rest[1]) << 8 |
+          const std::uint32_t length = static_cast<std::uint8_t>(rest[0]) |
+                                       static_cast<std::uint8_t>(rest[1]) << 8 |
                                        static_cast<std::uint8_t>(rest[2]) << 16 |
                                        static_cast<std::uint32_t>(static_cast<std::uint8_t>(rest[3])) << 24;
           if (length != kHelloFrameBytes - 4) {
@@ -393,7 +394,8 @@ void AcceptAll(Node& n) {
     // Only processes of this user reach the folder; check anyway.
     ucred cred{};
     socklen_t len = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid() || !MakeRoom(n)) {
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid() ||
+        !MakeRoom(n)) {
       ::close(fd);
       ++n.dropped;
       continue;

@@ -112,7 +112,8 @@ inline constexpr std::size_t kMaxValues = 32;
 // through: kind, seq, object, interface id, slot and value count, then per
 // string its type, its unit count and two bytes a unit. A call reply of as
 // many values is smaller.
-inline constexpr std::size_t kMaxFrameBytes = 1 + 4 + 4 + 16 + 2 + 1 + kMaxValues * (1 + 4 + 2 * kMaxStringUnits);
+inline constexpr std::size_t kMaxFrameBytes =
+    1 + 4 + 4 + 16 + 2 + 1 + kMaxValues * (1 + 4 + 2 * kMaxStringUnits);
 inline constexpr std::size_t kMaxQueuedMessages = 10000;
 inline constexpr int kDefaultTimeoutMs = 3000;
 // Windows one process may own at once.
@@ -167,8 +168,7 @@ std::string UnavailableReason();
 
 // ---- Window messages ----
 
-using WndProc = std::function<std::int32_t(std::uint32_t msg, std::uint32_t wParam,
-                                           std::int32_t lParam)>;
+using WndProc = std::function<std::int32_t(std::uint32_t msg, std::uint32_t wParam, std::int32_t lParam)>;
 
 // The same number for the same name (ASCII case ignored) in every process,
 // from 0xC000 to 0xFFFE.
@@ -198,9 +198,8 @@ bool PostMessage(Handle window, std::uint32_t msg, std::uint32_t wParam, std::in
 // Sends and waits for the window procedure's answer, at most `timeoutMs`
 // (pumping messages while waiting). nullopt on failure or time-out; a peer
 // that timed out is given up (its connection is dropped).
-std::optional<std::int32_t> SendMessageTimeout(Handle window, std::uint32_t msg,
-                                               std::uint32_t wParam, std::int32_t lParam,
-                                               int timeoutMs);
+std::optional<std::int32_t> SendMessageTimeout(Handle window, std::uint32_t msg, std::uint32_t wParam,
+                                               std::int32_t lParam, int timeoutMs);
 
 // ---- Objects ----
 
@@ -261,13 +260,13 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 
 // What this process's node holds now, for tests and measurements.
 struct NodeStats {
-  int incoming = 0;          // connections from peers
-  int awaitingHello = 0;     // of those, the ones that have not said hello
-  int outgoing = 0;          // connections to peers
-  std::size_t bufferedBytes = 0;  // bytes of incomplete frames from peers
-  std::size_t queuedBytes = 0;    // bytes waiting to be written, all peers
-  std::uint64_t dropped = 0;      // peers dropped for breaking a bound, so far
-  std::uint64_t acceptPauses = 0; // times accepting paused for lack of descriptors
+  int incoming = 0;                // connections from peers
+  int awaitingHello = 0;           // of those, the ones that have not said hello
+  int outgoing = 0;                // connections to peers
+  std::size_t bufferedBytes = 0;   // bytes of incomplete frames from peers
+  std::size_t queuedBytes = 0;     // bytes waiting to be written, all peers
+  std::uint64_t dropped = 0;       // peers dropped for breaking a bound, so far
+  std::uint64_t acceptPauses = 0;  // times accepting paused for lack of descriptors
 };
 NodeStats Stats();
 
@@ -279,8 +278,7 @@ void Shutdown();
 
 // Starts `program` with the blank-separated `params` (double quotes group)
 // in `workDir` ("" = current). Returns the process id, or -1.
-pid_t StartProcess(const std::string& program, const std::string& params,
-                   const std::string& workDir);
+pid_t StartProcess(const std::string& program, const std::string& params, const std::string& workDir);
 // Waits until process `pid` owns a top-level window (true), ends, or
 // `timeoutMs` passes (false), pumping messages.
 bool WaitForInputIdle(pid_t pid, int timeoutMs);

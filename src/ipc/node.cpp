@@ -122,7 +122,8 @@ std::vector<std::string> ListDir(const std::string& dir, char prefix) {
 void RemoveFilesOf(const Node& n, pid_t pid) {
   for (const char prefix : {'h', 't'}) {
     for (const auto& name : ListDir(n.dir, prefix)) {
-      const std::uint32_t h = static_cast<std::uint32_t>(std::strtoul(name.substr(1, 8).c_str(), nullptr, 16));
+      const std::uint32_t h =
+          static_cast<std::uint32_t>(std::strtoul(name.substr(1, 8).c_str(), nullptr, 16));
       if (HandlePid(h) == pid) ::unlink((n.dir + "/" + name).c_str());
     }
   }
@@ -145,7 +146,6 @@ void SetSignal(Node& n, bool on) {
   }
   n.signalled = on;
 }
-
 
 namespace {
 
@@ -181,7 +181,7 @@ void CleanupAtExit() {
 std::string SecureFolder(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return dir + " is not a folder of this user";
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
     ::close(fd);
     return dir + " is not a folder of this user";
@@ -208,7 +208,7 @@ std::string SecureFolder(const std::string& dir) {
     if (++seen > 100000) break;
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    struct stat es{};
+    struct stat es {};
     if (::fstatat(fd, name.c_str(), &es, AT_SYMLINK_NOFOLLOW) == 0 && es.st_uid != ::getuid())
       foreign.push_back(name);
   }
@@ -275,17 +275,12 @@ void Open(Node& n) {
 void Serve(Node& n, Inbound& item) {
   switch (item.kind) {
     case wire::kPost:
-    case wire::kSend:
-      ServeWindowMessage(n, item);
-      break;
+    case wire::kSend: ServeWindowMessage(n, item); break;
     case wire::kCreate:
     case wire::kQuery:
     case wire::kRelease:
-    case wire::kCall:
-      ServeObjectRequest(n, item);
-      break;
-    default:
-      break;
+    case wire::kCall: ServeObjectRequest(n, item); break;
+    default: break;
   }
 }
 
@@ -296,9 +291,7 @@ using namespace detail;
 
 // ---- Results and ids ----
 
-bool IsLinkFailure(HResult hr) {
-  return hr == kDisconnected || hr == kTimeout || hr == kInvalidPacket;
-}
+bool IsLinkFailure(HResult hr) { return hr == kDisconnected || hr == kTimeout || hr == kInvalidPacket; }
 
 std::string ResultText(HResult hr) {
   switch (hr) {

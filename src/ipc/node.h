@@ -33,9 +33,9 @@ struct Conn {
   bool helloSeen = false;
   std::string in;
   std::size_t inPos = 0;
-  std::size_t counted = 0;     // bytes of `in` counted in Node::buffered
-  Clock::time_point opened;    // the hello is due within the time-out
-  bool partial = false;        // `in` holds the start of a frame...
+  std::size_t counted = 0;       // bytes of `in` counted in Node::buffered
+  Clock::time_point opened;      // the hello is due within the time-out
+  bool partial = false;          // `in` holds the start of a frame...
   Clock::time_point frameSince;  // ...since then
   std::deque<std::string> out;   // frames waiting to be written
   std::size_t outHead = 0;       // bytes of out.front() already written

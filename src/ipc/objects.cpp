@@ -42,8 +42,9 @@ std::optional<Guid> Guid::Parse(std::string_view text) {
 std::string Guid::ToString() const {
   char buf[40];
   const auto& b = bytes;
-  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0],
-                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
   return buf;
 }
 
@@ -149,7 +150,8 @@ HResult Interface::Call(int slot, const std::vector<Value>& in, std::span<const 
   const HResult hr = Request(n, proxy->pid, call, TimeoutMs(), reply, nullptr, proxy->serial);
   if (hr != kOk) return hr;
   auto answer = wire::DecodeReply(reply.frame);
-  if (!answer || answer->kind != wire::kCallReply || answer->object != proxy->object || answer->slot != slot) {
+  if (!answer || answer->kind != wire::kCallReply || answer->object != proxy->object ||
+      answer->slot != slot) {
     // Not the answer to this call: the stream cannot be trusted any more.
     CloseConn(n, proxy->serial, kInvalidPacket);
     return kInvalidPacket;
@@ -258,8 +260,7 @@ void ServeObjectRequest(Node& n, Inbound& item) {
       WriteFrame(n, item.conn, frame);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -31,7 +31,6 @@ void ReapChildren(Node& n) {
   }
 }
 
-
 }  // namespace detail
 
 namespace {
@@ -150,10 +149,9 @@ std::optional<std::string> ReadRegistryDefault(RegistryRoot root, std::string_vi
     }
     return true;
   };
-  const bool known =
-      (root == RegistryRoot::LocalMachine &&
-       ieq(subkey, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) ||
-      (root == RegistryRoot::CurrentUser && ieq(subkey, "Software\\DELTA\\DSMP"));
+  const bool known = (root == RegistryRoot::LocalMachine &&
+                      ieq(subkey, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) ||
+                     (root == RegistryRoot::CurrentUser && ieq(subkey, "Software\\DELTA\\DSMP"));
   if (!known) return std::nullopt;
   std::string program = ConfiguredPlayerProgram();
   if (program.empty()) return std::nullopt;

@@ -31,7 +31,8 @@ namespace {
 bool ValidClass(std::string_view cls) {
   if (cls.empty() || cls.size() > 64) return false;
   for (char c : cls) {
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'))
+      return false;
   }
   return true;
 }
@@ -70,7 +71,8 @@ std::vector<TopEntry> TopWindows(Node& n) {
   std::vector<TopEntry> out;
   for (const auto& name : ListDir(n.dir, 't')) {
     if (name.size() < 11 || name[9] != '.') continue;
-    out.push_back({static_cast<Handle>(std::strtoul(name.substr(1, 8).c_str(), nullptr, 16)), name.substr(10)});
+    out.push_back(
+        {static_cast<Handle>(std::strtoul(name.substr(1, 8).c_str(), nullptr, 16)), name.substr(10)});
   }
   return out;
 }
@@ -79,7 +81,7 @@ std::vector<TopEntry> TopWindows(Node& n) {
 bool Reachable(Node& n, Handle h) {
   const pid_t pid = HandlePid(h);
   if (pid == n.pid) return n.windows.count(h) > 0;
-  struct stat st{};
+  struct stat st {};
   if (::stat(HandlePath(n, h).c_str(), &st) != 0) return false;
   return Connect(n, pid) != nullptr;
 }
@@ -125,7 +127,7 @@ bool IsWindow(Handle window) {
   Node& n = N();
   if (!n.ok || window == 0 || window == kBroadcast) return false;
   if (HandlePid(window) == n.pid) return n.windows.count(window) > 0;
-  struct stat st{};
+  struct stat st {};
   return ::stat(HandlePath(n, window).c_str(), &st) == 0 && ProcessAlive(HandlePid(window));
 }
 
@@ -187,7 +189,6 @@ std::optional<std::int32_t> SendMessageTimeout(Handle window, std::uint32_t msg,
   if (!answer || answer->kind != kSendReply || answer->found != 1) return std::nullopt;
   return answer->result;
 }
-
 
 namespace detail {
 

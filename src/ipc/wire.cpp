@@ -179,25 +179,37 @@ std::optional<Request> DecodeRequest(std::string_view frame) {
   q.kind = static_cast<Kind>(r.U8());
   switch (q.kind) {
     case kPost:
-      q.window = r.U32(); q.msg = r.U32(); q.wParam = r.U32(); q.lParam = r.I32();
+      q.window = r.U32();
+      q.msg = r.U32();
+      q.wParam = r.U32();
+      q.lParam = r.I32();
       break;
     case kSend:
-      q.seq = r.U32(); q.window = r.U32(); q.msg = r.U32(); q.wParam = r.U32(); q.lParam = r.I32();
+      q.seq = r.U32();
+      q.window = r.U32();
+      q.msg = r.U32();
+      q.wParam = r.U32();
+      q.lParam = r.I32();
       break;
     case kCreate:
-      q.seq = r.U32(); q.guid = r.G(); q.iid = r.G();
+      q.seq = r.U32();
+      q.guid = r.G();
+      q.iid = r.G();
       break;
     case kQuery:
-      q.seq = r.U32(); q.object = r.U32(); q.guid = r.G();
-      break;
-    case kRelease:
+      q.seq = r.U32();
       q.object = r.U32();
+      q.guid = r.G();
       break;
+    case kRelease: q.object = r.U32(); break;
     case kCall:
-      q.seq = r.U32(); q.object = r.U32(); q.guid = r.G(); q.slot = r.U16(); q.in = r.Vals();
+      q.seq = r.U32();
+      q.object = r.U32();
+      q.guid = r.G();
+      q.slot = r.U16();
+      q.in = r.Vals();
       break;
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
   if (!r.ok() || !r.AtEnd()) return std::nullopt;
   q.overBound = r.overBound();
@@ -208,25 +220,37 @@ std::string EncodeRequest(const Request& q) {
   Writer w(q.kind);
   switch (q.kind) {
     case kPost:
-      w.U32(q.window); w.U32(q.msg); w.U32(q.wParam); w.I32(q.lParam);
+      w.U32(q.window);
+      w.U32(q.msg);
+      w.U32(q.wParam);
+      w.I32(q.lParam);
       break;
     case kSend:
-      w.U32(q.seq); w.U32(q.window); w.U32(q.msg); w.U32(q.wParam); w.I32(q.lParam);
+      w.U32(q.seq);
+      w.U32(q.window);
+      w.U32(q.msg);
+      w.U32(q.wParam);
+      w.I32(q.lParam);
       break;
     case kCreate:
-      w.U32(q.seq); w.G(q.guid); w.G(q.iid);
+      w.U32(q.seq);
+      w.G(q.guid);
+      w.G(q.iid);
       break;
     case kQuery:
-      w.U32(q.seq); w.U32(q.object); w.G(q.guid);
-      break;
-    case kRelease:
+      w.U32(q.seq);
       w.U32(q.object);
+      w.G(q.guid);
       break;
+    case kRelease: w.U32(q.object); break;
     case kCall:
-      w.U32(q.seq); w.U32(q.object); w.G(q.guid); w.U16(static_cast<std::uint16_t>(q.slot)); w.Vals(q.in);
+      w.U32(q.seq);
+      w.U32(q.object);
+      w.G(q.guid);
+      w.U16(static_cast<std::uint16_t>(q.slot));
+      w.Vals(q.in);
       break;
-    default:
-      return {};
+    default: return {};
   }
   return w.Finish();
 }
@@ -238,19 +262,21 @@ std::optional<Reply> DecodeReply(std::string_view frame) {
   a.seq = r.U32();
   switch (a.kind) {
     case kSendReply:
-      a.found = r.U8(); a.result = r.I32();
-      break;
-    case kCreateReply:
-      a.result = r.I32(); a.object = r.U32();
-      break;
-    case kQueryReply:
+      a.found = r.U8();
       a.result = r.I32();
       break;
-    case kCallReply:
-      a.object = r.U32(); a.slot = r.U16(); a.result = r.I32(); a.values = r.Vals();
+    case kCreateReply:
+      a.result = r.I32();
+      a.object = r.U32();
       break;
-    default:
-      return std::nullopt;
+    case kQueryReply: a.result = r.I32(); break;
+    case kCallReply:
+      a.object = r.U32();
+      a.slot = r.U16();
+      a.result = r.I32();
+      a.values = r.Vals();
+      break;
+    default: return std::nullopt;
   }
   if (!r.ok() || !r.AtEnd()) return std::nullopt;
   a.overBound = r.overBound();
@@ -262,19 +288,21 @@ std::string EncodeReply(const Reply& a) {
   w.U32(a.seq);
   switch (a.kind) {
     case kSendReply:
-      w.U8(a.found); w.I32(a.result);
-      break;
-    case kCreateReply:
-      w.I32(a.result); w.U32(a.object);
-      break;
-    case kQueryReply:
+      w.U8(a.found);
       w.I32(a.result);
       break;
-    case kCallReply:
-      w.U32(a.object); w.U16(static_cast<std::uint16_t>(a.slot)); w.I32(a.result); w.Vals(a.values);
+    case kCreateReply:
+      w.I32(a.result);
+      w.U32(a.object);
       break;
-    default:
-      return {};
+    case kQueryReply: w.I32(a.result); break;
+    case kCallReply:
+      w.U32(a.object);
+      w.U16(static_cast<std::uint16_t>(a.slot));
+      w.I32(a.result);
+      w.Vals(a.values);
+      break;
+    default: return {};
   }
   return w.Finish();
 }
@@ -284,7 +312,8 @@ std::optional<std::uint32_t> ReplySeq(std::string_view frame) {
   const auto kind = r.U8();
   const std::uint32_t seq = r.U32();
   if (!r.ok()) return std::nullopt;
-  if (kind != kSendReply && kind != kCreateReply && kind != kQueryReply && kind != kCallReply) return std::nullopt;
+  if (kind != kSendReply && kind != kCreateReply && kind != kQueryReply && kind != kCallReply)
+    return std::nullopt;
   return seq;
 }
 

@@ -57,8 +57,8 @@ std::string SectionName(std::uint32_t key) {
   return out;
 }
 
-bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackCount,
-                  int trackCount, const shell::TrackTitleTable& table, std::string* error) {
+bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackCount, int trackCount,
+                  const shell::TrackTitleTable& table, std::string* error) {
   if (error != nullptr) error->clear();
   if (trackCount <= 0) return true;
   const int count = std::clamp(localKeyTrackCount, 0, kMaxTracks);
@@ -78,8 +78,7 @@ bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackC
   inifile::Profile profile(path);
   const std::string section = SectionName(key);
   const bool ok = profile.Transact([&](const inifile::Profile::Reader& file,
-                                       std::vector<inifile::Profile::SectionKeys>& out,
-                                       std::string& why) {
+                                       std::vector<inifile::Profile::SectionKeys>& out, std::string& why) {
     // Titles the file's encoding can't hold refuse the whole section, and
     // the user hears which characters they are.
     std::vector<std::string> unstorable;

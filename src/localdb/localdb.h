@@ -34,9 +34,8 @@ std::string SectionName(std::uint32_t key);
 // keys "0".."localKeyTrackCount-1" (grid column 1, rows 1..) in one atomic
 // replacement of the file; the folder is created when missing. Returns false,
 // leaving the old file untouched, when the write fails; *error then says why.
-bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackCount,
-                  int trackCount, const shell::TrackTitleTable& table,
-                  std::string* error = nullptr);
+bool WriteIniFile(const std::string& path, std::uint32_t key, int localKeyTrackCount, int trackCount,
+                  const shell::TrackTitleTable& table, std::string* error = nullptr);
 
 // Loads the disc's titles: when its section exists, artist, title and the
 // titles of rows 1..numtracks are set (only rows inside the grid; keys

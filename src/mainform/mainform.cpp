@@ -12,18 +12,18 @@
 #include <optional>
 
 #include "cddb/cddb.h"
-#include "disc/disc.h"
-#include "localdb/localdb.h"
 #include "disc/aspi_loader.h"
-#include "ipc/ipc.h"
-#include "mainform/outcome_texts.h"
-#include "text/codepage.h"
-#include "platform/install_paths.h"
+#include "disc/disc.h"
 #include "inifile/profile.h"
+#include "ipc/ipc.h"
+#include "localdb/localdb.h"
+#include "mainform/outcome_texts.h"
+#include "platform/install_paths.h"
 #include "settings/options.h"
 #include "settings/serverlist.h"
 #include "settings/settings.h"
 #include "submit/submit.h"
+#include "text/codepage.h"
 
 namespace sl::mainform {
 
@@ -42,8 +42,7 @@ bool EqualsHexId(const std::string& text, std::uint32_t id) {
 bool HoldsReplacement(const shell::TrackTitleTable& t) {
   constexpr std::string_view kMark = "\xEF\xBF\xBD";
   auto has = [&](const std::string& s) { return s.find(kMark) != std::string::npos; };
-  if (has(t.Category()) || has(t.Genre()) || has(t.Artist()) || has(t.Title()) || has(t.Year()))
-    return true;
+  if (has(t.Category()) || has(t.Genre()) || has(t.Artist()) || has(t.Title()) || has(t.Year())) return true;
   for (int row = 1; row < t.RowCount(); ++row)
     if (has(t.Cell(1, row)) || has(t.Cell(2, row))) return true;
   return false;
@@ -129,8 +128,8 @@ struct MainWindowLogic::Impl {
   void WriteIniFile() {
     const std::uint32_t key = disc::CalcLocalDiscKey(toc, localKeyTrackCount);
     std::string error;
-    saveFailed = !localdb::WriteIniFile(CdPlayerIni(), key, localKeyTrackCount, toc.TrackCount,
-                                        model.Table(), &error);
+    saveFailed =
+        !localdb::WriteIniFile(CdPlayerIni(), key, localKeyTrackCount, toc.TrackCount, model.Table(), &error);
     if (saveFailed) Show(WindowEvent::TitlesNotSaved, model, services, error);
   }
 
@@ -231,10 +230,8 @@ void MainWindowLogic::ChooseDrive() {
   // disc until that command is over.
   shell::CommandScope scope(d.model);
   if (!scope.Acquired()) {
-    if (d.heldDriveIndex >= 0)
-      d.model.SetDriveIndex(d.heldDriveIndex);
-    else
-      d.model.SetDriveText(d.heldDriveText);
+    if (d.heldDriveIndex >= 0) d.model.SetDriveIndex(d.heldDriveIndex);
+    else d.model.SetDriveText(d.heldDriveText);
     return;
   }
   d.heldDriveIndex = d.model.DriveIndex();
@@ -247,7 +244,8 @@ void MainWindowLogic::ChooseDrive() {
     // A drive that could not be opened says nothing about a disc: the
     // reason (and what gives access) is what the user needs.
     if (const auto problem = d.drives.OpenProblem(address->HaId, address->Target, address->Lun)) {
-      Show(WindowEvent::DriveCannotBeOpened, d.model, d.services, DeviceProblemText({{problem->node, problem->error}}));
+      Show(WindowEvent::DriveCannotBeOpened, d.model, d.services,
+           DeviceProblemText({{problem->node, problem->error}}));
       return;
     }
     Show(WindowEvent::NoDisc, d.model, d.services);
@@ -274,7 +272,8 @@ namespace {
 
 // What a lookup or server-list command came to, from its last report.
 CommandOutcome LookupCommandOutcome(const std::optional<cddb::LookupReport>& last,
-                                    cddb::CddbLookup::ReplyOutcome reply, bool entryExpected, bool saveFailed) {
+                                    cddb::CddbLookup::ReplyOutcome reply, bool entryExpected,
+                                    bool saveFailed) {
   using Reply = cddb::CddbLookup::ReplyOutcome;
   if (!last) return CommandOutcome::Refused;
   if (last->event == cddb::LookupEvent::EntryArrived)
@@ -325,8 +324,6 @@ void MainWindowLogic::LoadTitles() {
 
 namespace {
 
-
-
 // Unbinds the player on every way out of a command, a raised error included,
 // so the player never keeps notifying a window that no longer listens.
 class UnbindOnExit {
@@ -347,10 +344,10 @@ class UnbindOnExit {
 
 // What an export left out, by track number (from 1).
 struct ExportGaps {
-  bool listTitle = false;        // the play list's title could not be set
-  std::vector<int> unreadable;   // the link could not read the track
-  std::vector<int> tooLong;      // its title or artist is longer than the link carries
-  std::vector<int> unwritten;    // the player refused the write
+  bool listTitle = false;       // the play list's title could not be set
+  std::vector<int> unreadable;  // the link could not read the track
+  std::vector<int> tooLong;     // its title or artist is longer than the link carries
+  std::vector<int> unwritten;   // the player refused the write
   bool Empty() const { return !listTitle && unreadable.empty() && tooLong.empty() && unwritten.empty(); }
   // What the status line names: each list its first tracks, and counts
   // the rest.
@@ -440,10 +437,8 @@ void MainWindowLogic::ExportToPlayer() {
     // unbound, where writes do nothing, as before.
     const bool refused =
         dsmp.Bound() && (!player::FitsOnLink(title) || ipc::Failed(dsmp.WritePlayListTitle(title)));
-    if (!refused)
-      changed = true;
-    else if (!dsmp.LinkLost())
-      gaps.listTitle = true;
+    if (!refused) changed = true;
+    else if (!dsmp.LinkLost()) gaps.listTitle = true;
   }
   const int n = list->Tracks();
   for (int i = 0; i < n && !dsmp.LinkLost(); ++i) {
@@ -520,18 +515,19 @@ void MainWindowLogic::Impl::OpenOptions() {
   lookup.http.Proxy = host;
   const std::optional<int> port = inifile::ParseProfileInteger(portText);
   if (!port) {
-    Show(WindowEvent::PortNotANumber, model, services, "ポート番号「" + portText + "」は整数ではありません。");
+    Show(WindowEvent::PortNotANumber, model, services,
+         "ポート番号「" + portText + "」は整数ではありません。");
     return;
   }
   lookup.http.ProxyPort = *port;
   if (settingsFile) {
-    const bool written = settingsFile->WriteKeys(
-        settings::kSection, {{settings::kKeyProxyIp, host},
-                             {settings::kKeyProxyPort, portText},
-                             {settings::kKeyEmail, address},
-                             {settings::kKeySmtpHost, smtpHost},
-                             {settings::kKeySmtpId, smtpId},
-                             {settings::kKeySubmitEmail, submitEmail}});
+    const bool written =
+        settingsFile->WriteKeys(settings::kSection, {{settings::kKeyProxyIp, host},
+                                                     {settings::kKeyProxyPort, portText},
+                                                     {settings::kKeyEmail, address},
+                                                     {settings::kKeySmtpHost, smtpHost},
+                                                     {settings::kKeySmtpId, smtpId},
+                                                     {settings::kKeySubmitEmail, submitEmail}});
     if (!written) {
       Show(WindowEvent::SettingsNotSaved, model, services, settingsFile->LastError());
       return;
@@ -560,8 +556,8 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions
     return out;
   };
 
-  const std::string proxy = submit::ProxyText(Setting(settings::kKeyProxyIp),
-                                              Setting(settings::kKeyProxyPort));
+  const std::string proxy =
+      submit::ProxyText(Setting(settings::kKeyProxyIp), Setting(settings::kKeyProxyPort));
   const auto& table = model.Table();
   // An entry needs the disc's table of contents: after a failed read the
   // grid may still show another disc's rows, which would be sent under a
@@ -571,8 +567,7 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions
   // A server whose entries are UTF-8 gets the entry in UTF-8 and says so in
   // a header line; any other the external code page. A UTF-8 server stores
   // every character, so the double-byte rule does not apply to it.
-  const submit::Encoder encode =
-      lookup.ServerUtf8 ? submit::Utf8Encoder() : submit::ExternalEncoder();
+  const submit::Encoder encode = lookup.ServerUtf8 ? submit::Utf8Encoder() : submit::ExternalEncoder();
   const std::uint32_t discId = disc::CalcDiscId(toc, toc.TrackCount);
   // A correction of the entry read for this disc carries a higher revision
   // (or the server keeps the old one) and sends back the entry's text the
@@ -592,8 +587,8 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions
     revision = read.revision + 1;
     kept = submit::KeptText{read.extd, read.extt, read.playorder};
   }
-  const submit::CheckResult check = submit::CheckSubmitData(
-      table, lookup.ServerUtf8 ? 2 : lookup.ServerCode, encode, kept ? &*kept : nullptr);
+  const submit::CheckResult check = submit::CheckSubmitData(table, lookup.ServerUtf8 ? 2 : lookup.ServerCode,
+                                                            encode, kept ? &*kept : nullptr);
   if (!check) return invalid(check.Message());
   out.entry = submit::BuildSubmissionEntry(toc, table, encode, revision, kept ? &*kept : nullptr).Text();
   if (out.entry.size() > submit::kMaxEntryBytes)

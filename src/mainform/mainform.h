@@ -74,9 +74,9 @@ class MainWindowLogic {
   shell::ShellModel& Model();
   const Environment& Env() const;
 
-  void OpenSettingsFile();  // opens the settings file
-  void ApplyStartupSettings();    // e-mail, server and proxy set-up (the face centres)
-  void ReleaseResources();   // unloads the ASPI layer, releases the settings file
+  void OpenSettingsFile();      // opens the settings file
+  void ApplyStartupSettings();  // e-mail, server and proxy set-up (the face centres)
+  void ReleaseResources();      // unloads the ASPI layer, releases the settings file
 
   // Drive box change: the face has already put the chosen index (or typed
   // text) into the model.
@@ -86,13 +86,13 @@ class MainWindowLogic {
   // without a drive): the window takes it as after a successful read.
   void UseToc(const disc::DiscToc& toc);
 
-  void LookUpDisc();            // look the disc up
-  void FetchServerList();     // fetch the server list
+  void LookUpDisc();                 // look the disc up
+  void FetchServerList();            // fetch the server list
   void ChangeServer(int itemIndex);  // a server item was clicked (mark already toggled)
-  void SaveTitles();  // save titles to the local database
-  void LoadTitles();  // load titles from the local database
-  void ImportFromPlayer();  // take titles from the player's play list
-  void ExportToPlayer();  // fill in the play list's missing titles and save it
+  void SaveTitles();                 // save titles to the local database
+  void LoadTitles();                 // load titles from the local database
+  void ImportFromPlayer();           // take titles from the player's play list
+  void ExportToPlayer();             // fill in the play list's missing titles and save it
 
   // The player link the import and export bind for their run.
   player::PlayerLink& playerLink();

@@ -10,7 +10,9 @@ using Box = ShownText::Box;
 using Status = ShownText::Status;
 using shell::MsgIcon;
 
-constexpr ShownText StatusOnly(const char* text) { return {Status::Text, text, Box::None, MsgIcon::Information, "", false}; }
+constexpr ShownText StatusOnly(const char* text) {
+  return {Status::Text, text, Box::None, MsgIcon::Information, "", false};
+}
 constexpr ShownText Nothing() { return {}; }
 
 // Most characters of a server's line that are shown.
@@ -29,29 +31,46 @@ ShownText TextOf(cddb::LookupEvent event) {
     case E::HttpFailed: return StatusOnly("接続できません。");
     case E::ExactMatch: return StatusOnly("タイトル取得完了");
     case E::NoMatch:
-      return {Status::Text, "該当タイトルなし", Box::Text, MsgIcon::Information, "一致するタイトルはありませんでした。",
+      return {Status::Text,
+              "該当タイトルなし",
+              Box::Text,
+              MsgIcon::Information,
+              "一致するタイトルはありませんでした。",
               true};
     case E::EntryArrived:
       return {Status::Text, "曲名取得完了", Box::Text, MsgIcon::Information, "曲名取得完了しました。", false};
     case E::SitesSaved:
-      return {Status::Text, "サーバリスト取得完了", Box::Text, MsgIcon::Information,
-              "サーバリストの取得が完了しました。", true};
+      return {Status::Text,
+              "サーバリスト取得完了",
+              Box::Text,
+              MsgIcon::Information,
+              "サーバリストの取得が完了しました。",
+              true};
     case E::SitesNotSaved:
-      return {Status::Text, "サーバリスト保存失敗", Box::TextThenDetail, MsgIcon::Warning,
-              "サーバリストを保存できませんでした。", true};
+      return {Status::Text,
+              "サーバリスト保存失敗",
+              Box::TextThenDetail,
+              MsgIcon::Warning,
+              "サーバリストを保存できませんでした。",
+              true};
     case E::NoEntry: return StatusOnly("該当なし");
     case E::NoMirrors: return StatusOnly("ミラーサーバなし");
     case E::ServerFault:
       return {Status::Text, "サーバ側でエラー発生", Box::ServerLine, MsgIcon::Information, "", false};
-    case E::DatabaseFault: return {Status::Text, "データベース異常", Box::ServerLine, MsgIcon::Information, "", false};
-    case E::HandshakeFailed: return {Status::Text, "接続失敗", Box::ServerLine, MsgIcon::Information, "", false};
-    case E::CommandRefused: return {Status::Text, "コマンドエラー", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::DatabaseFault:
+      return {Status::Text, "データベース異常", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::HandshakeFailed:
+      return {Status::Text, "接続失敗", Box::ServerLine, MsgIcon::Information, "", false};
+    case E::CommandRefused:
+      return {Status::Text, "コマンドエラー", Box::ServerLine, MsgIcon::Information, "", false};
     case E::Malformed: return StatusOnly("応答コードなし");
     // The dialog itself was what the user saw.
     case E::MatchChosen:
     case E::ChoiceCancelled: return Nothing();
     case E::EmailNotSaved:
-      return {Status::None, "", Box::TextThenDetail, MsgIcon::Warning, "メールアドレスを保存できませんでした。", false};
+      return {
+          Status::None, "", Box::TextThenDetail, MsgIcon::Warning, "メールアドレスを保存できませんでした。",
+          false};
   }
   return Nothing();
 }
@@ -62,12 +81,14 @@ ShownText TextOf(disc::DriveEvent event) {
     case E::LayerNotLoaded:
       return {Status::None, "", Box::Text, MsgIcon::Error, "WNASPI32.DLLがロードできません", false};
     case E::LayerUnusable:
-      return {Status::None, "", Box::Text, MsgIcon::Error, "正常にWNASPI32.DLLを初期化できませんでした", false};
+      return {Status::None, "", Box::Text, MsgIcon::Error, "正常にWNASPI32.DLLを初期化できませんでした",
+              false};
     case E::DeviceFound: return StatusOnly("デバイスあり");
     case E::NoDevice: return StatusOnly("デバイスなし");
     case E::NodesUnopenable: return {Status::None, "", Box::Detail, MsgIcon::Warning, "", false};
     case E::DrivesChecked: return StatusOnly("チェック完了");
-    case E::AbortFailed: return {Status::None, "", Box::Text, MsgIcon::Error, "アボートに失敗しました", false};
+    case E::AbortFailed:
+      return {Status::None, "", Box::Text, MsgIcon::Error, "アボートに失敗しました", false};
   }
   return Nothing();
 }
@@ -76,19 +97,29 @@ ShownText TextOf(WindowEvent event) {
   using E = WindowEvent;
   switch (event) {
     case E::DrivesChecked: return StatusOnly("チェック完了");
-    case E::DiscIdShown: return {Status::TextThenDetail, "DISCID : ", Box::None, MsgIcon::Information, "", false};
+    case E::DiscIdShown:
+      return {Status::TextThenDetail, "DISCID : ", Box::None, MsgIcon::Information, "", false};
     case E::DriveCannotBeOpened:
       return {Status::Text, "ドライブを開けません", Box::Detail, MsgIcon::Error, "", true};
-    case E::NoDisc: return {Status::Text, "CDなし", Box::Text, MsgIcon::Error, "CDがセットされていません。", true};
+    case E::NoDisc:
+      return {Status::Text, "CDなし", Box::Text, MsgIcon::Error, "CDがセットされていません。", true};
     case E::TitlesNotSaved:
       // The titles stay in the window; the box says plainly that they were
       // not saved.
-      return {Status::None, "", Box::TextThenDetail, MsgIcon::Error, "ローカルデータベースに保存できませんでした。",
+      return {Status::None,
+              "",
+              Box::TextThenDetail,
+              MsgIcon::Error,
+              "ローカルデータベースに保存できませんでした。",
               false};
     case E::PlayerAbsent: return StatusOnly("DSMPと接続できません。");
     case E::ImportDone: return StatusOnly("DSMPからリスト取込完了");
     case E::ExportIncomplete:
-      return {Status::TextThenDetail, "DSMPに転送できなかった項目があります: ", Box::None, MsgIcon::Information, "",
+      return {Status::TextThenDetail,
+              "DSMPに転送できなかった項目があります: ",
+              Box::None,
+              MsgIcon::Information,
+              "",
               false};
     case E::ExportDone: return StatusOnly("DSMPに転送完了しました。");
     case E::PortNotANumber: return {Status::None, "", Box::Detail, MsgIcon::Error, "", false};
@@ -104,13 +135,15 @@ ShownText TextOf(WindowEvent event) {
   return Nothing();
 }
 
-void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine, shell::ShellModel& model,
-          shell::ShellServices& services) {
+void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine,
+          shell::ShellModel& model, shell::ShellServices& services) {
   auto box = [&] {
     switch (shown.box) {
       case Box::None: return;
       case Box::Text: services.MessageBox(shown.icon, shown.boxText); return;
-      case Box::TextThenDetail: services.MessageBox(shown.icon, std::string(shown.boxText) + "\n" + detail); return;
+      case Box::TextThenDetail:
+        services.MessageBox(shown.icon, std::string(shown.boxText) + "\n" + detail);
+        return;
       case Box::Detail: services.MessageBox(shown.icon, detail); return;
       case Box::ServerLine: services.MessageBox(shown.icon, ServerReplyBoxText(serverLine)); return;
     }
@@ -132,7 +165,8 @@ void Show(const ShownText& shown, const std::string& detail, std::string_view se
   }
 }
 
-void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services, const std::string& detail) {
+void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services,
+          const std::string& detail) {
   Show(TextOf(event), detail, {}, model, services);
 }
 
@@ -141,7 +175,9 @@ cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices&
   hooks.report = [&model, &services](const cddb::LookupReport& r) {
     Show(TextOf(r.event), r.detail, r.serverLine, model, services);
   };
-  hooks.chooseMatch = [&services](shell::MatchDialogModel& dialog) { return services.ShowMatchDialog(dialog); };
+  hooks.chooseMatch = [&services](shell::MatchDialogModel& dialog) {
+    return services.ShowMatchDialog(dialog);
+  };
   hooks.askEmail = [&services](const std::string& placeholder) {
     return services.InputBox("メールアドレスの登録", "メールアドレスを入力してください。", placeholder);
   };
@@ -151,7 +187,8 @@ cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices&
 
 disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services) {
   return [&model, &services](const disc::DriveReport& r) {
-    Show(TextOf(r.event), r.problems.empty() ? std::string() : DeviceProblemText(r.problems), {}, model, services);
+    Show(TextOf(r.event), r.problems.empty() ? std::string() : DeviceProblemText(r.problems), {}, model,
+         services);
   };
 }
 
@@ -181,8 +218,9 @@ std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& pr
     text += "CD-ROMドライブ " + node + " を開けません（" + why + "）。\n";
   }
   if (permission) {
-    text += "ドライブを使うには、このユーザーを cdrom グループに加えて（例: sudo usermod -aG cdrom "
-            "$USER の後、ログインし直す）か、udev ルールで読み取りを許可してください。";
+    text +=
+        "ドライブを使うには、このユーザーを cdrom グループに加えて（例: sudo usermod -aG cdrom "
+        "$USER の後、ログインし直す）か、udev ルールで読み取りを許可してください。";
   } else if (!text.empty()) {
     text.pop_back();
   }

@@ -24,14 +24,14 @@ enum class WindowEvent {
   TitlesNotSaved,       // the local database refused the titles (`detail`: why)
   PlayerAbsent,         // the player is not there, or went away mid-way
   ImportDone,
-  ExportIncomplete,     // some items could not be transferred (`detail`: which)
+  ExportIncomplete,  // some items could not be transferred (`detail`: which)
   ExportDone,
-  PortNotANumber,       // the options dialog's proxy port (`detail`: the text)
-  SettingsNotSaved,     // the options could not be stored (`detail`: why)
-  SubmitInvalid,        // the entry is not fit to send (`detail`: the box text)
-  Sending,              // the entry is about to be posted
-  SubmitUnanswered,     // the post had no answer
-  SubmitAnswered,       // the post's answer (`detail`: the status the verdict gives)
+  PortNotANumber,    // the options dialog's proxy port (`detail`: the text)
+  SettingsNotSaved,  // the options could not be stored (`detail`: why)
+  SubmitInvalid,     // the entry is not fit to send (`detail`: the box text)
+  Sending,           // the entry is about to be posted
+  SubmitUnanswered,  // the post had no answer
+  SubmitAnswered,    // the post's answer (`detail`: the status the verdict gives)
 };
 inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::SubmitAnswered) + 1;
 
@@ -54,8 +54,8 @@ ShownText TextOf(WindowEvent event);
 
 // Writes the status and shows the box of `shown`, in its order. `detail` and
 // `serverLine` fill the parts marked for them.
-void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine, shell::ShellModel& model,
-          shell::ShellServices& services);
+void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine,
+          shell::ShellModel& model, shell::ShellServices& services);
 void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services,
           const std::string& detail = {});
 

@@ -30,7 +30,8 @@ std::optional<AudioSession> AudioSessionOf(const disc::DiscToc& toc) {
     // drive reports no lead-out of their own, so it is derived from the
     // data session's start.
     session.lastTrack = dataStart - 1;
-    session.offsets[0] = disc::FrameOffset(toc.Entries[static_cast<std::size_t>(dataStart - 1)]) - kSessionGapFrames;
+    session.offsets[0] =
+        disc::FrameOffset(toc.Entries[static_cast<std::size_t>(dataStart - 1)]) - kSessionGapFrames;
   } else {
     session.lastTrack = tracks;
     session.offsets[0] = disc::FrameOffset(toc.Entries[static_cast<std::size_t>(tracks)]);

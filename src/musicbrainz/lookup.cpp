@@ -179,16 +179,12 @@ Transfer RunTransfer(const CurlLibrary& curl, const std::string& url, const std:
 // The outcome of a transfer that did not end with an HTTP answer.
 LookupOutcome TransportOutcome(CURLcode code) {
   switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-      return LookupOutcome::TimedOut;
+    case CURLE_OPERATION_TIMEDOUT: return LookupOutcome::TimedOut;
     case CURLE_PARTIAL_FILE:  // fewer bytes than the answer announced
     case CURLE_BAD_CONTENT_ENCODING:
-    case CURLE_WEIRD_SERVER_REPLY:
-      return LookupOutcome::BadReply;
-    case CURLE_TOO_MANY_REDIRECTS:
-      return LookupOutcome::HttpError;
-    default:
-      return LookupOutcome::CannotConnect;
+    case CURLE_WEIRD_SERVER_REPLY: return LookupOutcome::BadReply;
+    case CURLE_TOO_MANY_REDIRECTS: return LookupOutcome::HttpError;
+    default: return LookupOutcome::CannotConnect;
   }
 }
 

@@ -148,9 +148,9 @@ void FillMatchDialog(shell::MatchDialogModel& dialog, const std::vector<Release>
 
 struct LookupSettings {
   std::string server = "https://musicbrainz.org";  // scheme, host and port; no path
-  std::string contact;                              // an e-mail address or a URL
-  std::chrono::milliseconds timeout{30000};         // one request, connect to last byte
-  std::chrono::milliseconds maxBusyWait{10000};     // total waiting for a busy (503) server
+  std::string contact;                             // an e-mail address or a URL
+  std::chrono::milliseconds timeout{30000};        // one request, connect to last byte
+  std::chrono::milliseconds maxBusyWait{10000};    // total waiting for a busy (503) server
 };
 
 // "{server}/ws/2/discid/{id}?toc={toc}&inc=artist-credits+recordings&fmt=json",

@@ -223,7 +223,8 @@ std::string JoinCredits(const std::vector<ArtistCredit>& credits) {
 
 const Medium* ChooseMedium(const Release& release, const std::string& discId, int trackCount) {
   for (const Medium& m : release.media)
-    if (!discId.empty() && std::find(m.discIds.begin(), m.discIds.end(), discId) != m.discIds.end()) return &m;
+    if (!discId.empty() && std::find(m.discIds.begin(), m.discIds.end(), discId) != m.discIds.end())
+      return &m;
   for (const Medium& m : release.media)
     if (m.trackCount == trackCount) return &m;
   return nullptr;

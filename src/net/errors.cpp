@@ -83,10 +83,12 @@ int WinsockCodeFromErrno(int err) {
     case 0: return 0;
     case EINTR: return 10004;
     case EBADF: return 10009;
-    case EACCES: case EPERM: return 10013;
+    case EACCES:
+    case EPERM: return 10013;
     case EFAULT: return 10014;
     case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
+    case EMFILE:
+    case ENFILE: return 10024;
     case EWOULDBLOCK: return 10035;  // EAGAIN is the same value here
     case EINPROGRESS: return 10036;
     case EALREADY: return 10037;
@@ -107,10 +109,12 @@ int WinsockCodeFromErrno(int err) {
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
     case ECONNRESET: return 10054;
-    case ENOBUFS: case ENOMEM: return 10055;
+    case ENOBUFS:
+    case ENOMEM: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;
-    case ESHUTDOWN: case EPIPE: return 10058;
+    case ESHUTDOWN:
+    case EPIPE: return 10058;
     case ETOOMANYREFS: return 10059;
     case ETIMEDOUT: return 10060;
     case ECONNREFUSED: return 10061;

@@ -39,7 +39,8 @@ int StatusCode(const std::string& statusLine) {
   const std::size_t first = line.find(' ');
   if (first == std::string::npos) return 0;
   const std::size_t end = line.find(' ', first + 1);
-  const std::string field = line.substr(first + 1, end == std::string::npos ? std::string::npos : end - first - 1);
+  const std::string field =
+      line.substr(first + 1, end == std::string::npos ? std::string::npos : end - first - 1);
   if (!AllDigits(field) || field.size() > 5) return 0;
   const int value = std::stoi(field);
   return value <= 65535 ? value : 0;
@@ -74,8 +75,8 @@ std::string Base64(const std::string& in) {
   out.reserve((in.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 2 < in.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
-                       static_cast<unsigned char>(in[i + 2]);
+    const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
+                       (static_cast<unsigned char>(in[i + 1]) << 8) | static_cast<unsigned char>(in[i + 2]);
     out += kAlphabet[(v >> 18) & 63];
     out += kAlphabet[(v >> 12) & 63];
     out += kAlphabet[(v >> 6) & 63];
@@ -118,12 +119,13 @@ bool ReplyHeaders::AddLine(const std::string& line) {
   }
   if (Lines > kMaxLines || Bytes > kMaxBytes) {
     throw SocketFailure("Reply header too long (more than " + std::to_string(kMaxLines) + " lines or " +
-                     std::to_string(kMaxBytes) + " bytes)");
+                        std::to_string(kMaxBytes) + " bytes)");
   }
   const std::string upper = Upper(line);
   const std::string field = WithoutLineEnd(upper.substr(0, upper.find(' ')));
   if (field == "SET-COOKIE:") {
-    SetCookie = WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
+    SetCookie =
+        WithoutLineEnd(line.size() > 12 ? line.substr(12) : std::string()).substr(0, kMaxCookieLength);
   } else if (field == "LOCATION:") {
     // Kept whole (the header's own bounds limit it): a redirected query
     // of a disc with many tracks is far longer than any fixed cut.
@@ -236,12 +238,11 @@ void HttpClient::BuildRequest() {
   const RequestHeaders& h = HeaderInfo;
   if (!h.LocalProgram.empty()) FRequestLines.push_back("User-Agent: " + h.LocalProgram);
   if (!h.LocalMailAddress.empty()) FRequestLines.push_back("From: " + h.LocalMailAddress);
-  if (const std::string* own = h.CookieFor(HostKey()))
-    FRequestLines.push_back("Cookie: " + *own);
-  else if (!h.Cookie.empty())
-    FRequestLines.push_back("Cookie: " + h.Cookie);
+  if (const std::string* own = h.CookieFor(HostKey())) FRequestLines.push_back("Cookie: " + *own);
+  else if (!h.Cookie.empty()) FRequestLines.push_back("Cookie: " + h.Cookie);
   if (!h.Referer.empty()) FRequestLines.push_back("Referer: " + h.Referer);
-  if (!h.UserId.empty()) FRequestLines.push_back("Authorization: Basic " + Base64(h.UserId + ":" + h.Password));
+  if (!h.UserId.empty())
+    FRequestLines.push_back("Authorization: Basic " + Base64(h.UserId + ":" + h.Password));
   FRequestLines.push_back("Content-type: application/x-www-form-urlencoded");
 
   for (const auto& line : FRequestLines) {
@@ -323,7 +324,8 @@ std::optional<long long> ChunkSize(std::string_view line) {
   if (i == 0) return std::nullopt;
   const std::string_view rest = line.substr(i);
   const std::size_t end = rest.find_first_not_of(" \t");
-  if (end == std::string_view::npos || rest[end] == ';' || rest.substr(end) == "\r\n" || rest.substr(end) == "\n")
+  if (end == std::string_view::npos || rest[end] == ';' || rest.substr(end) == "\r\n" ||
+      rest.substr(end) == "\n")
     return value;
   return std::nullopt;
 }
@@ -341,7 +343,8 @@ void HttpClient::ReadChunkedBody(std::string& out) {
       throw SocketFailure("Reply larger than " + std::to_string(kMaxCapture >> 20) + " MiB");
     }
     CaptureString(part, *size);
-    if (static_cast<long long>(part.size()) < *size) throw SocketFailure("Connection closed inside a chunked reply");
+    if (static_cast<long long>(part.size()) < *size)
+      throw SocketFailure("Connection closed inside a chunked reply");
     out += part;
     const std::string end = ReadLn();
     if (end != "\r\n" && end != "\n") throw SocketFailure("Reply chunk longer than its size");
@@ -363,7 +366,8 @@ void HttpClient::ReadBody() {
       return;
     }
     std::ofstream file(Body, std::ios::binary | std::ios::trunc);
-    if (!file || !file.write(body.data(), static_cast<std::streamsize>(body.size())) || (file.close(), !file)) {
+    if (!file || !file.write(body.data(), static_cast<std::streamsize>(body.size())) ||
+        (file.close(), !file)) {
       throw std::runtime_error("Cannot write file " + Body);
     }
     return;
@@ -390,8 +394,8 @@ void HttpClient::ReadBody() {
   CaptureString(Body, FContentLength);
   if (static_cast<long long>(Body.size()) < FContentLength) {
     throw SocketFailure("Connection closed with " +
-                     std::to_string(FContentLength - static_cast<long long>(Body.size())) +
-                     " bytes of the reply missing");
+                        std::to_string(FContentLength - static_cast<long long>(Body.size())) +
+                        " bytes of the reply missing");
   }
 }
 
@@ -415,7 +419,8 @@ void HttpClient::Get(const std::string& url) {
   platform::ScopedFlag busy(FBusy);
   FCmd = 0;
   FUrl = url;
-  const long long replyLimit = TimeOut > 0 ? std::min<long long>(static_cast<long long>(TimeOut) * kReplyTimeOuts, INT_MAX) : 0;
+  const long long replyLimit =
+      TimeOut > 0 ? std::min<long long>(static_cast<long long>(TimeOut) * kReplyTimeOuts, INT_MAX) : 0;
 
   for (int redirects = 0;; ++redirects) {
     ParseUrl();

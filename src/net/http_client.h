@@ -47,7 +47,7 @@ struct ReplyHeaders {
   // Longest Set-Cookie value kept (the size browsers keep for one cookie).
   static constexpr std::size_t kMaxCookieLength = 4096;
 
-  int ReplyNumber = 0;  // the status line's second field as a number; 0 when none
+  int ReplyNumber = 0;              // the status line's second field as a number; 0 when none
   std::string Location, SetCookie;  // without their line ends
   long long ContentLength = 0;
   bool HasContentLength = false;
@@ -87,7 +87,7 @@ class HttpClient : public SocketClient {
   // OnSuccess for a status below 299; OnFailure for 299 and every status
   // above 302 (the client follows only 300 to 302).
   std::function<void(int cmd)> OnSuccess, OnFailure;
-  std::function<void(bool& handled)> OnRedirect;       // status 300 to 398
+  std::function<void(bool& handled)> OnRedirect;  // status 300 to 398
 
   // HTTP/1.0 GET of url, directly or through Proxy:ProxyPort. Raises the
   // socket layer's exceptions when no reply could be had, std::runtime_error

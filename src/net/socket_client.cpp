@@ -341,7 +341,7 @@ void SocketClient::Write(const std::string& text) {
   const std::size_t len = std::min(text.size(), text.find('\0'));
   if (len >= kBufferSize) {
     throw SocketFailure("Text too long to send (" + std::to_string(len) + " bytes, at most " +
-                     std::to_string(kBufferSize - 1) + ")");
+                        std::to_string(kBufferSize - 1) + ")");
   }
   SendBuffer(text.c_str(), len);
 }

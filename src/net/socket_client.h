@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "net/errors.h"
 #include "net/deadline_timer.h"
+#include "net/errors.h"
 
 namespace sl::net {
 
@@ -34,11 +34,11 @@ class SocketClient {
   SocketClient(const SocketClient&) = delete;
   SocketClient& operator=(const SocketClient&) = delete;
 
-  std::string Host;   // server name or dotted IPv4 address
-  int Port = 0;       // server TCP port
-  int TimeOut = 0;    // milliseconds for each wait; 0 = never time out
+  std::string Host;     // server name or dotted IPv4 address
+  int Port = 0;         // server TCP port
+  int TimeOut = 0;      // milliseconds for each wait; 0 = never time out
   int ReportLevel = 1;  // status texts of this level or lower are reported
-  std::string Proxy;  // proxy host; empty = direct connection
+  std::string Proxy;    // proxy host; empty = direct connection
   int ProxyPort = 0;
 
   std::function<void()> OnConnect, OnDisconnect, OnHostResolved, OnConnectionFailed, OnPacketRecvd;
@@ -126,7 +126,7 @@ class SocketClient {
   void CaptureLoop(long long limit, const std::function<void(const char*, std::size_t)>& sink);
 
   int FSocket = -1;
-  bool FSocketUsed = false;  // a connect was tried on the current socket
+  bool FSocketUsed = false;    // a connect was tried on the current socket
   std::uint32_t FAddress = 0;  // remote IPv4 address, network order; 0 = none
   bool FCanceled = false, FTimedOut = false, FLastOpOk = false, FLookupDone = false;
   bool FConnected = false, destroying_ = false;

@@ -90,7 +90,8 @@ std::size_t FaultStart(const std::string& what, std::size_t position, const std:
   const auto back = [&](std::size_t length) { return position >= length ? position - length : 0; };
   if (what.find("; last read: '") != std::string::npos) return back(1);
   if (what.find("unexpected string literal") != std::string::npos ||
-      what.find("unexpected number literal") != std::string::npos || what.find("number overflow") != std::string::npos)
+      what.find("unexpected number literal") != std::string::npos ||
+      what.find("number overflow") != std::string::npos)
     return back(lastToken.size());
   if (what.find("unexpected false literal") != std::string::npos) return back(5);
   if (what.find("unexpected true literal") != std::string::npos ||
@@ -216,7 +217,8 @@ void SanitizeStrings(Json& root) {
       if (!namesValid) {
         MemberList fixed;
         fixed.reserve(members.size());
-        for (auto& member : members) fixed.emplace_back(text::SanitizeUtf8(member.first), std::move(member.second));
+        for (auto& member : members)
+          fixed.emplace_back(text::SanitizeUtf8(member.first), std::move(member.second));
         members.swap(fixed);
       }
       for (auto& member : members) pending.push_back(&member.second);

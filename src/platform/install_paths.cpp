@@ -34,8 +34,7 @@ std::string InstalledDir(const std::string& exeDir, ProgramDir kind) {
   return out;
 }
 
-std::vector<std::string> CandidatePaths(const std::string& exeDir, ProgramDir kind,
-                                        const std::string& name) {
+std::vector<std::string> CandidatePaths(const std::string& exeDir, ProgramDir kind, const std::string& name) {
   const std::string dir = exeDir.empty() ? "." : exeDir;
   return {dir + "/" + name, InstalledDir(dir, kind) + "/" + name};
 }

@@ -25,8 +25,7 @@ std::string InstalledDir(const std::string& exeDir, ProgramDir kind);
 
 // Where `name` is looked for, in order: beside the executable, then in the
 // installed folder of `kind`.
-std::vector<std::string> CandidatePaths(const std::string& exeDir, ProgramDir kind,
-                                        const std::string& name);
+std::vector<std::string> CandidatePaths(const std::string& exeDir, ProgramDir kind, const std::string& name);
 
 // The first of CandidatePaths that exists, or "".
 std::string FindProgramFile(const std::string& exeDir, ProgramDir kind, const std::string& name);

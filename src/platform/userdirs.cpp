@@ -17,7 +17,8 @@ bool IsSystemFolder(const std::string& dir) {
   if (ec) p = fs::path(dir).lexically_normal();
   const std::string s = p.string();
   if (s == "/" || s.empty()) return true;
-  static constexpr std::array<std::string_view, 6> kRoots = {"/usr", "/bin", "/sbin", "/opt", "/etc", "/boot"};
+  static constexpr std::array<std::string_view, 6> kRoots = {"/usr", "/bin", "/sbin",
+                                                             "/opt", "/etc", "/boot"};
   const auto under = [&](std::string_view root) {
     return s.compare(0, root.size(), root) == 0 && (s.size() == root.size() || s[root.size()] == '/');
   };

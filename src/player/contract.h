@@ -14,16 +14,11 @@ inline constexpr const char* kMessageName = "WM_DSMP";
 inline constexpr const char* kMainClass = "TFormDSMP";
 inline constexpr const char* kOtherMainClass = "TDsmpForm";
 
-inline const ipc::Guid kClsidDSMPControl =
-    *ipc::Guid::Parse("{83329E85-0A15-11D3-95BA-004845C01785}");
-inline const ipc::Guid kIidIDSMPControl =
-    *ipc::Guid::Parse("{83329E81-0A15-11D3-95BA-004845C01785}");
-inline const ipc::Guid kIidIDSMPPlayList =
-    *ipc::Guid::Parse("{83329E82-0A15-11D3-95BA-004845C01785}");
-inline const ipc::Guid kIidIDSMPLyrics =
-    *ipc::Guid::Parse("{83329E83-0A15-11D3-95BA-004845C01785}");
-inline const ipc::Guid kIidIDSMPMenu =
-    *ipc::Guid::Parse("{83329E84-0A15-11D3-95BA-004845C01785}");
+inline const ipc::Guid kClsidDSMPControl = *ipc::Guid::Parse("{83329E85-0A15-11D3-95BA-004845C01785}");
+inline const ipc::Guid kIidIDSMPControl = *ipc::Guid::Parse("{83329E81-0A15-11D3-95BA-004845C01785}");
+inline const ipc::Guid kIidIDSMPPlayList = *ipc::Guid::Parse("{83329E82-0A15-11D3-95BA-004845C01785}");
+inline const ipc::Guid kIidIDSMPLyrics = *ipc::Guid::Parse("{83329E83-0A15-11D3-95BA-004845C01785}");
+inline const ipc::Guid kIidIDSMPMenu = *ipc::Guid::Parse("{83329E84-0A15-11D3-95BA-004845C01785}");
 // In-process, local and remote server.
 inline constexpr std::uint32_t kClassContext = 0x15;
 

@@ -96,8 +96,9 @@ PlayerLink::PlayerLink(shell::ShellServices& services, PlayerLinkOptions options
   menuItem8000_ = std::make_shared<PlayerMenuItem>(this, 0x8000);
   notificationMask_ = contract::kDefaultMask;
   playerMessage_ = ipc::RegisterWindowMessage(contract::kMessageName);
-  if (auto path = ipc::ReadRegistryDefault(ipc::RegistryRoot::LocalMachine,
-                                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) {
+  if (auto path =
+          ipc::ReadRegistryDefault(ipc::RegistryRoot::LocalMachine,
+                                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\DSMP.EXE")) {
     playerPath_ = *path;
   }
   if (playerPath_.empty()) {
@@ -146,12 +147,13 @@ HWND PlayerLink::GetDSMPHandle() {
 
 bool PlayerLink::Post(int Msg, int WParam, int LParam) {
   if (playerWindow_ == 0 && GetDSMPHandle() == 0) return false;
-  if (ipc::PostMessage(playerWindow_, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam), LParam))
+  if (ipc::PostMessage(playerWindow_, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam),
+                       LParam))
     return true;
   // A stale handle: find the window again and try once more.
   GetDSMPHandle();
-  return playerWindow_ != 0 &&
-         ipc::PostMessage(playerWindow_, static_cast<std::uint32_t>(Msg), static_cast<std::uint32_t>(WParam), LParam);
+  return playerWindow_ != 0 && ipc::PostMessage(playerWindow_, static_cast<std::uint32_t>(Msg),
+                                                static_cast<std::uint32_t>(WParam), LParam);
 }
 
 int PlayerLink::Request(int Msg, int WParam, int LParam) {
@@ -176,8 +178,8 @@ bool PlayerLink::Execute(const std::string& Params) {
 
 // ---- Calls ----
 
-HResult PlayerLink::CallSlot(Intf which, int slot, const std::vector<Value>& in, std::span<const ValueType> outTypes,
-                        std::vector<Value>& out) {
+HResult PlayerLink::CallSlot(Intf which, int slot, const std::vector<Value>& in,
+                             std::span<const ValueType> outTypes, std::vector<Value>& out) {
   out.clear();
   // A copy of the reference: a notification handled while the call waits may
   // unbind and release the holder.
@@ -257,11 +259,12 @@ void PlayerLink::Bind() {
   };
   try {
     ipc::Interface unknown;
-    HResult hr = ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
+    HResult hr =
+        ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
     if (ipc::Failed(hr)) {
       services_.Beep();
-      services_.MessageBox(shell::MsgIcon::Error,
-                           "DSMPControl Create Instance Error[" + HexUpper(static_cast<std::uint32_t>(hr)) + "]");
+      services_.MessageBox(shell::MsgIcon::Error, "DSMPControl Create Instance Error[" +
+                                                      HexUpper(static_cast<std::uint32_t>(hr)) + "]");
       return;
     }
     struct Wanted {
@@ -357,7 +360,9 @@ void PlayerLink::Unbind() {
 
 // ---- Version, plug-in, commands ----
 
-int PlayerLink::GetVersion() { return ReadLong(contract::control::get_Version, "IDSMPControl::get_Version", 0); }
+int PlayerLink::GetVersion() {
+  return ReadLong(contract::control::get_Version, "IDSMPControl::get_Version", 0);
+}
 
 bool PlayerLink::CheckVersion(int Version) {
   if (!bound_) return false;
@@ -375,7 +380,9 @@ bool PlayerLink::IsPlugin() {
 }
 
 void PlayerLink::Close() { Command(contract::control::Close); }
-void PlayerLink::Abort() { Command(contract::control::Abort, {Value::Long(static_cast<std::int32_t>(messageWindow_))}); }
+void PlayerLink::Abort() {
+  Command(contract::control::Abort, {Value::Long(static_cast<std::int32_t>(messageWindow_))});
+}
 void PlayerLink::ShutDown() { Command(contract::control::ShutDown); }
 
 // ---- The notification mask ----
@@ -384,8 +391,8 @@ std::uint32_t PlayerLink::GetEvent() {
   if (!bound_) return notificationMask_;
   static constexpr ValueType kOut[] = {ValueType::Long};
   std::vector<Value> out;
-  CallSlot(Intf::Control, contract::control::GetEvent, {Value::Long(static_cast<std::int32_t>(messageWindow_))},
-           kOut, out);
+  CallSlot(Intf::Control, contract::control::GetEvent,
+           {Value::Long(static_cast<std::int32_t>(messageWindow_))}, kOut, out);
   return out.empty() ? 0 : static_cast<std::uint32_t>(out[0].number);
 }
 
@@ -393,9 +400,10 @@ void PlayerLink::SetEvent(std::uint32_t Mask) {
   notificationMask_ = Mask;
   if (!bound_) return;
   std::vector<Value> out;
-  CallSlot(Intf::Control, contract::control::SetEvent,
-           {Value::Long(static_cast<std::int32_t>(messageWindow_)), Value::Long(static_cast<std::int32_t>(Mask))}, {},
-           out);
+  CallSlot(
+      Intf::Control, contract::control::SetEvent,
+      {Value::Long(static_cast<std::int32_t>(messageWindow_)), Value::Long(static_cast<std::int32_t>(Mask))},
+      {}, out);
 }
 
 namespace {
@@ -706,8 +714,7 @@ void PlayerLink::SetTool(const std::string& Name, const std::string& Value) {
   const std::string path = PlayerIniPath();
   if (!path.empty()) {
     inifile::Profile ini(path);
-    if (!ini.WriteString("Tool", Name, Value))
-      services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
+    if (!ini.WriteString("Tool", Name, Value)) services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
   }
   Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
 }

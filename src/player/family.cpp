@@ -2,10 +2,10 @@
 // design file, the text line, the lyrics lines and fonts.
 #include <filesystem>
 
-#include "text/codepage.h"
 #include "inifile/profile.h"
 #include "player/contract.h"
 #include "player/player.h"
+#include "text/codepage.h"
 
 namespace sl::player {
 
@@ -63,10 +63,14 @@ int PlayerLink::GetTop() { return ReadLong(slot::get_Top, "IDSMPControl::get_Top
 void PlayerLink::SetTop(int v) { WriteLong(slot::put_Top, v); }
 int PlayerLink::GetWidth() { return ReadLong(slot::get_Width, "IDSMPControl::get_Width", -1); }
 int PlayerLink::GetHeight() { return ReadLong(slot::get_Height, "IDSMPControl::get_Height", -1); }
-bool PlayerLink::GetVisible() { return ReadFlag(ReadLong(slot::get_Visible, "IDSMPControl::get_Visible", 0)); }
+bool PlayerLink::GetVisible() {
+  return ReadFlag(ReadLong(slot::get_Visible, "IDSMPControl::get_Visible", 0));
+}
 void PlayerLink::SetVisible(bool v) { WriteLong(slot::put_Visible, v ? 1 : 0); }
 // 524: the not-ready mode of the media control interface.
-int PlayerLink::GetPlayStatus() { return ReadLong(slot::get_PlayStatus, "IDSMPControl::get_PlayStatus", 524); }
+int PlayerLink::GetPlayStatus() {
+  return ReadLong(slot::get_PlayStatus, "IDSMPControl::get_PlayStatus", 524);
+}
 int PlayerLink::GetTrack() { return ReadLong(slot::get_Track, "IDSMPControl::get_Track", 0); }
 void PlayerLink::SetTrack(int v) { WriteLong(slot::put_Track, v); }
 
@@ -91,17 +95,17 @@ namespace {
 constexpr ValueType kShortOut[] = {ValueType::Short};
 }  // namespace
 
-#define SL_VARIANT_BOOL_PAIR(Name, getSlot, putSlot)                                           \
-  bool PlayerLink::Get##Name() {                                                                    \
-    if (!bound_) return false;                                                                 \
-    std::vector<Value> out;                                                                    \
-    const HResult hr = CallSlot(Intf::Control, getSlot, {}, kShortOut, out);                  \
-    HrCheck(hr, "IDSMPControl::get_" #Name);                                                   \
-    return !out.empty() && out[0].number != 0;                                                 \
-  }                                                                                            \
-  void PlayerLink::Set##Name(bool v) {                                                              \
-    if (!bound_) return;                                                                       \
-    std::vector<Value> out;                                                                    \
+#define SL_VARIANT_BOOL_PAIR(Name, getSlot, putSlot)                                                  \
+  bool PlayerLink::Get##Name() {                                                                      \
+    if (!bound_) return false;                                                                        \
+    std::vector<Value> out;                                                                           \
+    const HResult hr = CallSlot(Intf::Control, getSlot, {}, kShortOut, out);                          \
+    HrCheck(hr, "IDSMPControl::get_" #Name);                                                          \
+    return !out.empty() && out[0].number != 0;                                                        \
+  }                                                                                                   \
+  void PlayerLink::Set##Name(bool v) {                                                                \
+    if (!bound_) return;                                                                              \
+    std::vector<Value> out;                                                                           \
     CallSlot(Intf::Control, putSlot, {Value::Short(static_cast<std::int16_t>(v ? -1 : 0))}, {}, out); \
   }
 
@@ -116,7 +120,9 @@ SL_VARIANT_BOOL_PAIR(ShutDownRecord, slot::get_ShutDownRecord, slot::put_ShutDow
 PlayerDisplayMode PlayerLink::GetDisplayMode() {
   return static_cast<PlayerDisplayMode>(ReadLong(slot::get_DisplayMode, "IDSMPControl::get_DisplayMode", 0));
 }
-void PlayerLink::SetDisplayMode(PlayerDisplayMode v) { WriteLong(slot::put_DisplayMode, static_cast<std::int32_t>(v)); }
+void PlayerLink::SetDisplayMode(PlayerDisplayMode v) {
+  WriteLong(slot::put_DisplayMode, static_cast<std::int32_t>(v));
+}
 int PlayerLink::GetOnTime() { return ReadLong(slot::get_OnTime, "IDSMPControl::get_OnTime", 0); }
 void PlayerLink::SetOnTime(int v) { WriteLong(slot::put_OnTime, v); }
 int PlayerLink::GetOffTime() { return ReadLong(slot::get_OffTime, "IDSMPControl::get_OffTime", 0); }
@@ -171,7 +177,8 @@ void PlayerLink::SetDesign(const std::string& v) {
   const std::string ini = PlayerIniPath();
   if (ini.empty()) return;
   inifile::Profile profile(ini);
-  if (!profile.WriteString("DSMP", "Design", v)) services_.MessageBox(shell::MsgIcon::Error, profile.LastError());
+  if (!profile.WriteString("DSMP", "Design", v))
+    services_.MessageBox(shell::MsgIcon::Error, profile.LastError());
 }
 
 // ---- Commands ----
@@ -253,9 +260,9 @@ PlayerFont* PlayerLink::GetFont(int Index) {
 PlayerTextLine* PlayerLink::GetText() {
   if (bound_) {
     // text, Value1, Flag1, Flag2, font name, character set, size, style, colour, Value2
-    static constexpr ValueType kOut[] = {ValueType::String, ValueType::Long,   ValueType::Short, ValueType::Short,
-                                         ValueType::String, ValueType::Long,   ValueType::Long,  ValueType::Long,
-                                         ValueType::Long,   ValueType::Long};
+    static constexpr ValueType kOut[] = {
+        ValueType::String, ValueType::Long, ValueType::Short, ValueType::Short, ValueType::String,
+        ValueType::Long,   ValueType::Long, ValueType::Long,  ValueType::Long,  ValueType::Long};
     std::vector<Value> out;
     CallSlot(Intf::Control, slot::GetText, {}, kOut, out);
     if (out.size() == 10) {
@@ -288,9 +295,9 @@ PlayerTextLine* LyricsCache::Get(int line) {
   if (static_cast<int>(lines_.size()) != count) lines_.resize(static_cast<std::size_t>(count));
   if (line < 0 || line >= count) return nullptr;
   // LineIndex, text, Value1, flags, font name, character set, size, style, colour, Value2
-  static constexpr ValueType kOut[] = {ValueType::Long, ValueType::String, ValueType::Long, ValueType::Long,
-                                       ValueType::String, ValueType::Long, ValueType::Long, ValueType::Long,
-                                       ValueType::Long, ValueType::Long};
+  static constexpr ValueType kOut[] = {ValueType::Long,   ValueType::String, ValueType::Long, ValueType::Long,
+                                       ValueType::String, ValueType::Long,   ValueType::Long, ValueType::Long,
+                                       ValueType::Long,   ValueType::Long};
   std::vector<Value> out;
   owner_->CallSlot(PlayerLink::Intf::Lyrics, contract::lyrics::GetLine, {Value::Long(line)}, kOut, out);
   // The wait may have let a "lyrics loaded" notification empty the cache or

@@ -59,9 +59,9 @@ enum class PlayerDisplayMode : std::int32_t {};
 // A font as the player describes it.
 struct PlayerFont {
   std::string Name = "MS Sans Serif";
-  int Charset = 1;  // default character set
-  int Height = -11; // pixels; negative: character height without leading
-  int Size = 8;     // points
+  int Charset = 1;   // default character set
+  int Height = -11;  // pixels; negative: character height without leading
+  int Size = 8;      // points
   bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
   std::int32_t Color = static_cast<std::int32_t>(0x80000008);  // window text colour
   // Setting one of height and size sets the other (96 pixels per inch).
@@ -346,8 +346,8 @@ class PlayerLink {
   void Save(const std::string& FileName);
 
   // ---- Events ----
-  TNotifyEvent OnOpen, OnClose, OnRun, OnAbort, OnBind, OnUnbind, OnDisplayCaption, OnSaveDSMPini,
-      OnDesign, OnLoadLyrics;
+  TNotifyEvent OnOpen, OnClose, OnRun, OnAbort, OnBind, OnUnbind, OnDisplayCaption, OnSaveDSMPini, OnDesign,
+      OnLoadLyrics;
   TMenuEvent OnMenu, OnDisplayMenu;
   TParamEvent OnPlayStatus, OnLyrics, OnCounter, OnPosition, OnIntTimer, OnChangeVolume, OnDisplayTrack,
       OnDisplayTitle, OnDisplayTimer, OnOpenTrack, OnCloseTrack, OnClick, OnDblClick, OnChangePlayList,
@@ -422,10 +422,9 @@ void CompleteCdTrack(PlayListTrack& info);
 // and CD track packed in one long (drive in the high 16 bits), two more
 // extra values.
 inline constexpr ipc::ValueType kTrackInfoTypes[12] = {
-    ipc::ValueType::String, ipc::ValueType::String, ipc::ValueType::String,
-    ipc::ValueType::String, ipc::ValueType::String, ipc::ValueType::Long,
-    ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long,
-    ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long};
+    ipc::ValueType::String, ipc::ValueType::String, ipc::ValueType::String, ipc::ValueType::String,
+    ipc::ValueType::String, ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long,
+    ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long,   ipc::ValueType::Long};
 // The record the player's out-values describe (an empty one unless they are
 // the twelve above), completed by CompleteCdTrack.
 PlayListTrack TrackInfoFromValues(const std::vector<ipc::Value>& values);

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <charconv>
 
-#include "text/codepage.h"
-#include "text/utf8.h"
 #include "player/contract.h"
 #include "player/player.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 
 namespace sl::player {
 
@@ -126,13 +126,20 @@ PlayListTrack TrackInfoFromValues(const std::vector<Value>& out) {
 }
 
 std::vector<Value> TrackInfoValues(const PlayListTrack& Info) {
-  const std::uint32_t packed = (static_cast<std::uint32_t>(Info.Drive) << 16) | static_cast<std::uint32_t>(Info.CDTrack);
-  return {Value::String(Wide(Info.Title)),   Value::String(Wide(Info.Artist)),
-          Value::String(Wide(Info.FileName)), Value::String(Wide(Info.opaqueText1)),
-          Value::String(Wide(Info.opaqueText2)), Value::Long(Info.opaqueValue1),
-          Value::Long(Info.opaqueValue2),       Value::Long(Info.opaqueValue3),
-          Value::Long(Info.Kind),              Value::Long(static_cast<std::int32_t>(packed)),
-          Value::Long(Info.opaqueValue4),       Value::Long(Info.opaqueValue5)};
+  const std::uint32_t packed =
+      (static_cast<std::uint32_t>(Info.Drive) << 16) | static_cast<std::uint32_t>(Info.CDTrack);
+  return {Value::String(Wide(Info.Title)),
+          Value::String(Wide(Info.Artist)),
+          Value::String(Wide(Info.FileName)),
+          Value::String(Wide(Info.opaqueText1)),
+          Value::String(Wide(Info.opaqueText2)),
+          Value::Long(Info.opaqueValue1),
+          Value::Long(Info.opaqueValue2),
+          Value::Long(Info.opaqueValue3),
+          Value::Long(Info.Kind),
+          Value::Long(static_cast<std::int32_t>(packed)),
+          Value::Long(Info.opaqueValue4),
+          Value::Long(Info.opaqueValue5)};
 }
 
 PlayListTrack PlayerLink::GetTrackInfo(int Track) {

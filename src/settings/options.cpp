@@ -104,10 +104,8 @@ bool OptionsDialogLogic::ApplyServerEntry() {
       settings_->ReadString(ServerSection(s.editedEntry), kKeyHost, "") == text) {
     if (!charsetShown) return false;
     inifile::Profile::SectionKeys charset{ServerSection(s.editedEntry), {}, {}};
-    if (s.utf8Checked)
-      charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
-    else
-      charset.deleteKeys.push_back(kKeyCharset);
+    if (s.utf8Checked) charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
+    else charset.deleteKeys.push_back(kKeyCharset);
     if (!settings_->WriteSections({charset})) {
       services_.MessageBox(shell::MsgIcon::Error,
                            "サーバの設定を保存できませんでした。\n" + settings_->LastError());
@@ -116,8 +114,7 @@ bool OptionsDialogLogic::ApplyServerEntry() {
     return true;
   }
   for (int i = 0; i < count; ++i) {
-    if (settings_->ReadString(ServerSection(i), kKeyHost, "").find(text) != std::string::npos)
-      return false;
+    if (settings_->ReadString(ServerSection(i), kKeyHost, "").find(text) != std::string::npos) return false;
   }
   // An entry number at or past the stored count would be written where no
   // list reads it (an empty list still has editedEntry 0): it becomes a new

@@ -67,8 +67,7 @@ void SettingsFile::EnsureFolder() {
   if (!fs::exists(dir, ec)) fs::create_directories(dir, ec);
 }
 
-bool SettingsFile::WriteString(std::string_view section, std::string_view key,
-                               std::string_view value) {
+bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   EnsureFolder();
   return profile_.WriteString(section, key, value);
 }
@@ -97,7 +96,9 @@ bool SettingsFile::SeedFirstStart() {
       {kSection, {{kKeySelectServer, "0"}, {kKeyServerCount, "1"}}},
       // The default server stores its entries in UTF-8 and prefers level 6.
       {ServerSection(0),
-       {{kKeyHost, kDefaultServerHost}, {kKeyPath, kDefaultServerPath}, {kKeyCode, "0"},
+       {{kKeyHost, kDefaultServerHost},
+        {kKeyPath, kDefaultServerPath},
+        {kKeyCode, "0"},
         {kKeyCharset, kCharsetUtf8}}},
   });
   return true;

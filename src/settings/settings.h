@@ -3,10 +3,10 @@
 // write is on disk when it returns; nothing is cached.
 #pragma once
 
-#include "config/config.h"
 #include <string>
 #include <string_view>
 #include <vector>
+#include "config/config.h"
 
 #include "inifile/profile.h"
 
@@ -72,8 +72,7 @@ class SettingsFile {
 
   const std::string& Path() const { return profile_.Path(); }
 
-  std::string ReadString(std::string_view section, std::string_view key,
-                         std::string_view def) const;
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
   int ReadInteger(std::string_view section, std::string_view key, int def) const;
   // A failed write changes nothing; the program goes on with the values in
   // memory. LastError() says why it failed.

@@ -34,9 +34,7 @@ class LineReader {
 
 }  // namespace
 
-std::string_view ClipboardText(std::string_view text) {
-  return text.substr(0, text.find('\0'));
-}
+std::string_view ClipboardText(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 std::string_view EditorPasteText(std::string_view text) {
   text = ClipboardText(text);
@@ -98,8 +96,7 @@ int GridPasteText(TrackTitleTable& table, GridRect sel, std::string_view text) {
       const long long cellRow = sel.top + row;
       if (cellCol < r.left || cellCol > r.right || cellRow < r.top || cellRow > r.bottom) continue;
       field = CellText(field);
-      if (table.SetCell(static_cast<int>(cellCol), static_cast<int>(cellRow), std::string(field)))
-        ++written;
+      if (table.SetCell(static_cast<int>(cellCol), static_cast<int>(cellRow), std::string(field))) ++written;
     }
   }
   return written;
@@ -108,14 +105,11 @@ int GridPasteText(TrackTitleTable& table, GridRect sel, std::string_view text) {
 bool GridEditModes::Visible(PopupItem item) const {
   switch (item) {
     case PopupItem::GridCopy:
-    case PopupItem::GridPaste:
-      return !editing_;
+    case PopupItem::GridPaste: return !editing_;
     case PopupItem::EditorCopy:
     case PopupItem::EditorCut:
-    case PopupItem::EditorPaste:
-      return editing_;
-    case PopupItem::Count:
-      break;
+    case PopupItem::EditorPaste: return editing_;
+    case PopupItem::Count: break;
   }
   return false;
 }

@@ -56,11 +56,11 @@ std::string_view CellText(std::string_view text);
 
 // Items of the grid's pop-up menu.
 enum class PopupItem {
-  GridCopy,   // grid copy, selection mode
-  GridPaste,  // grid paste, selection mode
-  EditorCopy,           // the in-place editor's copy, editing mode
-  EditorCut,           // the in-place editor's cut, editing mode
-  EditorPaste,           // the in-place editor's paste, editing mode
+  GridCopy,     // grid copy, selection mode
+  GridPaste,    // grid paste, selection mode
+  EditorCopy,   // the in-place editor's copy, editing mode
+  EditorCut,    // the in-place editor's cut, editing mode
+  EditorPaste,  // the in-place editor's paste, editing mode
   Count
 };
 

@@ -11,11 +11,26 @@ const std::string kEmpty;
 
 TrackTitleTable::TrackTitleTable() : rows_(2) {}
 
-void TrackTitleTable::SetCategory(std::string v) { category_ = std::move(v); Touch(); }
-void TrackTitleTable::SetGenre(std::string v) { genre_ = std::move(v); Touch(); }
-void TrackTitleTable::SetArtist(std::string v) { artist_ = std::move(v); Touch(); }
-void TrackTitleTable::SetTitle(std::string v) { title_ = std::move(v); Touch(); }
-void TrackTitleTable::SetYear(std::string v) { year_ = std::move(v); Touch(); }
+void TrackTitleTable::SetCategory(std::string v) {
+  category_ = std::move(v);
+  Touch();
+}
+void TrackTitleTable::SetGenre(std::string v) {
+  genre_ = std::move(v);
+  Touch();
+}
+void TrackTitleTable::SetArtist(std::string v) {
+  artist_ = std::move(v);
+  Touch();
+}
+void TrackTitleTable::SetTitle(std::string v) {
+  title_ = std::move(v);
+  Touch();
+}
+void TrackTitleTable::SetYear(std::string v) {
+  year_ = std::move(v);
+  Touch();
+}
 
 void TrackTitleTable::SetRowCount(int rows) {
   rows = std::clamp(rows, 1, kMaxRows);
@@ -49,10 +64,8 @@ bool RefusedWhileCommandRuns(MenuId id) {
     case MenuId::LookUpDisc:
     case MenuId::SubmitEntry:
     case MenuId::ServerMenu:
-    case MenuId::Options:
-      return true;
-    default:
-      return false;
+    case MenuId::Options: return true;
+    default: return false;
   }
 }
 

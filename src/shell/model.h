@@ -54,9 +54,23 @@ class TrackTitleTable {
 // Menu items whose state changes while the program runs, plus the ones the
 // faces need to address by name.
 enum class MenuId {
-  FileMenu, FetchServerList, SaveListMenu, SaveToLocalDatabase, ExportToPlayer, LoadListMenu,
-  LoadFromLocalDatabase, ImportFromPlayer, Exit, DatabaseMenu, LookUpDisc, SubmitEntry,
-  ServerMenu, Options, HelpMenu, HelpContents, About,
+  FileMenu,
+  FetchServerList,
+  SaveListMenu,
+  SaveToLocalDatabase,
+  ExportToPlayer,
+  LoadListMenu,
+  LoadFromLocalDatabase,
+  ImportFromPlayer,
+  Exit,
+  DatabaseMenu,
+  LookUpDisc,
+  SubmitEntry,
+  ServerMenu,
+  Options,
+  HelpMenu,
+  HelpContents,
+  About,
   Count
 };
 

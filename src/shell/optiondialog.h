@@ -23,7 +23,7 @@ struct OptionDialogState {
   int hostIndex = -1;
   std::string hostText;
   std::string serverPath = "/~cddb/cddb.cgi?";  // server path
-  bool doubleByteEnabled = false;  // "2ﾊﾞｲﾄ文字": the server takes double-byte text
+  bool doubleByteEnabled = false;               // "2ﾊﾞｲﾄ文字": the server takes double-byte text
   bool doubleByteChecked = false;
   // "UTF-8": the server speaks protocol level 6 and UTF-8 (its charset key).
   bool utf8Checked = false;
@@ -32,8 +32,8 @@ struct OptionDialogState {
   // entry's charset is written only from a box that shows that entry.
   static constexpr int kNoEntry = -2;
   int utf8Entry = kNoEntry;
-  bool applyEnabled = false;    // "適用": a typed host is waiting to be applied
-  std::string email;  // the user's e-mail address
+  bool applyEnabled = false;  // "適用": a typed host is waiting to be applied
+  std::string email;          // the user's e-mail address
   // The server entry the server tab edits; -1 while a new one is typed.
   int editedEntry = 0;
 };
@@ -56,10 +56,10 @@ class OptionDialog {
   // The user ticked or cleared "UTF-8" (state.utf8Checked is already
   // the new value): like typing, it waits for "適用".
   virtual void ToggleUtf8() = 0;
-  virtual void AddServer() = 0;  // "追加": start a new server entry
-  virtual void ApplyServer() = 0;  // "適用": store the typed entry
-  virtual int AcceptOptions() = 0;   // OK: stores a pending entry; kModalOk
-  virtual int CancelOptions() = 0;   // Cancel: kModalCancel
+  virtual void AddServer() = 0;     // "追加": start a new server entry
+  virtual void ApplyServer() = 0;   // "適用": store the typed entry
+  virtual int AcceptOptions() = 0;  // OK: stores a pending entry; kModalOk
+  virtual int CancelOptions() = 0;  // Cancel: kModalCancel
 };
 
 }  // namespace sl::shell

@@ -24,8 +24,7 @@ class ShellServices {
   // A modal question box with a question icon and the given buttons;
   // `caption` empty means the program's title. A face that cannot ask
   // answers No.
-  virtual MsgAnswer QuestionBox(const std::string& caption, const std::string& text,
-                                MsgButtons buttons) {
+  virtual MsgAnswer QuestionBox(const std::string& caption, const std::string& text, MsgButtons buttons) {
     (void)caption;
     (void)text;
     (void)buttons;

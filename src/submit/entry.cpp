@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "submit/submit.h"
 #include "text/codepage.h"
 #include "text/utf8.h"
-#include "submit/submit.h"
 
 namespace sl::submit {
 
@@ -40,8 +40,7 @@ std::string CodePoint(std::string_view ch) {
   char32_t cp = static_cast<unsigned char>(ch[0]);
   if (ch.size() > 1) {
     cp &= 0xFFu >> (ch.size() + 1);
-    for (std::size_t k = 1; k < ch.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
+    for (std::size_t k = 1; k < ch.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
   }
   char buf[16];
   std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
@@ -80,10 +79,8 @@ void AppendValue(std::vector<std::string>& lines, const std::string& key, std::s
     while (k < chars.size() && (k == first || used + chars[k].second.size() <= room))
       used += chars[k++].second.size();
     if (k < chars.size()) {
-      if (k - 1 > first && insideSeparator(k, 1))
-        k -= 1;
-      else if (k - 2 > first && insideSeparator(k, 2))
-        k -= 2;
+      if (k - 1 > first && insideSeparator(k, 1)) k -= 1;
+      else if (k - 2 > first && insideSeparator(k, 2)) k -= 2;
     }
     std::string line = prefix;
     for (std::size_t j = first; j < k; ++j) line += chars[j].second;
@@ -98,8 +95,7 @@ void CollectDoubleByte(std::string_view text, std::vector<std::string>& out) {
     if (static_cast<unsigned char>(text[i]) < 0x80) continue;
     const std::string ch(text.substr(i, sl::text::AnnouncedLength(text, i)));
     if (!sl::text::IsDoubleByteChar(ch)) continue;
-    if (out.size() < CheckResult::kMaxNamedCharacters &&
-        std::find(out.begin(), out.end(), ch) == out.end())
+    if (out.size() < CheckResult::kMaxNamedCharacters && std::find(out.begin(), out.end(), ch) == out.end())
       out.push_back(ch);
   }
 }
@@ -140,8 +136,8 @@ std::string CheckResult::Message() const {
   return text;
 }
 
-CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
-                            const Encoder& encode, const KeptText* kept) {
+CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode, const Encoder& encode,
+                            const KeptText* kept) {
   CheckResult r;
   const bool singleByteOnly = serverCode < 2;
 
@@ -235,8 +231,7 @@ std::string SubmissionEntry::Text() const {
 }
 
 SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::TrackTitleTable& table,
-                                     const Encoder& encode, long long revision,
-                                     const KeptText* kept) {
+                                     const Encoder& encode, long long revision, const KeptText* kept) {
   // One row per track after the heading row; the table of contents holds at
   // most 99 tracks and the lead-out.
   const int tracks = std::clamp(table.RowCount() - 1, 0, disc::kMaxTracks);
@@ -262,8 +257,7 @@ SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::Trac
   for (int n = 0; n < tracks; ++n) {
     const std::string& title = table.Cell(1, n + 1);
     const std::string& artist = table.Cell(2, n + 1);
-    AppendValue(l, "TTITLE" + std::to_string(n), artist.empty() ? title : artist + " / " + title,
-                encode);
+    AppendValue(l, "TTITLE" + std::to_string(n), artist.empty() ? title : artist + " / " + title, encode);
   }
   const KeptText none;
   const KeptText& k = kept ? *kept : none;
@@ -281,8 +275,7 @@ std::vector<std::string> SubmissionHeaders(std::string_view category, std::strin
                                            std::size_t contentLength, const Encoder& encode,
                                            std::string_view charset) {
   auto line = [&encode](const char* name, std::string_view value) {
-    if (BreaksLine(value))
-      throw std::invalid_argument(std::string(name) + " holds a line break");
+    if (BreaksLine(value)) throw std::invalid_argument(std::string(name) + " holds a line break");
     return std::string(name) + encode(value);
   };
   std::vector<std::string> lines = {line("Category: ", category), line("Discid: ", discId),

@@ -40,9 +40,8 @@ Encoder ExternalEncoder();
 Encoder Utf8Encoder();
 
 // The eleven categories a CDDB server files entries under.
-inline constexpr const char* kCategories[] = {"blues", "classical", "country", "data",
-                                              "folk",  "jazz",      "misc",    "newage",
-                                              "reggae", "rock",     "soundtrack"};
+inline constexpr const char* kCategories[] = {"blues", "classical", "country", "data", "folk",      "jazz",
+                                              "misc",  "newage",    "reggae",  "rock", "soundtrack"};
 bool IsCddbCategory(std::string_view text);
 
 // The text of a server's entry that the window does not show (the extended
@@ -91,8 +90,7 @@ struct CheckResult {
 // `kept` (may be null) is the text a correction sends back; it must stay on
 // its lines and be encodable too.
 CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
-                            const Encoder& encode = ExternalEncoder(),
-                            const KeptText* kept = nullptr);
+                            const Encoder& encode = ExternalEncoder(), const KeptText* kept = nullptr);
 
 // The xmcd entry of a submission, one encoded line per item (no line ends).
 struct SubmissionEntry {
@@ -109,8 +107,8 @@ struct SubmissionEntry {
 // reader that splits artist and title line by line still finds both.
 // `kept` (may be null: empty lines) fills EXTD, EXTTn and PLAYORDER.
 SubmissionEntry BuildSubmissionEntry(const disc::DiscToc& toc, const shell::TrackTitleTable& table,
-                                     const Encoder& encode = ExternalEncoder(),
-                                     long long revision = 0, const KeptText* kept = nullptr);
+                                     const Encoder& encode = ExternalEncoder(), long long revision = 0,
+                                     const KeptText* kept = nullptr);
 
 // "Submit-Mode: " values.
 inline constexpr const char* kModeSubmit = "submit";
@@ -132,8 +130,8 @@ std::vector<std::string> SubmissionHeaders(std::string_view category, std::strin
 std::string ProxyText(std::string_view proxyIp, std::string_view proxyPort);
 
 struct PostRequest {
-  std::string url;    // the server's submit.cgi, "http://host[:port]/path"
-  std::string proxy;  // ProxyText(); "" goes direct, whatever the environment says
+  std::string url;                   // the server's submit.cgi, "http://host[:port]/path"
+  std::string proxy;                 // ProxyText(); "" goes direct, whatever the environment says
   std::vector<std::string> headers;  // SubmissionHeaders()
   std::string body;                  // SubmissionEntry::Text()
   std::chrono::milliseconds timeout{60000};
@@ -142,8 +140,8 @@ struct PostRequest {
 struct PostResult {
   bool replied = false;  // the server answered (any HTTP status)
   long httpStatus = 0;
-  std::string body;      // the reply body as received (its first kMaxReplyBytes)
-  std::string error;     // why there was no answer
+  std::string body;   // the reply body as received (its first kMaxReplyBytes)
+  std::string error;  // why there was no answer
   static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 };
 
@@ -154,9 +152,9 @@ PostResult PostSubmission(const PostRequest& request);
 
 // What a submission's answer means for the user.
 struct SubmitVerdict {
-  bool accepted = false;   // HTTP 200 with a 2xx CDDB status
-  bool noAnswer = false;   // nothing came back (refused, unreachable, timed out)
-  std::string status;      // the text for status panel 0
+  bool accepted = false;  // HTTP 200 with a 2xx CDDB status
+  bool noAnswer = false;  // nothing came back (refused, unreachable, timed out)
+  std::string status;     // the text for status panel 0
 };
 // "接続できません。" without an answer or for an HTTP status other than 200;
 // otherwise the reply's first line as the server wrote it (decoded from the

@@ -11,10 +11,10 @@
 #include <cctype>
 #include <memory>
 
-#include "text/codepage.h"
-#include "text/utf8.h"
 #include "platform/pump.h"
 #include "submit/submit.h"
+#include "text/codepage.h"
+#include "text/utf8.h"
 
 namespace sl::submit {
 
@@ -81,8 +81,7 @@ CurlApi LoadCurl() {
   Resolve(lib, "curl_slist_append", api.slist_append, e);
   Resolve(lib, "curl_slist_free_all", api.slist_free_all, e);
   // The library stays loaded for the rest of the run.
-  if (e.empty() && api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-    e = "libcurl could not be initialised";
+  if (e.empty() && api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) e = "libcurl could not be initialised";
   return api;
 }
 
@@ -152,8 +151,8 @@ PostResult PostSubmission(const PostRequest& request) {
     // libcurl drops a header whose value is empty ("User-Email: " for an
     // empty address); "Name;" is its way to send the line with no value.
     const auto colon = line.find(':');
-    const bool empty = colon != std::string::npos &&
-                       line.find_first_not_of(' ', colon + 1) == std::string::npos;
+    const bool empty =
+        colon != std::string::npos && line.find_first_not_of(' ', colon + 1) == std::string::npos;
     listed = listed && append(empty ? (line.substr(0, colon) + ";").c_str() : line.c_str());
   }
   for (const char* off : {"Content-Type:", "Expect:"}) listed = listed && append(off);
@@ -193,8 +192,7 @@ PostResult PostSubmission(const PostRequest& request) {
   }
   // libcurl keeps its own time-out; this deadline only guards against a
   // transfer that never reports back.
-  const auto deadline =
-      std::chrono::steady_clock::now() + request.timeout + std::chrono::seconds(5);
+  const auto deadline = std::chrono::steady_clock::now() + request.timeout + std::chrono::seconds(5);
   CURLcode code = CURLE_OK;
   bool done = false;
   while (!done) {

@@ -17,7 +17,8 @@ namespace {
 
 constexpr const char* kDefaultCodePage = "CP932";
 // iconv_open's failure value, as its interface defines it.
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(misc-misplaced-const,performance-no-int-to-ptr)
+const iconv_t kNoConverter =
+    reinterpret_cast<iconv_t>(-1);  // NOLINT(misc-misplaced-const,performance-no-int-to-ptr)
 
 std::string CodePointName(char32_t cp) {
   char buf[16];
@@ -164,7 +165,8 @@ std::string ExternalCodePageName() {
 std::string CodePointName(std::string_view utf8Char) {
   if (utf8Char.empty()) return "U+0000";
   const Utf8Char c = DecodeUtf8(utf8Char, 0);
-  return CodePointName(c.length == 0 ? static_cast<char32_t>(static_cast<unsigned char>(utf8Char[0])) : c.codePoint);
+  return CodePointName(c.length == 0 ? static_cast<char32_t>(static_cast<unsigned char>(utf8Char[0]))
+                                     : c.codePoint);
 }
 
 std::string ToExternal(std::string_view utf8) {
@@ -173,8 +175,8 @@ std::string ToExternal(std::string_view utf8) {
     const Utf8Char c = DecodeUtf8(utf8, i);
     if (c.length == 0) {
       char buf[120];
-      std::snprintf(buf, sizeof buf, "テキストが正しいUTF-8ではありません（%zu バイト目の 0x%02X）",
-                    i, static_cast<unsigned>(static_cast<unsigned char>(utf8[i])));
+      std::snprintf(buf, sizeof buf, "テキストが正しいUTF-8ではありません（%zu バイト目の 0x%02X）", i,
+                    static_cast<unsigned>(static_cast<unsigned char>(utf8[i])));
       throw CodePageError(buf);
     }
     i += c.length;
@@ -197,8 +199,8 @@ std::string ToExternal(std::string_view utf8) {
     for (;;) {
       char* outp = out.data() + used;
       std::size_t outleft = out.size() - used;
-      const std::size_t r = flush ? iconv(cd, nullptr, nullptr, &outp, &outleft)
-                                  : iconv(cd, &inp, &inleft, &outp, &outleft);
+      const std::size_t r =
+          flush ? iconv(cd, nullptr, nullptr, &outp, &outleft) : iconv(cd, &inp, &inleft, &outp, &outleft);
       used = static_cast<std::size_t>(outp - out.data());
       if (r != static_cast<std::size_t>(-1)) return true;
       if (errno != E2BIG) return false;

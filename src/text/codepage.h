@@ -66,8 +66,7 @@ struct ByteClasses {
   std::array<bool, 256> trail{};
   // Length in bytes (1 or 2) of the character starting at p[0] of [p, end).
   std::size_t CharLength(const char* p, const char* end) const {
-    if (lead[static_cast<unsigned char>(*p)] && end - p >= 2 &&
-        trail[static_cast<unsigned char>(p[1])]) {
+    if (lead[static_cast<unsigned char>(*p)] && end - p >= 2 && trail[static_cast<unsigned char>(p[1])]) {
       return 2;
     }
     return 1;

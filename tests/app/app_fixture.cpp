@@ -5,8 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
@@ -131,9 +131,7 @@ mainform::Environment AppTest::Env() const {
   return env;
 }
 
-std::unique_ptr<app::Program> AppTest::MakeProgram() {
-  return std::make_unique<app::Program>(Env());
-}
+std::unique_ptr<app::Program> AppTest::MakeProgram() { return std::make_unique<app::Program>(Env()); }
 
 void AppTest::ShowWithTitles(app::MainWindow& w) {
   w.show();
@@ -148,8 +146,7 @@ void AppTest::ShowWithTitles(app::MainWindow& w) {
 
 bool AppTest::HaveSimLayer() {
   std::error_code ec;
-  return std::filesystem::is_regular_file(std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so",
-                                          ec);
+  return std::filesystem::is_regular_file(std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so", ec);
 }
 
 }  // namespace sl::test

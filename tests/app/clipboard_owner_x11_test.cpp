@@ -125,7 +125,8 @@ TEST_F(ClipboardOwnerX11Child, Grid) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return modal->AllAnswered(); }, 10000));
   ASSERT_EQ(messages.size(), 2);
   for (const QString& m : messages)
-    EXPECT_EQ(m, "クリップボードを読み取れませんでした。クリップボードの内容を持つプログラムが応答しません。");
+    EXPECT_EQ(m,
+              "クリップボードを読み取れませんでした。クリップボードの内容を持つプログラムが応答しません。");
   if (g->Editor()) {
     EXPECT_EQ(g->Editor()->text(), "t3");
   }

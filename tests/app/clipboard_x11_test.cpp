@@ -68,7 +68,8 @@ TEST_F(ClipboardX11Child, Grid) {
   // the clipboard gives the other program's text before pasting.
   QElapsedTimer owned;
   owned.start();
-  while (!QGuiApplication::clipboard()->text().startsWith(QStringLiteral("春の歌")) && owned.elapsed() < 10000) {
+  while (!QGuiApplication::clipboard()->text().startsWith(QStringLiteral("春の歌")) &&
+         owned.elapsed() < 10000) {
     QApplication::processEvents(QEventLoop::AllEvents, 20);
     ::usleep(5000);
   }

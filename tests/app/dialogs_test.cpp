@@ -51,11 +51,11 @@ void DoubleClickRow(QTableWidget* grid, int row) {
   QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton,
                     Qt::NoModifier);
   QApplication::sendEvent(vp, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
   QApplication::sendEvent(vp, &release);
-  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(at), global, Qt::LeftButton,
-                  Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(at), global, Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
   QApplication::sendEvent(vp, &dbl);
 }
 
@@ -65,9 +65,8 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
   w.show();
   w.move(40, 30);
   shell::ShellServices& services = w.Services();
-  auto list = Matches({{"rock", "Artist A", "Title A"},
-                       {"jazz", "Artist B", "Title B"},
-                       {"misc", "Artist C", "Title C"}});
+  auto list = Matches(
+      {{"rock", "Artist A", "Title A"}, {"jazz", "Artist B", "Title B"}, {"misc", "Artist C", "Title C"}});
 
   // First use: check the form while it is up, choose row 2 with OK.
   modal->Then([&](QWidget* widget) {
@@ -226,8 +225,7 @@ TEST_F(Dialogs, MessageInputAndBusyCursor) {
     box->setTextValue("me@example.jp");
     box->accept();
   });
-  EXPECT_EQ(services.InputBox("E-Mail", "メールアドレスを入力してください", "user@host"),
-            "me@example.jp");
+  EXPECT_EQ(services.InputBox("E-Mail", "メールアドレスを入力してください", "user@host"), "me@example.jp");
   modal->Then([](QWidget* widget) {
     auto* box = qobject_cast<QInputDialog*>(widget);
     ASSERT_NE(box, nullptr);

@@ -36,15 +36,15 @@ class Grid : public AppTest {
     const QPoint at = g->visualRect(Cell(g, col, tableRow)).center();
     QWidget* vp = g->viewport();
     const QPointF global = vp->mapToGlobal(QPointF(at));
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(vp, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(vp, &release);
     if (dbl) {
-      QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(at), global, Qt::LeftButton,
-                        Qt::LeftButton, Qt::NoModifier);
+      QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(at), global, Qt::LeftButton, Qt::LeftButton,
+                        Qt::NoModifier);
       QApplication::sendEvent(vp, &twice);
     }
     QApplication::processEvents();
@@ -60,7 +60,8 @@ class Grid : public AppTest {
   // gridCopyAction, gridPasteAction, editorCopyAction, editorCutAction, editorPasteAction.
   static std::string Popup(TrackGridView* g) {
     std::string s;
-    for (QAction* a : {g->gridCopyAction, g->gridPasteAction, g->editorCopyAction, g->editorCutAction, g->editorPasteAction})
+    for (QAction* a : {g->gridCopyAction, g->gridPasteAction, g->editorCopyAction, g->editorCutAction,
+                       g->editorPasteAction})
       s += a->isVisible() ? '1' : '0';
     return s;
   }

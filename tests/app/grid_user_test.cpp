@@ -155,8 +155,7 @@ TEST_F(GridUser, PopupItemHintsReachStatusPanelOne) {
   };
   for (const auto& r : rows) {
     QTest::mouseMove(menu, menu->actionGeometry(r.item).center());
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return w.hintPanel->text() == QString::fromUtf8(r.hint); }, 1000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.hintPanel->text() == QString::fromUtf8(r.hint); }, 1000))
         << r.item->objectName().toStdString() << ": " << w.hintPanel->text().toStdString();
   }
   QTest::keyClick(menu, Qt::Key_Escape);
@@ -282,7 +281,8 @@ TEST_F(GridUser, ACommandClosesTheEditorAndDisablesWhatItRefuses) {
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(e1).center());
   QMenu* menu = e1->menu();
   ASSERT_TRUE(QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000));
-  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(w.MenuAction(MenuId::LookUpDisc)).center());
+  QTest::mouseClick(menu, Qt::LeftButton, {},
+                    menu->actionGeometry(w.MenuAction(MenuId::LookUpDisc)).center());
   EXPECT_TRUE(QTest::qWaitFor([&] { return modal->AllAnswered() && !w.Model().CommandRunning(); }, 10000));
   EXPECT_TRUE(checked);
   EXPECT_EQ(paintedAtBox, "曲名取得完了");

@@ -28,8 +28,8 @@
 #include <memory>
 
 #include "app/mainwindow.h"
-#include "app/optionsdialog.h"
 #include "app/matchdialog.h"
+#include "app/optionsdialog.h"
 #include "app/trackgridview.h"
 #include "app_fixture.h"
 #include "demo/demo.h"
@@ -281,11 +281,11 @@ TEST_F(HelpImages, EditingAndTheClipboard) {
   w.artistEdit->setText(QStringLiteral("ループバック・トリオ"));
   w.titleEdit->setText(QStringLiteral("ローカル・ホスト・セッションズ"));
   w.yearEdit->setText(QStringLiteral("2003"));
-  QGuiApplication::clipboard()->setText(QStringLiteral(
-      "夜明けのポート\t\n"
-      "ハンドシェイク・ブルース\tゲスト・スター\n"
-      "終端のドット\t\n"
-      "ボーナストラック\t\n"));
+  QGuiApplication::clipboard()->setText(
+      QStringLiteral("夜明けのポート\t\n"
+                     "ハンドシェイク・ブルース\tゲスト・スター\n"
+                     "終端のドット\t\n"
+                     "ボーナストラック\t\n"));
   SelectCells(1, 1, 2, 3);
   g->gridPasteAction->trigger();
   Settle();

@@ -48,8 +48,7 @@ TEST(HelpGuide, EveryPageIsReachedAndEveryLinkAndPictureResolves) {
       if (target.startsWith("http:") || target.startsWith("https:") || target.startsWith("mailto:")) continue;
       const QString file = target.section('#', 0, 0);
       const QString anchor = target.section('#', 1);
-      const QString resolved =
-          file.isEmpty() ? page : QDir::cleanPath(QFileInfo(page).path() + "/" + file);
+      const QString resolved = file.isEmpty() ? page : QDir::cleanPath(QFileInfo(page).path() + "/" + file);
       if (!files.contains(resolved)) {
         broken << page + " -> " + target;
         continue;
@@ -86,7 +85,8 @@ TEST(HelpGuide, WindowButtonsMoveThroughThePages) {
   // and the way back.
   help.Browser->setSource(help.Browser->source().resolved(QUrl(QStringLiteral("drive.html"))));
   EXPECT_EQ(help.Browser->source().toString(), QStringLiteral("qrc:/help/drive.html"));
-  EXPECT_TRUE(help.windowTitle().startsWith(QStringLiteral("CDを読み込む"))) << help.windowTitle().toStdString();
+  EXPECT_TRUE(help.windowTitle().startsWith(QStringLiteral("CDを読み込む")))
+      << help.windowTitle().toStdString();
   // Its picture was loaded from the resource, not left as a blank.
   const QVariant picture =
       help.Browser->document()->resource(QTextDocument::ImageResource, QUrl("images/drive-list.png"));

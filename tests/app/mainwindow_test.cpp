@@ -2,9 +2,9 @@
 // the grid, the model/widget mirror, drive picks, close and exit.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAction>
 #include <QActionGroup>
-#include <QPushButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -28,17 +29,16 @@
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
-#include <unistd.h>
 #include <stdexcept>
 
-#include "mainform/outcome_texts.h"
 #include "app/aboutbox.h"
-#include "app/mainwindow.h"
-#include "app/optionsdialog.h"
-#include "app/matchdialog.h"
 #include "app/helpviewer.h"
+#include "app/mainwindow.h"
+#include "app/matchdialog.h"
+#include "app/optionsdialog.h"
 #include "app/program.h"
 #include "app_fixture.h"
+#include "mainform/outcome_texts.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/refusing_server.h"
@@ -81,10 +81,10 @@ TEST_F(MainWindowTest, FormsAndPanelLayout) {
     int left, top, width;  // width -1: not fixed
   };
   const Expect controls[] = {
-      {w.driveLabel, 8, 8, -1},      {w.driveBox, 8, 32, 233}, {w.categoryLabel, 248, 7, -1},
+      {w.driveLabel, 8, 8, -1},     {w.driveBox, 8, 32, 233},     {w.categoryLabel, 248, 7, -1},
       {w.categoryBox, 304, 5, 105}, {w.genreLabel, 416, 7, -1},   {w.genreBox, 496, 5, 113},
-      {w.artistLabel, 248, 32, -1},    {w.artistEdit, 304, 30, 305},  {w.titleLabel, 248, 58, -1},
-      {w.titleEdit, 304, 56, 305},    {w.yearLabel, 128, 58, -1},  {w.yearEdit, 168, 56, 73},
+      {w.artistLabel, 248, 32, -1}, {w.artistEdit, 304, 30, 305}, {w.titleLabel, 248, 58, -1},
+      {w.titleEdit, 304, 56, 305},  {w.yearLabel, 128, 58, -1},   {w.yearEdit, 168, 56, 73},
   };
   for (const Expect& c : controls) {
     SCOPED_TRACE(c.widget->objectName().toStdString());
@@ -100,9 +100,9 @@ TEST_F(MainWindowTest, FormsAndPanelLayout) {
     const char* text;
     int rightLimit;  // left edge of the control the label names
   };
-  const LabelExpect labels[] = {
-      {w.driveLabel, "CD-ROMドライブ", 625}, {w.artistLabel, "ｱｰﾃｨｽﾄ", 304}, {w.categoryLabel, "ｼﾞｬﾝﾙ", 304},
-      {w.titleLabel, "ﾀｲﾄﾙ", 304},          {w.genreLabel, "詳細ｼﾞｬﾝﾙ", 496}, {w.yearLabel, "年号", 168}};
+  const LabelExpect labels[] = {{w.driveLabel, "CD-ROMドライブ", 625}, {w.artistLabel, "ｱｰﾃｨｽﾄ", 304},
+                                {w.categoryLabel, "ｼﾞｬﾝﾙ", 304},       {w.titleLabel, "ﾀｲﾄﾙ", 304},
+                                {w.genreLabel, "詳細ｼﾞｬﾝﾙ", 496},      {w.yearLabel, "年号", 168}};
   for (const LabelExpect& l : labels) {
     SCOPED_TRACE(l.text);
     EXPECT_EQ(l.label->text(), QString::fromUtf8(l.text));
@@ -157,12 +157,14 @@ TEST_F(MainWindowTest, MenusCaptionsHintsAndInitialStates) {
   const QMenu* e1 = w.MenuAction(MenuId::DatabaseMenu)->menu();
   const QMenu* h1 = w.MenuAction(MenuId::HelpMenu)->menu();
   ASSERT_TRUE(f1 && e1 && h1);
-  EXPECT_EQ(ActionNames(f1), (QStringList{"fetchServerListItem", "-N5", "saveListMenuItem", "loadListMenuItem", "-N1", "exitItem"}));
+  EXPECT_EQ(ActionNames(f1), (QStringList{"fetchServerListItem", "-N5", "saveListMenuItem",
+                                          "loadListMenuItem", "-N1", "exitItem"}));
   EXPECT_EQ(ActionNames(w.MenuAction(MenuId::SaveListMenu)->menu()),
             (QStringList{"saveToLocalDatabaseItem", "exportToPlayerItem"}));
   EXPECT_EQ(ActionNames(w.MenuAction(MenuId::LoadListMenu)->menu()),
             (QStringList{"loadFromLocalDatabaseItem", "importFromPlayerItem"}));
-  EXPECT_EQ(ActionNames(e1), (QStringList{"lookUpDiscItem", "submitEntryItem", "-N2", "serverMenuItem", "optionsItem"}));
+  EXPECT_EQ(ActionNames(e1),
+            (QStringList{"lookUpDiscItem", "submitEntryItem", "-N2", "serverMenuItem", "optionsItem"}));
   EXPECT_EQ(ActionNames(h1), (QStringList{"helpContentsItem", "-N4", "aboutItem"}));
 
   struct Item {
@@ -278,8 +280,8 @@ TEST_F(MainWindowTest, TabOrderFollowsTheForm) {
   QApplication::processEvents();
 
   auto owner = [&](QWidget* focus) -> QString {
-    for (QWidget* c : std::initializer_list<QWidget*>{w.driveBox, w.categoryBox, w.genreBox,
-                                                      w.yearEdit, w.artistEdit, w.titleEdit, w.trackGrid})
+    for (QWidget* c : std::initializer_list<QWidget*>{w.driveBox, w.categoryBox, w.genreBox, w.yearEdit,
+                                                      w.artistEdit, w.titleEdit, w.trackGrid})
       if (focus == c || (focus && c->isAncestorOf(focus))) return c->objectName();
     return focus ? "other:" + focus->objectName() : QStringLiteral("none");
   };
@@ -349,8 +351,7 @@ TEST_F(MainWindowTest, FirstStartAsksForTheAddressWhileShowing) {
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_FALSE(windowUpDuringPrompt);
   EXPECT_TRUE(w.isVisible());
-  EXPECT_NE(ReadFileBytes(dir.File("sonolabel.INI")).find("email=first@example.jp"),
-            std::string::npos);
+  EXPECT_NE(ReadFileBytes(dir.File("sonolabel.INI")).find("email=first@example.jp"), std::string::npos);
   EXPECT_EQ(program->AboutWindow().Version->text(), "ver.1.311");
 }
 
@@ -522,7 +523,8 @@ TEST_F(MainWindowTest, LookupKeepsItsDiscAndServerWhileTheUserClicksAround) {
   const std::string host = "127.0.0.1:" + std::to_string(server.Port());
   WriteFileBytes(dir.File("sonolabel.INI"),
                  "[tunedex]\r\nemail=tester@example.com\r\nselectserver=1\r\nservercount=2\r\n"
-                 "submitemail=submit@example.com\r\n[svr0]\r\nhost=" + host +
+                 "submitemail=submit@example.com\r\n[svr0]\r\nhost=" +
+                     host +
                      "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=127.0.0.1:1\r\n"
                      "path=/~cddb/cddb.cgi?\r\n");
   auto program = MakeProgram();
@@ -579,8 +581,8 @@ TEST_F(MainWindowTest, RefusingServerShowsItsLineInOneBox) {
     auto* mb = qobject_cast<QMessageBox*>(box);
     ASSERT_NE(mb, nullptr);
     EXPECT_EQ(mb->icon(), QMessageBox::Information);
-    EXPECT_EQ(mb->text().toStdString(), std::string("サーバからの応答：500 Unknown developer email\n") +
-                                            mainform::kUnknownClientHint);
+    EXPECT_EQ(mb->text().toStdString(),
+              std::string("サーバからの応答：500 Unknown developer email\n") + mainform::kUnknownClientHint);
     statusUnderBox = w.Model().Status(0).c_str();
     mb->accept();
   });

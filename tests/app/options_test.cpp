@@ -175,7 +175,7 @@ TEST_F(Options, TypedHostEqualToAStoredOneSelectsNoEntry) {
     QTest::keyClicks(QApplication::focusWidget(), "localhost");  // stored as svr1
     ASSERT_TRUE(o.applyServerButton->isEnabled());
     QTest::mouseClick(o.applyServerButton, Qt::LeftButton);  // refused: it is stored
-    EXPECT_FALSE(o.serverHostBox->hasFocus());  // the click took the focus
+    EXPECT_FALSE(o.serverHostBox->hasFocus());               // the click took the focus
     QTest::mouseClick(o.serverHostBox->lineEdit(), Qt::LeftButton);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), "jp.example.org");

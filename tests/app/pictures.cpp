@@ -28,8 +28,7 @@ QPixmap Screen(const QWidget* window, int extraHeight) {
   return Screen(window, r.width(), r.height() + extraHeight);
 }
 
-PictureFolder::PictureFolder(const char* variable)
-    : folder_(QString::fromLocal8Bit(std::getenv(variable))) {}
+PictureFolder::PictureFolder(const char* variable) : folder_(QString::fromLocal8Bit(std::getenv(variable))) {}
 
 void PictureFolder::Save(const QPixmap& pixmap, const char* name) const {
   const QString file = folder_ + "/" + name;

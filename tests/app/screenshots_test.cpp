@@ -8,10 +8,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
-#include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTabWidget>
 
 #include "app/mainwindow.h"
@@ -64,9 +64,8 @@ TEST_F(Screenshots, GridModesAndPopups) {
 
   // Selection mode: two rows selected, the pop-up offers grid copy/paste.
   g->setCurrentIndex(g->model()->index(0, 1));
-  g->selectionModel()->select(
-      QItemSelection(g->model()->index(0, 1), g->model()->index(1, 2)),
-      QItemSelectionModel::ClearAndSelect);
+  g->selectionModel()->select(QItemSelection(g->model()->index(0, 1), g->model()->index(1, 2)),
+                              QItemSelectionModel::ClearAndSelect);
   const QRect cell = g->visualRect(g->model()->index(1, 1));
   g->gridPopupMenu->popup(g->viewport()->mapToGlobal(cell.center()));
   Settle();
@@ -136,7 +135,8 @@ TEST_F(Screenshots, ServerRefusalBox) {
   w.MenuAction(shell::MenuId::LookUpDisc)->trigger();
   Settle();
   EXPECT_TRUE(modal->AllAnswered());
-  EXPECT_TRUE(text.startsWith(QStringLiteral("サーバからの応答：500 Unknown developer email\n"))) << text.toStdString();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("サーバからの応答：500 Unknown developer email\n")))
+      << text.toStdString();
 }
 
 }  // namespace

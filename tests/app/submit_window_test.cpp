@@ -3,9 +3,9 @@
 // panel shows what the server said.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QLabel>
-#include <QClipboard>
 #include <QLineEdit>
 #include <QTimer>
 

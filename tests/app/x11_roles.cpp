@@ -24,7 +24,8 @@ QString X11Roles::Shared(const char* name) const {
   return QString::fromLocal8Bit(std::getenv(dirVar_)) + "/" + name;
 }
 
-::testing::AssertionResult X11Roles::RunGridUnderXvfb(const std::string& dir, const std::string& filter) const {
+::testing::AssertionResult X11Roles::RunGridUnderXvfb(const std::string& dir,
+                                                      const std::string& filter) const {
   // On a real display Qt loads the desktop's D-Bus library, which keeps an
   // allocation to the end of the process; a sanitizer build must not count
   // that as this program's leak.

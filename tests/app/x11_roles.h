@@ -4,9 +4,9 @@
 // two copies meet through files in a shared folder.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QByteArray>
 #include <QString>
-#include <gtest/gtest.h>
 #include <string>
 
 namespace sl::test {

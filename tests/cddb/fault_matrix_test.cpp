@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
-#include "localdb/localdb.h"
 #include "inifile/profile.h"
+#include "localdb/localdb.h"
+#include "mainform/outcome_texts.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
 
@@ -77,7 +77,8 @@ struct Row {
 
 class FaultMatrix : public ::testing::Test {
  protected:
-  FaultMatrix() : settings(dir.File("sonolabel.INI")), lookup(model, mainform::LookupHooksFor(model, services)) {
+  FaultMatrix()
+      : settings(dir.File("sonolabel.INI")), lookup(model, mainform::LookupHooksFor(model, services)) {
     settings.WriteString("tunedex", "email", "me@example.com");
     lookup.SetSettings(&settings);
     lookup.ReadMailAddress();
@@ -122,9 +123,10 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
        2000, "応答コードなし", kNoBox, false, 3000},
       {"closed mid-body, with length",
        [] {
-         return std::vector{ServerScript().Send(HttpReply(200, kMatch)),
-                            ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Length: " +
-                                                std::to_string(kEntry.size()) + "\r\n\r\n" + kEntry.substr(0, 100))};
+         return std::vector{
+             ServerScript().Send(HttpReply(200, kMatch)),
+             ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kEntry.size()) +
+                                 "\r\n\r\n" + kEntry.substr(0, 100))};
        },
        2000, "接続できません。", kConnectBox, false, 3000},
       {"silent after accept", [] { return std::vector{ServerScript().Hang()}; }, 300, "接続できません。",
@@ -134,33 +136,50 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
       {"trickle",
        // One byte every 30 ms never trips the 200 ms wait, but the whole
        // reply must come within ten of them.
-       [] { return std::vector{ServerScript().SendBytewise(HttpReply(200, kMatch + std::string(2000, ' ')), 30)}; },
+       [] {
+         return std::vector{ServerScript().SendBytewise(HttpReply(200, kMatch + std::string(2000, ' ')), 30)};
+       },
        200, "接続できません。", kConnectBox, false, 4000},
       {"endless header",
-       [] { return std::vector{ServerScript().Send("HTTP/1.0 200 OK\r\n").SendRepeated("X-Pad: y\r\n", 1 << 20)}; },
+       [] {
+         return std::vector{ServerScript().Send("HTTP/1.0 200 OK\r\n").SendRepeated("X-Pad: y\r\n", 1 << 20)};
+       },
        2000, "接続できません。", kConnectBox, false, 3000},
       {"endless body",
-       [] { return std::vector{ServerScript().Send(HttpReply(200, kMatch)).SendRepeated("0123456789abcdef", 80u << 20)}; },
+       [] {
+         return std::vector{
+             ServerScript().Send(HttpReply(200, kMatch)).SendRepeated("0123456789abcdef", 80u << 20)};
+       },
        5000, "接続できません。", kConnectBox, false, 15000},
       {"oversized line",
-       [] { return std::vector{ServerScript().Send("HTTP/1.0 200 OK\r\nX-Long: ").SendRepeated("x", 200000).Send("\r\n\r\n")}; },
+       [] {
+         return std::vector{
+             ServerScript().Send("HTTP/1.0 200 OK\r\nX-Long: ").SendRepeated("x", 200000).Send("\r\n\r\n")};
+       },
        2000, "接続できません。", kConnectBox, false, 3000},
       {"redirect loop",
-       [] { return std::vector{ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}/loop"}))}; },
+       [] {
+         return std::vector{
+             ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}/loop"}))};
+       },
        2000, "接続できません。", kConnectBox, false, 3000},
       {"redirect to a dead port",
        [deadPort] {
-         return std::vector{ServerScript().Send(
-             HttpReply(302, "", {"Location: http://127.0.0.1:" + std::to_string(deadPort) + "/~cddb/cddb.cgi?x"}))};
+         return std::vector{ServerScript().Send(HttpReply(
+             302, "", {"Location: http://127.0.0.1:" + std::to_string(deadPort) + "/~cddb/cddb.cgi?x"}))};
        },
        2000, "接続できません。", kConnectBox, false, 3000},
       {"keep-alive with Content-Length",
        [] {
-         return std::vector{ServerScript().Send(WithLength(kMatch)).Hang(), ServerScript().Send(WithLength(kEntry)).Hang()};
+         return std::vector{ServerScript().Send(WithLength(kMatch)).Hang(),
+                            ServerScript().Send(WithLength(kEntry)).Hang()};
        },
        5000, "曲名取得完了", kReadBox, true, 3000},
       {"chunked reply",
-       [] { return std::vector{ServerScript().Send(Chunked(kMatch, 7)), ServerScript().Send(Chunked(kEntry, 100))}; },
+       [] {
+         return std::vector{ServerScript().Send(Chunked(kMatch, 7)),
+                            ServerScript().Send(Chunked(kEntry, 100))};
+       },
        2000, "曲名取得完了", kReadBox, true, 3000},
       {"chunked reply cut short",
        [] {
@@ -169,12 +188,17 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
        },
        2000, "接続できません。", kConnectBox, false, 3000},
       {"non-HTTP garbage",
-       [] { return std::vector{ServerScript().Send("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n\x01\x02\xff binary\r\n")}; },
+       [] {
+         return std::vector{ServerScript().Send("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n\x01\x02\xff binary\r\n")};
+       },
        2000, "応答コードなし", kNoBox, false, 3000},
       {"wrong character set",
        // The titles show what arrived, but text the code page can't hold is
        // not saved as if it were the titles.
-       [] { return std::vector{ServerScript().Send(HttpReply(200, kMatch)), ServerScript().Send(HttpReply(200, Latin1Entry()))}; },
+       [] {
+         return std::vector{ServerScript().Send(HttpReply(200, kMatch)),
+                            ServerScript().Send(HttpReply(200, Latin1Entry()))};
+       },
        2000, "曲名取得完了", kReadBox, false, 3000},
   };
 
@@ -204,7 +228,8 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsOutcome) {
     const auto start = std::chrono::steady_clock::now();
     lookup.LookUpDisc(kQuery);
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
 
     EXPECT_EQ(model.Status(0), row.status);
     EXPECT_EQ(services.BoxTexts(), row.boxes);

@@ -2,8 +2,8 @@
 // the query-then-read sequence, the exact request lines, server choice.
 #include <gtest/gtest.h>
 
-#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
+#include "mainform/outcome_texts.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/recorder.h"
@@ -83,9 +83,12 @@ TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
   lookup.onEntryApplied = [&] { ++saved; };
   UseServer(server);
   std::vector<std::string> statuses;
-  model.onStatus = [&](int panel, const std::string& s) { if (panel == 0) statuses.push_back(s); };
+  model.onStatus = [&](int panel, const std::string& s) {
+    if (panel == 0) statuses.push_back(s);
+  };
   lookup.LookUpDisc(kRockQuery);
-  EXPECT_EQ(statuses, (std::vector<std::string>{"タイトル取得中", "タイトル取得完了", "曲名取得中", "曲名取得完了"}));
+  EXPECT_EQ(statuses,
+            (std::vector<std::string>{"タイトル取得中", "タイトル取得完了", "曲名取得中", "曲名取得完了"}));
   EXPECT_EQ(model.Table().Category(), "rock");
   EXPECT_EQ(model.Table().Year(), "1999");
   EXPECT_FALSE(model.Table().Cell(1, 1).empty());
@@ -97,7 +100,8 @@ TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
   const std::string log = server.Log();
   EXPECT_NE(log.find("GET /~cddb/cddb.cgi?cmd=cddb+query+23026203+3+150+18630+35212+612"
                      "&hello=me+example.com+SLB+1.311&proto=5 HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n"),
-            std::string::npos) << log;
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("GET /~cddb/cddb.cgi?cmd=cddb+read+rock+23026203&hello=me+example.com+SLB+1.311"
                      "&proto=5 HTTP/1.0\\r\\n"),
             std::string::npos);
@@ -106,8 +110,9 @@ TEST_F(Lookup, SingleMatchThenReadFillsAndSaves) {
 TEST_F(Lookup, JapaneseEntryFromShiftJisServer) {
   test::CddbdProcess server({"--level5-charset", "CP932"});
   UseServer(server);
-  lookup.LookUpDisc("cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+"
-                 "156015+174960+194261+214019+3128");
+  lookup.LookUpDisc(
+      "cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+"
+      "156015+174960+194261+214019+3128");
   EXPECT_EQ(model.Status(0), "曲名取得完了");
   EXPECT_EQ(model.Table().Artist(), "月島ソラ");
   EXPECT_EQ(model.Table().Title(), "表参道ラプソディ");

@@ -5,11 +5,11 @@
 
 #include <limits>
 
-#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
-#include "text/codepage.h"
+#include "mainform/outcome_texts.h"
 #include "settings/serverlist.h"
 #include "support/recorder.h"
+#include "text/codepage.h"
 
 namespace sl::cddb {
 namespace {
@@ -67,8 +67,8 @@ TEST_F(Replies, StatusCodesGiveTheirTexts) {
     services.boxes.clear();
     Reply(c.body, c.kind);
     EXPECT_EQ(model.Status(0), c.status) << c.body;
-    EXPECT_EQ(services.BoxTexts(), c.box.empty() ? std::vector<std::string>{}
-                                                 : std::vector<std::string>{c.box})
+    EXPECT_EQ(services.BoxTexts(),
+              c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box})
         << c.body;
   }
   services.boxes.clear();
@@ -108,20 +108,21 @@ TEST_F(Replies, CheckReturnCmdSplitsAtBlanksAndSlash) {
 
 TEST_F(Replies, EntryFillsYearGenreAndTracks) {
   model.Table().SetCell(2, 3, "kept");
-  Reply("210 rock 23026203 CD database entry follows\n"
-        "# xmcd\n"
-        "DISCID=23026203\n"
-        "DTITLE=Ignored / Here\n"
-        "DYEAR=1999\n"
-        "dgenre=Rock\n"
-        "TTITLE0=Artist / Title\n"
-        "ttitle1=AC/DC / Song\n"
-        "TTITLE1=continuation\n"
-        "TTITLE2=Plain=with equals\n"
-        "TTITLE3=beyond the grid\n"
-        "TTITLE4=also beyond\n"
-        ".\n",
-        Read);
+  Reply(
+      "210 rock 23026203 CD database entry follows\n"
+      "# xmcd\n"
+      "DISCID=23026203\n"
+      "DTITLE=Ignored / Here\n"
+      "DYEAR=1999\n"
+      "dgenre=Rock\n"
+      "TTITLE0=Artist / Title\n"
+      "ttitle1=AC/DC / Song\n"
+      "TTITLE1=continuation\n"
+      "TTITLE2=Plain=with equals\n"
+      "TTITLE3=beyond the grid\n"
+      "TTITLE4=also beyond\n"
+      ".\n",
+      Read);
   EXPECT_EQ(model.Status(0), "曲名取得完了");
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"曲名取得完了しました。"});
   const auto& t = model.Table();
@@ -240,13 +241,14 @@ TEST_F(Replies, HugeMatchListIsBoundedWhereItIsParsed) {
 TEST_F(Replies, SitesReplyMergesServerList) {
   settings.WriteInteger(settings::kSection, "servercount", 1);
   settings.WriteServer(0, {"a.example.org", "/~cddb/cddb.cgi?", 2, ""});
-  Reply("210 OK, site information follows\n"
-        "a.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 A\n"
-        "b.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 B\n"
-        "b.example.org cddbp 8880 - N000.00 W000.00 B\n"
-        "noblank\n"
-        ".\n",
-        Sites);
+  Reply(
+      "210 OK, site information follows\n"
+      "a.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 A\n"
+      "b.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 B\n"
+      "b.example.org cddbp 8880 - N000.00 W000.00 B\n"
+      "noblank\n"
+      ".\n",
+      Sites);
   EXPECT_EQ(model.Status(0), "サーバリスト取得完了");
   EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"サーバリストの取得が完了しました。"});
   EXPECT_EQ(settings.ReadInteger(settings::kSection, "servercount", 0), 4);
@@ -318,7 +320,9 @@ TEST(ServerLine, ShownAsSentWithinBoundsAndUnknownClientsRecognised) {
       {"409 No handshake (client?)", "409 No handshake (client?)", false},  // not 5xx
       {"20", "20", false},
       // Control characters (a terminal would act on them) become blanks.
-      {"500 a\x1B[2Jb\tc\x7F\xC2\x9B" "d", "500 a [2Jb c  d", false},
+      {"500 a\x1B[2Jb\tc\x7F\xC2\x9B"
+       "d",
+       "500 a [2Jb c  d", false},
       {"500 日本語のエラー", "500 日本語のエラー", false},
       {"500 " + std::string(300, 'x'), "500 " + std::string(196, 'x') + "…", false},
       {"500 " + std::string(100, 'x') + std::string(200 * 3, '\xE3'), "", false},
@@ -332,7 +336,8 @@ TEST(ServerLine, ShownAsSentWithinBoundsAndUnknownClientsRecognised) {
   }
   EXPECT_EQ(mainform::ServerReplyBoxText("500 Unknown developer email"),
             std::string("サーバからの応答：500 Unknown developer email\n") + mainform::kUnknownClientHint);
-  EXPECT_EQ(mainform::ServerReplyBoxText("500 Command syntax error"), "サーバからの応答：500 Command syntax error");
+  EXPECT_EQ(mainform::ServerReplyBoxText("500 Command syntax error"),
+            "サーバからの応答：500 Command syntax error");
 }
 
 TEST(Lines, SplitAtEveryLineEnd) {
@@ -344,8 +349,8 @@ TEST(Lines, SplitAtEveryLineEnd) {
 // A key's lines, whatever their case, are one value joined in order: the
 // way every xmcd reader takes a long value continued by a server.
 TEST(Lines, EntryValueJoinsEveryLineOfAKeyIgnoringCase) {
-  std::vector<std::string> lines{"# comment=no", "ttitle0=x", "TTITLE0=y", "DYEAR", "TTITLE1=z",
-                                 "TTITLE0= and more"};
+  std::vector<std::string> lines{"# comment=no", "ttitle0=x", "TTITLE0=y",
+                                 "DYEAR",        "TTITLE1=z", "TTITLE0= and more"};
   EXPECT_EQ(EntryValue(lines, "TTITLE0"), "xy and more");
   EXPECT_EQ(EntryValue(lines, "DYEAR"), "");
   const auto values = EntryValues(lines);
@@ -387,21 +392,22 @@ TEST(Lines, EntryRevisionForms) {
 // disc ID and revision for a correction.
 TEST_F(Replies, ContinuedLinesOfEveryKeyAreJoinedAndTheRestIsKept) {
   lookup.MatchDiscId = "23026203";
-  Reply("210 rock 23026203 CD database entry follows\n"
-        "# Revision: 4\n"
-        "DISCID=23026203\n"
-        "DTITLE=A / B\n"
-        "DYEAR=19\nDYEAR=99\n"
-        "DGENRE=Progressive\nDGENRE= Rock\n"
-        "TTITLE0=Gladys Knight / Neither One Of Us (Wants To Be The First\n"
-        "TTITLE0= To Say Goodbye\nTTITLE0=)\n"
-        "TTITLE1=Plain\n"
-        "EXTD=Label\\nYear\nEXTD= 1973\n"
-        "EXTT0=Writer\\n\nEXTT0=Producer\n"
-        "EXTT2=Live\n"
-        "PLAYORDER=0,2\nPLAYORDER=,1\n"
-        ".\n",
-        Read);
+  Reply(
+      "210 rock 23026203 CD database entry follows\n"
+      "# Revision: 4\n"
+      "DISCID=23026203\n"
+      "DTITLE=A / B\n"
+      "DYEAR=19\nDYEAR=99\n"
+      "DGENRE=Progressive\nDGENRE= Rock\n"
+      "TTITLE0=Gladys Knight / Neither One Of Us (Wants To Be The First\n"
+      "TTITLE0= To Say Goodbye\nTTITLE0=)\n"
+      "TTITLE1=Plain\n"
+      "EXTD=Label\\nYear\nEXTD= 1973\n"
+      "EXTT0=Writer\\n\nEXTT0=Producer\n"
+      "EXTT2=Live\n"
+      "PLAYORDER=0,2\nPLAYORDER=,1\n"
+      ".\n",
+      Read);
   const auto& t = model.Table();
   EXPECT_EQ(t.Year(), "1999");
   EXPECT_EQ(t.Genre(), "Progressive Rock");
@@ -423,8 +429,8 @@ TEST_F(Replies, ADiscTitleCutInTheMatchLineComesWholeFromTheEntry) {
   for (const bool cut : {true, false}) {
     SCOPED_TRACE(cut ? "cut" : "whole");
     Reply("200 rock 23026203 Artist / " + longTitle.substr(0, cut ? 200 : 300) + "\n", Query);
-    Reply("210 rock 23026203 entry\nDTITLE=Artist / " + longTitle.substr(0, 200) + "\nDTITLE=" +
-              longTitle.substr(200) + "\n.\n",
+    Reply("210 rock 23026203 entry\nDTITLE=Artist / " + longTitle.substr(0, 200) +
+              "\nDTITLE=" + longTitle.substr(200) + "\n.\n",
           Read);
     EXPECT_EQ(model.Table().Artist(), "Artist");
     EXPECT_EQ(model.Table().Title(), longTitle);

@@ -8,8 +8,8 @@
 
 namespace sl::test {
 
-LibcddbEntry ReadWithLibcddb(const std::string& cacheDir, const std::string& category,
-                             unsigned discId, const std::string& entryBytes) {
+LibcddbEntry ReadWithLibcddb(const std::string& cacheDir, const std::string& category, unsigned discId,
+                             const std::string& entryBytes) {
   LibcddbEntry r;
   namespace fs = std::filesystem;
   fs::remove_all(cacheDir);

@@ -9,7 +9,7 @@
 namespace sl::test {
 
 struct LibcddbEntry {
-  bool ok = false;      // libcddb took the entry
+  bool ok = false;  // libcddb took the entry
   std::string artist, title, ext;
   long year = 0;
   std::vector<std::string> trackArtists, trackTitles, trackExt;
@@ -17,7 +17,7 @@ struct LibcddbEntry {
 
 // libcddb's reading of an entry's bytes (no character conversion), under
 // category and disc ID, through its cache in `cacheDir` (no request made).
-LibcddbEntry ReadWithLibcddb(const std::string& cacheDir, const std::string& category,
-                             unsigned discId, const std::string& entryBytes);
+LibcddbEntry ReadWithLibcddb(const std::string& cacheDir, const std::string& category, unsigned discId,
+                             const std::string& entryBytes);
 
 }  // namespace sl::test

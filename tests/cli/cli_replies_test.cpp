@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "cli_run.h"
+#include "mainform/outcome_texts.h"
 #include "support/cddbd_process.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
@@ -56,8 +56,9 @@ TEST_F(CliReplies, UnknownDeveloperRefusalOnStderrForEachRequestKind) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("cdplayer.ini")));
   }
   {
-    LoopbackServer server(std::vector<ServerScript>{
-        ServerScript().Send(HttpReply(200, "200 rock 23026203 Artist / Title\r\n")), UnknownDeveloperScript()});
+    LoopbackServer server(
+        std::vector<ServerScript>{ServerScript().Send(HttpReply(200, "200 rock 23026203 Artist / Title\r\n")),
+                                  UnknownDeveloperScript()});
     const auto r = Run("lookup" + email + server.Url("/~cddb/cddb.cgi"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(Err().find("タイトル取得中\nタイトル取得完了\n曲名取得中\nコマンドエラー\n" + kRefusal),
@@ -79,7 +80,8 @@ TEST_F(CliReplies, UnknownDeveloperRefusalOnStderrForEachRequestKind) {
 // success before it, and the run fails.
 TEST_F(CliReplies, RefusedServerListMergeIsNoSuccess) {
   CddbdProcess server;
-  WriteFileBytes(dir.File("s.INI"), "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=-3\r\n");
+  WriteFileBytes(dir.File("s.INI"),
+                 "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=-3\r\n");
   const auto r = Run("sites --server " + server.Url());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Err().find("サーバリストの取得が完了しました。"), std::string::npos) << Err();
@@ -93,8 +95,9 @@ TEST_F(CliReplies, RefusedServerListMergeIsNoSuccess) {
 // is needed and how to give it.
 TEST_F(CliReplies, MatchListWithoutATerminalSaysHowToChoose) {
   CddbdProcess server;
-  WriteFileBytes(dir.File("drives.ini"),
-                 "[0:0:0]\nvendor=S\nproduct=MULTI\ntoc=0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n");
+  WriteFileBytes(
+      dir.File("drives.ini"),
+      "[0:0:0]\nvendor=S\nproduct=MULTI\ntoc=0:02:00 5:12:40 9:45:10 14:20:55 19:02:33 23:41:12\n");
   const auto r = Run("lookup --email me@example.com --server " + server.Url());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(Err().find("run again with --choose K (K = 1 to "), std::string::npos) << Err();
@@ -103,8 +106,8 @@ TEST_F(CliReplies, MatchListWithoutATerminalSaysHowToChoose) {
 // Server URLs: a lone "/" gets the standard script; IPv6 is a usage error.
 TEST_F(CliReplies, ServerUrlWithALoneSlashAndIpv6) {
   CddbdProcess server;
-  const auto r = Run("lookup --email me@example.com --server http://127.0.0.1:" + std::to_string(server.Port()) +
-                     "/");
+  const auto r =
+      Run("lookup --email me@example.com --server http://127.0.0.1:" + std::to_string(server.Port()) + "/");
   EXPECT_EQ(r.status, 0) << Err();
   EXPECT_NE(server.Log().find("/~cddb/cddb.cgi?cmd=cddb+query+23026203"), std::string::npos) << server.Log();
   for (const char* url : {"http://[::1]:8880/", "http://[::1]"}) {
@@ -136,13 +139,15 @@ TEST_F(CliReplies, UnwritableStdoutFailsWithTheReason) {
 // on stderr, the listing a failure; the disc commands name the reason, not
 // an empty tray.
 TEST_F(CliReplies, DriveThatCannotBeOpened) {
-  WriteFileBytes(dir.File("drives.ini"), std::string(kRock) +
-                                             "[0:1:0]\nvendor=S\nproduct=LOCKED\ntoc=0:02:00 1:00:00 2:00:00\n"
-                                             "open_error=13\n");
+  WriteFileBytes(dir.File("drives.ini"),
+                 std::string(kRock) +
+                     "[0:1:0]\nvendor=S\nproduct=LOCKED\ntoc=0:02:00 1:00:00 2:00:00\n"
+                     "open_error=13\n");
   auto r = Run("drives");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "0\t0:0:0\tS       ROCK            \n1\t0:1:0\tsim:0:1:0（開けません）\n");
-  EXPECT_NE(Err().find("CD-ROMドライブ sim:0:1:0 を開けません（アクセスが許可されていません）。"), std::string::npos)
+  EXPECT_NE(Err().find("CD-ROMドライブ sim:0:1:0 を開けません（アクセスが許可されていません）。"),
+            std::string::npos)
       << Err();
   r = Run("discid --drive 1");
   EXPECT_EQ(r.status, 1);

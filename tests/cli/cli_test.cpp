@@ -10,10 +10,10 @@
 #include <random>
 #include <sstream>
 
+#include "cli_run.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
-#include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
@@ -32,7 +32,11 @@ class Cli : public ::testing::Test {
 // The disc ID and query line computed straight from the definition.
 std::string Expected(const std::vector<int>& frames) {
   const int n = static_cast<int>(frames.size()) - 1;
-  auto digits = [](int v) { int s = 0; for (; v > 0; v /= 10) s += v % 10; return s; };
+  auto digits = [](int v) {
+    int s = 0;
+    for (; v > 0; v /= 10) s += v % 10;
+    return s;
+  };
   int sum = 0;
   for (int k = 0; k < n; ++k) sum += digits(frames[k] / 75);
   const unsigned id = (static_cast<unsigned>(sum % 255) << 24) |
@@ -70,8 +74,8 @@ TEST_F(Cli, DiscIdMatchesTheDefinitionForGeneratedDiscs) {
     }
     std::string toc;
     for (int f : frames) toc += Msf(f) + " ";
-    file += "[" + std::to_string(d / 8) + ":" + std::to_string(d % 8) + ":0]\nvendor=V\nproduct=P\ntoc=" +
-            toc + "\n";
+    file += "[" + std::to_string(d / 8) + ":" + std::to_string(d % 8) +
+            ":0]\nvendor=V\nproduct=P\ntoc=" + toc + "\n";
     if (d % 3 == 0 && n > 1) file += "last_session_first_track=" + std::to_string(n) + "\n";
     expected.push_back(Expected(frames));
   }
@@ -213,8 +217,9 @@ TEST_F(Cli, LookupAndSitesAgainstLocalServer) {
 // Titles received but refused by the local database (bytes that are no text
 // of the code page) make a failed lookup, with the reason on stderr.
 TEST_F(Cli, LookupWhoseSaveFailsExitsOne) {
-  CddbdProcess server({"--fault", "read reply 210 rock 23026203\\nDTITLE=A / B\\nTTITLE0=ok\\n"
-                                  "TTITLE1=bad \\x81\\x20 bytes\\nTTITLE2=three\\n."});
+  CddbdProcess server({"--fault",
+                       "read reply 210 rock 23026203\\nDTITLE=A / B\\nTTITLE0=ok\\n"
+                       "TTITLE1=bad \\x81\\x20 bytes\\nTTITLE2=three\\n."});
   WriteFileBytes(dir.File("drives.ini"),
                  "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
   const auto r = Run("lookup --drive 0 --email me@example.com --server " + server.Url());
@@ -255,10 +260,11 @@ TEST_F(Cli, LookupThroughKeptAliveRedirectedAndOddReplies) {
     WriteFileBytes(dir.File("drives.ini"), "[0:0:0]\nvendor=S\nproduct=LONG\ntoc=" + toc + "\n");
     std::string line = Expected(frames);
     line.pop_back();
-    for (char& c : line) if (c == ' ') c = '+';
+    for (char& c : line)
+      if (c == ' ') c = '+';
     CddbdProcess cddbd;
-    LoopbackServer redirector(ServerScript().Send(
-        HttpReply(302, "", {"Location: " + cddbd.Url() + query + line + hello})));
+    LoopbackServer redirector(
+        ServerScript().Send(HttpReply(302, "", {"Location: " + cddbd.Url() + query + line + hello})));
     const auto r = Run("lookup --email me@example.com --server " + redirector.Url("/~cddb/cddb.cgi"));
     EXPECT_EQ(r.status, 1);  // the disc is not in the database
     EXPECT_NE(r.out.find("\"status\":\"該当タイトルなし\""), std::string::npos) << r.out << Err();
@@ -336,13 +342,16 @@ TEST_F(Cli, LookupFromAGivenTableOfContents) {
 // Users who need no Windows-compatible files keep every title by choosing
 // UTF-8 as the code page.
 TEST_F(Cli, CodePageUtf8StoresEveryTitle) {
-  GnudbLikeServer server({{"23026203", {"rock", "DISCID=23026203\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\n"
-                                                "TTITLE0=Na\u00efve\nTTITLE1=Two\nTTITLE2=\u00c9t\u00e9\n"}}});
+  GnudbLikeServer server({{"23026203",
+                           {"rock",
+                            "DISCID=23026203\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\n"
+                            "TTITLE0=Na\u00efve\nTTITLE1=Two\nTTITLE2=\u00c9t\u00e9\n"}}});
   WriteFileBytes(dir.File("drives.ini"),
                  "[0:0:0]\nvendor=S\nproduct=ROCK\ntoc=0:02:00 4:08:30 7:49:37 10:12:12\n");
-  WriteFileBytes(dir.File("s.INI"), "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
-                                    "[svr0]\r\nhost=127.0.0.1:" + std::to_string(server.Port()) +
-                                        "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
+  WriteFileBytes(dir.File("s.INI"),
+                 "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                 "[svr0]\r\nhost=127.0.0.1:" +
+                     std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
   auto r = Run("lookup");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\"artist\":\"Caf\u00e9 Trio\""), std::string::npos) << r.out;

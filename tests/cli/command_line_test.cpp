@@ -65,8 +65,8 @@ TEST(CommandLine, ValuesGivenEitherWayAndTheLastOfTwo) {
 }
 
 TEST(CommandLine, HelpVersionAndTheEndOfOptions) {
-  for (const char* line : {"-h", "--help", "help", "lookup --help", "lookup --drive -h", "nonsense -h",
-                           "help me"})
+  for (const char* line :
+       {"-h", "--help", "help", "lookup --help", "lookup --drive -h", "nonsense -h", "help me"})
     EXPECT_EQ(Parse(line).action, Action::Help) << line;
   EXPECT_EQ(Parse("discid --version").action, Action::Version);
   // After "--" nothing is an option: not help, not a known option.

@@ -10,7 +10,8 @@ namespace {
 TEST(ExitStatus, OnlyADoneCommandSucceeds) {
   for (int i = 0; i < mainform::kCommandOutcomeCount; ++i) {
     const auto outcome = static_cast<mainform::CommandOutcome>(i);
-    EXPECT_EQ(ExitStatusFor(outcome), outcome == mainform::CommandOutcome::Done ? kExitDone : kExitFailed) << i;
+    EXPECT_EQ(ExitStatusFor(outcome), outcome == mainform::CommandOutcome::Done ? kExitDone : kExitFailed)
+        << i;
   }
 }
 

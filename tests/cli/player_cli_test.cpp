@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
+#include "cli_run.h"
 #include "platform/bounded_json.h"
 #include "support/dsmp_process.h"
-#include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
@@ -35,7 +35,8 @@ class PlayerCli : public ::testing::Test {
 
 const char* kList =
     "{\"version\":6100,\"accepts_level\":true,\"refuse\":\"\",\"playlist\":{\"name\":\"/m/l.dpl\","
-    "\"title\":\"\",\"tracks\":[{\"title\":\"Uno\",\"artist\":\"\",\"file\":\"D:\\\\Track01.cda\",\"kind\":16},"
+    "\"title\":\"\",\"tracks\":[{\"title\":\"Uno\",\"artist\":\"\",\"file\":\"D:\\\\Track01.cda\",\"kind\":"
+    "16},"
     "{\"title\":\"\",\"artist\":\"\",\"file\":\"D:\\\\Track02.cda\",\"kind\":16},"
     "{\"title\":\"Tres\",\"artist\":\"\",\"file\":\"D:\\\\Track03.cda\",\"kind\":16}]},\"saves\":[]}";
 
@@ -54,9 +55,10 @@ TEST_F(PlayerCli, ImportPrintsTheWindowWithThePlayListTitles) {
 
 TEST_F(PlayerCli, ExportFillsTheListFromTheFieldsFile) {
   DsmpProcess sim(kList);
-  WriteFileBytes(dir.File("fields.json"),
-                 "{\"title\":\"Album\",\"artist\":\"Band\",\"status\":\"ignored\","
-                 "\"tracks\":[{\"title\":\"One\",\"artist\":\"A1\"},{\"title\":\"Two\"},{\"title\":\"Three\"}]}");
+  WriteFileBytes(
+      dir.File("fields.json"),
+      "{\"title\":\"Album\",\"artist\":\"Band\",\"status\":\"ignored\","
+      "\"tracks\":[{\"title\":\"One\",\"artist\":\"A1\"},{\"title\":\"Two\"},{\"title\":\"Three\"}]}");
   const Result r = Run("player export --fields '" + dir.File("fields.json") + "' --artists yes");
   EXPECT_EQ(r.status, 0) << Err();
   EXPECT_EQ(JsonText(Json(r), "status"), "DSMPに転送完了しました。");

@@ -103,8 +103,8 @@ std::string Continued(const std::string& key, const std::string& value, std::siz
 
 struct Case {
   std::string name;
-  std::string entry;          // UTF-8, LF
-  std::string sentRevision;   // the correction's "# Revision:" line
+  std::string entry;                 // UTF-8, LF
+  std::string sentRevision;          // the correction's "# Revision:" line
   std::vector<std::string> configs;  // which server set-ups it goes through
   // The program's code page (cdplayer.ini must hold the titles); by default
   // ISO-8859-1 for a Latin-1 server, CP932 for the others.
@@ -130,18 +130,24 @@ std::vector<Case> Cases() {
   cases.push_back({"negative revision", Head("# Revision: -1\n") + body, "# Revision: 1", two});
   cases.push_back({"empty revision", Head("# Revision:\n") + body, "# Revision: 1", two});
   cases.push_back({"revision 10^9", Head("# Revision: 1000000000\n") + body, "# Revision: 1000000001", two});
-  cases.push_back({"revision 2^31-1", Head("# Revision: 2147483647\n") + body, "# Revision: 2147483648", two});
+  cases.push_back(
+      {"revision 2^31-1", Head("# Revision: 2147483647\n") + body, "# Revision: 2147483648", two});
 
   // Latin-1: the separator falls where a 256-byte line ends, counted in
   // ISO-8859-1 bytes (245 of artist, then " / ").
   const std::string artist = Long("Caf\u00e9 ", 5, 245);
   const std::string latin =
       Continued("DTITLE", Long("\u00c9cole ", 6, 250) + " / " + Long("Cr\u00e8me ", 6, 120), 200) +
-      "DYEAR=1972\nDGENRE=Chanson\n" + Continued("TTITLE0", artist + " / " + Long("Na\u00efve ", 6, 60), 180) +
+      "DYEAR=1972\nDGENRE=Chanson\n" +
+      Continued("TTITLE0", artist + " / " + Long("Na\u00efve ", 6, 60), 180) +
       Continued("TTITLE1", Long("\u00e0 ", 2, 244) + " / " + Long("\u00fc", 1, 30), 230) +
-      "TTITLE2=D\u00e9j\u00e0 vu\nEXTD=Notes \u00e9crites\\npar moi\nEXTT0=\nEXTT1=\u00e9t\u00e9\nEXTT2=\nPLAYORDER=\n";
-  cases.push_back({"Latin-1 over 256 bytes", Head("# Revision: 2\n") + latin, "# Revision: 3",
-                   {"cddbd latin1", "cddbd utf8", "gnudb latin1", "gnudb utf8"}, "ISO-8859-1"});
+      "TTITLE2=D\u00e9j\u00e0 vu\nEXTD=Notes \u00e9crites\\npar "
+      "moi\nEXTT0=\nEXTT1=\u00e9t\u00e9\nEXTT2=\nPLAYORDER=\n";
+  cases.push_back({"Latin-1 over 256 bytes",
+                   Head("# Revision: 2\n") + latin,
+                   "# Revision: 3",
+                   {"cddbd latin1", "cddbd utf8", "gnudb latin1", "gnudb utf8"},
+                   "ISO-8859-1"});
 
   // Japanese: two bytes a character in Shift-JIS, three in UTF-8.
   const std::string japanese =
@@ -151,8 +157,11 @@ std::vector<Case> Cases() {
       Continued("TTITLE1", Long("\u30bd\u30e9", 6, 360) + "a / " + Long("\u6b4c", 3, 300), 210) +
       "TTITLE2=\u3055\u3088\u306a\u3089\nEXTD=\u30e9\u30a4\u30ca\u30fc\\n\u30ce\u30fc\u30c4\n"
       "EXTT0=\u4f5c\u8a5e\nEXTT1=\nEXTT2=\u7de8\u66f2\nPLAYORDER=\n";
-  cases.push_back({"Japanese over 256 bytes", Head("# Revision: 7\n") + japanese, "# Revision: 8",
-                   {"cddbd cp932", "cddbd utf8", "gnudb utf8"}, "CP932"});
+  cases.push_back({"Japanese over 256 bytes",
+                   Head("# Revision: 7\n") + japanese,
+                   "# Revision: 8",
+                   {"cddbd cp932", "cddbd utf8", "gnudb utf8"},
+                   "CP932"});
   return cases;
 }
 
@@ -184,14 +193,13 @@ class RoundTrip : public ::testing::Test {
     const bool utf8 = config.find("utf8") != std::string::npos;
     const bool cp932 = config.find("cp932") != std::string::npos;
     const char* wire = utf8 ? "UTF-8" : cp932 ? "CP932" : "ISO-8859-1";
-    const std::string codepage =
-        !c.codepage.empty() ? c.codepage : cp932 || utf8 ? "CP932" : "ISO-8859-1";
+    const std::string codepage = !c.codepage.empty() ? c.codepage : cp932 || utf8 ? "CP932" : "ISO-8859-1";
     const std::string env = "-u http_proxy -u HTTP_PROXY SONOLABEL_CODEPAGE=" + codepage;
     std::unique_ptr<CddbdProcess> cddbd;
     std::unique_ptr<GnudbLikeServer> gnudb;
     if (config.rfind("cddbd", 0) == 0) {
-      cddbd = std::make_unique<CddbdProcess>(
-          cp932 ? std::vector<std::string>{"--level5-charset", "CP932"} : std::vector<std::string>{});
+      cddbd = std::make_unique<CddbdProcess>(cp932 ? std::vector<std::string>{"--level5-charset", "CP932"}
+                                                   : std::vector<std::string>{});
       WriteFileBytes(cddbd->Root() + "/rock/23026203", c.entry);
       Settings(cddbd->Port(), utf8);
     } else {

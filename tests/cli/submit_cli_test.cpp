@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli_run.h"
 #include "support/cddbd_process.h"
 #include "support/loopback_server.h"
-#include "cli_run.h"
 #include "support/recorder.h"
 
 namespace sl::test {
@@ -27,8 +27,8 @@ class CliSubmit : public ::testing::Test {
   void Settings(const std::string& host, int code) {
     WriteFileBytes(dir.File("s.INI"),
                    "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
-                   "submitemail=test-submit@example.com\r\n[svr0]\r\nhost=" + host +
-                       "\r\npath=/~cddb/cddb.cgi?\r\ncode=" + std::to_string(code) + "\r\n");
+                   "submitemail=test-submit@example.com\r\n[svr0]\r\nhost=" +
+                       host + "\r\npath=/~cddb/cddb.cgi?\r\ncode=" + std::to_string(code) + "\r\n");
   }
   // The servers here take level-5 text as Shift-JIS, as a Japanese server does.
   static std::vector<std::string> Sjis(std::vector<std::string> more = {}) {
@@ -95,8 +95,8 @@ TEST_F(CliSubmit, RevisionOfTheFieldsFile) {
     const char* sent;  // "" : nothing is built or sent
     int status;
   } rows[] = {
-      {"23026203", "", "# Revision: 0", 1},           // no revision: a new entry, refused
-      {"990c360c", ",\"revision\":4", "", 1},         // another disc's fields: refused
+      {"23026203", "", "# Revision: 0", 1},                 // no revision: a new entry, refused
+      {"990c360c", ",\"revision\":4", "", 1},               // another disc's fields: refused
       {"23026203", ",\"revision\":0", "# Revision: 1", 0},  // the next revision
       {"23026203", ",\"revision\":0", "# Revision: 1", 1},  // now taken
       {"23026203", ",\"revision\":1000000000", "# Revision: 1000000001", 0},
@@ -109,8 +109,7 @@ TEST_F(CliSubmit, RevisionOfTheFieldsFile) {
     const Result dry = Run("submit --dry-run --fields '" + dir.File("fix.json") + "'");
     if (*row.sent)
       EXPECT_NE(dry.out.find(std::string("\r\n") + row.sent + "\r\n"), std::string::npos) << row.discid;
-    else
-      EXPECT_EQ(dry.out, "");
+    else EXPECT_EQ(dry.out, "");
     const Result r = Run("submit --fields '" + dir.File("fix.json") + "'");
     EXPECT_EQ(r.status, row.status) << row.discid << row.revision << ": " << r.out;
   }
@@ -146,9 +145,8 @@ TEST_F(CliSubmit, FieldsOfAnotherDiscAreRefused) {
   }
   EXPECT_TRUE(Stored(server).empty());
   // The same disc's ID in lower case is the same disc.
-  WriteFileBytes(dir.File("same.json"),
-                 R"({"discid":"23026203","category":"rock","artist":"A","title":"T",)"
-                 R"("tracks":[{"title":"1"},{"title":"2"},{"title":"3"}]})");
+  WriteFileBytes(dir.File("same.json"), R"({"discid":"23026203","category":"rock","artist":"A","title":"T",)"
+                                        R"("tracks":[{"title":"1"},{"title":"2"},{"title":"3"}]})");
   EXPECT_EQ(Run("submit --dry-run --fields '" + dir.File("same.json") + "'").status, 0) << Err();
 }
 
@@ -217,12 +215,13 @@ TEST_F(CliSubmit, FailuresExitOne) {
   r = Run("submit " + Fields());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(Err().find("入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
-                       "\n「田」(U+7530) はこのサーバに送れない全角文字です。"
-                       "\n「春」(U+6625) はこのサーバに送れない全角文字です。"
-                       "\n「の」(U+306E) はこのサーバに送れない全角文字です。"
-                       "\n「歌」(U+6B4C) はこのサーバに送れない全角文字です。\n曲情報が不適切です\n"),
-            std::string::npos)
+  EXPECT_NE(
+      Err().find("入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
+                 "\n「田」(U+7530) はこのサーバに送れない全角文字です。"
+                 "\n「春」(U+6625) はこのサーバに送れない全角文字です。"
+                 "\n「の」(U+306E) はこのサーバに送れない全角文字です。"
+                 "\n「歌」(U+6B4C) はこのサーバに送れない全角文字です。\n曲情報が不適切です\n"),
+      std::string::npos)
       << Err();
   EXPECT_TRUE(Stored(server).empty());
 }
@@ -239,7 +238,8 @@ TEST_F(CliSubmit, UsageErrors) {
       {"submit --fields '" + dir.File("bad.json") + "'", "bad.json: ',' or '}' expected at byte 10"},
       {"submit --fields '" + dir.File("shape.json") + "'", "\"tracks\" must be an array"},
       {"submit --fields '" + dir.File("rev.json") + "'", "\"revision\" must be a whole number from 0"},
-      {"submit --fields '" + dir.File("big.json") + "'", "from 0 to 2147483647, the highest a CDDB server keeps, not 2147483648"},
+      {"submit --fields '" + dir.File("big.json") + "'",
+       "from 0 to 2147483647, the highest a CDDB server keeps, not 2147483648"},
       {"submit --fields '" + dir.File("text.json") + "'", "\"revision\" must be a whole number from 0"},
       {"submit --fields '" + dir.File("lone.json") + "'", "\"revision\" needs the \"discid\""},
       {"submit --fields '" + dir.File("extt.json") + "'", "\"extt\" must be an array of strings"},

@@ -99,7 +99,9 @@ TEST(Configuration, EachVariableIsTaken) {
 // A folder variable counts only as an absolute path; HOME stands behind
 // them all, the password database behind HOME.
 TEST(Configuration, FolderPrecedence) {
-  Configuration c = Read({{"HOME", "/h"}, {"XDG_CONFIG_HOME", "relative"}, {"XDG_DATA_HOME", ""},
+  Configuration c = Read({{"HOME", "/h"},
+                          {"XDG_CONFIG_HOME", "relative"},
+                          {"XDG_DATA_HOME", ""},
                           {"XDG_STATE_HOME", "./state"}});
   EXPECT_EQ(c.folders.configHome, "/h/.config");
   EXPECT_EQ(c.folders.dataHome, "/h/.local/share");
@@ -135,9 +137,9 @@ TEST(Configuration, TimeOutsOutsideTheirBoundsOrNotNumbersAreIgnored) {
     const char* text;
     int expected;
   };
-  for (const Case& k : {Case{"1", 1}, Case{"600000", 600000}, Case{"0", 3000}, Case{"-5", 3000},
-                        Case{"600001", 3000}, Case{"12x", 3000}, Case{"99999999999999999999", 3000},
-                        Case{"0x10", 3000}}) {
+  for (const Case& k :
+       {Case{"1", 1}, Case{"600000", 600000}, Case{"0", 3000}, Case{"-5", 3000}, Case{"600001", 3000},
+        Case{"12x", 3000}, Case{"99999999999999999999", 3000}, Case{"0x10", 3000}}) {
     EXPECT_EQ(Read({{"SONOLABEL_IPC_TIMEOUT_MS", k.text}}).ipcTimeoutMs, k.expected) << k.text;
     const int start = k.expected == 3000 ? 10000 : k.expected;
     EXPECT_EQ(Read({{"SONOLABEL_DSMP_START_MS", k.text}}).playerStartMs, start) << k.text;

@@ -1,7 +1,7 @@
 // Demo mode: where its files and folder are found, the settings it writes,
 // and its CDDB server's start and stop, including the ways they fail.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -313,7 +313,9 @@ TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   env.Set("XDG_STATE_HOME", (install.dir.File("lib/sonolabel/sonolabel-cddbd")).c_str());
   c = ReadAtStartUp();
   EXPECT_FALSE(session.Start(install.Bin(), c, why));
-  EXPECT_EQ(why.rfind("デモのフォルダ " + install.dir.File("lib/sonolabel/sonolabel-cddbd/sonolabel-demo") + " を作れません: ", 0),
+  EXPECT_EQ(why.rfind("デモのフォルダ " + install.dir.File("lib/sonolabel/sonolabel-cddbd/sonolabel-demo") +
+                          " を作れません: ",
+                      0),
             0u)
       << why;
 }

@@ -32,7 +32,8 @@ std::vector<std::uint8_t> Hex(const std::string& text) {
 
 std::vector<std::uint8_t> WithHeader(const std::vector<std::uint8_t>& packs) {
   const std::size_t length = packs.size() + 2;
-  std::vector<std::uint8_t> reply{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0};
+  std::vector<std::uint8_t> reply{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
+                                  0, 0};
   reply.insert(reply.end(), packs.begin(), packs.end());
   return reply;
 }
@@ -118,7 +119,9 @@ TEST(CdTextDecoder, AsciiAndLatin1DiscsDecodeToUtf8) {
   EXPECT_EQ(t.blocks[0].lastTrack, 3);
 
   CdTextBlockSpec latin;  // bytes in ISO-8859-1
-  latin.titles = {"Chansons d'\xC9t\xE9", "L'\xE9t\xE9 indien", "Gar\xE7on", "\xDC" "ber alles"};
+  latin.titles = {"Chansons d'\xC9t\xE9", "L'\xE9t\xE9 indien", "Gar\xE7on",
+                  "\xDC"
+                  "ber alles"};
   latin.performers = {"H\xE9l\xE8ne Dupr\xE8s"};
   t = DecodeCdText(CdTextReply({latin}));
   EXPECT_TRUE(t.notes.empty());
@@ -162,7 +165,8 @@ TEST(CdTextDecoder, ShiftJisCharacterSplitAcrossPacksIsJoined) {
   EXPECT_TRUE(t.notes.empty()) << t.notes[0];
   ASSERT_EQ(t.blocks.size(), 1u);
   EXPECT_EQ(t.blocks[0].characterCode, disc::kCdTextMsJis);
-  EXPECT_EQ(t.blocks[0].titles, (std::vector<std::string>{"ABC夜明けの街角", "星降る夜", "Ｔｏｋｙｏ　ｂｌｕｅ"}));
+  EXPECT_EQ(t.blocks[0].titles,
+            (std::vector<std::string>{"ABC夜明けの街角", "星降る夜", "Ｔｏｋｙｏ　ｂｌｕｅ"}));
   EXPECT_EQ(t.blocks[0].performers, std::vector<std::string>{"星野みなと"});
 
   // A text that does not decode as Shift-JIS is left out, not shown with

@@ -36,8 +36,8 @@ std::string ExpectedQuery(const std::vector<int>& frames, std::uint32_t* idOut =
   std::uint32_t id = ((sum % 255) << 24) | (length << 8) | static_cast<unsigned>(n);
   if (idOut) *idOut = id;
   std::ostringstream q;
-  q << "cmd=cddb+query+" << std::uppercase << std::hex << std::setw(8) << std::setfill('0') << id
-    << std::dec << "+" << n;
+  q << "cmd=cddb+query+" << std::uppercase << std::hex << std::setw(8) << std::setfill('0') << id << std::dec
+    << "+" << n;
   for (std::size_t k = 0; k < n; ++k) q << "+" << frames[k];
   q << "+" << frames[n] / 75;
   return q.str();
@@ -63,8 +63,8 @@ TEST(DiscId, WorkedExampleAndDemoDiscs) {
   // The other two demo discs (the simulated drives file holds the same TOCs).
   DiscToc jpop;
   jpop.TrackCount = 12;
-  const MsfAddress j[] = {{0, 2, 0},   {4, 31, 12},  {8, 58, 40},  {13, 2, 5},  {17, 45, 33},
-                          {21, 20, 1}, {25, 59, 70}, {30, 11, 22}, {34, 40, 15}, {38, 52, 60},
+  const MsfAddress j[] = {{0, 2, 0},    {4, 31, 12},  {8, 58, 40},  {13, 2, 5},   {17, 45, 33},
+                          {21, 20, 1},  {25, 59, 70}, {30, 11, 22}, {34, 40, 15}, {38, 52, 60},
                           {43, 10, 11}, {47, 33, 44}, {52, 8, 30}};
   std::copy(std::begin(j), std::end(j), jpop.Entries.begin());
   EXPECT_EQ(QueryCommandFor(jpop),

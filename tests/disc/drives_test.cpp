@@ -26,10 +26,10 @@ TEST_F(SimDrivesTest, DemoDrivesFileListsSixDrives) {
   EXPECT_TRUE(services.boxes.empty());
   EXPECT_EQ(drives->HostAdapterCount(), 2);
   drives->ScanDrives();
-  EXPECT_EQ(model.DriveItems(), (std::vector<std::string>{
-                                    "SONOLAB DEMO ROCK 3TRK  ", "SONOLAB DEMO JPOP 12TRK ",
-                                    "SONOLAB DEMO MULTI 5TRK ", "SONOLAB EMPTY TRAY      ",
-                                    "SONOLAB DEMO CDTEXT JP  ", "SONOLAB DEMO CDTEXT FR  "}));
+  EXPECT_EQ(model.DriveItems(),
+            (std::vector<std::string>{"SONOLAB DEMO ROCK 3TRK  ", "SONOLAB DEMO JPOP 12TRK ",
+                                      "SONOLAB DEMO MULTI 5TRK ", "SONOLAB EMPTY TRAY      ",
+                                      "SONOLAB DEMO CDTEXT JP  ", "SONOLAB DEMO CDTEXT FR  "}));
   EXPECT_EQ(drives->DriveCount(), 6);
   EXPECT_EQ(AddressOf(*drives, 0), "0:0:0");
   EXPECT_EQ(AddressOf(*drives, 3), "1:1:0");
@@ -41,8 +41,9 @@ TEST_F(SimDrivesTest, DemoDrivesFileListsSixDrives) {
 
   const std::pair<int, const char*> expected[] = {
       {0, "cmd=cddb+query+23026203+3+150+18630+35212+612"},
-      {1, "cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+156015+"
-          "174960+194261+214019+3128"},
+      {1,
+       "cmd=cddb+query+990C360C+12+150+20337+40390+58655+79908+96001+116995+135847+156015+"
+       "174960+194261+214019+3128"},
       {2, "cmd=cddb+query+30058B05+5+150+23440+43885+64555+85683+1421"},
       {4, "cmd=cddb+query+4E08B909+9+150+17365+36162+55566+75378+94701+114770+131408+151544+2235"},
       {5, "cmd=cddb+query+3B04EF06+6+150+14572+30005+47385+63167+80173+1265"}};
@@ -61,11 +62,10 @@ TEST_F(SimDrivesTest, DemoDrivesFileListsSixDrives) {
 
 TEST_F(SimDrivesTest, DiscoveryOrderNamesAndStatusTexts) {
   // Adapter, then LUN, then target (fastest); only CD-ROM drives are listed.
-  ASSERT_TRUE(Load(Drive("1:0:0", "ON ADAPTER 1") + Drive("0:0:1", "LUN 1") +
-                   Drive("0:7:0", "TARGET 7") + Drive("0:1:0", "TARGET 1") +
-                   "[0:2:0]\nvendor = DISK\ndevice_type = 0\n" + Drive("0:0:0", "FIRST") +
-                   Drive("0:3:0", "X", "inquiry_empty = 1\n") + Drive("0:4:0", "X", "inquiry_fail = 1\n") +
-                   "[2:5:0]\nvendor=V\nproduct=NO DISC\n"));
+  ASSERT_TRUE(Load(Drive("1:0:0", "ON ADAPTER 1") + Drive("0:0:1", "LUN 1") + Drive("0:7:0", "TARGET 7") +
+                   Drive("0:1:0", "TARGET 1") + "[0:2:0]\nvendor = DISK\ndevice_type = 0\n" +
+                   Drive("0:0:0", "FIRST") + Drive("0:3:0", "X", "inquiry_empty = 1\n") +
+                   Drive("0:4:0", "X", "inquiry_fail = 1\n") + "[2:5:0]\nvendor=V\nproduct=NO DISC\n"));
   EXPECT_EQ(drives->HostAdapterCount(), 3);
   statuses.clear();
   drives->ScanDrives();
@@ -185,8 +185,8 @@ TEST_F(SimDrivesTest, UnsoundTocRepliesCountAsFailedReads) {
     hundred.insert(hundred.end(), {0, 0x10, k == 100 ? 0xAA : k + 1, 0, 0, f / 4500, (f / 75) % 60, f % 75});
   }
   // Tracks 2..3 (first track is not 1).
-  std::vector<int> fromTwo = {0, 0x1A, 2, 3, 0, 0x10, 2, 0, 0, 0, 2, 0,
-                              0, 0x10, 3, 0, 0, 4, 8, 30, 0, 0x10, 0xAA, 0, 0, 10, 12, 12};
+  std::vector<int> fromTwo = {0, 0x1A, 2, 3, 0, 0x10, 2, 0,    0,    0, 2, 0,  0,  0x10,
+                              3, 0,    0, 4, 8, 30,   0, 0x10, 0xAA, 0, 0, 10, 12, 12};
   // A reply whose length field promises three tracks but stops after one.
   std::vector<int> shortReply = {0, 0x22, 1, 3, 0, 0x10, 1, 0, 0, 0, 2, 0};
   std::string text = "[0:0:0]\nraw_toc = " + hex(hundred) + "\n" + "[0:1:0]\nraw_toc = " + hex(fromTwo) +
@@ -221,9 +221,9 @@ TEST_F(SimDrivesTest, LengthWrittenBackByTheLayerIsNotTrusted) {
                    Drive("0:1:0", "ZERO", "report_length = 0\n") +
                    Drive("0:2:0", "SMALL", "report_length = 3\n")));
   drives->ScanDrives();
-  EXPECT_EQ(model.DriveItems(), (std::vector<std::string>{"SONOLAB HUGE            ",
-                                                          "SONOLAB ZERO            ",
-                                                          "SONOLAB SMALL           "}));
+  EXPECT_EQ(model.DriveItems(),
+            (std::vector<std::string>{"SONOLAB HUGE            ", "SONOLAB ZERO            ",
+                                      "SONOLAB SMALL           "}));
   for (int target = 0; target <= 2; ++target) {
     disc::DiscToc toc;
     ASSERT_EQ(drives->ReadToc(0, target, 0, toc), DiscDrives::TocResult::Ok) << target;
@@ -274,7 +274,8 @@ TEST_F(SimDrivesTest, DelayedCompletionThroughEventAndPoll) {
   b.command = SL_ASPI_CMD_EXECUTE_SCSI;
   b.flags = SL_ASPI_FLAG_DATA_IN;
   b.bufferLength = 36;
-  b.buffer = reinterpret_cast<std::uint8_t*>(DiscDrives::ConvParagraphBoundary(reinterpret_cast<std::uintptr_t>(area)));
+  b.buffer = reinterpret_cast<std::uint8_t*>(
+      DiscDrives::ConvParagraphBoundary(reinterpret_cast<std::uintptr_t>(area)));
   b.senseLength = 14;
   b.cdbLength = 6;
   b.cdb[0] = 0x12;

@@ -146,11 +146,11 @@ TEST_F(SgLayerTest, NoDrivesMeansNoAdaptersButUsable) {
 }
 
 TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
-  AddDevice("0:0:0:0", "0\n", "sda");       // a disk on host 0
-  AddDevice("2:0:3:0", "5\n", "sr0");       // CD-ROM, host 2 -> adapter 1
-  AddDevice("2:0:1:1", "5\n", "sr1");       // CD-ROM on LUN 1
+  AddDevice("0:0:0:0", "0\n", "sda");                  // a disk on host 0
+  AddDevice("2:0:3:0", "5\n", "sr0");                  // CD-ROM, host 2 -> adapter 1
+  AddDevice("2:0:1:1", "5\n", "sr1");                  // CD-ROM on LUN 1
   AddDevice("7:0:0:0", "5\n", "sg4", "scsi_generic");  // host 7 -> adapter 2
-  AddDevice("9:0:0:0", "garbage", "sr9");   // unreadable type: ignored
+  AddDevice("9:0:0:0", "garbage", "sr9");              // unreadable type: ignored
   std::filesystem::create_directories(dir.File("sys/class/scsi_device/not-an-address/device"));
   WriteFileBytes(dir.File("dev/sr0"), "");  // a node that is not a SCSI device
   disc::DiscDrives drives(model, mainform::DriveHookFor(model, services));
@@ -171,11 +171,11 @@ TEST_F(SgLayerTest, AdaptersTargetsAndLunsFromSysfs) {
   EXPECT_EQ((std::array{a1->HaId, a1->Target, a1->Lun}), (std::array{1, 1, 1}));
   EXPECT_EQ((std::array{a2->HaId, a2->Target, a2->Lun}), (std::array{2, 0, 0}));
   // The nodes that are missing are named once, after the scan.
-  EXPECT_EQ(services.BoxTexts(),
-            std::vector<std::string>{"CD-ROMドライブ " + dir.File("dev/sr1") +
-                                     " を開けません（デバイスファイルがありません）。\n"
-                                     "CD-ROMドライブ " + dir.File("dev/sg4") +
-                                     " を開けません（デバイスファイルがありません）。"});
+  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"CD-ROMドライブ " + dir.File("dev/sr1") +
+                                                          " を開けません（デバイスファイルがありません）。\n"
+                                                          "CD-ROMドライブ " +
+                                                          dir.File("dev/sg4") +
+                                                          " を開けません（デバイスファイルがありません）。"});
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Warning);
   // Commands to them fail plainly: no crash, no wait, no further box.
   disc::DiscToc toc;

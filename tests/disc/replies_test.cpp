@@ -25,9 +25,9 @@ Bytes Toc(const std::vector<Msf>& starts, int first = 1, int lengthDelta = 0) {
   Bytes out = {0, 0, static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(last)};
   for (std::size_t k = 0; k < starts.size(); ++k) {
     const bool leadOut = k + 1 == starts.size();
-    out.insert(out.end(), {0, 0x10, static_cast<std::uint8_t>(leadOut ? 0xAA : first + static_cast<int>(k)), 0, 0,
-                           static_cast<std::uint8_t>(starts[k].m), static_cast<std::uint8_t>(starts[k].s),
-                           static_cast<std::uint8_t>(starts[k].f)});
+    out.insert(out.end(), {0, 0x10, static_cast<std::uint8_t>(leadOut ? 0xAA : first + static_cast<int>(k)),
+                           0, 0, static_cast<std::uint8_t>(starts[k].m),
+                           static_cast<std::uint8_t>(starts[k].s), static_cast<std::uint8_t>(starts[k].f)});
   }
   const int length = static_cast<int>(out.size()) - 2 + lengthDelta;
   out[0] = static_cast<std::uint8_t>(length >> 8);
@@ -100,8 +100,18 @@ TEST(DriveReplies, SessionInformationNamesTheLastSessionsFirstTrack) {
     int first;
   };
   auto session = [](int length, int lastSession, int track) {
-    return Bytes{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 1,
-                 static_cast<std::uint8_t>(lastSession), 0, 0x14, static_cast<std::uint8_t>(track), 0, 0, 0, 0, 0};
+    return Bytes{static_cast<std::uint8_t>(length >> 8),
+                 static_cast<std::uint8_t>(length),
+                 1,
+                 static_cast<std::uint8_t>(lastSession),
+                 0,
+                 0x14,
+                 static_cast<std::uint8_t>(track),
+                 0,
+                 0,
+                 0,
+                 0,
+                 0};
   };
   const Row rows[] = {
       {"two sessions, track 5", session(10, 2, 5), 5},
@@ -122,7 +132,8 @@ TEST(DriveReplies, InquiryNameIsThePrintableIdentification) {
     Bytes b(std::max<std::size_t>(size, 8), 0);
     b[0] = 5;
     b[4] = static_cast<std::uint8_t>(additional);
-    for (std::size_t i = 0; i < id.size() && 8 + i < b.size(); ++i) b[8 + i] = static_cast<std::uint8_t>(id[i]);
+    for (std::size_t i = 0; i < id.size() && 8 + i < b.size(); ++i)
+      b[8 + i] = static_cast<std::uint8_t>(id[i]);
     b.resize(size);
     return b;
   };
@@ -139,8 +150,16 @@ TEST(DriveReplies, InquiryNameIsThePrintableIdentification) {
       {"additional length 3", inquiry(id, 3), "S"},
       {"additional length 2", inquiry(id, 2), "名称なし"},
       {"tilde kept", inquiry("A~B", 31), "A~B"},
-      {"DEL ends it", inquiry("A\x7F" "B", 31), "A"},
-      {"control ends it", inquiry("AB\x1F" "C", 31), "AB"},
+      {"DEL ends it",
+       inquiry("A\x7F"
+               "B",
+               31),
+       "A"},
+      {"control ends it",
+       inquiry("AB\x1F"
+               "C",
+               31),
+       "AB"},
       {"high byte ends it", inquiry("CAF\xC9", 31), "CAF"},
       {"all zero", inquiry("", 31), "名称なし"},
       {"nine bytes", inquiry("X", 31, 9), "X"},

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
+#include "mainform/outcome_texts.h"
 #include "support/recorder.h"
 
 namespace sl::test {

@@ -1,10 +1,10 @@
 #include "inifile/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,18 +16,18 @@
 #include <utility>
 #include <vector>
 
-#include "text/codepage.h"
 #include "platform/pump.h"
 #include "support/recorder.h"
+#include "text/codepage.h"
 
 namespace sl::inifile {
 namespace {
 
 using platform::SetMessagePump;
 using test::ReadFileBytes;
-using text::ToExternal;
 using test::TempDir;
 using test::WriteFileBytes;
+using text::ToExternal;
 
 // Builds file bytes from UTF-8 lines, each encoded in CP932 and followed by
 // its own line end.
@@ -123,12 +123,23 @@ TEST(Profile, ReadsFilesAsWindowsDoes) {
   const auto sec = p.ReadSection("disc");
   ASSERT_TRUE(sec.has_value());
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Artist", "オフコース"}, {"title", "  padded  "}, {"k", "a=b=c"},
-      {"#h", "hash"},          {"trail", "1 ; trailing"}, {"dup", "first"},
-      {"DUP", "second"},       {"novalue", ""},           {"[Unclosed", ""},
-      {"after", "still disc"}, {"empty", ""},             {"blank", ""},
-      {"", "noname"},          {"unbal", "\"unbalanced"}, {"two", "a\" \"b"},
-      {"wide", "　全角　"},    {"ア", "katakana a"},
+      {"Artist", "オフコース"},
+      {"title", "  padded  "},
+      {"k", "a=b=c"},
+      {"#h", "hash"},
+      {"trail", "1 ; trailing"},
+      {"dup", "first"},
+      {"DUP", "second"},
+      {"novalue", ""},
+      {"[Unclosed", ""},
+      {"after", "still disc"},
+      {"empty", ""},
+      {"blank", ""},
+      {"", "noname"},
+      {"unbal", "\"unbalanced"},
+      {"two", "a\" \"b"},
+      {"wide", "　全角　"},
+      {"ア", "katakana a"},
   };
   EXPECT_EQ(*sec, expected);
   EXPECT_FALSE(p.ReadSection("nosuch").has_value());
@@ -186,7 +197,7 @@ TEST(Profile, WritesKeepEverythingTheyDoNotChange) {
   for (const auto& [text, end] : kForeign) {
     std::string t = text;
     if (t == "  Artist  =  オフコース  ") t = "Artist=New";  // stored spelling kept
-    if (t == "dup=first") t = "dup=1";                        // first of two changed
+    if (t == "dup=first") t = "dup=1";                       // first of two changed
     want.emplace_back(t, "\r\n");
     if (t == "ア=katakana a") want.emplace_back("newkey=v", "\r\n");  // after the last entry
   }
@@ -197,7 +208,8 @@ TEST(Profile, WritesKeepEverythingTheyDoNotChange) {
   EXPECT_EQ(ReadFileBytes(path), expected);
 
   // A write that changes nothing leaves the file alone (same inode).
-  struct stat before {}, after {};
+  struct stat before {
+  }, after{};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   ASSERT_TRUE(p.WriteString("disc", "NEWKEY", "v"));
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
@@ -234,9 +246,9 @@ TEST(Profile, ManySectionsInOneWriteEqualOneAtATime) {
       {"N1", {{"host", "a"}, {"path", "/p"}, {"HOST", "b"}}},
       {"S", {{"k", "2"}, {"new", "3"}}},
       {"N2", {{"host", "c"}}},
-      {"n1", {{"code", "0"}}},          // again, in other case: joins the first N1
-      {"N3", {{"x", "1"}}, {"x"}},      // written and removed in one go
-      {"N4", {}, {"gone"}},             // nothing to remove in a missing section
+      {"n1", {{"code", "0"}}},      // again, in other case: joins the first N1
+      {"N3", {{"x", "1"}}, {"x"}},  // written and removed in one go
+      {"N4", {}, {"gone"}},         // nothing to remove in a missing section
       {"T", {{"x", "9"}}},
       {"N2", {{"host", "d"}}, {"nokey"}},
       {"N5", {{"last", "1"}}},
@@ -285,9 +297,25 @@ TEST(Profile, EveryValueReadsBackAsWritten) {
   const std::string path = dir.File("v.ini");
   Profile p(path);
   const std::vector<std::string> values = {
-      "plain",  "  padded  ", " lead", "trail\t", "\"quoted\"", "'single'", "\"", "'x",
-      "a=b",    "x;y",        ";",     "=",       "",           " ",        "[not a header]",
-      "曲名　", "ー\\ソ[ゾ]", "\"a\" \"b\"", std::string(Profile::kMaxValueBytes, 'z'),
+      "plain",
+      "  padded  ",
+      " lead",
+      "trail\t",
+      "\"quoted\"",
+      "'single'",
+      "\"",
+      "'x",
+      "a=b",
+      "x;y",
+      ";",
+      "=",
+      "",
+      " ",
+      "[not a header]",
+      "曲名　",
+      "ー\\ソ[ゾ]",
+      "\"a\" \"b\"",
+      std::string(Profile::kMaxValueBytes, 'z'),
   };
   Profile::KeyValues keys;
   for (std::size_t i = 0; i < values.size(); ++i) keys.emplace_back("k" + std::to_string(i), values[i]);
@@ -299,8 +327,8 @@ TEST(Profile, EveryValueReadsBackAsWritten) {
   // Only what the reading rules would change is quoted; other programs see
   // "=" and ";" values as they are.
   const std::string bytes = ReadFileBytes(path);
-  for (const char* line : {"k1=\"  padded  \"\r\n", "k4=\"\"quoted\"\"\r\n", "k8=a=b\r\n",
-                           "k9=x;y\r\n", "k10=;\r\n", "k11==\r\n", "k7='x\r\n"}) {
+  for (const char* line : {"k1=\"  padded  \"\r\n", "k4=\"\"quoted\"\"\r\n", "k8=a=b\r\n", "k9=x;y\r\n",
+                           "k10=;\r\n", "k11==\r\n", "k7='x\r\n"}) {
     EXPECT_NE(bytes.find(line), std::string::npos) << line;
   }
 
@@ -320,8 +348,16 @@ TEST(Profile, UnsafeNamesAndUnencodableTextAreRefused) {
   WriteFileBytes(path, "[S]\r\nk=v\r\n");
   Profile p(path);
   const std::vector<std::pair<std::string, std::string>> badNames = {
-      {"S", "a=b"}, {"S", "[k"},   {"S", ";k"},   {"S", ""},  {"S", "  "},
-      {"S", "a\nb"}, {"a]b", "k"}, {"", "k"},     {"  ", "k"}, {"x\ry", "k"},
+      {"S", "a=b"},
+      {"S", "[k"},
+      {"S", ";k"},
+      {"S", ""},
+      {"S", "  "},
+      {"S", "a\nb"},
+      {"a]b", "k"},
+      {"", "k"},
+      {"  ", "k"},
+      {"x\ry", "k"},
       {"S", std::string(Profile::kMaxNameBytes + 1, 'k')},
   };
   for (const auto& [section, key] : badNames) {
@@ -523,7 +559,8 @@ TEST(Profile, ParsedOnceWhileUnchangedAndChangesAreSeen) {
   EXPECT_EQ(p.ReadString("svr1", "host", ""), "h1");
   const long long before = BytesRead();
   if (before < 0) GTEST_SKIP() << "no /proc/self/io";
-  for (int i = 0; i < 2000; ++i) ASSERT_EQ(p.ReadString("SVR" + std::to_string(i), "HOST", ""), "h" + std::to_string(i));
+  for (int i = 0; i < 2000; ++i)
+    ASSERT_EQ(p.ReadString("SVR" + std::to_string(i), "HOST", ""), "h" + std::to_string(i));
   EXPECT_LT(BytesRead() - before, static_cast<long long>(text.size())) << "the file was read again";
 
   // Our own write replaces the file: the next read sees it.
@@ -565,12 +602,13 @@ TEST(Profile, TransactionReadsUnderTheLockAndWritesAllOrNothing) {
     return true;
   }));
   EXPECT_EQ(ReadFileBytes(path), "[a]\r\nn=2\r\n[b]\r\nseen=no\r\n");
-  EXPECT_FALSE(p.Transact([](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string& why) {
-    out.push_back({"a", {{"n", "99"}}});
-    EXPECT_FALSE(f.Storable("\xF0\x9F\x98\x80"));
-    why = "refused";
-    return false;
-  }));
+  EXPECT_FALSE(
+      p.Transact([](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string& why) {
+        out.push_back({"a", {{"n", "99"}}});
+        EXPECT_FALSE(f.Storable("\xF0\x9F\x98\x80"));
+        why = "refused";
+        return false;
+      }));
   EXPECT_EQ(p.LastError(), "refused");
   EXPECT_EQ(ReadFileBytes(path), "[a]\r\nn=2\r\n[b]\r\nseen=no\r\n");
 }
@@ -598,8 +636,8 @@ std::vector<std::pair<std::string, std::string>> TrickyFiles() {
       {"header last", "[A]\r\nk=1\r\n[B]"},
       {"bom", "\xEF\xBB\xBF[A]\r\nk=caf\xC3\xA9\r\n[\xE6\x9B\xB2]\r\nk=x\r\n"},
       {"comments", "[A]\r\n;k=commented\r\nk=real\r\n#h=hash\r\n"},
-      {"two-byte", "[A]\r\nk=" + ToExternal("ゾ]") + "\r\n[" + ToExternal("アゼ") + "]\r\nk=" +
-                       ToExternal("ソ") + "\r\n[B]\r\nk=b\r\n"},
+      {"two-byte", "[A]\r\nk=" + ToExternal("ゾ]") + "\r\n[" + ToExternal("アゼ") +
+                       "]\r\nk=" + ToExternal("ソ") + "\r\n[B]\r\nk=b\r\n"},
       {"empty", ""},
       {"big", big},
       {"big, LF", lf},
@@ -610,8 +648,9 @@ std::vector<std::pair<std::string, std::string>> TrickyFiles() {
 // later reads use a whole parse. Both answer every read alike.
 TEST(Profile, FirstReadOfOneSectionAnswersAsTheWholeParse) {
   TempDir dir;
-  const std::vector<std::string> sections = {"A", "a", " B ", "Disc", "", "Unclosed", "Z", "S0", "S1234",
-                                             "s1235", "S2999", "S3000", "\xE6\x9B\xB2", "アゼ", "アぜ"};
+  const std::vector<std::string> sections = {"A",        "a",     " B ",          "Disc",  "",
+                                             "Unclosed", "Z",     "S0",           "S1234", "s1235",
+                                             "S2999",    "S3000", "\xE6\x9B\xB2", "アゼ",  "アぜ"};
   const std::vector<std::string> keys = {"k", "K", "x", "top", "key1", "z", ";k", "#h", "long", "missing"};
   int links = 0;
   for (const auto& [what, text] : TrickyFiles()) {
@@ -672,11 +711,12 @@ TEST(Profile, WriteThatOnlyWritesGivesTheSameFileAsOneThatReads) {
       Profile d(direct);
       const bool directOk = d.WriteSections({change});
       Profile r(reading);
-      const bool readingOk = r.Transact([&](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string&) {
-        (void)f.Find(c.section, "k");
-        out.push_back(change);
-        return true;
-      });
+      const bool readingOk =
+          r.Transact([&](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string&) {
+            (void)f.Find(c.section, "k");
+            out.push_back(change);
+            return true;
+          });
       EXPECT_EQ(directOk, readingOk) << d.LastError() << " / " << r.LastError();
       EXPECT_EQ(ReadFileBytes(direct), ReadFileBytes(reading));
     }
@@ -707,10 +747,11 @@ TEST(Profile, ProcessesRacingOnOneFileLoseNoChange) {
       Profile p(path);
       for (int i = 0; i < kRounds; ++i) {
         // A write that reads (the counter) and one that only writes.
-        const bool counted = p.Transact([](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string&) {
-          out.push_back({"c", {{"n", std::to_string(std::stoi(f.ReadString("c", "n", "0")) + 1)}}});
-          return true;
-        });
+        const bool counted =
+            p.Transact([](const Profile::Reader& f, std::vector<Profile::SectionKeys>& out, std::string&) {
+              out.push_back({"c", {{"n", std::to_string(std::stoi(f.ReadString("c", "n", "0")) + 1)}}});
+              return true;
+            });
         const bool added = p.WriteString("w" + std::to_string(who), "k" + std::to_string(i), "v");
         if (!counted || !added) ::_exit(1);
       }
@@ -746,7 +787,8 @@ namespace {
 TEST(ProfileDelete, RemovesOneKeyAndKeepsEverythingElse) {
   test::TempDir dir;
   const std::string path = dir.File("dsmp.ini");
-  const std::string before = "; tools\r\n[Tool]\r\nA=1\r\nb=2\r\n;c=3\r\nA=dup\r\n\r\n[DSMP]\r\nDesign=x.dsk\r\n";
+  const std::string before =
+      "; tools\r\n[Tool]\r\nA=1\r\nb=2\r\n;c=3\r\nA=dup\r\n\r\n[DSMP]\r\nDesign=x.dsk\r\n";
   struct Row {
     const char* section;
     const char* key;
@@ -757,8 +799,8 @@ TEST(ProfileDelete, RemovesOneKeyAndKeepsEverythingElse) {
       // The first of duplicates goes; the next one is then the one read.
       {"tool", "a", "; tools\r\n[Tool]\r\nb=2\r\n;c=3\r\nA=dup\r\n\r\n[DSMP]\r\nDesign=x.dsk\r\n"},
       {"Tool", ";c", before, false},  // comments are no keys: refused
-      {"Tool", "missing", before},   // nothing to remove
-      {"Nowhere", "A", before},      // no such section
+      {"Tool", "missing", before},    // nothing to remove
+      {"Nowhere", "A", before},       // no such section
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.section) + "/" + row.key);

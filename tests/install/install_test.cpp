@@ -3,9 +3,9 @@
 // none of the build tree's files beside them: the layout, the layers and
 // demo data found relative to bin/, the demo, and the settings and title
 // database of a user who may not write to the program's folder.
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -37,7 +37,7 @@ struct Result {
 // input closed; as user nobody when `asNobody` (the test must be root). Gives
 // up after 60 seconds.
 Result RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-           const std::string& cwd, bool asNobody = false) {
+                  const std::string& cwd, bool asNobody = false) {
   std::vector<std::string> a = argv, e = env;
   std::vector<char*> av, ev;
   for (auto& s : a) av.push_back(s.data());
@@ -114,8 +114,9 @@ class Installed : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* sub : {"usr", "home", "state"}) fs::create_directories(dir.File(sub));
-    const Result r = RunProgram({SONOLABEL_CMAKE_COMMAND, "--install", SONOLABEL_BUILD_DIR, "--prefix", Prefix()},
-                         {"PATH=/usr/bin:/bin"}, dir.Path());
+    const Result r =
+        RunProgram({SONOLABEL_CMAKE_COMMAND, "--install", SONOLABEL_BUILD_DIR, "--prefix", Prefix()},
+                   {"PATH=/usr/bin:/bin"}, dir.Path());
     ASSERT_EQ(r.status, 0) << r.out << r.err;
   }
   std::string Prefix() const { return dir.File("usr"); }
@@ -133,14 +134,20 @@ class Installed : public ::testing::Test {
 };
 
 TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
-  std::vector<std::string> expected = {
-      "bin/sonolabel-cli", "lib/sonolabel/sonolabel-cddbd", "lib/sonolabel/libwnaspi32-sg.so",
-      "lib/sonolabel/libwnaspi32-sim.so", "lib/sonolabel/dsmp-sim", "share/sonolabel/demo/drives.ini",
-      "share/sonolabel/demo/playlist.json",
-      "share/sonolabel/demo/cddb/misc/990c360c", "share/man/man1/sonolabel-cli.1.gz",
-      "share/doc/sonolabel/man/sonolabel-cddbd.1.gz", "share/doc/sonolabel/man/dsmp-sim.1.gz",
-      "share/doc/sonolabel/copyright",
-      "share/doc/sonolabel/changelog.gz", "share/doc/sonolabel/help/index.html"};
+  std::vector<std::string> expected = {"bin/sonolabel-cli",
+                                       "lib/sonolabel/sonolabel-cddbd",
+                                       "lib/sonolabel/libwnaspi32-sg.so",
+                                       "lib/sonolabel/libwnaspi32-sim.so",
+                                       "lib/sonolabel/dsmp-sim",
+                                       "share/sonolabel/demo/drives.ini",
+                                       "share/sonolabel/demo/playlist.json",
+                                       "share/sonolabel/demo/cddb/misc/990c360c",
+                                       "share/man/man1/sonolabel-cli.1.gz",
+                                       "share/doc/sonolabel/man/sonolabel-cddbd.1.gz",
+                                       "share/doc/sonolabel/man/dsmp-sim.1.gz",
+                                       "share/doc/sonolabel/copyright",
+                                       "share/doc/sonolabel/changelog.gz",
+                                       "share/doc/sonolabel/help/index.html"};
   if (SONOLABEL_HAVE_APP) {
     for (const char* f : {"bin/sonolabel", "share/man/man1/sonolabel.1.gz",
                           "share/applications/org.sonolabel.Sonolabel.desktop",
@@ -183,7 +190,7 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   // saved in the demo's own folder.
   const std::string state = dir.File("state");
   r = RunProgram({At("bin/sonolabel-cli"), "--demo", "lookup", "--drive", "1", "--email", "demo@example.jp"},
-          UserEnv({"XDG_STATE_HOME=" + state}), cwd);
+                 UserEnv({"XDG_STATE_HOME=" + state}), cwd);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"discid\":\"990C360C\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"status\":\"曲名取得完了\""), std::string::npos) << r.out;
@@ -204,10 +211,11 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
     const std::string demoExec = DesktopExec(desktop, "Desktop Action demo");
     EXPECT_EQ(demoExec, "sonolabel --demo");
     const std::string shot = dir.File("demo-window.png");
-    r = RunProgram({"/bin/sh", "-c", demoExec},
-            UserEnv({"XDG_STATE_HOME=" + state, "QT_QPA_PLATFORM=offscreen", "SONOLABEL_PICK_DRIVE=2",
-                     "SONOLABEL_LOOKUP=1", "SONOLABEL_SCREENSHOT=" + shot, "SONOLABEL_SCREENSHOT_DELAY=0"}),
-            cwd);
+    r = RunProgram(
+        {"/bin/sh", "-c", demoExec},
+        UserEnv({"XDG_STATE_HOME=" + state, "QT_QPA_PLATFORM=offscreen", "SONOLABEL_PICK_DRIVE=2",
+                 "SONOLABEL_LOOKUP=1", "SONOLABEL_SCREENSHOT=" + shot, "SONOLABEL_SCREENSHOT_DELAY=0"}),
+        cwd);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_regular_file(shot));
     EXPECT_NE(ReadFileBytes(state + "/sonolabel-demo/cdplayer.ini").find("numtracks=5"), std::string::npos);
@@ -235,7 +243,8 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   r = RunProgram({At("bin/sonolabel-cli"), "--demo", "drives"}, UserEnv({"XDG_STATE_HOME=" + state}), cwd);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("sonolabel-cli: デモに必要なファイル demo/drives.ini が見つかりません"), std::string::npos)
+  EXPECT_NE(r.err.find("sonolabel-cli: デモに必要なファイル demo/drives.ini が見つかりません"),
+            std::string::npos)
       << r.err;
 }
 
@@ -252,29 +261,31 @@ TEST_F(Installed, AUserWhoCannotWriteTheProgramsFolderGetsHisOwnFolders) {
     ::chmod(At("bin").c_str(), 0555);
   }
   CddbdProcess server;
-  Result r = RunProgram({At("bin/sonolabel-cli"), "lookup", "--drive", "0", "--server", server.Url(), "--email",
-                  "user@example.jp"},
-                 UserEnv({"SONOLABEL_ASPI=sim"}), home, root);
+  Result r = RunProgram({At("bin/sonolabel-cli"), "lookup", "--drive", "0", "--server", server.Url(),
+                         "--email", "user@example.jp"},
+                        UserEnv({"SONOLABEL_ASPI=sim"}), home, root);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"discid\":\"23026203\""), std::string::npos) << r.out;
   EXPECT_NE(ReadFileBytes(home + "/.config/sonolabel/sonolabel.INI").find("email=user@example.jp"),
             std::string::npos);
-  EXPECT_NE(ReadFileBytes(home + "/.local/share/sonolabel/cdplayer.ini").find("numtracks=3"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(home + "/.local/share/sonolabel/cdplayer.ini").find("numtracks=3"),
+            std::string::npos);
   EXPECT_FALSE(fs::exists(At("bin/sonolabel-cli.INI")));
 
   // The XDG variables move both.
-  r = RunProgram({At("bin/sonolabel-cli"), "lookup", "--drive", "0", "--server", server.Url(), "--email",
-           "user@example.jp"},
-          UserEnv({"SONOLABEL_ASPI=sim", "XDG_CONFIG_HOME=" + home + "/cfg", "XDG_DATA_HOME=" + home + "/data"}),
-          home, root);
+  r = RunProgram(
+      {At("bin/sonolabel-cli"), "lookup", "--drive", "0", "--server", server.Url(), "--email",
+       "user@example.jp"},
+      UserEnv({"SONOLABEL_ASPI=sim", "XDG_CONFIG_HOME=" + home + "/cfg", "XDG_DATA_HOME=" + home + "/data"}),
+      home, root);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_regular_file(home + "/cfg/sonolabel/sonolabel.INI"));
   EXPECT_TRUE(fs::is_regular_file(home + "/data/sonolabel/cdplayer.ini"));
 
   // The demo, as this user: its folder under ~/.local/state.
   r = RunProgram({At("bin/sonolabel-cli"), "--demo", "lookup", "--drive", "2", "--choose", "1", "--email",
-           "user@example.jp"},
-          UserEnv(), home, root);
+                  "user@example.jp"},
+                 UserEnv(), home, root);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"discid\":\"30058B05\""), std::string::npos) << r.out;
   EXPECT_NE(ReadFileBytes(home + "/.local/state/sonolabel-demo/cdplayer.ini").find("numtracks=5"),

@@ -155,7 +155,8 @@ TEST_F(IpcHostile, HalfSentFramesAreBoundedInMemoryAndDroppedWhenOverdue) {
 TEST_F(IpcHostile, AFolderOfAnotherUserIsRefusedAndOurOwnOpenFolderIsClosed) {
   uid_t nobody;
   gid_t nogroup;
-  if (::getuid() != 0 || !NobodyIds(nobody, nogroup)) GTEST_SKIP() << "needs root to make files of another user";
+  if (::getuid() != 0 || !NobodyIds(nobody, nogroup))
+    GTEST_SKIP() << "needs root to make files of another user";
   // Another user's folder, open to all: never used.
   ipc::Shutdown();
   std::filesystem::remove_all(Dir());
@@ -173,7 +174,7 @@ TEST_F(IpcHostile, AFolderOfAnotherUserIsRefusedAndOurOwnOpenFolderIsClosed) {
   ASSERT_EQ(::chown(planted.c_str(), nobody, nogroup), 0);
   ipc::Shutdown();
   EXPECT_TRUE(ipc::Available());
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(Dir().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_NE(::access(planted.c_str(), F_OK), 0);
@@ -182,7 +183,8 @@ TEST_F(IpcHostile, AFolderOfAnotherUserIsRefusedAndOurOwnOpenFolderIsClosed) {
 TEST_F(IpcHostile, AnotherUserCannotReachOurSocket) {
   uid_t nobody;
   gid_t nogroup;
-  if (::getuid() != 0 || !NobodyIds(nobody, nogroup)) GTEST_SKIP() << "needs root to run a peer as another user";
+  if (::getuid() != 0 || !NobodyIds(nobody, nogroup))
+    GTEST_SKIP() << "needs root to run a peer as another user";
   HostileScript script{HostileScript::kHelloIdle, 3};
   script.asNobody = true;
   HostilePeer other(runtime.Path(), ::getpid(), script);
@@ -196,7 +198,8 @@ TEST_F(IpcHostile, AnotherUserCannotReachOurSocket) {
 TEST_F(IpcHostile, AFakePlayerOfAnotherUserIsNeverTalkedTo) {
   uid_t nobody;
   gid_t nogroup;
-  if (::getuid() != 0 || !NobodyIds(nobody, nogroup)) GTEST_SKIP() << "needs root to run a peer as another user";
+  if (::getuid() != 0 || !NobodyIds(nobody, nogroup))
+    GTEST_SKIP() << "needs root to run a peer as another user";
   TempDir open;
   ASSERT_EQ(::chmod(open.Path().c_str(), 0777), 0);
   const std::string sock = open.File("s");

@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -65,7 +65,8 @@ TEST_F(Ipc, WindowsAreFoundByClassAndMessagesArriveInOrder) {
   std::vector<std::string> got;
   auto proc = [&](const char* who) {
     return [&got, who](std::uint32_t m, std::uint32_t w, std::int32_t l) {
-      got.push_back(std::string(who) + ":" + std::to_string(m) + "," + std::to_string(w) + "," + std::to_string(l));
+      got.push_back(std::string(who) + ":" + std::to_string(m) + "," + std::to_string(w) + "," +
+                    std::to_string(l));
       return 5;
     };
   };
@@ -83,7 +84,8 @@ TEST_F(Ipc, WindowsAreFoundByClassAndMessagesArriveInOrder) {
   EXPECT_EQ(ipc::SendMessageTimeout(top, 0xC003, 4, 4, 100), 5);
   EXPECT_EQ(got, std::vector<std::string>{"top:49155,4,4"});  // sent: handled at once
   ipc::PumpUntil([&] { return got.size() == 4; }, 1000);
-  EXPECT_EQ(got, (std::vector<std::string>{"top:49155,4,4", "hidden:49153,1,-1", "top:49153,2,2", "top:49154,3,3"}));
+  EXPECT_EQ(got, (std::vector<std::string>{"top:49155,4,4", "hidden:49153,1,-1", "top:49153,2,2",
+                                           "top:49154,3,3"}));
   ipc::DestroyWindow(top);
   EXPECT_EQ(ipc::FindWindow("TSomeForm"), 0u);
   EXPECT_FALSE(ipc::PostMessage(top, 1, 1, 1));
@@ -94,16 +96,18 @@ TEST_F(Ipc, ObjectsAreCreatedQueriedAndCalledAcrossTheSocket) {
   ASSERT_TRUE(ipc::RegisterClassObject(kClass, [] { return std::make_shared<Echo>(); }));
   ipc::Interface unknown, echo, none;
   ASSERT_EQ(ipc::CreateInstance(kClass, 0x15, ipc::kIUnknown, unknown), ipc::kOk);
-  EXPECT_EQ(unknown.Query(*ipc::Guid::Parse("{00000000-0000-0000-0000-000000000001}"), none), ipc::kNoInterface);
+  EXPECT_EQ(unknown.Query(*ipc::Guid::Parse("{00000000-0000-0000-0000-000000000001}"), none),
+            ipc::kNoInterface);
   ASSERT_EQ(unknown.Query(kIface, echo), ipc::kOk);
   const std::u16string text = u"日本語 and \U0001F3B5";
   std::vector<ipc::Value> out;
   const ipc::ValueType types[] = {ipc::ValueType::Long, ipc::ValueType::String, ipc::ValueType::Byte,
                                   ipc::ValueType::Short};
-  ASSERT_EQ(echo.Call(7,
-                      {ipc::Value::Long(-5), ipc::Value::String(text), ipc::Value::Byte(200), ipc::Value::Short(-1)},
-                      types, out),
-            ipc::kOk);
+  ASSERT_EQ(
+      echo.Call(
+          7, {ipc::Value::Long(-5), ipc::Value::String(text), ipc::Value::Byte(200), ipc::Value::Short(-1)},
+          types, out),
+      ipc::kOk);
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[0].number, -5);
   EXPECT_EQ(out[1].text, text);
@@ -124,9 +128,11 @@ TEST_F(Ipc, ObjectsAreCreatedQueriedAndCalledAcrossTheSocket) {
 
 TEST_F(Ipc, TheQueueIsBounded) {
   int handled = 0;
-  const auto w = ipc::CreateMessageWindow([&](std::uint32_t, std::uint32_t, std::int32_t) { return ++handled; });
+  const auto w =
+      ipc::CreateMessageWindow([&](std::uint32_t, std::uint32_t, std::int32_t) { return ++handled; });
   int accepted = 0;
-  for (std::size_t i = 0; i < ipc::kMaxQueuedMessages + 50; ++i) accepted += ipc::PostMessage(w, 1, 0, 0) ? 1 : 0;
+  for (std::size_t i = 0; i < ipc::kMaxQueuedMessages + 50; ++i)
+    accepted += ipc::PostMessage(w, 1, 0, 0) ? 1 : 0;
   EXPECT_EQ(accepted, static_cast<int>(ipc::kMaxQueuedMessages));
   ipc::PumpUntil([&] { return handled == accepted; }, 5000);
   EXPECT_EQ(handled, accepted);
@@ -259,9 +265,11 @@ class FakePeer {
 };
 
 TEST_F(Ipc, BrokenRepliesFailTheCallAndLinkFailuresGiveThePeerUp) {
-  auto callReply = [](std::uint32_t seq, std::uint32_t object, std::uint16_t slot, const std::string& values) {
-    return Frame(11, U32(seq) + U32(object) + std::string{static_cast<char>(slot), static_cast<char>(slot >> 8)} +
-                         U32(0) + values);
+  auto callReply = [](std::uint32_t seq, std::uint32_t object, std::uint16_t slot,
+                      const std::string& values) {
+    return Frame(11, U32(seq) + U32(object) +
+                         std::string{static_cast<char>(slot), static_cast<char>(slot >> 8)} + U32(0) +
+                         values);
   };
   std::string overBound = std::string(1, '\x01') + '\x02' + U32(ipc::kMaxStringUnits + 1) +
                           std::string((ipc::kMaxStringUnits + 1) * 2, 'a');
@@ -272,21 +280,24 @@ TEST_F(Ipc, BrokenRepliesFailTheCallAndLinkFailuresGiveThePeerUp) {
     ipc::HResult expected;
     bool linkLost;
   } rows[] = {
-      {"a good reply", [&](std::uint32_t s) { return callReply(s, 1, 7, std::string(1, '\x01') + '\x01' + U32(42)); },
-       false, ipc::kOk, false},
+      {"a good reply",
+       [&](std::uint32_t s) { return callReply(s, 1, 7, std::string(1, '\x01') + '\x01' + U32(42)); }, false,
+       ipc::kOk, false},
       {"garbage bytes", [](std::uint32_t) { return std::string("\x05\x00\x00\x00garbage!", 12); }, false,
        ipc::kInvalidPacket, true},
       {"a frame length over the bound", [](std::uint32_t) { return U32(0x7FFFFFFF) + "x"; }, false,
        ipc::kInvalidPacket, true},
-      {"a truncated reply", [](std::uint32_t s) { return Frame(11, U32(s) + U32(1)); }, false, ipc::kInvalidPacket,
+      {"a truncated reply", [](std::uint32_t s) { return Frame(11, U32(s) + U32(1)); }, false,
+       ipc::kInvalidPacket, true},
+      {"the answer to another slot",
+       [&](std::uint32_t s) { return callReply(s, 1, 8, std::string(1, '\0')); }, false, ipc::kInvalidPacket,
        true},
-      {"the answer to another slot", [&](std::uint32_t s) { return callReply(s, 1, 8, std::string(1, '\0')); }, false,
-       ipc::kInvalidPacket, true},
-      {"the answer to another kind of request", [](std::uint32_t s) { return Frame(8, U32(s) + U32(0)); }, false,
-       ipc::kInvalidPacket, true},
+      {"the answer to another kind of request", [](std::uint32_t s) { return Frame(8, U32(s) + U32(0)); },
+       false, ipc::kInvalidPacket, true},
       {"a string over the bound", [&](std::uint32_t s) { return callReply(s, 1, 7, overBound); }, false,
        ipc::kBadData, false},
-      {"the peer closing mid-call", [](std::uint32_t) { return std::string(); }, true, ipc::kDisconnected, true},
+      {"the peer closing mid-call", [](std::uint32_t) { return std::string(); }, true, ipc::kDisconnected,
+       true},
       {"no answer at all", [](std::uint32_t) { return std::string(); }, false, ipc::kTimeout, true},
   };
   for (const auto& row : rows) {

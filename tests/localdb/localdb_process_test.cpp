@@ -7,20 +7,20 @@
 
 #include <chrono>
 #include <cstdio>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "localdb/localdb.h"
-#include "text/codepage.h"
 #include "inifile/profile.h"
+#include "localdb/localdb.h"
 #include "shell/model.h"
 #include "support/kill_rounds.h"
 #include "support/recorder.h"
+#include "text/codepage.h"
 
 namespace sl::localdb {
 namespace {
@@ -157,7 +157,8 @@ TEST(LocalDbProcesses, TwoProcessesSavingAtOnceLoseNothing) {
   const std::size_t sections = Headers(test::ReadFileBytes(path), &crlf).size();
   EXPECT_EQ(sections, 20u + 2u * static_cast<unsigned>(kSaves));
   EXPECT_TRUE(crlf);
-  std::printf("race: 2 processes x %d saves, %zu of %d discs in the file\n", kSaves, sections - 20, 2 * kSaves);
+  std::printf("race: 2 processes x %d saves, %zu of %d discs in the file\n", kSaves, sections - 20,
+              2 * kSaves);
 }
 
 }  // namespace

@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "text/codepage.h"
 #include "inifile/profile.h"
 #include "shell/model.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
+#include "text/codepage.h"
 
 namespace sl::localdb {
 namespace {
@@ -96,7 +96,7 @@ TEST(LocalDb, SaveEditLoadBringsBackTheSavedTitles) {
 
   const std::string bytes = ReadFileBytes(path);
   EXPECT_EQ(bytes.rfind(text::ToExternal("[2A0B3C0D]\r\nnumtracks=12\r\nartist=saved artist\r\n"
-                                             "title=saved title\r\n0=saved 曲1\r\n"),
+                                         "title=saved title\r\n0=saved 曲1\r\n"),
                         0),
             0u)
       << bytes;

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "mainform/mainform.h"
-#include "text/codepage.h"
 #include "ipc/ipc.h"
+#include "mainform/mainform.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
 #include "support/scoped_settings.h"
+#include "text/codepage.h"
 
 namespace sl::mainform {
 namespace {

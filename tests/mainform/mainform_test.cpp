@@ -10,12 +10,12 @@
 #include <memory>
 
 #include "mainform/mainform.h"
-#include "text/codepage.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
+#include "text/codepage.h"
 
 namespace sl::mainform {
 namespace {
@@ -216,10 +216,10 @@ TEST_F(Form, FailedSaveSaysSoAndKeepsTheOldFile) {
 
 TEST_F(Form, LookupFillsWindowAndSavesAtOnce) {
   test::CddbdProcess server({"--level5-charset", "CP932"});
-  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
-                                    "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
-                                        std::to_string(server.Port()) +
-                                        "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+  test::WriteFileBytes(env.iniPath,
+                       "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                       "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
+                           std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
   auto& f = Start();
   f.ApplyStartupSettings();
   EXPECT_TRUE(services.inputPrompts.empty());
@@ -260,11 +260,12 @@ namespace {
 // not change the disc the reply belongs to.
 TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
   test::CddbdProcess server({"--fault", "query delay 300"});
-  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
-                                    "servercount=2\r\n[svr0]\r\nhost=127.0.0.1:" +
-                                        std::to_string(server.Port()) +
-                                        "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=other.invalid\r\n"
-                                        "path=/~cddb/cddb.cgi?\r\n");
+  test::WriteFileBytes(env.iniPath,
+                       "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                       "servercount=2\r\n[svr0]\r\nhost=127.0.0.1:" +
+                           std::to_string(server.Port()) +
+                           "\r\npath=/~cddb/cddb.cgi?\r\n[svr1]\r\nhost=other.invalid\r\n"
+                           "path=/~cddb/cddb.cgi?\r\n");
   auto& f = Start();
   f.ApplyStartupSettings();
   Pick(0);
@@ -274,10 +275,10 @@ TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
   platform::SetMessagePump([&] {
     if (++pumped != 1) return;
     EXPECT_TRUE(m.CommandRunning());
-    Pick(3);                         // another disc
-    m.ToggleServerItem(1);           // another server
+    Pick(3);                // another disc
+    m.ToggleServerItem(1);  // another server
     f.ChangeServer(1);
-    f.LoadTitles();           // would overwrite the grid
+    f.LoadTitles();  // would overwrite the grid
   });
   f.LookUpDisc();
   platform::SetMessagePump({});
@@ -310,7 +311,8 @@ TEST_F(Form, NothingChangesTheDiscWhileALookupWaits) {
 // level 5, from this project's server and from one written apart from it:
 // the window and cdplayer.ini end the same.
 TEST_F(Form, EntriesComeInTheServersCharacterSet) {
-  const std::string jpopText = test::ReadFileBytes(std::string(SONOLABEL_SOURCE_DIR) + "/demo/cddb/misc/990c360c");
+  const std::string jpopText =
+      test::ReadFileBytes(std::string(SONOLABEL_SOURCE_DIR) + "/demo/cddb/misc/990c360c");
   test::CddbdProcess utf8Server;
   test::CddbdProcess sjisServer({"--level5-charset", "CP932"});
   test::GnudbLikeServer gnudbLike({{"990c360c", {"misc", jpopText}}});
@@ -323,7 +325,8 @@ TEST_F(Form, EntriesComeInTheServersCharacterSet) {
   const Row rows[] = {
       {"cddbd, UTF-8 entry", utf8Server.Port(), true, [&] { return utf8Server.Log(); }},
       {"cddbd, Shift-JIS server", sjisServer.Port(), false, [&] { return sjisServer.Log(); }},
-      {"gnudb-like, UTF-8 entry", gnudbLike.Port(), true, [&] {
+      {"gnudb-like, UTF-8 entry", gnudbLike.Port(), true,
+       [&] {
          std::string all;
          for (const auto& r : gnudbLike.Requests()) all += r;
          return all;
@@ -360,13 +363,16 @@ TEST_F(Form, EntriesComeInTheServersCharacterSet) {
 // cdplayer.ini can't hold its accents, so the save refuses that disc's
 // section and says which characters; the rest of the file stays.
 TEST_F(Form, TitlesTheCodePageCannotHoldShowButAreNotStored) {
-  test::GnudbLikeServer server({{"23026203", {"rock", "# Revision: 3\nDISCID=23026203\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\n"
-                                                      "TTITLE0=Na\u00efve\nTTITLE1=Two\nTTITLE2=\u00c9t\u00e9\n"}}});
+  test::GnudbLikeServer server({{"23026203",
+                                 {"rock",
+                                  "# Revision: 3\nDISCID=23026203\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\n"
+                                  "TTITLE0=Na\u00efve\nTTITLE1=Two\nTTITLE2=\u00c9t\u00e9\n"}}});
   std::filesystem::create_directories(env.windowsDir);
   test::WriteFileBytes(CdPlayerIni(), "[OTHER]\r\nartist=kept\r\n");
-  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
-                                    "[svr0]\r\nhost=127.0.0.1:" + std::to_string(server.Port()) +
-                                        "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
+  test::WriteFileBytes(env.iniPath,
+                       "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                       "[svr0]\r\nhost=127.0.0.1:" +
+                           std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncharset=UTF-8\r\n");
   auto& f = Start();
   f.ApplyStartupSettings();
   Pick(0);
@@ -377,10 +383,11 @@ TEST_F(Form, TitlesTheCodePageCannotHoldShowButAreNotStored) {
   EXPECT_EQ(t.Cell(1, 3), "\u00c9t\u00e9");
   EXPECT_EQ(f.ReadRevision(), 3);
   EXPECT_EQ(services.BoxTexts(),
-            (std::vector<std::string>{"曲名取得完了しました。",
-                                      "ローカルデータベースに保存できませんでした。\n文字「\u00e9」（U+00E9）、"
-                                      "「\u00e8」（U+00E8）、「\u00ef」（U+00EF）、「\u00c9」（U+00C9）はコードページ CP932 "
-                                      "で表せません。"}));
+            (std::vector<std::string>{
+                "曲名取得完了しました。",
+                "ローカルデータベースに保存できませんでした。\n文字「\u00e9」（U+00E9）、"
+                "「\u00e8」（U+00E8）、「\u00ef」（U+00EF）、「\u00c9」（U+00C9）はコードページ CP932 "
+                "で表せません。"}));
   EXPECT_TRUE(f.SaveFailed());
   EXPECT_EQ(test::ReadFileBytes(CdPlayerIni()), "[OTHER]\r\nartist=kept\r\n");
   // Another disc in the drive: the revision no longer belongs to the window.
@@ -411,12 +418,27 @@ TEST_F(Form, MenuItemsStayDisabledAfterFailures) {
   const Row rows[] = {
       {"no disc", 1, {}, true, false, false, "CDなし"},
       {"connection refused", 0, {}, false, true, false, "接続できません。"},
-      {"no match", 0, {"--fault", "query reply 202 No match for disc ID 23026203."}, true, true, false,
+      {"no match",
+       0,
+       {"--fault", "query reply 202 No match for disc ID 23026203."},
+       true,
+       true,
+       false,
        "該当タイトルなし"},
-      {"entry gone", 0, {"--fault", "read reply 401 rock 23026203 No such CD entry in database."}, true, true,
-       false, "該当なし"},
-      {"entry cut short", 0, {"--fault", "read reply 210 rock 23026203 entry\\nTTITLE0=Port 8880\\nTTITLE1=Gu"},
-       true, true, false, "応答コードなし"},
+      {"entry gone",
+       0,
+       {"--fault", "read reply 401 rock 23026203 No such CD entry in database."},
+       true,
+       true,
+       false,
+       "該当なし"},
+      {"entry cut short",
+       0,
+       {"--fault", "read reply 210 rock 23026203 entry\\nTTITLE0=Port 8880\\nTTITLE1=Gu"},
+       true,
+       true,
+       false,
+       "応答コードなし"},
       {"server error page", 0, {"--fault", "* http 500"}, true, true, false, "接続できません。"},
       {"entry read", 0, {}, true, true, true, "曲名取得完了"},
   };
@@ -429,9 +451,10 @@ TEST_F(Form, MenuItemsStayDisabledAfterFailures) {
       server = std::make_unique<test::CddbdProcess>(r.serverFaults);
       port = server->Port();
     }
-    test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
-                                      "[svr0]\r\nhost=127.0.0.1:" + std::to_string(port) +
-                                          "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+    test::WriteFileBytes(env.iniPath,
+                         "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                         "[svr0]\r\nhost=127.0.0.1:" +
+                             std::to_string(port) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
     services.boxes.clear();
     auto& f = Start();
     f.ApplyStartupSettings();

@@ -35,7 +35,8 @@ TEST(OutcomeTexts, EveryOutcomeShowsSomething) {
   for (int i = 0; i < cddb::kLookupEventCount; ++i) {
     const auto event = static_cast<cddb::LookupEvent>(i);
     const Seen seen = ShowOnce(TextOf(event));
-    const bool dialogOnly = event == cddb::LookupEvent::MatchChosen || event == cddb::LookupEvent::ChoiceCancelled;
+    const bool dialogOnly =
+        event == cddb::LookupEvent::MatchChosen || event == cddb::LookupEvent::ChoiceCancelled;
     EXPECT_EQ(seen.status.empty() && seen.boxes.empty(), dialogOnly) << "lookup event " << i;
   }
   for (int i = 0; i < disc::kDriveEventCount; ++i) {
@@ -55,8 +56,8 @@ TEST(OutcomeTexts, BoxesAndStatusComeInTheirOrder) {
   struct Case {
     E event;
     bool statusFirst;
-  } cases[] = {{E::ConnectionFailed, false}, {E::NoMatch, false},     {E::SitesSaved, false},
-               {E::SitesNotSaved, false},    {E::EntryArrived, true}, {E::ServerFault, true},
+  } cases[] = {{E::ConnectionFailed, false}, {E::NoMatch, false},        {E::SitesSaved, false},
+               {E::SitesNotSaved, false},    {E::EntryArrived, true},    {E::ServerFault, true},
                {E::DatabaseFault, true},     {E::HandshakeFailed, true}, {E::CommandRefused, true}};
   for (const auto& c : cases) {
     const Seen seen = ShowOnce(TextOf(c.event));

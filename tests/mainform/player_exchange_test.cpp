@@ -6,8 +6,8 @@
 #include <chrono>
 #include <memory>
 
-#include "mainform/mainform.h"
 #include "ipc/ipc.h"
+#include "mainform/mainform.h"
 #include "support/cddbd_process.h"
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
@@ -33,7 +33,8 @@ std::string Track(const std::string& title, const std::string& artist = "", cons
          ",\"cdtrack\":" + std::to_string(cdtrack) + ",\"long1\":11,\"long7\":77}";
 }
 
-std::string State(const std::string& title, const std::vector<std::string>& tracks, const std::string& extra = "") {
+std::string State(const std::string& title, const std::vector<std::string>& tracks,
+                  const std::string& extra = "") {
   std::string list;
   for (const auto& t : tracks) list += (list.empty() ? "" : ",") + t;
   return "{\"version\":6100,\"accepts_level\":true,\"refuse\":\"\"" + (extra.empty() ? "" : "," + extra) +
@@ -179,9 +180,10 @@ TEST_F(Exchange, ExportFillsMissingTitlesArtistsAndTheListTitleThenSavesAfterEve
 }
 
 TEST_F(Exchange, ExportCompletesCdTracksAndFillsTracksBeyondTheGridWithEmptyTitles) {
-  test::DsmpProcess sim(State("L", {Track("", "", "D:\\\\Track05.cda", 16), Track("X", "", "e:\\\\music\\\\track.cda", 17),
-                                    Track("Y", "", "C:\\\\a.wav", 1), Track("Z", "", "D:\\\\Track07.cda", 16, 2, 7),
-                                    Track("", "", "f.mp3")}));
+  test::DsmpProcess sim(
+      State("L", {Track("", "", "D:\\\\Track05.cda", 16), Track("X", "", "e:\\\\music\\\\track.cda", 17),
+                  Track("Y", "", "C:\\\\a.wav", 1), Track("Z", "", "D:\\\\Track07.cda", 16, 2, 7),
+                  Track("", "", "f.mp3")}));
   auto& f = Start();
   Pick(0);  // three rows; the list has five
   f.Model().Table().SetCell(1, 1, "Row1");
@@ -202,9 +204,10 @@ TEST_F(Exchange, ExportCompletesCdTracksAndFillsTracksBeyondTheGridWithEmptyTitl
 
 TEST_F(Exchange, ExportTakesTheArtistFromTheGridOrTheLastMatch) {
   test::CddbdProcess server;
-  test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
-                                    "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
-                                        std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+  test::WriteFileBytes(env.iniPath,
+                       "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                       "servercount=1\r\n[svr0]\r\nhost=127.0.0.1:" +
+                           std::to_string(server.Port()) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
   test::DsmpProcess sim(State("L", {Track("T1"), Track("T2"), Track("T3", "Own")}));
   auto& f = Start();
   f.ApplyStartupSettings();
@@ -290,8 +293,10 @@ TEST_F(Exchange, ExportNeverWritesATrackTheLinkCouldNotReadAndNamesIt) {
   // Track 2 holds a text longer than the link carries: its read fails. It
   // must keep every field; the others are filled in as usual.
   const std::string huge(40000, 'x');
-  const std::string unreadable = "{\"title\":\"\",\"artist\":\"Own\",\"file\":\"D:\\\\Track02.cda\","
-                                 "\"text1\":\"" + huge + "\",\"kind\":16,\"drive\":3,\"cdtrack\":2,\"long1\":5}";
+  const std::string unreadable =
+      "{\"title\":\"\",\"artist\":\"Own\",\"file\":\"D:\\\\Track02.cda\","
+      "\"text1\":\"" +
+      huge + "\",\"kind\":16,\"drive\":3,\"cdtrack\":2,\"long1\":5}";
   test::DsmpProcess sim(State("L", {Track(""), unreadable, Track("")}));
   auto& f = Start();
   Pick(0);
@@ -324,7 +329,8 @@ TEST_F(Exchange, ExportRefusesTextLongerThanTheLinkCarriesAndSaysWhere) {
     int longArtistRow;
     const char* status;
   } rows[] = {
-      {"a track title", false, 2, 0, "DSMPに転送できなかった項目があります: 曲名かアーティスト名が長すぎる曲: 2"},
+      {"a track title", false, 2, 0,
+       "DSMPに転送できなかった項目があります: 曲名かアーティスト名が長すぎる曲: 2"},
       {"an artist", false, 0, 3, "DSMPに転送できなかった項目があります: 曲名かアーティスト名が長すぎる曲: 3"},
       {"the disc title", true, 0, 0, "DSMPに転送できなかった項目があります: プレイリスト名"},
   };
@@ -351,7 +357,8 @@ TEST_F(Exchange, ExportRefusesTextLongerThanTheLinkCarriesAndSaysWhere) {
     ASSERT_EQ(tracks.size(), 3u);
     for (int r = 1; r <= 3; ++r) {
       const bool refused = r == row.longRow || r == row.longArtistRow;
-      EXPECT_EQ(platform::JsonText(tracks[static_cast<std::size_t>(r - 1)], "title"), refused ? "" : "G" + std::to_string(r))
+      EXPECT_EQ(platform::JsonText(tracks[static_cast<std::size_t>(r - 1)], "title"),
+                refused ? "" : "G" + std::to_string(r))
           << r;
     }
     EXPECT_EQ(platform::JsonText(sim.State()["playlist"], "title"), row.longDiscTitle ? "" : "Disc");

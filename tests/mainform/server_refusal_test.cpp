@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "mainform/outcome_texts.h"
 #include "cddb/cddb.h"
 #include "mainform/mainform.h"
+#include "mainform/outcome_texts.h"
 #include "support/cddbd_process.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
@@ -38,9 +38,10 @@ class Refusal : public ::testing::Test {
 
   // The window started against the server on `port`, drive 0 read.
   MainWindowLogic& StartWith(int port) {
-    test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
-                                      "[svr0]\r\nhost=127.0.0.1:" + std::to_string(port) +
-                                          "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
+    test::WriteFileBytes(env.iniPath,
+                         "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=1\r\n"
+                         "[svr0]\r\nhost=127.0.0.1:" +
+                             std::to_string(port) + "\r\npath=/~cddb/cddb.cgi?\r\ncode=2\r\n");
     form = std::make_unique<MainWindowLogic>(services, env);
     form->OpenSettingsFile();
     form->ApplyStartupSettings();
@@ -133,14 +134,12 @@ TEST_F(Refusal, ErrorCodesShowTheServersLineAndStoreNothing) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.line);
     // The refusal comes with what a list reply would carry: none of it counts.
-    test::LoopbackServer server(test::ServerScript().Send(
-        test::HttpReply(200, std::string(r.line) + "\r\nrock 23026203 A / B\r\nx.example.org http 80 /\r\n.\r\n")));
+    test::LoopbackServer server(test::ServerScript().Send(test::HttpReply(
+        200, std::string(r.line) + "\r\nrock 23026203 A / B\r\nx.example.org http 80 /\r\n.\r\n")));
     auto& f = StartWith(server.Port());
     const std::string settings = test::ReadFileBytes(env.iniPath);
-    if (r.sites)
-      f.FetchServerList();
-    else
-      f.LookUpDisc();
+    if (r.sites) f.FetchServerList();
+    else f.LookUpDisc();
     EXPECT_EQ(f.Model().Status(0), r.status);
     std::string box = std::string("サーバからの応答：") + r.line;
     if (r.hint) box += std::string("\n") + mainform::kUnknownClientHint;
@@ -155,8 +154,9 @@ TEST_F(Refusal, ErrorCodesShowTheServersLineAndStoreNothing) {
 // with a mark for it, and the save is refused naming the byte and the code
 // page, not the mark.
 TEST_F(Refusal, SaveOfAnEntryWithUnreadableBytesNamesTheBytes) {
-  test::CddbdProcess server({"--fault", "read reply 210 rock 23026203\\nDTITLE=A / B\\nTTITLE0=ok\\n"
-                                        "TTITLE1=bad \\x81\\x20 bytes\\nTTITLE2=three\\n."});
+  test::CddbdProcess server({"--fault",
+                             "read reply 210 rock 23026203\\nDTITLE=A / B\\nTTITLE0=ok\\n"
+                             "TTITLE1=bad \\x81\\x20 bytes\\nTTITLE2=three\\n."});
   auto& f = StartWith(server.Port());
   const std::string cdplayer = test::ReadFileBytes(CdPlayerIni());
   f.LookUpDisc();

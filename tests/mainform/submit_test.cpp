@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "mainform/mainform.h"
-#include "text/codepage.h"
 #include "platform/pump.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
@@ -16,6 +15,7 @@
 #include "support/recorder.h"
 #include "support/scoped_env.h"
 #include "support/scoped_settings.h"
+#include "text/codepage.h"
 
 namespace sl::mainform {
 namespace {
@@ -40,11 +40,11 @@ class Submit : public ::testing::Test {
 
   // A settings file whose selected server is `host` with capability `code`.
   void Settings(const std::string& host, int code, const std::string& extra = "") {
-    test::WriteFileBytes(env.iniPath, "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
-                                      "servercount=1\r\nsubmitemail=test-submit@example.com\r\n" +
-                                          extra + "[svr0]\r\nhost=" + host +
-                                          "\r\npath=/~cddb/cddb.cgi?\r\ncode=" +
-                                          std::to_string(code) + "\r\n");
+    test::WriteFileBytes(env.iniPath,
+                         "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\n"
+                         "servercount=1\r\nsubmitemail=test-submit@example.com\r\n" +
+                             extra + "[svr0]\r\nhost=" + host +
+                             "\r\npath=/~cddb/cddb.cgi?\r\ncode=" + std::to_string(code) + "\r\n");
   }
   void Settings(const test::CddbdProcess& server, int code = 2) {
     Settings("127.0.0.1:" + std::to_string(server.Port()), code);
@@ -77,8 +77,7 @@ class Submit : public ::testing::Test {
     std::vector<std::string> names;
     const auto folder = std::filesystem::path(server.Root()) / "submissions";
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-      names.push_back(e.path().string());
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().string());
     std::sort(names.begin(), names.end());
     std::vector<std::string> out;
     for (const auto& n : names) out.push_back(test::ReadFileBytes(n));
@@ -152,8 +151,8 @@ TEST_F(Submit, DryRunAndTestModeAndShiftJisForACodeTwoServer) {
   EXPECT_EQ(out.result, Result::Accepted);
   const auto stored = Stored(server);
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: submit\r\nContent-Length: " +
-                           std::to_string(out.entry.size()) + "\r\n\r\n" + out.entry),
+  EXPECT_NE(stored[0].find("\r\nSubmit-Mode: submit\r\nContent-Length: " + std::to_string(out.entry.size()) +
+                           "\r\n\r\n" + out.entry),
             std::string::npos);
 }
 
@@ -191,8 +190,7 @@ TEST_F(Submit, AUtf8ServerGetsUtf8AndACharsetLine) {
   f.Model().Table().SetGenre("Ünïcode 😀");  // no code page needed
   const auto out = f.Submit({});
   EXPECT_EQ(out.result, Result::Accepted) << f.Model().Status(0);
-  EXPECT_NE(out.entry.find("DTITLE=山田 / Title\r\nDYEAR=1999\r\nDGENRE=Ünïcode 😀\r\n"),
-            std::string::npos);
+  EXPECT_NE(out.entry.find("DTITLE=山田 / Title\r\nDYEAR=1999\r\nDGENRE=Ünïcode 😀\r\n"), std::string::npos);
   const auto stored = Stored(server);
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_NE(stored[0].find("\r\nSubmit-Mode: submit\r\nCharset: UTF-8\r\nContent-Length: " +
@@ -252,8 +250,10 @@ TEST_F(Submit, TheWindowsCorrectionKeepsTheServersTextUntilTheDiscChanges) {
 // whatever its code says. An entry read with a revision no server can go
 // above is not corrected: the box says why, nothing is sent.
 TEST_F(Submit, AUtf8ServerTakesEveryCharacterAndAnEndlessRevisionIsRefused) {
-  test::GnudbLikeServer server({{"23026203", {"rock", "# Revision: 99999999999\nDTITLE=A / T\nTTITLE0=1\n"
-                                                      "TTITLE1=2\nTTITLE2=3\n"}}});
+  test::GnudbLikeServer server({{"23026203",
+                                 {"rock",
+                                  "# Revision: 99999999999\nDTITLE=A / T\nTTITLE0=1\n"
+                                  "TTITLE1=2\nTTITLE2=3\n"}}});
   for (const int code : {0, 1}) {
     SCOPED_TRACE(code);
     Settings("127.0.0.1:" + std::to_string(server.Port()), code, "");
@@ -286,8 +286,7 @@ TEST_F(Submit, FailedChecksSendNothing) {
     void (*change)(shell::TrackTitleTable&);
     std::string box;
   } rows[] = {
-      {"full-width artist on a single-byte server",
-       [](shell::TrackTitleTable& t) { t.SetArtist("山田"); },
+      {"full-width artist on a single-byte server", [](shell::TrackTitleTable& t) { t.SetArtist("山田"); },
        "入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
        "\n「田」(U+7530) はこのサーバに送れない全角文字です。"},
       {"year that is not a year", [](shell::TrackTitleTable& t) { t.SetYear("1999年"); },
@@ -331,7 +330,8 @@ TEST_F(Submit, NoTableOfContentsNoSubmission) {
   EXPECT_FALSE(f.TocRead());
   EXPECT_EQ(f.Model().Table().RowCount(), 4);
   f.SubmitEntry();
-  EXPECT_EQ(services.BoxTexts(), std::vector<std::string>{"CDの目次が読み込まれていないため送信できません。"});
+  EXPECT_EQ(services.BoxTexts(),
+            std::vector<std::string>{"CDの目次が読み込まれていないため送信できません。"});
   EXPECT_EQ(f.Model().Status(0), "曲情報が不適切です");
   EXPECT_TRUE(Stored(server).empty());
 }
@@ -344,8 +344,11 @@ TEST_F(Submit, OutcomeOfEachKindOfAnswer) {
     std::string status;
     std::vector<std::string> boxes;
   } rows[] = {
-      {"CDDB 5xx", {"--fault", "submit reply 501 Invalid header information."}, Result::NotAccepted,
-       "501 Invalid header information.", {}},
+      {"CDDB 5xx",
+       {"--fault", "submit reply 501 Invalid header information."},
+       Result::NotAccepted,
+       "501 Invalid header information.",
+       {}},
       {"HTTP 404", {"--fault", "submit http 404"}, Result::NotAccepted, "接続できません。", {}},
   };
   for (const auto& r : rows) {
@@ -382,7 +385,7 @@ TEST_F(Submit, NothingElseRunsWhileThePostWaits) {
     EXPECT_TRUE(m.CommandRunning());
     EXPECT_EQ(m.Status(0), "送信中");
     f.SubmitEntry();  // a second submission
-    f.LookUpDisc();  // a lookup
+    f.LookUpDisc();   // a lookup
     f.OpenOptions();  // the options
     m.SetDriveIndex(1);
     f.ChooseDrive();  // another disc
@@ -424,8 +427,7 @@ TEST_F(Submit, OptionsReachTheNextRequests) {
   const auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 2u);
   const std::string target = "http://127.0.0.1:" + std::to_string(server.Port());
-  EXPECT_EQ(requests[0].rfind("POST " + target + "/~cddb/submit.cgi HTTP/1.1\r\n", 0), 0u)
-      << requests[0];
+  EXPECT_EQ(requests[0].rfind("POST " + target + "/~cddb/submit.cgi HTTP/1.1\r\n", 0), 0u) << requests[0];
   EXPECT_NE(requests[0].find("\r\nUser-Email: new@example.org\r\n"), std::string::npos);
   EXPECT_EQ(requests[1].rfind("GET " + target + "/~cddb/cddb.cgi?cmd=cddb+query+23026203", 0), 0u)
       << requests[1];
@@ -541,7 +543,8 @@ TEST_F(Submit, CorrectionsAndTestSubmissionsToAnIndependentServer) {
       // titles are typed in again before the correction.
       f.Model().Table().SetArtist("山田");
       f.Model().Table().SetTitle("旅");
-      for (int r = 1; r <= 3; ++r) f.Model().Table().SetCell(1, r, std::string("一二三").substr((r - 1) * 3, 3));
+      for (int r = 1; r <= 3; ++r)
+        f.Model().Table().SetCell(1, r, std::string("一二三").substr((r - 1) * 3, 3));
     }
     ASSERT_EQ(f.ReadRevision(), 3);
     f.Model().Table().SetCell(1, 2, "二（改）");
@@ -560,8 +563,9 @@ TEST_F(Submit, CorrectionsAndTestSubmissionsToAnIndependentServer) {
     EXPECT_NE(body.find("\r\n# Revision: 4\r\n"), std::string::npos) << body;
     const std::string line = "TTITLE1=二（改）\r\n";
     EXPECT_NE(body.find(utf8 ? line : text::ToExternal(line)), std::string::npos);
-    const std::string headers = std::string("Category: rock\r\nDiscid: 23026203\r\nUser-Email: me@example.com\r\n"
-                                            "Submit-Mode: submit\r\n") +
+    const std::string headers = std::string(
+                                    "Category: rock\r\nDiscid: 23026203\r\nUser-Email: me@example.com\r\n"
+                                    "Submit-Mode: submit\r\n") +
                                 (utf8 ? "Charset: UTF-8\r\n" : "") +
                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     EXPECT_NE(stored[0].find(headers + body), std::string::npos) << stored[0];

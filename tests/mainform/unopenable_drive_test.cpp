@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "mainform/outcome_texts.h"
 #include "disc/disc.h"
 #include "mainform/mainform.h"
+#include "mainform/outcome_texts.h"
 #include "support/recorder.h"
 
 namespace sl::mainform {

@@ -83,7 +83,8 @@ TEST(DiscIdentity, EnhancedCdNamesItsAudioSessionOnly) {
 TEST(DiscIdentity, IgnoresEntriesBeyondTheLeadOut) {
   disc::DiscToc toc = TocOf({150, 20000});
   // An earlier, longer disc left its entries behind.
-  for (std::size_t k = 2; k < toc.Entries.size(); ++k) toc.Entries[k] = Msf(30000 + static_cast<int>(k) * 100);
+  for (std::size_t k = 2; k < toc.Entries.size(); ++k)
+    toc.Entries[k] = Msf(30000 + static_cast<int>(k) * 100);
   const DiscIdentity id = Identify(toc);
   EXPECT_EQ(id.toc, "1 1 20000 150");
   EXPECT_EQ(id.discId, "vqTXXJKiuhBULri5fBp9_cTNgIo-");

@@ -32,7 +32,8 @@ TEST(DiscReply, ExactMatchWithAccentsAndSeveralCreditedArtists) {
   const Release& r = reply.releases[0];
   EXPECT_EQ(r.title, "Señales de Otoño");
   EXPECT_EQ(r.label, "Éditions Sonores");
-  EXPECT_EQ(MatchLine(r), "Zoë Ångström & The Café Orchestra / Señales de Otoño (1999, GB, Éditions Sonores)");
+  EXPECT_EQ(MatchLine(r),
+            "Zoë Ångström & The Café Orchestra / Señales de Otoño (1999, GB, Éditions Sonores)");
 
   const auto titles = TitlesFor(r, "YC1Jm6bx7PJhJhuXvkzjpbLftoE-", 3);
   ASSERT_TRUE(titles);
@@ -115,12 +116,12 @@ TEST(DiscReply, AnswersWithoutReleases) {
 TEST(DiscReply, RefusesWhatIsNotTheServicesShape) {
   std::string why;
   const char* bad[] = {
-      "",                                       // nothing
-      R"({"id": "x", "releases": [)",           // cut short
-      R"([{"releases": []}])",                  // not an object
-      R"({"error": "Not Found"})",              // no releases, no ID
-      R"({"releases": {"id": "x"}})",           // releases not a list
-      R"({"releases": [{"title": 5}]})",        // a title that is a number
+      "",                                 // nothing
+      R"({"id": "x", "releases": [)",     // cut short
+      R"([{"releases": []}])",            // not an object
+      R"({"error": "Not Found"})",        // no releases, no ID
+      R"({"releases": {"id": "x"}})",     // releases not a list
+      R"({"releases": [{"title": 5}]})",  // a title that is a number
       R"({"releases": [{"media": [{"tracks": [{"position": "one"}]}]}]})",
       R"({"releases": [{"artist-credit": ["plain"]}]})",
       "{\"releases\": [{\"title\": \"\xC3\x28\"}]}",  // broken UTF-8
@@ -164,7 +165,8 @@ TEST(DiscReply, TextsAreOneBoundedLine) {
 
 TEST(DiscReply, KeepsAtMostTheBoundedNumberOfReleasesAndTracks) {
   std::string text = R"({"release-count": 500, "releases": [)";
-  for (int i = 0; i < 500; ++i) text += std::string(i ? "," : "") + R"({"title": "r)" + std::to_string(i) + "\"}";
+  for (int i = 0; i < 500; ++i)
+    text += std::string(i ? "," : "") + R"({"title": "r)" + std::to_string(i) + "\"}";
   text += "]}";
   std::string why;
   auto reply = ParseDiscReply(text, why);
@@ -172,7 +174,8 @@ TEST(DiscReply, KeepsAtMostTheBoundedNumberOfReleasesAndTracks) {
   EXPECT_EQ(reply->releases.size(), kMaxReleases);
 
   std::string tracks = R"({"releases": [{"media": [{"track-count": 150, "tracks": [)";
-  for (int i = 1; i <= 150; ++i) tracks += std::string(i > 1 ? "," : "") + R"({"position": )" + std::to_string(i) + "}";
+  for (int i = 1; i <= 150; ++i)
+    tracks += std::string(i > 1 ? "," : "") + R"({"position": )" + std::to_string(i) + "}";
   tracks += "]}]}]}";
   reply = ParseDiscReply(tracks, why);
   ASSERT_TRUE(reply) << why;

@@ -6,8 +6,8 @@
 #include <set>
 #include <thread>
 
-#include "net/errors.h"
 #include "net/deadline_timer.h"
+#include "net/errors.h"
 
 namespace sl::net {
 namespace {
@@ -22,10 +22,11 @@ TEST(ErrorText, TableTextsAndUnknownCodes) {
 
   // Every code of the table has its own text; the closing 0 entry is never
   // looked up, and codes in the gaps are unknown.
-  const int codes[] = {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10036, 10037, 10038, 10039, 10040, 10041,
-                       10042, 10043, 10044, 10045, 10046, 10047, 10048, 10049, 10050, 10051, 10052, 10053, 10054,
-                       10055, 10056, 10057, 10058, 10059, 10060, 10061, 10062, 10063, 10064, 10065, 10066, 10067,
-                       10068, 10069, 10070, 10071, 10091, 10092, 10093, 11001, 11002, 11003, 11004};
+  const int codes[] = {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10036, 10037, 10038,
+                       10039, 10040, 10041, 10042, 10043, 10044, 10045, 10046, 10047, 10048,
+                       10049, 10050, 10051, 10052, 10053, 10054, 10055, 10056, 10057, 10058,
+                       10059, 10060, 10061, 10062, 10063, 10064, 10065, 10066, 10067, 10068,
+                       10069, 10070, 10071, 10091, 10092, 10093, 11001, 11002, 11003, 11004};
   std::set<std::string> texts;
   for (int code : codes) {
     const std::string t = ErrorText(code);

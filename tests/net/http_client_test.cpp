@@ -25,8 +25,8 @@ std::string DirectRequest(const std::string& path, const std::string& host) {
 }
 
 std::string ProxyRequest(const std::string& url, const std::string& host) {
-  return "GET " + url + " HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: " + host + "\r\n" + kAccept1 + kAccept2 +
-         kContentType + "\r\n";
+  return "GET " + url + " HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: " + host + "\r\n" + kAccept1 +
+         kAccept2 + kContentType + "\r\n";
 }
 
 // A CDDB query of a 99-track disc: its path is far longer than 256 characters.
@@ -122,9 +122,12 @@ TEST_F(HttpTest, UnusableUrlsFailBeforeAnyConnection) {
   ExpectThrowText<std::runtime_error>([&] { h.Get(""); }, "Empty URL");
   ExpectThrowText<std::runtime_error>([&] { h.Get("https://127.0.0.1:" + port + "/"); },
                                       "HTTP Secure Socket is not supported");
-  ExpectThrowText<std::runtime_error>([&] { h.Get("HTTPS://127.0.0.1/"); }, "HTTP Secure Socket is not supported");
-  ExpectThrowText<std::runtime_error>([&] { h.Get("http://127.0.0.1:8o/"); }, "'8o' is not a valid integer value");
-  ExpectThrowText<std::runtime_error>([&] { h.Get("http://127.0.0.1:/"); }, "'' is not a valid integer value");
+  ExpectThrowText<std::runtime_error>([&] { h.Get("HTTPS://127.0.0.1/"); },
+                                      "HTTP Secure Socket is not supported");
+  ExpectThrowText<std::runtime_error>([&] { h.Get("http://127.0.0.1:8o/"); },
+                                      "'8o' is not a valid integer value");
+  ExpectThrowText<std::runtime_error>([&] { h.Get("http://127.0.0.1:/"); },
+                                      "'' is not a valid integer value");
   ExpectThrowText<std::runtime_error>([&] { h.Get("http://127.0.0.1:70000/"); },
                                       "'70000' is not a valid port number");
   // A line break in the URL would forge request headers.
@@ -140,8 +143,9 @@ TEST_F(HttpTest, UnusableUrlsFailBeforeAnyConnection) {
 TEST_F(HttpTest, ReplyHeaderIsParsedAndTheStatusChoosesTheEvent) {
   const std::string longCookie(300, 'c');
   LoopbackServer server(std::vector<ServerScript>{
-      ServerScript().Send(HttpReply(200, "line 1\nline 2\n",
-                                    {"Server: test", "content-length:   14 bytes", "Set-Cookie: " + longCookie})),
+      ServerScript().Send(
+          HttpReply(200, "line 1\nline 2\n",
+                    {"Server: test", "content-length:   14 bytes", "Set-Cookie: " + longCookie})),
       ServerScript().Send(HttpReply(404, "<h1>Not Found</h1>")),
       ServerScript().Send(HttpReply(401, "who?")),
       ServerScript().Send("HTTP/1.0 abc Odd\r\n\r\nodd body"),
@@ -218,8 +222,9 @@ TEST_F(HttpTest, ReplyInSingleByteSegmentsIsCapturedWhole) {
 // announced beyond the capture bound, is a failed request.
 TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
   LoopbackServer server(std::vector<ServerScript>{
-      ServerScript().Send(HttpReply(200, "210 ok\r\n.\r\n", {"Content-Length: 11",
-                                                              "Connection: keep-alive"})).Hang(),
+      ServerScript()
+          .Send(HttpReply(200, "210 ok\r\n.\r\n", {"Content-Length: 11", "Connection: keep-alive"}))
+          .Hang(),
       ServerScript().Send(HttpReply(200, "", {"Content-Length: 0"})).Hang(),
       ServerScript().Send(HttpReply(200, "short", {"Content-Length: 100"})).Close(),
       ServerScript().Send(HttpReply(200, "x", {"Content-Length: 99999999999"})).Hang(),
@@ -242,7 +247,7 @@ TEST_F(HttpTest, ContentLengthEndsTheBodyOnAConnectionKeptOpen) {
 
   ev.log.clear();
   ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/short")); },
-                              "Connection closed with 95 bytes of the reply missing");
+                                 "Connection closed with 95 bytes of the reply missing");
   ExpectThrowText<SocketFailure>([&] { h.Get(server.Url("/huge")); }, "Reply larger than 64 MiB");
   EXPECT_EQ(ev.log, (std::vector<std::string>{"about to send", "about to send"}));
   h.Get(server.Url("/extra"));
@@ -270,14 +275,18 @@ TEST_F(HttpTest, ChunkedRepliesAreDecoded) {
   const Row rows[] = {
       {"plain", "7\r\n210 ok\n\r\n3\r\n.\r\n\r\n0\r\n\r\n", false, "210 ok\n.\r\n", nullptr},
       {"kept open", "A;name=v\r\n0123456789\r\n0\r\n\r\n", true, "0123456789", nullptr},
-      {"upper-case size, trailer", "b\r\nhello world\r\n0\r\nX-Trailer: 1\r\n\r\n", true, "hello world", nullptr},
+      {"upper-case size, trailer", "b\r\nhello world\r\n0\r\nX-Trailer: 1\r\n\r\n", true, "hello world",
+       nullptr},
       {"LF only", "2\nab\n0\n\n", true, "ab", nullptr},
-      {"closed before the last chunk", "2\r\nab\r\n", false, nullptr, "Connection closed inside a chunked reply"},
+      {"closed before the last chunk", "2\r\nab\r\n", false, nullptr,
+       "Connection closed inside a chunked reply"},
       {"closed inside a chunk", "10\r\nabc", false, nullptr, "Connection closed inside a chunked reply"},
       {"size not a number", "zz\r\nab\r\n0\r\n\r\n", true, nullptr, "Reply chunk without a size: zz"},
-      {"chunk longer than its size", "2\r\nabc\r\n0\r\n\r\n", true, nullptr, "Reply chunk longer than its size"},
+      {"chunk longer than its size", "2\r\nabc\r\n0\r\n\r\n", true, nullptr,
+       "Reply chunk longer than its size"},
       {"size beyond the bound", "4000001\r\nab", true, nullptr, "Reply larger than 64 MiB"},
-      {"size of 16 digits", "1000000000000000\r\nab", true, nullptr, "Reply chunk without a size: 1000000000000000"},
+      {"size of 16 digits", "1000000000000000\r\nab", true, nullptr,
+       "Reply chunk without a size: 1000000000000000"},
   };
   std::vector<ServerScript> scripts;
   for (const auto& r : rows) {
@@ -315,7 +324,8 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
   {
     // 302 to an absolute URL with a cookie, then 301 to a bare name.
     LoopbackServer server(std::vector<ServerScript>{
-        ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}/second", "Set-Cookie: k=v"})),
+        ServerScript().Send(
+            HttpReply(302, "", {"Location: http://127.0.0.1:{port}/second", "Set-Cookie: k=v"})),
         ServerScript().Send(HttpReply(301, "", {"Location: third"})),
         ServerScript().Send(found),
     });
@@ -359,7 +369,8 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
   }
   {
     // A Location far longer than 256 characters is followed whole.
-    const std::string path = "/~cddb/cddb.cgi?cmd=cddb+query+" + std::string(2000, '7') + "&hello=a+b+SLB+1.311";
+    const std::string path =
+        "/~cddb/cddb.cgi?cmd=cddb+query+" + std::string(2000, '7') + "&hello=a+b+SLB+1.311";
     LoopbackServer server(std::vector<ServerScript>{
         ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}" + path})),
         ServerScript().Send(found),
@@ -374,8 +385,8 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
     // A cookie set by one server's redirect goes back to that server only.
     LoopbackServer other(ServerScript().Send(found));
     LoopbackServer setter(std::vector<ServerScript>{
-        ServerScript().Send(HttpReply(302, "", {"Location: " + other.Url("/there"),
-                                                "Set-Cookie: session=42; Path=/; HttpOnly"})),
+        ServerScript().Send(HttpReply(
+            302, "", {"Location: " + other.Url("/there"), "Set-Cookie: session=42; Path=/; HttpOnly"})),
         ServerScript().Send(found),
     });
     h.Get(setter.Url("/"));
@@ -390,7 +401,8 @@ TEST_F(HttpTest, RedirectsAreFollowedBoundedAndEndedOnRequest) {
   }
   {
     // A redirect loop stops after ten redirects.
-    LoopbackServer server(ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}/again"})));
+    LoopbackServer server(
+        ServerScript().Send(HttpReply(302, "", {"Location: http://127.0.0.1:{port}/again"})));
     ExpectThrowText<std::runtime_error>([&] { h.Get(server.Url("/")); }, "Too many redirects (more than 10)");
     EXPECT_EQ(server.Connections(), 11);
   }
@@ -460,14 +472,17 @@ TEST_F(HttpTest, HostileRepliesEndInClearErrorsAndTheClientStaysUsable) {
   std::string manyLines = "HTTP/1.0 200 OK\r\n";
   for (int i = 0; i < 300; ++i) manyLines += "X-Filler: " + std::to_string(i) + "\r\n";
   std::vector<Case> cases;
-  cases.push_back({"over-long header line", ServerScript().Send("HTTP/1.0 200 OK\r\nX: " + std::string(70000, 'h')),
+  cases.push_back({"over-long header line",
+                   ServerScript().Send("HTTP/1.0 200 OK\r\nX: " + std::string(70000, 'h')),
                    "Line longer than 65536 bytes"});
   cases.push_back({"header without end", ServerScript().Send(manyLines),
                    "Reply header too long (more than 256 lines or 65536 bytes)"});
-  cases.push_back({"trickling body", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").SendBytewise(std::string(200, 't'), 30),
+  cases.push_back({"trickling body",
+                   ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").SendBytewise(std::string(200, 't'), 30),
                    "Reply not complete within 1000 ms"});
   cases.push_back({"no answer", ServerScript().Hang(), "Socket readln aborted"});
-  cases.push_back({"body stops", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nstart").Hang(), "Socket capture aborted"});
+  cases.push_back(
+      {"body stops", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nstart").Hang(), "Socket capture aborted"});
   for (auto& c : cases) {
     LoopbackServer bad(c.script);
     ev.log.clear();
@@ -489,7 +504,7 @@ TEST_F(HttpTest, HostileRepliesEndInClearErrorsAndTheClientStaysUsable) {
 
   RefusedPort refused;
   ExpectThrowText<SocketFailure>([&] { h.Get("http://127.0.0.1:" + std::to_string(refused.Port()) + "/"); },
-                              "Connection Failed");
+                                 "Connection Failed");
 }
 
 TEST_F(HttpTest, CancelFromThePumpEndsTheRequestAndNestedRequestsAreRefused) {
@@ -537,7 +552,8 @@ TEST_F(HttpTest, FileModesWriteHeaderAndBodyToTheirFiles) {
   h.OnPacketRecvd = [&] { ++packets; };
   h.Get(server.Url("/file"));
   EXPECT_EQ(sl::test::ReadFileBytes(dir.File("body.bin")), body);
-  EXPECT_EQ(sl::test::ReadFileBytes(dir.File("head.txt")), "HTTP/1.0 200 Status\r\nContent-Length: 300000\r\n\r\n");
+  EXPECT_EQ(sl::test::ReadFileBytes(dir.File("head.txt")),
+            "HTTP/1.0 200 Status\r\nContent-Length: 300000\r\n\r\n");
   EXPECT_EQ(h.Body, dir.File("body.bin")) << "in file mode Body keeps the file name";
   EXPECT_GE(packets, 1);
   EXPECT_EQ(h.BytesRecvd(), 300000);

@@ -62,7 +62,8 @@ inline bool LookupThreadsGone() {
 class Stopwatch {
  public:
   long long Ms() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+        .count();
   }
 
  private:

@@ -377,7 +377,7 @@ TEST_F(SocketClientTest, SendingStopsAtNulRefusesHugeTextsAndHonoursCancel) {
   s.SendBuffer("Y\r\nignored", 3);
   s.SendBuffer("\r\n", 0);
   ExpectThrowText<SocketFailure>([&] { s.Write(std::string(65536, 'a')); },
-                              "Text too long to send (65536 bytes, at most 65535)");
+                                 "Text too long to send (65536 bytes, at most 65535)");
   EXPECT_EQ(s.ReadLn(), "ok\n");
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0], "GETY\r\n\r\n");
@@ -411,8 +411,8 @@ TEST_F(SocketClientTest, StatusTextsFollowTheReportLevelAndHandlerFaultsAreConta
   ConnectTo(s, server);
   EXPECT_EQ(s.ReadLn(), "a\n");
   s.Disconnect();
-  for (const char* expected : {"Connecting", "Resolve Host", "Timer On", "Timer Off", "ReadLn", "Data Available",
-                               "Disconnecting", "Request Close Socket"}) {
+  for (const char* expected : {"Connecting", "Resolve Host", "Timer On", "Timer Off", "ReadLn",
+                               "Data Available", "Disconnecting", "Request Close Socket"}) {
     EXPECT_NE(std::find(seen.begin(), seen.end(), expected), seen.end()) << expected;
   }
   EXPECT_EQ(s.StatusText(), "Request Close Socket");

@@ -11,7 +11,8 @@ namespace {
 TEST(BoundedJson, ReadsAndWritesBackTheSameDocument) {
   const std::string text =
       "{\"discid\":\"23026203\",\"n\":-12,\"f\":0.5,\"big\":4294967296,\"ok\":true,\"no\":false,\"nil\":null,"
-      "\"tracks\":[{\"title\":\"月島 \\\"ソラ\\\"\",\"artist\":\"a\\\\b\\n\"},{}],\"emoji\":\"\\ud83c\\udfb5\"}";
+      "\"tracks\":[{\"title\":\"月島 "
+      "\\\"ソラ\\\"\",\"artist\":\"a\\\\b\\n\"},{}],\"emoji\":\"\\ud83c\\udfb5\"}";
   const auto r = ReadJson(text);
   ASSERT_TRUE(r.value) << r.error;
   const Json& v = *r.value;

@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "text/codepage.h"
 #include "inifile/profile.h"
 #include "player_fixture.h"
+#include "text/codepage.h"
 
 namespace sl::test {
 namespace {
@@ -71,13 +71,14 @@ TEST_F(PlayerTest, UnboundReadersGiveTheirValuesAndWritersDoNothing) {
 }
 
 TEST_F(PlayerTest, BoundAccessorsPassTheirValuesEncodedAsThePlayerExpects) {
-  DsmpProcess sim(PlayListJson(1,
-                               "\"properties\":{\"repeat\":1,\"left\":33,\"volume_left\":7,\"volume_right\":8,"
-                               "\"speana\":[1,2,3,4,5,6,7,8,9,10],\"colors\":[255],"
-                               "\"fonts\":[{\"name\":\"Mincho\",\"charset\":128,\"size\":-13,\"style\":5,"
-                               "\"color\":16711680},{\"name\":\"Gothic\",\"size\":9,\"style\":10}],"
-                               "\"text\":{\"text\":\"Now playing\",\"value1\":259,\"flag1\":0,\"flag2\":1,"
-                               "\"value2\":42,\"font\":{\"name\":\"Text\",\"size\":12}}}"));
+  DsmpProcess sim(
+      PlayListJson(1,
+                   "\"properties\":{\"repeat\":1,\"left\":33,\"volume_left\":7,\"volume_right\":8,"
+                   "\"speana\":[1,2,3,4,5,6,7,8,9,10],\"colors\":[255],"
+                   "\"fonts\":[{\"name\":\"Mincho\",\"charset\":128,\"size\":-13,\"style\":5,"
+                   "\"color\":16711680},{\"name\":\"Gothic\",\"size\":9,\"style\":10}],"
+                   "\"text\":{\"text\":\"Now playing\",\"value1\":259,\"flag1\":0,\"flag2\":1,"
+                   "\"value2\":42,\"font\":{\"name\":\"Text\",\"size\":12}}}"));
   auto d = MakeDsmp();
   d->Bind();
   ASSERT_TRUE(d->Bound());
@@ -215,17 +216,17 @@ TEST(TrackInfo, CdTrackCompletion) {
   } rows[] = {
       {"D:\\Track05.cda", 16, 0, 0, 3, 5},
       {"e:\\music\\track.cda", 17, 0, 0, 4, 0},
-      {"D:\\Track05.cda", 1, 0, 0, 0, 0},  // not a CD track
+      {"D:\\Track05.cda", 1, 0, 0, 0, 0},   // not a CD track
       {"D:\\Track07.cda", 16, 2, 7, 2, 7},  // both set: kept
       {"D:\\Track07.cda", 16, 2, 0, 3, 7},  // one missing: both from the name
       {"D:\\Trackxx.cda", 16, 0, 9, 3, 0},  // not a number
       {"D:\\music.wav", 16, 0, 9, 3, 9},    // no "track": the number stays
       {"D:\\track12.wav", 16, 0, 9, 3, 9},  // no ".cda": the number stays
       {"D", 16, 0, 0, 0, 0},
-      {"1:\\track3.cda", 16, 0, 0, 0, 3},   // below "a": drive 0
-      {"é:\\track3.cda", 16, 0, 0, 0, 3},   // far above "z": drive 0
+      {"1:\\track3.cda", 16, 0, 0, 0, 3},  // below "a": drive 0
+      {"é:\\track3.cda", 16, 0, 0, 0, 3},  // far above "z": drive 0
       {"月:\\track3.cda", 16, 0, 0, 0, 3},
-      {"DX\\track3.cda", 16, 0, 0, 0, 0},   // no ":" second
+      {"DX\\track3.cda", 16, 0, 0, 0, 0},      // no ":" second
       {"D:\\Track70000.cda", 16, 0, 0, 3, 0},  // over the 16-bit track field
       {"D:\\Track-1.cda", 16, 0, 0, 3, 0},     // negative
       // A first byte that starts no character: a stray continuation byte

@@ -80,11 +80,11 @@ TEST_F(PlayerTest, TheVersionGateTurnsAwayOldAndRefusingPlayers) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.extra);
     std::string json = PlayListJson(1);
-    json.replace(json.find("\"version\":6100,\"accepts_level\":true"),
-                 std::string("\"version\":6100,\"accepts_level\":true").size(),
-                 std::string(row.extra) + (std::string(row.extra).find("accepts") == std::string::npos
-                                                ? ",\"accepts_level\":true"
-                                                : ""));
+    json.replace(
+        json.find("\"version\":6100,\"accepts_level\":true"),
+        std::string("\"version\":6100,\"accepts_level\":true").size(),
+        std::string(row.extra) +
+            (std::string(row.extra).find("accepts") == std::string::npos ? ",\"accepts_level\":true" : ""));
     DsmpProcess sim(json);
     events.clear();
     services.boxes.clear();
@@ -213,8 +213,9 @@ TEST_F(PlayerTest, AFailedReadShowsTheFailurePromptAndYesRaises) {
   EXPECT_EQ(services.questions[0].caption, "HRCHECK: ");
   EXPECT_EQ(services.questions[0].buttons, shell::MsgButtons::YesNoCancel);
   EXPECT_NE(services.questions[0].text.find("get_PlayListTitle"), std::string::npos);
-  EXPECT_NE(services.questions[0].text.find("\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug"),
-            std::string::npos);
+  EXPECT_NE(
+      services.questions[0].text.find("\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug"),
+      std::string::npos);
   EXPECT_TRUE(d->Bound());
   services.questionAnswers.push_back(shell::MsgAnswer::Yes);
   EXPECT_THROW(d->GetPlayListTitle(), player::PlayerCallError);
@@ -253,7 +254,9 @@ TEST_F(PlayerTest, ToolEntriesLiveInThePlayersSettingsFileAndTellThePlayer) {
   ASSERT_TRUE(sim.Sync());
   const std::string log = sim.Log();
   std::size_t n = 0;
-  for (std::size_t p = log.find("tools-changed"); p != std::string::npos; p = log.find("tools-changed", p + 1)) ++n;
+  for (std::size_t p = log.find("tools-changed"); p != std::string::npos;
+       p = log.find("tools-changed", p + 1))
+    ++n;
   EXPECT_EQ(n, 2u);
 }
 

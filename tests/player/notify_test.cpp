@@ -22,7 +22,8 @@ class NotifyTest : public PlayerTest {
  protected:
   // Posts (wParam, lParam) from the player to the component's window and
   // returns the events raised for it, OnDSMP excluded.
-  std::vector<std::string> Deliver(DsmpProcess& sim, player::PlayerLink& d, std::uint32_t wp, std::int32_t lp) {
+  std::vector<std::string> Deliver(DsmpProcess& sim, player::PlayerLink& d, std::uint32_t wp,
+                                   std::int32_t lp) {
     events.clear();
     sim.Command("post " + std::to_string(d.WindowHandle()) + " " + Hex(wp) + " " + std::to_string(lp));
     const std::string dsmp = "OnDSMP(" + std::to_string(wp) + "," + std::to_string(lp) + ")";
@@ -147,8 +148,8 @@ TEST_F(NotifyTest, TheMaskBoundAndUnbound) {
   struct Bit {
     player::HighRateNotification kind;
     std::uint32_t mask;
-  } bits[] = {{player::evVolume, 0x100},  {player::evSpeana, 0x10000000}, {player::evLyrics, 0x200},
-              {player::evCounter, 0x40},  {player::evPosition, 0x80},     {player::evTimer, 0x20},
+  } bits[] = {{player::evVolume, 0x100}, {player::evSpeana, 0x10000000}, {player::evLyrics, 0x200},
+              {player::evCounter, 0x40}, {player::evPosition, 0x80},     {player::evTimer, 0x20},
               {player::evMove, 0x400}};
   for (const auto& b : bits) {
     d->SetEvents(player::HighRateNotifications{}.Include(b.kind));
@@ -164,7 +165,7 @@ TEST_F(NotifyTest, TheMaskBoundAndUnbound) {
   ASSERT_TRUE(d->Bound());
   EXPECT_EQ(d->GetEvent(), 0xEFFFF91Fu);
   events.clear();
-  sim.Command("notify 0x20 1");    // Timer: masked out
+  sim.Command("notify 0x20 1");     // Timer: masked out
   sim.Command("notify 0x100 257");  // Volume: let through
   ASSERT_TRUE(Pump([&] { return !events.empty(); }));
   Settle();

@@ -9,7 +9,9 @@ using player::PlayerMenuItem;
 
 void RecordEvents(PlayerLink& d, std::vector<std::string>& log) {
   auto* l = &log;
-  auto plain = [l](const char* name) { return [l, name](PlayerLink*) { l->push_back(std::string(name) + "()"); }; };
+  auto plain = [l](const char* name) {
+    return [l, name](PlayerLink*) { l->push_back(std::string(name) + "()"); };
+  };
   auto param = [l](const char* name) {
     return [l, name](PlayerLink*, int p) { l->push_back(std::string(name) + "(" + std::to_string(p) + ")"); };
   };

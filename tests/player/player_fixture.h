@@ -39,7 +39,9 @@ class PlayerTest : public ::testing::Test {
   }
   bool Pump(const std::function<bool()>& done, int ms = 3000) { return ipc::PumpUntil(done, ms); }
   // Lets everything already posted arrive and be handled.
-  void Settle() { ipc::PumpUntil([] { return false; }, 50); }
+  void Settle() {
+    ipc::PumpUntil([] { return false; }, 50);
+  }
 
   ScopedEnv env;
   ScopedLinkSettings link;

@@ -97,10 +97,9 @@ TEST_F(Options, AddWithCodeByTheCheckBox) {
     dialog.ApplyServer();
     EXPECT_FALSE(dialog.state.applyEnabled);
   }
-  EXPECT_EQ(Stored(), (std::vector<std::string>{"gnudb.gnudb.org /~cddb/cddb.cgi? 0",
-                                                "jp.cddb.example /cgi/cddb.cgi? 2",
-                                                "two.example /~cddb/cddb.cgi? 2",
-                                                "one.example /~cddb/cddb.cgi? 1"}));
+  EXPECT_EQ(Stored(), (std::vector<std::string>{
+                          "gnudb.gnudb.org /~cddb/cddb.cgi? 0", "jp.cddb.example /cgi/cddb.cgi? 2",
+                          "two.example /~cddb/cddb.cgi? 2", "one.example /~cddb/cddb.cgi? 1"}));
 }
 
 TEST_F(Options, RenameInPlaceAndRefuseContainedHosts) {
@@ -272,8 +271,9 @@ TEST_F(Options, TheDialogAndTheMenuShareOneCapOnTheList) {
   std::vector<inifile::Profile::SectionKeys> sections;
   sections.push_back({kSection, {{kKeyServerCount, std::to_string(kStored)}}});
   for (int i = 0; i < kStored; ++i)
-    sections.push_back({ServerSection(i), {{kKeyHost, "host" + std::to_string(i) + ".example"},
-                                           {kKeyPath, kDefaultServerPath}}});
+    sections.push_back(
+        {ServerSection(i),
+         {{kKeyHost, "host" + std::to_string(i) + ".example"}, {kKeyPath, kDefaultServerPath}}});
   ASSERT_TRUE(settings.WriteSections(sections));
   Show();
   ASSERT_EQ(dialog.state.hosts.size(), static_cast<std::size_t>(kStored));

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "text/codepage.h"
 #include "support/recorder.h"
+#include "text/codepage.h"
 
 namespace sl::settings {
 namespace {

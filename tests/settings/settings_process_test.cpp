@@ -19,8 +19,9 @@ TEST(SettingsProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   const std::string path = dir.File("sonolabel.INI");
   // A settings file as the program and the options dialog leave it, with a
   // long server list and a user's comment.
-  std::string text = "; my settings\r\n[tunedex]\r\nproxyIP=\r\nproxyport=8080\r\nemail=me@example.com\r\n"
-                     "selectserver=0\r\nservercount=200\r\nsubmitemail=gnudb-submit@gnudb.org\r\n";
+  std::string text =
+      "; my settings\r\n[tunedex]\r\nproxyIP=\r\nproxyport=8080\r\nemail=me@example.com\r\n"
+      "selectserver=0\r\nservercount=200\r\nsubmitemail=gnudb-submit@gnudb.org\r\n";
   for (int i = 0; i < 200; ++i)
     text += "[svr" + std::to_string(i) + "]\r\nhost=mirror" + std::to_string(i) +
             ".example\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\n";
@@ -37,7 +38,8 @@ TEST(SettingsProcesses, KilledSaveLeavesOldOrNewFileNeverATornOne) {
   plan.whole = [](const std::optional<inifile::Profile::KeyValues>& section) {
     if (!section || section->size() != 3) return false;
     const std::string& host = section->at(0).second;
-    if (host == "mirror7.example") return section->at(1).second == "/~cddb/cddb.cgi?" && section->at(2).second == "0";
+    if (host == "mirror7.example")
+      return section->at(1).second == "/~cddb/cddb.cgi?" && section->at(2).second == "0";
     if (host.rfind("host", 0) != 0) return false;
     const std::string g = host.substr(4, host.size() - 4 - 8);
     return host == "host" + g + ".example" && section->at(1).second == "/path" + g + "?" &&

@@ -70,19 +70,19 @@ TEST(Settings, SystemFoldersAndTheUsersOwn) {
     bool system;
   };
   for (const Case& c : std::initializer_list<Case>{{"/", true},
-                                                  {"/usr", true},
-                                                  {"/usr/bin", true},
-                                                  {"/usr/local/bin", true},
-                                                  {"/bin", true},
-                                                  {"/sbin", true},
-                                                  {"/lib64", true},
-                                                  {"/lib/x86_64-linux-gnu", true},
-                                                  {"/opt/x", true},
-                                                  {"/etc", true},
-                                                  {"/usrlocal", false},
-                                                  {"/library", false},
-                                                  {"/home/u/bin", false},
-                                                  {"/work/build/bin", false}}) {
+                                                   {"/usr", true},
+                                                   {"/usr/bin", true},
+                                                   {"/usr/local/bin", true},
+                                                   {"/bin", true},
+                                                   {"/sbin", true},
+                                                   {"/lib64", true},
+                                                   {"/lib/x86_64-linux-gnu", true},
+                                                   {"/opt/x", true},
+                                                   {"/etc", true},
+                                                   {"/usrlocal", false},
+                                                   {"/library", false},
+                                                   {"/home/u/bin", false},
+                                                   {"/work/build/bin", false}}) {
     EXPECT_EQ(platform::IsSystemFolder(c.dir), c.system) << c.dir;
   }
   TempDir dir;
@@ -107,7 +107,7 @@ TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
   EXPECT_EQ(e.host, kDefaultServerHost);
   EXPECT_EQ(e.path, "/~cddb/cddb.cgi?");
   EXPECT_EQ(e.code, 0);
-  EXPECT_TRUE(e.Utf8());  // the default server speaks UTF-8 at level 6
+  EXPECT_TRUE(e.Utf8());             // the default server speaks UTF-8 at level 6
   EXPECT_FALSE(s.SeedFirstStart());  // not a first start any more
 
   EXPECT_TRUE(s.SeedSubmitEmail());

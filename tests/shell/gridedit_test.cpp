@@ -35,12 +35,12 @@ TEST(GridCopy, TabsBetweenCellsAndCrLfAfterEveryRow) {
     GridRect sel;
     std::string text;
   } rows[] = {
-      {{1, 1, 2, 2}, "t1\ta1\r\nt2\t\r\n"},    // an empty cell adds nothing between TABs
-      {{1, 3, 1, 3}, "t3\r\n"},                // one cell
-      {{2, 1, 2, 3}, "a1\r\n\r\na3\r\n"},      // one column
-      {{0, 0, 2, 1}, "t1\ta1\r\n"},            // fixed column and header row never copied
-      {{1, 3, 2, 9}, "t3\ta3\r\n"},            // rows past the grid
-      {{2, 2, 1, 1}, ""},                      // empty rectangle
+      {{1, 1, 2, 2}, "t1\ta1\r\nt2\t\r\n"},  // an empty cell adds nothing between TABs
+      {{1, 3, 1, 3}, "t3\r\n"},              // one cell
+      {{2, 1, 2, 3}, "a1\r\n\r\na3\r\n"},    // one column
+      {{0, 0, 2, 1}, "t1\ta1\r\n"},          // fixed column and header row never copied
+      {{1, 3, 2, 9}, "t3\ta3\r\n"},          // rows past the grid
+      {{2, 2, 1, 1}, ""},                    // empty rectangle
   };
   for (const auto& r : rows) {
     EXPECT_EQ(GridCopyText(t, r.sel), r.text) << r.sel.left << "," << r.sel.top;
@@ -68,27 +68,43 @@ TEST(GridPaste, LinesFieldsAndClipping) {
     std::vector<std::string> cells;  // the 4 track rows afterwards
     int written;
   } rows[] = {
-      {"three lines into one row", {1, 2, 2, 2}, "x\ty\r\nz\tw\r\nq\r\n",
-       {"t1|a1", "x|y", "t3|a3", "t4|a4"}, 2},
+      {"three lines into one row",
+       {1, 2, 2, 2},
+       "x\ty\r\nz\tw\r\nq\r\n",
+       {"t1|a1", "x|y", "t3|a3", "t4|a4"},
+       2},
       {"one cell into three rows", {1, 1, 2, 3}, "x", {"x|a1", "t2|a2", "t3|a3", "t4|a4"}, 1},
-      {"two TABs: an empty field, the rest dropped", {1, 1, 2, 1}, "a\t\tb",
-       {"a|", "t2|a2", "t3|a3", "t4|a4"}, 2},
+      {"two TABs: an empty field, the rest dropped",
+       {1, 1, 2, 1},
+       "a\t\tb",
+       {"a|", "t2|a2", "t3|a3", "t4|a4"},
+       2},
       {"a TAB at the end adds no field", {1, 1, 2, 1}, "a\t", {"a|a1", "t2|a2", "t3|a3", "t4|a4"}, 1},
       {"empty text", {1, 1, 2, 4}, "", {"t1|a1", "t2|a2", "t3|a3", "t4|a4"}, 0},
-      {"an empty line writes nothing in its row", {1, 1, 1, 3}, "x\r\n\r\nz\r\n",
-       {"x|a1", "t2|a2", "z|a3", "t4|a4"}, 2},
-      {"LF and lone CR end lines too", {2, 1, 2, 4}, "p\nq\rr\r\ns",
-       {"t1|p", "t2|q", "t3|r", "t4|s"}, 4},
+      {"an empty line writes nothing in its row",
+       {1, 1, 1, 3},
+       "x\r\n\r\nz\r\n",
+       {"x|a1", "t2|a2", "z|a3", "t4|a4"},
+       2},
+      {"LF and lone CR end lines too", {2, 1, 2, 4}, "p\nq\rr\r\ns", {"t1|p", "t2|q", "t3|r", "t4|s"}, 4},
       {"a final line end adds no line", {1, 3, 1, 4}, "x\n", {"t1|a1", "t2|a2", "x|a3", "t4|a4"}, 1},
       {"a lone TAB is one empty field", {1, 1, 2, 1}, "\t", {"|a1", "t2|a2", "t3|a3", "t4|a4"}, 1},
-      {"wider than the selection", {2, 2, 2, 3}, "x\ty\tz\r\nu\tv\r\n",
-       {"t1|a1", "t2|x", "t3|u", "t4|a4"}, 2},
-      {"longer than the grid never grows it", {1, 3, 2, 4},
-       "1\t1\r\n2\t2\r\n3\t3\r\n4\t4\r\n5\t5\r\n", {"t1|a1", "t2|a2", "1|1", "2|2"}, 4},
-      {"selection reaching past the grid", {1, 4, 2, 50}, "x\ty\r\nu\tv\r\n",
-       {"t1|a1", "t2|a2", "t3|a3", "x|y"}, 2},
-      {"selection over the fixed column", {0, 1, 1, 1}, "n\tx\ty", {"x|a1", "t2|a2", "t3|a3", "t4|a4"},
-       1},
+      {"wider than the selection",
+       {2, 2, 2, 3},
+       "x\ty\tz\r\nu\tv\r\n",
+       {"t1|a1", "t2|x", "t3|u", "t4|a4"},
+       2},
+      {"longer than the grid never grows it",
+       {1, 3, 2, 4},
+       "1\t1\r\n2\t2\r\n3\t3\r\n4\t4\r\n5\t5\r\n",
+       {"t1|a1", "t2|a2", "1|1", "2|2"},
+       4},
+      {"selection reaching past the grid",
+       {1, 4, 2, 50},
+       "x\ty\r\nu\tv\r\n",
+       {"t1|a1", "t2|a2", "t3|a3", "x|y"},
+       2},
+      {"selection over the fixed column", {0, 1, 1, 1}, "n\tx\ty", {"x|a1", "t2|a2", "t3|a3", "t4|a4"}, 1},
   };
   for (const auto& r : rows) {
     TrackTitleTable t = Grid(4);
@@ -123,8 +139,8 @@ TEST(GridModes, TriggersAndPopupItems) {
   GridEditModes m;
   auto popup = [&m] {
     std::string s;
-    for (PopupItem i : {PopupItem::GridCopy, PopupItem::GridPaste, PopupItem::EditorCopy, PopupItem::EditorCut,
-                        PopupItem::EditorPaste})
+    for (PopupItem i : {PopupItem::GridCopy, PopupItem::GridPaste, PopupItem::EditorCopy,
+                        PopupItem::EditorCut, PopupItem::EditorPaste})
       s += m.Visible(i) ? '1' : '0';
     return s;
   };
@@ -138,10 +154,9 @@ TEST(GridModes, TriggersAndPopupItems) {
     bool editing;
   } steps[] = {
       {"select", false, false},  // leaving while already off changes nothing
-      {"dblclick", true, true},   {"select", false, false}, {"tab", true, true},
-      {"enter", false, false},    {"enter", true, true},    {"key a", false, true},
-      {"char a", false, true},    {"enter", false, false},  {"char a", false, false},
-      {"key a", false, false},
+      {"dblclick", true, true}, {"select", false, false}, {"tab", true, true},     {"enter", false, false},
+      {"enter", true, true},    {"key a", false, true},   {"char a", false, true}, {"enter", false, false},
+      {"char a", false, false}, {"key a", false, false},
   };
   for (const auto& s : steps) {
     const std::string g = s.gesture;

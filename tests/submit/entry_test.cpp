@@ -5,10 +5,10 @@
 #include <string_view>
 #include <vector>
 
-#include "text/codepage.h"
 #include "submit/submit.h"
 #include "support/scoped_env.h"
 #include "support/scoped_settings.h"
+#include "text/codepage.h"
 
 namespace sl::submit {
 namespace {
@@ -79,20 +79,28 @@ TEST_F(Submission, OneTrackDiscWithEmptyYearAndGenreAndALowDiscId) {
   const auto lines = BuildSubmissionEntry(toc, t).lines;
   const std::string id = disc::DiscIdHex(disc::CalcDiscId(toc, 1));
   ASSERT_EQ(id, "02000201");
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "# xmcd", "# ", "# Track frame offsets:", "#\t150", "# ",
-                       "# Disc length: 4 seconds", "# ", "# Revision: 0",
-                       "# Submitted via: SLB ver.1.311", "# ", "DISCID=" + id,
-                       "DTITLE=Artist / Title", "DYEAR=", "DGENRE=", "TTITLE0=Song 1", "EXTD=",
-                       "EXTT0=", "PLAYORDER="}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"# xmcd", "# ", "# Track frame offsets:", "#\t150", "# ",
+                                             "# Disc length: 4 seconds", "# ", "# Revision: 0",
+                                             "# Submitted via: SLB ver.1.311", "# ", "DISCID=" + id,
+                                             "DTITLE=Artist / Title", "DYEAR=", "DGENRE=", "TTITLE0=Song 1",
+                                             "EXTD=", "EXTT0=", "PLAYORDER="}));
 }
 
 TEST_F(Submission, UpperCaseHexDiscId) {
   // 12 tracks of the demo disc 990C360C.
-  const disc::DiscToc toc =
-      Toc({{0, 2, 0},   {4, 31, 12},  {8, 58, 40},  {13, 2, 5},  {17, 45, 33},
-           {21, 20, 1}, {25, 59, 70}, {30, 11, 22}, {34, 40, 15}, {38, 52, 60},
-           {43, 10, 11}, {47, 33, 44}, {52, 8, 30}});
+  const disc::DiscToc toc = Toc({{0, 2, 0},
+                                 {4, 31, 12},
+                                 {8, 58, 40},
+                                 {13, 2, 5},
+                                 {17, 45, 33},
+                                 {21, 20, 1},
+                                 {25, 59, 70},
+                                 {30, 11, 22},
+                                 {34, 40, 15},
+                                 {38, 52, 60},
+                                 {43, 10, 11},
+                                 {47, 33, 44},
+                                 {52, 8, 30}});
   const std::string text = BuildSubmissionEntry(toc, Table(12)).Text();
   const std::string id = disc::DiscIdHex(disc::CalcDiscId(toc, 12));
   EXPECT_NE(id.find_first_of("ABCDEF"), std::string::npos);
@@ -106,8 +114,7 @@ TEST_F(Submission, ShiftJisEntryForADoubleByteServer) {
   t.SetCell(1, 1, "花");
   t.SetCell(2, 2, "ｱｰﾃｨｽﾄ");
   ASSERT_TRUE(CheckSubmitData(t, 2).ok);
-  const std::string text =
-      BuildSubmissionEntry(Toc({{0, 2, 0}, {4, 8, 30}, {10, 12, 12}}), t).Text();
+  const std::string text = BuildSubmissionEntry(Toc({{0, 2, 0}, {4, 8, 30}, {10, 12, 12}}), t).Text();
   const std::string tail = text.substr(text.find("DTITLE="));
   EXPECT_EQ(tail,
             "DTITLE=\x8E\x52\x93\x63 / \x8F\x74\x82\xCC\x89\xCC\r\n"
@@ -152,10 +159,9 @@ TEST_F(Submission, ValidationByServerCodeAndCharacterWidth) {
     int code;
     bool ok;
   } rows[] = {
-      {"山田", 0, false},         {"山田", 1, false},         {"山田", 2, true},
-      {"ｱｰﾃｨｽﾄ", 0, true},        {"ｱｰﾃｨｽﾄ", 1, true},        {"ｱｰﾃｨｽﾄ", 2, true},
-      {"Artist", 0, true},        {"Artist", 1, true},        {"Artist", 2, true},
-      {"Mixed 山 ｱ", 1, false},   {"Ｆｕｌｌ", 1, false},     {"Ｆｕｌｌ", 3, true},
+      {"山田", 0, false},  {"山田", 1, false},       {"山田", 2, true},      {"ｱｰﾃｨｽﾄ", 0, true},
+      {"ｱｰﾃｨｽﾄ", 1, true}, {"ｱｰﾃｨｽﾄ", 2, true},      {"Artist", 0, true},    {"Artist", 1, true},
+      {"Artist", 2, true}, {"Mixed 山 ｱ", 1, false}, {"Ｆｕｌｌ", 1, false}, {"Ｆｕｌｌ", 3, true},
   };
   // The text in each checked place: disc artist, disc title, a track title,
   // a track artist.
@@ -201,8 +207,9 @@ TEST_F(Submission, YearAndCategoryForms) {
       {"19999", "rock", false, "年（DYEAR）「19999」"},
       {" 1999", "rock", false, "年（DYEAR）「 1999」"},
       {"-1", "rock", false, "年（DYEAR）「-1」"},
-      {"1999", "Rock", false, "カテゴリ「Rock」はCDDBのカテゴリ（blues, classical, country, data, folk, "
-                              "jazz, misc, newage, reggae, rock, soundtrack）ではありません。"},
+      {"1999", "Rock", false,
+       "カテゴリ「Rock」はCDDBのカテゴリ（blues, classical, country, data, folk, "
+       "jazz, misc, newage, reggae, rock, soundtrack）ではありません。"},
       {"1999", "", false, "カテゴリ「」"},
       {"1999", "ロック", false, "カテゴリ「ロック」"},
       {"1999", "pop", false, "カテゴリ「pop」"},
@@ -286,8 +293,8 @@ TEST_F(Submission, KeptTextOfACorrection) {
   const std::string text = BuildSubmissionEntry(ThreeTracks(), t, ExternalEncoder(), 8, &kept).Text();
   EXPECT_NE(text.find("\r\n# Revision: 8\r\n"), std::string::npos);
   const std::string tail = text.substr(text.find("EXTD="));
-  EXPECT_EQ(tail, "EXTD=Label\\nYear 1973" + std::string(249 - 16, 'e') + "\r\nEXTD=" +
-                      std::string(300 - (249 - 16), 'e') +
+  EXPECT_EQ(tail, "EXTD=Label\\nYear 1973" + std::string(249 - 16, 'e') +
+                      "\r\nEXTD=" + std::string(300 - (249 - 16), 'e') +
                       "\r\nEXTT0=Writer\r\nEXTT1=\\tLive\r\nEXTT2=\r\nPLAYORDER=0,2,1\r\n");
   // Kept text must stay on its lines and be sendable like any field.
   kept.extt[0] = "a\nb";
@@ -319,16 +326,18 @@ TEST_F(Submission, ValidationOfMissingAndUnsendableText) {
       {"CR in the category", [](shell::TrackTitleTable& t) { t.SetCategory("rock\r"); }, false, {}},
       {"CR LF in the year", [](shell::TrackTitleTable& t) { t.SetYear("1999\r\nX: y"); }, false, {}},
       {"NUL in the genre",
-       [](shell::TrackTitleTable& t) { t.SetGenre(std::string("Rock\0x", 6)); }, false, {}},
+       [](shell::TrackTitleTable& t) { t.SetGenre(std::string("Rock\0x", 6)); },
+       false,
+       {}},
       {"LF in a track artist", [](shell::TrackTitleTable& t) { t.SetCell(2, 1, "\n"); }, false, {}},
-      {"emoji in the title", [](shell::TrackTitleTable& t) { t.SetTitle("Hi 😀 😀"); }, false,
-       {"😀"}},
+      {"emoji in the title", [](shell::TrackTitleTable& t) { t.SetTitle("Hi 😀 😀"); }, false, {"😀"}},
       {"two characters the code page lacks",
        [](shell::TrackTitleTable& t) {
          t.SetCell(1, 1, "ŵ");
          t.SetGenre("€ 𠮷");
        },
-       false, {"€", "𠮷", "ŵ"}},
+       false,
+       {"€", "𠮷", "ŵ"}},
   };
   for (int code : {1, 2}) {
     for (const auto& r : rows) {
@@ -353,13 +362,11 @@ TEST_F(Submission, FailureMessageNamesEachCharacter) {
 
 TEST_F(Submission, HeaderLinesInOrder) {
   EXPECT_EQ(SubmissionHeaders("rock", "23026203", "me@example.com", kModeSubmit, 742),
-            (std::vector<std::string>{"Category: rock", "Discid: 23026203",
-                                      "User-Email: me@example.com", "Submit-Mode: submit",
-                                      "Content-Length: 742"}));
+            (std::vector<std::string>{"Category: rock", "Discid: 23026203", "User-Email: me@example.com",
+                                      "Submit-Mode: submit", "Content-Length: 742"}));
   // An empty address still sends its line.
   EXPECT_EQ(SubmissionHeaders("misc", "00000201", "", kModeTest, 0)[2], "User-Email: ");
-  EXPECT_THROW(SubmissionHeaders("rock\r\nX-Evil: 1", "23026203", "", kModeSubmit, 1),
-               std::invalid_argument);
+  EXPECT_THROW(SubmissionHeaders("rock\r\nX-Evil: 1", "23026203", "", kModeSubmit, 1), std::invalid_argument);
   EXPECT_THROW(SubmissionHeaders("rock", "23026203", "a@b\n", kModeSubmit, 1), std::invalid_argument);
 }
 

@@ -29,9 +29,7 @@ PostRequest Request(const std::string& url, const std::string& proxy = "") {
   return r;
 }
 
-ServerScript Answer(int http, const std::string& body) {
-  return ServerScript().Send(HttpReply(http, body));
-}
+ServerScript Answer(int http, const std::string& body) { return ServerScript().Send(HttpReply(http, body)); }
 
 class Post : public ::testing::Test {
  protected:
@@ -59,15 +57,20 @@ TEST_F(Post, DirectRequestAsTheServerReceivesIt) {
   const std::string host = "127.0.0.1:" + std::to_string(server.Port());
   EXPECT_EQ(requests[0],
             "POST /~cddb/submit.cgi HTTP/1.1\r\n"
-            "Host: " + host + "\r\n"
-            "User-Agent: SLB\r\n"
-            "Accept: */*\r\n"
-            "Category: rock\r\n"
-            "Discid: 23026203\r\n"
-            "User-Email: me@example.com\r\n"
-            "Submit-Mode: submit\r\n"
-            "Content-Length: " + std::to_string(kBody.size()) + "\r\n"
-            "\r\n" + kBody);
+            "Host: " +
+                host +
+                "\r\n"
+                "User-Agent: SLB\r\n"
+                "Accept: */*\r\n"
+                "Category: rock\r\n"
+                "Discid: 23026203\r\n"
+                "User-Email: me@example.com\r\n"
+                "Submit-Mode: submit\r\n"
+                "Content-Length: " +
+                std::to_string(kBody.size()) +
+                "\r\n"
+                "\r\n" +
+                kBody);
   EXPECT_EQ(JudgeReply(r).status, "200 OK, submission has been sent.");
   EXPECT_TRUE(JudgeReply(r).accepted);
 }
@@ -89,8 +92,8 @@ TEST_F(Post, EmptyValuesStillSendTheirHeaderLines) {
 
 TEST_F(Post, ThroughAProxyOnLoopback) {
   LoopbackServer proxy(Answer(200, "200 OK, submission has been sent.\r\n"));
-  const PostResult r = PostSubmission(
-      Request("http://cddb.example:8880/~cddb/submit.cgi", ProxyText("127.0.0.1", std::to_string(proxy.Port()))));
+  const PostResult r = PostSubmission(Request("http://cddb.example:8880/~cddb/submit.cgi",
+                                              ProxyText("127.0.0.1", std::to_string(proxy.Port()))));
   ASSERT_TRUE(r.replied) << r.error;
   const auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -98,7 +101,8 @@ TEST_F(Post, ThroughAProxyOnLoopback) {
   EXPECT_EQ(req.substr(0, req.find("\r\n")), "POST http://cddb.example:8880/~cddb/submit.cgi HTTP/1.1");
   const std::string own =
       "Category: rock\r\nDiscid: 23026203\r\nUser-Email: me@example.com\r\nSubmit-Mode: submit\r\n"
-      "Content-Length: " + std::to_string(kBody.size()) + "\r\n";
+      "Content-Length: " +
+      std::to_string(kBody.size()) + "\r\n";
   EXPECT_NE(req.find("\r\nHost: cddb.example:8880\r\n"), std::string::npos);
   EXPECT_NE(req.find("\r\nUser-Agent: SLB\r\n"), std::string::npos);
   const std::size_t at = req.find(own);
@@ -129,15 +133,18 @@ TEST_F(Post, OutcomesShownForEachKindOfAnswer) {
        "200 OK, submission has been sent."},
       {"CDDB 5xx", Answer(200, "501 Invalid header information.\r\n"), false,
        "501 Invalid header information."},
-      {"server error", Answer(200, "402 Server error: the submission could not be stored.\r\n"),
-       false, "402 Server error: the submission could not be stored."},
+      {"server error", Answer(200, "402 Server error: the submission could not be stored.\r\n"), false,
+       "402 Server error: the submission could not be stored."},
       {"HTTP 404", Answer(404, "<html>Not Found</html>"), false, "接続できません。"},
       {"HTTP 500", Answer(500, "500 oops"), false, "接続できません。"},
       {"no code", Answer(200, "<html>hello</html>"), false, "応答コードなし"},
       {"empty body", Answer(200, ""), false, "応答コードなし"},
-      {"LF line ends, Shift-JIS text",
-       Answer(200, "200 \x8F\x74 ok\nsecond line\n"), true, "200 春 ok"},
-      {"control characters dropped", Answer(200, "200 a\tb\x01" "c\r\n"), true, "200 abc"},
+      {"LF line ends, Shift-JIS text", Answer(200, "200 \x8F\x74 ok\nsecond line\n"), true, "200 春 ok"},
+      {"control characters dropped",
+       Answer(200,
+              "200 a\tb\x01"
+              "c\r\n"),
+       true, "200 abc"},
       {"closed without answer", ServerScript().Close(), false, "接続できません。"},
   };
   for (auto& r : rows) {
@@ -151,8 +158,8 @@ TEST_F(Post, OutcomesShownForEachKindOfAnswer) {
 
 TEST_F(Post, RefusedPortAndTimeOut) {
   test::RefusedPort nobody;
-  PostResult r = PostSubmission(
-      Request("http://127.0.0.1:" + std::to_string(nobody.Port()) + "/~cddb/submit.cgi"));
+  PostResult r =
+      PostSubmission(Request("http://127.0.0.1:" + std::to_string(nobody.Port()) + "/~cddb/submit.cgi"));
   EXPECT_FALSE(r.replied);
   EXPECT_FALSE(r.error.empty());
   SubmitVerdict v = JudgeReply(r);

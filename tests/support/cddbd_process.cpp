@@ -16,9 +16,9 @@ CddbdProcess::CddbdProcess(std::vector<std::string> extraArgs) {
   root_ = dir_.File("root");
   fs::copy(std::string(SONOLABEL_SOURCE_DIR) + "/demo/cddb", root_, fs::copy_options::recursive);
   const std::string program = std::string(SONOLABEL_BIN_DIR) + "/sonolabel-cddbd";
-  std::vector<std::string> args{program,        "--root", root_,          "--port", "0",
-                                "--port-file",  dir_.File("port"), "--log", dir_.File("log"),
-                                "--idle-exit",  "120"};
+  std::vector<std::string> args{program,       "--root",          root_,   "--port",         "0",
+                                "--port-file", dir_.File("port"), "--log", dir_.File("log"), "--idle-exit",
+                                "120"};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");

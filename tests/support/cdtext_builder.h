@@ -123,7 +123,8 @@ inline std::vector<CdTextPack> BuildCdTextPacks(const std::vector<CdTextBlockSpe
       p[1] = static_cast<std::uint8_t>(part);
       p[2] = static_cast<std::uint8_t>(sequence++);
       p[3] = static_cast<std::uint8_t>(spec.block << 4);
-      for (int i = 0; i < 12; ++i) p[4 + static_cast<std::size_t>(i)] = record[static_cast<std::size_t>(part * 12 + i)];
+      for (int i = 0; i < 12; ++i)
+        p[4 + static_cast<std::size_t>(i)] = record[static_cast<std::size_t>(part * 12 + i)];
       SealCdTextPack(p);
       packs.push_back(p);
     }
@@ -135,7 +136,8 @@ inline std::vector<CdTextPack> BuildCdTextPacks(const std::vector<CdTextBlockSpe
 // The reply: header (length of what follows it) and the packs.
 inline std::vector<std::uint8_t> CdTextReplyOf(const std::vector<CdTextPack>& packs) {
   const std::size_t length = 2 + packs.size() * 18;
-  std::vector<std::uint8_t> reply{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0};
+  std::vector<std::uint8_t> reply{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
+                                  0, 0};
   for (const auto& p : packs) reply.insert(reply.end(), p.begin(), p.end());
   return reply;
 }

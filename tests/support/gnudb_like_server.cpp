@@ -92,7 +92,8 @@ GnudbLikeServer::GnudbLikeServer(std::map<std::string, Entry> entries) : entries
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
   if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || ::listen(listenFd_, 16) != 0) {
+      ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      ::listen(listenFd_, 16) != 0) {
     throw std::runtime_error("gnudb-like server: cannot listen");
   }
   port_ = ntohs(addr.sin_port);
@@ -137,7 +138,9 @@ void GnudbLikeServer::Run() {
       request.append(buf, static_cast<std::size_t>(n));
       const auto end = request.find("\r\n\r\n");
       if (end != std::string::npos && need == std::string::npos)
-        need = end + 4 + static_cast<std::size_t>(std::atoi(Header(request.substr(0, end + 2), "Content-Length").c_str()));
+        need =
+            end + 4 +
+            static_cast<std::size_t>(std::atoi(Header(request.substr(0, end + 2), "Content-Length").c_str()));
       if (need != std::string::npos && request.size() >= need) break;
     }
     {
@@ -158,7 +161,8 @@ std::string GnudbLikeServer::Answer(const std::string& request) {
   const auto headEnd = request.find("\r\n\r\n");
   const std::string head = request.substr(0, headEnd == std::string::npos ? request.size() : headEnd + 2);
   const std::string body = headEnd == std::string::npos ? std::string() : request.substr(headEnd + 4);
-  const std::string target = head.substr(head.find(' ') + 1, head.find(' ', head.find(' ') + 1) - head.find(' ') - 1);
+  const std::string target =
+      head.substr(head.find(' ') + 1, head.find(' ', head.find(' ') + 1) - head.find(' ') - 1);
   if (head.rfind("POST ", 0) == 0 && target.find("/~cddb/submit.cgi") != std::string::npos)
     return Http(Submit(head, body));
   const auto q = target.find('?');
@@ -201,7 +205,8 @@ std::string GnudbLikeServer::Cgi(const std::string& query) {
     const auto it = entries_.find(Lower(w[3]));
     if (it == entries_.end() || it->second.category != Lower(w[2]))
       return "401 " + w[2] + " " + w[3] + " No such CD entry in database.\r\n";
-    std::string out = "210 " + it->second.category + " " + it->first + " CD database entry follows (until terminating `.')\r\n";
+    std::string out = "210 " + it->second.category + " " + it->first +
+                      " CD database entry follows (until terminating `.')\r\n";
     std::string text = forLevel(it->second.text);
     for (std::size_t i = 0; i < text.size();) {
       const auto nl = std::min(text.find('\n', i), text.size());

@@ -30,7 +30,7 @@ class GnudbLikeServer {
   GnudbLikeServer& operator=(const GnudbLikeServer&) = delete;
 
   int Port() const { return port_; }
-  std::string Url() const;  // ".../~cddb/cddb.cgi?"
+  std::string Url() const;                    // ".../~cddb/cddb.cgi?"
   std::vector<std::string> Requests() const;  // raw, in order
   // Accepted submissions (not test ones): raw head + body.
   std::vector<std::string> Stored() const;

@@ -37,9 +37,9 @@ void PutU32(std::string& s, std::uint32_t v) {
 std::string Hello() {
   std::string s;
   PutU32(s, 11);
-  s.push_back(1);  // hello
+  s.push_back(1);         // hello
   PutU32(s, 0x50494C53);  // "SLIP"
-  s.push_back(1);  // wire version 1, little-endian
+  s.push_back(1);         // wire version 1, little-endian
   s.push_back(0);
   PutU32(s, static_cast<std::uint32_t>(::getpid()));
   return s;

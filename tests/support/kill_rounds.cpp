@@ -70,7 +70,8 @@ KillResult PlayKillRounds(const KillRounds& plan, int rounds, unsigned seed) {
   const auto t0 = std::chrono::steady_clock::now();
   plan.save(1000000);
   const auto saveUs = std::max<long long>(
-      50, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
+      50,
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
 
   KillResult result;
   for (int round = 0; round < rounds; ++round) {
@@ -126,9 +127,10 @@ void ExpectNothingLost(const KillResult& r) {
   EXPECT_EQ(r.changedSections, 0);
   EXPECT_EQ(r.brokenSections, 0);
   EXPECT_GT(r.killed, 0);
-  std::printf("kill rounds: %d, killed while saving %d, killed between create and rename %d, "
-              "torn files %d, changed sections %d, broken sections %d\n",
-              r.rounds, r.killed, r.killedMidSave, r.tornFiles, r.changedSections, r.brokenSections);
+  std::printf(
+      "kill rounds: %d, killed while saving %d, killed between create and rename %d, "
+      "torn files %d, changed sections %d, broken sections %d\n",
+      r.rounds, r.killed, r.killedMidSave, r.tornFiles, r.changedSections, r.brokenSections);
 }
 
 }  // namespace sl::test

@@ -27,10 +27,10 @@ struct KillRounds {
 
 struct KillResult {
   int rounds = 0;
-  int killed = 0;       // rounds in which the child was still saving when killed
+  int killed = 0;         // rounds in which the child was still saving when killed
   int killedMidSave = 0;  // rounds that left a temporary file: killed between create and rename
   int saveFailures = 0;
-  int tornFiles = 0;      // the file no longer read, or lost its CR LF line ends
+  int tornFiles = 0;        // the file no longer read, or lost its CR LF line ends
   int changedSections = 0;  // another section not byte for byte as before, or gone
   int brokenSections = 0;   // the saved section neither whole old nor whole new
 };

@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -272,8 +272,7 @@ void LoopbackServer::Serve(int fd, const ServerScript& script) {
           }
         }
       }
-      case ServerScript::Step::kClose:
-        return;
+      case ServerScript::Step::kClose: return;
       case ServerScript::Step::kReset: {
         // A zero linger time makes close() send RST; the caller closes fd.
         linger l{1, 0};

@@ -79,8 +79,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // A test may have made the folder read-only; give write access back first.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                               ec);
   std::filesystem::remove_all(path_, ec);
 }
 

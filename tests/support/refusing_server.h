@@ -20,7 +20,8 @@ inline ServerScript UnknownDeveloperScript() {
 // A loopback server answering every request so, for at most lifetimeMs.
 class RefusingCddbServer : public LoopbackServer {
  public:
-  explicit RefusingCddbServer(int lifetimeMs = 30000) : LoopbackServer(UnknownDeveloperScript(), lifetimeMs) {}
+  explicit RefusingCddbServer(int lifetimeMs = 30000)
+      : LoopbackServer(UnknownDeveloperScript(), lifetimeMs) {}
   // "http://127.0.0.1:<port>/~cddb/cddb.cgi?"
   std::string CgiUrl() const { return Url("/~cddb/cddb.cgi?"); }
 };

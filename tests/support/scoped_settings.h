@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "text/codepage.h"
 #include "ipc/ipc.h"
+#include "text/codepage.h"
 
 namespace sl::test {
 
@@ -32,8 +32,12 @@ class ScopedLinkSettings {
   ScopedLinkSettings(const ScopedLinkSettings&) = delete;
   ScopedLinkSettings& operator=(const ScopedLinkSettings&) = delete;
 
-  ScopedLinkSettings& RuntimeDir(const std::string& dir) { return Change([&](auto& s) { s.runtimeDir = dir; }); }
-  ScopedLinkSettings& TimeoutMs(int ms) { return Change([&](auto& s) { s.timeoutMs = ms; }); }
+  ScopedLinkSettings& RuntimeDir(const std::string& dir) {
+    return Change([&](auto& s) { s.runtimeDir = dir; });
+  }
+  ScopedLinkSettings& TimeoutMs(int ms) {
+    return Change([&](auto& s) { s.timeoutMs = ms; });
+  }
   // "" for none.
   ScopedLinkSettings& PlayerProgram(const std::string& program) {
     return Change([&](auto& s) { s.playerProgram = program; });

@@ -21,7 +21,9 @@ TEST(CodePage, Cp932RoundTripsJapaneseText) {
   // 81 40; half-width katakana is one byte.
   const std::string text = "曲名ー ソ　ｱ abc";
   const std::string sjis = ToExternal(text);
-  EXPECT_EQ(sjis, "\x8B\xC8\x96\xBC\x81\x5B\x20\x83\x5C\x81\x40\xB1\x20" "abc");
+  EXPECT_EQ(sjis,
+            "\x8B\xC8\x96\xBC\x81\x5B\x20\x83\x5C\x81\x40\xB1\x20"
+            "abc");
   EXPECT_EQ(FromExternal(sjis), text);
   // Plain ASCII passes both ways unchanged, including "\" and "~".
   EXPECT_EQ(ToExternal("a\\b~c"), "a\\b~c");
@@ -55,8 +57,14 @@ TEST(CodePage, TextTheCodePageLacksIsAClearError) {
 TEST(CodePage, UndecodableBytesBecomeReplacementCharacters) {
   ScopedCodePage codePage(nullptr);
   // A0 and FD are not CP932; a lead byte at the very end has no second byte.
-  EXPECT_EQ(FromExternal("a\xA0" "b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(FromExternal("\xFD\xFE" "x"), "\xEF\xBF\xBD\xEF\xBF\xBD" "x");
+  EXPECT_EQ(FromExternal("a\xA0"
+                         "b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(FromExternal("\xFD\xFE"
+                         "x"),
+            "\xEF\xBF\xBD\xEF\xBF\xBD"
+            "x");
   EXPECT_EQ(FromExternal("\x8B\xC8\x81"), "曲\xEF\xBF\xBD");
   EXPECT_EQ(SanitizeUtf8("ok\xC3"), "ok\xEF\xBF\xBD");
   EXPECT_TRUE(IsValidUtf8("曲名"));
@@ -71,7 +79,7 @@ TEST(CodePage, DoubleByteCharactersAreJudgedOnTheEncodedBytes) {
     EXPECT_FALSE(IsDoubleByteChar("ｱ"));  // one byte in CP932, three in UTF-8
     EXPECT_TRUE(IsDoubleByteChar("あ"));
     EXPECT_TRUE(IsDoubleByteChar("あA"));  // only the first character counts
-    EXPECT_TRUE(IsDoubleByteChar("😀"));  // not encodable: not single-byte either
+    EXPECT_TRUE(IsDoubleByteChar("😀"));    // not encodable: not single-byte either
   }
   {
     ScopedCodePage codePage("CP1252");

@@ -97,7 +97,8 @@ TEST(Utf8, IllFormedSequencesAreNeverPassedOn) {
 // The well-formed neighbours of the refused forms decode, at each length's
 // smallest and largest code point.
 TEST(Utf8, BoundaryCodePointsDecodeAndEncodeBack) {
-  for (char32_t cp : {0x00u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD7FFu, 0xE000u, 0xFFFDu, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
+  for (char32_t cp :
+       {0x00u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD7FFu, 0xE000u, 0xFFFDu, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
     SCOPED_TRACE(static_cast<unsigned>(cp));
     std::string bytes;
     AppendUtf8(bytes, cp);
@@ -114,8 +115,9 @@ TEST(Utf8, BoundaryCodePointsDecodeAndEncodeBack) {
     EXPECT_EQ(bytes, kReplacementUtf8);
   }
   // So is an unpaired surrogate coming from UTF-16.
-  EXPECT_EQ(Utf16ToUtf8(u"a\xD800" u"b\xDC00"), "a" + std::string(kReplacementUtf8) + "b" +
-                                                     std::string(kReplacementUtf8));
+  EXPECT_EQ(Utf16ToUtf8(u"a\xD800"
+                        u"b\xDC00"),
+            "a" + std::string(kReplacementUtf8) + "b" + std::string(kReplacementUtf8));
   EXPECT_EQ(Utf16ToUtf8(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
 }
 
@@ -123,7 +125,9 @@ TEST(Utf8, BoundaryCodePointsDecodeAndEncodeBack) {
 // where the text is ill-formed; each room relies on its own.
 TEST(Utf8, SteppingOverIllFormedTextDiffersByWay) {
   // A cut-short character before ASCII.
-  const std::string cut = "\xE3\x81" "A";
+  const std::string cut =
+      "\xE3\x81"
+      "A";
   EXPECT_EQ(AnnouncedLength(cut, 0), 3u);  // takes the "A" along
   EXPECT_EQ(RunLength(cut, 0), 2u);        // stops before it
   EXPECT_EQ(DecodeUtf8(cut, 0).length, 0u);
@@ -134,17 +138,30 @@ TEST(Utf8, SteppingOverIllFormedTextDiffersByWay) {
   EXPECT_EQ(DecodeUtf8(extra, 0).length, 2u);
   // A lead byte announcing more than the text holds, and stray bytes.
   EXPECT_EQ(AnnouncedLength("\xF0\x9F", 0), 2u);
-  EXPECT_EQ(AnnouncedLength("\xFF" "abc", 0), 4u);
-  EXPECT_EQ(AnnouncedLength("\x80" "a", 0), 1u);
-  EXPECT_EQ(RunLength("\x80\x80" "a", 0), 2u);
+  EXPECT_EQ(AnnouncedLength("\xFF"
+                            "abc",
+                            0),
+            4u);
+  EXPECT_EQ(AnnouncedLength("\x80"
+                            "a",
+                            0),
+            1u);
+  EXPECT_EQ(RunLength("\x80\x80"
+                      "a",
+                      0),
+            2u);
 
   EXPECT_EQ(CountChars("a\xC3\xA9\xE6\x9C\x88\xF0\x9F\x98\x80"), 4u);
-  EXPECT_EQ(CountChars("\xE3\x81" "A"), 1u);
+  EXPECT_EQ(CountChars("\xE3\x81"
+                       "A"),
+            1u);
   EXPECT_EQ(CountChars(""), 0u);
 
   // Cut points: never inside a character; a text of continuation bytes only
   // is cut to nothing.
-  const std::string e = "a\xC3\xA9" "b";
+  const std::string e =
+      "a\xC3\xA9"
+      "b";
   EXPECT_EQ(CutPointAtOrBefore(e, 1), 1u);
   EXPECT_EQ(CutPointAtOrBefore(e, 2), 1u);
   EXPECT_EQ(CutPointAtOrBefore(e, 3), 3u);

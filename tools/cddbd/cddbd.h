@@ -78,12 +78,12 @@ long EntryRevision(const std::vector<std::string>& lines);
 // HTTP request heads
 
 struct RequestHead {
-  std::string method;   // as sent ("GET", "POST", ...)
-  std::string target;   // as sent
-  std::string version;  // "HTTP/1.0" or "HTTP/1.1"
+  std::string method;                                        // as sent ("GET", "POST", ...)
+  std::string target;                                        // as sent
+  std::string version;                                       // "HTTP/1.0" or "HTTP/1.1"
   std::vector<std::pair<std::string, std::string>> headers;  // in order, values trimmed
-  std::string path;     // target's path, percent-decoded (absolute-form URLs reduced to it)
-  std::string query;    // target's text after the first "?", undecoded
+  std::string path;   // target's path, percent-decoded (absolute-form URLs reduced to it)
+  std::string query;  // target's text after the first "?", undecoded
 
   // The value of the first header with this name (any case); null if none.
   const std::string* Header(std::string_view name) const;
@@ -112,9 +112,9 @@ struct Reply {
   std::string contentType = "text/plain";
   std::vector<std::pair<std::string, std::string>> extraHeaders;
   std::string body;
-  bool rawResponse = false;   // body is the whole response, sent as it is
-  bool closeSilently = false; // close the connection without any response
-  int delayMs = 0;            // wait this long before answering
+  bool rawResponse = false;    // body is the whole response, sent as it is
+  bool closeSilently = false;  // close the connection without any response
+  int delayMs = 0;             // wait this long before answering
 };
 
 // The text for an HTTP status code ("Not Found"); "Error" when unknown.
@@ -131,13 +131,13 @@ std::string BuildResponse(const Reply& reply, bool headOnly);
 // The CDDB service
 
 struct ServiceConfig {
-  std::filesystem::path root;        // DIR/<category>/<discid>, DIR/sites.txt
-  std::filesystem::path submitDir;   // empty: root/submissions
-  std::filesystem::path faultsFile;  // empty: root/faults.txt
+  std::filesystem::path root;           // DIR/<category>/<discid>, DIR/sites.txt
+  std::filesystem::path submitDir;      // empty: root/submissions
+  std::filesystem::path faultsFile;     // empty: root/faults.txt
   std::vector<std::string> faultRules;  // extra rules, same syntax as the file
   Eol eol = Eol::CrLf;
-  bool sitesDisabled = false;        // sites answers 401
-  std::uint16_t port = 0;            // named by the built-in sites list
+  bool sitesDisabled = false;  // sites answers 401
+  std::uint16_t port = 0;      // named by the built-in sites list
   // Entries stored in UTF-8 are sent as they are at protocol level 6; at a
   // lower level they are converted to this character set when every
   // character has a place in it, and sent unchanged otherwise. The public

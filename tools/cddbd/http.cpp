@@ -62,8 +62,8 @@ HeadScan ScanHead(std::string_view buffer, std::size_t maxHead, std::size_t& sca
   const std::size_t limit = std::min(buffer.size(), maxHead);
   for (std::size_t p = scanFrom; p < limit; ++p) {
     if (buffer[p] != '\n') continue;
-    const bool emptyLine = (p >= 1 && buffer[p - 1] == '\n') ||
-                           (p >= 2 && buffer[p - 1] == '\r' && buffer[p - 2] == '\n');
+    const bool emptyLine =
+        (p >= 1 && buffer[p - 1] == '\n') || (p >= 2 && buffer[p - 1] == '\r' && buffer[p - 2] == '\n');
     if (emptyLine) {
       headLength = p + 1;
       scanFrom = p + 1;
@@ -184,8 +184,8 @@ Reply HtmlError(int status, std::string_view detail) {
   reply.httpStatus = status;
   reply.contentType = "text/html";
   const std::string title = std::to_string(status) + " " + ReasonPhrase(status);
-  reply.body = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n<title>" +
-               title + "</title>\n</head><body>\n<h1>" + ReasonPhrase(status) + "</h1>\n";
+  reply.body = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n<title>" + title +
+               "</title>\n</head><body>\n<h1>" + ReasonPhrase(status) + "</h1>\n";
   if (!detail.empty()) reply.body += "<p>" + HtmlEscape(detail) + "</p>\n";
   reply.body += "</body></html>\n";
   return reply;
@@ -193,8 +193,8 @@ Reply HtmlError(int status, std::string_view detail) {
 
 std::string BuildResponse(const Reply& reply, bool headOnly) {
   if (reply.rawResponse) return reply.body;
-  std::string out = "HTTP/1.0 " + std::to_string(reply.httpStatus) + " " +
-                    ReasonPhrase(reply.httpStatus) + "\r\n";
+  std::string out =
+      "HTTP/1.0 " + std::to_string(reply.httpStatus) + " " + ReasonPhrase(reply.httpStatus) + "\r\n";
   out += std::string("Server: ") + kServerName + "/" + kServerVersion + "\r\n";
   out += "Content-Type: " + reply.contentType + "\r\n";
   out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";

@@ -42,8 +42,8 @@ void WriteAll(int fd, std::string_view data) {
 std::string PeerName(const sockaddr_storage& addr, socklen_t len) {
   char host[NI_MAXHOST];
   char serv[NI_MAXSERV];
-  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), len, host, sizeof host, serv,
-                    sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), len, host, sizeof host, serv, sizeof serv,
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
     return "?";
   }
   if (addr.ss_family == AF_INET6) return std::string("[") + host + "]:" + serv;
@@ -68,8 +68,7 @@ struct Server::Conn {
   Clock::time_point sendAt;
 };
 
-Server::Server(ServerOptions options)
-    : options_(std::move(options)), service_(options_.service) {}
+Server::Server(ServerOptions options) : options_(std::move(options)), service_(options_.service) {}
 
 Server::~Server() {
   for (auto& c : conns_) {
@@ -103,10 +102,8 @@ bool Server::Open(std::string& error) {
   }
   listenFd_ = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int on = 1;
-  const bool ok = listenFd_ >= 0 &&
-                  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-                  ::bind(listenFd_, found->ai_addr, found->ai_addrlen) == 0 &&
-                  ::listen(listenFd_, 64) == 0;
+  const bool ok = listenFd_ >= 0 && ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                  ::bind(listenFd_, found->ai_addr, found->ai_addrlen) == 0 && ::listen(listenFd_, 64) == 0;
   const int err = errno;
   ::freeaddrinfo(found);
   if (!ok) {
@@ -214,8 +211,8 @@ void Server::Accept() {
   while (static_cast<int>(conns_.size()) < options_.maxConnections) {
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
-    const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd =
+        ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;  // EAGAIN, or a connection that went away
     auto c = std::make_unique<Conn>();
     c->fd = fd;

@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::array<std::string_view, 11> kStandardCategories = {
-    "blues", "classical", "country", "data", "folk", "jazz",
-    "misc", "newage", "reggae", "rock", "soundtrack"};
+    "blues", "classical", "country", "data", "folk",      "jazz",
+    "misc",  "newage",    "reggae",  "rock", "soundtrack"};
 
 constexpr long kMaxTracks = 99;
 constexpr long kMaxFrames = 100L * 60 * 75;  // well past any disc
@@ -30,8 +30,8 @@ constexpr unsigned kMaxSubmissionTries = 1000;
 bool IsSafeName(std::string_view name) {
   if (name.empty() || name.size() > 64 || name.front() == '.') return false;
   for (const char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
     if (!ok) return false;
   }
   return true;
@@ -186,8 +186,7 @@ std::vector<std::string> CddbService::Categories() const {
   return names;
 }
 
-std::optional<fs::path> CddbService::FindEntry(const std::string& category,
-                                               const std::string& discid) const {
+std::optional<fs::path> CddbService::FindEntry(const std::string& category, const std::string& discid) const {
   // File names are compared without regard to case, so an entry saved as
   // "990C360C" is found as well as "990c360c".
   std::error_code ec;
@@ -275,13 +274,11 @@ std::string CddbService::Read(const std::vector<std::string>& words, int proto) 
   const std::string discid = FormatDiscId(*id);
   const std::optional<fs::path> file = FindEntry(category, discid);
   if (!file) {
-    return SingleLine("401 " + category + " " + discid + " No such CD entry in database.",
-                      config_.eol);
+    return SingleLine("401 " + category + " " + discid + " No such CD entry in database.", config_.eol);
   }
   std::optional<std::vector<std::string>> lines = ReadEntryLines(*file);
   if (!lines) {
-    return SingleLine("403 " + category + " " + discid + " CD database entry corrupt.",
-                      config_.eol);
+    return SingleLine("403 " + category + " " + discid + " CD database entry corrupt.", config_.eol);
   }
   lines = ForLevel(std::move(*lines), proto);
   lines->insert(lines->begin(),
@@ -378,16 +375,15 @@ Reply CddbService::HandleCgi(std::string_view query) {
   return reply;
 }
 
-Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHead,
-                                std::string_view body) {
+Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHead, std::string_view body) {
   const std::string* category = head.Header("Category");
   const std::string* discid = head.Header("Discid");
   const std::string* email = head.Header("User-Email");
   const std::string* mode = head.Header("Submit-Mode");
   const std::string* length = head.Header("Content-Length");
 
-  const std::string key = "submit " + (category ? *category : std::string()) + " " +
-                          (discid ? *discid : std::string());
+  const std::string key =
+      "submit " + (category ? *category : std::string()) + " " + (discid ? *discid : std::string());
   std::optional<Fault> fault = FaultFor(key);
   if (fault && !fault->answerNormally) return fault->reply;
   Reply reply;
@@ -406,9 +402,9 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
   // The entry's text in UTF-8, as the database keeps it.
   const std::string* charset = head.Header("Charset");
   const bool utf8 = charset && (EqualsIgnoreCase(*charset, "UTF-8") || EqualsIgnoreCase(*charset, "UTF8"));
-  std::optional<std::string> text = utf8 ? (IsUtf8(body) ? std::optional<std::string>(std::string(body))
-                                                         : std::nullopt)
-                                         : ToUtf8(body, config_.level5Charset);
+  std::optional<std::string> text =
+      utf8 ? (IsUtf8(body) ? std::optional<std::string>(std::string(body)) : std::nullopt)
+           : ToUtf8(body, config_.level5Charset);
   if (!text) {
     reply.body = SingleLine("501 Entry rejected: the text is not in its character set.", config_.eol);
     return reply;
@@ -476,8 +472,7 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
   for (unsigned tries = 0; written && !stored && tries < kMaxSubmissionTries; ++tries) {
     char counter[16];
     std::snprintf(counter, sizeof counter, "%04u", ++submitCounter_);
-    const fs::path target =
-        dir / (std::string(counter) + "-" + ToLower(*category) + "-" + ToLower(*discid));
+    const fs::path target = dir / (std::string(counter) + "-" + ToLower(*category) + "-" + ToLower(*discid));
     if (::link(tmp.c_str(), target.c_str()) == 0) {
       stored = true;
     } else if (errno != EEXIST) {
@@ -493,8 +488,7 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
   return reply;
 }
 
-std::optional<CddbService::Fault> CddbService::ParseFault(std::string_view action,
-                                                         std::string& why) const {
+std::optional<CddbService::Fault> CddbService::ParseFault(std::string_view action, std::string& why) const {
   Fault fault;
   int delay = 0;
   while (true) {

@@ -100,7 +100,8 @@ class DSMPControl : public ipc::ServedObject {
     return false;
   }
 
-  HResult Invoke(const ipc::Guid& iid, int slot, const std::vector<Value>& in, std::vector<Value>& out) override {
+  HResult Invoke(const ipc::Guid& iid, int slot, const std::vector<Value>& in,
+                 std::vector<Value>& out) override {
     if (p_.BeforeCall(IfaceName(iid) + "." + std::to_string(slot), in)) return ipc::kFail;
     if (iid == contract::kIidIDSMPControl) return Control(slot, in, out);
     if (iid == contract::kIidIDSMPPlayList) return PlayList(slot, in, out);
@@ -138,13 +139,13 @@ class DSMPControl : public ipc::ServedObject {
         const auto w = static_cast<ipc::Handle>(in[0].number);
         std::cout << "unregister " << w << std::endl;
         auto& cl = p_.clients;
-        cl.erase(std::remove_if(cl.begin(), cl.end(), [&](const Client& c) { return c.window == w; }), cl.end());
+        cl.erase(std::remove_if(cl.begin(), cl.end(), [&](const Client& c) { return c.window == w; }),
+                 cl.end());
         return ipc::kOk;
       }
       case s::Abort:
       case s::Close:
-      case s::ShutDown:
-        return ipc::kOk;
+      case s::ShutDown: return ipc::kOk;
       case s::GetEvent: {
         if (!Match(in, {VT::Long})) return ipc::kInvalidArg;
         const Client* c = p_.FindClient(static_cast<ipc::Handle>(in[0].number));
@@ -158,7 +159,8 @@ class DSMPControl : public ipc::ServedObject {
       }
       case s::NotifyEvent:
         if (!Match(in, {VT::Long, VT::Long, VT::Long})) return ipc::kInvalidArg;
-        p_.PostTo(static_cast<ipc::Handle>(in[0].number), static_cast<std::uint32_t>(in[1].number), in[2].number);
+        p_.PostTo(static_cast<ipc::Handle>(in[0].number), static_cast<std::uint32_t>(in[1].number),
+                  in[2].number);
         return ipc::kOk;
       case s::GetText: {
         const Json props = p_.Properties();
@@ -179,7 +181,8 @@ class DSMPControl : public ipc::ServedObject {
         const Json props = p_.Properties();
         const Json* a = JsonMember(props, "speana");
         const std::size_t given = a != nullptr && a->is_array() ? a->size() : 0;
-        for (std::size_t k = 0; k < 10; ++k) out.push_back(Value::Long(k < given ? JsonIntValue((*a)[k]) : 0));
+        for (std::size_t k = 0; k < 10; ++k)
+          out.push_back(Value::Long(k < given ? JsonIntValue((*a)[k]) : 0));
         return ipc::kOk;
       }
       case s::GetColor: {
@@ -187,7 +190,8 @@ class DSMPControl : public ipc::ServedObject {
         const Json props = p_.Properties();
         const Json* a = JsonMember(props, "colors");
         const auto idx = in[0].number;
-        if (!a || !a->is_array() || idx < 0 || static_cast<std::size_t>(idx) >= a->size()) return ipc::kInvalidArg;
+        if (!a || !a->is_array() || idx < 0 || static_cast<std::size_t>(idx) >= a->size())
+          return ipc::kInvalidArg;
         out = {Value::Long(JsonIntValue((*a)[static_cast<std::size_t>(idx)]))};
         return ipc::kOk;
       }
@@ -196,12 +200,12 @@ class DSMPControl : public ipc::ServedObject {
         const Json props = p_.Properties();
         const Json* a = JsonMember(props, "fonts");
         const auto idx = in[0].number;
-        if (!a || !a->is_array() || idx < 0 || static_cast<std::size_t>(idx) >= a->size()) return ipc::kInvalidArg;
+        if (!a || !a->is_array() || idx < 0 || static_cast<std::size_t>(idx) >= a->size())
+          return ipc::kInvalidArg;
         PutFont(out, (*a)[static_cast<std::size_t>(idx)]);
         return ipc::kOk;
       }
-      default:
-        break;
+      default: break;
     }
     for (const auto& prop : kProps) {
       if (slot == prop.get) {
@@ -229,8 +233,9 @@ class DSMPControl : public ipc::ServedObject {
       case pl::get_Tracks: out = {Value::Long(static_cast<std::int32_t>(p_.tracks.size()))}; return ipc::kOk;
       case pl::get_PlayListTitle: {
         const int longTitle = JsonInt(p_.state, "long_title", 0);
-        out = {Value::String(longTitle > 0 ? std::u16string(static_cast<std::size_t>(std::min(longTitle, 400000)), u'x')
-                                           : W(p_.Str("title")))};
+        out = {Value::String(longTitle > 0
+                                 ? std::u16string(static_cast<std::size_t>(std::min(longTitle, 400000)), u'x')
+                                 : W(p_.Str("title")))};
         return ipc::kOk;
       }
       case pl::put_PlayListTitle:
@@ -284,14 +289,14 @@ class DSMPControl : public ipc::ServedObject {
         const auto packed = static_cast<std::int32_t>((static_cast<std::uint32_t>(t.drive) << 16) |
                                                       (static_cast<std::uint32_t>(t.cdtrack) & 0xFFFF));
         out = {Value::String(W(t.title)), Value::String(W(t.artist)), Value::String(W(t.file)),
-               Value::String(W(t.text1)), Value::String(W(t.text2)), Value::Long(t.long1),
-               Value::Long(t.long2),      Value::Long(t.long3),      Value::Long(t.kind),
-               Value::Long(packed),       Value::Long(t.long6),      Value::Long(t.long7)};
+               Value::String(W(t.text1)), Value::String(W(t.text2)),  Value::Long(t.long1),
+               Value::Long(t.long2),      Value::Long(t.long3),       Value::Long(t.kind),
+               Value::Long(packed),       Value::Long(t.long6),       Value::Long(t.long7)};
         return ipc::kOk;
       }
       case pl::SetTrackInfo: {
-        if (!Match(in, {VT::Long, VT::String, VT::String, VT::String, VT::String, VT::String, VT::Long, VT::Long,
-                        VT::Long, VT::Long, VT::Long, VT::Long, VT::Long}))
+        if (!Match(in, {VT::Long, VT::String, VT::String, VT::String, VT::String, VT::String, VT::Long,
+                        VT::Long, VT::Long, VT::Long, VT::Long, VT::Long, VT::Long}))
           return ipc::kInvalidArg;
         const std::int32_t n = in[0].number;
         if (n < 1 || static_cast<std::size_t>(n) > p_.tracks.size()) return ipc::kInvalidArg;
@@ -312,8 +317,7 @@ class DSMPControl : public ipc::ServedObject {
         p_.SaveState();
         return ipc::kOk;
       }
-      default:
-        return ipc::kNotImplemented;
+      default: return ipc::kNotImplemented;
     }
   }
 
@@ -340,7 +344,8 @@ class DSMPControl : public ipc::ServedObject {
   }
 
   HResult Menu(int slot, const std::vector<Value>& in, std::vector<Value>&) {
-    if (slot == contract::menu::DeleteMenuItem) return Match(in, {ValueType::Long}) ? ipc::kOk : ipc::kInvalidArg;
+    if (slot == contract::menu::DeleteMenuItem)
+      return Match(in, {ValueType::Long}) ? ipc::kOk : ipc::kInvalidArg;
     return ipc::kNotImplemented;
   }
 

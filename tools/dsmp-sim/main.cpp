@@ -27,10 +27,9 @@
 //   state                    print the state file's JSON on standard output
 // End of input just stops reading commands. SIGTERM and SIGINT end the
 // program cleanly; so does the removal of its IPC folder (a test's private
-// runtime folder going away), since no client can reach it any more. Events are logged on standard output, one a line:
-// "ready HANDLE", "announce WINDOW", "tools-changed", "register WINDOW",
-// "unregister WINDOW", "call INTERFACE.SLOT ARGS..." (longs in decimal,
-// strings in quotes).
+// runtime folder going away), since no client can reach it any more. Events are logged on standard output,
+// one a line: "ready HANDLE", "announce WINDOW", "tools-changed", "register WINDOW", "unregister WINDOW",
+// "call INTERFACE.SLOT ARGS..." (longs in decimal, strings in quotes).
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -46,10 +45,10 @@
 
 #include "config/config.h"
 #include "control_object.h"
-#include "text/codepage.h"
 #include "ipc/ipc.h"
 #include "player/contract.h"
 #include "sim_player.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -82,8 +81,7 @@ void RunCommand(Player& p, const std::string& line) {
     in >> x >> y;
     if (ParseNumber(x, a) && ParseNumber(y, b))
       p.Notify(static_cast<std::uint32_t>(a), static_cast<std::int32_t>(b));
-    else
-      std::cerr << "dsmp-sim: notify WPARAM LPARAM\n";
+    else std::cerr << "dsmp-sim: notify WPARAM LPARAM\n";
   } else if (cmd == "post") {
     in >> x >> y >> z;
     if (ParseNumber(y, b) && ParseNumber(z, c)) {
@@ -135,7 +133,8 @@ int main(int argc, char** argv) {
   // A program of its own, started by the one it plays for: it reads its
   // environment itself, the shared variables (runtime folder, time-out,
   // code page) as that program's configuration does, and its own state file.
-  const sl::config::Configuration configuration = sl::config::ReadConfiguration(sl::config::ProcessEnvironment());
+  const sl::config::Configuration configuration =
+      sl::config::ReadConfiguration(sl::config::ProcessEnvironment());
   sl::text::SetExternalCodePage(configuration.codePage);
   ipc::Configure({configuration.runtimeDir, configuration.ipcTimeoutMs, ""});
   if (const char* env = std::getenv("DSMP_SIM_STATE")) player.statePath = env;
@@ -162,7 +161,7 @@ int main(int argc, char** argv) {
     std::cerr << "dsmp-sim: " << ipc::UnavailableReason() << '\n';
     return 2;
   }
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);

@@ -44,7 +44,8 @@ FileRead ReadJsonObjectFile(const std::string& path, Json& out, std::string& err
   limits.maxBytes = kMaxFileBytes;
   auto r = sl::platform::ReadJson(text, limits);
   if (!r.value || !r.value->is_object()) {
-    error = path + ": " + (r.error.empty() ? "not a JSON object" : r.error) + " at byte " + std::to_string(r.offset);
+    error = path + ": " + (r.error.empty() ? "not a JSON object" : r.error) + " at byte " +
+            std::to_string(r.offset);
     return FileRead::Malformed;
   }
   out = std::move(*r.value);
@@ -109,10 +110,19 @@ Json& Player::PlayListJson() {
 void Player::SaveState() {
   Json list = Json::array();
   for (const auto& t : tracks) {
-    list.push_back(Json{{"title", t.title},     {"artist", t.artist},   {"file", t.file},   {"text1", t.text1},
-                        {"text2", t.text2},     {"long1", t.long1},     {"long2", t.long2}, {"long3", t.long3},
-                        {"kind", t.kind},       {"drive", t.drive},     {"cdtrack", t.cdtrack},
-                        {"long6", t.long6},     {"long7", t.long7}});
+    list.push_back(Json{{"title", t.title},
+                        {"artist", t.artist},
+                        {"file", t.file},
+                        {"text1", t.text1},
+                        {"text2", t.text2},
+                        {"long1", t.long1},
+                        {"long2", t.long2},
+                        {"long3", t.long3},
+                        {"kind", t.kind},
+                        {"drive", t.drive},
+                        {"cdtrack", t.cdtrack},
+                        {"long6", t.long6},
+                        {"long7", t.long7}});
   }
   PlayListJson()["tracks"] = std::move(list);
   if (statePath.empty()) return;
@@ -140,7 +150,9 @@ Json Player::Properties() const {
   return p != nullptr ? *p : Json::object();
 }
 
-std::int32_t Player::Prop(const char* name, std::int32_t def) const { return JsonInt(Properties(), name, def); }
+std::int32_t Player::Prop(const char* name, std::int32_t def) const {
+  return JsonInt(Properties(), name, def);
+}
 
 void Player::SetProp(const char* name, Json v) {
   Json& p = state["properties"];
@@ -163,7 +175,9 @@ Client& Player::AddClient(ipc::Handle w) {
   return clients.back();
 }
 
-void Player::PostTo(ipc::Handle w, std::uint32_t wp, std::int32_t lp) { ipc::PostMessage(w, message, wp, lp); }
+void Player::PostTo(ipc::Handle w, std::uint32_t wp, std::int32_t lp) {
+  ipc::PostMessage(w, message, wp, lp);
+}
 
 void Player::Notify(std::uint32_t wp, std::int32_t lp) {
   const std::uint32_t code = contract::CodeOf(wp);
@@ -196,7 +210,8 @@ bool Player::BeforeCall(const std::string& name, const std::vector<ipc::Value>& 
     std::cout << "exit mid-call" << std::endl;
     std::_Exit(3);
   }
-  if (notifyOn_.armed && notifyOn_.call == name && notifyOn_.nth == count) PostAll(notifyWParam_, notifyLParam_);
+  if (notifyOn_.armed && notifyOn_.call == name && notifyOn_.nth == count)
+    PostAll(notifyWParam_, notifyLParam_);
   if (hangOn_.armed && hangOn_.call == name && hangOn_.nth == count) Hang(JsonInt(state, "hang_ms", 600000));
   const int delay = JsonInt(state, "delay_ms", 0);
   if (delay > 0) ::poll(nullptr, 0, std::min(delay, 60000));

@@ -53,8 +53,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/bounded_json.h"
 #include "ipc/ipc.h"
+#include "platform/bounded_json.h"
 #include "player/contract.h"
 
 namespace dsmp_sim {

@@ -116,11 +116,11 @@ bool ReadRoutes(const std::string& text, std::map<std::string, Route>& routes, s
       return false;
     }
     for (std::string w; words >> w;) route.args.push_back(w);
-    const std::size_t need = route.action == "json" || route.action == "cut" || route.action == "status" ||
-                                     route.action == "huge"
-                                 ? 1
-                             : route.action == "busy" ? 3
-                                                      : 99;
+    const std::size_t need =
+        route.action == "json" || route.action == "cut" || route.action == "status" || route.action == "huge"
+            ? 1
+        : route.action == "busy" ? 3
+                                 : 99;
     if (need == 99 || route.args.size() < need) {
       why = "line " + std::to_string(number) + ": bad route \"" + line + "\"";
       return false;
@@ -152,7 +152,8 @@ bool Server::Listen(int port, std::string& why) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<std::uint16_t>(port));
   socklen_t len = sizeof addr;
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0 ||
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listenFd_, 16) != 0 ||
       ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     why = std::strerror(errno);
     return false;
@@ -241,7 +242,8 @@ void Server::Serve(int fd) {
   if (r.action == "json") {
     SendReply(fd, 200, Load(r.args[0]));
   } else if (r.action == "status") {
-    SendReply(fd, std::atoi(r.args[0].c_str()), r.args.size() > 1 ? Load(r.args[1]) : R"({"error":"status"})");
+    SendReply(fd, std::atoi(r.args[0].c_str()),
+              r.args.size() > 1 ? Load(r.args[1]) : R"({"error":"status"})");
   } else if (r.action == "busy") {
     const int limit = std::atoi(r.args[0].c_str());
     int count = 0;
@@ -250,11 +252,11 @@ void Server::Serve(int fd) {
       count = busyCounts_[id]++;
     }
     if (limit == 0 || count < limit)
-      SendReply(fd, 503,
-                R"({"error":"Your requests are exceeding the allowable rate limit. Please see https://wiki.musicbrainz.org/XMLWebService for more information."})",
-                {"Retry-After: " + r.args[1]});
-    else
-      SendReply(fd, 200, Load(r.args[2]));
+      SendReply(
+          fd, 503,
+          R"({"error":"Your requests are exceeding the allowable rate limit. Please see https://wiki.musicbrainz.org/XMLWebService for more information."})",
+          {"Retry-After: " + r.args[1]});
+    else SendReply(fd, 200, Load(r.args[2]));
   } else if (r.action == "cut") {
     const std::string body = Load(r.args[0]);
     SendText(fd, Head(200, {"Content-Length: " + std::to_string(body.size())}) + "\r\n" +

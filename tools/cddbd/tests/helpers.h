@@ -98,8 +98,8 @@ inline std::string ReadToClose(int fd, std::chrono::milliseconds limit = std::ch
   const auto end = std::chrono::steady_clock::now() + limit;
   char buf[8192];
   while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;

@@ -47,8 +47,9 @@ TEST(CddbdServer, AnswersHttpRequestsAndLogsTheirHeads) {
 
   // HTTP/1.1 is answered in HTTP/1.0 with the connection closed after one
   // reply; the encoded tilde and blanks of a URL are decoded.
-  const std::string req11 = "GET /%7Ecddb/cddb.cgi?cmd=cddb%20read%20rock%2023026203"
-                            "&hello=a+b+SLB+1.311&proto=5 HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string req11 =
+      "GET /%7Ecddb/cddb.cgi?cmd=cddb%20read%20rock%2023026203"
+      "&hello=a+b+SLB+1.311&proto=5 HTTP/1.1\r\nHost: x\r\n\r\n";
   const std::string raw11 = Exchange(server.Port(), req11);
   EXPECT_EQ(raw11.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
   r = ParseResponse(raw11);
@@ -92,9 +93,9 @@ TEST(CddbdServer, BadRequestsGetClearAnswersAndTheServerGoesOn) {
 
   std::string garbage;
   for (int i = 0; i < 3000; ++i) garbage.push_back(static_cast<char>((i * 7919) % 256));
-  EXPECT_EQ(status(garbage, true), 400);                        // no head end, then EOF
+  EXPECT_EQ(status(garbage, true), 400);                                   // no head end, then EOF
   EXPECT_EQ(status(std::string("\x16\x03\x01\x02\x00\r\n\r\n", 9)), 400);  // binary head
-  EXPECT_EQ(status("GET /" + std::string(20000, 'a')), 414);     // endless request line
+  EXPECT_EQ(status("GET /" + std::string(20000, 'a')), 414);               // endless request line
   std::string bigHeaders = "GET / HTTP/1.0\r\n";
   while (bigHeaders.size() < 20000) bigHeaders += "X-Filler: " + std::string(100, 'f') + "\r\n";
   EXPECT_EQ(status(bigHeaders), 431);
@@ -112,7 +113,8 @@ TEST(CddbdServer, BadRequestsGetClearAnswersAndTheServerGoesOn) {
   ::close(fd);
 
   // The CDDB layer answers inside HTTP 200, as real servers do.
-  Response r = ParseResponse(Exchange(server.Port(), GetRequest("/~cddb/cddb.cgi?cmd=cddb+query+23026203+3+150+18630+35212+612&proto=5")));
+  Response r = ParseResponse(Exchange(
+      server.Port(), GetRequest("/~cddb/cddb.cgi?cmd=cddb+query+23026203+3+150+18630+35212+612&proto=5")));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "500 Command syntax error: incorrect number of arguments.\r\n");
   r = ParseResponse(Exchange(server.Port(), GetRequest(CgiTarget("frobnicate"))));
@@ -137,9 +139,11 @@ TEST(CddbdServer, SubmissionsOverHttp) {
   // A correction of the stored entry: one revision up.
   std::string body = ToCrLf(ReadFile(o.service.root / "rock" / "23026203"));
   body.replace(body.find("# Revision: 0"), 13, "# Revision: 1");
-  const std::string head = "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nDiscid: 23026203\r\n"
-                           "User-Email: someone@example.org\r\nSubmit-Mode: submit\r\n"
-                           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  const std::string head =
+      "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nDiscid: 23026203\r\n"
+      "User-Email: someone@example.org\r\nSubmit-Mode: submit\r\n"
+      "Content-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n";
   // Sent in two pieces, the body after a pause.
   const int fd = ConnectLoopback(server.Port());
   SendAll(fd, head);
@@ -151,9 +155,10 @@ TEST(CddbdServer, SubmissionsOverHttp) {
   EXPECT_EQ(ReadFile(o.service.submitDir / "0001-rock-23026203"), head + body);
 
   // HTTP/1.1 with Expect: 100-continue gets the interim reply first.
-  const std::string head11 = "POST /~cddb/submit.cgi HTTP/1.1\r\nHost: x\r\nCategory: jazz\r\n"
-                             "Discid: 30058B05\r\nUser-Email: \r\nSubmit-Mode: submit\r\n"
-                             "Expect: 100-continue\r\nContent-Length: 39\r\n\r\n";
+  const std::string head11 =
+      "POST /~cddb/submit.cgi HTTP/1.1\r\nHost: x\r\nCategory: jazz\r\n"
+      "Discid: 30058B05\r\nUser-Email: \r\nSubmit-Mode: submit\r\n"
+      "Expect: 100-continue\r\nContent-Length: 39\r\n\r\n";
   const std::string body11 = "# Revision: 7\nDISCID=30058b05\nDTITLE=x\n";
   ASSERT_EQ(body11.size(), 39u);
   const int fd2 = ConnectLoopback(server.Port());
@@ -169,8 +174,10 @@ TEST(CddbdServer, SubmissionsOverHttp) {
   EXPECT_EQ(r.body, "200 OK, submission has been sent.\r\n");
   EXPECT_EQ(ReadFile(o.service.submitDir / "0002-jazz-30058b05"), head11 + body11);
 
-  const std::string missing = "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nContent-Length: 2\r\n\r\nxy";
-  EXPECT_EQ(ParseResponse(Exchange(server.Port(), missing)).body, "500 Missing required header information.\r\n");
+  const std::string missing =
+      "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nContent-Length: 2\r\n\r\nxy";
+  EXPECT_EQ(ParseResponse(Exchange(server.Port(), missing)).body,
+            "500 Missing required header information.\r\n");
   const std::string tooBig = "POST /~cddb/submit.cgi HTTP/1.0\r\nContent-Length: 4097\r\n\r\n";
   EXPECT_EQ(ParseResponse(Exchange(server.Port(), tooBig)).status, 413);
   EXPECT_FALSE(fs::exists(o.service.submitDir / "0003-rock-23026203"));
@@ -266,8 +273,8 @@ std::unique_ptr<Child> Spawn(const std::vector<std::string>& args, const fs::pat
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, (out.string() + ".err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (out.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   auto child = std::make_unique<Child>();
   const int rc = posix_spawn(&child->pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -305,8 +312,9 @@ TEST(CddbdProgram, PortFileSignalsAndExitConditions) {
 
   // --max-requests: exits by itself once that many requests are answered.
   fs::remove(portFile);
-  child = Spawn({"--root=" + db.string(), "--port=0", "--port-file", portFile.string(),
-                 "--max-requests", "2", "--eol", "lf"}, out);
+  child = Spawn({"--root=" + db.string(), "--port=0", "--port-file", portFile.string(), "--max-requests", "2",
+                 "--eol", "lf"},
+                out);
   const std::uint16_t port2 = WaitForPort(portFile);
   ASSERT_NE(port2, 0);
   EXPECT_EQ(ParseResponse(Exchange(port2, GetRequest(kQuery))).body,
@@ -323,10 +331,12 @@ TEST(CddbdProgram, PortFileSignalsAndExitConditions) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
 
   // Usage errors give 2, a server that cannot start gives 1, with a message.
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{}, {"--root"}, {"--root", db.string(), "--port", "70000"},
-        {"--root", db.string(), "--eol", "cr"}, {"--root", db.string(), "--bogus"},
-        {"--root", db.string(), "--idle-exit", "-1"}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                              {"--root"},
+                                              {"--root", db.string(), "--port", "70000"},
+                                              {"--root", db.string(), "--eol", "cr"},
+                                              {"--root", db.string(), "--bogus"},
+                                              {"--root", db.string(), "--idle-exit", "-1"}}) {
     child = Spawn(bad, out);
     ASSERT_TRUE(child->Wait(5s));
     EXPECT_EQ(WEXITSTATUS(child->status), 2) << (bad.empty() ? "" : bad.back());

@@ -44,16 +44,15 @@ TEST_F(CddbdService, QueryFindsOneSeveralOrNoEntries) {
   const std::size_t at = file.find("DTITLE=") + 7;
   const std::string title = file.substr(at, file.find('\n', at) - at);
   EXPECT_EQ(title, "月島ソラ / 表参道ラプソディ");
-  const std::string jpop = "cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
-                           "156015 174960 194261 214019 3128";
+  const std::string jpop =
+      "cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
+      "156015 174960 194261 214019 3128";
   EXPECT_EQ(Cmd(jpop), "200 misc 990c360c " + title + "\r\n");
 
   for (const char* bad : {"cddb query", "cddb query 23026203 3 150 18630 612",
-                          "cddb query 23026203 3 150 18630 35212 35213 612",
-                          "cddb query xyz 1 150 612", "cddb query 23026203 0 612",
-                          "cddb query 23026203 3 150 -5 35212 612",
-                          "cddb query 23026203 3 150 18630 35212 6x2",
-                          "cddb query 23026203 100 150 612"}) {
+                          "cddb query 23026203 3 150 18630 35212 35213 612", "cddb query xyz 1 150 612",
+                          "cddb query 23026203 0 612", "cddb query 23026203 3 150 -5 35212 612",
+                          "cddb query 23026203 3 150 18630 35212 6x2", "cddb query 23026203 100 150 612"}) {
     EXPECT_EQ(Cmd(bad), "500 Command syntax error.\r\n") << bad;
   }
 }
@@ -114,16 +113,18 @@ TEST_F(CddbdService, SitesAndCategories) {
   fs::create_directories(db_ / ".hidden");
   fs::create_directories(db_ / "submissions");
   EXPECT_EQ(service_->Categories(), (std::vector<std::string>{"jazz", "misc", "rock", "zydeco"}));
-  EXPECT_EQ(Cmd("cddb lscat"),
-            "210 OK, category list follows (until terminating `.')\r\njazz\r\nmisc\r\nrock\r\nzydeco\r\n.\r\n");
+  EXPECT_EQ(
+      Cmd("cddb lscat"),
+      "210 OK, category list follows (until terminating `.')\r\njazz\r\nmisc\r\nrock\r\nzydeco\r\n.\r\n");
 }
 
 TEST_F(CddbdService, CgiArgumentsAreCheckedLikeARealServer) {
   const std::string q = "cmd=cddb+query+23026203+3+150+18630+35212+612";
   EXPECT_EQ(Cgi(q + kHello).body, "200 rock 23026203 The Loopback Trio / Local Host Sessions\r\n");
   // Percent-encoded blanks and an encoded "+" in the hello.
-  EXPECT_EQ(Cgi("cmd=cddb%20query%2023026203%203%20150%2018630%2035212%20612&hello=a%2Bb+h+SLB+1&proto=5").body,
-            "200 rock 23026203 The Loopback Trio / Local Host Sessions\r\n");
+  EXPECT_EQ(
+      Cgi("cmd=cddb%20query%2023026203%203%20150%2018630%2035212%20612&hello=a%2Bb+h+SLB+1&proto=5").body,
+      "200 rock 23026203 The Loopback Trio / Local Host Sessions\r\n");
   // An empty user part (an address without "@") is accepted.
   EXPECT_EQ(Cgi(q + "&hello=+example.org+SLB+1.311&proto=5").body.substr(0, 4), "200 ");
   // No proto: level 1, same answer.
@@ -198,8 +199,8 @@ TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
   const std::string body = "# xmcd\r\n# Revision: 1\r\nDISCID=23026203\r\nDTITLE=A / B\r\n";
   const std::string rawHead =
       "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: rock\r\nDiscid: 23026203\r\n"
-      "User-Email: \r\nSubmit-Mode: submit\r\nContent-Length: " + std::to_string(body.size()) +
-      "\r\n\r\n";
+      "User-Email: \r\nSubmit-Mode: submit\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n";
   int status = 0;
   const auto head = ParseHead(rawHead, status);
   ASSERT_TRUE(head.has_value());
@@ -223,14 +224,16 @@ TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++files;
   EXPECT_EQ(files, 2);  // no temporary left behind
 
-  auto submit = [&](const std::string& headers, const std::string& text = "DISCID=23026203\n# Revision: 9\n") {
+  auto submit = [&](const std::string& headers,
+                    const std::string& text = "DISCID=23026203\n# Revision: 9\n") {
     int st = 0;
     const std::string raw = "POST /~cddb/submit.cgi HTTP/1.0\r\n" + headers + "\r\n";
     const auto h = ParseHead(raw, st);
     return h ? service_->HandleSubmit(*h, raw, text).body : std::string("unparsed");
   };
   // A test submission is checked and answered; nothing is stored.
-  const std::string all = "Category: rock\r\nDiscid: 23026203\r\nUser-Email: a@b\r\nSubmit-Mode: test\r\nContent-Length: 0\r\n";
+  const std::string all =
+      "Category: rock\r\nDiscid: 23026203\r\nUser-Email: a@b\r\nSubmit-Mode: test\r\nContent-Length: 0\r\n";
   EXPECT_EQ(submit(all), "200 OK, submission is valid (test mode: nothing was stored).\r\n");
   EXPECT_EQ(submit(all, "DISCID=23026203\n# Revision: 2\n").substr(0, 4), "501 ");
   EXPECT_EQ(submit(all, "DISCID=0badf00d\n# Revision: 9\n"),
@@ -245,11 +248,14 @@ TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
     h.erase(at, h.find("\r\n", at) + 2 - at);
     EXPECT_EQ(submit(h), "500 Missing required header information.\r\n") << missing;
   }
-  EXPECT_EQ(submit("Category: ../x\r\nDiscid: 23026203\r\nUser-Email: a\r\nSubmit-Mode: submit\r\nContent-Length: 0\r\n"),
+  EXPECT_EQ(submit("Category: ../x\r\nDiscid: 23026203\r\nUser-Email: a\r\nSubmit-Mode: "
+                   "submit\r\nContent-Length: 0\r\n"),
             "501 Invalid header information.\r\n");
-  EXPECT_EQ(submit("Category: rock\r\nDiscid: 2302620\r\nUser-Email: a\r\nSubmit-Mode: submit\r\nContent-Length: 0\r\n"),
+  EXPECT_EQ(submit("Category: rock\r\nDiscid: 2302620\r\nUser-Email: a\r\nSubmit-Mode: "
+                   "submit\r\nContent-Length: 0\r\n"),
             "501 Invalid header information.\r\n");
-  EXPECT_EQ(submit("Category: rock\r\nDiscid: 23026203\r\nUser-Email: a\r\nSubmit-Mode: later\r\nContent-Length: 0\r\n"),
+  EXPECT_EQ(submit("Category: rock\r\nDiscid: 23026203\r\nUser-Email: a\r\nSubmit-Mode: "
+                   "later\r\nContent-Length: 0\r\n"),
             "501 Invalid header information.\r\n");
 
   // A fault keyed on the submission's category and disc ID.
@@ -269,33 +275,39 @@ TEST_F(CddbdService, SubmissionsAreStoredAsReceived) {
 // level-5 character set when every character fits; entries in another
 // encoding go out as stored. Submissions come in as their Charset says.
 TEST_F(CddbdService, CharacterSetsFollowTheProtocolLevel) {
-  WriteFile(db_ / "jazz" / "0a0b0c0d", "# Revision: 3\nDISCID=0a0b0c0d\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\nTTITLE0=Na\u00efve\n");
+  WriteFile(db_ / "jazz" / "0a0b0c0d",
+            "# Revision: 3\nDISCID=0a0b0c0d\nDTITLE=Caf\u00e9 Trio / Cr\u00e8me\nTTITLE0=Na\u00efve\n");
   WriteFile(db_ / "jazz" / "0e0e0e0e", "DISCID=0e0e0e0e\nDTITLE=\xC9t\xE9 / stored in Latin-1\n");
   EXPECT_NE(service_->Command("cddb read jazz 0a0b0c0d", 6).find("DTITLE=Caf\u00e9 Trio / Cr\u00e8me\r\n"),
             std::string::npos);
   EXPECT_NE(service_->Command("cddb read jazz 0a0b0c0d", 5).find("DTITLE=Caf\xE9 Trio / Cr\xE8me\r\n"),
             std::string::npos);
-  EXPECT_NE(service_->Command("cddb read jazz 0e0e0e0e", 6).find("DTITLE=\xC9t\xE9 / stored"), std::string::npos);
-  const std::string jpop = "cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
-                           "156015 174960 194261 214019 3128";
+  EXPECT_NE(service_->Command("cddb read jazz 0e0e0e0e", 6).find("DTITLE=\xC9t\xE9 / stored"),
+            std::string::npos);
+  const std::string jpop =
+      "cddb query 990C360C 12 150 20337 40390 58655 79908 96001 116995 135847 "
+      "156015 174960 194261 214019 3128";
   EXPECT_EQ(service_->Command(jpop, 6), "200 misc 990c360c 月島ソラ / 表参道ラプソディ\r\n");
   // An old Japanese server: Shift-JIS below level 6.
   service_->Config().level5Charset = "CP932";
-  EXPECT_EQ(service_->Command(jpop, 5), "200 misc 990c360c " + *Utf8To("月島ソラ / 表参道ラプソディ", "CP932") + "\r\n");
+  EXPECT_EQ(service_->Command(jpop, 5),
+            "200 misc 990c360c " + *Utf8To("月島ソラ / 表参道ラプソディ", "CP932") + "\r\n");
   EXPECT_EQ(service_->Command(jpop, 6), "200 misc 990c360c 月島ソラ / 表参道ラプソディ\r\n");
 
   // A Shift-JIS submission to that server is stored in UTF-8; a UTF-8 one
   // says so in its Charset header.
   auto post = [&](const std::string& extra, const std::string& text) {
-    const std::string raw = "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: misc\r\nDiscid: 0f0f0f0f\r\n"
-                            "User-Email: a@b\r\nSubmit-Mode: submit\r\n" + extra + "Content-Length: " +
-                            std::to_string(text.size()) + "\r\n\r\n";
+    const std::string raw =
+        "POST /~cddb/submit.cgi HTTP/1.0\r\nCategory: misc\r\nDiscid: 0f0f0f0f\r\n"
+        "User-Email: a@b\r\nSubmit-Mode: submit\r\n" +
+        extra + "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n";
     int st = 0;
     return service_->HandleSubmit(*ParseHead(raw, st), raw, text).body;
   };
   EXPECT_EQ(post("", *Utf8To("DISCID=0f0f0f0f\nDTITLE=歌手 / 盤\n", "CP932")).substr(0, 4), "200 ");
   EXPECT_EQ(ReadFile(db_ / "misc" / "0f0f0f0f"), "DISCID=0f0f0f0f\nDTITLE=歌手 / 盤\n");
-  EXPECT_EQ(post("Charset: UTF-8\r\n", "# Revision: 1\nDISCID=0f0f0f0f\nDTITLE=歌手 / 新盤\n").substr(0, 4), "200 ");
+  EXPECT_EQ(post("Charset: UTF-8\r\n", "# Revision: 1\nDISCID=0f0f0f0f\nDTITLE=歌手 / 新盤\n").substr(0, 4),
+            "200 ");
   EXPECT_EQ(ReadFile(db_ / "misc" / "0f0f0f0f"), "# Revision: 1\nDISCID=0f0f0f0f\nDTITLE=歌手 / 新盤\n");
   EXPECT_EQ(post("Charset: UTF-8\r\n", "# Revision: 2\nDISCID=0f0f0f0f\nDTITLE=\xFF\n"),
             "501 Entry rejected: the text is not in its character set.\r\n");

@@ -8,8 +8,8 @@ namespace {
 
 TEST(CddbdText, DecodesQueriesAsCgiServersDo) {
   EXPECT_EQ(PercentDecode("cddb+query%2023026203+3", true), "cddb query 23026203 3");
-  EXPECT_EQ(PercentDecode("a+b%2Bc", true), "a b+c");    // encoded plus stays a plus
-  EXPECT_EQ(PercentDecode("a+b", false), "a+b");         // paths keep "+"
+  EXPECT_EQ(PercentDecode("a+b%2Bc", true), "a b+c");  // encoded plus stays a plus
+  EXPECT_EQ(PercentDecode("a+b", false), "a+b");       // paths keep "+"
   EXPECT_EQ(PercentDecode("%7ecddb%7E", false), "~cddb~");
   EXPECT_EQ(PercentDecode("50%zz%4", true), "50%zz%4");  // broken escapes stay as they are
   EXPECT_EQ(PercentDecode("%", true), "%");
@@ -34,7 +34,9 @@ TEST(CddbdText, EscapingRoundTripsEveryByte) {
   EXPECT_EQ(escaped.find('\t'), std::string::npos);  // tabs separate the log's fields
   EXPECT_EQ(UnescapeBytes(escaped), all);
   EXPECT_EQ(EscapeBytes("GET / HTTP/1.0\r\n\\"), "GET / HTTP/1.0\\r\\n\\\\");
-  EXPECT_EQ(UnescapeBytes("a\\x83\\x5cb"), "a\x83\x5c" "b");
+  EXPECT_EQ(UnescapeBytes("a\\x83\\x5cb"),
+            "a\x83\x5c"
+            "b");
   for (const char* bad : {"\\", "\\q", "\\x4", "\\xg0"}) {
     EXPECT_FALSE(UnescapeBytes(bad).has_value()) << bad;
   }
@@ -71,9 +73,10 @@ TEST(CddbdHttp, FindsTheEndOfAHeadFedByteByByte) {
 
 TEST(CddbdHttp, ParsesRequestHeads) {
   int status = 0;
-  auto h = ParseHead("GET /%7Ecddb/cddb.cgi?cmd=sites&hello=a+b+c+d HTTP/1.1\r\n"
-                     "Host: 127.0.0.1\r\ncontent-TYPE:  text/plain \r\nX-Empty:\r\n\r\n",
-                     status);
+  auto h = ParseHead(
+      "GET /%7Ecddb/cddb.cgi?cmd=sites&hello=a+b+c+d HTTP/1.1\r\n"
+      "Host: 127.0.0.1\r\ncontent-TYPE:  text/plain \r\nX-Empty:\r\n\r\n",
+      status);
   ASSERT_TRUE(h.has_value());
   EXPECT_EQ(h->method, "GET");
   EXPECT_EQ(h->version, "HTTP/1.1");
@@ -103,11 +106,11 @@ TEST(CddbdHttp, ParsesRequestHeads) {
   for (int i = 0; i < 101; ++i) many += "X-" + std::to_string(i) + ": v\r\n";
   many += "\r\n";
   const Bad bad[] = {
-      {"GET /\r\n\r\n", 400},                                // HTTP/0.9
+      {"GET /\r\n\r\n", 400},  // HTTP/0.9
       {"GET / HTTP/2.0\r\n\r\n", 505},
       {"GET / FTP/1.0\r\n\r\n", 400},
       {"get / HTTP/1.0\r\n\r\n", 400},
-      {"GET  HTTP/1.0\r\n\r\n", 400},                        // empty target
+      {"GET  HTTP/1.0\r\n\r\n", 400},  // empty target
       {"GET relative HTTP/1.0\r\n\r\n", 400},
       {"GET / HTTP/1.0\r\nNo colon here\r\n\r\n", 400},
       {"GET / HTTP/1.0\r\nA: b\r\n  folded\r\n\r\n", 400},
