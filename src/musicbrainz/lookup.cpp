@@ -9,7 +9,7 @@
 #include <mutex>
 #include <optional>
 
-#include "musicbrainz/curl_library.h"
+#include "platform/curl_library.h"
 #include "musicbrainz/musicbrainz.h"
 #include "platform/pump.h"
 
@@ -61,13 +61,13 @@ bool WaitPumping(Clock::time_point until, const bool& abortRequested) {
 // One transfer
 
 struct EasyDeleter {
-  void operator()(CURL* h) const { Curl().easy_cleanup(h); }
+  void operator()(CURL* h) const { platform::Curl().easy_cleanup(h); }
 };
 struct MultiDeleter {
-  void operator()(CURLM* h) const { Curl().multi_cleanup(h); }
+  void operator()(CURLM* h) const { platform::Curl().multi_cleanup(h); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* l) const { Curl().slist_free_all(l); }
+  void operator()(curl_slist* l) const { platform::Curl().slist_free_all(l); }
 };
 
 struct Sink {
@@ -97,7 +97,7 @@ struct Transfer {
   std::string error;
 };
 
-Transfer RunTransfer(const CurlLibrary& curl, const std::string& url, const std::string& userAgent,
+Transfer RunTransfer(const platform::CurlLibrary& curl, const std::string& url, const std::string& userAgent,
                      std::chrono::milliseconds timeout, const bool& abortRequested) {
   Transfer t;
   std::unique_ptr<CURL, EasyDeleter> easy(curl.easy_init());
@@ -235,7 +235,7 @@ LookupResult DiscLookup::LookUpDisc(const DiscIdentity& disc) {
     return result;
   }
   abortRequested_ = false;
-  const CurlLibrary& curl = Curl();
+  const platform::CurlLibrary& curl = platform::Curl();
   if (!curl.error.empty()) {
     result.outcome = LookupOutcome::NoLibrary;
     result.detail = curl.error;

@@ -1,16 +1,15 @@
 // The submission POST through libcurl's multi interface, so the message
 // pump runs while the request waits, and the reading of the server's answer.
 //
-// libcurl is loaded when the first submission is posted, not linked: with
-// its thirty-odd libraries it would add several milliseconds to every start
-// of the program and the command line, which post nothing in most runs.
+// libcurl is loaded when the first submission is posted, not linked (see
+// platform/curl_library.h).
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <memory>
 
+#include "platform/curl_library.h"
 #include "platform/pump.h"
 #include "submit/submit.h"
 #include "text/codepage.h"
@@ -25,70 +24,7 @@ constexpr int kPollSliceMs = 10;
 // Longest status text shown.
 constexpr std::size_t kMaxStatusChars = 200;
 
-// The libcurl functions this file uses, resolved from the shared library.
-struct CurlApi {
-  decltype(&curl_global_init) global_init = nullptr;
-  decltype(&curl_easy_init) easy_init = nullptr;
-  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-  decltype(&curl_easy_setopt) easy_setopt = nullptr;
-  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
-  decltype(&curl_easy_strerror) easy_strerror = nullptr;
-  decltype(&curl_multi_init) multi_init = nullptr;
-  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
-  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
-  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
-  decltype(&curl_multi_perform) multi_perform = nullptr;
-  decltype(&curl_multi_poll) multi_poll = nullptr;
-  decltype(&curl_multi_info_read) multi_info_read = nullptr;
-  decltype(&curl_slist_append) slist_append = nullptr;
-  decltype(&curl_slist_free_all) slist_free_all = nullptr;
-  std::string error;  // why the library could not be used ("" when it can)
-};
-
-template <typename F>
-bool Resolve(void* lib, const char* name, F& out, std::string& error) {
-  out = reinterpret_cast<F>(::dlsym(lib, name));
-  if (out == nullptr && error.empty()) error = std::string("libcurl lacks ") + name;
-  return out != nullptr;
-}
-
-CurlApi LoadCurl() {
-  CurlApi api;
-  void* lib = nullptr;
-  for (const char* name : {"libcurl.so.4", "libcurl.so"}) {
-    lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (lib != nullptr) break;
-  }
-  if (lib == nullptr) {
-    const char* why = ::dlerror();
-    api.error = std::string("libcurl could not be loaded: ") + (why ? why : "libcurl.so.4");
-    return api;
-  }
-  std::string& e = api.error;
-  Resolve(lib, "curl_global_init", api.global_init, e);
-  Resolve(lib, "curl_easy_init", api.easy_init, e);
-  Resolve(lib, "curl_easy_cleanup", api.easy_cleanup, e);
-  Resolve(lib, "curl_easy_setopt", api.easy_setopt, e);
-  Resolve(lib, "curl_easy_getinfo", api.easy_getinfo, e);
-  Resolve(lib, "curl_easy_strerror", api.easy_strerror, e);
-  Resolve(lib, "curl_multi_init", api.multi_init, e);
-  Resolve(lib, "curl_multi_cleanup", api.multi_cleanup, e);
-  Resolve(lib, "curl_multi_add_handle", api.multi_add_handle, e);
-  Resolve(lib, "curl_multi_remove_handle", api.multi_remove_handle, e);
-  Resolve(lib, "curl_multi_perform", api.multi_perform, e);
-  Resolve(lib, "curl_multi_poll", api.multi_poll, e);
-  Resolve(lib, "curl_multi_info_read", api.multi_info_read, e);
-  Resolve(lib, "curl_slist_append", api.slist_append, e);
-  Resolve(lib, "curl_slist_free_all", api.slist_free_all, e);
-  // The library stays loaded for the rest of the run.
-  if (e.empty() && api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) e = "libcurl could not be initialised";
-  return api;
-}
-
-const CurlApi& Curl() {
-  static const CurlApi api = LoadCurl();
-  return api;
-}
+using platform::Curl;
 
 struct EasyDeleter {
   void operator()(CURL* h) const { Curl().easy_cleanup(h); }
@@ -123,7 +59,7 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
 
 PostResult PostSubmission(const PostRequest& request) {
   PostResult result;
-  const CurlApi& curl = Curl();
+  const platform::CurlLibrary& curl = Curl();
   if (!curl.error.empty()) {
     result.error = curl.error;
     return result;

@@ -1,8 +1,8 @@
-#include "musicbrainz/curl_library.h"
+#include "platform/curl_library.h"
 
 #include <dlfcn.h>
 
-namespace sl::musicbrainz {
+namespace sl::platform {
 
 namespace {
 
@@ -40,6 +40,7 @@ CurlLibrary Load() {
   Resolve(lib, "curl_multi_info_read", api.multi_info_read, e);
   Resolve(lib, "curl_slist_append", api.slist_append, e);
   Resolve(lib, "curl_slist_free_all", api.slist_free_all, e);
+  // The library stays loaded for the rest of the run.
   if (e.empty() && api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) e = "libcurl could not be initialised";
   return api;
 }
@@ -51,4 +52,4 @@ const CurlLibrary& Curl() {
   return api;
 }
 
-}  // namespace sl::musicbrainz
+}  // namespace sl::platform

@@ -1,15 +1,16 @@
-// libcurl, loaded when the first lookup runs rather than linked: the window
-// and the command line start without it, and most of their runs look
-// nothing up. Private to the musicbrainz room.
+// libcurl, loaded when the first request that needs it runs (a submission,
+// a MusicBrainz lookup) rather than linked: with its thirty-odd libraries it
+// would add several milliseconds to every start of the window and the
+// command line, which post and look up nothing in most runs.
 #pragma once
 
 #include <curl/curl.h>
 
 #include <string>
 
-namespace sl::musicbrainz {
+namespace sl::platform {
 
-// The libcurl functions the lookup uses, resolved from the shared library.
+// The libcurl functions the program uses, resolved from the shared library.
 struct CurlLibrary {
   decltype(&curl_global_init) global_init = nullptr;
   decltype(&curl_easy_init) easy_init = nullptr;
@@ -33,4 +34,4 @@ struct CurlLibrary {
 // the rest of the run.
 const CurlLibrary& Curl();
 
-}  // namespace sl::musicbrainz
+}  // namespace sl::platform
