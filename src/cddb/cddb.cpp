@@ -2,6 +2,7 @@
 // choice of server, and the settings they start from.
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "cddb/cddb.h"
 #include "cddb/internal.h"
@@ -37,7 +38,7 @@ int CddbLookup::ReadInt(std::string_view section, std::string_view key, int def)
 
 void CddbLookup::Report(LookupReport report, ReplyOutcome outcome) {
   outcome_ = outcome;
-  lastReport_ = report;
+  lastReport_ = std::move(report);
   if (hooks_.report) hooks_.report(lastReport_);
 }
 

@@ -17,8 +17,8 @@ namespace {
 
 constexpr const char* kDefaultCodePage = "CP932";
 // iconv_open's failure value, as its interface defines it.
-const iconv_t kNoConverter =
-    reinterpret_cast<iconv_t>(-1);  // NOLINT(misc-misplaced-const,performance-no-int-to-ptr)
+// NOLINTNEXTLINE(misc-misplaced-const,performance-no-int-to-ptr)
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 std::string CodePointName(char32_t cp) {
   char buf[16];
