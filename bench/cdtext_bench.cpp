@@ -12,12 +12,12 @@
 
 namespace {
 
-using sl::test::CdTextBlockSpec;
+using sl::test::CdTextBlockContent;
 
 std::vector<std::uint8_t> FullTwoLanguageDisc() {
-  CdTextBlockSpec en;
+  CdTextBlockContent en;
   en.characterCode = sl::disc::kCdTextAscii;
-  CdTextBlockSpec jp;
+  CdTextBlockContent jp;
   jp.block = 1;
   jp.characterCode = sl::disc::kCdTextMsJis;
   jp.language = sl::disc::kCdTextJapanese;

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/curl_library.h"
 #include "musicbrainz/musicbrainz.h"
+#include "platform/curl_library.h"
 #include "platform/pump.h"
 
 #ifndef SONOLABEL_VERSION
@@ -60,16 +60,6 @@ bool WaitPumping(Clock::time_point until, const bool& abortRequested) {
 // ---------------------------------------------------------------------------
 // One transfer
 
-struct EasyDeleter {
-  void operator()(CURL* h) const { platform::Curl().easy_cleanup(h); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* h) const { platform::Curl().multi_cleanup(h); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* l) const { platform::Curl().slist_free_all(l); }
-};
-
 struct Sink {
   std::string body;
   bool overflow = false;
@@ -100,9 +90,9 @@ struct Transfer {
 Transfer RunTransfer(const platform::CurlLibrary& curl, const std::string& url, const std::string& userAgent,
                      std::chrono::milliseconds timeout, const bool& abortRequested) {
   Transfer t;
-  std::unique_ptr<CURL, EasyDeleter> easy(curl.easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl.multi_init());
-  std::unique_ptr<curl_slist, ListDeleter> headers(curl.slist_append(nullptr, "Accept: application/json"));
+  platform::CurlEasy easy(curl.easy_init());
+  platform::CurlMulti multi(curl.multi_init());
+  platform::CurlList headers(curl.slist_append(nullptr, "Accept: application/json"));
   if (!easy || !multi || !headers) {
     t.code = CURLE_OUT_OF_MEMORY;
     t.error = "libcurl could not be initialised";
@@ -137,33 +127,12 @@ Transfer RunTransfer(const platform::CurlLibrary& curl, const std::string& url, 
   // libcurl keeps the time-out itself; this deadline only guards against a
   // transfer that never reports back.
   const Clock::time_point deadline = Clock::now() + timeout + std::chrono::seconds(5);
-  bool done = false;
-  while (!done) {
-    int running = 0;
-    if (curl.multi_perform(multi.get(), &running) != CURLM_OK) {
-      t.code = CURLE_FAILED_INIT;
-      break;
-    }
-    int queued = 0;
-    while (CURLMsg* msg = curl.multi_info_read(multi.get(), &queued)) {
-      if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
-        t.code = msg->data.result;
-        done = true;
-      }
-    }
-    if (done || running == 0) break;
-    if (abortRequested) {
-      t.aborted = true;
-      break;
-    }
-    if (Clock::now() >= deadline) {
-      t.code = CURLE_OPERATION_TIMEDOUT;
-      break;
-    }
-    curl.multi_poll(multi.get(), nullptr, 0, kPollSliceMs, nullptr);
-    platform::ProcessMessages();
+  const platform::PumpedTransfer run = platform::RunPumped(multi.get(), h, deadline, &abortRequested);
+  if (run.aborted) {
+    t.aborted = true;
+  } else {
+    t.code = run.code;
   }
-  curl.multi_remove_handle(multi.get(), h);
   curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &t.httpStatus);
 #if LIBCURL_VERSION_NUM >= 0x074200
   curl_off_t retryAfter = 0;

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include "platform/pump.h"
+
 namespace sl::platform {
 
 namespace {
@@ -50,6 +52,42 @@ CurlLibrary Load() {
 const CurlLibrary& Curl() {
   static const CurlLibrary api = Load();
   return api;
+}
+
+PumpedTransfer RunPumped(CURLM* multi, CURL* easy, std::chrono::steady_clock::time_point deadline,
+                         const bool* abortRequested) {
+  // How long one wait for socket activity lasts before the pump runs again.
+  constexpr int kPollSliceMs = 10;
+  const CurlLibrary& curl = Curl();
+  PumpedTransfer t;
+  bool done = false;
+  while (!done) {
+    int running = 0;
+    if (curl.multi_perform(multi, &running) != CURLM_OK) {
+      t.code = CURLE_FAILED_INIT;
+      break;
+    }
+    int queued = 0;
+    while (CURLMsg* msg = curl.multi_info_read(multi, &queued)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
+        t.code = msg->data.result;
+        done = true;
+      }
+    }
+    if (done || running == 0) break;
+    if (abortRequested != nullptr && *abortRequested) {
+      t.aborted = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      t.code = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    curl.multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
+    ProcessMessages();
+  }
+  curl.multi_remove_handle(multi, easy);
+  return t;
 }
 
 }  // namespace sl::platform

@@ -6,6 +6,8 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 namespace sl::platform {
@@ -33,5 +35,34 @@ struct CurlLibrary {
 // Loads and initialises the library on the first call; it stays loaded for
 // the rest of the run.
 const CurlLibrary& Curl();
+
+// Owning handles that give their object back to the loaded library.
+struct CurlEasyDeleter {
+  void operator()(CURL* h) const { Curl().easy_cleanup(h); }
+};
+struct CurlMultiDeleter {
+  void operator()(CURLM* h) const { Curl().multi_cleanup(h); }
+};
+struct CurlListDeleter {
+  void operator()(curl_slist* l) const { Curl().slist_free_all(l); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+
+// How a pumped transfer ended.
+struct PumpedTransfer {
+  CURLcode code = CURLE_OK;  // libcurl's result; CURLE_OPERATION_TIMEDOUT past the deadline
+  bool aborted = false;      // `abortRequested` was seen set between two polls
+};
+
+// Runs the transfer of `easy`, already added to `multi`, until it ends: short
+// polls with the message pump run between them, so the window stays live
+// (whatever the user does meanwhile runs from inside this call). Stops at
+// `deadline` (a guard for a transfer libcurl never reports back on) and, when
+// `abortRequested` is given, as soon as it reads true. Removes `easy` from
+// `multi` before returning.
+PumpedTransfer RunPumped(CURLM* multi, CURL* easy, std::chrono::steady_clock::time_point deadline,
+                         const bool* abortRequested = nullptr);
 
 }  // namespace sl::platform

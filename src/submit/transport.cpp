@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "platform/curl_library.h"
-#include "platform/pump.h"
 #include "submit/submit.h"
 #include "text/codepage.h"
 #include "text/utf8.h"
@@ -19,22 +18,10 @@ namespace sl::submit {
 
 namespace {
 
-// How long one wait for socket activity lasts before the pump runs again.
-constexpr int kPollSliceMs = 10;
 // Longest status text shown.
 constexpr std::size_t kMaxStatusChars = 200;
 
 using platform::Curl;
-
-struct EasyDeleter {
-  void operator()(CURL* h) const { Curl().easy_cleanup(h); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* h) const { Curl().multi_cleanup(h); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* l) const { Curl().slist_free_all(l); }
-};
 
 struct Sink {
   std::string* body;
@@ -64,8 +51,8 @@ PostResult PostSubmission(const PostRequest& request) {
     result.error = curl.error;
     return result;
   }
-  std::unique_ptr<CURL, EasyDeleter> easy(curl.easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl.multi_init());
+  platform::CurlEasy easy(curl.easy_init());
+  platform::CurlMulti multi(curl.multi_init());
   if (!easy || !multi) {
     result.error = "libcurl could not be initialised";
     return result;
@@ -74,7 +61,7 @@ PostResult PostSubmission(const PostRequest& request) {
   // Our own header lines go in the order given. Naming a header with nothing
   // after the colon keeps libcurl from adding its own: the body is not a
   // form, and a small POST needs no "Expect: 100-continue" round.
-  std::unique_ptr<curl_slist, ListDeleter> headers;
+  platform::CurlList headers;
   auto append = [&headers, &curl](const char* line) {
     curl_slist* next = curl.slist_append(headers.get(), line);
     if (next == nullptr) return false;
@@ -129,30 +116,7 @@ PostResult PostSubmission(const PostRequest& request) {
   // libcurl keeps its own time-out; this deadline only guards against a
   // transfer that never reports back.
   const auto deadline = std::chrono::steady_clock::now() + request.timeout + std::chrono::seconds(5);
-  CURLcode code = CURLE_OK;
-  bool done = false;
-  while (!done) {
-    int running = 0;
-    if (curl.multi_perform(multi.get(), &running) != CURLM_OK) {
-      code = CURLE_FAILED_INIT;
-      break;
-    }
-    int queued = 0;
-    while (CURLMsg* msg = curl.multi_info_read(multi.get(), &queued)) {
-      if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
-        code = msg->data.result;
-        done = true;
-      }
-    }
-    if (done || running == 0) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      code = CURLE_OPERATION_TIMEDOUT;
-      break;
-    }
-    curl.multi_poll(multi.get(), nullptr, 0, kPollSliceMs, nullptr);
-    platform::ProcessMessages();
-  }
-  curl.multi_remove_handle(multi.get(), h);
+  const CURLcode code = platform::RunPumped(multi.get(), h, deadline).code;
 
   long http = 0;
   curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &http);

@@ -27,10 +27,10 @@ std::string HexLines(const std::vector<std::uint8_t>& bytes) {
 }
 
 TEST_F(SimDrivesTest, CdTextKeyIsReadWithFormatFive) {
-  CdTextBlockSpec spec;
-  spec.titles = {"Disc", "One", "Two", "Three"};
-  spec.performers = {"Band"};
-  const auto reply = CdTextReply({spec});
+  CdTextBlockContent content;
+  content.titles = {"Disc", "One", "Two", "Three"};
+  content.performers = {"Band"};
+  const auto reply = CdTextReply({content});
   // Several cdtext lines in a row join; a comment between them is fine.
   const std::string lines = HexLines(reply);
   ASSERT_TRUE(Load(Drive("0:0:0", "WITH TEXT", "; the lead-in's packs\n" + lines + "; end\n") +
@@ -40,7 +40,7 @@ TEST_F(SimDrivesTest, CdTextKeyIsReadWithFormatFive) {
   EXPECT_EQ(read.bytes, reply);
   const auto text = disc::DecodeCdText(read.bytes);
   ASSERT_EQ(text.blocks.size(), 1u);
-  EXPECT_EQ(text.blocks[0].titles, spec.titles);
+  EXPECT_EQ(text.blocks[0].titles, content.titles);
 
   // No CD-Text on the disc, and no disc at all: nothing, and no box.
   EXPECT_EQ(drives->ReadCdText(0, 1, 0).outcome, Outcome::NoCdText);

@@ -107,7 +107,7 @@ TEST(CdTextDecoder, PublishedSizeInformationGivesCodeTracksAndLanguage) {
 }
 
 TEST(CdTextDecoder, AsciiAndLatin1DiscsDecodeToUtf8) {
-  CdTextBlockSpec ascii;
+  CdTextBlockContent ascii;
   ascii.characterCode = disc::kCdTextAscii;
   ascii.titles = {"Joyful Nights", "Song of Joy", "Humpty Dumpty", "Mee Owwww"};
   ascii.performers = {"United Cat Orchestra", "Felix and The Purrs", "Catwalk Beauties", "Mia Kitten"};
@@ -118,7 +118,7 @@ TEST(CdTextDecoder, AsciiAndLatin1DiscsDecodeToUtf8) {
   EXPECT_EQ(t.blocks[0].performers, ascii.performers);
   EXPECT_EQ(t.blocks[0].lastTrack, 3);
 
-  CdTextBlockSpec latin;  // bytes in ISO-8859-1
+  CdTextBlockContent latin;  // bytes in ISO-8859-1
   latin.titles = {"Chansons d'\xC9t\xE9", "L'\xE9t\xE9 indien", "Gar\xE7on",
                   "\xDC"
                   "ber alles"};
@@ -142,14 +142,14 @@ TEST(CdTextDecoder, AsciiAndLatin1DiscsDecodeToUtf8) {
   EXPECT_EQ(t.blocks[0].titles, (std::vector<std::string>{"Plain", "", "Plain too"}));
 
   // Control characters never reach the window.
-  CdTextBlockSpec control;
+  CdTextBlockContent control;
   control.titles = {"Disc", "Bell\x07", "Fine"};
   t = DecodeCdText(CdTextReply({control}));
   EXPECT_EQ(t.blocks[0].titles, (std::vector<std::string>{"Disc", "", "Fine"}));
 }
 
 TEST(CdTextDecoder, ShiftJisCharacterSplitAcrossPacksIsJoined) {
-  CdTextBlockSpec jp;
+  CdTextBlockContent jp;
   jp.characterCode = disc::kCdTextMsJis;
   jp.language = disc::kCdTextJapanese;
   // "ABC" puts the lead byte of a two-byte character at the last byte of
@@ -178,13 +178,13 @@ TEST(CdTextDecoder, ShiftJisCharacterSplitAcrossPacksIsJoined) {
 }
 
 TEST(CdTextDecoder, TabRepeatsThePreviousTracksText) {
-  CdTextBlockSpec single;
+  CdTextBlockContent single;
   single.titles = {"Disc", "One", "Two"};
   single.performers = {"Band", "\t", "\t", "Guest", "\t"};
   CdText t = DecodeCdText(CdTextReply({single}));
   EXPECT_EQ(t.blocks[0].performers, (std::vector<std::string>{"Band", "Band", "Band", "Guest", "Guest"}));
 
-  CdTextBlockSpec jp;
+  CdTextBlockContent jp;
   jp.characterCode = disc::kCdTextMsJis;
   jp.titles = {ShiftJis("盤"), ShiftJis("一"), "\t\t", "\t\t"};
   t = DecodeCdText(CdTextReply({jp}));
@@ -198,11 +198,11 @@ TEST(CdTextDecoder, TabRepeatsThePreviousTracksText) {
 }
 
 TEST(CdTextDecoder, TwoBlocksEnglishFirstJapaneseSecond) {
-  CdTextBlockSpec en;
+  CdTextBlockContent en;
   en.characterCode = disc::kCdTextAscii;
   en.titles = {"Dawn Street", "Falling Stars", "Tokyo Blue"};
   en.performers = {"Minato Hoshino"};
-  CdTextBlockSpec jp;
+  CdTextBlockContent jp;
   jp.block = 1;
   jp.characterCode = disc::kCdTextMsJis;
   jp.language = disc::kCdTextJapanese;
@@ -233,9 +233,9 @@ TEST(CdTextDecoder, TwoBlocksEnglishFirstJapaneseSecond) {
 
 // A damaged pack costs exactly the texts it carried a part of.
 TEST(CdTextDecoder, BadCrcSkipsThePackAndTheTextsItTouched) {
-  CdTextBlockSpec spec;
-  spec.titles = {"Alpha", "Bravo-Bravo", "Charlie", "Delta-Delta-Delta", "Echo"};
-  auto packs = BuildCdTextPacks({spec});
+  CdTextBlockContent content;
+  content.titles = {"Alpha", "Bravo-Bravo", "Charlie", "Delta-Delta-Delta", "Echo"};
+  auto packs = BuildCdTextPacks({content});
   // Title bytes: "Alpha\0Bravo-" | "Bravo\0Charli" | "e\0Delta-Delta" ...
   ASSERT_EQ(packs[1][0], 0x80);
   packs[1][6] ^= 0x20;  // "Bravo" -> "BrAvo": the CRC no longer matches
@@ -249,50 +249,50 @@ TEST(CdTextDecoder, BadCrcSkipsThePackAndTheTextsItTouched) {
 
   // A damaged size-information pack: the character code is then taken
   // from the packs (single-byte: ISO-8859-1).
-  packs = BuildCdTextPacks({spec});
+  packs = BuildCdTextPacks({content});
   packs[packs.size() - 3][5] ^= 1;
   t = DecodeCdText(CdTextReplyOf(packs));
-  EXPECT_EQ(t.blocks[0].titles, spec.titles);
+  EXPECT_EQ(t.blocks[0].titles, content.titles);
   EXPECT_EQ(t.blocks[0].characterCode, -1);
 }
 
 TEST(CdTextDecoder, SequenceNumbersOrderThePacks) {
-  CdTextBlockSpec spec;
-  spec.titles = {"A longer disc title", "First track title", "Second"};
-  spec.performers = {"Someone"};
-  auto packs = BuildCdTextPacks({spec});
+  CdTextBlockContent content;
+  content.titles = {"A longer disc title", "First track title", "Second"};
+  content.performers = {"Someone"};
+  auto packs = BuildCdTextPacks({content});
   const CdText straight = DecodeCdText(CdTextReplyOf(packs));
   ASSERT_EQ(straight.blocks.size(), 1u);
-  EXPECT_EQ(straight.blocks[0].titles, spec.titles);
+  EXPECT_EQ(straight.blocks[0].titles, content.titles);
 
   // Out of order in the reply: the sequence numbers put them right.
   std::swap(packs[0], packs[2]);
   std::swap(packs[1], packs[4]);
   CdText t = DecodeCdText(CdTextReplyOf(packs));
-  EXPECT_EQ(t.blocks[0].titles, spec.titles);
-  EXPECT_EQ(t.blocks[0].performers, spec.performers);
+  EXPECT_EQ(t.blocks[0].titles, content.titles);
+  EXPECT_EQ(t.blocks[0].performers, content.performers);
 
   // A pack sent twice is taken once.
-  packs = BuildCdTextPacks({spec});
+  packs = BuildCdTextPacks({content});
   packs.insert(packs.begin() + 2, packs[1]);
   t = DecodeCdText(CdTextReplyOf(packs));
-  EXPECT_EQ(t.blocks[0].titles, spec.titles);
+  EXPECT_EQ(t.blocks[0].titles, content.titles);
   EXPECT_TRUE(NotesMention(t, "seen twice"));
 
   // A pack whose header names another track than the text in hand is not
   // joined to it.
-  packs = BuildCdTextPacks({spec});
+  packs = BuildCdTextPacks({content});
   packs[1][1] = 2;
   SealCdTextPack(packs[1]);
   t = DecodeCdText(CdTextReplyOf(packs));
   EXPECT_EQ(t.blocks[0].Title(0), "");
-  EXPECT_NE(t.blocks[0].Title(1), spec.titles[1]);
+  EXPECT_NE(t.blocks[0].Title(1), content.titles[1]);
 }
 
 TEST(CdTextDecoder, TruncatedAndOversizeRepliesAreBounded) {
-  CdTextBlockSpec spec;
-  spec.titles = {"Disc", "One", "Two", "A title long enough to need a second pack"};
-  const auto full = CdTextReply({spec});
+  CdTextBlockContent content;
+  content.titles = {"Disc", "One", "Two", "A title long enough to need a second pack"};
+  const auto full = CdTextReply({content});
 
   EXPECT_TRUE(DecodeCdText({}).blocks.empty());
   EXPECT_TRUE(DecodeCdText(std::vector<std::uint8_t>{0, 2, 0, 0}).blocks.empty());
@@ -312,7 +312,7 @@ TEST(CdTextDecoder, TruncatedAndOversizeRepliesAreBounded) {
   auto claims = full;
   claims[0] = claims[1] = 0xFF;
   t = DecodeCdText(claims);
-  EXPECT_EQ(t.blocks[0].titles, spec.titles);
+  EXPECT_EQ(t.blocks[0].titles, content.titles);
   EXPECT_TRUE(NotesMention(t, "header announces 65533 bytes"));
 
   // More packs than eight blocks hold: the rest is not even looked at.
@@ -330,15 +330,15 @@ TEST(CdTextDecoder, TruncatedAndOversizeRepliesAreBounded) {
 }
 
 TEST(CdTextDecoder, PacksTheDecoderCannotTrustAreSkipped) {
-  CdTextBlockSpec spec;
-  spec.titles = {"Disc", "One"};
-  auto packs = BuildCdTextPacks({spec});
+  CdTextBlockContent content;
+  content.titles = {"Disc", "One"};
+  auto packs = BuildCdTextPacks({content});
 
   // A reply without CRCs (some drives leave the field empty) is taken.
   auto bare = packs;
   for (auto& p : bare) p[16] = p[17] = 0;
   CdText t = DecodeCdText(CdTextReplyOf(bare));
-  EXPECT_EQ(t.blocks[0].titles, spec.titles);
+  EXPECT_EQ(t.blocks[0].titles, content.titles);
   EXPECT_TRUE(NotesMention(t, "no pack carries a CRC"));
 
   // Extension packs, track numbers past 99 and other pack types.
@@ -354,8 +354,8 @@ TEST(CdTextDecoder, PacksTheDecoderCannotTrustAreSkipped) {
   EXPECT_EQ(t.blocks[0].Title(0), "");
 
   // A character code the program does not read (Korean): no text at all.
-  spec.characterCode = 0x81;
-  t = DecodeCdText(CdTextReply({spec}));
+  content.characterCode = 0x81;
+  t = DecodeCdText(CdTextReply({content}));
   ASSERT_EQ(t.blocks.size(), 1u);
   EXPECT_FALSE(t.blocks[0].HasText());
   EXPECT_TRUE(NotesMention(t, "character code 0x81"));

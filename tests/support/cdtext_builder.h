@@ -22,7 +22,7 @@ using CdTextPack = std::array<std::uint8_t, 18>;
 
 // One language block. Texts are bytes in the block's character code:
 // titles[0] / performers[0] are the disc's, [k] track k's.
-struct CdTextBlockSpec {
+struct CdTextBlockContent {
   int block = 0;
   int characterCode = disc::kCdTextLatin1;
   int language = disc::kCdTextEnglish;
@@ -55,10 +55,11 @@ inline std::string ShiftJis(const std::string& utf8) {
 namespace detail {
 
 // The packs of one pack type: the texts' bytes in a row, cut every 12.
-inline void AppendTextPacks(std::vector<CdTextPack>& out, std::uint8_t type, const CdTextBlockSpec& spec,
-                            const std::vector<std::string>& texts, int& sequence) {
+inline void AppendTextPacks(std::vector<CdTextPack>& out, std::uint8_t type,
+                            const CdTextBlockContent& content, const std::vector<std::string>& texts,
+                            int& sequence) {
   if (texts.empty()) return;
-  const bool doubleByte = spec.characterCode == disc::kCdTextMsJis;
+  const bool doubleByte = content.characterCode == disc::kCdTextMsJis;
   struct Byte {
     std::uint8_t value;
     int track;
@@ -77,7 +78,7 @@ inline void AppendTextPacks(std::vector<CdTextPack>& out, std::uint8_t type, con
     p[1] = static_cast<std::uint8_t>(first.track);
     p[2] = static_cast<std::uint8_t>(sequence++);
     const int position = doubleByte ? first.offset / 2 : first.offset;
-    p[3] = static_cast<std::uint8_t>((doubleByte ? 0x80 : 0) | (spec.block << 4) | std::min(position, 15));
+    p[3] = static_cast<std::uint8_t>((doubleByte ? 0x80 : 0) | (content.block << 4) | std::min(position, 15));
     for (std::size_t i = 0; i < 12 && at + i < stream.size(); ++i) p[4 + i] = stream[at + i].value;
     SealCdTextPack(p);
     out.push_back(p);
@@ -87,28 +88,28 @@ inline void AppendTextPacks(std::vector<CdTextPack>& out, std::uint8_t type, con
 }  // namespace detail
 
 // The packs of every block, in block order, size information included.
-inline std::vector<CdTextPack> BuildCdTextPacks(const std::vector<CdTextBlockSpec>& blocks) {
+inline std::vector<CdTextPack> BuildCdTextPacks(const std::vector<CdTextBlockContent>& blocks) {
   std::vector<std::vector<CdTextPack>> perBlock;
   std::array<std::uint8_t, 8> lastSequence{};
   std::array<std::uint8_t, 8> languages{};
-  for (const auto& spec : blocks) {
+  for (const auto& content : blocks) {
     std::vector<CdTextPack> packs;
     int sequence = 0;
-    detail::AppendTextPacks(packs, 0x80, spec, spec.titles, sequence);
-    detail::AppendTextPacks(packs, 0x81, spec, spec.performers, sequence);
+    detail::AppendTextPacks(packs, 0x80, content, content.titles, sequence);
+    detail::AppendTextPacks(packs, 0x81, content, content.performers, sequence);
     if (sequence + 3 > disc::kCdTextMaxPacksPerBlock) throw std::runtime_error("block over 256 packs");
-    lastSequence[static_cast<std::size_t>(spec.block)] = static_cast<std::uint8_t>(sequence + 2);
-    languages[static_cast<std::size_t>(spec.block)] = static_cast<std::uint8_t>(spec.language);
+    lastSequence[static_cast<std::size_t>(content.block)] = static_cast<std::uint8_t>(sequence + 2);
+    languages[static_cast<std::size_t>(content.block)] = static_cast<std::uint8_t>(content.language);
     perBlock.push_back(std::move(packs));
   }
   std::vector<CdTextPack> out;
   for (std::size_t b = 0; b < blocks.size(); ++b) {
-    const auto& spec = blocks[b];
+    const auto& content = blocks[b];
     auto& packs = perBlock[b];
     std::array<std::uint8_t, 36> record{};
-    record[0] = static_cast<std::uint8_t>(spec.characterCode);
+    record[0] = static_cast<std::uint8_t>(content.characterCode);
     record[1] = 1;
-    const std::size_t tracks = std::max(spec.titles.size(), spec.performers.size());
+    const std::size_t tracks = std::max(content.titles.size(), content.performers.size());
     record[2] = static_cast<std::uint8_t>(tracks > 0 ? tracks - 1 : 0);
     for (const auto& p : packs) ++record[4 + (p[0] - 0x80)];
     record[4 + 15] = 3;
@@ -122,7 +123,7 @@ inline std::vector<CdTextPack> BuildCdTextPacks(const std::vector<CdTextBlockSpe
       p[0] = 0x8F;
       p[1] = static_cast<std::uint8_t>(part);
       p[2] = static_cast<std::uint8_t>(sequence++);
-      p[3] = static_cast<std::uint8_t>(spec.block << 4);
+      p[3] = static_cast<std::uint8_t>(content.block << 4);
       for (int i = 0; i < 12; ++i)
         p[4 + static_cast<std::size_t>(i)] = record[static_cast<std::size_t>(part * 12 + i)];
       SealCdTextPack(p);
@@ -142,7 +143,7 @@ inline std::vector<std::uint8_t> CdTextReplyOf(const std::vector<CdTextPack>& pa
   return reply;
 }
 
-inline std::vector<std::uint8_t> CdTextReply(const std::vector<CdTextBlockSpec>& blocks) {
+inline std::vector<std::uint8_t> CdTextReply(const std::vector<CdTextBlockContent>& blocks) {
   return CdTextReplyOf(BuildCdTextPacks(blocks));
 }
 
