@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <tuple>
+#include <string_view>
 
 #include "text/codepage.h"
 
@@ -16,8 +16,26 @@ constexpr std::uint8_t kSizeInfoPack = 0x8F;
 constexpr int kLastIndex = 99;  // texts: 0 the disc, 1..99 the tracks
 constexpr std::size_t kPayload = 12;
 
-// The block's text of one pack type, still as bytes.
-using RawTexts = std::array<std::optional<std::string>, kLastIndex + 1>;
+// The block's texts of one pack type, still as bytes: every text that
+// ended, each followed by a NUL, in the order they ended (a text no index
+// refers to any more was overwritten by a later one for the same track).
+// One buffer instead of a string per text: the whole of it goes through the
+// character converter in one call.
+struct RawTexts {
+  std::string bytes;
+  struct Span {
+    std::size_t start = 0;
+    std::size_t length = 0;
+  };
+  std::vector<Span> spans;                   // one per ended text
+  std::array<int, kLastIndex + 1> textOf{};  // index into spans; -1 none
+  RawTexts() { textOf.fill(-1); }
+
+  std::string_view Text(int n) const {
+    const Span& s = spans[static_cast<std::size_t>(n)];
+    return std::string_view(bytes).substr(s.start, s.length);
+  }
+};
 
 class Notes {
  public:
@@ -66,7 +84,11 @@ const char* TypeName(int type) { return type == kTitlePack ? "title" : "performe
 // gap and the one running out of it are dropped, never joined.
 class TextStream {
  public:
-  TextStream(int type, bool doubleByte, Notes& notes) : type_(type), doubleByte_(doubleByte), notes_(notes) {}
+  // `expectedBytes`: room to reserve for the texts.
+  TextStream(int type, bool doubleByte, Notes& notes, std::size_t expectedBytes)
+      : type_(type), doubleByte_(doubleByte), notes_(notes) {
+    texts_.bytes.reserve(expectedBytes);
+  }
 
   void Feed(const Pack& p) {
     const bool follows = havePrevious_ && p.Sequence() == previousSequence_ + 1;
@@ -91,7 +113,7 @@ class TextStream {
       }
       if (run > i) {
         if (!skipping_ && index_ <= kLastIndex)
-          buffer_.append(reinterpret_cast<const char*>(text + i), run - i);
+          texts_.bytes.append(reinterpret_cast<const char*>(text + i), run - i);
         i = run;
         continue;
       }
@@ -102,23 +124,26 @@ class TextStream {
   // After the last pack: a text still open lost its end.
   void Finish() { DropPending("its end is missing"); }
 
-  RawTexts& Texts() { return texts_; }
+  const RawTexts& Texts() const { return texts_; }
 
  private:
+  // The text in hand is the tail of texts_.bytes from pendingStart_ on.
+  bool NothingInHand() const { return texts_.bytes.size() == pendingStart_; }
+
   // Whether the pack's header agrees with where the text in hand stands.
   bool Continues(const Pack& p) const {
     if (p.Track() == index_) return true;
     // The text in hand ended exactly at the end of the last pack (or the
     // next texts are absent): a pack that starts a later track's text fits.
-    return p.CharacterPosition() == 0 && buffer_.empty() && !pendingNul_ && !skipping_ && p.Track() > index_;
+    return p.CharacterPosition() == 0 && NothingInHand() && !pendingNul_ && !skipping_ && p.Track() > index_;
   }
 
   void DropPending(const char* why) {
     // A lone NUL with nothing before it is padding, not a text.
-    if (index_ <= kLastIndex && !buffer_.empty() && !skipping_) {
+    if (index_ <= kLastIndex && !NothingInHand() && !skipping_) {
       notes_.Add("%s of track %d: %s, left out", TypeName(type_), index_, why);
     }
-    buffer_.clear();
+    texts_.bytes.resize(pendingStart_);
     pendingNul_ = false;
     skipping_ = false;
   }
@@ -142,12 +167,17 @@ class TextStream {
       EndText();
       return;
     }
-    if (!skipping_ && index_ <= kLastIndex) buffer_.push_back(static_cast<char>(b));
+    if (!skipping_ && index_ <= kLastIndex) texts_.bytes.push_back(static_cast<char>(b));
   }
 
   void EndText() {
-    if (!skipping_ && index_ <= kLastIndex) texts_[static_cast<std::size_t>(index_)] = buffer_;
-    buffer_.clear();
+    if (!skipping_ && index_ <= kLastIndex) {
+      texts_.textOf[static_cast<std::size_t>(index_)] = static_cast<int>(texts_.spans.size());
+      texts_.spans.push_back({pendingStart_, texts_.bytes.size() - pendingStart_});
+      texts_.bytes.push_back('\0');
+      pendingStart_ = texts_.bytes.size();
+    }
+    texts_.bytes.resize(pendingStart_);
     skipping_ = false;
     if (index_ <= kLastIndex) ++index_;
   }
@@ -155,8 +185,8 @@ class TextStream {
   int type_;
   bool doubleByte_;
   Notes& notes_;
-  RawTexts texts_{};
-  std::string buffer_;
+  RawTexts texts_;
+  std::size_t pendingStart_ = 0;
   int index_ = 0;
   bool skipping_ = false;
   bool pendingNul_ = false;
@@ -166,7 +196,7 @@ class TextStream {
 
 // A character the window must never show: C0 and C1 controls, DEL, and
 // the replacement character left by bytes that did not decode.
-bool HasUnshowable(const std::string& utf8) {
+bool HasUnshowable(std::string_view utf8) {
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto c = static_cast<unsigned char>(utf8[i]);
     if (c < 0x20 || c == 0x7F) return true;
@@ -185,42 +215,37 @@ bool AllSevenBit(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// The texts' bytes as UTF-8 under the block's character code, one entry per
-// text; nullopt for a text with a byte that does not belong to the code.
-// The texts go through the converter in one call, NUL-separated (no text
-// holds a NUL, and every code maps NUL to NUL): one call per pack type
-// instead of one per track.
-std::vector<std::optional<std::string>> DecodeTexts(const std::vector<const std::string*>& texts,
-                                                    int characterCode) {
-  std::vector<std::optional<std::string>> out(texts.size());
-  std::string joined;
-  for (const auto* t : texts) {
-    joined += *t;
-    joined.push_back('\0');
-  }
-  std::optional<std::string> utf8;
+// Every text of `raw` as UTF-8 under the block's character code, one entry
+// per ended text; nullopt for a text with a byte that does not belong to
+// the code. The buffer goes through the converter in one call (no text
+// holds a NUL, and every code maps NUL to NUL and nothing else to it): one
+// call per pack type instead of one per track.
+std::vector<std::optional<std::string>> DecodeTexts(const RawTexts& raw, int characterCode) {
+  std::vector<std::optional<std::string>> out(raw.spans.size());
+  std::optional<std::string> converted;
+  std::string_view utf8;
   // Seven-bit text reads the same in every code the program knows; in an
   // ASCII block each text is checked for bytes above it below.
-  if (characterCode == kCdTextAscii || AllSevenBit(joined)) {
-    utf8 = std::move(joined);
-  } else if (characterCode == kCdTextLatin1) {
-    utf8 = text::FromCodePage(joined, "ISO-8859-1");
-  } else if (characterCode == kCdTextMsJis) {
-    utf8 = text::FromCodePage(joined, "CP932");
+  if (characterCode == kCdTextAscii || AllSevenBit(raw.bytes)) {
+    utf8 = raw.bytes;
+  } else {
+    converted = text::FromCodePage(raw.bytes, characterCode == kCdTextLatin1 ? "ISO-8859-1" : "CP932");
+    if (!converted) return out;
+    utf8 = *converted;
   }
   std::size_t from = 0;
-  for (std::size_t i = 0; utf8 && i < texts.size(); ++i) {
-    const std::size_t end = utf8->find('\0', from);
-    if (end == std::string::npos) break;
-    std::string text = utf8->substr(from, end - from);
+  for (auto& text : out) {
+    const std::size_t end = utf8.find('\0', from);
+    if (end == std::string_view::npos) break;
+    const std::string_view piece = utf8.substr(from, end - from);
     from = end + 1;
-    if (characterCode == kCdTextAscii && !AllSevenBit(text)) continue;
-    if (!HasUnshowable(text)) out[i] = std::move(text);
+    if (characterCode == kCdTextAscii && !AllSevenBit(piece)) continue;
+    if (!HasUnshowable(piece)) text.emplace(piece);
   }
   return out;
 }
 
-bool IsRepeatMark(const std::string& bytes, bool doubleByte) {
+bool IsRepeatMark(std::string_view bytes, bool doubleByte) {
   return bytes == "\t" || (doubleByte && bytes == "\t\t");
 }
 
@@ -228,31 +253,21 @@ bool IsRepeatMark(const std::string& bytes, bool doubleByte) {
 // texts dropped with a note.
 std::vector<std::string> ResolveTexts(const RawTexts& raw, int type, int characterCode, Notes& notes) {
   const bool doubleByte = characterCode == kCdTextMsJis;
-  std::vector<const std::string*> texts;
-  std::vector<std::size_t> indexOf;
-  for (std::size_t k = 0; k < raw.size(); ++k) {
-    const auto& bytes = raw[k];
-    if (!bytes || IsRepeatMark(*bytes, doubleByte)) continue;
-    texts.push_back(&*bytes);
-    indexOf.push_back(k);
-  }
-  auto decoded = DecodeTexts(texts, characterCode);
-  std::array<std::optional<std::string>*, std::tuple_size_v<RawTexts>> decodedAt{};
-  for (std::size_t i = 0; i < decoded.size(); ++i) decodedAt[indexOf[i]] = &decoded[i];
-
+  auto decoded = DecodeTexts(raw, characterCode);
   std::vector<std::string> out;
-  for (std::size_t k = 0; k < raw.size(); ++k) {
-    const auto& bytes = raw[k];
-    if (!bytes) continue;
+  out.reserve(raw.textOf.size());
+  for (std::size_t k = 0; k < raw.textOf.size(); ++k) {
+    const int n = raw.textOf[k];
+    if (n < 0) continue;
     std::string text;
-    if (IsRepeatMark(*bytes, doubleByte)) {
+    if (IsRepeatMark(raw.Text(n), doubleByte)) {
       if (k == 0) {
         notes.Add("%s of the disc: a repeat mark with nothing before it, left out", TypeName(type));
         continue;
       }
       if (k <= out.size()) text = out[k - 1];
-    } else if (auto* d = decodedAt[k]; d && *d) {
-      text = std::move(**d);
+    } else if (auto& d = decoded[static_cast<std::size_t>(n)]; d) {
+      text = std::move(*d);
     } else {
       notes.Add("%s of track %zu: bytes that character code 0x%02X does not allow, left out", TypeName(type),
                 k, characterCode);
@@ -283,18 +298,25 @@ CdTextBlock DecodeBlock(int number, std::vector<Pack>& packs, Notes& notes) {
   CdTextBlock block;
   block.number = number;
   // The sequence number orders the packs; one seen twice keeps its first.
-  std::stable_sort(packs.begin(), packs.end(),
-                   [](const Pack& a, const Pack& b) { return a.Sequence() < b.Sequence(); });
-  std::vector<Pack> ordered;
-  ordered.reserve(packs.size());
-  for (const Pack& p : packs) {
-    if (!ordered.empty() && ordered.back().Sequence() == p.Sequence()) {
-      notes.Add("pack %zu: sequence number %d of block %d seen twice, skipped", p.position, p.Sequence(),
-                number);
-      continue;
+  // Drives send them in order, so the sort and the copy are only paid for
+  // a reply that needs them.
+  auto bySequence = [](const Pack& a, const Pack& b) { return a.Sequence() < b.Sequence(); };
+  auto sameSequence = [](const Pack& a, const Pack& b) { return a.Sequence() == b.Sequence(); };
+  if (!std::is_sorted(packs.begin(), packs.end(), bySequence))
+    std::stable_sort(packs.begin(), packs.end(), bySequence);
+  std::vector<Pack> deduplicated;
+  if (std::adjacent_find(packs.begin(), packs.end(), sameSequence) != packs.end()) {
+    deduplicated.reserve(packs.size());
+    for (const Pack& p : packs) {
+      if (!deduplicated.empty() && sameSequence(deduplicated.back(), p)) {
+        notes.Add("pack %zu: sequence number %d of block %d seen twice, skipped", p.position, p.Sequence(),
+                  number);
+        continue;
+      }
+      deduplicated.push_back(p);
     }
-    ordered.push_back(p);
   }
+  const std::vector<Pack>& ordered = deduplicated.empty() ? packs : deduplicated;
 
   const auto size = SizeInformation(ordered);
   bool doubleByteFlag = false;
@@ -316,7 +338,7 @@ CdTextBlock DecodeBlock(int number, std::vector<Pack>& packs, Notes& notes) {
   }
 
   for (const int type : {kTitlePack, kPerformerPack}) {
-    TextStream stream(type, code == kCdTextMsJis, notes);
+    TextStream stream(type, code == kCdTextMsJis, notes, ordered.size() * kPayload);
     for (const Pack& p : ordered) {
       if (p.Type() != type) continue;
       if (p.Extension() || p.Track() > kLastIndex) {
@@ -369,24 +391,41 @@ const CdTextBlock* CdText::Pick(int preferredLanguage) const {
 
 namespace {
 
-// CRC-16 with polynomial 0x1021 (x^16 + x^12 + x^5 + 1), a byte at a time.
-constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+// CRC-16 with polynomial 0x1021 (x^16 + x^12 + x^5 + 1). After two bytes
+// the register holds nothing of its old value but what was XORed with
+// them, so two bytes at a time take one lookup per byte of that sum: the
+// tables give the register's value after two zero bytes for a sum of high
+// byte h (kCrcHigh[h]) and of low byte l (kCrcLow[l]).
+constexpr std::uint16_t CrcAfterTwoZeroBytes(unsigned start) {
+  unsigned crc = start;
+  for (int bit = 0; bit < 16; ++bit)
+    crc = (crc & 0x8000) ? ((crc << 1) ^ 0x1021) & 0xFFFF : (crc << 1) & 0xFFFF;
+  return static_cast<std::uint16_t>(crc);
+}
+constexpr std::array<std::uint16_t, 256> MakeCrcTable(unsigned shift) {
   std::array<std::uint16_t, 256> table{};
-  for (unsigned n = 0; n < 256; ++n) {
-    unsigned crc = n << 8;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-    table[n] = static_cast<std::uint16_t>(crc);
-  }
+  for (unsigned n = 0; n < 256; ++n) table[n] = CrcAfterTwoZeroBytes(n << shift);
   return table;
 }
-constexpr auto kCrcTable = MakeCrcTable();
+constexpr auto kCrcHigh = MakeCrcTable(8);
+constexpr auto kCrcLow = MakeCrcTable(0);
 
 }  // namespace
 
 std::uint16_t CdTextPackCrc(std::span<const std::uint8_t> first16) {
   unsigned crc = 0;
-  for (std::size_t i = 0; i < first16.size() && i < 16; ++i)
-    crc = ((crc << 8) ^ kCrcTable[((crc >> 8) ^ first16[i]) & 0xFF]) & 0xFFFF;
+  const std::size_t n = std::min<std::size_t>(first16.size(), 16);
+  std::size_t i = 0;
+  for (; i + 1 < n; i += 2) {
+    const unsigned x = crc ^ ((unsigned{first16[i]} << 8) | first16[i + 1]);
+    crc = kCrcHigh[x >> 8] ^ kCrcLow[x & 0xFF];
+  }
+  if (i < n) {
+    // An odd byte: eight steps of the register alone.
+    crc ^= unsigned{first16[i]} << 8;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x8000) ? ((crc << 1) ^ 0x1021) & 0xFFFF : (crc << 1) & 0xFFFF;
+  }
   return static_cast<std::uint16_t>(~crc);
 }
 
@@ -421,6 +460,8 @@ void DecodeInto(std::span<const std::uint8_t> reply, CdText& result, Notes& note
   if (count > 0 && !crcGiven) notes.Add("no pack carries a CRC; packs taken unchecked");
 
   std::array<std::vector<Pack>, kCdTextMaxBlocks> byBlock;
+  // Most discs have one or two blocks: room for every pack in the first.
+  byBlock[0].reserve(std::min(count, static_cast<std::size_t>(kCdTextMaxPacksPerBlock)));
   for (std::size_t i = 0; i < count; ++i) {
     const Pack p{packs + i * kCdTextPackSize, i};
     if (crcGiven) {
