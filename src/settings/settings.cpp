@@ -89,10 +89,16 @@ bool SettingsFile::WriteSections(const std::vector<inifile::Profile::SectionKeys
 
 bool SettingsFile::SeedFirstStart() {
   if (!ReadString(kSection, kKeySelectServer, "").empty()) return false;
-  // One replacement for both sections: a start-up interrupted half-way must
+  // A new file (none yet, or empty) offers MusicBrainz when the CDDB server
+  // has no match; a file written before that source existed lacks the key
+  // and never asks it.
+  std::error_code error;
+  const auto size = std::filesystem::file_size(Path(), error);
+  const bool newFile = error || size == 0;
+  // One replacement for all sections: a start-up interrupted half-way must
   // not leave a selected server without its entry.
   EnsureFolder();
-  profile_.WriteSections({
+  std::vector<inifile::Profile::SectionKeys> sections = {
       {kSection, {{kKeySelectServer, "0"}, {kKeyServerCount, "1"}}},
       // The default server stores its entries in UTF-8 and prefers level 6.
       {ServerSection(0),
@@ -100,8 +106,40 @@ bool SettingsFile::SeedFirstStart() {
         {kKeyPath, kDefaultServerPath},
         {kKeyCode, "0"},
         {kKeyCharset, kCharsetUtf8}}},
-  });
+  };
+  if (newFile) sections.push_back({kMusicBrainzSection, {{kKeySourceUse, "1"}}});
+  profile_.WriteSections(sections);
   return true;
+}
+
+TitleSourceSettings SettingsFile::ReadTitleSources() const {
+  TitleSourceSettings s;
+  const std::string server = ReadString(kMusicBrainzSection, kKeySourceServer, "");
+  if (!server.empty()) s.musicBrainzServer = server;
+  s.contact = ReadString(kMusicBrainzSection, kKeySourceContact, "");
+  switch (ReadInteger(kMusicBrainzSection, kKeySourceUse, 0)) {
+    case 1: s.musicBrainzUse = MusicBrainzUse::WhenCddbHasNone; break;
+    case 2: s.musicBrainzUse = MusicBrainzUse::First; break;
+    default: s.musicBrainzUse = MusicBrainzUse::Never; break;
+  }
+  s.cdText = ReadInteger(kCdTextSection, kKeySourceUse, 1) != 0;
+  return s;
+}
+
+bool SettingsFile::WriteTitleSources(const TitleSourceSettings& sources) {
+  EnsureFolder();
+  return profile_.WriteSections({
+      {kMusicBrainzSection,
+       {{kKeySourceServer, sources.musicBrainzServer},
+        {kKeySourceContact, sources.contact},
+        {kKeySourceUse, std::to_string(static_cast<int>(sources.musicBrainzUse))}}},
+      {kCdTextSection, {{kKeySourceUse, sources.cdText ? "1" : "0"}}},
+  });
+}
+
+std::string SettingsFile::SentContact() const {
+  const std::string contact = ReadString(kMusicBrainzSection, kKeySourceContact, "");
+  return contact.empty() ? ReadString(kSection, kKeyEmail, "") : contact;
 }
 
 bool SettingsFile::SeedSubmitEmail() {

@@ -115,7 +115,58 @@ TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
   EXPECT_FALSE(s.SeedSubmitEmail());
   EXPECT_EQ(ReadFileBytes(path),
             "[tunedex]\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=gnudb-submit@gnudb.org\r\n"
-            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\ncharset=UTF-8\r\n");
+            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\ncharset=UTF-8\r\n"
+            "[musicbrainz]\r\nuse=1\r\n");
+}
+
+// The title-source keys: what a file without them means, what a new file
+// is seeded with, unknown values, and the contact a request carries.
+TEST(Settings, TitleSources) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  {
+    // A file from before the sources existed: MusicBrainz never, CD-Text on,
+    // and its first start does not turn MusicBrainz on.
+    WriteFileBytes(path, "[tunedex]\r\nemail=me@example.org\r\n");
+    SettingsFile s(path);
+    auto sources = s.ReadTitleSources();
+    EXPECT_EQ(sources.musicBrainzUse, MusicBrainzUse::Never);
+    EXPECT_TRUE(sources.cdText);
+    EXPECT_EQ(sources.musicBrainzServer, "https://musicbrainz.org");
+    EXPECT_TRUE(s.SeedFirstStart());
+    EXPECT_EQ(s.ReadTitleSources().musicBrainzUse, MusicBrainzUse::Never);
+    // Without a contact of its own the CDDB address is sent.
+    EXPECT_EQ(s.SentContact(), "me@example.org");
+
+    sources.contact = "https://example.org/me";
+    sources.musicBrainzUse = MusicBrainzUse::First;
+    sources.cdText = false;
+    sources.musicBrainzServer = "http://127.0.0.1:9";
+    ASSERT_TRUE(s.WriteTitleSources(sources));
+    const auto back = s.ReadTitleSources();
+    EXPECT_EQ(back.musicBrainzUse, MusicBrainzUse::First);
+    EXPECT_FALSE(back.cdText);
+    EXPECT_EQ(back.musicBrainzServer, "http://127.0.0.1:9");
+    EXPECT_EQ(s.SentContact(), "https://example.org/me");
+    EXPECT_EQ(s.ReadString(kSection, kKeyEmail, ""), "me@example.org");  // untouched
+  }
+  {
+    // A new file: MusicBrainz when the CDDB server has no match.
+    std::filesystem::remove(path);
+    SettingsFile s(path);
+    EXPECT_TRUE(s.SeedFirstStart());
+    EXPECT_EQ(s.ReadTitleSources().musicBrainzUse, MusicBrainzUse::WhenCddbHasNone);
+    EXPECT_EQ(s.SentContact(), "");
+  }
+  // Values it does not know ask MusicBrainz never; any number but 0 keeps
+  // CD-Text on.
+  for (const char* use : {"3", "-1", "yes", ""}) {
+    SCOPED_TRACE(use);
+    WriteFileBytes(path, std::string("[musicbrainz]\r\nuse=") + use + "\r\n[cdtext]\r\nuse=2\r\n");
+    const auto sources = SettingsFile(path).ReadTitleSources();
+    EXPECT_EQ(sources.musicBrainzUse, MusicBrainzUse::Never);
+    EXPECT_TRUE(sources.cdText);
+  }
 }
 
 TEST(Settings, EmptySelectServerCountsAsFirstStart) {
