@@ -131,6 +131,35 @@ ShownText TextOf(WindowEvent event) {
     case E::SubmitUnanswered:
       return {Status::Detail, "", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
     case E::SubmitAnswered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
+    case E::CdTextRead: return StatusOnly("CD-Textから読み込み");
+    case E::MusicBrainzSearching: return StatusOnly("MusicBrainz検索中");
+    case E::MusicBrainzFound: return StatusOnly("MusicBrainz取得完了");
+    case E::MusicBrainzNoMatch: return StatusOnly("MusicBrainzに該当なし");
+    case E::NoMusicBrainzId:
+      return {Status::None,
+              "",
+              Box::Text,
+              MsgIcon::Information,
+              "このCDにはMusicBrainzに登録できるオーディオトラックがありません。",
+              false};
+  }
+  return Nothing();
+}
+
+ShownText TextOf(musicbrainz::LookupOutcome outcome) {
+  using O = musicbrainz::LookupOutcome;
+  switch (outcome) {
+    case O::Found:
+    case O::CommandRunning: return Nothing();
+    case O::NotFound: return TextOf(WindowEvent::MusicBrainzNoMatch);
+    case O::CannotConnect:
+    case O::TimedOut: return TextOf(cddb::LookupEvent::ConnectionFailed);
+    case O::Busy:
+    case O::HttpError:
+    case O::TooLarge:
+    case O::NoLibrary:
+    case O::Aborted: return TextOf(cddb::LookupEvent::HttpFailed);
+    case O::BadReply: return TextOf(cddb::LookupEvent::Malformed);
   }
   return Nothing();
 }
