@@ -687,7 +687,28 @@ void MainWindowLogic::Impl::OpenOptions() {
   st.proxyHost = proxyIp;
   st.proxyPort = proxyPort;
   st.email = email;
+  const settings::TitleSourceSettings sources = TitleSources();
+  st.musicBrainzUse = static_cast<int>(sources.musicBrainzUse);
+  st.musicBrainzServer = sources.musicBrainzServer;
+  st.musicBrainzContact = sources.contact;
+  st.cdTextUse = sources.cdText;
   if (services.ShowOptionDialog(formOption) != shell::kModalOk) return;
+
+  // The sources tab is checked before anything takes effect: a server or
+  // contact it refuses leaves every setting, stored or in use, as it was.
+  std::string why;
+  const std::optional<std::string> server = settings::CheckMusicBrainzServer(st.musicBrainzServer, why);
+  if (!server || !settings::CheckContact(st.musicBrainzContact, why)) {
+    Show(WindowEvent::SourcesRefused, model, services, why);
+    return;
+  }
+  settings::TitleSourceSettings chosen;
+  chosen.musicBrainzServer = *server;
+  chosen.contact = st.musicBrainzContact;
+  chosen.musicBrainzUse = st.musicBrainzUse == 2   ? settings::MusicBrainzUse::First
+                          : st.musicBrainzUse == 1 ? settings::MusicBrainzUse::WhenCddbHasNone
+                                                   : settings::MusicBrainzUse::Never;
+  chosen.cdText = st.cdTextUse;
 
   const std::string host = st.proxyHost;
   const std::string portText = st.proxyPort;
@@ -703,14 +724,17 @@ void MainWindowLogic::Impl::OpenOptions() {
   }
   lookup.http.ProxyPort = *port;
   if (settingsFile) {
-    const bool written =
-        settingsFile->WriteKeys(settings::kSection, {{settings::kKeyProxyIp, host},
-                                                     {settings::kKeyProxyPort, portText},
-                                                     {settings::kKeyEmail, address},
-                                                     {settings::kKeySmtpHost, smtpHost},
-                                                     {settings::kKeySmtpId, smtpId},
-                                                     {settings::kKeySubmitEmail, submitEmail}});
-    if (!written) {
+    // Every tab's keys in one atomic replacement: all of them or none.
+    std::vector<inifile::Profile::SectionKeys> sections = {{settings::kSection,
+                                                            {{settings::kKeyProxyIp, host},
+                                                             {settings::kKeyProxyPort, portText},
+                                                             {settings::kKeyEmail, address},
+                                                             {settings::kKeySmtpHost, smtpHost},
+                                                             {settings::kKeySmtpId, smtpId},
+                                                             {settings::kKeySubmitEmail, submitEmail}}}};
+    for (auto& section : settings::SettingsFile::TitleSourceSections(chosen))
+      sections.push_back(std::move(section));
+    if (!settingsFile->WriteSections(sections)) {
       Show(WindowEvent::SettingsNotSaved, model, services, settingsFile->LastError());
       return;
     }

@@ -142,6 +142,13 @@ ShownText TextOf(WindowEvent event) {
               MsgIcon::Information,
               "このCDにはMusicBrainzに登録できるオーディオトラックがありません。",
               false};
+    case E::SourcesRefused:
+      return {Status::None,
+              "",
+              Box::TextThenDetail,
+              MsgIcon::Error,
+              "情報源タブの入力に誤りがあるため、オプションは保存していません。",
+              false};
   }
   return Nothing();
 }

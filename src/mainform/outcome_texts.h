@@ -38,8 +38,9 @@ enum class WindowEvent {
   MusicBrainzFound,      // a release's titles are in the window
   MusicBrainzNoMatch,    // no release for the disc (`detail`: why, for logs only)
   NoMusicBrainzId,       // the disc has no audio track for a MusicBrainz ID
+  SourcesRefused,        // the options' sources tab holds a value it cannot take (`detail`: which)
 };
-inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::NoMusicBrainzId) + 1;
+inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::SourcesRefused) + 1;
 
 // How one outcome is shown. A text marked "then detail" is followed by the
 // outcome's detail (after a line break in a box, directly in the status).

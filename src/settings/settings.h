@@ -3,6 +3,8 @@
 // write is on disk when it returns; nothing is cached.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +69,25 @@ enum class MusicBrainzUse {
   First = 2,            // before the CDDB server, which is asked when MusicBrainz has none
 };
 
+// Bounds of the two typed keys.
+inline constexpr std::size_t kMaxMusicBrainzServerBytes = 512;
+inline constexpr std::size_t kMaxContactBytes = 256;
+
+// The [musicbrainz] server as it is stored: "http://" or "https://" (either
+// case), a host, an optional port and path; blanks around it and slashes at
+// its end are dropped, and an empty text stands for the default server.
+// nullopt with `why` (a sentence for the user, naming the text) for anything
+// else: another scheme, no host, a query or fragment, a blank or control
+// character inside, or more than kMaxMusicBrainzServerBytes.
+std::optional<std::string> CheckMusicBrainzServer(std::string_view text, std::string& why);
+// The contact goes into every request's User-Agent line: false with `why`
+// when it holds a control character (a line break would end the header) or
+// is longer than kMaxContactBytes.
+bool CheckContact(std::string_view text, std::string& why);
+// The contact MusicBrainz requests carry: `contact` when it is not empty,
+// else the CDDB e-mail address.
+std::string SentContactFor(std::string_view contact, std::string_view email);
+
 struct TitleSourceSettings {
   std::string musicBrainzServer = kDefaultMusicBrainzServer;
   std::string contact;  // as stored; see SentContact for what requests carry
@@ -115,6 +136,9 @@ class SettingsFile {
   TitleSourceSettings ReadTitleSources() const;
   // Both sections in one atomic replacement.
   bool WriteTitleSources(const TitleSourceSettings& sources);
+  // The two sections as WriteSections takes them, for a replacement that
+  // writes other keys too.
+  static std::vector<inifile::Profile::SectionKeys> TitleSourceSections(const TitleSourceSettings& sources);
   // The contact MusicBrainz requests carry: [musicbrainz] contact when set,
   // else the e-mail address given for the CDDB server ("" when neither).
   std::string SentContact() const;

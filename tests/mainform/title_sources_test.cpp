@@ -68,6 +68,8 @@ class TitleSources : public ::testing::Test {
     form->ChooseDrive();
   }
   std::size_t Requests() const { return service_.Requests().size(); }
+  std::vector<mbsim::RequestRecord> RequestLog() const { return service_.Requests(); }
+  std::string ServiceUrl() const { return "http://127.0.0.1:" + std::to_string(service_.Port()); }
 
   test::TempDir dir;
   DialogServices services;
@@ -149,6 +151,82 @@ TEST_F(TitleSources, CdTextFillsADiscWithoutSavedTitles) {
   EXPECT_EQ(f.Model().Table().Title(), "my own title");
   EXPECT_EQ(f.TitlesSource(), TitleSource::None);
   EXPECT_NE(f.Model().Status(0), "CD-Textから読み込み");
+}
+
+// The sources tab: shown with the stored values, stored on OK in the same
+// replacement as the other tabs, and a refused server or contact leaves the
+// file as it was with a box that names the refused text.
+TEST_F(TitleSources, OptionsSourcesTabIsStoredWithTheOtherTabsOrNotAtAll) {
+  auto& f = Start();
+  services.optionDialog = [&](shell::OptionDialog& d) {
+    EXPECT_EQ(d.state.musicBrainzUse, 0);  // the key is missing: never
+    EXPECT_EQ(d.state.musicBrainzServer, ServiceUrl());
+    EXPECT_EQ(d.state.musicBrainzContact, "");
+    EXPECT_EQ(d.state.sentContact, "me@example.com");
+    EXPECT_TRUE(d.state.cdTextUse);
+    d.state.musicBrainzUse = 2;
+    d.state.musicBrainzServer = " " + ServiceUrl() + "/ ";
+    d.state.musicBrainzContact = "https://example.org/me";
+    d.state.cdTextUse = false;
+    d.state.email = "new@example.org";
+    d.state.proxyPort = "8080";  // the proxy tab's port must be a number
+    return d.AcceptOptions();
+  };
+  f.OpenOptions();
+  EXPECT_TRUE(services.boxes.empty()) << services.BoxTexts()[0];
+  const auto stored = f.TitleSources();
+  EXPECT_EQ(stored.musicBrainzUse, settings::MusicBrainzUse::First);
+  EXPECT_EQ(stored.musicBrainzServer, ServiceUrl());
+  EXPECT_EQ(stored.contact, "https://example.org/me");
+  EXPECT_FALSE(stored.cdText);
+  // The stored contact is what the next request carries; CD-Text is off.
+  Pick(kCdTextDrive);
+  EXPECT_EQ(f.TitlesSource(), TitleSource::None);
+  f.LookUpMusicBrainz();
+  ASSERT_EQ(Requests(), 1u);
+  EXPECT_NE(RequestLog()[0].userAgent.find("( https://example.org/me )"), std::string::npos)
+      << RequestLog()[0].userAgent;
+
+  // Refused: nothing of any tab is written, the proxy stays as it was.
+  const std::string before = test::ReadFileBytes(env.iniPath);
+  const auto refuse = [&](const std::string& server, const std::string& contact) {
+    services.boxes.clear();
+    services.optionDialog = [&](shell::OptionDialog& d) {
+      EXPECT_EQ(d.state.musicBrainzUse, 2);
+      EXPECT_EQ(d.state.sentContact, "https://example.org/me");
+      d.state.musicBrainzServer = server;
+      d.state.musicBrainzContact = contact;
+      d.state.musicBrainzUse = 0;
+      d.state.email = "dropped@example.org";
+      d.state.proxyHost = "127.0.0.1";
+      d.state.proxyPort = "9";
+      return d.AcceptOptions();
+    };
+    f.OpenOptions();
+    EXPECT_EQ(test::ReadFileBytes(env.iniPath), before);
+    EXPECT_EQ(services.boxes.size(), 1u);
+    return services.boxes.empty() ? test::RecordingServices::Box{} : services.boxes[0];
+  };
+  auto box = refuse("ftp://musicbrainz.example", "");
+  EXPECT_EQ(box.icon, shell::MsgIcon::Error);
+  EXPECT_EQ(
+      box.text,
+      "情報源タブの入力に誤りがあるため、オプションは保存していません。\n"
+      "MusicBrainzのサーバ「ftp://musicbrainz.example」は http:// か https:// で始まるURLではありません。");
+  box = refuse(ServiceUrl(), "me@example.org\r\nX-Injected: 1");
+  EXPECT_NE(box.text.find("連絡先に制御文字"), std::string::npos) << box.text;
+  // The stored server still answers the lookup.
+  f.LookUpMusicBrainz();
+  EXPECT_EQ(Requests(), 2u);
+
+  // Cancel keeps everything too.
+  services.optionDialog = [&](shell::OptionDialog& d) {
+    d.state.musicBrainzUse = 1;
+    d.state.cdTextUse = true;
+    return d.CancelOptions();
+  };
+  f.OpenOptions();
+  EXPECT_EQ(test::ReadFileBytes(env.iniPath), before);
 }
 
 TEST(MusicBrainzOutcomeTexts, FailuresReadAsTheCddbLookups) {

@@ -169,6 +169,53 @@ TEST(Settings, TitleSources) {
   }
 }
 
+// What the sources tab may store as the MusicBrainz server and contact:
+// refusals name the text, accepted servers are stored without blanks or
+// trailing slashes.
+TEST(Settings, MusicBrainzServerAndContactChecks) {
+  std::string why;
+  const auto ok = [&why](std::string_view text) {
+    why.clear();
+    const auto r = CheckMusicBrainzServer(text, why);
+    EXPECT_TRUE(why.empty() == r.has_value()) << text;
+    return r.value_or("<refused>");
+  };
+  EXPECT_EQ(ok(""), "https://musicbrainz.org");
+  EXPECT_EQ(ok("   "), "https://musicbrainz.org");
+  EXPECT_EQ(ok(" https://musicbrainz.org/ "), "https://musicbrainz.org");
+  EXPECT_EQ(ok("HTTP://127.0.0.1:8080//"), "HTTP://127.0.0.1:8080");
+  EXPECT_EQ(ok("http://[::1]:5000"), "http://[::1]:5000");
+  EXPECT_EQ(ok("http://[::1]"), "http://[::1]");
+  EXPECT_EQ(ok("https://mirror.example/mb"), "https://mirror.example/mb");
+  for (const char* bad :
+       {"ftp://musicbrainz.org", "musicbrainz.org", "file:///etc/passwd", "http://", "https:///ws",
+        "http://:80", "http://user:pw@host", "http://host:port", "http://host:70000", "http://host/a b",
+        "http://host/ws?x=1", "http://host#frag", "http://host\r\nX-Injected: 1"}) {
+    EXPECT_EQ(ok(bad), "<refused>") << bad;
+    EXPECT_NE(why.find("MusicBrainzのサーバ「"), std::string::npos) << why;
+  }
+  ok("gopher://x");
+  EXPECT_EQ(why, "MusicBrainzのサーバ「gopher://x」は http:// か https:// で始まるURLではありません。");
+  // A long text is quoted cut at a character's start, never inside one.
+  const std::string longText = "http://" + std::string(kMaxMusicBrainzServerBytes, 'a');
+  EXPECT_EQ(ok(longText), "<refused>");
+  std::string japanese = "ftp://";
+  for (int i = 0; i < 40; ++i) japanese += "あ";
+  ok(japanese);
+  EXPECT_NE(why.find("ああ…」"), std::string::npos) << why;
+
+  EXPECT_TRUE(CheckContact("", why));
+  EXPECT_TRUE(CheckContact("me@example.org", why));
+  EXPECT_TRUE(CheckContact("https://example.org/～me", why));
+  EXPECT_FALSE(CheckContact("me@example.org\r\nX-Injected: 1", why));
+  EXPECT_FALSE(CheckContact(std::string(kMaxContactBytes + 1, 'a'), why));
+  EXPECT_TRUE(CheckContact(std::string(kMaxContactBytes, 'a'), why));
+
+  EXPECT_EQ(SentContactFor("", "me@example.org"), "me@example.org");
+  EXPECT_EQ(SentContactFor("https://example.org/me", "me@example.org"), "https://example.org/me");
+  EXPECT_EQ(SentContactFor("", ""), "");
+}
+
 TEST(Settings, EmptySelectServerCountsAsFirstStart) {
   TempDir dir;
   const std::string path = dir.File("s.INI");
