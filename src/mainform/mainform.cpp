@@ -86,7 +86,7 @@ struct MainWindowLogic::Impl {
       : services(s),
         env(std::move(e)),
         drives(model, DriveHookFor(model, s)),
-        lookup(model, LookupHooksFor(model, s)),
+        lookup(model, LookupHooksFor(model, s, &musicBrainzFollows)),
         musicBrainz(model, musicbrainz::LookupSettings{}),
         playerLink(s, PlayerOptionsFor(env)),
         formOption(s) {
@@ -109,6 +109,9 @@ struct MainWindowLogic::Impl {
   int heldDriveIndex = -1;
   std::string heldDriveText;
   std::unique_ptr<settings::SettingsFile> settingsFile;
+  // True while the CDDB server is asked with MusicBrainz to follow when it
+  // has no match: its "no match" box would announce an end that is not one.
+  bool musicBrainzFollows = false;
   cddb::CddbLookup lookup;
   musicbrainz::DiscLookup musicBrainz;
   TitleSource titleSource = TitleSource::None;
@@ -362,10 +365,17 @@ void MainWindowLogic::LookUpTitles(LookupOrder order) {
   switch (order) {
     case LookupOrder::CddbOnly: d.LookUpCddb(); return;
     case LookupOrder::MusicBrainzOnly: d.LookUpMusicBrainz(); return;
-    case LookupOrder::CddbThenMusicBrainz:
+    case LookupOrder::CddbThenMusicBrainz: {
+      d.musicBrainzFollows = true;
+      struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+      } reset{d.musicBrainzFollows};
       d.LookUpCddb();
+      d.musicBrainzFollows = false;
       if (hadNone()) d.LookUpMusicBrainz();
       return;
+    }
     case LookupOrder::MusicBrainzThenCddb:
       d.LookUpMusicBrainz();
       if (hadNone()) d.LookUpCddb();

@@ -206,10 +206,14 @@ void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& ser
   Show(TextOf(event), detail, {}, model, services);
 }
 
-cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services) {
+cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services,
+                                 const bool* otherSourceFollows) {
   cddb::LookupHooks hooks;
-  hooks.report = [&model, &services](const cddb::LookupReport& r) {
-    Show(TextOf(r.event), r.detail, r.serverLine, model, services);
+  hooks.report = [&model, &services, otherSourceFollows](const cddb::LookupReport& r) {
+    ShownText shown = TextOf(r.event);
+    if (r.event == cddb::LookupEvent::NoMatch && otherSourceFollows && *otherSourceFollows)
+      shown.box = ShownText::Box::None;
+    Show(shown, r.detail, r.serverLine, model, services);
   };
   hooks.chooseMatch = [&services](shell::MatchDialogModel& dialog) {
     return services.ShowMatchDialog(dialog);

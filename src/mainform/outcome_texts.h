@@ -70,7 +70,11 @@ void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& ser
           const std::string& detail = {});
 
 // The hooks through which the lookup reports to this window and asks it.
-cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services);
+// While `*otherSourceFollows` is true (another source is asked when the
+// CDDB server has no match), its "no match" is a status without a box: the
+// lookup goes on.
+cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services,
+                                 const bool* otherSourceFollows = nullptr);
 // The hook through which the drives report to this window.
 disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services);
 

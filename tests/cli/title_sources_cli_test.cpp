@@ -149,13 +149,17 @@ TEST_F(CliTitleSources, SettingsChooseWhenMusicBrainzIsAsked) {
   WriteSettings("use=1\r\n", "", noMatch.Port());
   auto r = Run("lookup" + rock, kLatinCodePage);
   EXPECT_EQ(r.status, 0) << Err();
-  EXPECT_TRUE(Has(Err(), "該当タイトルなし\n")) << Err();
+  EXPECT_TRUE(Has(Err(), "該当タイトルなし\nMusicBrainz検索中\nMusicBrainz取得完了\n")) << Err();
+  // The lookup goes on: the CDDB server's "no match" box would say it ended.
+  EXPECT_FALSE(Has(Err(), "一致するタイトルはありませんでした。")) << Err();
   EXPECT_TRUE(Has(r.out, "\"source\":\"musicbrainz\"")) << r.out;
-  // use=0 (or none): the CDDB server alone, and the output as it always was.
+  // use=0 (or none): the CDDB server alone, its box, and the output as it
+  // always was.
   WriteSettings("use=0\r\n", "", noMatch.Port());
   const std::size_t asked = service.RequestCount();
   r = Run("lookup" + rock);
   EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(Err(), "一致するタイトルはありませんでした。")) << Err();
   EXPECT_EQ(service.RequestCount(), asked);
   const std::string alone = r.out;
   EXPECT_FALSE(Has(alone, "\"source\"")) << alone;
