@@ -22,7 +22,7 @@ namespace {
 // Drive box items of the demo drives file.
 constexpr int kRockDrive = 0;    // one release; accented names
 constexpr int kJpopDrive = 1;    // three releases
-constexpr int kCdTextDrive = 4;  // CD-Text in Shift-JIS, unknown to MusicBrainz
+constexpr int kCdTextDrive = 4;  // CD-Text in Shift-JIS, unknown to the demo CDDB server
 constexpr const char* kRockMbid = "YC1Jm6bx7PJhJhuXvkzjpbLftoE-";
 constexpr const char* kJpopMbid = "QR_7w77PjDejS4..I_VMRFluI_A-";
 // The rock disc's titles need a code page that holds them to be saved.
@@ -223,6 +223,41 @@ TEST_F(CliTitleSources, DiscReadTakesCdTextUnlessSavedTitlesOrTheSettingSayOther
   r = Run("disc" + drive);
   EXPECT_FALSE(Has(r.out, "CD-Text")) << r.out;
   EXPECT_TRUE(Has(r.out, "\"artist\":\"\"")) << r.out;
+}
+
+// The demo as a user starts it: its MusicBrainz stand-in answers the
+// Japanese CD-Text disc, which the demo's CDDB server does not know; the
+// French one is known to neither and keeps its CD-Text.
+TEST(CliDemoSources, TheCdTextDiscUnknownToTheCddbServerIsNamedByMusicBrainz) {
+  TempDir dir;
+  const std::string env = "XDG_STATE_HOME='" + dir.File("state") + "'";
+  const auto has = [](const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  };
+  auto r = RunCli(dir, "--demo mbid --drive 4", env);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Wh2EnoKYqLZqJTanfD3AMvITYvQ-");
+
+  r = RunCli(dir, "--demo lookup --drive 4 --email demo@example.jp", env);
+  const std::string err = ReadFileBytes(dir.File("stderr"));
+  EXPECT_EQ(r.status, 0) << err;
+  EXPECT_TRUE(has(
+      err, "CD-Textから読み込み\nタイトル取得中\n該当タイトルなし\nMusicBrainz検索中\nMusicBrainz取得完了\n"))
+      << err;
+  EXPECT_TRUE(has(r.out, "\"artist\":\"星野みなと\",\"title\":\"夜明けの街角\",\"year\":\"2004\"")) << r.out;
+  EXPECT_TRUE(has(r.out, "{\"title\":\"雨上がりの歩道橋\",\"artist\":\"星野みなと & KAZE\"}")) << r.out;
+  EXPECT_TRUE(has(r.out, "\"source\":\"musicbrainz\",\"mbid\":\"Wh2EnoKYqLZqJTanfD3AMvITYvQ-\"")) << r.out;
+  // Saved like a CDDB answer: read again, the titles come from the local
+  // database (MusicBrainz's spelling), not from the CD-Text.
+  r = RunCli(dir, "--demo disc --drive 4", env);
+  EXPECT_TRUE(has(r.out, "{\"title\":\"Lights\"")) << r.out;
+  EXPECT_TRUE(has(r.out, "{\"title\":\"夜明けの街角 (リプライズ)\"")) << r.out;
+  EXPECT_FALSE(has(r.out, "\"source\"")) << r.out;
+
+  r = RunCli(dir, "--demo lookup --drive 5", env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.out, "\"source\":\"cd-text\",\"status\":\"MusicBrainzに該当なし\"")) << r.out;
+  EXPECT_TRUE(has(r.out, "\"artist\":\"Hélène Duprès\"")) << r.out;
 }
 
 }  // namespace
