@@ -21,9 +21,13 @@ const char* const kUsageText =
     "                               (exit 1 when a drive cannot be opened; stderr says why)\n"
     "  discid [--drive N]           print the disc's ID, track count, frame offsets and\n"
     "                               length in seconds (the line cd-discid prints)\n"
+    "  mbid [--drive N | --toc TOC [--lsft K]]\n"
+    "                               print the disc's MusicBrainz ID, then the address where\n"
+    "                               it can be attached to a release on MusicBrainz\n"
     "  disc [--drive N]             read the disc and print the window's fields as JSON\n"
-    "  lookup [--drive N | --toc TOC [--lsft K]] [--server URL] [--choose K] [--email ADDR]\n"
-    "                               look the disc up on a CDDB server; print JSON\n"
+    "                               (\"source\":\"cd-text\" when they came from the disc's CD-Text)\n"
+    "  lookup [--drive N | --toc TOC [--lsft K]] [--server URL] [--source SRC] [--choose K]\n"
+    "         [--email ADDR]        look the disc up on a CDDB server or MusicBrainz; print JSON\n"
     "  sites [--server URL] [--email ADDR]\n"
     "                               fetch the server's mirror list; print the stored hosts\n"
     "  player import [--drive N]    take the titles of the DSMP player's play list; print JSON\n"
@@ -47,6 +51,11 @@ const char* const kUsageText =
     "  --toc TOC      look up this table of contents instead of a drive's: track\n"
     "                 starts then the lead-out, \"M:S:F M:S:F ...\"\n"
     "  --lsft K       the last session's first track of --toc (0: single session)\n"
+    "  --source SRC   where lookup asks: cddb, musicbrainz, or both (the CDDB server,\n"
+    "                 then MusicBrainz when it has no match; MusicBrainz first when\n"
+    "                 the settings say so). Default: the settings' [musicbrainz] use.\n"
+    "                 The JSON then names the \"source\" of the titles, and from\n"
+    "                 MusicBrainz the disc's \"mbid\" and the \"release\"\n"
     "  --choose K     answer the match dialog with row K (from 1); 0 cancels\n"
     "  --email ADDR   answer the e-mail prompt of a first start\n"
     "  --fields FILE  window fields as JSON, as disc and lookup print them: discid,\n"
@@ -96,8 +105,9 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& CommandOpti
   static const std::vector<std::pair<std::string, std::vector<std::string>>> table = {
       {"drives", {}},
       {"discid", {"--drive"}},
+      {"mbid", {"--drive", "--toc", "--lsft"}},
       {"disc", {"--drive"}},
-      {"lookup", {"--drive", "--toc", "--lsft", "--server", "--choose", "--email"}},
+      {"lookup", {"--drive", "--toc", "--lsft", "--server", "--source", "--choose", "--email"}},
       {"sites", {"--server", "--email"}},
       {"submit", {"--drive", "--fields", "--dry-run", "--test"}},
       {"player import", {"--drive"}},
@@ -170,6 +180,11 @@ std::string CheckValues(const GivenOptions& given, const CLI::App& command, Comm
     int k = 0;
     if (!ParseInt(*v, k) || k < 0) return "--choose needs a row number (0 cancels), not '" + *v + "'";
     line.choose = k;
+  }
+  if (const std::string* v = value("--source")) {
+    if (*v != "cddb" && *v != "musicbrainz" && *v != "both")
+      return "--source needs cddb, musicbrainz or both, not '" + *v + "'";
+    line.source = *v;
   }
   if (const std::string* v = value("--email")) line.email = *v;
   if (const std::string* v = value("--fields")) line.fieldsPath = *v;

@@ -14,7 +14,7 @@ namespace sl::cli {
 extern const char* const kUsageText;
 
 struct CommandLine {
-  // "drives", "discid", "disc", "lookup", "sites", "submit",
+  // "drives", "discid", "mbid", "disc", "lookup", "sites", "submit",
   // "player import" or "player export".
   std::string command;
   bool demo = false;
@@ -23,6 +23,7 @@ struct CommandLine {
   std::optional<disc::DiscToc> toc;      // --toc (with --lsft), checked
   std::optional<std::string> serverUrl;  // --server, normalised
   std::optional<int> choose;             // --choose: the match dialog's row, 0 cancels
+  std::optional<std::string> source;     // --source: "cddb", "musicbrainz" or "both"
   std::optional<std::string> email;      // --email
   std::optional<std::string> fieldsPath;
   bool artists = false;  // --artists yes

@@ -111,9 +111,24 @@ class CliServices : public sl::shell::ShellServices {
   }
 };
 
+// The name the JSON gives a source of titles; nullptr for none.
+const char* SourceName(sl::mainform::TitleSource source) {
+  using sl::mainform::TitleSource;
+  switch (source) {
+    case TitleSource::None: return nullptr;
+    case TitleSource::Cddb: return "cddb";
+    case TitleSource::MusicBrainz: return "musicbrainz";
+    case TitleSource::CdText: return "cd-text";
+  }
+  return nullptr;
+}
+
 // The window's fields as one JSON object, in the order a reader of the
-// output finds them: the disc, its tracks, the entry read for it, the status.
-std::string WindowJson(MainWindowLogic& form) {
+// output finds them: the disc, its tracks, the entry read for it, where the
+// titles came from, the status. Titles from the CDDB server are named so
+// only when `nameCddb` (the run could have asked MusicBrainz too): a run
+// that knows only the CDDB server prints what it always printed.
+std::string WindowJson(MainWindowLogic& form, bool nameCddb = false) {
   auto& model = form.Model();
   const auto& t = model.Table();
   char id[16];
@@ -141,6 +156,13 @@ std::string WindowJson(MainWindowLogic& form) {
     }
     out["extt"] = std::move(extt);
     out["playorder"] = kept->playorder;
+  }
+  const auto source = form.TitlesSource();
+  if (const char* name = SourceName(source); name && (source != sl::mainform::TitleSource::Cddb || nameCddb))
+    out["source"] = name;
+  if (source == sl::mainform::TitleSource::MusicBrainz) {
+    out["mbid"] = form.MusicBrainzDiscId();
+    out["release"] = form.MusicBrainzRelease();
   }
   out["status"] = model.Status(0);
   // Text that is not well-formed UTF-8 is written with U+FFFD, so jq and
@@ -220,6 +242,31 @@ int PrintDiscId(MainWindowLogic& form, const CommandLine& line) {
   return kDone;
 }
 
+// mbid: the disc's MusicBrainz ID, then where to attach it to a release.
+int PrintMusicBrainzId(MainWindowLogic& form, const CommandLine& line) {
+  if (!ChooseDisc(form, line)) return kFailed;
+  if (!DiscRead(form)) return kFailed;
+  std::string why;
+  const auto identity = form.MusicBrainzIdentity(why);
+  if (!identity) {
+    std::cerr << "sonolabel-cli: the disc has no MusicBrainz ID: " << why << '\n';
+    return kFailed;
+  }
+  std::cout << identity->discId << '\n' << identity->submissionUrl << '\n';
+  return kDone;
+}
+
+// The order of the lookup --source names; the settings' when none is given.
+sl::mainform::LookupOrder OrderFor(MainWindowLogic& form, const CommandLine& line) {
+  using sl::mainform::LookupOrder;
+  const LookupOrder stored = sl::mainform::LookupOrderFor(form.TitleSources().musicBrainzUse);
+  if (!line.source) return stored;
+  if (*line.source == "cddb") return LookupOrder::CddbOnly;
+  if (*line.source == "musicbrainz") return LookupOrder::MusicBrainzOnly;
+  // Both: in the settings' order when they name one, else the CDDB server first.
+  return stored == LookupOrder::MusicBrainzThenCddb ? stored : LookupOrder::CddbThenMusicBrainz;
+}
+
 // disc: the window's fields after the drive was read.
 int PrintDisc(MainWindowLogic& form, const CommandLine& line) {
   if (!ChooseDisc(form, line)) return kFailed;
@@ -233,8 +280,9 @@ int LookUpDisc(MainWindowLogic& form, const CommandLine& line) {
   ShowWindowFor(form, line);
   if (!ChooseDisc(form, line)) return kFailed;
   if (!DiscRead(form)) return kFailed;
-  form.LookUpDisc();
-  std::cout << WindowJson(form) << '\n';
+  const auto order = OrderFor(form, line);
+  form.LookUpTitles(order);
+  std::cout << WindowJson(form, order != sl::mainform::LookupOrder::CddbOnly) << '\n';
   // Titles received but not saved is a failed lookup: the box said why.
   return sl::cli::ExitStatusFor(form.LastCommandOutcome());
 }
@@ -315,6 +363,7 @@ int RunCommand(MainWindowLogic& form, const CommandLine& line,
   if (c == "drives") return ListDrives(form);
   if (c == "sites") return FetchServerList(form, line);
   if (c == "discid") return PrintDiscId(form, line);
+  if (c == "mbid") return PrintMusicBrainzId(form, line);
   if (c == "disc") return PrintDisc(form, line);
   if (c == "lookup") return LookUpDisc(form, line);
   if (c == "submit" && submitFields) return SubmitEntry(form, line, *submitFields);

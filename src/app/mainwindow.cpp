@@ -334,6 +334,17 @@ void MainWindow::BuildMenus() {
           [this] { core_->LookUpDisc(); });
   AddItem(e1, MenuId::SubmitEntry, "submitEntryItem", QStringLiteral("データベースに送信(&S)"),
           QStringLiteral("送信 | tunedexサーバにCD情報を送信します。"), [this] { SubmitEntry(); });
+  musicBrainzLookupItem_ = e1->addAction(QStringLiteral("MusicBrainzから受信(&M)"));
+  musicBrainzLookupItem_->setObjectName(QStringLiteral("musicBrainzLookupItem"));
+  musicBrainzLookupItem_->setStatusTip(QStringLiteral("MusicBrainz | MusicBrainzでCDタイトルを検索します。"));
+  connect(musicBrainzLookupItem_, &QAction::triggered, this,
+          [this] { RunHandler([this] { core_->LookUpMusicBrainz(); }); });
+  musicBrainzSubmitItem_ = e1->addAction(QStringLiteral("MusicBrainzに登録(&B)…"));
+  musicBrainzSubmitItem_->setObjectName(QStringLiteral("musicBrainzSubmitItem"));
+  musicBrainzSubmitItem_->setStatusTip(
+      QStringLiteral("MusicBrainzに登録 | このCDをMusicBrainzのリリースに結び付けるページを開きます。"));
+  connect(musicBrainzSubmitItem_, &QAction::triggered, this,
+          [this] { RunHandler([this] { OpenMusicBrainzSubmission(); }); });
   e1->addSeparator()->setObjectName(QStringLiteral("N2"));
   serverMenu =
       AddSubmenu(e1, MenuId::ServerMenu, "serverMenuItem", QStringLiteral("接続するデータベース(&N)"),
@@ -420,7 +431,17 @@ void MainWindow::SyncFromModel(bool force) {
     if (action->isEnabled() != enabled) action->setEnabled(enabled);
     if (action->isVisible() != state.visible) action->setVisible(state.visible);
   }
+  // The MusicBrainz items need what the CDDB lookup needs: a disc read and
+  // no command running.
+  const bool lookupEnabled = model.Menu(MenuId::LookUpDisc).enabled && !locked;
+  for (QAction* item : {musicBrainzLookupItem_, musicBrainzSubmitItem_})
+    if (item && item->isEnabled() != lookupEnabled) item->setEnabled(lookupEnabled);
   SyncServerMenu();
+}
+
+void MainWindow::OpenMusicBrainzSubmission() {
+  const std::string url = core_->MusicBrainzSubmissionUrl();
+  if (!url.empty()) QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
 void MainWindow::SyncServerMenu() {

@@ -123,6 +123,8 @@ class MainWindow : public QMainWindow {
   void OpenOptions();
   void SubmitEntry();
   void ChooseServerItem(int index);
+  // Opens the page where the disc's MusicBrainz ID is attached to a release.
+  void OpenMusicBrainzSubmission();
 
   // Declared before core_ so the core is destroyed first.
   QtShellServices services_;
@@ -130,6 +132,9 @@ class MainWindow : public QMainWindow {
   TrackGridModel* grid_ = nullptr;
   std::array<QAction*, static_cast<int>(shell::MenuId::Count)> actions_{};
   QActionGroup* serverGroup_ = nullptr;
+  // The MusicBrainz items: available whenever the CDDB lookup is.
+  QAction* musicBrainzLookupItem_ = nullptr;
+  QAction* musicBrainzSubmitItem_ = nullptr;
   std::vector<shell::ServerMenuItem> shownServers_;
   std::uint64_t syncedGeneration_ = 0;
   MatchDialog* matchDialog_ = nullptr;

@@ -144,6 +144,32 @@ OptionsDialog::OptionsDialog(QWidget* mainWindow)
   emailEdit = MakeEdit(mail, "emailEdit", 96, 28, 249);
   tabs->addTab(emailTab, QStringLiteral("メールアドレス"));
 
+  sourcesTab = new QWidget;
+  sourcesTab->setObjectName(QStringLiteral("sourcesTab"));
+  QGroupBox* sources = MakeGroup(sourcesTab, QStringLiteral("MusicBrainz・CD-Text"));
+  MakeLabel(sources, QStringLiteral("MusicBrainz"), 16, 22);
+  musicBrainzUseBox = new QComboBox(sources);
+  musicBrainzUseBox->setObjectName(QStringLiteral("musicBrainzUseBox"));
+  // In the order of the stored values 0, 1, 2.
+  musicBrainzUseBox->addItems({QStringLiteral("使わない"), QStringLiteral("CDDBサーバに該当がないとき"),
+                               QStringLiteral("CDDBサーバより先に")});
+  musicBrainzUseBox->setGeometry(120, 20, 265, kFieldHeight);
+  MakeLabel(sources, QStringLiteral("サーバ"), 16, 46);
+  musicBrainzServerEdit = MakeEdit(sources, "musicBrainzServerEdit", 120, 44, 265);
+  MakeLabel(sources, QStringLiteral("連絡先"), 16, 70);
+  musicBrainzContactEdit = MakeEdit(sources, "musicBrainzContactEdit", 120, 68, 265);
+  musicBrainzContactEdit->setPlaceholderText(QStringLiteral("空欄: メールアドレスを送ります"));
+  MakeLabel(sources, QStringLiteral("送る連絡先"), 16, 94);
+  sentContactEdit = MakeEdit(sources, "sentContactEdit", 120, 92, 265);
+  sentContactEdit->setReadOnly(true);
+  sentContactEdit->setFocusPolicy(Qt::NoFocus);  // shown, not edited: Tab passes it by
+  sentContactEdit->setPlaceholderText(QStringLiteral("（なし）"));
+  cdTextCheck = new QCheckBox(QStringLiteral("CDのCD-Textを読む"), sources);
+  cdTextCheck->setObjectName(QStringLiteral("cdTextCheck"));
+  cdTextCheck->adjustSize();
+  cdTextCheck->move(120, 118);
+  tabs->addTab(sourcesTab, QStringLiteral("情報源"));
+
   // The user's gestures go to the dialog's handlers; typed text goes
   // straight into its state.
   auto text = [this](QLineEdit* edit, std::string shell::OptionDialogState::*field) {
@@ -154,7 +180,24 @@ OptionsDialog::OptionsDialog(QWidget* mainWindow)
   text(proxyHostEdit, &shell::OptionDialogState::proxyHost);
   text(proxyPortEdit, &shell::OptionDialogState::proxyPort);
   text(serverPathEdit, &shell::OptionDialogState::serverPath);
-  text(emailEdit, &shell::OptionDialogState::email);
+  text(musicBrainzServerEdit, &shell::OptionDialogState::musicBrainzServer);
+  // The e-mail address and the contact decide the read-only contact line.
+  auto contact = [this](QLineEdit* edit, std::string shell::OptionDialogState::*field) {
+    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& t) {
+      Handle([this, field, t] {
+        dialog_->state.*field = t.toStdString();
+        dialog_->EditContact();
+      });
+    });
+  };
+  contact(emailEdit, &shell::OptionDialogState::email);
+  contact(musicBrainzContactEdit, &shell::OptionDialogState::musicBrainzContact);
+  connect(musicBrainzUseBox, &QComboBox::activated, this, [this](int index) {
+    if (dialog_) dialog_->state.musicBrainzUse = index;
+  });
+  connect(cdTextCheck, &QCheckBox::toggled, this, [this](bool on) {
+    if (dialog_) dialog_->state.cdTextUse = on;
+  });
   connect(doubleByteCheck, &QCheckBox::toggled, this, [this](bool on) {
     if (dialog_) dialog_->state.doubleByteChecked = on;
   });
@@ -232,6 +275,18 @@ void OptionsDialog::Sync() {
   SetEditText(proxyPortEdit, s.proxyPort);
   SetEditText(serverPathEdit, s.serverPath);
   SetEditText(emailEdit, s.email);
+  SetEditText(musicBrainzServerEdit, s.musicBrainzServer);
+  SetEditText(musicBrainzContactEdit, s.musicBrainzContact);
+  SetEditText(sentContactEdit, s.sentContact);
+  {
+    const QSignalBlocker block(musicBrainzUseBox);
+    if (s.musicBrainzUse >= 0 && s.musicBrainzUse < musicBrainzUseBox->count())
+      musicBrainzUseBox->setCurrentIndex(s.musicBrainzUse);
+  }
+  {
+    const QSignalBlocker block(cdTextCheck);
+    cdTextCheck->setChecked(s.cdTextUse);
+  }
   {
     const QSignalBlocker block(serverHostBox);
     const QSignalBlocker blockEdit(serverHostBox->lineEdit());

@@ -1,4 +1,5 @@
-// OptionsDialog: the options dialog (proxy, servers, e-mail address) on screen.
+// OptionsDialog: the options dialog (proxy, servers, e-mail address, sources
+// of titles) on screen.
 // Created once at start-up and reused. It shows a shell::OptionDialog's state
 // and hands every gesture to that dialog's handlers (the settings room's
 // OptionsDialog); it holds no logic of its own.
@@ -38,6 +39,7 @@ class OptionsDialog : public QDialog {
   QWidget* proxyTab = nullptr;
   QWidget* serverTab = nullptr;
   QWidget* emailTab = nullptr;
+  QWidget* sourcesTab = nullptr;
   QLineEdit* proxyHostEdit = nullptr;        // proxy host
   QLineEdit* proxyPortEdit = nullptr;        // proxy port
   QComboBox* serverHostBox = nullptr;        // server host
@@ -47,6 +49,11 @@ class OptionsDialog : public QDialog {
   QCheckBox* doubleByteCheck = nullptr;      // 2ﾊﾞｲﾄ文字
   QCheckBox* utf8Check = nullptr;            // UTF-8
   QLineEdit* emailEdit = nullptr;            // e-mail address
+  QComboBox* musicBrainzUseBox = nullptr;    // when MusicBrainz is asked
+  QLineEdit* musicBrainzServerEdit = nullptr;
+  QLineEdit* musicBrainzContactEdit = nullptr;
+  QLineEdit* sentContactEdit = nullptr;  // read-only: the contact requests carry
+  QCheckBox* cdTextCheck = nullptr;      // CD-Text
 
  public slots:
   void reject() override;  // Escape and the close box: Cancel

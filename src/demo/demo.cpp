@@ -139,20 +139,24 @@ bool FindDemoFiles(const std::string& exeDir, DemoFiles& out, std::string& error
   if (!find(ProgramDir::Data, "demo/playlist.json", files.playlist)) return false;
   // The server is a helper program like the player: beside the program in
   // a build tree, in lib/sonolabel/ when installed.
-  files.server = platform::FindProgramFile(dir, ProgramDir::Lib, "sonolabel-cddbd");
-  if (files.server.empty() || ::access(files.server.c_str(), X_OK) != 0) {
-    const auto where = platform::CandidatePaths(dir, ProgramDir::Lib, "sonolabel-cddbd");
-    error = "デモに必要なプログラム sonolabel-cddbd が見つかりません（探した場所: " + where[0] + ", " +
+  auto findProgram = [&](const std::string& name, std::string& into) {
+    into = platform::FindProgramFile(dir, ProgramDir::Lib, name);
+    if (!into.empty() && ::access(into.c_str(), X_OK) == 0) return true;
+    const auto where = platform::CandidatePaths(dir, ProgramDir::Lib, name);
+    error = "デモに必要なプログラム " + name + " が見つかりません（探した場所: " + where[0] + ", " +
             where[1] + "）。";
     return false;
-  }
+  };
+  if (!findProgram("sonolabel-cddbd", files.server)) return false;
+  if (!find(ProgramDir::Data, "demo/musicbrainz", files.musicBrainzData)) return false;
+  if (!findProgram("sonolabel-mbsim", files.musicBrainzServer)) return false;
   out = files;
   return true;
 }
 
 std::string DemoStateDir(const config::UserFolders& folders) { return folders.stateHome + "/sonolabel-demo"; }
 
-bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error) {
+bool WriteDemoSettings(const std::string& iniPath, int port, int musicBrainzPort, std::string& error) {
   using inifile::Profile;
   namespace st = settings;
   const std::string email = Profile(iniPath).ReadString(st::kSection, st::kKeyEmail, "");
@@ -172,6 +176,10 @@ bool WriteDemoSettings(const std::string& iniPath, int port, std::string& error)
         {st::kKeyPath, st::kDefaultServerPath},
         {st::kKeyCode, "2"},
         {st::kKeyCharset, st::kCharsetUtf8}}},
+      // A disc the CDDB server does not know is looked up there next.
+      {st::kMusicBrainzSection,
+       {{st::kKeySourceServer, "http://127.0.0.1:" + std::to_string(musicBrainzPort)},
+        {st::kKeySourceUse, std::to_string(static_cast<int>(st::MusicBrainzUse::WhenCddbHasNone))}}},
   };
   if (ini.WriteSections(sections)) return true;
   error = "デモの設定ファイル " + iniPath + " を書き込めません: " + ini.LastError();
@@ -202,7 +210,8 @@ bool DemoSession::Start(const std::string& exeDir, config::Configuration& config
     Stop();
     return false;
   }
-  if (!StartServer(error) || !WriteDemoSettings(stateDir_ + "/sonolabel.INI", port_, error)) {
+  if (!StartServer(error) || !StartMusicBrainzServer(error) ||
+      !WriteDemoSettings(stateDir_ + "/sonolabel.INI", port_, musicBrainzPort_, error)) {
     Stop();
     return false;
   }
@@ -288,33 +297,30 @@ void DemoSession::StopCleaner() {
   ReapChild(cleaner_);
 }
 
-bool DemoSession::StartServer(std::string& error) {
-  const std::string portFile = sessionDir_ + "/port";
-  const std::string logFile = sessionDir_ + "/server.log";
-  const pid_t pid = Spawn({files_.server, "--root", sessionDir_ + "/cddb", "--submit-dir",
-                           stateDir_ + "/submissions", "--port", "0", "--port-file", portFile},
-                          -1, logFile);
-  const std::string name = "デモのCDDBサーバ " + files_.server;
-  if (pid < 0) {
+bool DemoSession::StartListener(const std::vector<std::string>& args, const std::string& portFile,
+                                const std::string& logFile, const std::string& name, pid_t& pid, int& port,
+                                std::string& error) {
+  const pid_t child = Spawn(args, -1, logFile);
+  if (child < 0) {
     error = name + " を起動できません: " + std::strerror(errno);
     return false;
   }
-  server_ = pid;
+  pid = child;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMilliseconds);
   while (std::chrono::steady_clock::now() < deadline) {
     // The server writes the file whole (a rename) once it listens.
     const std::string text = FirstLine(portFile);
     if (!text.empty()) {
       char* stop = nullptr;
-      const long port = std::strtol(text.c_str(), &stop, 10);
-      if (*stop == '\0' && port > 0 && port < 65536) {
-        port_ = static_cast<int>(port);
+      const long value = std::strtol(text.c_str(), &stop, 10);
+      if (*stop == '\0' && value > 0 && value < 65536) {
+        port = static_cast<int>(value);
         return true;
       }
     }
     int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      server_ = -1;
+    if (::waitpid(child, &status, WNOHANG) == child) {
+      pid = -1;
       error = name + " が起動できませんでした: " + WhyItEnded(logFile, status);
       return false;
     }
@@ -322,6 +328,23 @@ bool DemoSession::StartServer(std::string& error) {
   }
   error = name + " が " + std::to_string(kStartMilliseconds / 1000) + " 秒以内に応答しませんでした。";
   return false;
+}
+
+bool DemoSession::StartServer(std::string& error) {
+  const std::string portFile = sessionDir_ + "/port";
+  return StartListener({files_.server, "--root", sessionDir_ + "/cddb", "--submit-dir",
+                        stateDir_ + "/submissions", "--port", "0", "--port-file", portFile},
+                       portFile, sessionDir_ + "/server.log", "デモのCDDBサーバ " + files_.server, server_,
+                       port_, error);
+}
+
+bool DemoSession::StartMusicBrainzServer(std::string& error) {
+  // It only reads its answers, so it works on the installed ones.
+  const std::string portFile = sessionDir_ + "/musicbrainz-port";
+  return StartListener(
+      {files_.musicBrainzServer, "--data", files_.musicBrainzData, "--port", "0", "--port-file", portFile},
+      portFile, sessionDir_ + "/musicbrainz.log", "デモのMusicBrainzサーバ " + files_.musicBrainzServer,
+      musicBrainz_, musicBrainzPort_, error);
 }
 
 bool DemoSession::StartPlayer(std::string& error) {
@@ -381,6 +404,7 @@ bool DemoSession::StartPlayer(std::string& error) {
 void DemoSession::Stop() {
   StopCleaner();
   StopChild(player_);
+  StopChild(musicBrainz_);
   StopChild(server_);
   if (!runtimeDir_.empty()) {
     // The variable this session put there for its children goes with it.
@@ -395,6 +419,7 @@ void DemoSession::Stop() {
     sessionDir_.clear();
   }
   port_ = 0;
+  musicBrainzPort_ = 0;
 }
 
 void DemoSession::Configure(config::Configuration& configuration) const {

@@ -13,6 +13,7 @@
 
 #include "cddb/cddb.h"
 #include "disc/aspi_loader.h"
+#include "disc/cdtext.h"
 #include "disc/disc.h"
 #include "inifile/profile.h"
 #include "ipc/ipc.h"
@@ -85,7 +86,8 @@ struct MainWindowLogic::Impl {
       : services(s),
         env(std::move(e)),
         drives(model, DriveHookFor(model, s)),
-        lookup(model, LookupHooksFor(model, s)),
+        lookup(model, LookupHooksFor(model, s, &musicBrainzFollows)),
+        musicBrainz(model, musicbrainz::LookupSettings{}),
         playerLink(s, PlayerOptionsFor(env)),
         formOption(s) {
     // The main window binds the player only for one import or export.
@@ -107,7 +109,14 @@ struct MainWindowLogic::Impl {
   int heldDriveIndex = -1;
   std::string heldDriveText;
   std::unique_ptr<settings::SettingsFile> settingsFile;
+  // True while the CDDB server is asked with MusicBrainz to follow when it
+  // has no match: its "no match" box would announce an end that is not one.
+  bool musicBrainzFollows = false;
   cddb::CddbLookup lookup;
+  musicbrainz::DiscLookup musicBrainz;
+  TitleSource titleSource = TitleSource::None;
+  std::string musicBrainzRelease;  // the release the titles came from
+  std::string musicBrainzDiscId;   // the disc ID it was found by
   player::PlayerLink playerLink;
   settings::OptionsDialogLogic formOption;  // created once, reused: it keeps its state
 
@@ -116,6 +125,44 @@ struct MainWindowLogic::Impl {
   }
   SubmitOutcome Submit(const SubmitOptions& options);
   void OpenOptions();
+  void LookUpCddb();
+  void LookUpMusicBrainz();
+
+  settings::TitleSourceSettings TitleSources() const {
+    return settingsFile ? settingsFile->ReadTitleSources() : settings::TitleSourceSettings{};
+  }
+
+  void SetTitleSource(TitleSource source, std::string release = {}, std::string discId = {}) {
+    titleSource = source;
+    musicBrainzRelease = std::move(release);
+    musicBrainzDiscId = std::move(discId);
+  }
+
+  // Fills the fields from the disc's CD-Text when the settings allow it and
+  // the disc carries text for itself or its tracks; true when it did. A
+  // drive without CD-Text, or packs that do not decode, leave the fields as
+  // they are.
+  bool FillFromCdText(const disc::DriveAddress& a) {
+    if (!TitleSources().cdText) return false;
+    const auto reply = drives.ReadCdText(a.HaId, a.Target, a.Lun);
+    if (reply.outcome != disc::DiscDrives::CdTextReply::Outcome::Read) return false;
+    const disc::CdText text = disc::DecodeCdText(reply.bytes);
+    const auto titles = disc::TitlesFromCdText(text, toc.TrackCount);
+    if (!titles) return false;
+    auto& table = model.Table();
+    table.SetArtist(titles->artist);
+    table.SetTitle(titles->title);
+    const int rows = table.RowCount() - 1;
+    for (int row = 1; row <= rows; ++row) {
+      const auto at = static_cast<std::size_t>(row - 1);
+      if (at < titles->trackTitles.size()) table.SetCell(1, row, titles->trackTitles[at]);
+      if (at < titles->trackPerformers.size()) table.SetCell(2, row, titles->trackPerformers[at]);
+    }
+    SetTitleSource(TitleSource::CdText);
+    model.SetEnabled(shell::MenuId::ExportToPlayer, true);
+    Show(WindowEvent::CdTextRead, model, services);
+    return true;
+  }
 
   // Shows `event` and keeps `outcome` as the command's.
   void Finish(WindowEvent event, CommandOutcome outcome, const std::string& detail = {}) {
@@ -161,19 +208,22 @@ struct MainWindowLogic::Impl {
       queryCommand = disc::QueryCommandFor(toc);
       return false;
     }
-    AfterTocRead();
+    // Titles the user saved win over the disc's own text.
+    if (!AfterTocRead() && tocRead) FillFromCdText(a);
     return true;
   }
 
-  // What follows a table-of-contents read, from a drive or given.
-  void AfterTocRead() {
+  // What follows a table-of-contents read, from a drive or given; true when
+  // the local database had titles for the disc.
+  bool AfterTocRead() {
+    SetTitleSource(TitleSource::None);
     const std::string submitEmail =
         settingsFile ? settingsFile->ReadString(settings::kSection, "submitemail", "") : "";
     if (!submitEmail.empty()) model.SetEnabled(shell::MenuId::SubmitEntry, true);
     model.SetEnabled(shell::MenuId::ImportFromPlayer, true);
     queryCommand = disc::QueryCommandFor(toc);
     Show(WindowEvent::DiscIdShown, model, services, disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)));
-    ReadIniFile();
+    return ReadIniFile();
   }
 };
 
@@ -294,10 +344,152 @@ CommandOutcome LookupCommandOutcome(const std::optional<cddb::LookupReport>& las
 
 }  // namespace
 
-void MainWindowLogic::LookUpDisc() {
+LookupOrder LookupOrderFor(settings::MusicBrainzUse use) {
+  switch (use) {
+    case settings::MusicBrainzUse::Never: return LookupOrder::CddbOnly;
+    case settings::MusicBrainzUse::WhenCddbHasNone: return LookupOrder::CddbThenMusicBrainz;
+    case settings::MusicBrainzUse::First: return LookupOrder::MusicBrainzThenCddb;
+  }
+  return LookupOrder::CddbOnly;
+}
+
+void MainWindowLogic::LookUpDisc() { LookUpTitles(LookupOrderFor(impl_->TitleSources().musicBrainzUse)); }
+
+void MainWindowLogic::LookUpTitles(LookupOrder order) {
   auto& d = *impl_;
-  const auto last = d.lookup.LookUpDisc(d.queryCommand);
-  d.lastOutcome = LookupCommandOutcome(last, d.lookup.LastOutcome(), true, d.saveFailed);
+  // The second source is asked only when the first had nothing for the
+  // disc: not after a failure, which the user should see and act on.
+  const auto hadNone = [&d] {
+    return d.lastOutcome == CommandOutcome::NotFound || d.lastOutcome == CommandOutcome::ChoiceCancelled;
+  };
+  switch (order) {
+    case LookupOrder::CddbOnly: d.LookUpCddb(); return;
+    case LookupOrder::MusicBrainzOnly: d.LookUpMusicBrainz(); return;
+    case LookupOrder::CddbThenMusicBrainz: {
+      d.musicBrainzFollows = true;
+      struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+      } reset{d.musicBrainzFollows};
+      d.LookUpCddb();
+      d.musicBrainzFollows = false;
+      if (hadNone()) d.LookUpMusicBrainz();
+      return;
+    }
+    case LookupOrder::MusicBrainzThenCddb:
+      d.LookUpMusicBrainz();
+      if (hadNone()) d.LookUpCddb();
+      return;
+  }
+}
+
+void MainWindowLogic::LookUpMusicBrainz() { impl_->LookUpMusicBrainz(); }
+
+void MainWindowLogic::Impl::LookUpCddb() {
+  const auto last = lookup.LookUpDisc(queryCommand);
+  lastOutcome = LookupCommandOutcome(last, lookup.LastOutcome(), true, saveFailed);
+  if (lastOutcome == CommandOutcome::Done || lastOutcome == CommandOutcome::TitlesNotSaved)
+    SetTitleSource(TitleSource::Cddb);
+}
+
+void MainWindowLogic::Impl::LookUpMusicBrainz() {
+  if (model.CommandRunning()) {
+    lastOutcome = CommandOutcome::Refused;
+    return;
+  }
+  std::string why;
+  const auto identity = tocRead ? musicbrainz::IdentifyDisc(toc, why) : std::nullopt;
+  if (!identity) {
+    // A disc of data tracks only has nothing MusicBrainz can name.
+    Finish(WindowEvent::MusicBrainzNoMatch, CommandOutcome::NotFound, why);
+    return;
+  }
+  musicbrainz::LookupSettings wanted = musicBrainz.Settings();
+  const auto sources = TitleSources();
+  wanted.server = sources.musicBrainzServer;
+  wanted.contact = settingsFile ? settingsFile->SentContact() : std::string();
+  musicBrainz.SetSettings(wanted);
+
+  Show(WindowEvent::MusicBrainzSearching, model, services);
+  musicbrainz::LookupResult result;
+  {
+    services.SetBusyCursor(true);
+    struct Restore {
+      shell::ShellServices& s;
+      ~Restore() { s.SetBusyCursor(false); }
+    } restore{services};
+    result = musicBrainz.LookUpDisc(*identity);
+  }
+  using O = musicbrainz::LookupOutcome;
+  switch (result.outcome) {
+    case O::Found: break;
+    case O::CommandRunning: lastOutcome = CommandOutcome::Refused; return;
+    case O::NotFound: Finish(WindowEvent::MusicBrainzNoMatch, CommandOutcome::NotFound); return;
+    case O::BadReply:
+      lastOutcome = CommandOutcome::Malformed;
+      Show(TextOf(result.outcome), result.detail, {}, model, services);
+      return;
+    case O::CannotConnect:
+    case O::TimedOut:
+    case O::Busy:
+    case O::HttpError:
+    case O::TooLarge:
+    case O::Aborted:
+    case O::NoLibrary:
+      lastOutcome = CommandOutcome::Unreachable;
+      Show(TextOf(result.outcome), result.detail, {}, model, services);
+      return;
+  }
+
+  // The choice and the filling are one command: nothing may change the
+  // disc or the grid while the dialog is open.
+  shell::CommandScope scope(model);
+  if (!scope.Acquired()) {
+    lastOutcome = CommandOutcome::Refused;
+    return;
+  }
+  // Only releases with a medium that fits this disc are offered.
+  std::vector<musicbrainz::Release> fitting;
+  for (auto& release : result.reply.releases)
+    if (musicbrainz::ChooseMedium(release, identity->discId, identity->trackCount) != nullptr)
+      fitting.push_back(std::move(release));
+  if (fitting.empty()) {
+    Finish(WindowEvent::MusicBrainzNoMatch, CommandOutcome::NotFound);
+    return;
+  }
+  std::size_t chosen = 0;
+  if (fitting.size() > 1) {
+    shell::MatchDialogModel dialog;
+    musicbrainz::FillMatchDialog(dialog, fitting);
+    const int row = services.ShowMatchDialog(dialog);
+    if (row < 1 || row > static_cast<int>(fitting.size())) {
+      lastOutcome = CommandOutcome::ChoiceCancelled;
+      return;
+    }
+    chosen = static_cast<std::size_t>(row - 1);
+  }
+  const auto titles = musicbrainz::TitlesFor(fitting[chosen], identity->discId, identity->trackCount);
+  if (!titles) {
+    Finish(WindowEvent::MusicBrainzNoMatch, CommandOutcome::NotFound);
+    return;
+  }
+  // Category and genre stay: MusicBrainz has none to give.
+  auto& table = model.Table();
+  table.SetArtist(titles->artist);
+  table.SetTitle(titles->title);
+  table.SetYear(titles->year);
+  const int rows = table.RowCount() - 1;
+  for (int row = 1; row <= rows; ++row) {
+    const auto at = static_cast<std::size_t>(row - 1);
+    if (at >= titles->tracks.size()) break;
+    table.SetCell(1, row, titles->tracks[at].title);
+    table.SetCell(2, row, titles->tracks[at].artist);
+  }
+  SetTitleSource(TitleSource::MusicBrainz, titles->releaseId, identity->discId);
+  model.SetEnabled(shell::MenuId::ExportToPlayer, true);
+  Show(WindowEvent::MusicBrainzFound, model, services);
+  WriteIniFile();
+  lastOutcome = saveFailed ? CommandOutcome::TitlesNotSaved : CommandOutcome::Done;
 }
 
 void MainWindowLogic::FetchServerList() {
@@ -505,7 +697,28 @@ void MainWindowLogic::Impl::OpenOptions() {
   st.proxyHost = proxyIp;
   st.proxyPort = proxyPort;
   st.email = email;
+  const settings::TitleSourceSettings sources = TitleSources();
+  st.musicBrainzUse = static_cast<int>(sources.musicBrainzUse);
+  st.musicBrainzServer = sources.musicBrainzServer;
+  st.musicBrainzContact = sources.contact;
+  st.cdTextUse = sources.cdText;
   if (services.ShowOptionDialog(formOption) != shell::kModalOk) return;
+
+  // The sources tab is checked before anything takes effect: a server or
+  // contact it refuses leaves every setting, stored or in use, as it was.
+  std::string why;
+  const std::optional<std::string> server = settings::CheckMusicBrainzServer(st.musicBrainzServer, why);
+  if (!server || !settings::CheckContact(st.musicBrainzContact, why)) {
+    Show(WindowEvent::SourcesRefused, model, services, why);
+    return;
+  }
+  settings::TitleSourceSettings chosen;
+  chosen.musicBrainzServer = *server;
+  chosen.contact = st.musicBrainzContact;
+  chosen.musicBrainzUse = st.musicBrainzUse == 2   ? settings::MusicBrainzUse::First
+                          : st.musicBrainzUse == 1 ? settings::MusicBrainzUse::WhenCddbHasNone
+                                                   : settings::MusicBrainzUse::Never;
+  chosen.cdText = st.cdTextUse;
 
   const std::string host = st.proxyHost;
   const std::string portText = st.proxyPort;
@@ -521,14 +734,17 @@ void MainWindowLogic::Impl::OpenOptions() {
   }
   lookup.http.ProxyPort = *port;
   if (settingsFile) {
-    const bool written =
-        settingsFile->WriteKeys(settings::kSection, {{settings::kKeyProxyIp, host},
-                                                     {settings::kKeyProxyPort, portText},
-                                                     {settings::kKeyEmail, address},
-                                                     {settings::kKeySmtpHost, smtpHost},
-                                                     {settings::kKeySmtpId, smtpId},
-                                                     {settings::kKeySubmitEmail, submitEmail}});
-    if (!written) {
+    // Every tab's keys in one atomic replacement: all of them or none.
+    std::vector<inifile::Profile::SectionKeys> sections = {{settings::kSection,
+                                                            {{settings::kKeyProxyIp, host},
+                                                             {settings::kKeyProxyPort, portText},
+                                                             {settings::kKeyEmail, address},
+                                                             {settings::kKeySmtpHost, smtpHost},
+                                                             {settings::kKeySmtpId, smtpId},
+                                                             {settings::kKeySubmitEmail, submitEmail}}}};
+    for (auto& section : settings::SettingsFile::TitleSourceSections(chosen))
+      sections.push_back(std::move(section));
+    if (!settingsFile->WriteSections(sections)) {
       Show(WindowEvent::SettingsNotSaved, model, services, settingsFile->LastError());
       return;
     }
@@ -641,6 +857,29 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions
   }
   return out;
 }
+
+std::optional<musicbrainz::DiscIdentity> MainWindowLogic::MusicBrainzIdentity(std::string& why) const {
+  if (!impl_->tocRead) {
+    why = "no table of contents was read";
+    return std::nullopt;
+  }
+  return musicbrainz::IdentifyDisc(impl_->toc, why);
+}
+
+std::string MainWindowLogic::MusicBrainzSubmissionUrl() {
+  std::string why;
+  const auto identity = MusicBrainzIdentity(why);
+  if (!identity) {
+    Show(WindowEvent::NoMusicBrainzId, impl_->model, impl_->services, why);
+    return {};
+  }
+  return identity->submissionUrl;
+}
+
+TitleSource MainWindowLogic::TitlesSource() const { return impl_->titleSource; }
+const std::string& MainWindowLogic::MusicBrainzRelease() const { return impl_->musicBrainzRelease; }
+const std::string& MainWindowLogic::MusicBrainzDiscId() const { return impl_->musicBrainzDiscId; }
+settings::TitleSourceSettings MainWindowLogic::TitleSources() const { return impl_->TitleSources(); }
 
 std::uint32_t MainWindowLogic::DiscId() const { return disc::CalcDiscId(impl_->toc, impl_->toc.TrackCount); }
 int MainWindowLogic::TrackCount() const { return impl_->toc.TrackCount; }

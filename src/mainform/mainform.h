@@ -12,7 +12,9 @@
 #include "cddb/cddb.h"
 #include "config/config.h"
 #include "disc/disc.h"
+#include "musicbrainz/musicbrainz.h"
 #include "player/player.h"
+#include "settings/settings.h"
 #include "shell/model.h"
 #include "shell/services.h"
 #include "submit/submit.h"
@@ -61,6 +63,21 @@ enum class CommandOutcome {
 };
 inline constexpr int kCommandOutcomeCount = static_cast<int>(CommandOutcome::TransferIncomplete) + 1;
 
+// Where the titles in the window came from.
+enum class TitleSource {
+  None,         // nowhere yet, the local database, the player or the user
+  Cddb,         // a CDDB server's entry
+  MusicBrainz,  // a MusicBrainz release
+  CdText,       // the disc's own CD-Text
+};
+
+// Which servers the lookup command asks, in which order. The second of a
+// pair is asked only when the first had no match (or every match was
+// cancelled).
+enum class LookupOrder { CddbOnly, MusicBrainzOnly, CddbThenMusicBrainz, MusicBrainzThenCddb };
+// The order the settings' MusicBrainz use gives.
+LookupOrder LookupOrderFor(settings::MusicBrainzUse use);
+
 class MainWindowLogic {
  public:
   // Construction: clears the fields, loads the ASPI layer and scans the
@@ -86,7 +103,13 @@ class MainWindowLogic {
   // without a drive): the window takes it as after a successful read.
   void UseToc(const disc::DiscToc& toc);
 
-  void LookUpDisc();                 // look the disc up
+  void LookUpDisc();  // look the disc up, in the order the settings give
+  // The lookup command in the order given: the CDDB server's lookup, the
+  // MusicBrainz lookup, or one and then the other.
+  void LookUpTitles(LookupOrder order);
+  // The MusicBrainz lookup alone: the disc's releases, the match dialog
+  // when there are several, the chosen release's titles into the fields.
+  void LookUpMusicBrainz();
   void FetchServerList();            // fetch the server list
   void ChangeServer(int itemIndex);  // a server item was clicked (mark already toggled)
   void SaveTitles();                 // save titles to the local database
@@ -163,6 +186,20 @@ class MainWindowLogic {
   int ServerCode() const;
   // The hosts of the stored server list, in entry order.
   std::vector<std::string> StoredServerHosts() const;
+
+  // The disc's MusicBrainz ID, TOC and submission URL; nullopt with `why`
+  // when no table of contents was read or it names no audio track.
+  std::optional<musicbrainz::DiscIdentity> MusicBrainzIdentity(std::string& why) const;
+  // The page where the disc's MusicBrainz ID is attached to a release; ""
+  // after a box said that the disc has no audio track to name.
+  std::string MusicBrainzSubmissionUrl();
+  // Where the window's titles came from, and for a MusicBrainz release its
+  // ID and the disc ID it was found by ("" otherwise).
+  TitleSource TitlesSource() const;
+  const std::string& MusicBrainzRelease() const;
+  const std::string& MusicBrainzDiscId() const;
+  // The settings' title-source keys (defaults without a settings file).
+  settings::TitleSourceSettings TitleSources() const;
 
   struct Impl;
 

@@ -131,6 +131,42 @@ ShownText TextOf(WindowEvent event) {
     case E::SubmitUnanswered:
       return {Status::Detail, "", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
     case E::SubmitAnswered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
+    case E::CdTextRead: return StatusOnly("CD-Textから読み込み");
+    case E::MusicBrainzSearching: return StatusOnly("MusicBrainz検索中");
+    case E::MusicBrainzFound: return StatusOnly("MusicBrainz取得完了");
+    case E::MusicBrainzNoMatch: return StatusOnly("MusicBrainzに該当なし");
+    case E::NoMusicBrainzId:
+      return {Status::None,
+              "",
+              Box::Text,
+              MsgIcon::Information,
+              "このCDにはMusicBrainzに登録できるオーディオトラックがありません。",
+              false};
+    case E::SourcesRefused:
+      return {Status::None,
+              "",
+              Box::TextThenDetail,
+              MsgIcon::Error,
+              "情報源タブの入力に誤りがあるため、オプションは保存していません。",
+              false};
+  }
+  return Nothing();
+}
+
+ShownText TextOf(musicbrainz::LookupOutcome outcome) {
+  using O = musicbrainz::LookupOutcome;
+  switch (outcome) {
+    case O::Found:
+    case O::CommandRunning: return Nothing();
+    case O::NotFound: return TextOf(WindowEvent::MusicBrainzNoMatch);
+    case O::CannotConnect:
+    case O::TimedOut: return TextOf(cddb::LookupEvent::ConnectionFailed);
+    case O::Busy:
+    case O::HttpError:
+    case O::TooLarge:
+    case O::NoLibrary:
+    case O::Aborted: return TextOf(cddb::LookupEvent::HttpFailed);
+    case O::BadReply: return TextOf(cddb::LookupEvent::Malformed);
   }
   return Nothing();
 }
@@ -170,10 +206,14 @@ void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& ser
   Show(TextOf(event), detail, {}, model, services);
 }
 
-cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services) {
+cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services,
+                                 const bool* otherSourceFollows) {
   cddb::LookupHooks hooks;
-  hooks.report = [&model, &services](const cddb::LookupReport& r) {
-    Show(TextOf(r.event), r.detail, r.serverLine, model, services);
+  hooks.report = [&model, &services, otherSourceFollows](const cddb::LookupReport& r) {
+    ShownText shown = TextOf(r.event);
+    if (r.event == cddb::LookupEvent::NoMatch && otherSourceFollows && *otherSourceFollows)
+      shown.box = ShownText::Box::None;
+    Show(shown, r.detail, r.serverLine, model, services);
   };
   hooks.chooseMatch = [&services](shell::MatchDialogModel& dialog) {
     return services.ShowMatchDialog(dialog);

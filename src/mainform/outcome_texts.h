@@ -10,6 +10,7 @@
 
 #include "cddb/cddb.h"
 #include "disc/disc.h"
+#include "musicbrainz/musicbrainz.h"
 #include "shell/model.h"
 #include "shell/services.h"
 
@@ -26,14 +27,20 @@ enum class WindowEvent {
   ImportDone,
   ExportIncomplete,  // some items could not be transferred (`detail`: which)
   ExportDone,
-  PortNotANumber,    // the options dialog's proxy port (`detail`: the text)
-  SettingsNotSaved,  // the options could not be stored (`detail`: why)
-  SubmitInvalid,     // the entry is not fit to send (`detail`: the box text)
-  Sending,           // the entry is about to be posted
-  SubmitUnanswered,  // the post had no answer
-  SubmitAnswered,    // the post's answer (`detail`: the status the verdict gives)
+  PortNotANumber,        // the options dialog's proxy port (`detail`: the text)
+  SettingsNotSaved,      // the options could not be stored (`detail`: why)
+  SubmitInvalid,         // the entry is not fit to send (`detail`: the box text)
+  Sending,               // the entry is about to be posted
+  SubmitUnanswered,      // the post had no answer
+  SubmitAnswered,        // the post's answer (`detail`: the status the verdict gives)
+  CdTextRead,            // a disc read filled the fields from the disc's CD-Text
+  MusicBrainzSearching,  // the MusicBrainz lookup is about to ask
+  MusicBrainzFound,      // a release's titles are in the window
+  MusicBrainzNoMatch,    // no release for the disc (`detail`: why, for logs only)
+  NoMusicBrainzId,       // the disc has no audio track for a MusicBrainz ID
+  SourcesRefused,        // the options' sources tab holds a value it cannot take (`detail`: which)
 };
-inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::SubmitAnswered) + 1;
+inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::SourcesRefused) + 1;
 
 // How one outcome is shown. A text marked "then detail" is followed by the
 // outcome's detail (after a line break in a box, directly in the status).
@@ -51,6 +58,9 @@ struct ShownText {
 ShownText TextOf(cddb::LookupEvent event);
 ShownText TextOf(disc::DriveEvent event);
 ShownText TextOf(WindowEvent event);
+// A MusicBrainz lookup that did not bring releases is shown as the CDDB
+// lookup's failure of the same kind; Found shows nothing (the titles do).
+ShownText TextOf(musicbrainz::LookupOutcome outcome);
 
 // Writes the status and shows the box of `shown`, in its order. `detail` and
 // `serverLine` fill the parts marked for them.
@@ -60,7 +70,11 @@ void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& ser
           const std::string& detail = {});
 
 // The hooks through which the lookup reports to this window and asks it.
-cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services);
+// While `*otherSourceFollows` is true (another source is asked when the
+// CDDB server has no match), its "no match" is a status without a box: the
+// lookup goes on.
+cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services,
+                                 const bool* otherSourceFollows = nullptr);
 // The hook through which the drives report to this window.
 disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services);
 

@@ -173,7 +173,13 @@ std::string LookupUrl(const std::string& server, const DiscIdentity& disc) {
 
 std::string UserAgent(const std::string& contact) {
   const std::string program = std::string("Sonolabel/") + SONOLABEL_VERSION;
-  return contact.empty() ? program : program + " ( " + contact + " )";
+  // The contact comes from the settings file, which a user may edit by
+  // hand: a control character there would break or extend the header line,
+  // so none goes into it.
+  std::string shown;
+  for (const char c : contact)
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) shown += c;
+  return shown.empty() ? program : program + " ( " + shown + " )";
 }
 
 const char* OutcomeName(LookupOutcome outcome) {

@@ -157,6 +157,7 @@ struct LookupSettings {
 // the TOC's blanks as "+".
 std::string LookupUrl(const std::string& server, const DiscIdentity& disc);
 // "Sonolabel/1.311 ( contact )"; "Sonolabel/1.311" without a contact.
+// Control characters of the contact are left out.
 std::string UserAgent(const std::string& contact);
 
 // Bounds of one lookup's transfer.

@@ -22,6 +22,7 @@ void OptionsDialogLogic::FillFromSettings() {
   s.editedEntry = 0;
   s.utf8Checked = !s.hosts.empty() && IsUtf8Charset(settings_->ReadString(ServerSection(0), kKeyCharset, ""));
   s.utf8Entry = 0;
+  EditContact();
 }
 
 void OptionsDialogLogic::HandleActivation() { state.applyEnabled = false; }
@@ -61,6 +62,10 @@ void OptionsDialogLogic::ToggleUtf8() {
   // The user's own choice for the entry the tab edits.
   state.utf8Entry = state.editedEntry;
   state.applyEnabled = true;
+}
+
+void OptionsDialogLogic::EditContact() {
+  state.sentContact = SentContactFor(state.musicBrainzContact, state.email);
 }
 
 void OptionsDialogLogic::AddServer() {

@@ -1,6 +1,7 @@
 // OptionsDialogLogic's logic: the server tab of the options dialog reads the stored
-// server list and adds or renames entries in it. The proxy and e-mail tabs
-// are plain edits the main window fills and evaluates.
+// server list and adds or renames entries in it. The proxy, e-mail and
+// sources tabs are plain edits the main window fills and evaluates; the
+// sources tab's read-only contact line follows the contact and e-mail boxes.
 #pragma once
 
 #include "settings/settings.h"
@@ -22,6 +23,7 @@ class OptionsDialogLogic final : public shell::OptionDialog {
   void SelectServerHost(int index) override;
   void EditServerHost() override;
   void ToggleUtf8() override;
+  void EditContact() override;
   void AddServer() override;
   void ApplyServer() override;
   int AcceptOptions() override;

@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -89,10 +90,16 @@ bool SettingsFile::WriteSections(const std::vector<inifile::Profile::SectionKeys
 
 bool SettingsFile::SeedFirstStart() {
   if (!ReadString(kSection, kKeySelectServer, "").empty()) return false;
-  // One replacement for both sections: a start-up interrupted half-way must
+  // A new file (none yet, or empty) offers MusicBrainz when the CDDB server
+  // has no match; a file written before that source existed lacks the key
+  // and never asks it.
+  std::error_code error;
+  const auto size = std::filesystem::file_size(Path(), error);
+  const bool newFile = error || size == 0;
+  // One replacement for all sections: a start-up interrupted half-way must
   // not leave a selected server without its entry.
   EnsureFolder();
-  profile_.WriteSections({
+  std::vector<inifile::Profile::SectionKeys> sections = {
       {kSection, {{kKeySelectServer, "0"}, {kKeyServerCount, "1"}}},
       // The default server stores its entries in UTF-8 and prefers level 6.
       {ServerSection(0),
@@ -100,8 +107,138 @@ bool SettingsFile::SeedFirstStart() {
         {kKeyPath, kDefaultServerPath},
         {kKeyCode, "0"},
         {kKeyCharset, kCharsetUtf8}}},
-  });
+  };
+  if (newFile) sections.push_back({kMusicBrainzSection, {{kKeySourceUse, "1"}}});
+  profile_.WriteSections(sections);
   return true;
+}
+
+TitleSourceSettings SettingsFile::ReadTitleSources() const {
+  TitleSourceSettings s;
+  const std::string server = ReadString(kMusicBrainzSection, kKeySourceServer, "");
+  if (!server.empty()) s.musicBrainzServer = server;
+  s.contact = ReadString(kMusicBrainzSection, kKeySourceContact, "");
+  switch (ReadInteger(kMusicBrainzSection, kKeySourceUse, 0)) {
+    case 1: s.musicBrainzUse = MusicBrainzUse::WhenCddbHasNone; break;
+    case 2: s.musicBrainzUse = MusicBrainzUse::First; break;
+    default: s.musicBrainzUse = MusicBrainzUse::Never; break;
+  }
+  s.cdText = ReadInteger(kCdTextSection, kKeySourceUse, 1) != 0;
+  return s;
+}
+
+std::vector<inifile::Profile::SectionKeys> SettingsFile::TitleSourceSections(
+    const TitleSourceSettings& sources) {
+  return {
+      {kMusicBrainzSection,
+       {{kKeySourceServer, sources.musicBrainzServer},
+        {kKeySourceContact, sources.contact},
+        {kKeySourceUse, std::to_string(static_cast<int>(sources.musicBrainzUse))}}},
+      {kCdTextSection, {{kKeySourceUse, sources.cdText ? "1" : "0"}}},
+  };
+}
+
+bool SettingsFile::WriteTitleSources(const TitleSourceSettings& sources) {
+  EnsureFolder();
+  return profile_.WriteSections(TitleSourceSections(sources));
+}
+
+std::string SettingsFile::SentContact() const {
+  return SentContactFor(ReadString(kMusicBrainzSection, kKeySourceContact, ""),
+                        ReadString(kSection, kKeyEmail, ""));
+}
+
+namespace {
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> CheckMusicBrainzServer(std::string_view text, std::string& why) {
+  const std::string_view t = TrimBlanks(text);
+  if (t.empty()) return std::string(kDefaultMusicBrainzServer);
+  // The text as the box quotes it: a long one cut at a character's start.
+  std::size_t shown = std::min<std::size_t>(t.size(), 80);
+  while (shown < t.size() && shown > 0 && (static_cast<unsigned char>(t[shown]) & 0xC0) == 0x80) --shown;
+  const std::string quoted =
+      "MusicBrainzのサーバ「" + std::string(t.substr(0, shown)) + (shown < t.size() ? "…" : "") + "」";
+  if (t.size() > kMaxMusicBrainzServerBytes) {
+    why = quoted + "は長すぎます（" + std::to_string(kMaxMusicBrainzServerBytes) + "バイトまで）。";
+    return std::nullopt;
+  }
+  std::size_t schemeEnd = 0;
+  if (StartsWithNoCase(t, "http://")) schemeEnd = 7;
+  else if (StartsWithNoCase(t, "https://")) schemeEnd = 8;
+  else {
+    why = quoted + "は http:// か https:// で始まるURLではありません。";
+    return std::nullopt;
+  }
+  for (const char c : t) {
+    if (IsControl(static_cast<unsigned char>(c)) || c == ' ' || c == '\t') {
+      why = quoted + "に空白か制御文字が含まれています。";
+      return std::nullopt;
+    }
+    if (c == '?' || c == '#') {
+      why = quoted + "には「?」や「#」の付かない、サーバのアドレスだけを入力してください。";
+      return std::nullopt;
+    }
+  }
+  // The host: up to the path, without a user part (which would send a
+  // password along) and not empty.
+  const std::string_view rest = t.substr(schemeEnd);
+  const std::string_view authority = rest.substr(0, rest.find('/'));
+  const std::size_t colon = authority.rfind(':');
+  const std::string_view host =
+      colon == std::string_view::npos || authority.find(']', colon) != std::string_view::npos
+          ? authority
+          : authority.substr(0, colon);
+  if (host.empty() || authority.find('@') != std::string_view::npos) {
+    why = quoted + "にはホスト名がありません。";
+    return std::nullopt;
+  }
+  if (colon != std::string_view::npos && host.size() != authority.size()) {
+    const std::string_view port = authority.substr(colon + 1);
+    bool digits = !port.empty() && port.size() <= 5;
+    for (const char c : port) digits = digits && c >= '0' && c <= '9';
+    if (!digits || std::atoi(std::string(port).c_str()) > 65535) {
+      why = quoted + "のポート番号が正しくありません。";
+      return std::nullopt;
+    }
+  }
+  std::string out(t);
+  while (out.size() > schemeEnd && out.back() == '/') out.pop_back();
+  return out;
+}
+
+bool CheckContact(std::string_view text, std::string& why) {
+  if (text.size() > kMaxContactBytes) {
+    why = "MusicBrainzへの連絡先が長すぎます（" + std::to_string(kMaxContactBytes) + "バイトまで）。";
+    return false;
+  }
+  for (const char c : text) {
+    if (IsControl(static_cast<unsigned char>(c))) {
+      why = "MusicBrainzへの連絡先に制御文字が含まれています。";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string SentContactFor(std::string_view contact, std::string_view email) {
+  return std::string(contact.empty() ? email : contact);
 }
 
 bool SettingsFile::SeedSubmitEmail() {

@@ -3,6 +3,8 @@
 // write is on disk when it returns; nothing is cached.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +52,49 @@ bool IsUtf8Charset(std::string_view value);
 
 std::string ServerSection(int n);  // "svr" + n
 
+// The other sources of titles: section "musicbrainz" (the web service, the
+// contact its requests carry, when to ask it) and section "cdtext" (whether
+// a disc's own text fills the window).
+inline constexpr const char* kMusicBrainzSection = "musicbrainz";
+inline constexpr const char* kCdTextSection = "cdtext";
+inline constexpr const char* kKeySourceServer = "server";
+inline constexpr const char* kKeySourceContact = "contact";
+inline constexpr const char* kKeySourceUse = "use";
+inline constexpr const char* kDefaultMusicBrainzServer = "https://musicbrainz.org";
+
+// When the window asks MusicBrainz, as "use" stores it.
+enum class MusicBrainzUse {
+  Never = 0,            // a missing or unknown value too: files older than the source
+  WhenCddbHasNone = 1,  // after the CDDB server had no match or every match was cancelled
+  First = 2,            // before the CDDB server, which is asked when MusicBrainz has none
+};
+
+// Bounds of the two typed keys.
+inline constexpr std::size_t kMaxMusicBrainzServerBytes = 512;
+inline constexpr std::size_t kMaxContactBytes = 256;
+
+// The [musicbrainz] server as it is stored: "http://" or "https://" (either
+// case), a host, an optional port and path; blanks around it and slashes at
+// its end are dropped, and an empty text stands for the default server.
+// nullopt with `why` (a sentence for the user, naming the text) for anything
+// else: another scheme, no host, a query or fragment, a blank or control
+// character inside, or more than kMaxMusicBrainzServerBytes.
+std::optional<std::string> CheckMusicBrainzServer(std::string_view text, std::string& why);
+// The contact goes into every request's User-Agent line: false with `why`
+// when it holds a control character (a line break would end the header) or
+// is longer than kMaxContactBytes.
+bool CheckContact(std::string_view text, std::string& why);
+// The contact MusicBrainz requests carry: `contact` when it is not empty,
+// else the CDDB e-mail address.
+std::string SentContactFor(std::string_view contact, std::string_view email);
+
+struct TitleSourceSettings {
+  std::string musicBrainzServer = kDefaultMusicBrainzServer;
+  std::string contact;  // as stored; see SentContact for what requests carry
+  MusicBrainzUse musicBrainzUse = MusicBrainzUse::Never;
+  bool cdText = true;
+};
+
 // The window program's file name; the command line shares its settings.
 inline constexpr const char* kWindowProgram = "sonolabel";
 
@@ -87,6 +132,16 @@ class SettingsFile {
   // servercount = 1 and "svr0" with the default server, all in one atomic
   // replacement. Returns true when this was a first start.
   bool SeedFirstStart();
+  // The title-source keys; missing keys take their defaults.
+  TitleSourceSettings ReadTitleSources() const;
+  // Both sections in one atomic replacement.
+  bool WriteTitleSources(const TitleSourceSettings& sources);
+  // The two sections as WriteSections takes them, for a replacement that
+  // writes other keys too.
+  static std::vector<inifile::Profile::SectionKeys> TitleSourceSections(const TitleSourceSettings& sources);
+  // The contact MusicBrainz requests carry: [musicbrainz] contact when set,
+  // else the e-mail address given for the CDDB server ("" when neither).
+  std::string SentContact() const;
   // Writes the default submission address when submitemail is empty.
   // Returns true when it wrote it.
   bool SeedSubmitEmail();

@@ -12,8 +12,8 @@ inline constexpr int kModalOk = 1;
 inline constexpr int kModalCancel = 2;
 
 struct OptionDialogState {
-  // tabs's active tab: 0 proxy, 1 servers, 2 e-mail address. Kept
-  // between uses.
+  // tabs's active tab: 0 proxy, 1 servers, 2 e-mail address, 3 sources of
+  // titles. Kept between uses.
   int activeTab = 0;
   std::string proxyHost;  // proxy host
   std::string proxyPort;  // proxy port, as typed
@@ -36,6 +36,16 @@ struct OptionDialogState {
   std::string email;          // the user's e-mail address
   // The server entry the server tab edits; -1 while a new one is typed.
   int editedEntry = 0;
+
+  // The "情報源" tab. When MusicBrainz is asked: 0 never, 1 when the CDDB
+  // server has no match, 2 before the CDDB server.
+  int musicBrainzUse = 0;
+  std::string musicBrainzServer;   // as typed: checked on OK
+  std::string musicBrainzContact;  // as typed; empty: the e-mail address is sent
+  // Read-only: what the requests would carry with the contact and e-mail
+  // address as they stand in the dialog.
+  std::string sentContact;
+  bool cdTextUse = true;  // a disc read takes the disc's own CD-Text
 };
 
 class OptionDialog {
@@ -56,6 +66,9 @@ class OptionDialog {
   // The user ticked or cleared "UTF-8" (state.utf8Checked is already
   // the new value): like typing, it waits for "適用".
   virtual void ToggleUtf8() = 0;
+  // The user typed in the contact or the e-mail box (the state already
+  // holds the new text): sentContact follows.
+  virtual void EditContact() = 0;
   virtual void AddServer() = 0;     // "追加": start a new server entry
   virtual void ApplyServer() = 0;   // "適用": store the typed entry
   virtual int AcceptOptions() = 0;  // OK: stores a pending entry; kModalOk

@@ -368,6 +368,14 @@ TEST_F(HelpImages, OptionsTabs) {
     Settle();
     EXPECT_EQ(o.emailEdit->text(), QStringLiteral("you@example.jp"));
     Save(o.grab(), "options-email.png");
+    // The demo asks its own MusicBrainz stand-in when the CDDB server has
+    // no match; the address above is the contact sent.
+    o.tabs->setCurrentIndex(3);
+    Settle();
+    EXPECT_EQ(o.musicBrainzUseBox->currentIndex(), 1);
+    EXPECT_TRUE(o.musicBrainzServerEdit->text().startsWith(QStringLiteral("http://127.0.0.1:")));
+    EXPECT_EQ(o.sentContactEdit->text(), QStringLiteral("you@example.jp"));
+    Save(o.grab(), "options-sources.png");
     o.cancelButton->click();
   });
   w.MenuAction(MenuId::Options)->trigger();

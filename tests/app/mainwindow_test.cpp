@@ -163,8 +163,16 @@ TEST_F(MainWindowTest, MenusCaptionsHintsAndInitialStates) {
             (QStringList{"saveToLocalDatabaseItem", "exportToPlayerItem"}));
   EXPECT_EQ(ActionNames(w.MenuAction(MenuId::LoadListMenu)->menu()),
             (QStringList{"loadFromLocalDatabaseItem", "importFromPlayerItem"}));
-  EXPECT_EQ(ActionNames(e1),
-            (QStringList{"lookUpDiscItem", "submitEntryItem", "-N2", "serverMenuItem", "optionsItem"}));
+  EXPECT_EQ(ActionNames(e1), (QStringList{"lookUpDiscItem", "submitEntryItem", "musicBrainzLookupItem",
+                                          "musicBrainzSubmitItem", "-N2", "serverMenuItem", "optionsItem"}));
+  // The MusicBrainz items, like the lookup, wait for a disc.
+  const auto* musicBrainzLookup = e1->findChild<QAction*>("musicBrainzLookupItem");
+  const auto* musicBrainzSubmit = e1->findChild<QAction*>("musicBrainzSubmitItem");
+  ASSERT_TRUE(musicBrainzLookup && musicBrainzSubmit);
+  EXPECT_EQ(musicBrainzLookup->text(), "MusicBrainzから受信(&M)");
+  EXPECT_EQ(musicBrainzSubmit->text(), "MusicBrainzに登録(&B)…");
+  EXPECT_FALSE(musicBrainzLookup->isEnabled());
+  EXPECT_FALSE(musicBrainzSubmit->isEnabled());
   EXPECT_EQ(ActionNames(h1), (QStringList{"helpContentsItem", "-N4", "aboutItem"}));
 
   struct Item {

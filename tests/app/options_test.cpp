@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -15,6 +16,7 @@
 #include "app/optionsdialog.h"
 #include "app_fixture.h"
 #include "settings/settings.h"
+#include "support/recorder.h"
 
 namespace sl::test {
 namespace {
@@ -47,10 +49,11 @@ TEST_F(Options, LayoutCaptionsAndStartState) {
   EXPECT_EQ(o.cancelButton->text(), "キャンセル");
   EXPECT_EQ(o.cancelButton->geometry(), QRect(432, 52, 75, 25));
   EXPECT_EQ(o.tabs->size(), QSize(425, 193));
-  ASSERT_EQ(o.tabs->count(), 3);
+  ASSERT_EQ(o.tabs->count(), 4);
   EXPECT_EQ(o.tabs->tabText(0), "プロクシ");
   EXPECT_EQ(o.tabs->tabText(1), "tunedexサーバ");
   EXPECT_EQ(o.tabs->tabText(2), "メールアドレス");
+  EXPECT_EQ(o.tabs->tabText(3), "情報源");
   EXPECT_EQ(o.proxyHostEdit->width(), 289);
   EXPECT_EQ(o.proxyPortEdit->width(), 81);
   EXPECT_EQ(o.serverHostBox->width(), 209);
@@ -240,6 +243,129 @@ TEST_F(Options, Utf8BoxShowsTheShownEntryWhenTheDialogOpens) {
   });
   w.MenuAction(shell::MenuId::Options)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
+}
+
+// The "情報源" tab worked with the mouse and keyboard: its fields start from
+// the settings, the read-only contact line follows the contact and e-mail
+// boxes as they are typed, and OK stores the tab with the others.
+TEST_F(Options, SourcesTabTypedAndClickedIsStoredOnOk) {
+  settings::SettingsFile(dir.File("sonolabel.INI")).WriteString("tunedex", "proxyport", "8080");
+  auto program = MakeProgram();
+  MainWindow& w = program->Window();
+  OptionsDialog& o = program->OptionsWindow();
+  w.show();
+  modal->Then([&](QWidget*) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&o));
+    ASSERT_EQ(o.tabs->count(), 4);
+    EXPECT_EQ(o.tabs->tabText(3), "情報源");
+    QTest::mouseClick(o.tabs->tabBar(), Qt::LeftButton, {}, o.tabs->tabBar()->tabRect(3).center());
+    ASSERT_EQ(o.tabs->currentWidget(), o.sourcesTab);
+    // A file without the keys: never, the public server, CD-Text on, and
+    // the e-mail address as the contact sent.
+    EXPECT_EQ(o.musicBrainzUseBox->currentIndex(), 0);
+    EXPECT_EQ(o.musicBrainzUseBox->count(), 3);
+    EXPECT_EQ(o.musicBrainzServerEdit->text(), "https://musicbrainz.org");
+    EXPECT_EQ(o.musicBrainzContactEdit->text(), "");
+    EXPECT_EQ(o.sentContactEdit->text(), "tester@example.com");
+    EXPECT_TRUE(o.sentContactEdit->isReadOnly());
+    EXPECT_TRUE(o.cdTextCheck->isChecked());
+
+    QTest::mouseClick(o.musicBrainzServerEdit, Qt::LeftButton);
+    ASSERT_TRUE(o.musicBrainzServerEdit->hasFocus());
+    QTest::keyClick(o.musicBrainzServerEdit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(o.musicBrainzServerEdit, "http://127.0.0.1:5000/");
+    // Tab to the contact; the line below it follows each key.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), o.musicBrainzContactEdit);
+    QTest::keyClicks(o.musicBrainzContactEdit, "me@");
+    EXPECT_EQ(o.sentContactEdit->text(), "me@");
+    QTest::keyClicks(o.musicBrainzContactEdit, "example.org");
+    EXPECT_EQ(o.sentContactEdit->text(), "me@example.org");
+    // Tab passes the read-only line by and reaches the CD-Text box.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), o.cdTextCheck);
+    QTest::keyClick(o.cdTextCheck, Qt::Key_Space);
+    EXPECT_FALSE(o.cdTextCheck->isChecked());
+    // Back to the use box and one step down with the arrow key.
+    QTest::mouseClick(o.musicBrainzServerEdit, Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), o.musicBrainzUseBox);
+    QTest::keyClick(o.musicBrainzUseBox, Qt::Key_Down);
+    QTest::keyClick(o.musicBrainzUseBox, Qt::Key_Down);
+    EXPECT_EQ(o.musicBrainzUseBox->currentText(), "CDDBサーバより先に");
+    QTest::mouseClick(o.okButton, Qt::LeftButton);
+  });
+  w.MenuAction(shell::MenuId::Options)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Setting("musicbrainz", "server"), "http://127.0.0.1:5000");
+  EXPECT_EQ(Setting("musicbrainz", "contact"), "me@example.org");
+  EXPECT_EQ(Setting("musicbrainz", "use"), "2");
+  EXPECT_EQ(Setting("cdtext", "use"), "0");
+  EXPECT_EQ(Setting("tunedex", "email"), "tester@example.com");
+
+  // Emptying the contact shows the address again, and a new address typed
+  // on the e-mail tab shows on the sources tab. Cancel stores none of it.
+  modal->Then([&](QWidget*) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&o));
+    ASSERT_EQ(o.tabs->currentWidget(), o.sourcesTab);  // the tab it was closed on
+    EXPECT_EQ(o.musicBrainzUseBox->currentIndex(), 2);
+    EXPECT_FALSE(o.cdTextCheck->isChecked());
+    QTest::mouseClick(o.musicBrainzContactEdit, Qt::LeftButton);
+    QTest::keyClick(o.musicBrainzContactEdit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(o.musicBrainzContactEdit, Qt::Key_Backspace);
+    EXPECT_EQ(o.sentContactEdit->text(), "tester@example.com");
+    QTest::mouseClick(o.tabs->tabBar(), Qt::LeftButton, {}, o.tabs->tabBar()->tabRect(2).center());
+    QTest::mouseClick(o.emailEdit, Qt::LeftButton);
+    QTest::keyClick(o.emailEdit, Qt::Key_End);
+    QTest::keyClicks(o.emailEdit, ".jp");
+    QTest::mouseClick(o.tabs->tabBar(), Qt::LeftButton, {}, o.tabs->tabBar()->tabRect(3).center());
+    EXPECT_EQ(o.sentContactEdit->text(), "tester@example.com.jp");
+    QTest::mouseClick(o.cdTextCheck, Qt::LeftButton);
+    EXPECT_TRUE(o.cdTextCheck->isChecked());
+    QTest::mouseClick(o.cancelButton, Qt::LeftButton);
+  });
+  w.MenuAction(shell::MenuId::Options)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(Setting("musicbrainz", "contact"), "me@example.org");
+  EXPECT_EQ(Setting("cdtext", "use"), "0");
+  EXPECT_EQ(Setting("tunedex", "email"), "tester@example.com");
+}
+
+// A server that is not an http:// or https:// address is refused with a box
+// that names it, and no tab's value is stored.
+TEST_F(Options, SourcesTabRefusesAServerThatIsNoWebAddress) {
+  settings::SettingsFile(dir.File("sonolabel.INI")).WriteString("tunedex", "proxyport", "8080");
+  auto program = MakeProgram();
+  MainWindow& w = program->Window();
+  OptionsDialog& o = program->OptionsWindow();
+  w.show();
+  const std::string before = test::ReadFileBytes(dir.File("sonolabel.INI"));
+  QString boxText;
+  modal->Then([&](QWidget*) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&o));
+    QTest::mouseClick(o.proxyHostEdit, Qt::LeftButton);
+    QTest::keyClicks(o.proxyHostEdit, "proxy.example");
+    QTest::mouseClick(o.tabs->tabBar(), Qt::LeftButton, {}, o.tabs->tabBar()->tabRect(3).center());
+    QTest::mouseClick(o.musicBrainzServerEdit, Qt::LeftButton);
+    QTest::keyClick(o.musicBrainzServerEdit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(o.musicBrainzServerEdit, "musicbrainz.org");
+    QTest::keyClick(o.musicBrainzServerEdit, Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), "me@example.org");
+    QTest::mouseClick(o.okButton, Qt::LeftButton);
+  });
+  modal->Then([&](QWidget* box) {
+    auto* mb = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(mb, nullptr);
+    boxText = mb->text();
+    EXPECT_EQ(mb->icon(), QMessageBox::Critical);
+    mb->accept();
+  });
+  w.MenuAction(shell::MenuId::Options)->trigger();
+  EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_TRUE(boxText.contains(
+      "MusicBrainzのサーバ「musicbrainz.org」は http:// か https:// で始まるURLではありません。"))
+      << boxText.toStdString();
+  EXPECT_EQ(test::ReadFileBytes(dir.File("sonolabel.INI")), before);
 }
 
 }  // namespace

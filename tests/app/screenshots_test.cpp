@@ -110,6 +110,9 @@ TEST_F(Screenshots, OptionsTabs) {
     o.tabs->setCurrentIndex(2);
     Settle();
     Save(o.grab(), "options-email.png");
+    o.tabs->setCurrentIndex(3);
+    Settle();
+    Save(o.grab(), "options-sources.png");
     o.cancelButton->click();
   });
   w.MenuAction(shell::MenuId::Options)->trigger();

@@ -120,5 +120,29 @@ TEST(CommandLine, UsageErrorsSayWhatIsWrong) {
   }
 }
 
+// The title-source options: --source's three values and nothing else, on
+// lookup only; mbid takes a drive or a table of contents.
+TEST(CommandLine, SourceAndMusicBrainzId) {
+  for (const char* source : {"cddb", "musicbrainz", "both"}) {
+    const auto p = Parse(std::string("lookup --source=") + source);
+    ASSERT_EQ(p.action, Action::Run) << p.error;
+    EXPECT_EQ(p.line.source, source);
+  }
+  EXPECT_FALSE(Parse("lookup").line.source.has_value());
+  auto p = Parse("lookup --source MusicBrainz");
+  EXPECT_EQ(p.action, Action::UsageError);
+  EXPECT_EQ(p.error, "--source needs cddb, musicbrainz or both, not 'MusicBrainz'");
+  EXPECT_EQ(Parse("lookup --source").error, "--source needs a value");
+  EXPECT_EQ(Parse("disc --source cddb").error, "'disc' takes no option --source");
+
+  p = Parse("mbid --drive 2");
+  ASSERT_EQ(p.action, Action::Run) << p.error;
+  EXPECT_EQ(p.line.command, "mbid");
+  EXPECT_EQ(p.line.drive, 2);
+  EXPECT_EQ(Parse("mbid --toc 0:02:00,4:08:30 --drive 1").error,
+            "--toc and --drive name two discs; give one");
+  EXPECT_EQ(Parse("mbid --server http://h").error, "'mbid' takes no option --server");
+}
+
 }  // namespace
 }  // namespace sl::cli

@@ -1,5 +1,6 @@
 // Demo mode: where its files and folder are found, the settings it writes,
-// and its CDDB server's start and stop, including the ways they fail.
+// and the start and stop of its CDDB server and MusicBrainz stand-in,
+// including the ways they fail.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -31,16 +32,21 @@ constexpr const char* kListeningServer =
     "exec sleep 60\n";
 
 // A prefix laid out as an installation: bin/ (the programs' folder),
-// lib/sonolabel/ with a server program and a player (scripts given by the
-// test) and the layer, share/sonolabel/demo/.
+// lib/sonolabel/ with the two server programs and a player (scripts given by
+// the test) and the layer, share/sonolabel/demo/.
 class FakeInstall {
  public:
-  explicit FakeInstall(const std::string& serverScript, const std::string& playerScript = "#!/bin/sh\n") {
+  explicit FakeInstall(const std::string& serverScript, const std::string& playerScript = "#!/bin/sh\n",
+                       const std::string& musicBrainzScript = kListeningServer) {
     fs::create_directories(dir.File("bin"));
     fs::create_directories(dir.File("lib/sonolabel"));
     fs::create_directories(dir.File("share/sonolabel/demo/cddb/rock"));
+    fs::create_directories(dir.File("share/sonolabel/demo/musicbrainz"));
     WriteFileBytes(dir.File("lib/sonolabel/sonolabel-cddbd"), serverScript);
     ::chmod(dir.File("lib/sonolabel/sonolabel-cddbd").c_str(), 0755);
+    WriteFileBytes(dir.File("lib/sonolabel/sonolabel-mbsim"), musicBrainzScript);
+    ::chmod(dir.File("lib/sonolabel/sonolabel-mbsim").c_str(), 0755);
+    WriteFileBytes(dir.File("share/sonolabel/demo/musicbrainz/routes.txt"), "");
     WriteFileBytes(dir.File("lib/sonolabel/libwnaspi32-sim.so"), "");
     WriteFileBytes(dir.File("lib/sonolabel/dsmp-sim"), playerScript);
     ::chmod(dir.File("lib/sonolabel/dsmp-sim").c_str(), 0755);
@@ -107,6 +113,8 @@ TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
   EXPECT_EQ(files.server, install.dir.File("lib/sonolabel/sonolabel-cddbd"));
   EXPECT_EQ(files.player, install.dir.File("lib/sonolabel/dsmp-sim"));
   EXPECT_EQ(files.playlist, install.dir.File("share/sonolabel/demo/playlist.json"));
+  EXPECT_EQ(files.musicBrainzServer, install.dir.File("lib/sonolabel/sonolabel-mbsim"));
+  EXPECT_EQ(files.musicBrainzData, install.dir.File("share/sonolabel/demo/musicbrainz"));
 
   // Each missing piece is named with the places it was looked for.
   fs::remove(install.dir.File("share/sonolabel/demo/drives.ini"));
@@ -126,13 +134,24 @@ TEST(Demo, FilesAreFoundInTheInstalledFoldersAndAMissingOneIsNamed) {
   EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
   EXPECT_EQ(why, "デモに必要なプログラム sonolabel-cddbd が見つかりません（探した場所: " + install.Bin() +
                      "/sonolabel-cddbd, " + install.dir.File("lib/sonolabel/sonolabel-cddbd") + "）。");
+  WriteFileBytes(install.dir.File("lib/sonolabel/sonolabel-cddbd"), "#!/bin/sh\n");
+  ::chmod(install.dir.File("lib/sonolabel/sonolabel-cddbd").c_str(), 0755);
+  // The MusicBrainz stand-in must be there and runnable, its data too.
+  ::chmod(install.dir.File("lib/sonolabel/sonolabel-mbsim").c_str(), 0644);
+  EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
+  EXPECT_EQ(why, "デモに必要なプログラム sonolabel-mbsim が見つかりません（探した場所: " + install.Bin() +
+                     "/sonolabel-mbsim, " + install.dir.File("lib/sonolabel/sonolabel-mbsim") + "）。");
+  ::chmod(install.dir.File("lib/sonolabel/sonolabel-mbsim").c_str(), 0755);
+  fs::remove_all(install.dir.File("share/sonolabel/demo/musicbrainz"));
+  EXPECT_FALSE(demo::FindDemoFiles(install.Bin(), files, why));
+  EXPECT_NE(why.find("demo/musicbrainz"), std::string::npos) << why;
 }
 
 TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
   TempDir dir;
   const std::string ini = dir.File("sonolabel.INI");
   std::string why;
-  ASSERT_TRUE(demo::WriteDemoSettings(ini, 4321, why)) << why;
+  ASSERT_TRUE(demo::WriteDemoSettings(ini, 4321, 4322, why)) << why;
   settings::SettingsFile first(ini);
   EXPECT_EQ(first.ReadString(settings::kSection, settings::kKeyEmail, "x"), "");
   EXPECT_EQ(first.ReadInteger(settings::kSection, settings::kKeySelectServer, -1), 0);
@@ -143,6 +162,13 @@ TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
   EXPECT_EQ(server.path, "/~cddb/cddb.cgi?");
   EXPECT_EQ(server.code, 2);
   EXPECT_TRUE(server.Utf8());
+  // MusicBrainz: the local stand-in, asked when the CDDB server has no
+  // match, with the e-mail address as the contact.
+  const settings::TitleSourceSettings sources = first.ReadTitleSources();
+  EXPECT_EQ(sources.musicBrainzServer, "http://127.0.0.1:4322");
+  EXPECT_EQ(sources.musicBrainzUse, settings::MusicBrainzUse::WhenCddbHasNone);
+  EXPECT_EQ(sources.contact, "");
+  EXPECT_TRUE(sources.cdText);
 
   // A later run: the address entered meanwhile stays, servers added and
   // other keys written meanwhile are gone, the new port is in.
@@ -150,16 +176,19 @@ TEST(Demo, SettingsHoldOnlyTheLocalServerAndKeepTheAddress) {
   ASSERT_TRUE(first.WriteString(settings::kSection, settings::kKeyServerCount, "2"));
   ASSERT_TRUE(first.WriteString("svr1", "host", "mirror.example"));
   ASSERT_TRUE(first.WriteString(settings::kSection, settings::kKeyProxyIp, "proxy"));
-  ASSERT_TRUE(demo::WriteDemoSettings(ini, 5555, why)) << why;
+  ASSERT_TRUE(first.WriteString(settings::kMusicBrainzSection, settings::kKeySourceUse, "0"));
+  ASSERT_TRUE(demo::WriteDemoSettings(ini, 5555, 5556, why)) << why;
   settings::SettingsFile second(ini);
   EXPECT_EQ(second.ReadString(settings::kSection, settings::kKeyEmail, ""), "me@example.jp");
   EXPECT_EQ(second.ReadInteger(settings::kSection, settings::kKeyServerCount, -1), 1);
   EXPECT_EQ(second.ReadString(settings::kSection, settings::kKeyProxyIp, "none"), "none");
   EXPECT_EQ(second.ReadServer(0).host, "127.0.0.1:5555");
   EXPECT_FALSE(inifile::Profile(ini).HasSection("svr1"));
+  EXPECT_EQ(second.ReadTitleSources().musicBrainzServer, "http://127.0.0.1:5556");
+  EXPECT_EQ(second.ReadTitleSources().musicBrainzUse, settings::MusicBrainzUse::WhenCddbHasNone);
 
   // A folder that cannot hold the file is said so, with the path.
-  EXPECT_FALSE(demo::WriteDemoSettings(dir.File("no/such/folder/sonolabel.INI"), 1, why));
+  EXPECT_FALSE(demo::WriteDemoSettings(dir.File("no/such/folder/sonolabel.INI"), 1, 2, why));
   EXPECT_NE(why.find("デモの設定ファイル " + dir.File("no/such/folder/sonolabel.INI")), std::string::npos)
       << why;
 }
@@ -213,6 +242,16 @@ TEST(Demo, SessionRunsTheServerOnACopyAndPointsTheConfigurationAtIt) {
     const std::string reply =
         Ask(session.Port(), "GET /~cddb/cddb.cgi?cmd=ver&hello=a+b+c+1&proto=6 HTTP/1.0\r\n\r\n");
     EXPECT_NE(reply.find("200 "), std::string::npos) << reply;
+    // So does the MusicBrainz stand-in, on its own port, with the answer
+    // for the Japanese CD-Text disc (unknown to the CDDB server).
+    EXPECT_GT(session.MusicBrainzPort(), 0);
+    EXPECT_NE(session.MusicBrainzPort(), session.Port());
+    EXPECT_EQ(settings::SettingsFile(folder + "/sonolabel.INI").ReadTitleSources().musicBrainzServer,
+              "http://127.0.0.1:" + std::to_string(session.MusicBrainzPort()));
+    const std::string answer = Ask(session.MusicBrainzPort(),
+                                   "GET /ws/2/discid/Wh2EnoKYqLZqJTanfD3AMvITYvQ-?fmt=json HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 200);
+    EXPECT_NE(answer.find("\"title\": \"夜明けの街角\""), std::string::npos) << answer.substr(0, 200);
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), 0);
     session.Stop();
     EXPECT_FALSE(session.Running());
@@ -310,6 +349,19 @@ TEST(Demo, AServerOrPlayerThatFailsToStartIsReportedWithItsMessage) {
   EXPECT_EQ(errno, ECHILD);
 
   // A folder where the state folder should be cannot be made.
+  // A MusicBrainz stand-in that does not start: its message, and the CDDB
+  // server started before it is stopped and reaped.
+  FakeInstall noMusicBrainz(kListeningServer, "#!/bin/sh\n",
+                            "#!/bin/sh\necho 'sonolabel-mbsim: cannot listen: Address in use' >&2\nexit 1\n");
+  EXPECT_FALSE(session.Start(noMusicBrainz.Bin(), c, why));
+  EXPECT_EQ(why, "デモのMusicBrainzサーバ " + noMusicBrainz.dir.File("lib/sonolabel/sonolabel-mbsim") +
+                     " が起動できませんでした: sonolabel-mbsim: cannot listen: Address in use");
+  EXPECT_FALSE(session.Running());
+  EXPECT_FALSE(c.demoMode);
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+
   env.Set("XDG_STATE_HOME", (install.dir.File("lib/sonolabel/sonolabel-cddbd")).c_str());
   c = ReadAtStartUp();
   EXPECT_FALSE(session.Start(install.Bin(), c, why));

@@ -139,12 +139,16 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
                                        "lib/sonolabel/libwnaspi32-sg.so",
                                        "lib/sonolabel/libwnaspi32-sim.so",
                                        "lib/sonolabel/dsmp-sim",
+                                       "lib/sonolabel/sonolabel-mbsim",
                                        "share/sonolabel/demo/drives.ini",
+                                       "share/sonolabel/demo/musicbrainz/routes.txt",
+                                       "share/sonolabel/demo/musicbrainz/cdtext_jp.json",
                                        "share/sonolabel/demo/playlist.json",
                                        "share/sonolabel/demo/cddb/misc/990c360c",
                                        "share/man/man1/sonolabel-cli.1.gz",
                                        "share/doc/sonolabel/man/sonolabel-cddbd.1.gz",
                                        "share/doc/sonolabel/man/dsmp-sim.1.gz",
+                                       "share/doc/sonolabel/man/sonolabel-mbsim.1.gz",
                                        "share/doc/sonolabel/copyright",
                                        "share/doc/sonolabel/changelog.gz",
                                        "share/doc/sonolabel/help/index.html"};
@@ -164,7 +168,7 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   EXPECT_FALSE(fs::exists(At("bin/demo")));
   // The helper programs are not on the PATH, and a manual page in man1
   // would stand for a command that is not there.
-  for (const char* helper : {"sonolabel-cddbd", "dsmp-sim"}) {
+  for (const char* helper : {"sonolabel-cddbd", "sonolabel-mbsim", "dsmp-sim"}) {
     EXPECT_FALSE(fs::exists(At(std::string("bin/") + helper))) << helper;
     EXPECT_FALSE(fs::exists(At(std::string("share/man/man1/") + helper + ".1.gz"))) << helper;
   }
@@ -197,6 +201,18 @@ TEST_F(Installed, LayoutAndTheDemoFromTheInstalledData) {
   EXPECT_NE(ReadFileBytes(state + "/sonolabel-demo/cdplayer.ini").find("numtracks=12"), std::string::npos);
   EXPECT_NE(ReadFileBytes(state + "/sonolabel-demo/sonolabel.INI").find("email=demo@example.jp"),
             std::string::npos);
+  // The Japanese CD-Text disc is unknown to the CDDB server: the demo's
+  // MusicBrainz stand-in, from lib/sonolabel/ with the installed answers,
+  // names it.
+  r = RunProgram({At("bin/sonolabel-cli"), "--demo", "lookup", "--drive", "4"},
+                 UserEnv({"XDG_STATE_HOME=" + state}), cwd);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"year\":\"2004\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"source\":\"musicbrainz\",\"mbid\":\"Wh2EnoKYqLZqJTanfD3AMvITYvQ-\""),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"status\":\"MusicBrainz取得完了\""), std::string::npos) << r.out;
+
   // The demo's player, from lib/sonolabel/, on the demo play list.
   r = RunProgram({At("bin/sonolabel-cli"), "--demo", "player", "import", "--drive", "0"},
                  UserEnv({"XDG_STATE_HOME=" + state}), cwd);

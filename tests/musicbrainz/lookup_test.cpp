@@ -85,6 +85,16 @@ TEST(MusicBrainzLookup, SendsTheServicesRequestAndReadsTheAnswer) {
   EXPECT_FALSE(l.model.CommandRunning());
 }
 
+// The contact is the user's, from a settings file edited by hand perhaps: a
+// control character in it never reaches the header line.
+TEST(MusicBrainzLookup, UserAgentCarriesTheContactWithoutControlCharacters) {
+  EXPECT_EQ(UserAgent("me@example.com"), "Sonolabel/1.311 ( me@example.com )");
+  EXPECT_EQ(UserAgent(""), "Sonolabel/1.311");
+  EXPECT_EQ(UserAgent("me@example.com\rX-Injected: 1"), "Sonolabel/1.311 ( me@example.comX-Injected: 1 )");
+  EXPECT_EQ(UserAgent("\r\n\t\x7f"), "Sonolabel/1.311");
+  EXPECT_EQ(UserAgent("連絡先@example.jp"), "Sonolabel/1.311 ( 連絡先@example.jp )");
+}
+
 TEST(MusicBrainzLookup, EachAnswerGivesItsOutcome) {
   SimService sim;
   struct Case {

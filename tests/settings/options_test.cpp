@@ -290,5 +290,23 @@ TEST_F(Options, TheDialogAndTheMenuShareOneCapOnTheList) {
   EXPECT_EQ(settings.ReadServer(kStored).host, "fresh.example");
 }
 
+// The sources tab's read-only line: the contact when one is typed, else the
+// e-mail address as the e-mail tab holds it, following each edit.
+TEST_F(Options, SentContactFollowsTheContactAndTheAddress) {
+  dialog.state.email = "me@example.org";
+  dialog.state.musicBrainzContact = "";
+  Show();
+  EXPECT_EQ(dialog.state.sentContact, "me@example.org");
+  dialog.state.musicBrainzContact = "https://example.org/me";
+  dialog.EditContact();
+  EXPECT_EQ(dialog.state.sentContact, "https://example.org/me");
+  dialog.state.email = "other@example.org";
+  dialog.EditContact();
+  EXPECT_EQ(dialog.state.sentContact, "https://example.org/me");
+  dialog.state.musicBrainzContact.clear();
+  dialog.EditContact();
+  EXPECT_EQ(dialog.state.sentContact, "other@example.org");
+}
+
 }  // namespace
 }  // namespace sl::settings

@@ -115,7 +115,105 @@ TEST(Settings, FirstStartSeedsTheDefaultServerAndSubmissionAddress) {
   EXPECT_FALSE(s.SeedSubmitEmail());
   EXPECT_EQ(ReadFileBytes(path),
             "[tunedex]\r\nselectserver=0\r\nservercount=1\r\nsubmitemail=gnudb-submit@gnudb.org\r\n"
-            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\ncharset=UTF-8\r\n");
+            "[svr0]\r\nhost=gnudb.gnudb.org\r\npath=/~cddb/cddb.cgi?\r\ncode=0\r\ncharset=UTF-8\r\n"
+            "[musicbrainz]\r\nuse=1\r\n");
+}
+
+// The title-source keys: what a file without them means, what a new file
+// is seeded with, unknown values, and the contact a request carries.
+TEST(Settings, TitleSources) {
+  TempDir dir;
+  const std::string path = dir.File("s.INI");
+  {
+    // A file from before the sources existed: MusicBrainz never, CD-Text on,
+    // and its first start does not turn MusicBrainz on.
+    WriteFileBytes(path, "[tunedex]\r\nemail=me@example.org\r\n");
+    SettingsFile s(path);
+    auto sources = s.ReadTitleSources();
+    EXPECT_EQ(sources.musicBrainzUse, MusicBrainzUse::Never);
+    EXPECT_TRUE(sources.cdText);
+    EXPECT_EQ(sources.musicBrainzServer, "https://musicbrainz.org");
+    EXPECT_TRUE(s.SeedFirstStart());
+    EXPECT_EQ(s.ReadTitleSources().musicBrainzUse, MusicBrainzUse::Never);
+    // Without a contact of its own the CDDB address is sent.
+    EXPECT_EQ(s.SentContact(), "me@example.org");
+
+    sources.contact = "https://example.org/me";
+    sources.musicBrainzUse = MusicBrainzUse::First;
+    sources.cdText = false;
+    sources.musicBrainzServer = "http://127.0.0.1:9";
+    ASSERT_TRUE(s.WriteTitleSources(sources));
+    const auto back = s.ReadTitleSources();
+    EXPECT_EQ(back.musicBrainzUse, MusicBrainzUse::First);
+    EXPECT_FALSE(back.cdText);
+    EXPECT_EQ(back.musicBrainzServer, "http://127.0.0.1:9");
+    EXPECT_EQ(s.SentContact(), "https://example.org/me");
+    EXPECT_EQ(s.ReadString(kSection, kKeyEmail, ""), "me@example.org");  // untouched
+  }
+  {
+    // A new file: MusicBrainz when the CDDB server has no match.
+    std::filesystem::remove(path);
+    SettingsFile s(path);
+    EXPECT_TRUE(s.SeedFirstStart());
+    EXPECT_EQ(s.ReadTitleSources().musicBrainzUse, MusicBrainzUse::WhenCddbHasNone);
+    EXPECT_EQ(s.SentContact(), "");
+  }
+  // Values it does not know ask MusicBrainz never; any number but 0 keeps
+  // CD-Text on.
+  for (const char* use : {"3", "-1", "yes", ""}) {
+    SCOPED_TRACE(use);
+    WriteFileBytes(path, std::string("[musicbrainz]\r\nuse=") + use + "\r\n[cdtext]\r\nuse=2\r\n");
+    const auto sources = SettingsFile(path).ReadTitleSources();
+    EXPECT_EQ(sources.musicBrainzUse, MusicBrainzUse::Never);
+    EXPECT_TRUE(sources.cdText);
+  }
+}
+
+// What the sources tab may store as the MusicBrainz server and contact:
+// refusals name the text, accepted servers are stored without blanks or
+// trailing slashes.
+TEST(Settings, MusicBrainzServerAndContactChecks) {
+  std::string why;
+  const auto ok = [&why](std::string_view text) {
+    why.clear();
+    const auto r = CheckMusicBrainzServer(text, why);
+    EXPECT_TRUE(why.empty() == r.has_value()) << text;
+    return r.value_or("<refused>");
+  };
+  EXPECT_EQ(ok(""), "https://musicbrainz.org");
+  EXPECT_EQ(ok("   "), "https://musicbrainz.org");
+  EXPECT_EQ(ok(" https://musicbrainz.org/ "), "https://musicbrainz.org");
+  EXPECT_EQ(ok("HTTP://127.0.0.1:8080//"), "HTTP://127.0.0.1:8080");
+  EXPECT_EQ(ok("http://[::1]:5000"), "http://[::1]:5000");
+  EXPECT_EQ(ok("http://[::1]"), "http://[::1]");
+  EXPECT_EQ(ok("https://mirror.example/mb"), "https://mirror.example/mb");
+  for (const char* bad :
+       {"ftp://musicbrainz.org", "musicbrainz.org", "file:///etc/passwd", "http://", "https:///ws",
+        "http://:80", "http://user:pw@host", "http://host:port", "http://host:70000", "http://host/a b",
+        "http://host/ws?x=1", "http://host#frag", "http://host\r\nX-Injected: 1"}) {
+    EXPECT_EQ(ok(bad), "<refused>") << bad;
+    EXPECT_NE(why.find("MusicBrainzのサーバ「"), std::string::npos) << why;
+  }
+  ok("gopher://x");
+  EXPECT_EQ(why, "MusicBrainzのサーバ「gopher://x」は http:// か https:// で始まるURLではありません。");
+  // A long text is quoted cut at a character's start, never inside one.
+  const std::string longText = "http://" + std::string(kMaxMusicBrainzServerBytes, 'a');
+  EXPECT_EQ(ok(longText), "<refused>");
+  std::string japanese = "ftp://";
+  for (int i = 0; i < 40; ++i) japanese += "あ";
+  ok(japanese);
+  EXPECT_NE(why.find("ああ…」"), std::string::npos) << why;
+
+  EXPECT_TRUE(CheckContact("", why));
+  EXPECT_TRUE(CheckContact("me@example.org", why));
+  EXPECT_TRUE(CheckContact("https://example.org/～me", why));
+  EXPECT_FALSE(CheckContact("me@example.org\r\nX-Injected: 1", why));
+  EXPECT_FALSE(CheckContact(std::string(kMaxContactBytes + 1, 'a'), why));
+  EXPECT_TRUE(CheckContact(std::string(kMaxContactBytes, 'a'), why));
+
+  EXPECT_EQ(SentContactFor("", "me@example.org"), "me@example.org");
+  EXPECT_EQ(SentContactFor("https://example.org/me", "me@example.org"), "https://example.org/me");
+  EXPECT_EQ(SentContactFor("", ""), "");
 }
 
 TEST(Settings, EmptySelectServerCountsAsFirstStart) {
