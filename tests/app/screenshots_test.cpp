@@ -1,6 +1,6 @@
 // Pictures of the grid's editing mode, its pop-up menu in both modes, the
-// options dialog's three tabs and the box of a server's refusal for the
-// documentation. Runs only when
+// options dialog's tabs, the box of a server's refusal and the window filled
+// from the disc's CD-Text and from MusicBrainz for the documentation. Runs only when
 // SONOLABEL_SCREENSHOT_DIR names a folder, on a real display:
 //   SONOLABEL_SCREENSHOT_DIR=docs SONOLABEL_TEST_QPA=xcb xvfb-run -a
 //     -s "-screen 0 1024x768x24" build/bin/test_app --gtest_filter='Screenshots.*'
@@ -8,16 +8,24 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 
+#include <chrono>
+#include <string>
+#include <thread>
+
 #include "app/mainwindow.h"
+#include "app/matchdialog.h"
 #include "app/optionsdialog.h"
 #include "app_fixture.h"
+#include "mbsim.h"
 #include "pictures.h"
+#include "support/recorder.h"
 #include "support/refusing_server.h"
 
 namespace sl::test {
@@ -140,6 +148,59 @@ TEST_F(Screenshots, ServerRefusalBox) {
   EXPECT_TRUE(modal->AllAnswered());
   EXPECT_TRUE(text.startsWith(QStringLiteral("サーバからの応答：500 Unknown developer email\n")))
       << text.toStdString();
+}
+
+// The two other sources of titles on the demo discs: the Japanese disc
+// that carries CD-Text, as its read fills the window, then the same disc
+// after MusicBrainz answered, and the match dialog for a disc MusicBrainz
+// knows three releases of.
+TEST_F(Screenshots, TitleSources) {
+  mbsim::Server service(std::string(SONOLABEL_SOURCE_DIR) + "/tools/mbsim/data");
+  std::string why;
+  ASSERT_TRUE(service.Listen(0, why)) << why;
+  std::thread serving([&service] { service.Run(std::chrono::seconds(120)); });
+  struct Join {
+    mbsim::Server& s;
+    std::thread& t;
+    ~Join() {
+      s.Stop();
+      t.join();
+    }
+  } join{service, serving};
+  ::setenv("SONOLABEL_SIM_DRIVES", (std::string(SONOLABEL_SOURCE_DIR) + "/demo/drives.ini").c_str(), 1);
+  WriteFileBytes(dir.File("sonolabel.INI"),
+                 "[tunedex]\r\nemail=tester@example.com\r\nselectserver=0\r\nservercount=0\r\n"
+                 "[musicbrainz]\r\nuse=1\r\nserver=http://127.0.0.1:" +
+                     std::to_string(service.Port()) + "\r\n");
+  constexpr int kJpopDrive = 1;
+  constexpr int kCdTextDrive = 4;
+
+  auto program = MakeProgram();
+  app::MainWindow& w = program->Window();
+  w.move(0, 0);
+  w.show();
+  w.PickDrive(kCdTextDrive);
+  Settle();
+  EXPECT_EQ(w.statusPanel->text(), QStringLiteral("CD-Textから読み込み"));
+  Save(w.grab(), "cdtext-window.png");
+
+  auto* lookUp = w.findChild<QAction*>(QStringLiteral("musicBrainzLookupItem"));
+  ASSERT_NE(lookUp, nullptr);
+  lookUp->trigger();
+  Settle();
+  EXPECT_EQ(w.statusPanel->text(), QStringLiteral("MusicBrainz取得完了"));
+  Save(w.grab(), "musicbrainz-window.png");
+
+  w.PickDrive(kJpopDrive);
+  Settle();
+  modal->Then([&](QWidget* dialog) {
+    Settle();
+    Save(Screen(dialog), "musicbrainz-matches.png");
+    program->MatchChooser().takeMatchButton->click();
+  });
+  lookUp->trigger();
+  Settle();
+  EXPECT_TRUE(modal->AllAnswered());
 }
 
 }  // namespace
