@@ -211,9 +211,14 @@ std::optional<std::string> CheckMusicBrainzServer(std::string_view text, std::st
   }
   if (colon != std::string_view::npos && host.size() != authority.size()) {
     const std::string_view port = authority.substr(colon + 1);
+    // Up to five digits, so the number is at most 99999 and cannot overflow.
     bool digits = !port.empty() && port.size() <= 5;
-    for (const char c : port) digits = digits && c >= '0' && c <= '9';
-    if (!digits || std::atoi(std::string(port).c_str()) > 65535) {
+    long number = 0;
+    for (std::size_t i = 0; digits && i < port.size(); ++i) {
+      digits = port[i] >= '0' && port[i] <= '9';
+      number = number * 10 + (port[i] - '0');
+    }
+    if (!digits || number > 65535) {
       why = quoted + "のポート番号が正しくありません。";
       return std::nullopt;
     }

@@ -186,6 +186,9 @@ TEST(Settings, MusicBrainzServerAndContactChecks) {
   EXPECT_EQ(ok("HTTP://127.0.0.1:8080//"), "HTTP://127.0.0.1:8080");
   EXPECT_EQ(ok("http://[::1]:5000"), "http://[::1]:5000");
   EXPECT_EQ(ok("http://[::1]"), "http://[::1]");
+  EXPECT_EQ(ok("http://host:65535"), "http://host:65535");
+  EXPECT_EQ(ok("http://host:65536"), "<refused>");
+  EXPECT_EQ(ok("http://host:99999999999999999999"), "<refused>");
   EXPECT_EQ(ok("https://mirror.example/mb"), "https://mirror.example/mb");
   for (const char* bad :
        {"ftp://musicbrainz.org", "musicbrainz.org", "file:///etc/passwd", "http://", "https:///ws",
