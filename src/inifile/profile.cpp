@@ -993,6 +993,117 @@ class ParsedView {
   Codec codec_;
 };
 
+// Splices every section of `encoded` into the file read as `img`. `text`
+// (at first the file's bytes) ends as the text the last splice applies to,
+// kept in `owned` when it is no longer the file's; the last splice is
+// returned, nullopt when nothing changes.
+std::optional<Splice> SpliceSections(const Image& img, const ParsedView& view,
+                                     const std::vector<EncodedSection>& encoded, const text::ByteClasses& bc,
+                                     std::string_view& text, std::string& owned) {
+  // The usual case, one section, ends as three pieces written straight from
+  // the file as read: text before the section, the section's new lines, text
+  // after it. Further sections work on the text with the earlier changes.
+  //
+  // Sections new to the file (a merged server list adds hundreds) are
+  // gathered in `tail` and go after everything in one piece, so the cost
+  // stays linear in the file and the number of sections: each of them would
+  // otherwise mean a search through, and a copy of, the whole text.
+  std::optional<Splice> pending;
+  std::string tail;
+  std::unordered_set<std::string> inTail;  // folded names of the sections in `tail`
+  std::unordered_set<std::string> added;   // ... and of every section this change added
+  const bool many = encoded.size() > 1;
+  for (const auto& e : encoded) {
+    // Only several sections need the bookkeeping by name.
+    const std::string folded = many ? FoldedName(e.name, bc) : std::string();
+    const bool isNew = many && !e.name.empty() && !view.HasEncoded(e.name);
+    if (isNew && !e.keys.empty() && added.insert(folded).second) {
+      // The section as it would be added to an empty file, header and all.
+      inTail.insert(folded);
+      tail += SectionSplice({}, 0, e, bc)->text;
+      continue;
+    }
+    if (pending) {
+      owned = ApplySplice(text, *pending);
+      text = owned;
+      pending.reset();
+    }
+    if (inTail.count(folded) != 0) {
+      // A second change to a section gathered in `tail`: the text takes the
+      // tail first, so that the change finds the section.
+      if (text.data() != owned.data()) owned.assign(text);
+      if (owned.size() > img.Body() && owned.back() != '\n' && owned.back() != '\r') owned += "\r\n";
+      owned += tail;
+      text = owned;
+      tail.clear();
+      inTail.clear();
+    }
+    if (isNew) added.insert(folded);
+    pending = SectionSplice(text, img.Body(), e, bc);
+    if (!pending && text.data() != img.Bytes().data()) pending = Splice{0, 0, {}};
+  }
+  if (!tail.empty()) {
+    if (pending) {
+      owned = ApplySplice(text, *pending);
+      text = owned;
+    }
+    const bool open = text.size() > img.Body() && text.back() != '\n' && text.back() != '\r';
+    pending = Splice{text.size(), text.size(), (open ? "\r\n" : "") + tail};
+  }
+  return pending;
+}
+
+// The first problem with a section or key name of `sections`, if any.
+std::optional<std::string> NamesProblem(const std::vector<Profile::SectionKeys>& sections) {
+  for (const auto& sec : sections) {
+    if (auto p = SectionNameProblem(Trim(sec.section))) return p;
+    for (const auto& kv : sec.keys) {
+      if (auto p = KeyNameProblem(Trim(kv.first))) return p;
+    }
+    for (const auto& key : sec.deleteKeys) {
+      if (auto p = KeyNameProblem(Trim(key))) return p;
+    }
+  }
+  return std::nullopt;
+}
+
+// Encodes the names and values of `sections` as the file stores them into
+// `encoded`; the reason when a value is too long or cannot be encoded.
+std::optional<std::string> EncodeSections(const Codec& codec,
+                                          const std::vector<Profile::SectionKeys>& sections,
+                                          std::vector<EncodedSection>& encoded) {
+  try {
+    for (const auto& sec : sections) {
+      EncodedSection e;
+      e.name = codec.Encode(Trim(sec.section));
+      for (const auto& [key, value] : sec.keys) {
+        std::string storedValue = codec.Encode(StoredValue(value));
+        if (storedValue.size() > Profile::kMaxValueBytes) {
+          return "キー「" + key + "」の値が " + std::to_string(Profile::kMaxValueBytes) +
+                 " バイトを超えています";
+        }
+        e.keys.emplace_back(codec.Encode(Trim(key)), std::move(storedValue));
+      }
+      for (const auto& key : sec.deleteKeys) e.deletes.push_back(codec.Encode(Trim(key)));
+      encoded.push_back(std::move(e));
+    }
+  } catch (const text::CodePageError& ex) {
+    return std::string(ex.what());
+  }
+  return std::nullopt;
+}
+
+// Whether every name and value of `encoded` is plain ASCII.
+bool AllAscii(const std::vector<EncodedSection>& encoded) {
+  bool ascii = true;
+  for (const auto& e : encoded) {
+    ascii = ascii && IsAscii(e.name);
+    for (const auto& [key, value] : e.keys) ascii = ascii && IsAscii(key) && IsAscii(value);
+    for (const auto& key : e.deletes) ascii = ascii && IsAscii(key);
+  }
+  return ascii;
+}
+
 }  // namespace
 
 std::string Profile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
@@ -1157,48 +1268,14 @@ bool Profile::Transact(const Change& change) {
   if (sections.empty()) return true;
 
   // Names are checked before anything touches the disk.
-  for (const auto& sec : sections) {
-    if (auto p = SectionNameProblem(Trim(sec.section))) return Fail(*p);
-    for (const auto& kv : sec.keys) {
-      if (auto p = KeyNameProblem(Trim(kv.first))) return Fail(*p);
-    }
-    for (const auto& key : sec.deleteKeys) {
-      if (auto p = KeyNameProblem(Trim(key))) return Fail(*p);
-    }
-  }
+  if (auto problem = NamesProblem(sections)) return Fail(*problem);
   if (fd >= 0 && ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
     return Fail("ファイル " + target + " は読み取り専用です");
   }
 
-  const Codec codec(utf8);
   std::vector<EncodedSection> encoded;
-  try {
-    for (const auto& sec : sections) {
-      EncodedSection e;
-      e.name = codec.Encode(Trim(sec.section));
-      for (const auto& [key, value] : sec.keys) {
-        std::string storedValue = codec.Encode(StoredValue(value));
-        if (storedValue.size() > kMaxValueBytes) {
-          return Fail("キー「" + key + "」の値が " + std::to_string(kMaxValueBytes) +
-                      " バイトを超えています");
-        }
-        e.keys.emplace_back(codec.Encode(Trim(key)), std::move(storedValue));
-      }
-      for (const auto& key : sec.deleteKeys) e.deletes.push_back(codec.Encode(Trim(key)));
-      encoded.push_back(std::move(e));
-    }
-  } catch (const text::CodePageError& ex) {
-    return Fail(ex.what());
-  }
-  auto asciiChanges = [&] {
-    bool ascii = true;
-    for (const auto& e : encoded) {
-      ascii = ascii && IsAscii(e.name);
-      for (const auto& [key, value] : e.keys) ascii = ascii && IsAscii(key) && IsAscii(value);
-      for (const auto& key : e.deletes) ascii = ascii && IsAscii(key);
-    }
-    return ascii;
-  };
+  if (auto problem = EncodeSections(Codec(utf8), sections, encoded)) return Fail(*problem);
+  auto asciiChanges = [&] { return AllAscii(encoded); };
 
   // The usual change, keys of one section: the file is read through once
   // to find the section and keep its lines, and the new file is the old
@@ -1241,58 +1318,10 @@ bool Profile::Transact(const Change& change) {
   const bool asciiText = img.Bytes().size() <= kAsciiScanBytes && IsAscii(img.Bytes()) && asciiChanges();
   const Codec splicing(img.Utf8(), asciiText);
 
-  // The usual case, one section, ends as three pieces written straight from
-  // the file as read: text before the section, the section's new lines, text
-  // after it. Further sections work on the text with the earlier changes.
-  //
-  // Sections new to the file (a merged server list adds hundreds) are
-  // gathered in `tail` and go after everything in one piece, so the cost
-  // stays linear in the file and the number of sections: each of them would
-  // otherwise mean a search through, and a copy of, the whole text.
   std::string_view text = img.Bytes();
   std::string owned;
-  std::optional<Splice> pending;
-  std::string tail;
-  std::unordered_set<std::string> inTail;  // folded names of the sections in `tail`
-  std::unordered_set<std::string> added;   // ... and of every section this change added
-  const bool many = encoded.size() > 1;
-  for (const auto& e : encoded) {
-    // Only several sections need the bookkeeping by name.
-    const std::string folded = many ? FoldedName(e.name, splicing.Classes()) : std::string();
-    const bool isNew = many && !e.name.empty() && !readerImpl.View().HasEncoded(e.name);
-    if (isNew && !e.keys.empty() && added.insert(folded).second) {
-      // The section as it would be added to an empty file, header and all.
-      inTail.insert(folded);
-      tail += SectionSplice({}, 0, e, splicing.Classes())->text;
-      continue;
-    }
-    if (pending) {
-      owned = ApplySplice(text, *pending);
-      text = owned;
-      pending.reset();
-    }
-    if (inTail.count(folded) != 0) {
-      // A second change to a section gathered in `tail`: the text takes the
-      // tail first, so that the change finds the section.
-      if (text.data() != owned.data()) owned.assign(text);
-      if (owned.size() > img.Body() && owned.back() != '\n' && owned.back() != '\r') owned += "\r\n";
-      owned += tail;
-      text = owned;
-      tail.clear();
-      inTail.clear();
-    }
-    if (isNew) added.insert(folded);
-    pending = SectionSplice(text, img.Body(), e, splicing.Classes());
-    if (!pending && text.data() != img.Bytes().data()) pending = Splice{0, 0, {}};
-  }
-  if (!tail.empty()) {
-    if (pending) {
-      owned = ApplySplice(text, *pending);
-      text = owned;
-    }
-    const bool open = text.size() > img.Body() && text.back() != '\n' && text.back() != '\r';
-    pending = Splice{text.size(), text.size(), (open ? "\r\n" : "") + tail};
-  }
+  const std::optional<Splice> pending =
+      SpliceSections(img, readerImpl.View(), encoded, splicing.Classes(), text, owned);
   if (!pending) return true;  // nothing changes
 
   std::vector<Piece> pieces = {Piece{text.substr(0, pending->begin)}, Piece{pending->text},
