@@ -72,8 +72,10 @@ void ApplyProcessWideSettings(const config::Configuration& configuration) {
 
 namespace {
 
-player::PlayerLinkOptions PlayerOptionsFor(const config::Configuration& configuration) {
+player::PlayerLinkOptions PlayerOptionsFor(const config::Configuration& configuration,
+                                           player::PlayerHooks hooks) {
   player::PlayerLinkOptions options;
+  options.hooks = std::move(hooks);
   options.startTimeoutMs = configuration.playerStartMs;
   return options;
 }
@@ -86,7 +88,7 @@ struct MainWindowLogic::Impl {
         env(std::move(e)),
         drives(model, DriveHookFor(model, s)),
         lookup(model, LookupHooksFor(model, s)),
-        playerLink(s, PlayerOptionsFor(env)),
+        playerLink(s, PlayerOptionsFor(env, PlayerHooksFor(model, s))),
         formOption(s) {
     // The main window binds the player only for one import or export.
     playerLink.SetAutoLink(false);

@@ -1,6 +1,7 @@
 #include "mainform/outcome_texts.h"
 
 #include <cerrno>
+#include <cstdio>
 
 namespace sl::mainform {
 
@@ -135,6 +136,24 @@ ShownText TextOf(WindowEvent event) {
   return Nothing();
 }
 
+ShownText TextOf(player::PlayerEvent event) {
+  using E = player::PlayerEvent;
+  switch (event) {
+    case E::CreateFailed:
+    case E::InterfaceFailed:
+    case E::CallFailed:
+    case E::SettingsNotSaved: return {Status::None, "", Box::Detail, MsgIcon::Error, "", false};
+    case E::VersionUnsupported:
+      return {Status::None,
+              "",
+              Box::Text,
+              MsgIcon::Warning,
+              "このバージョンのDSMPには対応していません\n対応版をお使いください",
+              false};
+  }
+  return Nothing();
+}
+
 void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine,
           shell::ShellModel& model, shell::ShellServices& services) {
   auto box = [&] {
@@ -190,6 +209,41 @@ disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& ser
     Show(TextOf(r.event), r.problems.empty() ? std::string() : DeviceProblemText(r.problems), {}, model,
          services);
   };
+}
+
+player::PlayerHooks PlayerHooksFor(shell::ShellModel& model, shell::ShellServices& services) {
+  player::PlayerHooks hooks;
+  hooks.report = [&model, &services](const player::PlayerReport& r) {
+    const bool bindFailure =
+        r.event == player::PlayerEvent::CreateFailed || r.event == player::PlayerEvent::InterfaceFailed;
+    Show(TextOf(r.event), bindFailure ? PlayerBindFailureText(r) : r.detail, {}, model, services);
+  };
+  hooks.askOnFailedRead = [&services](const player::FailedRead& read) {
+    player::FailedReadAnswer reply;
+    reply.asked = FailedReadText(read);
+    reply.answer = services.QuestionBox(kFailedReadCaption, reply.asked, shell::MsgButtons::YesNoCancel);
+    return reply;
+  };
+  return hooks;
+}
+
+std::string FailedReadText(const player::FailedRead& read) {
+  std::string reason = read.reason;
+  if (reason.empty()) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Error 0x%08X (%d)", static_cast<unsigned>(read.code), read.code);
+    reason = buf;
+  }
+  return read.call + " failed: " + reason +
+         "\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug";
+}
+
+std::string PlayerBindFailureText(const player::PlayerReport& report) {
+  char code[16];
+  std::snprintf(code, sizeof code, "%X", report.code);
+  const char* what =
+      report.event == player::PlayerEvent::CreateFailed ? " Create Instance Error[" : " Interface Error[";
+  return report.name + what + code + "]";
 }
 
 std::string ServerReplyBoxText(std::string_view line) {

@@ -10,6 +10,7 @@
 
 #include "cddb/cddb.h"
 #include "disc/disc.h"
+#include "player/player.h"
 #include "shell/model.h"
 #include "shell/services.h"
 
@@ -51,6 +52,7 @@ struct ShownText {
 ShownText TextOf(cddb::LookupEvent event);
 ShownText TextOf(disc::DriveEvent event);
 ShownText TextOf(WindowEvent event);
+ShownText TextOf(player::PlayerEvent event);
 
 // Writes the status and shows the box of `shown`, in its order. `detail` and
 // `serverLine` fill the parts marked for them.
@@ -63,6 +65,15 @@ void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& ser
 cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services);
 // The hook through which the drives report to this window.
 disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services);
+// The hooks through which the player link reports to this window and asks it.
+player::PlayerHooks PlayerHooksFor(shell::ShellModel& model, shell::ShellServices& services);
+
+// The caption and the text of the question after a failed read from the
+// player.
+inline constexpr const char* kFailedReadCaption = "HRCHECK: ";
+std::string FailedReadText(const player::FailedRead& read);
+// The box text of a failure to bind the player (creation or interface).
+std::string PlayerBindFailureText(const player::PlayerReport& report);
 
 // The second line of a refusing server's box when the server does not know
 // this program.

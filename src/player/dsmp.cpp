@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -56,12 +55,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     if (f(a[i]) != f(b[i])) return false;
   }
   return true;
-}
-
-std::string HexUpper(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%X", v);
-  return buf;
 }
 
 bool DebuggerAttached() {
@@ -205,18 +198,10 @@ void PlayerLink::LoseLink() {
 }
 
 void PlayerLink::HrCheck(HResult hr, const char* what) {
-  if (!ipc::Failed(hr)) return;
-  std::string message = ipc::ResultText(hr);
-  if (message.empty()) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "Error 0x%08X (%d)", static_cast<unsigned>(hr), hr);
-    message = buf;
-  }
-  const std::string text = std::string(what) + " failed: " + message +
-                           "\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug";
-  const auto answer = services_.QuestionBox("HRCHECK: ", text, shell::MsgButtons::YesNoCancel);
-  if (answer == shell::MsgAnswer::Yes) throw PlayerCallError(text, hr);
-  if (answer == shell::MsgAnswer::Cancel && DebuggerAttached()) ::raise(SIGTRAP);
+  if (!ipc::Failed(hr) || !options_.hooks.askOnFailedRead) return;
+  const FailedReadAnswer reply = options_.hooks.askOnFailedRead({what, hr, ipc::ResultText(hr)});
+  if (reply.answer == shell::MsgAnswer::Yes) throw PlayerCallError(reply.asked, hr);
+  if (reply.answer == shell::MsgAnswer::Cancel && DebuggerAttached()) ::raise(SIGTRAP);
 }
 
 std::int32_t PlayerLink::ReadLong(int slot, const char* what, std::int32_t unbound) {
@@ -242,6 +227,38 @@ void PlayerLink::Command(int slot, const std::vector<Value>& in) {
 
 // ---- Binding ----
 
+bool PlayerLink::ConnectInterfaces() {
+  ipc::Interface unknown;
+  HResult hr =
+      ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
+  if (ipc::Failed(hr)) {
+    ReportBindFailure({PlayerEvent::CreateFailed, "DSMPControl", static_cast<std::uint32_t>(hr), {}});
+    return false;
+  }
+  struct Wanted {
+    const ipc::Guid& iid;
+    const char* name;
+  };
+  const Wanted wanted[] = {{contract::kIidIDSMPControl, "IDSMPControl"},
+                           {contract::kIidIDSMPPlayList, "IDSMPPlayList"},
+                           {contract::kIidIDSMPLyrics, "IDSMPLyrics"},
+                           {contract::kIidIDSMPMenu, "IDSMPMenu"}};
+  ipc::Interface got[4];
+  for (int i = 0; i < 4; ++i) {
+    hr = unknown.Query(wanted[i].iid, got[i]);
+    if (ipc::Failed(hr)) {
+      if (ipc::IsLinkFailure(hr)) linkLost_ = true;
+      ReportBindFailure({PlayerEvent::InterfaceFailed, wanted[i].name, static_cast<std::uint32_t>(hr), {}});
+      return false;
+    }
+  }
+  controlInterface_ = got[0];
+  playListInterface_ = got[1];
+  lyricsInterface_ = got[2];
+  menuInterface_ = got[3];
+  return true;
+}
+
 void PlayerLink::Bind() {
   if (bound_ || options_.designing || binding_ || destroying_) return;
   platform::ScopedFlag binding(binding_);
@@ -258,43 +275,12 @@ void PlayerLink::Bind() {
     menuInterface_.Release();
   };
   try {
-    ipc::Interface unknown;
-    HResult hr =
-        ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
-    if (ipc::Failed(hr)) {
-      services_.Beep();
-      services_.MessageBox(shell::MsgIcon::Error, "DSMPControl Create Instance Error[" +
-                                                      HexUpper(static_cast<std::uint32_t>(hr)) + "]");
-      return;
-    }
-    struct Wanted {
-      const ipc::Guid& iid;
-      const char* name;
-    };
-    const Wanted wanted[] = {{contract::kIidIDSMPControl, "IDSMPControl"},
-                             {contract::kIidIDSMPPlayList, "IDSMPPlayList"},
-                             {contract::kIidIDSMPLyrics, "IDSMPLyrics"},
-                             {contract::kIidIDSMPMenu, "IDSMPMenu"}};
-    ipc::Interface got[4];
-    for (int i = 0; i < 4; ++i) {
-      hr = unknown.Query(wanted[i].iid, got[i]);
-      if (ipc::Failed(hr)) {
-        if (ipc::IsLinkFailure(hr)) linkLost_ = true;
-        services_.Beep();
-        services_.MessageBox(shell::MsgIcon::Error, std::string(wanted[i].name) + " Interface Error[" +
-                                                        HexUpper(static_cast<std::uint32_t>(hr)) + "]");
-        return;
-      }
-    }
-    controlInterface_ = got[0];
-    playListInterface_ = got[1];
-    lyricsInterface_ = got[2];
-    menuInterface_ = got[3];
+    if (!ConnectInterfaces()) return;
 
     {
       static constexpr ValueType kOut[] = {ValueType::Long};
       std::vector<Value> out;
-      hr = CallSlot(Intf::Control, contract::control::get_Handle, {}, kOut, out);
+      const HResult hr = CallSlot(Intf::Control, contract::control::get_Handle, {}, kOut, out);
       HrCheck(hr, "IDSMPControl::get_Handle");
       if (interrupted()) {
         releaseAll();
@@ -328,13 +314,10 @@ void PlayerLink::Bind() {
       Raise(OnBind, this);
     } else {
       Unbind();
-      services_.Beep();
-      services_.MessageBox(shell::MsgIcon::Warning,
-                           "このバージョンのDSMPには対応していません\n対応版をお使いください");
+      ReportBindFailure({PlayerEvent::VersionUnsupported, {}, 0, {}});
     }
   } catch (const PlayerCallError& e) {
-    services_.Beep();
-    services_.MessageBox(shell::MsgIcon::Error, e.what());
+    ReportBindFailure({PlayerEvent::CallFailed, {}, static_cast<std::uint32_t>(e.ErrorCode), e.what()});
   }
 }
 
@@ -714,7 +697,7 @@ void PlayerLink::SetTool(const std::string& Name, const std::string& Value) {
   const std::string path = PlayerIniPath();
   if (!path.empty()) {
     inifile::Profile ini(path);
-    if (!ini.WriteString("Tool", Name, Value)) services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
+    if (!ini.WriteString("Tool", Name, Value)) ReportSettingsNotSaved(ini.LastError());
   }
   Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
 }
@@ -725,7 +708,7 @@ void PlayerLink::DeleteTool(const std::string& Name) {
   std::error_code ec;
   if (!path.empty() && std::filesystem::exists(path, ec)) {
     inifile::Profile ini(path);
-    if (!ini.DeleteKey("Tool", Name)) services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
+    if (!ini.DeleteKey("Tool", Name)) ReportSettingsNotSaved(ini.LastError());
   }
   Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
 }

@@ -47,6 +47,10 @@ TEST(OutcomeTexts, EveryOutcomeShowsSomething) {
     const Seen seen = ShowOnce(TextOf(static_cast<WindowEvent>(i)));
     EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "window event " << i;
   }
+  for (int i = 0; i < player::kPlayerEventCount; ++i) {
+    const Seen seen = ShowOnce(TextOf(static_cast<player::PlayerEvent>(i)));
+    EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "player event " << i;
+  }
 }
 
 TEST(OutcomeTexts, BoxesAndStatusComeInTheirOrder) {
@@ -108,6 +112,40 @@ TEST(OutcomeTexts, LookupHooksAskThroughTheServices) {
   EXPECT_EQ(services.busyDepth, 1);
   hooks.busy(false);
   EXPECT_EQ(services.busyDepth, 0);
+}
+
+TEST(OutcomeTexts, PlayerReportsAndTheFailedReadQuestion) {
+  shell::ShellModel model;
+  test::RecordingServices services;
+  const player::PlayerHooks hooks = PlayerHooksFor(model, services);
+  using player::PlayerEvent;
+  hooks.report({PlayerEvent::CreateFailed, "DSMPControl", 0x80004005u, {}});
+  hooks.report({PlayerEvent::InterfaceFailed, "IDSMPMenu", 0x80004002u, {}});
+  hooks.report({PlayerEvent::VersionUnsupported, {}, 0, {}});
+  hooks.report({PlayerEvent::SettingsNotSaved, {}, 0, "read-only"});
+  ASSERT_EQ(services.boxes.size(), 4u);
+  EXPECT_EQ(services.boxes[0].text, "DSMPControl Create Instance Error[80004005]");
+  EXPECT_EQ(services.boxes[1].text, "IDSMPMenu Interface Error[80004002]");
+  EXPECT_EQ(services.boxes[2].text, "このバージョンのDSMPには対応していません\n対応版をお使いください");
+  EXPECT_EQ(services.boxes[2].icon, shell::MsgIcon::Warning);
+  EXPECT_EQ(services.boxes[3].text, "read-only");
+  EXPECT_EQ(services.boxes[3].icon, shell::MsgIcon::Error);
+  EXPECT_TRUE(model.Status(0).empty());
+
+  // The question names the call and the reason, or the code when the
+  // system has no text for it; the asked text comes back with the answer.
+  services.questionAnswers.push_back(shell::MsgAnswer::Yes);
+  const player::FailedReadAnswer yes = hooks.askOnFailedRead({"IDSMPControl::get_Track", -2147467259, ""});
+  EXPECT_EQ(yes.answer, shell::MsgAnswer::Yes);
+  EXPECT_EQ(yes.asked,
+            "IDSMPControl::get_Track failed: Error 0x80004005 (-2147467259)\n"
+            "Press [Y]es to terminate, [N]o to continue and [C]ancel to Debug");
+  ASSERT_EQ(services.questions.size(), 1u);
+  EXPECT_EQ(services.questions[0].caption, "HRCHECK: ");
+  EXPECT_EQ(services.questions[0].text, yes.asked);
+  EXPECT_EQ(services.questions[0].buttons, shell::MsgButtons::YesNoCancel);
+  EXPECT_EQ(hooks.askOnFailedRead({"x", 1, "why"}).answer, shell::MsgAnswer::No);
+  EXPECT_EQ(services.questions[1].text.rfind("x failed: why\n", 0), 0u);
 }
 
 }  // namespace
