@@ -89,7 +89,7 @@ struct MainWindowLogic::Impl {
         drives(model, DriveHookFor(model, s)),
         lookup(model, LookupHooksFor(model, s)),
         playerLink(s, PlayerOptionsFor(env, PlayerHooksFor(model, s))),
-        formOption(s) {
+        formOption(OptionHookFor(model, s)) {
     // The main window binds the player only for one import or export.
     playerLink.SetAutoLink(false);
   }

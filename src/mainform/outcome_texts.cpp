@@ -154,6 +154,18 @@ ShownText TextOf(player::PlayerEvent event) {
   return Nothing();
 }
 
+ShownText TextOf(settings::OptionEvent event) {
+  using E = settings::OptionEvent;
+  switch (event) {
+    case E::ServerNotSaved:
+      return {Status::None, "", Box::TextThenDetail, MsgIcon::Error, "サーバの設定を保存できませんでした。",
+              false};
+    case E::ServerListFull:
+      return {Status::None, "", Box::Text, MsgIcon::Error, "これ以上サーバを登録できません。", false};
+  }
+  return Nothing();
+}
+
 void Show(const ShownText& shown, const std::string& detail, std::string_view serverLine,
           shell::ShellModel& model, shell::ShellServices& services) {
   auto box = [&] {
@@ -225,6 +237,12 @@ player::PlayerHooks PlayerHooksFor(shell::ShellModel& model, shell::ShellService
     return reply;
   };
   return hooks;
+}
+
+settings::OptionHook OptionHookFor(shell::ShellModel& model, shell::ShellServices& services) {
+  return [&model, &services](const settings::OptionReport& r) {
+    Show(TextOf(r.event), r.detail, {}, model, services);
+  };
 }
 
 std::string FailedReadText(const player::FailedRead& read) {

@@ -11,6 +11,7 @@
 #include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "player/player.h"
+#include "settings/options.h"
 #include "shell/model.h"
 #include "shell/services.h"
 
@@ -53,6 +54,7 @@ ShownText TextOf(cddb::LookupEvent event);
 ShownText TextOf(disc::DriveEvent event);
 ShownText TextOf(WindowEvent event);
 ShownText TextOf(player::PlayerEvent event);
+ShownText TextOf(settings::OptionEvent event);
 
 // Writes the status and shows the box of `shown`, in its order. `detail` and
 // `serverLine` fill the parts marked for them.
@@ -67,6 +69,8 @@ cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices&
 disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services);
 // The hooks through which the player link reports to this window and asks it.
 player::PlayerHooks PlayerHooksFor(shell::ShellModel& model, shell::ShellServices& services);
+// The hook through which the options dialog's server tab reports.
+settings::OptionHook OptionHookFor(shell::ShellModel& model, shell::ShellServices& services);
 
 // The caption and the text of the question after a failed read from the
 // player.

@@ -51,6 +51,10 @@ TEST(OutcomeTexts, EveryOutcomeShowsSomething) {
     const Seen seen = ShowOnce(TextOf(static_cast<player::PlayerEvent>(i)));
     EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "player event " << i;
   }
+  for (int i = 0; i < settings::kOptionEventCount; ++i) {
+    const Seen seen = ShowOnce(TextOf(static_cast<settings::OptionEvent>(i)));
+    EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "option event " << i;
+  }
 }
 
 TEST(OutcomeTexts, BoxesAndStatusComeInTheirOrder) {
@@ -146,6 +150,18 @@ TEST(OutcomeTexts, PlayerReportsAndTheFailedReadQuestion) {
   EXPECT_EQ(services.questions[0].buttons, shell::MsgButtons::YesNoCancel);
   EXPECT_EQ(hooks.askOnFailedRead({"x", 1, "why"}).answer, shell::MsgAnswer::No);
   EXPECT_EQ(services.questions[1].text.rfind("x failed: why\n", 0), 0u);
+}
+
+TEST(OutcomeTexts, OptionReportsShowTheirBoxes) {
+  shell::ShellModel model;
+  test::RecordingServices services;
+  const settings::OptionHook hook = OptionHookFor(model, services);
+  hook({settings::OptionEvent::ServerNotSaved, "disk full"});
+  hook({settings::OptionEvent::ServerListFull, {}});
+  ASSERT_EQ(services.boxes.size(), 2u);
+  EXPECT_EQ(services.boxes[0].text, "サーバの設定を保存できませんでした。\ndisk full");
+  EXPECT_EQ(services.boxes[1].text, "これ以上サーバを登録できません。");
+  EXPECT_EQ(services.boxes[1].icon, shell::MsgIcon::Error);
 }
 
 }  // namespace
