@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "submit/submit.h"
+
 namespace sl::mainform {
 
 namespace {
@@ -297,6 +299,42 @@ std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& pr
     text.pop_back();
   }
   return text;
+}
+
+std::string ExportGapsText(const ExportGaps& gaps) {
+  constexpr std::size_t kNamed = 20;
+  std::vector<std::string> parts;
+  if (gaps.listTitle) parts.push_back("プレイリスト名");
+  auto list = [&parts](const char* what, const std::vector<int>& tracks) {
+    if (tracks.empty()) return;
+    std::string s = std::string(what) + ": ";
+    for (std::size_t i = 0; i < tracks.size() && i < kNamed; ++i) {
+      if (i) s += ", ";
+      s += std::to_string(tracks[i]);
+    }
+    if (tracks.size() > kNamed) s += " ほか" + std::to_string(tracks.size() - kNamed) + "曲";
+    parts.push_back(std::move(s));
+  };
+  list("読み取れない曲", gaps.unreadable);
+  list("曲名かアーティスト名が長すぎる曲", gaps.tooLong);
+  list("書き込めない曲", gaps.unwritten);
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? " / " : "") + parts[i];
+  return text;
+}
+
+std::string PortNotANumberText(const std::string& portText) {
+  return "ポート番号「" + portText + "」は整数ではありません。";
+}
+
+std::string RevisionTooHighText(long long revision) {
+  return std::string(submit::kInvalidMessage) + "\nこの曲情報のリビジョン " + std::to_string(revision) +
+         " はサーバが扱える最大値 " + std::to_string(cddb::kMaxServerRevision) +
+         " を超えているため、訂正できません。";
+}
+
+std::string EntryTooLargeText() {
+  return std::string(submit::kInvalidMessage) + "\n送信する曲情報が大きすぎます。";
 }
 
 std::string UndecodableText(const cddb::UndecodableBytes& bytes) {

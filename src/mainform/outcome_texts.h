@@ -63,6 +63,30 @@ void Show(const ShownText& shown, const std::string& detail, std::string_view se
 void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services,
           const std::string& detail = {});
 
+// What an export left out, by track number (from 1).
+struct ExportGaps {
+  bool listTitle = false;       // the play list's title could not be set
+  std::vector<int> unreadable;  // the link could not read the track
+  std::vector<int> tooLong;     // its title or artist is longer than the link carries
+  std::vector<int> unwritten;   // the player refused the write
+  bool Empty() const { return !listTitle && unreadable.empty() && tooLong.empty() && unwritten.empty(); }
+};
+// What the status line names of `gaps`: each list its first 20 tracks, and
+// counts the rest.
+std::string ExportGapsText(const ExportGaps& gaps);
+
+// Asked before an export: whether the artists go to the player as well.
+inline constexpr const char* kRegisterArtistQuestion = "アーティスト名も登録しますか？。";
+// The box for a proxy port that is not a whole number.
+std::string PortNotANumberText(const std::string& portText);
+
+// Why an entry is not fit to send (the SubmitInvalid box).
+inline constexpr const char* kNoTocToSubmitText = "CDの目次が読み込まれていないため送信できません。";
+inline constexpr const char* kEmailUnsendableText =
+    "メールアドレスを送信できません。オプションで設定し直してください。";
+std::string RevisionTooHighText(long long revision);
+std::string EntryTooLargeText();
+
 // The hooks through which the lookup reports to this window and asks it.
 cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices& services);
 // The hook through which the drives report to this window.

@@ -164,5 +164,42 @@ TEST(OutcomeTexts, OptionReportsShowTheirBoxes) {
   EXPECT_EQ(services.boxes[1].icon, shell::MsgIcon::Error);
 }
 
+TEST(OutcomeTexts, ExportGapsNameTheirFirstTracksAndCountTheRest) {
+  ExportGaps gaps;
+  EXPECT_TRUE(gaps.Empty());
+  EXPECT_EQ(ExportGapsText(gaps), "");
+  gaps.listTitle = true;
+  gaps.tooLong = {3};
+  EXPECT_FALSE(gaps.Empty());
+  EXPECT_EQ(ExportGapsText(gaps), "プレイリスト名 / 曲名かアーティスト名が長すぎる曲: 3");
+  ExportGaps many;
+  for (int t = 1; t <= 23; ++t) many.unwritten.push_back(t);
+  many.unreadable = {7, 9};
+  EXPECT_EQ(
+      ExportGapsText(many),
+      "読み取れない曲: 7, 9 / 書き込めない曲: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, "
+      "18, 19, 20 ほか3曲");
+}
+
+TEST(OutcomeTexts, TheWindowsOwnBoxTextsReadInFull) {
+  // Pinned word for word: these are what the user reads when an entry is
+  // refused before it is sent and when the proxy port is not a number.
+  EXPECT_EQ(PortNotANumberText("80a"), "ポート番号「80a」は整数ではありません。");
+  EXPECT_EQ(RevisionTooHighText(2147483648LL),
+            "入力漏れがあるか全角文字があります。\nこの曲情報のリビジョン 2147483648 はサーバが扱える最大値 "
+            "2147483647 を超えているため、訂正できません。");
+  EXPECT_EQ(EntryTooLargeText(), "入力漏れがあるか全角文字があります。\n送信する曲情報が大きすぎます。");
+  EXPECT_STREQ(kNoTocToSubmitText, "CDの目次が読み込まれていないため送信できません。");
+  EXPECT_STREQ(kEmailUnsendableText, "メールアドレスを送信できません。オプションで設定し直してください。");
+  EXPECT_STREQ(kRegisterArtistQuestion, "アーティスト名も登録しますか？。");
+  // Each is shown through the SubmitInvalid row: the text as the box, then
+  // the status.
+  const Seen seen = ShowOnce(TextOf(WindowEvent::SubmitInvalid), EntryTooLargeText());
+  EXPECT_EQ(seen.status, "曲情報が不適切です");
+  ASSERT_EQ(seen.boxes.size(), 1u);
+  EXPECT_EQ(seen.boxes[0].text, EntryTooLargeText());
+  EXPECT_FALSE(seen.statusBeforeBox);
+}
+
 }  // namespace
 }  // namespace sl::mainform
