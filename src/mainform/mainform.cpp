@@ -559,7 +559,7 @@ std::optional<MainWindowLogic::Impl::PreparedSubmission> MainWindowLogic::Impl::
   const submit::KeptText* kept = prepared.kept ? &*prepared.kept : nullptr;
   const submit::CheckResult check =
       submit::CheckSubmitData(table, lookup.ServerUtf8 ? 2 : lookup.ServerCode, encode, kept);
-  if (!check) return invalid(check.Message());
+  if (!check) return invalid(CheckFailureText(check));
   out.entry = submit::BuildSubmissionEntry(toc, table, encode, prepared.revision, kept).Text();
   if (out.entry.size() > submit::kMaxEntryBytes) return invalid(EntryTooLargeText());
 
@@ -605,8 +605,7 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions
   Show(WindowEvent::Sending, model, services);
   const submit::PostResult posted = PostWithBusyCursor(prepared->request);
   const submit::SubmitVerdict verdict = submit::JudgeReply(posted);
-  Show(verdict.noAnswer ? WindowEvent::SubmitUnanswered : WindowEvent::SubmitAnswered, model, services,
-       verdict.status);
+  Show(TextOf(verdict.reply), verdict.line, {}, model, services);
   out.reply = posted.body;
   out.result = verdict.accepted ? Result::Accepted : Result::NotAccepted;
   // The server now holds this revision: a further correction goes above it.

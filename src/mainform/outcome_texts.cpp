@@ -131,9 +131,19 @@ ShownText TextOf(WindowEvent event) {
     case E::SubmitInvalid:
       return {Status::Text, "曲情報が不適切です", Box::Detail, MsgIcon::Information, "", true};
     case E::Sending: return StatusOnly("送信中");
-    case E::SubmitUnanswered:
-      return {Status::Detail, "", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
-    case E::SubmitAnswered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
+  }
+  return Nothing();
+}
+
+ShownText TextOf(submit::SubmitReply reply) {
+  using R = submit::SubmitReply;
+  switch (reply) {
+    case R::NoAnswer:
+      return {Status::Text, "接続できません。", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
+    case R::HttpFailed: return StatusOnly("接続できません。");
+    case R::NoStatusCode: return StatusOnly("応答コードなし");
+    // The server's own line, as it wrote it.
+    case R::Answered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
   }
   return Nothing();
 }
@@ -328,13 +338,50 @@ std::string PortNotANumberText(const std::string& portText) {
 }
 
 std::string RevisionTooHighText(long long revision) {
-  return std::string(submit::kInvalidMessage) + "\nこの曲情報のリビジョン " + std::to_string(revision) +
+  return std::string(kSubmitInvalidText) + "\nこの曲情報のリビジョン " + std::to_string(revision) +
          " はサーバが扱える最大値 " + std::to_string(cddb::kMaxServerRevision) +
          " を超えているため、訂正できません。";
 }
 
+namespace {
+
+// "U+XXXX" for one UTF-8 encoded character.
+std::string CodePoint(std::string_view ch) {
+  char32_t cp = static_cast<unsigned char>(ch[0]);
+  if (ch.size() > 1) {
+    cp &= 0xFFu >> (ch.size() + 1);
+    for (std::size_t k = 1; k < ch.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
+  }
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+  return buf;
+}
+
+}  // namespace
+
+std::string CheckFailureText(const submit::CheckResult& check) {
+  using Field = submit::CheckResult::FieldProblem::Field;
+  std::string text = kSubmitInvalidText;
+  for (const auto& problem : check.fieldProblems) {
+    if (problem.field == Field::Year) {
+      text += "\n年（DYEAR）「" + problem.value + "」は空欄か4桁までの数字にしてください。";
+    } else {
+      std::string names;
+      for (const char* c : submit::kCategories) names += (names.empty() ? "" : ", ") + std::string(c);
+      text += "\nカテゴリ「" + problem.value + "」はCDDBのカテゴリ（" + names + "）ではありません。";
+    }
+  }
+  for (const auto& ch : check.lineBreaks)
+    text += "\n" + CodePoint(ch) + " は行を終わらせてしまうため送れない文字です。";
+  for (const auto& ch : check.doubleByte)
+    text += "\n「" + ch + "」(" + CodePoint(ch) + ") はこのサーバに送れない全角文字です。";
+  for (const auto& ch : check.unencodable)
+    text += "\n「" + ch + "」(" + CodePoint(ch) + ") は送信先の文字コードで表せない文字です。";
+  return text;
+}
+
 std::string EntryTooLargeText() {
-  return std::string(submit::kInvalidMessage) + "\n送信する曲情報が大きすぎます。";
+  return std::string(kSubmitInvalidText) + "\n送信する曲情報が大きすぎます。";
 }
 
 std::string UndecodableText(const cddb::UndecodableBytes& bytes) {

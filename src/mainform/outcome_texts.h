@@ -14,6 +14,7 @@
 #include "settings/options.h"
 #include "shell/model.h"
 #include "shell/services.h"
+#include "submit/submit.h"
 
 namespace sl::mainform {
 
@@ -32,10 +33,8 @@ enum class WindowEvent {
   SettingsNotSaved,  // the options could not be stored (`detail`: why)
   SubmitInvalid,     // the entry is not fit to send (`detail`: the box text)
   Sending,           // the entry is about to be posted
-  SubmitUnanswered,  // the post had no answer
-  SubmitAnswered,    // the post's answer (`detail`: the status the verdict gives)
 };
-inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::SubmitAnswered) + 1;
+inline constexpr int kWindowEventCount = static_cast<int>(WindowEvent::Sending) + 1;
 
 // How one outcome is shown. A text marked "then detail" is followed by the
 // outcome's detail (after a line break in a box, directly in the status).
@@ -55,6 +54,8 @@ ShownText TextOf(disc::DriveEvent event);
 ShownText TextOf(WindowEvent event);
 ShownText TextOf(player::PlayerEvent event);
 ShownText TextOf(settings::OptionEvent event);
+// The server's answer to a submission (`detail`: the answer's status line).
+ShownText TextOf(submit::SubmitReply reply);
 
 // Writes the status and shows the box of `shown`, in its order. `detail` and
 // `serverLine` fill the parts marked for them.
@@ -80,7 +81,12 @@ inline constexpr const char* kRegisterArtistQuestion = "アーティスト名も
 // The box for a proxy port that is not a whole number.
 std::string PortNotANumberText(const std::string& portText);
 
-// Why an entry is not fit to send (the SubmitInvalid box).
+// Why an entry is not fit to send (the SubmitInvalid box): the first line
+// of each box, then the reasons.
+inline constexpr const char* kSubmitInvalidText = "入力漏れがあるか全角文字があります。";
+// A failed check: the first line, then one line for each field refused for
+// its form and for each character that cannot be sent.
+std::string CheckFailureText(const submit::CheckResult& check);
 inline constexpr const char* kNoTocToSubmitText = "CDの目次が読み込まれていないため送信できません。";
 inline constexpr const char* kEmailUnsendableText =
     "メールアドレスを送信できません。オプションで設定し直してください。";

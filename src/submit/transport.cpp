@@ -145,13 +145,9 @@ PostResult PostSubmission(const PostRequest& request) {
 
 SubmitVerdict JudgeReply(const PostResult& result) {
   SubmitVerdict v;
-  if (!result.replied) {
-    v.noAnswer = true;
-    v.status = "接続できません。";
-    return v;
-  }
+  if (!result.replied) return v;
   if (result.httpStatus != 200) {
-    v.status = "接続できません。";
+    v.reply = SubmitReply::HttpFailed;
     return v;
   }
   const std::string_view body = result.body;
@@ -173,11 +169,12 @@ SubmitVerdict JudgeReply(const PostResult& result) {
                        std::isdigit(static_cast<unsigned char>(shown[1])) &&
                        std::isdigit(static_cast<unsigned char>(shown[2]));
   if (!hasCode) {
-    v.status = "応答コードなし";
+    v.reply = SubmitReply::NoStatusCode;
     return v;
   }
-  v.status = shown;
+  v.reply = SubmitReply::Answered;
   v.accepted = shown[0] == '2';
+  v.line = std::move(shown);
   return v;
 }
 

@@ -51,6 +51,10 @@ TEST(OutcomeTexts, EveryOutcomeShowsSomething) {
     const Seen seen = ShowOnce(TextOf(static_cast<player::PlayerEvent>(i)));
     EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "player event " << i;
   }
+  for (int i = 0; i < submit::kSubmitReplyCount; ++i) {
+    const Seen seen = ShowOnce(TextOf(static_cast<submit::SubmitReply>(i)));
+    EXPECT_FALSE(seen.status.empty()) << "submit reply " << i;
+  }
   for (int i = 0; i < settings::kOptionEventCount; ++i) {
     const Seen seen = ShowOnce(TextOf(static_cast<settings::OptionEvent>(i)));
     EXPECT_FALSE(seen.status.empty() && seen.boxes.empty()) << "option event " << i;
@@ -75,7 +79,7 @@ TEST(OutcomeTexts, BoxesAndStatusComeInTheirOrder) {
   }
   EXPECT_FALSE(ShowOnce(TextOf(WindowEvent::NoDisc)).statusBeforeBox);
   EXPECT_FALSE(ShowOnce(TextOf(WindowEvent::SubmitInvalid)).statusBeforeBox);
-  EXPECT_FALSE(ShowOnce(TextOf(WindowEvent::SubmitUnanswered)).statusBeforeBox);
+  EXPECT_FALSE(ShowOnce(TextOf(submit::SubmitReply::NoAnswer)).statusBeforeBox);
 }
 
 TEST(OutcomeTexts, DetailsLandWhereTheyGo) {
@@ -93,7 +97,7 @@ TEST(OutcomeTexts, DetailsLandWhereTheyGo) {
   EXPECT_EQ(seen.status, "DISCID : 23026203");
   EXPECT_TRUE(seen.boxes.empty());
 
-  seen = ShowOnce(TextOf(WindowEvent::SubmitAnswered), "200 OK, submission has been sent.");
+  seen = ShowOnce(TextOf(submit::SubmitReply::Answered), "200 OK, submission has been sent.");
   EXPECT_EQ(seen.status, "200 OK, submission has been sent.");
 
   seen = ShowOnce(TextOf(disc::DriveEvent::NodesUnopenable), "CD-ROMドライブ /dev/sr0 を開けません");
@@ -179,6 +183,40 @@ TEST(OutcomeTexts, ExportGapsNameTheirFirstTracksAndCountTheRest) {
       ExportGapsText(many),
       "読み取れない曲: 7, 9 / 書き込めない曲: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, "
       "18, 19, 20 ほか3曲");
+}
+
+TEST(OutcomeTexts, ACheckFailureNamesFieldsThenCharactersInTheirOrder) {
+  using Field = submit::CheckResult::FieldProblem::Field;
+  submit::CheckResult check;
+  check.ok = false;
+  check.unencodable = {"😀"};
+  check.doubleByte = {"山"};
+  check.lineBreaks = {std::string(1, '\0')};
+  check.fieldProblems = {{Field::Year, "19999"}, {Field::Category, "pop"}};
+  EXPECT_EQ(CheckFailureText(check),
+            "入力漏れがあるか全角文字があります。\n"
+            "年（DYEAR）「19999」は空欄か4桁までの数字にしてください。\n"
+            "カテゴリ「pop」はCDDBのカテゴリ（blues, classical, country, data, folk, jazz, misc, newage, "
+            "reggae, rock, soundtrack）ではありません。\n"
+            "U+0000 は行を終わらせてしまうため送れない文字です。\n"
+            "「山」(U+5C71) はこのサーバに送れない全角文字です。\n"
+            "「😀」(U+1F600) は送信先の文字コードで表せない文字です。");
+}
+
+TEST(OutcomeTexts, SubmitRepliesShowTheirStatus) {
+  // No answer: the box first, then the status; an HTTP failure and a reply
+  // without a code only the status; an answer its own line.
+  Seen seen = ShowOnce(TextOf(submit::SubmitReply::NoAnswer));
+  EXPECT_EQ(seen.status, "接続できません。");
+  ASSERT_EQ(seen.boxes.size(), 1u);
+  EXPECT_EQ(seen.boxes[0].text, "接続に失敗しました。");
+  EXPECT_EQ(seen.boxes[0].icon, shell::MsgIcon::Warning);
+  seen = ShowOnce(TextOf(submit::SubmitReply::HttpFailed));
+  EXPECT_EQ(seen.status, "接続できません。");
+  EXPECT_TRUE(seen.boxes.empty());
+  seen = ShowOnce(TextOf(submit::SubmitReply::NoStatusCode));
+  EXPECT_EQ(seen.status, "応答コードなし");
+  EXPECT_TRUE(seen.boxes.empty());
 }
 
 TEST(OutcomeTexts, TheWindowsOwnBoxTextsReadInFull) {
