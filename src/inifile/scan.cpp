@@ -18,6 +18,86 @@ namespace {
 // small enough to stay in the processor's cache.
 constexpr std::size_t kScanBlockBytes = std::size_t{256} << 10;
 
+// The end of the last whole line of what was read: a CR at the very end may
+// be the first half of a CR LF. 0 while no line has ended; at the end of the
+// file everything read counts.
+std::size_t WholeLinesEnd(std::string_view read, bool eof) {
+  if (eof) return read.size();
+  for (std::size_t i = read.size(); i > 0; --i) {
+    const char c = read[i - 1];
+    if (c == '\n' || (c == '\r' && i < read.size())) return i;
+  }
+  return 0;
+}
+
+// Finds the section in the blocks of whole lines fed to it, one after the
+// other, and keeps its lines and offsets in `out`.
+class SectionCollector {
+ public:
+  explicit SectionCollector(FoundSection& out) : out_(out) {}
+
+  // Whether the section was found and has ended (or cannot be found).
+  bool Done() const { return done_; }
+  // Learns the wanted name in the file's encoding once the byte-order mark
+  // is known; nullopt: no section can match.
+  void SetName(std::optional<std::string> name) {
+    name_ = std::move(name);
+    if (!name_) done_ = true;
+  }
+  // One block `s` of whole lines at file offset `base`; its lines start at
+  // `body` (after a byte-order mark in the first block).
+  void Feed(std::string_view s, std::size_t body, std::uint64_t base) {
+    const auto classesFor = [this](std::string_view line) -> const text::ByteClasses& {
+      return ClassesFor(line);
+    };
+    std::size_t from = body;
+    if (!done_ && !collecting_ && name_) {
+      if (name_->empty() && base == 0) {
+        out_.span = Span{body, body, 0};
+        collecting_ = true;
+      } else if (!name_->empty()) {
+        for (auto h = NextHeaderWith(s, body, from, classesFor); h;
+             h = NextHeaderWith(s, body, h->bodyStart, classesFor)) {
+          if (NamesEqual(h->name, *name_, classesFor(h->name))) {
+            out_.span = Span{static_cast<std::size_t>(base + h->lineStart),
+                             static_cast<std::size_t>(base + h->bodyStart), 0};
+            collecting_ = true;
+            from = h->bodyStart;
+            break;
+          }
+        }
+      }
+    }
+    if (collecting_) {
+      const auto next = NextHeaderWith(s, body, from, classesFor);
+      const std::size_t stop = next ? next->lineStart : s.size();
+      out_.lines.append(s.substr(from, stop - from));
+      if (next) {
+        out_.span->end = static_cast<std::size_t>(base + stop);
+        collecting_ = false;
+        done_ = true;
+      }
+    }
+  }
+  // The file ended at `size`: a section still open ends there.
+  void End(std::uint64_t size) {
+    if (collecting_) out_.span->end = static_cast<std::size_t>(size);
+  }
+
+ private:
+  FoundSection& out_;
+  std::optional<std::string> name_;
+  bool collecting_ = false;  // inside the section: its lines go to out.lines
+  bool done_ = false;        // the section ended
+  // A header line of ASCII text reads the same in every code page; the code
+  // page's two-byte classes (found once per process, at a cost) are asked
+  // for only for a line that is not.
+  const text::ByteClasses& ClassesFor(std::string_view line) const {
+    static const text::ByteClasses kSingleBytes;
+    return out_.utf8 || IsAscii(line) ? kSingleBytes : text::ExternalByteClasses();
+  }
+};
+
 }  // namespace
 
 int ScanForSection(int fd, std::uint64_t sizeHint,
@@ -29,18 +109,8 @@ int ScanForSection(int fd, std::uint64_t sizeHint,
   buf.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlockBytes, sizeHint + 1)));
   std::size_t used = 0;    // bytes in buf
   std::uint64_t base = 0;  // file offset of buf[0]
-  std::optional<std::string> name;
-  bool nameKnown = false;
-  bool collecting = false;   // inside the section: its lines go to out.lines
-  bool done = false;         // the section ended
+  SectionCollector section(out);
   bool lastEndsLine = true;  // the last byte read ended a line
-  static const text::ByteClasses kSingleBytes;
-  // A header line of ASCII text reads the same in every code page; the code
-  // page's two-byte classes (found once per process, at a cost) are asked
-  // for only for a line that is not.
-  const auto classesFor = [&](std::string_view line) -> const text::ByteClasses& {
-    return out.utf8 || IsAscii(line) ? kSingleBytes : text::ExternalByteClasses();
-  };
   for (;;) {
     if (used == buf.size()) {
       // A line longer than the buffer: the buffer grows, within the bound.
@@ -55,69 +125,27 @@ int ScanForSection(int fd, std::uint64_t sizeHint,
     const bool eof = n == 0;
     used += static_cast<std::size_t>(n);
     if (base + used > Profile::kMaxFileBytes) return EFBIG;
-    // Only whole lines are looked at; a CR at the end of what was read may
-    // be the first half of a CR LF.
-    std::size_t complete = used;
-    if (!eof) {
-      complete = 0;
-      for (std::size_t i = used; i > 0; --i) {
-        const char c = buf[i - 1];
-        if (c == '\n' || (c == '\r' && i < used)) {
-          complete = i;
-          break;
-        }
-      }
-      if (complete == 0) continue;  // no line end yet: read more
-    }
+    // Only whole lines are looked at.
+    const std::size_t complete = WholeLinesEnd(std::string_view(buf.data(), used), eof);
+    if (complete == 0 && !eof) continue;  // no line end yet: read more
     const std::string_view s(buf.data(), complete);
     std::size_t body = 0;
     if (base == 0) {
       out.utf8 = s.substr(0, kBom.size()) == kBom;
       body = out.utf8 ? kBom.size() : 0;
-    }
-    if (!nameKnown) {
-      name = encode(out.utf8);
-      nameKnown = true;
-      if (!name) done = true;
+      section.SetName(encode(out.utf8));
     }
     if (!s.empty()) lastEndsLine = s.back() == '\n' || s.back() == '\r';
     if (toEnd && out.crlf) out.crlf = HasCrlfLineEnds(s, body);
-    std::size_t from = body;
-    if (!done && !collecting && name) {
-      if (name->empty() && base == 0) {
-        out.span = Span{body, body, 0};
-        collecting = true;
-      } else if (!name->empty()) {
-        for (auto h = NextHeaderWith(s, body, from, classesFor); h;
-             h = NextHeaderWith(s, body, h->bodyStart, classesFor)) {
-          if (NamesEqual(h->name, *name, classesFor(h->name))) {
-            out.span = Span{static_cast<std::size_t>(base + h->lineStart),
-                            static_cast<std::size_t>(base + h->bodyStart), 0};
-            collecting = true;
-            from = h->bodyStart;
-            break;
-          }
-        }
-      }
-    }
-    if (collecting) {
-      const auto next = NextHeaderWith(s, body, from, classesFor);
-      const std::size_t stop = next ? next->lineStart : s.size();
-      out.lines.append(s.substr(from, stop - from));
-      if (next) {
-        out.span->end = static_cast<std::size_t>(base + stop);
-        collecting = false;
-        done = true;
-      }
-    }
+    section.Feed(s, body, base);
     base += complete;
     // The unfinished line moves to the front.
     std::memmove(buf.data(), buf.data() + complete, used - complete);
     used -= complete;
-    if (eof || (done && !toEnd)) break;
+    if (eof || (section.Done() && !toEnd)) break;
   }
   out.size = base;
-  if (collecting) out.span->end = static_cast<std::size_t>(base);
+  section.End(base);
   if (!lastEndsLine) out.crlf = false;
   return 0;
 }
