@@ -138,103 +138,97 @@ bool Profile::Reader::Storable(std::string_view value) const {
   return impl_.codec().TryEncode(value).has_value();
 }
 
-bool Profile::Transact(const Change& change) {
-  lastError_.clear();
-  if (WriteScope::Active()) return Fail("別の書き込みがまだ終わっていません");
-  WriteScope scope;
-  if (path_.empty()) return Fail("ファイル名がありません");
+namespace {
 
-  const std::string target = ResolveTarget(path_);
-  const std::filesystem::path tp(target);
-  const std::string base = tp.filename().string();
-  const std::string dir = tp.has_parent_path() ? tp.parent_path().string() : ".";
-  if (base.empty()) return Fail("「" + path_ + "」はファイル名ではありません");
-
-  FileLock lock;
-  std::string error;
-  if (!lock.Acquire(target, dir, error)) return Fail(error);
-
-  // Under the lock, the file as it is now (another process may have just
-  // replaced it).
-  const int fd = lock.FileFd();
+// Where a write goes: the file the path names (links followed), its folder
+// and name, and, under the lock, the file as it is now.
+struct WriteTarget {
+  std::string path;
+  std::string dir;
+  std::string base;
+  int fd = -1;  // the locked file, -1 when there is none
   struct stat st {};
-  bool utf8 = false;
-  if (fd >= 0) {
-    if (::fstat(fd, &st) != 0) return Fail(target + " を読み込めません: " + ErrnoText(errno));
-    if (!S_ISREG(st.st_mode))
-      return Fail(target + " を読み込めません: " + ErrnoText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
-      return Fail("ファイル " + target + " が大きすぎます");
-    char head[3];
-    utf8 = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-           std::string_view(head, sizeof head) == kBom;
-  }
-  auto loadFailure = [&](int err) {
-    if (err == EFBIG) return Fail("ファイル " + target + " が大きすぎます");
-    return Fail(target + " を読み込めません: " + ErrnoText(err));
-  };
+};
 
-  std::vector<SectionKeys> sections;
-  const Reader::Impl readerImpl(fd, utf8);
-  if (!change(Reader(readerImpl), sections, error))
-    return Fail(error.empty() ? "変更できませんでした" : error);
-  if (sections.empty()) return true;
+std::string LoadFailureText(const std::string& target, int err) {
+  if (err == EFBIG) return "ファイル " + target + " が大きすぎます";
+  return target + " を読み込めません: " + ErrnoText(err);
+}
 
-  // Names are checked before anything touches the disk.
-  if (auto problem = NamesProblem(sections)) return Fail(*problem);
-  if (fd >= 0 && ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
-    return Fail("ファイル " + target + " は読み取り専用です");
-  }
+// Under the lock, the file as it is now (another process may have just
+// replaced it): its state, and whether it starts with a UTF-8 byte-order
+// mark. The failure's text, if any.
+std::optional<std::string> ReadLockedState(WriteTarget& t, bool& utf8) {
+  if (t.fd < 0) return std::nullopt;
+  if (::fstat(t.fd, &t.st) != 0) return t.path + " を読み込めません: " + ErrnoText(errno);
+  if (!S_ISREG(t.st.st_mode))
+    return t.path + " を読み込めません: " + ErrnoText(S_ISDIR(t.st.st_mode) ? EISDIR : EINVAL);
+  if (static_cast<std::uint64_t>(t.st.st_size) > Profile::kMaxFileBytes)
+    return "ファイル " + t.path + " が大きすぎます";
+  char head[3];
+  utf8 = ::pread(t.fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+         std::string_view(head, sizeof head) == kBom;
+  return std::nullopt;
+}
 
-  std::vector<EncodedSection> encoded;
-  if (auto problem = EncodeSections(Codec(utf8), sections, encoded)) return Fail(*problem);
-  auto asciiChanges = [&] { return AllAscii(encoded); };
+enum class InPlace { NotApplicable, Done, Failed };
 
-  // The usual change, keys of one section: the file is read through once
-  // to find the section and keep its lines, and the new file is the old
-  // one's bytes before the section, the section's new lines and the old
-  // bytes after it, the old bytes copied file to file by the kernel. A file
-  // with other line ends than CR LF is rewritten whole below.
-  if (encoded.size() == 1 && !readerImpl.Loaded()) {
-    FoundSection found;
-    if (fd >= 0) {
-      const std::string& name = encoded.front().name;
-      const int err = ScanForSection(
-          fd, static_cast<std::uint64_t>(st.st_size), [&](bool) { return std::optional<std::string>(name); },
-          true, found);
-      if (err != 0) return loadFailure(err);
-    }
-    if (found.crlf && found.utf8 == utf8) {
-      // Only the section's own lines are parsed.
-      const Codec splicing(utf8, IsAscii(found.lines) && asciiChanges());
-      const auto sp =
-          SectionSpliceAt(found.lines, found.span, found.size, false, encoded.front(), splicing.Classes());
-      if (!sp) return true;  // nothing changes
-      const std::uint64_t total = found.size - (sp->end - sp->begin) + sp->text.size();
-      if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
-      std::vector<Piece> pieces;
-      if (sp->begin > 0) pieces.push_back(Piece{{}, fd, 0, sp->begin});
-      pieces.push_back(Piece{sp->text});
-      if (found.size > sp->end) pieces.push_back(Piece{{}, fd, sp->end, found.size - sp->end});
-      ForgetParse(path_);
-      if (!ReplaceFile(target, dir, base, pieces, fd >= 0 ? &st : nullptr, error)) return Fail(error);
-      return true;
+// The usual change, keys of one section: the file is read through once to
+// find the section and keep its lines, and the new file is the old one's
+// bytes before the section, the section's new lines and the old bytes after
+// it, the old bytes copied file to file by the kernel. NotApplicable for a
+// file with other line ends than CR LF, which is rewritten whole.
+// `cachedPath`: the path the parse cache knows the file by.
+InPlace WriteSectionInPlace(const WriteTarget& t, bool utf8, const std::vector<EncodedSection>& encoded,
+                            const std::string& cachedPath, std::string& error) {
+  FoundSection found;
+  if (t.fd >= 0) {
+    const std::string& name = encoded.front().name;
+    const int err = ScanForSection(
+        t.fd, static_cast<std::uint64_t>(t.st.st_size),
+        [&](bool) { return std::optional<std::string>(name); }, true, found);
+    if (err != 0) {
+      error = LoadFailureText(t.path, err);
+      return InPlace::Failed;
     }
   }
+  if (!found.crlf || found.utf8 != utf8) return InPlace::NotApplicable;
+  // Only the section's own lines are parsed.
+  const Codec splicing(utf8, IsAscii(found.lines) && AllAscii(encoded));
+  const auto sp =
+      SectionSpliceAt(found.lines, found.span, found.size, false, encoded.front(), splicing.Classes());
+  if (!sp) return InPlace::Done;  // nothing changes
+  const std::uint64_t total = found.size - (sp->end - sp->begin) + sp->text.size();
+  if (total > Profile::kMaxFileBytes) {
+    error = "ファイル " + t.path + " が大きくなりすぎます";
+    return InPlace::Failed;
+  }
+  std::vector<Piece> pieces;
+  if (sp->begin > 0) pieces.push_back(Piece{{}, t.fd, 0, sp->begin});
+  pieces.push_back(Piece{sp->text});
+  if (found.size > sp->end) pieces.push_back(Piece{{}, t.fd, sp->end, found.size - sp->end});
+  ForgetParse(cachedPath);
+  if (!ReplaceFile(t.path, t.dir, t.base, pieces, t.fd >= 0 ? &t.st : nullptr, error)) return InPlace::Failed;
+  return InPlace::Done;
+}
 
-  if (const int err = readerImpl.Load(); err != 0) return loadFailure(err);
-  const Image& img = readerImpl.Img();
+// Any other change: the file read whole (`img`, parsed as `view`) gets every
+// section spliced in, and is written as three pieces (before, the new lines,
+// after), or rewritten whole when its line ends are not all CR LF. False,
+// with `error`, when it fails.
+bool WriteWholeFile(const WriteTarget& t, const Image& img, const ParsedView& view,
+                    const std::vector<EncodedSection>& encoded, const std::string& cachedPath,
+                    std::string& error) {
   // The text the changes are spliced into: the file with the new lines.
   // Only a small file is scanned for it: on a large one the scan would cost
   // more than finding the code page's two-byte classes once.
   constexpr std::size_t kAsciiScanBytes = 1 << 20;
-  const bool asciiText = img.Bytes().size() <= kAsciiScanBytes && IsAscii(img.Bytes()) && asciiChanges();
+  const bool asciiText = img.Bytes().size() <= kAsciiScanBytes && IsAscii(img.Bytes()) && AllAscii(encoded);
   const Codec splicing(img.Utf8(), asciiText);
 
   std::string_view text = img.Bytes();
   std::string owned;
-  const std::optional<Splice> pending =
-      SpliceSections(img, readerImpl.View(), encoded, splicing.Classes(), text, owned);
+  const std::optional<Splice> pending = SpliceSections(img, view, encoded, splicing.Classes(), text, owned);
   if (!pending) return true;  // nothing changes
 
   std::vector<Piece> pieces = {Piece{text.substr(0, pending->begin)}, Piece{pending->text},
@@ -247,11 +241,60 @@ bool Profile::Transact(const Change& change) {
   }
   std::size_t total = 0;
   for (const Piece& piece : pieces) total += piece.bytes.size();
-  if (total > kMaxFileBytes) return Fail("ファイル " + target + " が大きくなりすぎます");
+  if (total > Profile::kMaxFileBytes) {
+    error = "ファイル " + t.path + " が大きくなりすぎます";
+    return false;
+  }
 
-  ForgetParse(path_);
-  if (!ReplaceFile(target, dir, base, pieces, img.Exists() ? &img.Stat() : nullptr, error))
-    return Fail(error);
+  ForgetParse(cachedPath);
+  return ReplaceFile(t.path, t.dir, t.base, pieces, img.Exists() ? &img.Stat() : nullptr, error);
+}
+
+}  // namespace
+
+bool Profile::Transact(const Change& change) {
+  lastError_.clear();
+  if (WriteScope::Active()) return Fail("別の書き込みがまだ終わっていません");
+  WriteScope scope;
+  if (path_.empty()) return Fail("ファイル名がありません");
+
+  WriteTarget t;
+  t.path = ResolveTarget(path_);
+  const std::filesystem::path tp(t.path);
+  t.base = tp.filename().string();
+  t.dir = tp.has_parent_path() ? tp.parent_path().string() : ".";
+  if (t.base.empty()) return Fail("「" + path_ + "」はファイル名ではありません");
+
+  FileLock lock;
+  std::string error;
+  if (!lock.Acquire(t.path, t.dir, error)) return Fail(error);
+  t.fd = lock.FileFd();
+  bool utf8 = false;
+  if (auto problem = ReadLockedState(t, utf8)) return Fail(*problem);
+
+  std::vector<SectionKeys> sections;
+  const Reader::Impl readerImpl(t.fd, utf8);
+  if (!change(Reader(readerImpl), sections, error))
+    return Fail(error.empty() ? "変更できませんでした" : error);
+  if (sections.empty()) return true;
+
+  // Names are checked before anything touches the disk.
+  if (auto problem = NamesProblem(sections)) return Fail(*problem);
+  if (t.fd >= 0 && ((t.st.st_mode & 0222) == 0 || ::access(t.path.c_str(), W_OK) != 0)) {
+    return Fail("ファイル " + t.path + " は読み取り専用です");
+  }
+
+  std::vector<EncodedSection> encoded;
+  if (auto problem = EncodeSections(Codec(utf8), sections, encoded)) return Fail(*problem);
+
+  if (encoded.size() == 1 && !readerImpl.Loaded()) {
+    const InPlace written = WriteSectionInPlace(t, utf8, encoded, path_, error);
+    if (written == InPlace::Failed) return Fail(error);
+    if (written == InPlace::Done) return true;
+  }
+
+  if (const int err = readerImpl.Load(); err != 0) return Fail(LoadFailureText(t.path, err));
+  if (!WriteWholeFile(t, readerImpl.Img(), readerImpl.View(), encoded, path_, error)) return Fail(error);
   return true;
 }
 
