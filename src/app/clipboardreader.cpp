@@ -97,6 +97,32 @@ long long TakeProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t prop
   return total;
 }
 
+// A long text comes in pieces: each new value of the property is the next
+// piece, an empty one ends it. Deleting the property (TakeProperty does)
+// asks for the next. Reads them into `bytes` until the end or the bound;
+// false when the owner stops answering.
+bool TakeInPieces(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
+                  const ClipboardLimits& limits, const std::atomic<bool>& cancel, std::string& bytes) {
+  bytes.clear();
+  xcb_atom_t type = XCB_NONE;
+  for (;;) {
+    xcb_generic_event_t* piece = WaitForEvent(
+        c, Clock::now() + limits.answerBound,
+        [&](xcb_generic_event_t* e) {
+          if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+          const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+          return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
+        },
+        cancel);
+    if (!piece) return false;
+    std::free(piece);
+    const long long length = TakeProperty(c, window, property, bytes, type, limits.maxBytes);
+    if (length < 0) return false;
+    // Done, or enough: the owner gives up on its own once nobody asks.
+    if (length == 0 || bytes.size() >= limits.maxBytes) return true;
+  }
+}
+
 // Asks the owner of `selection` for its text over a connection of its own.
 XRead ReadSelection(const std::string& display, bool primary, const ClipboardLimits& limits,
                     const std::atomic<bool>& cancel) {
@@ -163,32 +189,7 @@ XRead ReadSelection(const std::string& display, bool primary, const ClipboardLim
     out.utf8 = target == utf8;
     out.result = XRead::Result::Text;
     if (type != incr) break;
-    // A long text comes in pieces: each new value of the property is the
-    // next piece, an empty one ends it. Deleting the property (done above)
-    // asks for the next.
-    out.bytes.clear();
-    for (std::size_t pieces = 0;; ++pieces) {
-      xcb_generic_event_t* piece = WaitForEvent(
-          c, bound(),
-          [&](xcb_generic_event_t* e) {
-            if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-            const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-            return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
-          },
-          cancel);
-      if (!piece) {
-        out.result = XRead::Result::NoAnswer;
-        break;
-      }
-      std::free(piece);
-      const long long length = TakeProperty(c, window, property, out.bytes, type, limits.maxBytes);
-      if (length < 0) {
-        out.result = XRead::Result::NoAnswer;
-        break;
-      }
-      // Done, or enough: the owner gives up on its own once nobody asks.
-      if (length == 0 || out.bytes.size() >= limits.maxBytes) break;
-    }
+    if (!TakeInPieces(c, window, property, limits, cancel, out.bytes)) out.result = XRead::Result::NoAnswer;
     break;
   }
   xcb_destroy_window(c, window);

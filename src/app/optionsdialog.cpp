@@ -99,6 +99,11 @@ OptionsDialog::OptionsDialog(QWidget* mainWindow)
   okButton->setDefault(true);
   cancelButton = MakeButton(this, "cancelButton", QStringLiteral("キャンセル"), 432, 52);
 
+  BuildTabs();
+  ConnectGestures();
+}
+
+void OptionsDialog::BuildTabs() {
   tabs = new QTabWidget(this);
   tabs->setObjectName(QStringLiteral("tabs"));
   tabs->setGeometry(0, 0, 425, 193);
@@ -116,8 +121,7 @@ OptionsDialog::OptionsDialog(QWidget* mainWindow)
   serverTab->setObjectName(QStringLiteral("serverTab"));
   QGroupBox* servers = MakeGroup(serverTab, QStringLiteral("tunedexサーバ"));
   MakeLabel(servers, QStringLiteral("ﾎｽﾄIP"), 16, 30);
-  auto* hostBox = new HostComboBox(servers);
-  serverHostBox = hostBox;
+  serverHostBox = new HostComboBox(servers);
   serverHostBox->setObjectName(QStringLiteral("serverHostBox"));
   serverHostBox->setEditable(true);
   serverHostBox->setInsertPolicy(QComboBox::NoInsert);
@@ -169,9 +173,13 @@ OptionsDialog::OptionsDialog(QWidget* mainWindow)
   cdTextCheck->adjustSize();
   cdTextCheck->move(120, 118);
   tabs->addTab(sourcesTab, QStringLiteral("情報源"));
+}
 
-  // The user's gestures go to the dialog's handlers; typed text goes
-  // straight into its state.
+// The user's gestures go to the dialog's handlers; typed text goes straight
+// into its state.
+void OptionsDialog::ConnectGestures() {
+  // The host box was made a HostComboBox by BuildTabs.
+  auto* hostBox = static_cast<HostComboBox*>(serverHostBox);
   auto text = [this](QLineEdit* edit, std::string shell::OptionDialogState::*field) {
     connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& t) {
       if (dialog_) dialog_->state.*field = t.toStdString();

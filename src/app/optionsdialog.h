@@ -63,6 +63,9 @@ class OptionsDialog : public QDialog {
   void changeEvent(QEvent* event) override;
 
  private:
+  // The three tabs: proxy, server list, e-mail address.
+  void BuildTabs();
+  void ConnectGestures();
   void HandleActivation();
   // Mirrors the dialog's state into the widgets.
   void Sync();

@@ -177,89 +177,101 @@ void RevokeClassObject(const Guid& clsid) {
   ::unlink(ClassPath(n, clsid, n.pid).c_str());
 }
 
+namespace {
+
+// Creates an object of a registered class for the asking connection and
+// answers with its id, or with why there is none.
+void ServeCreate(Node& n, const Inbound& item) {
+  const Guid& iid = item.iid;
+  HResult hr = kClassNotRegistered;
+  std::uint32_t id = 0;
+  auto it = n.classes.find(GuidKey(item.guid));
+  if (it != n.classes.end() && it->second) {
+    ClassFactory factory = it->second;
+    std::shared_ptr<ServedObject> obj = factory();
+    if (!obj) {
+      hr = kFail;
+    } else if (!(iid == kIUnknown) && !obj->Supports(iid)) {
+      hr = kNoInterface;
+    } else if (FindConn(n, item.conn)) {
+      id = n.nextObject++;
+      if (n.nextObject == 0) n.nextObject = 1;
+      n.objects[id] = Served{item.conn, std::move(obj)};
+      hr = kOk;
+    }
+  }
+  wire::Reply reply;
+  reply.kind = wire::kCreateReply;
+  reply.seq = item.seq;
+  reply.result = hr;
+  reply.object = id;
+  WriteFrame(n, item.conn, wire::EncodeReply(reply));
+}
+
+// Answers whether a served object supports an interface.
+void ServeQuery(Node& n, const Inbound& item) {
+  HResult hr = kDisconnected;
+  auto it = n.objects.find(item.object);
+  if (it != n.objects.end() && it->second.conn == item.conn) {
+    auto obj = it->second.object;
+    hr = (item.guid == kIUnknown || obj->Supports(item.guid)) ? kOk : kNoInterface;
+  }
+  wire::Reply reply;
+  reply.kind = wire::kQueryReply;
+  reply.seq = item.seq;
+  reply.result = hr;
+  WriteFrame(n, item.conn, wire::EncodeReply(reply));
+}
+
+// Calls a slot of a served object and answers with its result and
+// out-values, within the bounds of a reply.
+void ServeCall(Node& n, const Inbound& item) {
+  HResult hr = kDisconnected;
+  std::vector<Value> out;
+  auto it = n.objects.find(item.object);
+  if (it != n.objects.end() && it->second.conn == item.conn) {
+    auto obj = it->second.object;  // kept alive through the call
+    if (!obj->Supports(item.guid)) {
+      hr = kNoInterface;
+    } else {
+      hr = obj->Invoke(item.guid, item.slot, item.in, out);
+    }
+  }
+  if (out.size() > kMaxValues) {
+    out.clear();
+    hr = kFail;
+  }
+  wire::Reply reply;
+  reply.kind = wire::kCallReply;
+  reply.seq = item.seq;
+  reply.object = item.object;
+  reply.slot = item.slot;
+  reply.result = hr;
+  reply.values = std::move(out);
+  std::string frame = wire::EncodeReply(reply);
+  if (frame.empty()) {
+    // Out-values over the frame bound: the call fails with none.
+    reply.result = kFail;
+    reply.values.clear();
+    frame = wire::EncodeReply(reply);
+  }
+  WriteFrame(n, item.conn, frame);
+}
+
+}  // namespace
+
 namespace detail {
 
 void ServeObjectRequest(Node& n, Inbound& item) {
   switch (item.kind) {
-    case wire::kCreate: {
-      const Guid& iid = item.iid;
-      HResult hr = kClassNotRegistered;
-      std::uint32_t id = 0;
-      auto it = n.classes.find(GuidKey(item.guid));
-      if (it != n.classes.end() && it->second) {
-        ClassFactory factory = it->second;
-        std::shared_ptr<ServedObject> obj = factory();
-        if (!obj) {
-          hr = kFail;
-        } else if (!(iid == kIUnknown) && !obj->Supports(iid)) {
-          hr = kNoInterface;
-        } else if (FindConn(n, item.conn)) {
-          id = n.nextObject++;
-          if (n.nextObject == 0) n.nextObject = 1;
-          n.objects[id] = Served{item.conn, std::move(obj)};
-          hr = kOk;
-        }
-      }
-      wire::Reply reply;
-      reply.kind = wire::kCreateReply;
-      reply.seq = item.seq;
-      reply.result = hr;
-      reply.object = id;
-      WriteFrame(n, item.conn, wire::EncodeReply(reply));
-      break;
-    }
-    case wire::kQuery: {
-      HResult hr = kDisconnected;
-      auto it = n.objects.find(item.object);
-      if (it != n.objects.end() && it->second.conn == item.conn) {
-        auto obj = it->second.object;
-        hr = (item.guid == kIUnknown || obj->Supports(item.guid)) ? kOk : kNoInterface;
-      }
-      wire::Reply reply;
-      reply.kind = wire::kQueryReply;
-      reply.seq = item.seq;
-      reply.result = hr;
-      WriteFrame(n, item.conn, wire::EncodeReply(reply));
-      break;
-    }
+    case wire::kCreate: ServeCreate(n, item); break;
+    case wire::kQuery: ServeQuery(n, item); break;
     case wire::kRelease: {
       auto it = n.objects.find(item.object);
       if (it != n.objects.end() && it->second.conn == item.conn) n.objects.erase(it);
       break;
     }
-    case wire::kCall: {
-      HResult hr = kDisconnected;
-      std::vector<Value> out;
-      auto it = n.objects.find(item.object);
-      if (it != n.objects.end() && it->second.conn == item.conn) {
-        auto obj = it->second.object;  // kept alive through the call
-        if (!obj->Supports(item.guid)) {
-          hr = kNoInterface;
-        } else {
-          hr = obj->Invoke(item.guid, item.slot, item.in, out);
-        }
-      }
-      if (out.size() > kMaxValues) {
-        out.clear();
-        hr = kFail;
-      }
-      wire::Reply reply;
-      reply.kind = wire::kCallReply;
-      reply.seq = item.seq;
-      reply.object = item.object;
-      reply.slot = item.slot;
-      reply.result = hr;
-      reply.values = std::move(out);
-      std::string frame = wire::EncodeReply(reply);
-      if (frame.empty()) {
-        // Out-values over the frame bound: the call fails with none.
-        reply.result = kFail;
-        reply.values.clear();
-        frame = wire::EncodeReply(reply);
-      }
-      WriteFrame(n, item.conn, frame);
-      break;
-    }
+    case wire::kCall: ServeCall(n, item); break;
     default: break;
   }
 }

@@ -73,8 +73,10 @@ void ApplyProcessWideSettings(const config::Configuration& configuration) {
 
 namespace {
 
-player::PlayerLinkOptions PlayerOptionsFor(const config::Configuration& configuration) {
+player::PlayerLinkOptions PlayerOptionsFor(const config::Configuration& configuration,
+                                           player::PlayerHooks hooks) {
   player::PlayerLinkOptions options;
+  options.hooks = std::move(hooks);
   options.startTimeoutMs = configuration.playerStartMs;
   return options;
 }
@@ -88,8 +90,8 @@ struct MainWindowLogic::Impl {
         drives(model, DriveHookFor(model, s)),
         lookup(model, LookupHooksFor(model, s, &musicBrainzFollows)),
         musicBrainz(model, musicbrainz::LookupSettings{}),
-        playerLink(s, PlayerOptionsFor(env)),
-        formOption(s) {
+        playerLink(s, PlayerOptionsFor(env, PlayerHooksFor(model, s))),
+        formOption(OptionHookFor(model, s)) {
     // The main window binds the player only for one import or export.
     playerLink.SetAutoLink(false);
   }
@@ -124,6 +126,18 @@ struct MainWindowLogic::Impl {
     return settingsFile ? settingsFile->ReadString(settings::kSection, key, "") : std::string();
   }
   SubmitOutcome Submit(const SubmitOptions& options);
+  // What a submission sends once the entry passed its checks.
+  struct PreparedSubmission {
+    submit::PostRequest request;
+    std::uint32_t discId = 0;
+    long long revision = 0;
+    std::optional<submit::KeptText> kept;
+  };
+  // Checks the window's entry and builds it (into `out.entry`) with its
+  // request; nullopt, with the reason shown and `out` marked invalid, when
+  // the entry is not fit to send.
+  std::optional<PreparedSubmission> PrepareSubmission(const SubmitOptions& options, SubmitOutcome& out);
+  submit::PostResult PostWithBusyCursor(const submit::PostRequest& request);
   void OpenOptions();
   void LookUpCddb();
   void LookUpMusicBrainz();
@@ -534,38 +548,6 @@ class UnbindOnExit {
   player::PlayerLink& d_;
 };
 
-// What an export left out, by track number (from 1).
-struct ExportGaps {
-  bool listTitle = false;       // the play list's title could not be set
-  std::vector<int> unreadable;  // the link could not read the track
-  std::vector<int> tooLong;     // its title or artist is longer than the link carries
-  std::vector<int> unwritten;   // the player refused the write
-  bool Empty() const { return !listTitle && unreadable.empty() && tooLong.empty() && unwritten.empty(); }
-  // What the status line names: each list its first tracks, and counts
-  // the rest.
-  std::string Text() const {
-    constexpr std::size_t kNamed = 20;
-    std::vector<std::string> parts;
-    if (listTitle) parts.push_back("プレイリスト名");
-    auto list = [&parts](const char* what, const std::vector<int>& tracks) {
-      if (tracks.empty()) return;
-      std::string s = std::string(what) + ": ";
-      for (std::size_t i = 0; i < tracks.size() && i < kNamed; ++i) {
-        if (i) s += ", ";
-        s += std::to_string(tracks[i]);
-      }
-      if (tracks.size() > kNamed) s += " ほか" + std::to_string(tracks.size() - kNamed) + "曲";
-      parts.push_back(std::move(s));
-    };
-    list("読み取れない曲", unreadable);
-    list("曲名かアーティスト名が長すぎる曲", tooLong);
-    list("書き込めない曲", unwritten);
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? " / " : "") + parts[i];
-    return text;
-  }
-};
-
 }  // namespace
 
 void MainWindowLogic::ImportFromPlayer() {
@@ -618,8 +600,8 @@ void MainWindowLogic::ExportToPlayer() {
   }
   // The player's notifications are still handled while the question is
   // open; a Close or Abort then unbinds and the rest runs unbound.
-  registerArtist = d.services.QuestionBox("", "アーティスト名も登録しますか？。", shell::MsgButtons::YesNo) ==
-                   shell::MsgAnswer::Yes;
+  registerArtist =
+      d.services.QuestionBox("", kRegisterArtistQuestion, shell::MsgButtons::YesNo) == shell::MsgAnswer::Yes;
   player::PlayList* list = dsmp.GetPlayList();
   // What could not be transferred, said in the status instead of a success.
   ExportGaps gaps;
@@ -671,7 +653,7 @@ void MainWindowLogic::ExportToPlayer() {
   }
   if (!gaps.Empty()) {
     // Not complete: the export stays available for another try.
-    d.Finish(WindowEvent::ExportIncomplete, CommandOutcome::TransferIncomplete, gaps.Text());
+    d.Finish(WindowEvent::ExportIncomplete, CommandOutcome::TransferIncomplete, ExportGapsText(gaps));
     return;
   }
   d.model.SetEnabled(shell::MenuId::ExportToPlayer, false);
@@ -728,8 +710,7 @@ void MainWindowLogic::Impl::OpenOptions() {
   lookup.http.Proxy = host;
   const std::optional<int> port = inifile::ParseProfileInteger(portText);
   if (!port) {
-    Show(WindowEvent::PortNotANumber, model, services,
-         "ポート番号「" + portText + "」は整数ではありません。");
+    Show(WindowEvent::PortNotANumber, model, services, PortNotANumberText(portText));
     return;
   }
   lookup.http.ProxyPort = *port;
@@ -759,6 +740,70 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Submit(const SubmitOptions& opti
   return impl_->Submit(options);
 }
 
+std::optional<MainWindowLogic::Impl::PreparedSubmission> MainWindowLogic::Impl::PrepareSubmission(
+    const SubmitOptions& options, SubmitOutcome& out) {
+  auto invalid = [&](const std::string& message) -> std::optional<PreparedSubmission> {
+    Show(WindowEvent::SubmitInvalid, model, services, message);
+    out.result = SubmitOutcome::Result::Invalid;
+    return std::nullopt;
+  };
+
+  PreparedSubmission prepared;
+  const auto& table = model.Table();
+  // An entry needs the disc's table of contents: after a failed read the
+  // grid may still show another disc's rows, which would be sent under a
+  // disc ID of 00000000 with that disc's offsets.
+  if (!tocRead || toc.TrackCount < 1 || toc.TrackCount != table.RowCount() - 1)
+    return invalid(kNoTocToSubmitText);
+  // A server whose entries are UTF-8 gets the entry in UTF-8 and says so in
+  // a header line; any other the external code page. A UTF-8 server stores
+  // every character, so the double-byte rule does not apply to it.
+  const submit::Encoder encode = lookup.ServerUtf8 ? submit::Utf8Encoder() : submit::ExternalEncoder();
+  prepared.discId = disc::CalcDiscId(toc, toc.TrackCount);
+  // A correction of the entry read for this disc carries a higher revision
+  // (or the server keeps the old one) and sends back the entry's text the
+  // window does not show (or the server's copy loses it).
+  if (options.revision) {
+    prepared.revision = *options.revision;
+    prepared.kept = options.kept;
+  } else if (lookup.LastRead && EqualsHexId(lookup.LastRead->discId, prepared.discId)) {
+    const auto& read = *lookup.LastRead;
+    if (read.revision > cddb::kMaxServerRevision) return invalid(RevisionTooHighText(read.revision));
+    prepared.revision = read.revision + 1;
+    prepared.kept = submit::KeptText{read.extd, read.extt, read.playorder};
+  }
+  const submit::KeptText* kept = prepared.kept ? &*prepared.kept : nullptr;
+  const submit::CheckResult check =
+      submit::CheckSubmitData(table, lookup.ServerUtf8 ? 2 : lookup.ServerCode, encode, kept);
+  if (!check) return invalid(CheckFailureText(check));
+  out.entry = submit::BuildSubmissionEntry(toc, table, encode, prepared.revision, kept).Text();
+  if (out.entry.size() > submit::kMaxEntryBytes) return invalid(EntryTooLargeText());
+
+  try {
+    prepared.request.headers = submit::SubmissionHeaders(
+        table.Category(), disc::DiscIdHex(prepared.discId), Setting(settings::kKeyEmail),
+        options.testMode ? submit::kModeTest : submit::kModeSubmit, out.entry.size(), encode,
+        lookup.ServerUtf8 ? settings::kCharsetUtf8 : "");
+  } catch (const std::exception&) {
+    return invalid(kEmailUnsendableText);
+  }
+  prepared.request.url = lookup.SubmitUrl;
+  prepared.request.proxy =
+      submit::ProxyText(Setting(settings::kKeyProxyIp), Setting(settings::kKeyProxyPort));
+  prepared.request.body = out.entry;
+  return prepared;
+}
+
+submit::PostResult MainWindowLogic::Impl::PostWithBusyCursor(const submit::PostRequest& request) {
+  // The cursor comes back on every way out, an exception included.
+  services.SetBusyCursor(true);
+  struct Restore {
+    shell::ShellServices& s;
+    ~Restore() { s.SetBusyCursor(false); }
+  } restore{services};
+  return submit::PostSubmission(request);
+}
+
 MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions& options) {
   using Result = SubmitOutcome::Result;
   SubmitOutcome out;
@@ -766,92 +811,28 @@ MainWindowLogic::SubmitOutcome MainWindowLogic::Impl::Submit(const SubmitOptions
   // disc or the grid, or start another request, while the post waits.
   shell::CommandScope scope(model);
   if (!scope.Acquired()) return out;
-  auto invalid = [&](const std::string& message) {
-    Show(WindowEvent::SubmitInvalid, model, services, message);
-    out.result = Result::Invalid;
-    return out;
-  };
-
-  const std::string proxy =
-      submit::ProxyText(Setting(settings::kKeyProxyIp), Setting(settings::kKeyProxyPort));
-  const auto& table = model.Table();
-  // An entry needs the disc's table of contents: after a failed read the
-  // grid may still show another disc's rows, which would be sent under a
-  // disc ID of 00000000 with that disc's offsets.
-  if (!tocRead || toc.TrackCount < 1 || toc.TrackCount != table.RowCount() - 1)
-    return invalid("CDの目次が読み込まれていないため送信できません。");
-  // A server whose entries are UTF-8 gets the entry in UTF-8 and says so in
-  // a header line; any other the external code page. A UTF-8 server stores
-  // every character, so the double-byte rule does not apply to it.
-  const submit::Encoder encode = lookup.ServerUtf8 ? submit::Utf8Encoder() : submit::ExternalEncoder();
-  const std::uint32_t discId = disc::CalcDiscId(toc, toc.TrackCount);
-  // A correction of the entry read for this disc carries a higher revision
-  // (or the server keeps the old one) and sends back the entry's text the
-  // window does not show (or the server's copy loses it).
-  long long revision = 0;
-  std::optional<submit::KeptText> kept;
-  if (options.revision) {
-    revision = *options.revision;
-    kept = options.kept;
-  } else if (lookup.LastRead && EqualsHexId(lookup.LastRead->discId, discId)) {
-    const auto& read = *lookup.LastRead;
-    if (read.revision > cddb::kMaxServerRevision) {
-      return invalid(std::string(submit::kInvalidMessage) + "\nこの曲情報のリビジョン " +
-                     std::to_string(read.revision) + " はサーバが扱える最大値 " +
-                     std::to_string(cddb::kMaxServerRevision) + " を超えているため、訂正できません。");
-    }
-    revision = read.revision + 1;
-    kept = submit::KeptText{read.extd, read.extt, read.playorder};
-  }
-  const submit::CheckResult check = submit::CheckSubmitData(table, lookup.ServerUtf8 ? 2 : lookup.ServerCode,
-                                                            encode, kept ? &*kept : nullptr);
-  if (!check) return invalid(check.Message());
-  out.entry = submit::BuildSubmissionEntry(toc, table, encode, revision, kept ? &*kept : nullptr).Text();
-  if (out.entry.size() > submit::kMaxEntryBytes)
-    return invalid(std::string(submit::kInvalidMessage) + "\n送信する曲情報が大きすぎます。");
-
-  submit::PostRequest request;
-  try {
-    request.headers = submit::SubmissionHeaders(
-        table.Category(), disc::DiscIdHex(disc::CalcDiscId(toc, toc.TrackCount)),
-        Setting(settings::kKeyEmail), options.testMode ? submit::kModeTest : submit::kModeSubmit,
-        out.entry.size(), encode, lookup.ServerUtf8 ? settings::kCharsetUtf8 : "");
-  } catch (const std::exception&) {
-    return invalid("メールアドレスを送信できません。オプションで設定し直してください。");
-  }
+  const std::optional<PreparedSubmission> prepared = PrepareSubmission(options, out);
+  if (!prepared) return out;
   if (options.dryRun) {
     out.result = Result::Built;
     return out;
   }
-  request.url = lookup.SubmitUrl;
-  request.proxy = proxy;
-  request.body = out.entry;
 
   Show(WindowEvent::Sending, model, services);
-  submit::PostResult posted;
-  {
-    // The cursor comes back on every way out, an exception included.
-    services.SetBusyCursor(true);
-    struct Restore {
-      shell::ShellServices& s;
-      ~Restore() { s.SetBusyCursor(false); }
-    } restore{services};
-    posted = submit::PostSubmission(request);
-  }
+  const submit::PostResult posted = PostWithBusyCursor(prepared->request);
   const submit::SubmitVerdict verdict = submit::JudgeReply(posted);
-  Show(verdict.noAnswer ? WindowEvent::SubmitUnanswered : WindowEvent::SubmitAnswered, model, services,
-       verdict.status);
+  Show(TextOf(verdict.reply), verdict.line, {}, model, services);
   out.reply = posted.body;
   out.result = verdict.accepted ? Result::Accepted : Result::NotAccepted;
   // The server now holds this revision: a further correction goes above it.
   if (verdict.accepted && !options.testMode) {
     cddb::ReadEntry sent;
-    sent.discId = disc::DiscIdHex(discId);
-    sent.revision = revision;
-    if (kept) {
-      sent.extd = kept->extd;
-      sent.extt = kept->extt;
-      sent.playorder = kept->playorder;
+    sent.discId = disc::DiscIdHex(prepared->discId);
+    sent.revision = prepared->revision;
+    if (prepared->kept) {
+      sent.extd = prepared->kept->extd;
+      sent.extt = prepared->kept->extt;
+      sent.playorder = prepared->kept->playorder;
     }
     lookup.LastRead = std::move(sent);
   }

@@ -1,6 +1,9 @@
 #include "mainform/outcome_texts.h"
 
 #include <cerrno>
+#include <cstdio>
+
+#include "submit/submit.h"
 
 namespace sl::mainform {
 
@@ -128,9 +131,6 @@ ShownText TextOf(WindowEvent event) {
     case E::SubmitInvalid:
       return {Status::Text, "曲情報が不適切です", Box::Detail, MsgIcon::Information, "", true};
     case E::Sending: return StatusOnly("送信中");
-    case E::SubmitUnanswered:
-      return {Status::Detail, "", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
-    case E::SubmitAnswered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
     case E::CdTextRead: return StatusOnly("CD-Textから読み込み");
     case E::MusicBrainzSearching: return StatusOnly("MusicBrainz検索中");
     case E::MusicBrainzFound: return StatusOnly("MusicBrainz取得完了");
@@ -153,6 +153,37 @@ ShownText TextOf(WindowEvent event) {
   return Nothing();
 }
 
+ShownText TextOf(submit::SubmitReply reply) {
+  using R = submit::SubmitReply;
+  switch (reply) {
+    case R::NoAnswer:
+      return {Status::Text, "接続できません。", Box::Text, MsgIcon::Warning, "接続に失敗しました。", true};
+    case R::HttpFailed: return StatusOnly("接続できません。");
+    case R::NoStatusCode: return StatusOnly("応答コードなし");
+    // The server's own line, as it wrote it.
+    case R::Answered: return {Status::Detail, "", Box::None, MsgIcon::Information, "", false};
+  }
+  return Nothing();
+}
+
+ShownText TextOf(player::PlayerEvent event) {
+  using E = player::PlayerEvent;
+  switch (event) {
+    case E::CreateFailed:
+    case E::InterfaceFailed:
+    case E::CallFailed:
+    case E::SettingsNotSaved: return {Status::None, "", Box::Detail, MsgIcon::Error, "", false};
+    case E::VersionUnsupported:
+      return {Status::None,
+              "",
+              Box::Text,
+              MsgIcon::Warning,
+              "このバージョンのDSMPには対応していません\n対応版をお使いください",
+              false};
+  }
+  return Nothing();
+}
+
 ShownText TextOf(musicbrainz::LookupOutcome outcome) {
   using O = musicbrainz::LookupOutcome;
   switch (outcome) {
@@ -167,6 +198,18 @@ ShownText TextOf(musicbrainz::LookupOutcome outcome) {
     case O::NoLibrary:
     case O::Aborted: return TextOf(cddb::LookupEvent::HttpFailed);
     case O::BadReply: return TextOf(cddb::LookupEvent::Malformed);
+  }
+  return Nothing();
+}
+
+ShownText TextOf(settings::OptionEvent event) {
+  using E = settings::OptionEvent;
+  switch (event) {
+    case E::ServerNotSaved:
+      return {Status::None, "", Box::TextThenDetail, MsgIcon::Error, "サーバの設定を保存できませんでした。",
+              false};
+    case E::ServerListFull:
+      return {Status::None, "", Box::Text, MsgIcon::Error, "これ以上サーバを登録できません。", false};
   }
   return Nothing();
 }
@@ -232,6 +275,47 @@ disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& ser
   };
 }
 
+player::PlayerHooks PlayerHooksFor(shell::ShellModel& model, shell::ShellServices& services) {
+  player::PlayerHooks hooks;
+  hooks.report = [&model, &services](const player::PlayerReport& r) {
+    const bool bindFailure =
+        r.event == player::PlayerEvent::CreateFailed || r.event == player::PlayerEvent::InterfaceFailed;
+    Show(TextOf(r.event), bindFailure ? PlayerBindFailureText(r) : r.detail, {}, model, services);
+  };
+  hooks.askOnFailedRead = [&services](const player::FailedRead& read) {
+    player::FailedReadAnswer reply;
+    reply.asked = FailedReadText(read);
+    reply.answer = services.QuestionBox(kFailedReadCaption, reply.asked, shell::MsgButtons::YesNoCancel);
+    return reply;
+  };
+  return hooks;
+}
+
+settings::OptionHook OptionHookFor(shell::ShellModel& model, shell::ShellServices& services) {
+  return [&model, &services](const settings::OptionReport& r) {
+    Show(TextOf(r.event), r.detail, {}, model, services);
+  };
+}
+
+std::string FailedReadText(const player::FailedRead& read) {
+  std::string reason = read.reason;
+  if (reason.empty()) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Error 0x%08X (%d)", static_cast<unsigned>(read.code), read.code);
+    reason = buf;
+  }
+  return read.call + " failed: " + reason +
+         "\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug";
+}
+
+std::string PlayerBindFailureText(const player::PlayerReport& report) {
+  char code[16];
+  std::snprintf(code, sizeof code, "%X", report.code);
+  const char* what =
+      report.event == player::PlayerEvent::CreateFailed ? " Create Instance Error[" : " Interface Error[";
+  return report.name + what + code + "]";
+}
+
 std::string ServerReplyBoxText(std::string_view line) {
   std::string text = "サーバからの応答：" + ShownLine(line);
   if (cddb::NamesUnknownClient(line)) text += std::string("\n") + kUnknownClientHint;
@@ -265,6 +349,79 @@ std::string DeviceProblemText(const std::vector<std::pair<std::string, int>>& pr
     text.pop_back();
   }
   return text;
+}
+
+std::string ExportGapsText(const ExportGaps& gaps) {
+  constexpr std::size_t kNamed = 20;
+  std::vector<std::string> parts;
+  if (gaps.listTitle) parts.push_back("プレイリスト名");
+  auto list = [&parts](const char* what, const std::vector<int>& tracks) {
+    if (tracks.empty()) return;
+    std::string s = std::string(what) + ": ";
+    for (std::size_t i = 0; i < tracks.size() && i < kNamed; ++i) {
+      if (i) s += ", ";
+      s += std::to_string(tracks[i]);
+    }
+    if (tracks.size() > kNamed) s += " ほか" + std::to_string(tracks.size() - kNamed) + "曲";
+    parts.push_back(std::move(s));
+  };
+  list("読み取れない曲", gaps.unreadable);
+  list("曲名かアーティスト名が長すぎる曲", gaps.tooLong);
+  list("書き込めない曲", gaps.unwritten);
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? " / " : "") + parts[i];
+  return text;
+}
+
+std::string PortNotANumberText(const std::string& portText) {
+  return "ポート番号「" + portText + "」は整数ではありません。";
+}
+
+std::string RevisionTooHighText(long long revision) {
+  return std::string(kSubmitInvalidText) + "\nこの曲情報のリビジョン " + std::to_string(revision) +
+         " はサーバが扱える最大値 " + std::to_string(cddb::kMaxServerRevision) +
+         " を超えているため、訂正できません。";
+}
+
+namespace {
+
+// "U+XXXX" for one UTF-8 encoded character.
+std::string CodePoint(std::string_view ch) {
+  char32_t cp = static_cast<unsigned char>(ch[0]);
+  if (ch.size() > 1) {
+    cp &= 0xFFu >> (ch.size() + 1);
+    for (std::size_t k = 1; k < ch.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
+  }
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+  return buf;
+}
+
+}  // namespace
+
+std::string CheckFailureText(const submit::CheckResult& check) {
+  using Field = submit::CheckResult::FieldProblem::Field;
+  std::string text = kSubmitInvalidText;
+  for (const auto& problem : check.fieldProblems) {
+    if (problem.field == Field::Year) {
+      text += "\n年（DYEAR）「" + problem.value + "」は空欄か4桁までの数字にしてください。";
+    } else {
+      std::string names;
+      for (const char* c : submit::kCategories) names += (names.empty() ? "" : ", ") + std::string(c);
+      text += "\nカテゴリ「" + problem.value + "」はCDDBのカテゴリ（" + names + "）ではありません。";
+    }
+  }
+  for (const auto& ch : check.lineBreaks)
+    text += "\n" + CodePoint(ch) + " は行を終わらせてしまうため送れない文字です。";
+  for (const auto& ch : check.doubleByte)
+    text += "\n「" + ch + "」(" + CodePoint(ch) + ") はこのサーバに送れない全角文字です。";
+  for (const auto& ch : check.unencodable)
+    text += "\n「" + ch + "」(" + CodePoint(ch) + ") は送信先の文字コードで表せない文字です。";
+  return text;
+}
+
+std::string EntryTooLargeText() {
+  return std::string(kSubmitInvalidText) + "\n送信する曲情報が大きすぎます。";
 }
 
 std::string UndecodableText(const cddb::UndecodableBytes& bytes) {

@@ -11,8 +11,11 @@
 #include "cddb/cddb.h"
 #include "disc/disc.h"
 #include "musicbrainz/musicbrainz.h"
+#include "player/player.h"
+#include "settings/options.h"
 #include "shell/model.h"
 #include "shell/services.h"
+#include "submit/submit.h"
 
 namespace sl::mainform {
 
@@ -31,8 +34,6 @@ enum class WindowEvent {
   SettingsNotSaved,      // the options could not be stored (`detail`: why)
   SubmitInvalid,         // the entry is not fit to send (`detail`: the box text)
   Sending,               // the entry is about to be posted
-  SubmitUnanswered,      // the post had no answer
-  SubmitAnswered,        // the post's answer (`detail`: the status the verdict gives)
   CdTextRead,            // a disc read filled the fields from the disc's CD-Text
   MusicBrainzSearching,  // the MusicBrainz lookup is about to ask
   MusicBrainzFound,      // a release's titles are in the window
@@ -61,6 +62,10 @@ ShownText TextOf(WindowEvent event);
 // A MusicBrainz lookup that did not bring releases is shown as the CDDB
 // lookup's failure of the same kind; Found shows nothing (the titles do).
 ShownText TextOf(musicbrainz::LookupOutcome outcome);
+ShownText TextOf(player::PlayerEvent event);
+ShownText TextOf(settings::OptionEvent event);
+// The server's answer to a submission (`detail`: the answer's status line).
+ShownText TextOf(submit::SubmitReply reply);
 
 // Writes the status and shows the box of `shown`, in its order. `detail` and
 // `serverLine` fill the parts marked for them.
@@ -68,6 +73,35 @@ void Show(const ShownText& shown, const std::string& detail, std::string_view se
           shell::ShellModel& model, shell::ShellServices& services);
 void Show(WindowEvent event, shell::ShellModel& model, shell::ShellServices& services,
           const std::string& detail = {});
+
+// What an export left out, by track number (from 1).
+struct ExportGaps {
+  bool listTitle = false;       // the play list's title could not be set
+  std::vector<int> unreadable;  // the link could not read the track
+  std::vector<int> tooLong;     // its title or artist is longer than the link carries
+  std::vector<int> unwritten;   // the player refused the write
+  bool Empty() const { return !listTitle && unreadable.empty() && tooLong.empty() && unwritten.empty(); }
+};
+// What the status line names of `gaps`: each list its first 20 tracks, and
+// counts the rest.
+std::string ExportGapsText(const ExportGaps& gaps);
+
+// Asked before an export: whether the artists go to the player as well.
+inline constexpr const char* kRegisterArtistQuestion = "アーティスト名も登録しますか？。";
+// The box for a proxy port that is not a whole number.
+std::string PortNotANumberText(const std::string& portText);
+
+// Why an entry is not fit to send (the SubmitInvalid box): the first line
+// of each box, then the reasons.
+inline constexpr const char* kSubmitInvalidText = "入力漏れがあるか全角文字があります。";
+// A failed check: the first line, then one line for each field refused for
+// its form and for each character that cannot be sent.
+std::string CheckFailureText(const submit::CheckResult& check);
+inline constexpr const char* kNoTocToSubmitText = "CDの目次が読み込まれていないため送信できません。";
+inline constexpr const char* kEmailUnsendableText =
+    "メールアドレスを送信できません。オプションで設定し直してください。";
+std::string RevisionTooHighText(long long revision);
+std::string EntryTooLargeText();
 
 // The hooks through which the lookup reports to this window and asks it.
 // While `*otherSourceFollows` is true (another source is asked when the
@@ -77,6 +111,17 @@ cddb::LookupHooks LookupHooksFor(shell::ShellModel& model, shell::ShellServices&
                                  const bool* otherSourceFollows = nullptr);
 // The hook through which the drives report to this window.
 disc::DriveHook DriveHookFor(shell::ShellModel& model, shell::ShellServices& services);
+// The hooks through which the player link reports to this window and asks it.
+player::PlayerHooks PlayerHooksFor(shell::ShellModel& model, shell::ShellServices& services);
+// The hook through which the options dialog's server tab reports.
+settings::OptionHook OptionHookFor(shell::ShellModel& model, shell::ShellServices& services);
+
+// The caption and the text of the question after a failed read from the
+// player.
+inline constexpr const char* kFailedReadCaption = "HRCHECK: ";
+std::string FailedReadText(const player::FailedRead& read);
+// The box text of a failure to bind the player (creation or interface).
+std::string PlayerBindFailureText(const player::PlayerReport& report);
 
 // The second line of a refusing server's box when the server does not know
 // this program.

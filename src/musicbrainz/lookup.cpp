@@ -162,6 +162,55 @@ std::string TrimmedServer(std::string server) {
   return server;
 }
 
+// The server stayed busy for every request, or for longer than allowed.
+void SetBusy(LookupResult& result) {
+  result.outcome = LookupOutcome::Busy;
+  result.detail = "the server is busy (503) after " + std::to_string(result.attempts) + " requests";
+}
+
+// A transfer that came to no answer: aborted, too large or failed. True,
+// with the outcome set, when it did.
+bool TransferFailed(const Transfer& t, LookupResult& result) {
+  if (t.aborted) {
+    result.outcome = LookupOutcome::Aborted;
+    return true;
+  }
+  if (t.overflow) {
+    result.outcome = LookupOutcome::TooLarge;
+    result.detail = "the answer is larger than " + std::to_string(kMaxReplyBytes) + " bytes";
+    return true;
+  }
+  if (t.code != CURLE_OK) {
+    result.outcome = TransportOutcome(t.code);
+    result.detail = t.error;
+    return true;
+  }
+  return false;
+}
+
+// What an answer other than "busy" means: not found, an HTTP error, a reply
+// that cannot be read, or the releases found.
+void JudgeAnswer(const Transfer& t, LookupResult& result) {
+  if (t.httpStatus == 404) {
+    result.outcome = LookupOutcome::NotFound;
+    return;
+  }
+  if (t.httpStatus != 200) {
+    result.outcome = LookupOutcome::HttpError;
+    result.detail = "HTTP status " + std::to_string(t.httpStatus);
+    return;
+  }
+  std::string why;
+  std::optional<ParsedReply> reply = ParseDiscReply(t.body, why);
+  if (!reply) {
+    result.outcome = LookupOutcome::BadReply;
+    result.detail = why;
+    return;
+  }
+  result.outcome = reply->releases.empty() ? LookupOutcome::NotFound : LookupOutcome::Found;
+  result.reply = std::move(*reply);
+}
+
 }  // namespace
 
 std::string LookupUrl(const std::string& server, const DiscIdentity& disc) {
@@ -230,22 +279,9 @@ LookupResult DiscLookup::LookUpDisc(const DiscIdentity& disc) {
       }
     }
     ++result.attempts;
-    Transfer t = RunTransfer(curl, url, agent, settings.timeout, abortRequested_);
+    const Transfer t = RunTransfer(curl, url, agent, settings.timeout, abortRequested_);
     result.httpStatus = t.httpStatus;
-    if (t.aborted) {
-      result.outcome = LookupOutcome::Aborted;
-      return result;
-    }
-    if (t.overflow) {
-      result.outcome = LookupOutcome::TooLarge;
-      result.detail = "the answer is larger than " + std::to_string(kMaxReplyBytes) + " bytes";
-      return result;
-    }
-    if (t.code != CURLE_OK) {
-      result.outcome = TransportOutcome(t.code);
-      result.detail = t.error;
-      return result;
-    }
+    if (TransferFailed(t, result)) return result;
     if (t.httpStatus == 503) {
       // Busy: wait as the answer says (a second when it says nothing), as
       // long as the whole wait stays within the bound.
@@ -253,8 +289,7 @@ LookupResult DiscLookup::LookUpDisc(const DiscIdentity& disc) {
           t.retryAfterSeconds > 0 ? std::chrono::seconds(std::min<long long>(t.retryAfterSeconds, 86400))
                                   : std::chrono::milliseconds(kRequestSpacing);
       if (busyWaited + wait > settings.maxBusyWait) {
-        result.outcome = LookupOutcome::Busy;
-        result.detail = "the server is busy (503) after " + std::to_string(result.attempts) + " requests";
+        SetBusy(result);
         return result;
       }
       busyWaited += wait;
@@ -264,28 +299,10 @@ LookupResult DiscLookup::LookUpDisc(const DiscIdentity& disc) {
       }
       continue;
     }
-    if (t.httpStatus == 404) {
-      result.outcome = LookupOutcome::NotFound;
-      return result;
-    }
-    if (t.httpStatus != 200) {
-      result.outcome = LookupOutcome::HttpError;
-      result.detail = "HTTP status " + std::to_string(t.httpStatus);
-      return result;
-    }
-    std::string why;
-    std::optional<ParsedReply> reply = ParseDiscReply(t.body, why);
-    if (!reply) {
-      result.outcome = LookupOutcome::BadReply;
-      result.detail = why;
-      return result;
-    }
-    result.outcome = reply->releases.empty() ? LookupOutcome::NotFound : LookupOutcome::Found;
-    result.reply = std::move(*reply);
+    JudgeAnswer(t, result);
     return result;
   }
-  result.outcome = LookupOutcome::Busy;
-  result.detail = "the server is busy (503) after " + std::to_string(result.attempts) + " requests";
+  SetBusy(result);
   return result;
 }
 

@@ -224,11 +224,7 @@ void SocketClient::ResolveHost() {
   throw SocketFailure("Host Lookup Failed");
 }
 
-void SocketClient::Connect() {
-  Report("Connecting", kLevelDetail);
-  FCanceled = false;
-  if (FConnected) throw SocketFailure("Already connected");
-
+void SocketClient::ResolveRemoteAddress() {
   for (int attempt = 0;; ++attempt) {
     try {
       ResolveHost();
@@ -237,7 +233,7 @@ void SocketClient::Connect() {
       if (what == "Host Lookup Timed Out" || what == "Host Lookup Canceled") throw;
       // Any other lookup failure leaves the address empty: see below.
     }
-    if (FAddress != 0) break;
+    if (FAddress != 0) return;
     if (attempt == 0 && OnInvalidHost) {
       bool handled = false;
       OnInvalidHost(handled);
@@ -245,6 +241,39 @@ void SocketClient::Connect() {
     }
     throw SocketFailure("Null Remote Address");
   }
+}
+
+void SocketClient::WaitForConnect() {
+  TimerScope timer(*this);
+  while (!FConnected && !FTimedOut && !FCanceled && FLastOpOk) {
+    pollfd p{FSocket, POLLOUT, 0};
+    if (FSocket >= 0 && ::poll(&p, 1, SliceMs()) > 0) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+      if (err == 0 && (p.revents & (POLLERR | POLLHUP))) err = ENOTCONN;
+      if (err == 0) {
+        FConnected = true;
+        if (OnConnect) OnConnect();
+      } else {
+        FLastOpOk = false;
+        FLastError = WinsockCodeFromErrno(err);
+      }
+    } else if (FSocket < 0) {
+      FLastOpOk = false;
+      FLastError = kWsaENotConn;
+    }
+    platform::ProcessMessages();
+    FTimer.Check();
+  }
+}
+
+void SocketClient::Connect() {
+  Report("Connecting", kLevelDetail);
+  FCanceled = false;
+  if (FConnected) throw SocketFailure("Already connected");
+
+  ResolveRemoteAddress();
 
   const int port = Proxy.empty() ? Port : ProxyPort;
   if (port < 0 || port > 65535) RaiseCode(10022);
@@ -275,30 +304,7 @@ void SocketClient::Connect() {
     RaiseCode(WinsockCodeFromErrno(err));
   }
 
-  {
-    TimerScope timer(*this);
-    while (!FConnected && !FTimedOut && !FCanceled && FLastOpOk) {
-      pollfd p{FSocket, POLLOUT, 0};
-      if (FSocket >= 0 && ::poll(&p, 1, SliceMs()) > 0) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-        if (err == 0 && (p.revents & (POLLERR | POLLHUP))) err = ENOTCONN;
-        if (err == 0) {
-          FConnected = true;
-          if (OnConnect) OnConnect();
-        } else {
-          FLastOpOk = false;
-          FLastError = WinsockCodeFromErrno(err);
-        }
-      } else if (FSocket < 0) {
-        FLastOpOk = false;
-        FLastError = kWsaENotConn;
-      }
-      platform::ProcessMessages();
-      FTimer.Check();
-    }
-  }
+  WaitForConnect();
   if (!FTimedOut && !FCanceled && FLastOpOk) return;
   if (OnConnectionFailed) OnConnectionFailed();
   if (FTimedOut) throw SocketFailure("Connection Timed out");

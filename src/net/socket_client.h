@@ -103,6 +103,12 @@ class SocketClient {
   void CreateSocket(bool withLinger);
   void CloseSocket();
   void ResolveHost();
+  // Resolves the host (or proxy), letting OnInvalidHost fix the name once;
+  // throws when no address results.
+  void ResolveRemoteAddress();
+  // Waits for a started connect to complete, fail, time out or be
+  // cancelled.
+  void WaitForConnect();
   void StartTimer();
   void StopTimer();
   void TimerTriggered();

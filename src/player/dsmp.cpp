@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,10 +14,13 @@
 #include "inifile/profile.h"
 #include "platform/scoped_flag.h"
 #include "player/contract.h"
+#include "player/link_internal.h"
 #include "player/player.h"
 
 namespace sl::player {
 
+using detail::EqualNoCase;
+using detail::Raise;
 using ipc::Value;
 using ipc::ValueType;
 
@@ -49,21 +51,6 @@ std::vector<std::string> ProcessArguments() {
   return args;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto f = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (f(a[i]) != f(b[i])) return false;
-  }
-  return true;
-}
-
-std::string HexUpper(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%X", v);
-  return buf;
-}
-
 bool DebuggerAttached() {
   std::ifstream in("/proc/self/status");
   std::string line;
@@ -71,14 +58,6 @@ bool DebuggerAttached() {
     if (line.rfind("TracerPid:", 0) == 0) return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
   }
   return false;
-}
-
-template <typename F, typename... A>
-void Raise(const F& handler, A&&... args) {
-  if (!handler) return;
-  // A copy: the handler may replace itself.
-  F copy = handler;
-  copy(std::forward<A>(args)...);
 }
 
 }  // namespace
@@ -205,18 +184,10 @@ void PlayerLink::LoseLink() {
 }
 
 void PlayerLink::HrCheck(HResult hr, const char* what) {
-  if (!ipc::Failed(hr)) return;
-  std::string message = ipc::ResultText(hr);
-  if (message.empty()) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "Error 0x%08X (%d)", static_cast<unsigned>(hr), hr);
-    message = buf;
-  }
-  const std::string text = std::string(what) + " failed: " + message +
-                           "\nPress [Y]es to terminate, [N]o to continue and [C]ancel to Debug";
-  const auto answer = services_.QuestionBox("HRCHECK: ", text, shell::MsgButtons::YesNoCancel);
-  if (answer == shell::MsgAnswer::Yes) throw PlayerCallError(text, hr);
-  if (answer == shell::MsgAnswer::Cancel && DebuggerAttached()) ::raise(SIGTRAP);
+  if (!ipc::Failed(hr) || !options_.hooks.askOnFailedRead) return;
+  const FailedReadAnswer reply = options_.hooks.askOnFailedRead({what, hr, ipc::ResultText(hr)});
+  if (reply.answer == shell::MsgAnswer::Yes) throw PlayerCallError(reply.asked, hr);
+  if (reply.answer == shell::MsgAnswer::Cancel && DebuggerAttached()) ::raise(SIGTRAP);
 }
 
 std::int32_t PlayerLink::ReadLong(int slot, const char* what, std::int32_t unbound) {
@@ -242,6 +213,38 @@ void PlayerLink::Command(int slot, const std::vector<Value>& in) {
 
 // ---- Binding ----
 
+bool PlayerLink::ConnectInterfaces() {
+  ipc::Interface unknown;
+  HResult hr =
+      ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
+  if (ipc::Failed(hr)) {
+    ReportBindFailure({PlayerEvent::CreateFailed, "DSMPControl", static_cast<std::uint32_t>(hr), {}});
+    return false;
+  }
+  struct Wanted {
+    const ipc::Guid& iid;
+    const char* name;
+  };
+  const Wanted wanted[] = {{contract::kIidIDSMPControl, "IDSMPControl"},
+                           {contract::kIidIDSMPPlayList, "IDSMPPlayList"},
+                           {contract::kIidIDSMPLyrics, "IDSMPLyrics"},
+                           {contract::kIidIDSMPMenu, "IDSMPMenu"}};
+  ipc::Interface got[4];
+  for (int i = 0; i < 4; ++i) {
+    hr = unknown.Query(wanted[i].iid, got[i]);
+    if (ipc::Failed(hr)) {
+      if (ipc::IsLinkFailure(hr)) linkLost_ = true;
+      ReportBindFailure({PlayerEvent::InterfaceFailed, wanted[i].name, static_cast<std::uint32_t>(hr), {}});
+      return false;
+    }
+  }
+  controlInterface_ = got[0];
+  playListInterface_ = got[1];
+  lyricsInterface_ = got[2];
+  menuInterface_ = got[3];
+  return true;
+}
+
 void PlayerLink::Bind() {
   if (bound_ || options_.designing || binding_ || destroying_) return;
   platform::ScopedFlag binding(binding_);
@@ -258,43 +261,12 @@ void PlayerLink::Bind() {
     menuInterface_.Release();
   };
   try {
-    ipc::Interface unknown;
-    HResult hr =
-        ipc::CreateInstance(contract::kClsidDSMPControl, contract::kClassContext, ipc::kIUnknown, unknown);
-    if (ipc::Failed(hr)) {
-      services_.Beep();
-      services_.MessageBox(shell::MsgIcon::Error, "DSMPControl Create Instance Error[" +
-                                                      HexUpper(static_cast<std::uint32_t>(hr)) + "]");
-      return;
-    }
-    struct Wanted {
-      const ipc::Guid& iid;
-      const char* name;
-    };
-    const Wanted wanted[] = {{contract::kIidIDSMPControl, "IDSMPControl"},
-                             {contract::kIidIDSMPPlayList, "IDSMPPlayList"},
-                             {contract::kIidIDSMPLyrics, "IDSMPLyrics"},
-                             {contract::kIidIDSMPMenu, "IDSMPMenu"}};
-    ipc::Interface got[4];
-    for (int i = 0; i < 4; ++i) {
-      hr = unknown.Query(wanted[i].iid, got[i]);
-      if (ipc::Failed(hr)) {
-        if (ipc::IsLinkFailure(hr)) linkLost_ = true;
-        services_.Beep();
-        services_.MessageBox(shell::MsgIcon::Error, std::string(wanted[i].name) + " Interface Error[" +
-                                                        HexUpper(static_cast<std::uint32_t>(hr)) + "]");
-        return;
-      }
-    }
-    controlInterface_ = got[0];
-    playListInterface_ = got[1];
-    lyricsInterface_ = got[2];
-    menuInterface_ = got[3];
+    if (!ConnectInterfaces()) return;
 
     {
       static constexpr ValueType kOut[] = {ValueType::Long};
       std::vector<Value> out;
-      hr = CallSlot(Intf::Control, contract::control::get_Handle, {}, kOut, out);
+      const HResult hr = CallSlot(Intf::Control, contract::control::get_Handle, {}, kOut, out);
       HrCheck(hr, "IDSMPControl::get_Handle");
       if (interrupted()) {
         releaseAll();
@@ -328,13 +300,10 @@ void PlayerLink::Bind() {
       Raise(OnBind, this);
     } else {
       Unbind();
-      services_.Beep();
-      services_.MessageBox(shell::MsgIcon::Warning,
-                           "このバージョンのDSMPには対応していません\n対応版をお使いください");
+      ReportBindFailure({PlayerEvent::VersionUnsupported, {}, 0, {}});
     }
   } catch (const PlayerCallError& e) {
-    services_.Beep();
-    services_.MessageBox(shell::MsgIcon::Error, e.what());
+    ReportBindFailure({PlayerEvent::CallFailed, {}, static_cast<std::uint32_t>(e.ErrorCode), e.what()});
   }
 }
 
@@ -597,137 +566,6 @@ void PlayerLink::NotifyStatus(std::uint32_t Kind, int Value) {
     case 31: Raise(OnAdjustLevel, this, Value); break;
     default: break;
   }
-}
-
-// ---- Menu entries ----
-
-PlayerMenuItem* PlayerLink::GetMenu(long MenuId) {
-  if (MenuId == 0) return nullptr;
-  for (const auto* builtIn : {&menuItem4000_, &menuItem5000_, &menuItem9000_, &menuItem8000_}) {
-    if ((*builtIn)->MenuId == MenuId) return builtIn->get();
-  }
-  for (const auto& e : menuItems_) {
-    if (e->MenuId == MenuId) return e.get();
-  }
-  menuItems_.push_back(std::make_shared<PlayerMenuItem>(this, static_cast<std::int32_t>(MenuId)));
-  return menuItems_.back().get();
-}
-
-PlayerMenuItem* PlayerLink::RemoveMenu(PlayerMenuItem* Menu) {
-  if (!Menu) {
-    if (menuItems_.empty()) return nullptr;
-    auto first = menuItems_.front();
-    menuItems_.erase(menuItems_.begin());
-    DestroyMenuEntry(first);
-    return nullptr;
-  }
-  for (auto it = menuItems_.begin(); it != menuItems_.end(); ++it) {
-    if (it->get() == Menu) {
-      // Taken out, not destroyed: the component still owns it.
-      removedMenuItems_.push_back(*it);
-      menuItems_.erase(it);
-      return Menu;
-    }
-  }
-  return nullptr;
-}
-
-void PlayerLink::DeleteMenu(PlayerMenuItem* Menu) {
-  if (!RemoveMenu(Menu) || !Menu) return;
-  for (auto it = removedMenuItems_.begin(); it != removedMenuItems_.end(); ++it) {
-    if (it->get() == Menu) {
-      auto entry = *it;
-      removedMenuItems_.erase(it);
-      DestroyMenuEntry(entry);
-      return;
-    }
-  }
-}
-
-void PlayerLink::ClearMenuList() {
-  std::vector<std::shared_ptr<PlayerMenuItem>> entries;
-  entries.swap(menuItems_);
-  for (const auto& e : entries) DestroyMenuEntry(e);
-}
-
-void PlayerLink::DestroyMenuEntry(const std::shared_ptr<PlayerMenuItem>& entry) {
-  if (!entry || !entry->Inserted) return;
-  auto it = std::find(menuItems_.begin(), menuItems_.end(), entry);
-  if (it != menuItems_.end()) menuItems_.erase(it);
-  if (bound_) {
-    std::vector<Value> out;
-    CallSlot(Intf::Menu, contract::menu::DeleteMenuItem, {Value::Long(entry->MenuId)}, {}, out);
-  }
-}
-
-void PlayerLink::NotifyMenu(int MenuId) {
-  PlayerMenuItem* raw = GetMenu(MenuId);
-  std::shared_ptr<PlayerMenuItem> entry;
-  for (const auto* builtIn : {&menuItem4000_, &menuItem5000_, &menuItem9000_, &menuItem8000_}) {
-    if (builtIn->get() == raw) entry = *builtIn;
-  }
-  for (const auto& e : menuItems_) {
-    if (e.get() == raw) entry = e;
-  }
-  // `entry` keeps the object alive even if a handler clears the list.
-  if (entry && entry->OnSelect) {
-    auto handler = entry->OnSelect;
-    handler(entry.get());
-  }
-  Raise(OnMenu, entry.get());
-}
-
-void PlayerLink::NotifyDeleteMenu(int MenuId) {
-  std::vector<std::shared_ptr<PlayerMenuItem>> gone;
-  for (auto it = menuItems_.begin(); it != menuItems_.end();) {
-    if ((*it)->MenuId == MenuId) {
-      gone.push_back(*it);
-      it = menuItems_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  for (const auto& e : gone) DestroyMenuEntry(e);
-}
-
-// ---- Tool entries ----
-
-std::string PlayerLink::PlayerIniPath() const {
-  if (playerPath_.empty()) return {};
-  std::filesystem::path p(playerPath_);
-  p.replace_extension(".ini");
-  return p.string();
-}
-
-bool PlayerLink::ToolExists(const std::string& Name) {
-  const std::string path = PlayerIniPath();
-  if (path.empty()) return false;
-  const auto keys = inifile::Profile(path).ReadSection("Tool");
-  if (!keys) return false;
-  for (const auto& [key, value] : *keys) {
-    if (EqualNoCase(key, Name)) return true;
-  }
-  return false;
-}
-
-void PlayerLink::SetTool(const std::string& Name, const std::string& Value) {
-  const std::string path = PlayerIniPath();
-  if (!path.empty()) {
-    inifile::Profile ini(path);
-    if (!ini.WriteString("Tool", Name, Value)) services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
-  }
-  Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
-}
-
-void PlayerLink::DeleteTool(const std::string& Name) {
-  const std::string path = PlayerIniPath();
-  // Nothing to delete from a settings file that does not exist.
-  std::error_code ec;
-  if (!path.empty() && std::filesystem::exists(path, ec)) {
-    inifile::Profile ini(path);
-    if (!ini.DeleteKey("Tool", Name)) services_.MessageBox(shell::MsgIcon::Error, ini.LastError());
-  }
-  Post(static_cast<int>(playerMessage_), contract::kToolsChanged, 0);
 }
 
 }  // namespace sl::player

@@ -177,8 +177,7 @@ void PlayerLink::SetDesign(const std::string& v) {
   const std::string ini = PlayerIniPath();
   if (ini.empty()) return;
   inifile::Profile profile(ini);
-  if (!profile.WriteString("DSMP", "Design", v))
-    services_.MessageBox(shell::MsgIcon::Error, profile.LastError());
+  if (!profile.WriteString("DSMP", "Design", v)) ReportSettingsNotSaved(profile.LastError());
 }
 
 // ---- Commands ----

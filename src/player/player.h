@@ -21,6 +21,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ipc/ipc.h"
@@ -143,6 +144,46 @@ class PlayList {
 // process when `arguments` is not given.
 inline constexpr int kDefaultPlayerStartMs = 10000;
 
+// What the link reports to its host while binding and writing the player's
+// settings file; the host decides how each is shown.
+enum class PlayerEvent {
+  CreateFailed,        // the player's control object could not be created (`code`)
+  InterfaceFailed,     // the player lacks one of the interfaces (`name`, `code`)
+  VersionUnsupported,  // the player is too old for this program
+  CallFailed,          // a failed read the user chose to stop at (`detail`: the question's text)
+  SettingsNotSaved,    // the player's settings file refused a write (`detail`: why)
+};
+inline constexpr int kPlayerEventCount = static_cast<int>(PlayerEvent::SettingsNotSaved) + 1;
+
+struct PlayerReport {
+  PlayerEvent event = PlayerEvent::CreateFailed;
+  std::string name;        // the interface asked for
+  std::uint32_t code = 0;  // the failure code
+  std::string detail;
+};
+
+// A read from the player that failed: the slot's name, its failure code and
+// the system's text for the code (empty when there is none).
+struct FailedRead {
+  std::string call;
+  HResult code = 0;
+  std::string reason;
+};
+// The user's answer to a failed read, and the text the user was asked: a
+// "Yes" stops the operation with that text as the error's message.
+struct FailedReadAnswer {
+  shell::MsgAnswer answer = shell::MsgAnswer::No;
+  std::string asked;
+};
+
+struct PlayerHooks {
+  // Hears every PlayerEvent; unset, they are dropped.
+  std::function<void(const PlayerReport&)> report;
+  // Asks whether to stop, go on or debug after a failed read; unset, the
+  // link goes on.
+  std::function<FailedReadAnswer(const FailedRead&)> askOnFailedRead;
+};
+
 struct PlayerLinkOptions {
   bool designing = false;
   bool loading = false;
@@ -150,6 +191,8 @@ struct PlayerLinkOptions {
   // How long a started player may take to show its window (the configured
   // SONOLABEL_DSMP_START_MS).
   int startTimeoutMs = kDefaultPlayerStartMs;
+  // How failures are reported and the failed-read question asked.
+  PlayerHooks hooks;
 };
 
 class PlayerLink {
@@ -376,7 +419,22 @@ class PlayerLink {
   void Command(int slot, const std::vector<ipc::Value>& in = {});
   static void SetFontFrom(PlayerFont& font, const std::vector<ipc::Value>& v, std::size_t at);
   void LoseLink();
+  // Creates the player's control object and takes its four interfaces;
+  // false, with the failure reported, when one is missing.
+  bool ConnectInterfaces();
   void DestroyMenuEntry(const std::shared_ptr<PlayerMenuItem>& entry);
+  void Report(const PlayerReport& report) const {
+    if (options_.hooks.report) options_.hooks.report(report);
+  }
+  // The beep, then the report: how a failure to bind is announced.
+  void ReportBindFailure(const PlayerReport& report) {
+    services_.Beep();
+    Report(report);
+  }
+  // Reports that the player's settings file refused a write (`why`).
+  void ReportSettingsNotSaved(const std::string& why) const {
+    Report({PlayerEvent::SettingsNotSaved, {}, 0, why});
+  }
 
   shell::ShellServices& services_;
   PlayerLinkOptions options_;

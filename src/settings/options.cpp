@@ -112,8 +112,7 @@ bool OptionsDialogLogic::ApplyServerEntry() {
     if (s.utf8Checked) charset.keys.emplace_back(kKeyCharset, kCharsetUtf8);
     else charset.deleteKeys.push_back(kKeyCharset);
     if (!settings_->WriteSections({charset})) {
-      services_.MessageBox(shell::MsgIcon::Error,
-                           "サーバの設定を保存できませんでした。\n" + settings_->LastError());
+      Report(OptionEvent::ServerNotSaved, settings_->LastError());
       return false;
     }
     return true;
@@ -126,7 +125,7 @@ bool OptionsDialogLogic::ApplyServerEntry() {
   // entry instead.
   const bool adding = s.editedEntry < 0 || s.editedEntry >= count;
   if (adding && count >= kMaxServers) {
-    services_.MessageBox(shell::MsgIcon::Error, "これ以上サーバを登録できません。");
+    Report(OptionEvent::ServerListFull);
     return false;
   }
   const int n = adding ? count : s.editedEntry;
@@ -148,8 +147,7 @@ bool OptionsDialogLogic::ApplyServerEntry() {
   }
   sections.push_back({ServerSection(n), std::move(keys), std::move(removed)});
   if (!settings_->WriteSections(sections)) {
-    services_.MessageBox(shell::MsgIcon::Error,
-                         "サーバの設定を保存できませんでした。\n" + settings_->LastError());
+    Report(OptionEvent::ServerNotSaved, settings_->LastError());
     return false;
   }
   return true;

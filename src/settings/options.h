@@ -4,15 +4,33 @@
 // sources tab's read-only contact line follows the contact and e-mail boxes.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <utility>
+
 #include "settings/settings.h"
 #include "shell/optiondialog.h"
-#include "shell/services.h"
 
 namespace sl::settings {
 
+// What the server tab reports when it cannot store an entry; the window
+// decides how each is shown.
+enum class OptionEvent {
+  ServerNotSaved,  // the settings file refused the entry (`detail`: why)
+  ServerListFull,  // the list already holds as many servers as it may
+};
+inline constexpr int kOptionEventCount = static_cast<int>(OptionEvent::ServerListFull) + 1;
+
+struct OptionReport {
+  OptionEvent event = OptionEvent::ServerNotSaved;
+  std::string detail;
+};
+using OptionHook = std::function<void(const OptionReport&)>;
+
 class OptionsDialogLogic final : public shell::OptionDialog {
  public:
-  explicit OptionsDialogLogic(shell::ShellServices& services) : services_(services) {}
+  // `report` hears every OptionEvent; unset, they are dropped.
+  explicit OptionsDialogLogic(OptionHook report) : report_(std::move(report)) {}
 
   // The settings file opened by the main window; null before it is opened
   // (the dialog then shows no hosts and stores nothing).
@@ -37,7 +55,10 @@ class OptionsDialogLogic final : public shell::OptionDialog {
 
  private:
   int StoredCount() const;
-  shell::ShellServices& services_;
+  void Report(OptionEvent event, std::string detail = {}) const {
+    if (report_) report_({event, std::move(detail)});
+  }
+  OptionHook report_;
   SettingsFile* settings_ = nullptr;
 };
 

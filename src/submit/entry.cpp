@@ -1,6 +1,5 @@
 // The submission's check, its xmcd entry and its header lines.
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
@@ -34,17 +33,6 @@ bool HasDoubleByteChar(std::string_view text) {
     if (sl::text::IsDoubleByteChar(text.substr(i, sl::text::AnnouncedLength(text, i)))) return true;
   }
   return false;
-}
-
-std::string CodePoint(std::string_view ch) {
-  char32_t cp = static_cast<unsigned char>(ch[0]);
-  if (ch.size() > 1) {
-    cp &= 0xFFu >> (ch.size() + 1);
-    for (std::size_t k = 1; k < ch.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3F);
-  }
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
-  return buf;
 }
 
 // Key and value as one or more lines "KEY=part": a value too long for one
@@ -124,18 +112,6 @@ bool IsCddbCategory(std::string_view text) {
                      [text](const char* c) { return text == c; });
 }
 
-std::string CheckResult::Message() const {
-  std::string text = kInvalidMessage;
-  for (const auto& line : fieldProblems) text += "\n" + line;
-  for (const auto& ch : lineBreaks)
-    text += "\n" + CodePoint(ch) + " は行を終わらせてしまうため送れない文字です。";
-  for (const auto& ch : doubleByte)
-    text += "\n「" + ch + "」(" + CodePoint(ch) + ") はこのサーバに送れない全角文字です。";
-  for (const auto& ch : unencodable)
-    text += "\n「" + ch + "」(" + CodePoint(ch) + ") は送信先の文字コードで表せない文字です。";
-  return text;
-}
-
 CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode, const Encoder& encode,
                             const KeptText* kept) {
   CheckResult r;
@@ -206,14 +182,11 @@ CheckResult CheckSubmitData(const shell::TrackTitleTable& table, int serverCode,
 
   if (!IsCddbYear(table.Year())) {
     r.ok = false;
-    r.fieldProblems.push_back("年（DYEAR）「" + table.Year() + "」は空欄か4桁までの数字にしてください。");
+    r.fieldProblems.push_back({CheckResult::FieldProblem::Field::Year, table.Year()});
   }
   if (!IsCddbCategory(table.Category())) {
     r.ok = false;
-    std::string names;
-    for (const char* c : kCategories) names += (names.empty() ? "" : ", ") + std::string(c);
-    r.fieldProblems.push_back("カテゴリ「" + table.Category() + "」はCDDBのカテゴリ（" + names +
-                              "）ではありません。");
+    r.fieldProblems.push_back({CheckResult::FieldProblem::Field::Category, table.Category()});
   }
   return r;
 }

@@ -17,10 +17,6 @@
 
 namespace sl::submit {
 
-// The failure box and status text of a failed check.
-inline constexpr const char* kInvalidMessage = "入力漏れがあるか全角文字があります。";
-inline constexpr const char* kInvalidStatus = "曲情報が不適切です";
-
 inline constexpr const char* kClientName = "SLB";
 inline constexpr const char* kClientVersion = "1.311";
 
@@ -64,13 +60,16 @@ struct CheckResult {
   // Line-ending characters (CR, LF, NUL) found in a value, each once.
   std::vector<std::string> lineBreaks;
   static constexpr std::size_t kMaxNamedCharacters = 8;
-  // Fields refused for their form (the year, the category), one line each.
-  std::vector<std::string> fieldProblems;
+  // A field refused for its form, with the value it held.
+  struct FieldProblem {
+    enum class Field { Year, Category };
+    Field field = Field::Year;
+    std::string value;
+  };
+  // The refused fields, the year before the category.
+  std::vector<FieldProblem> fieldProblems;
 
   explicit operator bool() const { return ok; }
-  // The failure box's text: the fixed message, then one line for each field
-  // refused for its form and for each character that cannot be sent.
-  std::string Message() const;
 };
 
 // Checks the window's fields before a submission. Every rule is evaluated:
@@ -150,16 +149,24 @@ struct PostResult {
 // Only http URLs are fetched; redirects are not followed.
 PostResult PostSubmission(const PostRequest& request);
 
-// What a submission's answer means for the user.
-struct SubmitVerdict {
-  bool accepted = false;  // HTTP 200 with a 2xx CDDB status
-  bool noAnswer = false;  // nothing came back (refused, unreachable, timed out)
-  std::string status;     // the text for status panel 0
+// How the server answered a submission.
+enum class SubmitReply {
+  NoAnswer,      // nothing came back (refused, unreachable, timed out)
+  HttpFailed,    // an HTTP status other than 200
+  NoStatusCode,  // the reply's first line starts with no three-digit code
+  Answered,      // the reply's first line starts with a CDDB status code (`line`)
 };
-// "接続できません。" without an answer or for an HTTP status other than 200;
-// otherwise the reply's first line as the server wrote it (decoded from the
-// external code page, control characters dropped, at most 200 characters),
-// or "応答コードなし" when that line starts with no three-digit code.
+inline constexpr int kSubmitReplyCount = static_cast<int>(SubmitReply::Answered) + 1;
+
+// What a submission's answer means.
+struct SubmitVerdict {
+  SubmitReply reply = SubmitReply::NoAnswer;
+  bool accepted = false;  // HTTP 200 with a 2xx CDDB status
+  // Answered: the reply's first line as the server wrote it (decoded from
+  // the external code page, control characters dropped, at most 200
+  // characters).
+  std::string line;
+};
 SubmitVerdict JudgeReply(const PostResult& result);
 
 }  // namespace sl::submit

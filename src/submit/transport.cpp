@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/curl_library.h"
 #include "submit/submit.h"
@@ -42,6 +45,58 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
   return n;
 }
 
+// Our own header lines in the order given, then the ones that keep libcurl
+// from adding its own. Naming a header with nothing after the colon keeps
+// libcurl from adding it: the body is not a form, and a small POST needs no
+// "Expect: 100-continue" round. False when memory ran out.
+bool ListHeaders(const platform::CurlLibrary& curl, const std::vector<std::string>& lines,
+                 platform::CurlList& headers) {
+  auto append = [&headers, &curl](const char* line) {
+    curl_slist* next = curl.slist_append(headers.get(), line);
+    if (next == nullptr) return false;
+    (void)headers.release();  // next is the same list, one item longer
+    headers.reset(next);
+    return true;
+  };
+  bool listed = true;
+  for (const std::string& line : lines) {
+    // libcurl drops a header whose value is empty ("User-Email: " for an
+    // empty address); "Name;" is its way to send the line with no value.
+    const auto colon = line.find(':');
+    const bool empty =
+        colon != std::string::npos && line.find_first_not_of(' ', colon + 1) == std::string::npos;
+    listed = listed && append(empty ? (line.substr(0, colon) + ";").c_str() : line.c_str());
+  }
+  for (const char* off : {"Content-Type:", "Expect:"}) listed = listed && append(off);
+  return listed;
+}
+
+// Sets `h` up to post `request` with `headers`, the reply going to `sink`.
+void SetPostOptions(const platform::CurlLibrary& curl, CURL* h, const PostRequest& request,
+                    curl_slist* headers, Sink& sink, char* errorText) {
+  const long timeoutMs = static_cast<long>(std::max<long long>(1, request.timeout.count()));
+  curl.easy_setopt(h, CURLOPT_URL, request.url.c_str());
+#if LIBCURL_VERSION_NUM >= 0x075500
+  curl.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+#endif
+  curl.easy_setopt(h, CURLOPT_POST, 1L);
+  curl.easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+  curl.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  curl.easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl.easy_setopt(h, CURLOPT_USERAGENT, kClientName);
+  // An empty proxy text means a direct connection, even when the
+  // environment names a proxy; a given proxy is used for every host.
+  curl.easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
+  if (!request.proxy.empty()) curl.easy_setopt(h, CURLOPT_NOPROXY, "");
+  curl.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl.easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
+  curl.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+  curl.easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
+  curl.easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+  curl.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+}
+
 }  // namespace
 
 PostResult PostSubmission(const PostRequest& request) {
@@ -57,29 +112,8 @@ PostResult PostSubmission(const PostRequest& request) {
     result.error = "libcurl could not be initialised";
     return result;
   }
-
-  // Our own header lines go in the order given. Naming a header with nothing
-  // after the colon keeps libcurl from adding its own: the body is not a
-  // form, and a small POST needs no "Expect: 100-continue" round.
   platform::CurlList headers;
-  auto append = [&headers, &curl](const char* line) {
-    curl_slist* next = curl.slist_append(headers.get(), line);
-    if (next == nullptr) return false;
-    (void)headers.release();  // next is the same list, one item longer
-    headers.reset(next);
-    return true;
-  };
-  bool listed = true;
-  for (const std::string& line : request.headers) {
-    // libcurl drops a header whose value is empty ("User-Email: " for an
-    // empty address); "Name;" is its way to send the line with no value.
-    const auto colon = line.find(':');
-    const bool empty =
-        colon != std::string::npos && line.find_first_not_of(' ', colon + 1) == std::string::npos;
-    listed = listed && append(empty ? (line.substr(0, colon) + ";").c_str() : line.c_str());
-  }
-  for (const char* off : {"Content-Type:", "Expect:"}) listed = listed && append(off);
-  if (!listed) {
+  if (!ListHeaders(curl, request.headers, headers)) {
     result.error = "out of memory";
     return result;
   }
@@ -87,28 +121,7 @@ PostResult PostSubmission(const PostRequest& request) {
   char errorText[CURL_ERROR_SIZE] = {};
   Sink sink{&result.body};
   CURL* h = easy.get();
-  const long timeoutMs = static_cast<long>(std::max<long long>(1, request.timeout.count()));
-  curl.easy_setopt(h, CURLOPT_URL, request.url.c_str());
-#if LIBCURL_VERSION_NUM >= 0x075500
-  curl.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-#endif
-  curl.easy_setopt(h, CURLOPT_POST, 1L);
-  curl.easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-  curl.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-  curl.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl.easy_setopt(h, CURLOPT_USERAGENT, kClientName);
-  // An empty proxy text means a direct connection, even when the
-  // environment names a proxy; a given proxy is used for every host.
-  curl.easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
-  if (!request.proxy.empty()) curl.easy_setopt(h, CURLOPT_NOPROXY, "");
-  curl.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl.easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-  curl.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  curl.easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
-  curl.easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-  curl.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-
+  SetPostOptions(curl, h, request, headers.get(), sink, errorText);
   if (curl.multi_add_handle(multi.get(), h) != CURLM_OK) {
     result.error = "libcurl could not start the request";
     return result;
@@ -132,13 +145,9 @@ PostResult PostSubmission(const PostRequest& request) {
 
 SubmitVerdict JudgeReply(const PostResult& result) {
   SubmitVerdict v;
-  if (!result.replied) {
-    v.noAnswer = true;
-    v.status = "接続できません。";
-    return v;
-  }
+  if (!result.replied) return v;
   if (result.httpStatus != 200) {
-    v.status = "接続できません。";
+    v.reply = SubmitReply::HttpFailed;
     return v;
   }
   const std::string_view body = result.body;
@@ -160,11 +169,12 @@ SubmitVerdict JudgeReply(const PostResult& result) {
                        std::isdigit(static_cast<unsigned char>(shown[1])) &&
                        std::isdigit(static_cast<unsigned char>(shown[2]));
   if (!hasCode) {
-    v.status = "応答コードなし";
+    v.reply = SubmitReply::NoStatusCode;
     return v;
   }
-  v.status = shown;
+  v.reply = SubmitReply::Answered;
   v.accepted = shown[0] == '2';
+  v.line = std::move(shown);
   return v;
 }
 

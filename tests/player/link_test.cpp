@@ -129,6 +129,43 @@ TEST_F(PlayerTest, EachRefusedInterfaceShowsItsErrorAndLeavesTheComponentUnbound
   }
 }
 
+TEST_F(PlayerTest, ABindFailureIsReportedTypedAfterTheBeep) {
+  std::string json = PlayListJson(1);
+  json.replace(json.find("\"refuse\":\"\""), 11, "\"refuse\":\"IDSMPLyrics\"");
+  DsmpProcess sim(json);
+  std::vector<player::PlayerReport> reports;
+  int beepsBeforeReport = -1;
+  player::PlayerLinkOptions options;
+  options.hooks.report = [&](const player::PlayerReport& r) {
+    reports.push_back(r);
+    beepsBeforeReport = services.beeps;
+  };
+  auto d = MakeDsmp(std::move(options));
+  d->Bind();
+  EXPECT_FALSE(d->Bound());
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].event, player::PlayerEvent::InterfaceFailed);
+  EXPECT_EQ(reports[0].name, "IDSMPLyrics");
+  EXPECT_EQ(reports[0].code, 0x80004002u);
+  EXPECT_EQ(beepsBeforeReport, 1);
+  // The link itself shows nothing: the host's hook decides.
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+TEST_F(PlayerTest, WithoutHooksABindFailureIsDropped) {
+  std::string json = PlayListJson(1);
+  json.replace(json.find("\"refuse\":\"\""), 11, "\"refuse\":\"DSMPControl\"");
+  DsmpProcess sim(json);
+  player::PlayerLinkOptions options;
+  options.startTimeoutMs = startMs;
+  player::PlayerLink d(services, std::move(options));
+  d.SetAutoLink(false);
+  d.Bind();
+  EXPECT_FALSE(d.Bound());
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_TRUE(services.questions.empty());
+}
+
 TEST_F(PlayerTest, NoPlayerAndNoPathBindsSilently) {
   auto d = MakeDsmp();
   EXPECT_EQ(d->GetDSMPHandle(), 0u);

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "ipc/ipc.h"
+#include "mainform/outcome_texts.h"
 #include "player/player.h"
+#include "shell/model.h"
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
 #include "support/scoped_env.h"
@@ -32,6 +34,8 @@ class PlayerTest : public ::testing::Test {
 
   std::unique_ptr<player::PlayerLink> MakeDsmp(player::PlayerLinkOptions options = {}) {
     options.startTimeoutMs = startMs;
+    // Reports and questions shown as the main window shows them.
+    if (!options.hooks.report) options.hooks = mainform::PlayerHooksFor(model, services);
     auto d = std::make_unique<player::PlayerLink>(services, std::move(options));
     d->SetAutoLink(false);
     RecordEvents(*d, events);
@@ -49,6 +53,7 @@ class PlayerTest : public ::testing::Test {
   // How long a player MakeDsmp's link starts may take to show its window.
   int startMs = player::kDefaultPlayerStartMs;
   RecordingServices services;
+  shell::ShellModel model;
   std::vector<std::string> events;
 };
 

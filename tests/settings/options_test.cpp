@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "mainform/outcome_texts.h"
 #include "settings/options.h"
+#include "settings/serverlist.h"
+#include "shell/model.h"
 #include "support/recorder.h"
 
 namespace sl::settings {
@@ -12,7 +15,7 @@ namespace {
 
 class Options : public ::testing::Test {
  protected:
-  Options() : settings(dir.File("sonolabel.INI")), dialog(services) {
+  Options() : settings(dir.File("sonolabel.INI")), dialog(mainform::OptionHookFor(model, services)) {
     dialog.SetSettings(&settings);
     settings.WriteInteger(kSection, kKeyServerCount, 2);
     settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, ""});
@@ -41,6 +44,7 @@ class Options : public ::testing::Test {
   test::TempDir dir;
   SettingsFile settings;
   test::RecordingServices services;
+  shell::ShellModel model;
   OptionsDialogLogic dialog;
 };
 
@@ -169,6 +173,23 @@ TEST_F(Options, AWriteThatFailsIsReported) {
   EXPECT_EQ(services.boxes[0].icon, shell::MsgIcon::Error);
   EXPECT_EQ(services.boxes[0].text.rfind("サーバの設定を保存できませんでした。\n", 0), 0u);
   EXPECT_EQ(Stored().size(), 2u);
+}
+
+TEST_F(Options, AFullListIsReportedTypedAndLeftAsItWas) {
+  std::vector<OptionReport> reports;
+  OptionsDialogLogic own([&reports](const OptionReport& r) { reports.push_back(r); });
+  own.SetSettings(&settings);
+  settings.WriteInteger(kSection, kKeyServerCount, kMaxServers);
+  own.FillFromSettings();
+  own.HandleActivation();
+  own.AddServer();
+  own.state.hostText = "one.more.example";
+  own.EditServerHost();
+  EXPECT_FALSE(own.ApplyServerEntry());
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].event, OptionEvent::ServerListFull);
+  EXPECT_EQ(settings.ReadInteger(kSection, kKeyServerCount, 0), kMaxServers);
+  EXPECT_TRUE(services.boxes.empty());  // the dialog shows nothing itself
 }
 
 // "UTF-8" beside "2ﾊﾞｲﾄ文字" reads and writes the entry's charset key: a

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mainform/outcome_texts.h"
 #include "submit/submit.h"
 #include "support/scoped_env.h"
 #include "support/scoped_settings.h"
@@ -184,7 +185,7 @@ TEST_F(Submission, ValidationByServerCodeAndCharacterWidth) {
   t.SetArtist("山田山");
   const CheckResult c = CheckSubmitData(t, 1);
   EXPECT_EQ(c.doubleByte, (std::vector<std::string>{"山", "田"}));
-  EXPECT_EQ(c.Message(),
+  EXPECT_EQ(mainform::CheckFailureText(c),
             "入力漏れがあるか全角文字があります。\n「山」(U+5C71) はこのサーバに送れない全角文字です。"
             "\n「田」(U+7530) はこのサーバに送れない全角文字です。");
 }
@@ -220,7 +221,8 @@ TEST_F(Submission, YearAndCategoryForms) {
     t.SetCategory(r.category);
     const CheckResult c = CheckSubmitData(t, 2);
     EXPECT_EQ(c.ok, r.ok) << r.year << " " << r.category;
-    EXPECT_NE(c.Message().find(r.named), std::string::npos) << c.Message();
+    EXPECT_NE(mainform::CheckFailureText(c).find(r.named), std::string::npos)
+        << mainform::CheckFailureText(c);
   }
   for (const char* category : kCategories) EXPECT_TRUE(IsCddbCategory(category)) << category;
 }
@@ -301,7 +303,7 @@ TEST_F(Submission, KeptTextOfACorrection) {
   const CheckResult broken = CheckSubmitData(t, 2, ExternalEncoder(), &kept);
   EXPECT_FALSE(broken.ok);
   EXPECT_EQ(broken.lineBreaks, std::vector<std::string>{"\n"});
-  EXPECT_EQ(broken.Message(),
+  EXPECT_EQ(mainform::CheckFailureText(broken),
             "入力漏れがあるか全角文字があります。\nU+000A は行を終わらせてしまうため送れない文字です。");
   kept.extt[0] = "😀";
   const CheckResult c = CheckSubmitData(t, 2, ExternalEncoder(), &kept);
@@ -355,9 +357,9 @@ TEST_F(Submission, FailureMessageNamesEachCharacter) {
   shell::TrackTitleTable t = Table(1);
   t.SetTitle("😀");
   const CheckResult c = CheckSubmitData(t, 2);
-  EXPECT_EQ(c.Message(),
+  EXPECT_EQ(mainform::CheckFailureText(c),
             "入力漏れがあるか全角文字があります。\n「😀」(U+1F600) は送信先の文字コードで表せない文字です。");
-  EXPECT_EQ(CheckResult{}.Message(), "入力漏れがあるか全角文字があります。");
+  EXPECT_EQ(mainform::CheckFailureText(CheckResult{}), "入力漏れがあるか全角文字があります。");
 }
 
 TEST_F(Submission, HeaderLinesInOrder) {

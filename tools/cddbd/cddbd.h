@@ -199,6 +199,10 @@ class CddbService {
   std::optional<Fault> ParseFault(std::string_view action, std::string& why) const;
   std::optional<std::filesystem::path> FindEntry(const std::string& category,
                                                  const std::string& discid) const;
+  // Keeps the submission, head and body as received, under the next free
+  // number in the submission folder; false when it cannot be stored.
+  bool KeepSubmission(const std::string& category, const std::string& discid, std::string_view rawHead,
+                      std::string_view body);
 
   ServiceConfig config_;
   unsigned submitCounter_ = 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "cddbd.h"
@@ -106,12 +107,71 @@ bool WritePortFile(const std::string& path, std::uint16_t port) {
   return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line sets.
+struct CommandLine {
   ServerOptions options;
   std::string portFile;
   bool haveRoot = false;
+};
+
+bool IsValuedOption(const std::string& arg) {
+  return arg == "--root" || arg == "--submit-dir" || arg == "--log" || arg == "--port-file" ||
+         arg == "--bind" || arg == "--faults" || arg == "--fault" || arg == "--port" ||
+         arg == "--max-requests" || arg == "--idle-exit" || arg == "--client-timeout" || arg == "--eol" ||
+         arg == "--level5-charset";
+}
+
+// Takes the value `v` of the option `arg`; what is wrong with it, if
+// anything.
+std::optional<std::string> SetValuedOption(const std::string& arg, const std::string& v, CommandLine& line) {
+  if (arg == "--root") {
+    line.options.service.root = v;
+    line.haveRoot = true;
+  } else if (arg == "--submit-dir") {
+    line.options.service.submitDir = v;
+  } else if (arg == "--log") {
+    line.options.logFile = v;
+  } else if (arg == "--port-file") {
+    line.portFile = v;
+  } else if (arg == "--bind") {
+    line.options.bindAddress = v;
+  } else if (arg == "--faults") {
+    line.options.service.faultsFile = v;
+  } else if (arg == "--fault") {
+    line.options.service.faultRules.push_back(v);
+  } else if (arg == "--port") {
+    const auto n = sl::cddbd::ParseDecimal(v, 65535);
+    if (!n) return "bad port: " + v;
+    line.options.port = static_cast<std::uint16_t>(*n);
+  } else if (arg == "--max-requests") {
+    const auto n = sl::cddbd::ParseDecimal(v, 1L << 40);
+    if (!n) return "bad request count: " + v;
+    line.options.maxRequests = *n;
+  } else if (arg == "--idle-exit") {
+    if (!ParseSeconds(v, line.options.idleExitSeconds)) return "bad idle time: " + v;
+  } else if (arg == "--client-timeout") {
+    if (!ParseSeconds(v, line.options.clientTimeoutSeconds) || line.options.clientTimeoutSeconds <= 0) {
+      return "bad client time-out: " + v;
+    }
+  } else if (arg == "--level5-charset") {
+    if (!sl::cddbd::Utf8To("a", v)) return "unknown character set: " + v;
+    line.options.service.level5Charset = v;
+  } else if (arg == "--eol") {
+    if (v == "crlf") {
+      line.options.service.eol = Eol::CrLf;
+    } else if (v == "lf") {
+      line.options.service.eol = Eol::Lf;
+    } else {
+      return "--eol takes crlf or lf";
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine line;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -135,61 +195,18 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     } else if (arg == "--no-sites") {
-      options.service.sitesDisabled = true;
-    } else if (arg == "--root" || arg == "--submit-dir" || arg == "--log" || arg == "--port-file" ||
-               arg == "--bind" || arg == "--faults" || arg == "--fault" || arg == "--port" ||
-               arg == "--max-requests" || arg == "--idle-exit" || arg == "--client-timeout" ||
-               arg == "--eol" || arg == "--level5-charset") {
+      line.options.service.sitesDisabled = true;
+    } else if (IsValuedOption(arg)) {
       if (!take(v)) return Usage(arg + " needs a value");
-      if (arg == "--root") {
-        options.service.root = v;
-        haveRoot = true;
-      } else if (arg == "--submit-dir") {
-        options.service.submitDir = v;
-      } else if (arg == "--log") {
-        options.logFile = v;
-      } else if (arg == "--port-file") {
-        portFile = v;
-      } else if (arg == "--bind") {
-        options.bindAddress = v;
-      } else if (arg == "--faults") {
-        options.service.faultsFile = v;
-      } else if (arg == "--fault") {
-        options.service.faultRules.push_back(v);
-      } else if (arg == "--port") {
-        const auto n = sl::cddbd::ParseDecimal(v, 65535);
-        if (!n) return Usage("bad port: " + v);
-        options.port = static_cast<std::uint16_t>(*n);
-      } else if (arg == "--max-requests") {
-        const auto n = sl::cddbd::ParseDecimal(v, 1L << 40);
-        if (!n) return Usage("bad request count: " + v);
-        options.maxRequests = *n;
-      } else if (arg == "--idle-exit") {
-        if (!ParseSeconds(v, options.idleExitSeconds)) return Usage("bad idle time: " + v);
-      } else if (arg == "--client-timeout") {
-        if (!ParseSeconds(v, options.clientTimeoutSeconds) || options.clientTimeoutSeconds <= 0) {
-          return Usage("bad client time-out: " + v);
-        }
-      } else if (arg == "--level5-charset") {
-        if (!sl::cddbd::Utf8To("a", v)) return Usage("unknown character set: " + v);
-        options.service.level5Charset = v;
-      } else if (arg == "--eol") {
-        if (v == "crlf") {
-          options.service.eol = Eol::CrLf;
-        } else if (v == "lf") {
-          options.service.eol = Eol::Lf;
-        } else {
-          return Usage("--eol takes crlf or lf");
-        }
-      }
+      if (const auto bad = SetValuedOption(arg, v, line)) return Usage(*bad);
     } else {
       return Usage("unknown argument: " + arg);
     }
   }
-  if (!haveRoot) return Usage("--root is required");
+  if (!line.haveRoot) return Usage("--root is required");
 
   // Signals only write to the stop pipe; the server notices it in poll().
-  sl::cddbd::Server server(options);
+  sl::cddbd::Server server(line.options);
   std::string error;
   if (!server.Open(error)) {
     std::cerr << "sonolabel-cddbd: " << error << "\n";
@@ -203,8 +220,8 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  if (!portFile.empty() && !WritePortFile(portFile, server.Port())) {
-    std::cerr << "sonolabel-cddbd: cannot write " << portFile << ": " << std::strerror(errno) << "\n";
+  if (!line.portFile.empty() && !WritePortFile(line.portFile, server.Port())) {
+    std::cerr << "sonolabel-cddbd: cannot write " << line.portFile << ": " << std::strerror(errno) << "\n";
     return 1;
   }
   std::cout << server.Port() << std::endl;

@@ -132,6 +132,21 @@ bool HelloIsValid(std::string_view hello) {
   return true;
 }
 
+// Whether a line "DISCID=..." of the entry names the disc, with no line "."
+// after it (which would end a read reply early).
+bool NamesDisc(const std::vector<std::string>& entry, const std::string& discid) {
+  bool namesDisc = false;
+  for (const std::string& line : entry) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos && EqualsIgnoreCase(std::string_view(line).substr(0, eq), "DISCID") &&
+        ToLower(line).find(ToLower(discid)) != std::string::npos) {
+      namesDisc = true;
+    }
+    if (line == ".") namesDisc = false;  // would end a read reply early
+  }
+  return namesDisc;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> ReadEntryLines(const fs::path& file) {
@@ -375,6 +390,43 @@ Reply CddbService::HandleCgi(std::string_view query) {
   return reply;
 }
 
+bool CddbService::KeepSubmission(const std::string& category, const std::string& discid,
+                                 std::string_view rawHead, std::string_view body) {
+  // The stored file is the request exactly as received: head and body.
+  // It is written under a temporary name and then linked to its final name,
+  // which fails rather than replaces when the name is taken, so a reader
+  // never sees half a file and no submission overwrites another.
+  const fs::path dir = SubmitDir();
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (submitCounter_ == 0) {
+    for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      unsigned n = 0;
+      std::size_t i = 0;
+      while (i < name.size() && i < 8 && name[i] >= '0' && name[i] <= '9') n = n * 10 + (name[i++] - '0');
+      if (i > 0) submitCounter_ = std::max(submitCounter_, n);
+    }
+  }
+  const fs::path tmp = dir / (".incoming-" + std::to_string(::getpid()));
+  std::string content(rawHead);
+  content.append(body);
+  const bool written = WriteFlushed(tmp, content);
+  bool stored = false;
+  for (unsigned tries = 0; written && !stored && tries < kMaxSubmissionTries; ++tries) {
+    char counter[16];
+    std::snprintf(counter, sizeof counter, "%04u", ++submitCounter_);
+    const fs::path target = dir / (std::string(counter) + "-" + ToLower(category) + "-" + ToLower(discid));
+    if (::link(tmp.c_str(), target.c_str()) == 0) {
+      stored = true;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  ::unlink(tmp.c_str());
+  return stored;
+}
+
 Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHead, std::string_view body) {
   const std::string* category = head.Header("Category");
   const std::string* discid = head.Header("Discid");
@@ -410,16 +462,7 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
     return reply;
   }
   const std::vector<std::string> entry = SplitFileLines(*text);
-  bool namesDisc = false;
-  for (const std::string& line : entry) {
-    const std::size_t eq = line.find('=');
-    if (eq != std::string::npos && EqualsIgnoreCase(std::string_view(line).substr(0, eq), "DISCID") &&
-        ToLower(line).find(ToLower(*discid)) != std::string::npos) {
-      namesDisc = true;
-    }
-    if (line == ".") namesDisc = false;  // would end a read reply early
-  }
-  if (!namesDisc) {
+  if (!NamesDisc(entry, *discid)) {
     reply.body = SingleLine("501 Entry rejected: no DISCID line names disc " + *discid + ".", config_.eol);
     return reply;
   }
@@ -444,43 +487,11 @@ Reply CddbService::HandleSubmit(const RequestHead& head, std::string_view rawHea
     return reply;
   }
 
-  // The stored file is the request exactly as received: head and body.
-  // It is written under a temporary name and then linked to its final name,
-  // which fails rather than replaces when the name is taken, so a reader
-  // never sees half a file and no submission overwrites another.
-  const fs::path dir = SubmitDir();
-  std::error_code ec;
-  fs::create_directories(dir, ec);
   const auto failed = [&] {
     reply.body = SingleLine("402 Server error: the submission could not be stored.", config_.eol);
     return reply;
   };
-  if (submitCounter_ == 0) {
-    for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-      const std::string name = it->path().filename().string();
-      unsigned n = 0;
-      std::size_t i = 0;
-      while (i < name.size() && i < 8 && name[i] >= '0' && name[i] <= '9') n = n * 10 + (name[i++] - '0');
-      if (i > 0) submitCounter_ = std::max(submitCounter_, n);
-    }
-  }
-  const fs::path tmp = dir / (".incoming-" + std::to_string(::getpid()));
-  std::string content(rawHead);
-  content.append(body);
-  const bool written = WriteFlushed(tmp, content);
-  bool stored = false;
-  for (unsigned tries = 0; written && !stored && tries < kMaxSubmissionTries; ++tries) {
-    char counter[16];
-    std::snprintf(counter, sizeof counter, "%04u", ++submitCounter_);
-    const fs::path target = dir / (std::string(counter) + "-" + ToLower(*category) + "-" + ToLower(*discid));
-    if (::link(tmp.c_str(), target.c_str()) == 0) {
-      stored = true;
-    } else if (errno != EEXIST) {
-      break;
-    }
-  }
-  ::unlink(tmp.c_str());
-  if (!stored) return failed();
+  if (!KeepSubmission(*category, *discid, rawHead, body)) return failed();
   // The accepted entry becomes the database's, so that it is read back and
   // its revision counts for the next correction.
   if (!StoreEntry(config_.root / dbCategory, dbDiscid, *text)) return failed();

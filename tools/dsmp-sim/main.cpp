@@ -126,6 +126,37 @@ void RunCommand(Player& p, const std::string& line) {
   }
 }
 
+// Answers the IPC and runs the commands read from stdin, one a line, until
+// a stop is asked for or the node's folder `reachable` is gone.
+void Serve(Player& player, const std::string& reachable) {
+  bool stdinOpen = true;
+  std::string pending;
+  while (!StopRequested()) {
+    if (!std::filesystem::exists(reachable)) break;
+    pollfd fds[2] = {{ipc::WakeFd(), POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
+    const int r = ::poll(fds, 2, 200);
+    if (r < 0 && errno != EINTR) break;
+    ipc::Dispatch();
+    if (stdinOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
+      char buf[4096];
+      const ssize_t k = ::read(0, buf, sizeof buf);
+      if (k <= 0) {
+        stdinOpen = false;
+      } else {
+        pending.append(buf, static_cast<std::size_t>(k));
+        if (pending.size() > (1u << 20)) pending.clear();
+        std::size_t nl;
+        while ((nl = pending.find('\n')) != std::string::npos && !StopRequested()) {
+          const std::string line = pending.substr(0, nl);
+          pending.erase(0, nl + 1);
+          RunCommand(player, line);
+          ipc::Dispatch();
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,33 +215,7 @@ int main(int argc, char** argv) {
   }
   std::cout << "ready " << player.main << std::endl;
 
-  bool stdinOpen = true;
-  std::string pending;
-  const std::string reachable = configuration.runtimeDir + "/sonolabel-ipc/n" + std::to_string(::getpid());
-  while (!StopRequested()) {
-    if (!std::filesystem::exists(reachable)) break;
-    pollfd fds[2] = {{ipc::WakeFd(), POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
-    const int r = ::poll(fds, 2, 200);
-    if (r < 0 && errno != EINTR) break;
-    ipc::Dispatch();
-    if (stdinOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
-      char buf[4096];
-      const ssize_t k = ::read(0, buf, sizeof buf);
-      if (k <= 0) {
-        stdinOpen = false;
-      } else {
-        pending.append(buf, static_cast<std::size_t>(k));
-        if (pending.size() > (1u << 20)) pending.clear();
-        std::size_t nl;
-        while ((nl = pending.find('\n')) != std::string::npos && !StopRequested()) {
-          const std::string line = pending.substr(0, nl);
-          pending.erase(0, nl + 1);
-          RunCommand(player, line);
-          ipc::Dispatch();
-        }
-      }
-    }
-  }
+  Serve(player, configuration.runtimeDir + "/sonolabel-ipc/n" + std::to_string(::getpid()));
   // Deliver what is still queued (a Close posted just now), then leave.
   ipc::DestroyWindow(player.main);
   ipc::Shutdown();
