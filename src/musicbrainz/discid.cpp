@@ -68,6 +68,10 @@ std::optional<DiscIdentity> IdentifyDisc(const disc::DiscToc& toc, std::string& 
   identity.discId = text(discid_get_id(handle.get()));
   identity.toc = text(discid_get_toc_string(handle.get()));
   identity.submissionUrl = text(discid_get_submission_url(handle.get()));
+  // Older libdiscid releases name the page over plain http; the service
+  // serves it over https only, so the browser would be redirected anyway
+  // after sending the disc's TOC in clear.
+  if (identity.submissionUrl.rfind("http://", 0) == 0) identity.submissionUrl.insert(4, "s");
   if (identity.discId.empty() || identity.toc.empty()) {
     why = "libdiscid gave no disc ID";
     return std::nullopt;

@@ -42,6 +42,7 @@ TEST(DiscIdentity, PublishedExampleGivesTheDocumentedId) {
   EXPECT_EQ(id.toc, "1 6 95462 150 15363 32314 46592 63414 80489");
   EXPECT_EQ(id.trackCount, 6);
   EXPECT_NE(id.submissionUrl.find("id=49HHV7Eb8UKF3aQiNmu1GR8vKTY-"), std::string::npos) << id.submissionUrl;
+  EXPECT_EQ(id.submissionUrl.rfind("https://", 0), 0u) << id.submissionUrl;
   EXPECT_NE(id.submissionUrl.find("tracks=6"), std::string::npos) << id.submissionUrl;
 }
 
