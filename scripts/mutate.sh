@@ -75,7 +75,10 @@ PY
     survived=$((survived + 1))
     survivors+=("$label")
   else
-    by=$(grep -E '^\s+[0-9]+ - ' "$BUILD_DIR/mutate-test.log" | head -n1 | sed -E 's/^\s+[0-9]+ - ([^ ]+).*/\1/')
+    # The first test whose result line is neither a pass nor a skip (the
+    # lists ctest prints at the end also name skipped tests).
+    by=$(grep -E 'Test +#[0-9]+: ' "$BUILD_DIR/mutate-test.log" | grep -vE '(Passed|Skipped|Not Run)' |
+      head -n1 | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/')
     printf '%-34s caught by %s\n' "$label" "${by:-the suite}"
     caught=$((caught + 1))
   fi
