@@ -16,7 +16,7 @@ for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
 SERVER_URL="http://127.0.0.1:$(cat "$WORK/port")"
 # The twelve-track demo disc: three releases in the answer.
 TOC="0:02:00 4:31:12 8:58:40 13:02:05 17:45:33 21:20:01 25:59:70 30:11:22 34:40:15 38:52:60 43:10:11 47:33:44 52:08:30"
-URL="$SERVER_URL/ws/2/discid/QR_7w77PjDejS4..I_VMRFluI_A-?toc=1+12+234630+150+20337+40390+58655+79908+96001+116995+135847+156015+174960+194261+214019&inc=artist-credits+recordings&fmt=json"
+URL="$SERVER_URL/ws/2/discid/QR_7w77PjDejS4..I_VMRFluI_A-?toc=1+12+234630+150+20337+40390+58655+79908+96001+116995+135847+156015+174960+194261+214019&inc=artist-credits+labels+recordings&fmt=json"
 AGENT="Sonolabel/1.311 ( me@example.com )"
 "$BIN/bench_mblookup" --toc "$TOC" --server "$SERVER_URL" --contact me@example.com >/dev/null
 curl -sf -o /dev/null -A "$AGENT" "$URL"

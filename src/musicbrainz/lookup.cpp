@@ -216,8 +216,10 @@ void JudgeAnswer(const Transfer& t, LookupResult& result) {
 std::string LookupUrl(const std::string& server, const DiscIdentity& disc) {
   std::string toc = disc.toc;
   std::replace(toc.begin(), toc.end(), ' ', '+');
+  // labels: the match dialog's rows name each release's label, which the
+  // service sends only when asked for.
   return TrimmedServer(server) + "/ws/2/discid/" + disc.discId + "?toc=" + toc +
-         "&inc=artist-credits+recordings&fmt=json";
+         "&inc=artist-credits+labels+recordings&fmt=json";
 }
 
 std::string UserAgent(const std::string& contact) {

@@ -153,7 +153,7 @@ struct LookupSettings {
   std::chrono::milliseconds maxBusyWait{10000};    // total waiting for a busy (503) server
 };
 
-// "{server}/ws/2/discid/{id}?toc={toc}&inc=artist-credits+recordings&fmt=json",
+// "{server}/ws/2/discid/{id}?toc={toc}&inc=artist-credits+labels+recordings&fmt=json",
 // the TOC's blanks as "+".
 std::string LookupUrl(const std::string& server, const DiscIdentity& disc);
 // "Sonolabel/1.311 ( contact )"; "Sonolabel/1.311" without a contact.

@@ -80,7 +80,7 @@ TEST(MusicBrainzLookup, SendsTheServicesRequestAndReadsTheAnswer) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target,
             "/ws/2/discid/YC1Jm6bx7PJhJhuXvkzjpbLftoE-?toc=1+3+45912+150+18630+35212"
-            "&inc=artist-credits+recordings&fmt=json");
+            "&inc=artist-credits+labels+recordings&fmt=json");
   EXPECT_EQ(requests[0].userAgent, "Sonolabel/1.311 ( me@example.com )");
   EXPECT_FALSE(l.model.CommandRunning());
 }
