@@ -156,9 +156,12 @@ TEST_F(PlayerTest, WithoutHooksABindFailureIsDropped) {
   std::string json = PlayListJson(1);
   json.replace(json.find("\"refuse\":\"\""), 11, "\"refuse\":\"DSMPControl\"");
   DsmpProcess sim(json);
-  player::PlayerLinkOptions options;
-  options.startTimeoutMs = startMs;
-  player::PlayerLink d(services, std::move(options));
+  // A link made without the fixture, so that no hooks are set.
+  player::PlayerLink d(services, [this] {
+    player::PlayerLinkOptions options;
+    options.startTimeoutMs = startMs;
+    return options;
+  }());
   d.SetAutoLink(false);
   d.Bind();
   EXPECT_FALSE(d.Bound());
