@@ -10,7 +10,7 @@
 # Prints one line per measure with both medians and new/old; a ratio above
 # 1.05 is marked "slower".
 #
-#   bench/side_by_side.sh OLD_BUILD NEW_BUILD [ROUNDS] [RUNS]   (3, 41)
+#   [PROGRAMS=REGEX] bench/side_by_side.sh OLD_BUILD NEW_BUILD [ROUNDS] [RUNS]   (3, 41)
 #
 # Build both with benchmarks on (the default of scripts/build.sh), e.g. an
 # older commit checked out with `git worktree add` and built there.
@@ -24,9 +24,11 @@ ROUNDS=${3:-3}
 RUNS=${4:-41}
 export QT_QPA_PLATFORM=offscreen
 WORK=$(mktemp -d)
-BIN=$NEW
-. bench/local_server.sh
+trap 'rm -rf "$WORK"' EXIT
 RESULTS=$WORK/results
+# PROGRAMS: a regular expression that limits the benchmark programs run
+# (e.g. 'discid|ini'); RUNS=0 leaves out the per-process part.
+PROGRAMS=${PROGRAMS:-.}
 
 # Google Benchmark programs, their JSON output (the CSV writer gives up on
 # counters that not every benchmark has) kept per side and round.
@@ -34,6 +36,7 @@ for round in $(seq "$ROUNDS"); do
   for prog in "$NEW"/bench_*; do
     name=$(basename "$prog")
     [ -x "$OLD/$name" ] || continue
+    [[ $name =~ $PROGRAMS ]] || continue
     case $name in bench_mblookup) continue ;; esac
     for side in old new; do
       dir=$OLD
@@ -66,7 +69,10 @@ for path in sorted(glob.glob(os.path.join(sys.argv[1], "bench_*.json"))):
         print(f'{prog}:{name} {side} {r["real_time"]:.6g} {r["cpu_time"]:.6g} {r["time_unit"]}')
 PY
 
-# Per process, in alternation.
+# Per process, in alternation, against a local CDDB server started now (it
+# ends itself after a while without requests).
+BIN=$NEW
+. bench/local_server.sh
 # The demo drives without the keys an older build may not know.
 grep -vE '^cdtext *=' demo/drives.ini >"$WORK/drives.ini"
 export SONOLABEL_ASPI=sim SONOLABEL_SIM_DRIVES=$WORK/drives.ini SONOLABEL_INI=$WORK/s.INI
@@ -79,9 +85,9 @@ timed() {  # label side command...
   t0=$(date +%s%N)
   SONOLABEL_WINDIR=$WORK/$side "$@" >/dev/null 2>&1 || echo "$label ($side) failed" >&2
   t1=$(date +%s%N)
-  echo "cli:$label $side $(((t1 - t0) / 1000)) 0 us" >>"$RESULTS"
+  echo "cli:${label// /_} $side $(((t1 - t0) / 1000)) 0 us" >>"$RESULTS"
 }
-for _ in $(seq "$RUNS"); do
+for _ in $(seq 1 "$RUNS"); do
   for side in old new; do
     dir=$OLD
     [ $side = new ] && dir=$NEW
