@@ -88,6 +88,7 @@ class TextStream {
   TextStream(int type, bool doubleByte, Notes& notes, std::size_t expectedBytes)
       : type_(type), doubleByte_(doubleByte), notes_(notes) {
     texts_.bytes.reserve(expectedBytes);
+    texts_.spans.reserve(kLastIndex + 1);
   }
 
   void Feed(const Pack& p) {
@@ -460,8 +461,9 @@ void DecodeInto(std::span<const std::uint8_t> reply, CdText& result, Notes& note
   if (count > 0 && !crcGiven) notes.Add("no pack carries a CRC; packs taken unchecked");
 
   std::array<std::vector<Pack>, kCdTextMaxBlocks> byBlock;
-  // Most discs have one or two blocks: room for every pack in the first.
-  byBlock[0].reserve(std::min(count, static_cast<std::size_t>(kCdTextMaxPacksPerBlock)));
+  // A block's list gets room for as many packs as it may hold when its
+  // first pack comes, instead of growing pack by pack.
+  const std::size_t room = std::min(count, static_cast<std::size_t>(kCdTextMaxPacksPerBlock));
   for (std::size_t i = 0; i < count; ++i) {
     const Pack p{packs + i * kCdTextPackSize, i};
     if (crcGiven) {
@@ -477,6 +479,7 @@ void DecodeInto(std::span<const std::uint8_t> reply, CdText& result, Notes& note
       continue;
     }
     auto& list = byBlock[static_cast<std::size_t>(p.Block())];
+    if (list.empty()) list.reserve(room);
     if (list.size() >= static_cast<std::size_t>(kCdTextMaxPacksPerBlock)) {
       notes.Add("pack %zu: block %d already has %d packs, skipped", i, p.Block(), kCdTextMaxPacksPerBlock);
       continue;
