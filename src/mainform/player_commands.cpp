@@ -34,6 +34,15 @@ class UnbindOnExit {
   player::PlayerLink& d_;
 };
 
+// Binds the player for one command; when it is not there the window says so
+// (instead of doing nothing) and the command ends.
+bool BindOrSayAbsent(MainWindowLogic::Impl& d) {
+  d.playerLink.Bind();
+  if (d.playerLink.Bound()) return true;
+  d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
+  return false;
+}
+
 }  // namespace
 
 void MainWindowLogic::ImportFromPlayer() {
@@ -45,12 +54,7 @@ void MainWindowLogic::ImportFromPlayer() {
   if (!scope.Acquired()) return;
   auto& dsmp = d.playerLink;
   UnbindOnExit unbind(dsmp);
-  dsmp.Bind();
-  if (!dsmp.Bound()) {
-    // Say so instead of doing nothing: the player is not there.
-    d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
-    return;
-  }
+  if (!BindOrSayAbsent(d)) return;
   // Everything is read first and applied only when the player stayed
   // bound throughout: a player that went away half-way would otherwise
   // leave the rows after it emptied.
@@ -79,11 +83,7 @@ void MainWindowLogic::ExportToPlayer() {
   bool changed = false;
   auto& dsmp = d.playerLink;
   UnbindOnExit unbind(dsmp);
-  dsmp.Bind();
-  if (!dsmp.Bound()) {
-    d.Finish(WindowEvent::PlayerAbsent, CommandOutcome::PlayerAbsent);
-    return;
-  }
+  if (!BindOrSayAbsent(d)) return;
   // The player's notifications are still handled while the question is
   // open; a Close or Abort then unbinds and the rest runs unbound.
   registerArtist =
