@@ -17,8 +17,13 @@ void Resolve(void* lib, const char* name, F& out, std::string& error) {
 CurlLibrary Load() {
   CurlLibrary api;
   void* lib = nullptr;
+  // Lazy binding, as when a program is linked against libcurl: binding every
+  // function of libcurl and its TLS, compression and name libraries at once
+  // costs each process milliseconds for functions a lookup never calls. The
+  // functions used are looked up by name below, so a missing one still shows
+  // here and not at its first call.
   for (const char* name : {"libcurl.so.4", "libcurl.so"}) {
-    lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    lib = ::dlopen(name, RTLD_LAZY | RTLD_LOCAL);
     if (lib != nullptr) break;
   }
   if (lib == nullptr) {
