@@ -51,6 +51,21 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
   return button;
 }
 
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption, int left, int top) {
+  auto* check = new QCheckBox(caption, parent);
+  check->setObjectName(QString::fromLatin1(name));
+  check->adjustSize();
+  check->move(left, top);
+  return check;
+}
+
+// A page of the tab control, named for the tests.
+QWidget* MakePage(const char* name) {
+  auto* page = new QWidget;
+  page->setObjectName(QString::fromLatin1(name));
+  return page;
+}
+
 // The server host box. Qt's editable combo box takes a typed text equal to
 // one of its items for a pick of that item when the edit loses focus or
 // Enter is pressed, and says so with the same `activated` signal as a pick
@@ -108,8 +123,7 @@ void OptionsDialog::BuildTabs() {
   tabs->setObjectName(QStringLiteral("tabs"));
   tabs->setGeometry(0, 0, 425, 193);
 
-  proxyTab = new QWidget;
-  proxyTab->setObjectName(QStringLiteral("proxyTab"));
+  proxyTab = MakePage("proxyTab");
   QGroupBox* proxy = MakeGroup(proxyTab, QStringLiteral("プロクシ"));
   MakeLabel(proxy, QStringLiteral("ﾌﾟﾛｸｼIP"), 16, 30);
   proxyHostEdit = MakeEdit(proxy, "proxyHostEdit", 96, 28, 289);
@@ -117,8 +131,7 @@ void OptionsDialog::BuildTabs() {
   proxyPortEdit = MakeEdit(proxy, "proxyPortEdit", 96, 60, 81);
   tabs->addTab(proxyTab, QStringLiteral("プロクシ"));
 
-  serverTab = new QWidget;
-  serverTab->setObjectName(QStringLiteral("serverTab"));
+  serverTab = MakePage("serverTab");
   QGroupBox* servers = MakeGroup(serverTab, QStringLiteral("tunedexサーバ"));
   MakeLabel(servers, QStringLiteral("ﾎｽﾄIP"), 16, 30);
   serverHostBox = new HostComboBox(servers);
@@ -131,25 +144,18 @@ void OptionsDialog::BuildTabs() {
   serverPathEdit = MakeEdit(servers, "serverPathEdit", 96, 60, 209);
   addServerButton = MakeButton(servers, "addServerButton", QStringLiteral("追加"), 314, 26);
   applyServerButton = MakeButton(servers, "applyServerButton", QStringLiteral("適用"), 314, 58);
-  doubleByteCheck = new QCheckBox(QStringLiteral("2ﾊﾞｲﾄ文字"), servers);
-  doubleByteCheck->setObjectName(QStringLiteral("doubleByteCheck"));
-  doubleByteCheck->adjustSize();
-  doubleByteCheck->move(96, 94);
-  utf8Check = new QCheckBox(QStringLiteral("UTF-8"), servers);
-  utf8Check->setObjectName(QStringLiteral("utf8Check"));
-  utf8Check->adjustSize();
-  utf8Check->move(96 + doubleByteCheck->width() + 16, 94);
+  doubleByteCheck = MakeCheck(servers, "doubleByteCheck", QStringLiteral("2ﾊﾞｲﾄ文字"), 96, 94);
+  utf8Check =
+      MakeCheck(servers, "utf8Check", QStringLiteral("UTF-8"), 96 + doubleByteCheck->width() + 16, 94);
   tabs->addTab(serverTab, QStringLiteral("tunedexサーバ"));
 
-  emailTab = new QWidget;
-  emailTab->setObjectName(QStringLiteral("emailTab"));
+  emailTab = MakePage("emailTab");
   QGroupBox* mail = MakeGroup(emailTab, QStringLiteral("E-Mail"));
   MakeLabel(mail, QStringLiteral("ｱﾄﾞﾚｽ"), 16, 30);
   emailEdit = MakeEdit(mail, "emailEdit", 96, 28, 249);
   tabs->addTab(emailTab, QStringLiteral("メールアドレス"));
 
-  sourcesTab = new QWidget;
-  sourcesTab->setObjectName(QStringLiteral("sourcesTab"));
+  sourcesTab = MakePage("sourcesTab");
   QGroupBox* sources = MakeGroup(sourcesTab, QStringLiteral("MusicBrainz・CD-Text"));
   MakeLabel(sources, QStringLiteral("MusicBrainz"), 16, 22);
   musicBrainzUseBox = new QComboBox(sources);
@@ -168,10 +174,7 @@ void OptionsDialog::BuildTabs() {
   sentContactEdit->setReadOnly(true);
   sentContactEdit->setFocusPolicy(Qt::NoFocus);  // shown, not edited: Tab passes it by
   sentContactEdit->setPlaceholderText(QStringLiteral("（なし）"));
-  cdTextCheck = new QCheckBox(QStringLiteral("CDのCD-Textを読む"), sources);
-  cdTextCheck->setObjectName(QStringLiteral("cdTextCheck"));
-  cdTextCheck->adjustSize();
-  cdTextCheck->move(120, 118);
+  cdTextCheck = MakeCheck(sources, "cdTextCheck", QStringLiteral("CDのCD-Textを読む"), 120, 118);
   tabs->addTab(sourcesTab, QStringLiteral("情報源"));
 }
 
