@@ -11,6 +11,7 @@
 
 #include "mainform/mainform.h"
 #include "platform/pump.h"
+#include "sim_environment.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
@@ -38,10 +39,7 @@ class Form : public ::testing::Test {
   void SetUp() override {
     test::WriteFileBytes(dir.File("drives.ini"), kDrives);
     setenv("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str(), 1);
-    env.exePath = dir.File("sonolabel");
-    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
-    env.iniPath = dir.File("sonolabel.INI");
-    env.windowsDir = dir.File("windows");
+    env = SimEnvironment(dir);
   }
   void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
 

@@ -8,6 +8,7 @@
 
 #include "ipc/ipc.h"
 #include "mainform/mainform.h"
+#include "sim_environment.h"
 #include "support/cddbd_process.h"
 #include "support/dsmp_process.h"
 #include "support/recorder.h"
@@ -55,10 +56,7 @@ class Exchange : public ::testing::Test {
     envVars.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str());
     link.PlayerProgram("").TimeoutMs(400);
     envVars.Set("SONOLABEL_IPC_TIMEOUT_MS", "400");  // the players it starts
-    env.exePath = dir.File("sonolabel");
-    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
-    env.iniPath = dir.File("sonolabel.INI");
-    env.windowsDir = dir.File("windows");
+    env = SimEnvironment(dir);
   }
   MainWindowLogic& Start() {
     form = std::make_unique<MainWindowLogic>(services, env);

@@ -12,6 +12,7 @@
 #include "cddb/cddb.h"
 #include "mainform/mainform.h"
 #include "mainform/outcome_texts.h"
+#include "sim_environment.h"
 #include "support/cddbd_process.h"
 #include "support/loopback_server.h"
 #include "support/recorder.h"
@@ -27,10 +28,7 @@ class Refusal : public ::testing::Test {
   void SetUp() override {
     test::WriteFileBytes(dir.File("drives.ini"), kDrives);
     setenv("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str(), 1);
-    env.exePath = dir.File("sonolabel");
-    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
-    env.iniPath = dir.File("sonolabel.INI");
-    env.windowsDir = dir.File("windows");
+    env = SimEnvironment(dir);
     std::filesystem::create_directories(env.windowsDir);
     test::WriteFileBytes(CdPlayerIni(), "[OTHER]\r\nartist=kept\r\n");
   }

@@ -9,6 +9,7 @@
 
 #include "mainform/mainform.h"
 #include "platform/pump.h"
+#include "sim_environment.h"
 #include "support/cddbd_process.h"
 #include "support/gnudb_like_server.h"
 #include "support/loopback_server.h"
@@ -32,10 +33,7 @@ class Submit : public ::testing::Test {
     env_.Set("http_proxy", nullptr).Set("HTTP_PROXY", nullptr);
     test::WriteFileBytes(dir.File("drives.ini"), kDrives);
     env_.Set("SONOLABEL_SIM_DRIVES", dir.File("drives.ini").c_str());
-    env.exePath = dir.File("sonolabel");
-    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
-    env.iniPath = dir.File("sonolabel.INI");
-    env.windowsDir = dir.File("windows");
+    env = SimEnvironment(dir);
   }
 
   // A settings file whose selected server is `host` with capability `code`.

@@ -14,6 +14,7 @@
 #include "mainform/mainform.h"
 #include "mainform/outcome_texts.h"
 #include "mbsim.h"
+#include "sim_environment.h"
 #include "support/recorder.h"
 
 namespace sl::mainform {
@@ -47,10 +48,7 @@ class TitleSources : public ::testing::Test {
   }
   void SetUp() override {
     setenv("SONOLABEL_SIM_DRIVES", (std::string(SONOLABEL_SOURCE_DIR) + "/demo/drives.ini").c_str(), 1);
-    env.exePath = dir.File("sonolabel");
-    env.aspiLayer = std::string(SONOLABEL_BIN_DIR) + "/libwnaspi32-sim.so";
-    env.iniPath = dir.File("sonolabel.INI");
-    env.windowsDir = dir.File("windows");
+    env = SimEnvironment(dir);
     test::WriteFileBytes(env.iniPath,
                          "[tunedex]\r\nemail=me@example.com\r\nselectserver=0\r\nservercount=0\r\n"
                          "[musicbrainz]\r\nserver=http://127.0.0.1:" +
