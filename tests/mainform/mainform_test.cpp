@@ -44,14 +44,10 @@ class Form : public ::testing::Test {
   void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
 
   MainWindowLogic& Start() {
-    form = std::make_unique<MainWindowLogic>(services, env);
-    form->OpenSettingsFile();
+    form = StartWindow(services, env);
     return *form;
   }
-  void Pick(int index) {
-    form->Model().SetDriveIndex(index);
-    form->ChooseDrive();
-  }
+  void Pick(int index) { PickDrive(*form, index); }
   std::string CdPlayerIni() const { return env.windowsDir + "/cdplayer.ini"; }
 
   test::TempDir dir;

@@ -59,14 +59,10 @@ class Exchange : public ::testing::Test {
     env = SimEnvironment(dir);
   }
   MainWindowLogic& Start() {
-    form = std::make_unique<MainWindowLogic>(services, env);
-    form->OpenSettingsFile();
+    form = StartWindow(services, env);
     return *form;
   }
-  void Pick(int index) {
-    form->Model().SetDriveIndex(index);
-    form->ChooseDrive();
-  }
+  void Pick(int index) { PickDrive(*form, index); }
   const shell::TrackTitleTable& Table() { return form->Model().Table(); }
   std::string Status() { return form->Model().Status(0); }
   // The play list as the player holds it now.

@@ -57,14 +57,10 @@ class TitleSources : public ::testing::Test {
   void TearDown() override { unsetenv("SONOLABEL_SIM_DRIVES"); }
 
   MainWindowLogic& Start() {
-    form = std::make_unique<MainWindowLogic>(services, env);
-    form->OpenSettingsFile();
+    form = StartWindow(services, env);
     return *form;
   }
-  void Pick(int index) {
-    form->Model().SetDriveIndex(index);
-    form->ChooseDrive();
-  }
+  void Pick(int index) { PickDrive(*form, index); }
   std::size_t Requests() const { return service_.Requests().size(); }
   std::vector<mbsim::RequestRecord> RequestLog() const { return service_.Requests(); }
   std::string ServiceUrl() const { return "http://127.0.0.1:" + std::to_string(service_.Port()); }
