@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "text/utf8.h"
 
@@ -97,6 +98,31 @@ ByteClasses ComputeByteClasses(iconv_t from) {
   return c;
 }
 
+// CP932's classes as glibc's converter gives them: the lead bytes of the rows
+// that hold at least one character (rows 0x85, 0x86, 0x88, 0xEB and 0xEC hold
+// none), and the trail bytes 0x40-0x7E and 0x80-0xFC. Working them out pair
+// by pair costs some four million instructions, which every start that
+// reads a non-ASCII line of the settings or "cdplayer.ini" would pay for the
+// default code page; a test checks the table against the converter.
+ByteClasses Cp932ByteClasses() {
+  ByteClasses c;
+  const auto set = [](std::array<bool, 256>& bytes, unsigned from, unsigned to) {
+    for (unsigned b = from; b <= to; ++b) bytes[b] = true;
+  };
+  for (const auto& [from, to] : {std::pair{0x81u, 0x84u}, std::pair{0x87u, 0x87u}, std::pair{0x89u, 0x9Fu},
+                                 std::pair{0xE0u, 0xEAu}, std::pair{0xEDu, 0xEEu}, std::pair{0xF0u, 0xFCu}}) {
+    set(c.lead, from, to);
+  }
+  set(c.trail, 0x40, 0x7E);
+  set(c.trail, 0x80, 0xFC);
+  return c;
+}
+
+bool IsCp932(const std::string& name) {
+  return name.size() == 5 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'P' || name[1] == 'p') &&
+         name.compare(2, 3, "932") == 0;
+}
+
 // The iconv descriptors of one thread, reopened when the code page's name
 // changes.
 class Converters {
@@ -116,7 +142,9 @@ class Converters {
   iconv_t To() const { return to_; }
   iconv_t From() const { return from_; }
   const ByteClasses& Classes() {
-    if (!classes_) classes_ = ComputeByteClasses(from_);
+    if (!classes_) {
+      classes_ = from_ != kNoConverter && IsCp932(name_) ? Cp932ByteClasses() : ComputeByteClasses(from_);
+    }
     return *classes_;
   }
 
@@ -313,5 +341,13 @@ bool IsDoubleByteChar(std::string_view utf8Char) {
 }
 
 const ByteClasses& ExternalByteClasses() { return Current().Classes(); }
+
+std::optional<ByteClasses> ProbeByteClasses(const std::string& codePage) {
+  const iconv_t from = iconv_open("UTF-8", codePage.c_str());
+  if (from == kNoConverter) return std::nullopt;
+  ByteClasses classes = ComputeByteClasses(from);
+  iconv_close(from);
+  return classes;
+}
 
 }  // namespace sl::text

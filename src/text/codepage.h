@@ -77,6 +77,11 @@ struct ByteClasses {
 // opened).
 const ByteClasses& ExternalByteClasses();
 
+// The classes of the named code page as its iconv converter takes byte
+// pairs, worked out pair by pair (milliseconds); nullopt when iconv does
+// not know it. ExternalByteClasses gives these, from a table for CP932.
+std::optional<ByteClasses> ProbeByteClasses(const std::string& codePage);
+
 // "U+00E9": the code point of the first character of utf8Char.
 std::string CodePointName(std::string_view utf8Char);
 

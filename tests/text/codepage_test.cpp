@@ -113,6 +113,16 @@ TEST(CodePage, ByteClassesFollowTheCodePage) {
     EXPECT_EQ(c.CharLength(s + 2, s + 3), 1u);
     EXPECT_EQ(c.CharLength(s, s + 1), 1u);  // a lead byte cut off by the end
   }
+  // The default code page's classes come from a table: it must say what
+  // the converter says, pair by pair.
+  {
+    ScopedCodePage codePage(nullptr);
+    const auto probed = ProbeByteClasses("CP932");
+    ASSERT_TRUE(probed.has_value());
+    EXPECT_EQ(ExternalByteClasses().lead, probed->lead);
+    EXPECT_EQ(ExternalByteClasses().trail, probed->trail);
+  }
+  EXPECT_FALSE(ProbeByteClasses("NO-SUCH-CODEPAGE").has_value());
   for (const char* cp : {"UTF-8", "EUC-JP"}) {
     ScopedCodePage codePage(cp);
     const ByteClasses& c = ExternalByteClasses();
