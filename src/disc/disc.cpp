@@ -460,18 +460,32 @@ DiscDrives::TocResult DiscDrives::ReadToc(int haId, int target, int lun, DiscToc
 
 DiscDrives::CdTextReply DiscDrives::ReadCdText(int haId, int target, int lun) {
   using Outcome = CdTextReply::Outcome;
-  auto r = Request::Make(haId, target, lun, kCdTextAllocation,
-                         {0x43, 0x00, 0x05, 0, 0, 0, 0, kCdTextAllocation >> 8, kCdTextAllocation & 0xFF, 0});
-  if (!RunWithEvent(r->block, &r)) return {Outcome::Failed, {}};
-  if (r->Status() != SL_ASPI_STATUS_COMPLETED) return {Outcome::Failed, {}};
-  // CHECK CONDITION (ILLEGAL REQUEST for a disc without CD-Text, or any
-  // other sense): nothing to read, and nothing to tell the user.
-  if (!TargetStatusGood(r->block.targetStatus)) return {Outcome::NoCdText, {}};
-  const auto reply = r->Reply();
-  const std::size_t declared = (std::size_t{reply[0]} << 8) | reply[1];
-  if (declared < 2 + kCdTextPackSize) return {Outcome::NoCdText, {}};
-  const std::size_t length = std::min(reply.size(), declared + 2);
-  return {Outcome::Read, {reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(length)}};
+  // READ TOC format 5 asking for `allocation` bytes: the reply as far as its
+  // header's length and the allocation go.
+  auto read = [&](std::uint32_t allocation) -> CdTextReply {
+    auto r = Request::Make(haId, target, lun, allocation,
+                           {0x43, 0x00, 0x05, 0, 0, 0, 0, static_cast<std::uint8_t>(allocation >> 8),
+                            static_cast<std::uint8_t>(allocation & 0xFF), 0});
+    if (!RunWithEvent(r->block, &r)) return {Outcome::Failed, {}};
+    if (r->Status() != SL_ASPI_STATUS_COMPLETED) return {Outcome::Failed, {}};
+    // CHECK CONDITION (ILLEGAL REQUEST for a disc without CD-Text, or any
+    // other sense): nothing to read, and nothing to tell the user.
+    if (!TargetStatusGood(r->block.targetStatus)) return {Outcome::NoCdText, {}};
+    const auto reply = r->Reply();
+    // The length field counts the bytes after itself.
+    const std::size_t whole = ((std::size_t{reply[0]} << 8) | reply[1]) + 2;
+    if (whole < 4 + kCdTextPackSize) return {Outcome::NoCdText, {}};
+    const std::size_t length = std::min(reply.size(), whole);
+    return {Outcome::Read, {reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(length)}};
+  };
+  // The four-byte header first: a disc without CD-Text (most discs) is
+  // answered without a 36 KiB reply area, and a disc with it is read for
+  // the length its header gives, within the bound.
+  constexpr std::uint32_t kHeaderSize = 4;
+  const CdTextReply header = read(kHeaderSize);
+  if (header.outcome != Outcome::Read) return header;
+  const std::size_t whole = ((std::size_t{header.bytes[0]} << 8) | header.bytes[1]) + 2;
+  return read(static_cast<std::uint32_t>(std::min<std::size_t>(whole, kCdTextAllocation)));
 }
 
 void NumberRows(shell::TrackTitleTable& table, const DiscToc& toc) {

@@ -68,6 +68,12 @@ TEST_F(SimDrivesTest, CdTextReadsThatFailOrOverrunAreBounded) {
   // The hanging drive still answers its TOC: only format 5 hangs.
   disc::DiscToc toc;
   EXPECT_EQ(drives->ReadToc(0, 2, 0, toc), disc::DiscDrives::TocResult::Ok);
+  // The header is read first and the packs then for its length: bytes the
+  // drive has beyond it are not asked for.
+  ASSERT_TRUE(Load(Drive("0:0:0", "TRAILING", "cdtext = 00 14 00 00 " + std::string(36, '8') + " 99 99\n")));
+  const auto onePack = drives->ReadCdText(0, 0, 0);
+  EXPECT_EQ(onePack.outcome, Outcome::Read);
+  EXPECT_EQ(onePack.bytes.size(), 4u + disc::kCdTextPackSize);
 }
 
 TEST_F(SimDrivesTest, CdTextKeyErrorsNameTheLine) {
