@@ -1,8 +1,10 @@
 // The disc's MusicBrainz ID, TOC string and submission URL, from the table of
 // contents the drive gave, through libdiscid.
 #include <discid/discid.h>
+#include <dlfcn.h>
 
 #include <memory>
+#include <string>
 
 #include "musicbrainz/musicbrainz.h"
 
@@ -14,9 +16,55 @@ namespace {
 // its data session (the lead-out and lead-in between them): 2:32.00.
 constexpr int kSessionGapFrames = 11400;
 
-struct DiscIdDeleter {
-  void operator()(DiscId* d) const { discid_free(d); }
+// libdiscid, opened at the first disc ID a run asks for: most runs (a disc
+// read, a CDDB lookup) never need it, and a library linked in costs every
+// process its mapping and binding at start. The functions are looked up by
+// name at once, so a library without one of them shows at that first use.
+struct DiscIdLibrary {
+  decltype(&discid_new) create = nullptr;
+  decltype(&discid_free) release = nullptr;
+  decltype(&discid_put) put = nullptr;
+  decltype(&discid_get_error_msg) errorMessage = nullptr;
+  decltype(&discid_get_id) id = nullptr;
+  decltype(&discid_get_toc_string) tocString = nullptr;
+  decltype(&discid_get_submission_url) submissionUrl = nullptr;
+  std::string error;  // empty when every function was found
 };
+
+template <typename F>
+void Resolve(void* lib, const char* name, F& out, std::string& error) {
+  out = reinterpret_cast<F>(::dlsym(lib, name));
+  if (out == nullptr && error.empty()) error = std::string("libdiscid lacks ") + name;
+}
+
+DiscIdLibrary LoadDiscIdLibrary() {
+  DiscIdLibrary api;
+  void* lib = nullptr;
+  for (const char* name : {"libdiscid.so.0", "libdiscid.so"}) {
+    lib = ::dlopen(name, RTLD_LAZY | RTLD_LOCAL);
+    if (lib != nullptr) break;
+  }
+  if (lib == nullptr) {
+    const char* why = ::dlerror();
+    api.error = std::string("libdiscid could not be loaded: ") + (why != nullptr ? why : "libdiscid.so.0");
+    return api;
+  }
+  // The library stays loaded for the rest of the run.
+  std::string& e = api.error;
+  Resolve(lib, "discid_new", api.create, e);
+  Resolve(lib, "discid_free", api.release, e);
+  Resolve(lib, "discid_put", api.put, e);
+  Resolve(lib, "discid_get_error_msg", api.errorMessage, e);
+  Resolve(lib, "discid_get_id", api.id, e);
+  Resolve(lib, "discid_get_toc_string", api.tocString, e);
+  Resolve(lib, "discid_get_submission_url", api.submissionUrl, e);
+  return api;
+}
+
+const DiscIdLibrary& DiscIdApi() {
+  static const DiscIdLibrary api = LoadDiscIdLibrary();
+  return api;
+}
 
 }  // namespace
 
@@ -53,21 +101,26 @@ std::optional<DiscIdentity> IdentifyDisc(const disc::DiscToc& toc, std::string& 
     why = "the table of contents names no audio track";
     return std::nullopt;
   }
-  std::unique_ptr<DiscId, DiscIdDeleter> handle(discid_new());
+  const DiscIdLibrary& lib = DiscIdApi();
+  if (!lib.error.empty()) {
+    why = lib.error;
+    return std::nullopt;
+  }
+  std::unique_ptr<DiscId, decltype(lib.release)> handle(lib.create(), lib.release);
   if (!handle) {
     why = "out of memory";
     return std::nullopt;
   }
-  if (discid_put(handle.get(), session->firstTrack, session->lastTrack, session->offsets.data()) == 0) {
-    const char* message = discid_get_error_msg(handle.get());
+  if (lib.put(handle.get(), session->firstTrack, session->lastTrack, session->offsets.data()) == 0) {
+    const char* message = lib.errorMessage(handle.get());
     why = std::string("libdiscid refused the table of contents: ") + (message ? message : "");
     return std::nullopt;
   }
   DiscIdentity identity;
   auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
-  identity.discId = text(discid_get_id(handle.get()));
-  identity.toc = text(discid_get_toc_string(handle.get()));
-  identity.submissionUrl = text(discid_get_submission_url(handle.get()));
+  identity.discId = text(lib.id(handle.get()));
+  identity.toc = text(lib.tocString(handle.get()));
+  identity.submissionUrl = text(lib.submissionUrl(handle.get()));
   // Older libdiscid releases name the page over plain http; the service
   // serves it over https only, so the browser would be redirected anyway
   // after sending the disc's TOC in clear.
