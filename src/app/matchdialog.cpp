@@ -69,8 +69,12 @@ int MatchDialog::Choose(shell::MatchDialogModel& dialog) {
   for (int r = 0; r < lines; ++r) {
     const auto& row = dialog.rows[static_cast<std::size_t>(r) + 1];
     for (int c = 0; c < 3; ++c) {
-      auto* item = new QTableWidgetItem(QString::fromStdString(row[static_cast<std::size_t>(c)]));
+      const QString text = QString::fromStdString(row[static_cast<std::size_t>(c)]);
+      auto* item = new QTableWidgetItem(text);
       item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+      // The columns keep their fixed widths; what they cut off ("MusicBrainz",
+      // a long category or title) shows whole when the pointer rests on it.
+      item->setToolTip(text);
       matchGrid->setItem(r, c, item);
     }
   }
