@@ -237,7 +237,9 @@ void OptionsDialog::ConnectGestures() {
   connect(applyServerButton, &QPushButton::clicked, this,
           [this] { Handle([this] { dialog_->ApplyServer(); }); });
   connect(okButton, &QPushButton::clicked, this, [this] {
-    if (dialog_) done(dialog_->AcceptOptions());
+    if (!dialog_) return;
+    const int result = dialog_->AcceptOptions();
+    if (result != shell::kModalStay) done(result);
   });
   connect(cancelButton, &QPushButton::clicked, this, [this] { reject(); });
 }

@@ -45,6 +45,8 @@ void MainWindowLogic::Impl::OpenOptions() {
 
   // The sources tab is checked before anything takes effect: a server or
   // contact it refuses leaves every setting, stored or in use, as it was.
+  // The dialog's OK refuses them already and stays open; this holds for a
+  // face that answers OK without asking it.
   std::string why;
   const std::optional<std::string> server = settings::CheckMusicBrainzServer(st.musicBrainzServer, why);
   if (!server || !settings::CheckContact(st.musicBrainzContact, why)) {

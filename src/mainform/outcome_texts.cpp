@@ -210,6 +210,7 @@ ShownText TextOf(settings::OptionEvent event) {
               false};
     case E::ServerListFull:
       return {Status::None, "", Box::Text, MsgIcon::Error, "これ以上サーバを登録できません。", false};
+    case E::SourcesRefused: return TextOf(WindowEvent::SourcesRefused);
   }
   return Nothing();
 }

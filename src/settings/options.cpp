@@ -86,6 +86,13 @@ void OptionsDialogLogic::ApplyServer() {
 }
 
 int OptionsDialogLogic::AcceptOptions() {
+  // A refused server or contact keeps the dialog open with what was typed,
+  // before anything (a pending server entry included) is stored.
+  std::string why;
+  if (!CheckMusicBrainzServer(state.musicBrainzServer, why) || !CheckContact(state.musicBrainzContact, why)) {
+    Report(OptionEvent::SourcesRefused, why);
+    return shell::kModalStay;
+  }
   if (state.applyEnabled) ApplyServerEntry();
   return shell::kModalOk;
 }

@@ -18,8 +18,9 @@ namespace sl::settings {
 enum class OptionEvent {
   ServerNotSaved,  // the settings file refused the entry (`detail`: why)
   ServerListFull,  // the list already holds as many servers as it may
+  SourcesRefused,  // OK with a MusicBrainz server or contact that cannot be taken (`detail`: which)
 };
-inline constexpr int kOptionEventCount = static_cast<int>(OptionEvent::ServerListFull) + 1;
+inline constexpr int kOptionEventCount = static_cast<int>(OptionEvent::SourcesRefused) + 1;
 
 struct OptionReport {
   OptionEvent event = OptionEvent::ServerNotSaved;

@@ -10,6 +10,9 @@ namespace sl::shell {
 
 inline constexpr int kModalOk = 1;
 inline constexpr int kModalCancel = 2;
+// What AcceptOptions answers when it refused a typed value (its box already
+// shown): the dialog stays open with what the user typed.
+inline constexpr int kModalStay = 0;
 
 struct OptionDialogState {
   // tabs's active tab: 0 proxy, 1 servers, 2 e-mail address, 3 sources of
@@ -71,7 +74,9 @@ class OptionDialog {
   virtual void EditContact() = 0;
   virtual void AddServer() = 0;     // "追加": start a new server entry
   virtual void ApplyServer() = 0;   // "適用": store the typed entry
-  virtual int AcceptOptions() = 0;  // OK: stores a pending entry; kModalOk
+  // OK: kModalStay when the sources tab holds a value that cannot be
+  // taken (reported first); otherwise stores a pending entry, kModalOk.
+  virtual int AcceptOptions() = 0;
   virtual int CancelOptions() = 0;  // Cancel: kModalCancel
 };
 

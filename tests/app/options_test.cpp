@@ -11,6 +11,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "app/mainwindow.h"
 #include "app/optionsdialog.h"
@@ -332,7 +333,8 @@ TEST_F(Options, SourcesTabTypedAndClickedIsStoredOnOk) {
 }
 
 // A server that is not an http:// or https:// address is refused with a box
-// that names it, and no tab's value is stored.
+// that names it, and no tab's value is stored. The dialog stays open with
+// what was typed: corrected, the same OK stores every tab.
 TEST_F(Options, SourcesTabRefusesAServerThatIsNoWebAddress) {
   settings::SettingsFile(dir.File("sonolabel.INI")).WriteString("tunedex", "proxyport", "8080");
   auto program = MakeProgram();
@@ -351,7 +353,9 @@ TEST_F(Options, SourcesTabRefusesAServerThatIsNoWebAddress) {
     QTest::keyClicks(o.musicBrainzServerEdit, "musicbrainz.org");
     QTest::keyClick(o.musicBrainzServerEdit, Qt::Key_Tab);
     QTest::keyClicks(QApplication::focusWidget(), "me@example.org");
-    QTest::mouseClick(o.okButton, Qt::LeftButton);
+    // Clicked from the event loop, as a user's click comes: the box it
+    // opens is answered by the next step.
+    QTimer::singleShot(0, o.okButton, [&o] { QTest::mouseClick(o.okButton, Qt::LeftButton); });
   });
   modal->Then([&](QWidget* box) {
     auto* mb = qobject_cast<QMessageBox*>(box);
@@ -360,12 +364,25 @@ TEST_F(Options, SourcesTabRefusesAServerThatIsNoWebAddress) {
     EXPECT_EQ(mb->icon(), QMessageBox::Critical);
     mb->accept();
   });
+  modal->Then([&](QWidget* widget) {
+    EXPECT_EQ(widget, &o);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("sonolabel.INI")), before);
+    EXPECT_EQ(o.proxyHostEdit->text(), "proxy.example");
+    EXPECT_EQ(o.musicBrainzServerEdit->text(), "musicbrainz.org");
+    QTest::mouseClick(o.musicBrainzServerEdit, Qt::LeftButton);
+    QTest::keyClick(o.musicBrainzServerEdit, Qt::Key_Home);
+    QTest::keyClicks(o.musicBrainzServerEdit, "https://");
+    QTest::mouseClick(o.okButton, Qt::LeftButton);
+  });
   w.MenuAction(shell::MenuId::Options)->trigger();
   EXPECT_TRUE(modal->AllAnswered());
+  EXPECT_EQ(modal->Unexpected(), 0);
   EXPECT_TRUE(boxText.contains(
       "MusicBrainzのサーバ「musicbrainz.org」は http:// か https:// で始まるURLではありません。"))
       << boxText.toStdString();
-  EXPECT_EQ(test::ReadFileBytes(dir.File("sonolabel.INI")), before);
+  EXPECT_EQ(Setting("musicbrainz", "server"), "https://musicbrainz.org");
+  EXPECT_EQ(Setting("musicbrainz", "contact"), "me@example.org");
+  EXPECT_EQ(Setting("tunedex", "proxyIP"), "proxy.example");
 }
 
 }  // namespace

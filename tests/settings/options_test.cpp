@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mainform/outcome_texts.h"
@@ -17,6 +18,8 @@ class Options : public ::testing::Test {
  protected:
   Options() : settings(dir.File("sonolabel.INI")), dialog(mainform::OptionHookFor(model, services)) {
     dialog.SetSettings(&settings);
+    // The sources tab as the main window fills it before the dialog shows.
+    dialog.state.musicBrainzServer = kDefaultMusicBrainzServer;
     settings.WriteInteger(kSection, kKeyServerCount, 2);
     settings.WriteServer(0, {"gnudb.gnudb.org", "/~cddb/cddb.cgi?", 0, ""});
     settings.WriteServer(1, {"jp.cddb.example", "/cgi/cddb.cgi?", 2, ""});
@@ -190,6 +193,35 @@ TEST_F(Options, AFullListIsReportedTypedAndLeftAsItWas) {
   EXPECT_EQ(reports[0].event, OptionEvent::ServerListFull);
   EXPECT_EQ(settings.ReadInteger(kSection, kKeyServerCount, 0), kMaxServers);
   EXPECT_TRUE(services.boxes.empty());  // the dialog shows nothing itself
+}
+
+// OK with a MusicBrainz server or contact that cannot be taken keeps the
+// dialog open with what was typed: the refusal is reported, and nothing is
+// stored, not even the server entry waiting for "適用".
+TEST_F(Options, ARefusedSourceKeepsTheDialogOpenAndStoresNothing) {
+  Show();
+  dialog.AddServer();
+  Type("new.cddb.example");
+  ASSERT_TRUE(dialog.state.applyEnabled);
+  const auto before = Stored();
+  for (const auto& [server, contact] : {std::pair<std::string, std::string>{"musicbrainz.org", ""},
+                                        {kDefaultMusicBrainzServer, "me@example.org\r\nX-Injected: 1"}}) {
+    services.boxes.clear();
+    dialog.state.musicBrainzServer = server;
+    dialog.state.musicBrainzContact = contact;
+    EXPECT_EQ(dialog.AcceptOptions(), shell::kModalStay) << server;
+    ASSERT_EQ(services.boxes.size(), 1u) << server;
+    EXPECT_EQ(services.boxes[0].text.rfind("情報源タブの入力に誤りがあるため、オプションは保存していません。\n", 0), 0u)
+        << services.boxes[0].text;
+    EXPECT_EQ(Stored(), before);
+    EXPECT_TRUE(dialog.state.applyEnabled);
+    EXPECT_EQ(dialog.state.musicBrainzServer, server);  // as typed, to be corrected
+  }
+  // Corrected, the same OK goes through and stores the waiting entry.
+  dialog.state.musicBrainzServer = kDefaultMusicBrainzServer;
+  dialog.state.musicBrainzContact = "";
+  EXPECT_EQ(dialog.AcceptOptions(), shell::kModalOk);
+  EXPECT_EQ(Stored().size(), before.size() + 1);
 }
 
 // "UTF-8" beside "2ﾊﾞｲﾄ文字" reads and writes the entry's charset key: a
