@@ -72,8 +72,8 @@ class OptionDialog {
   // The user typed in the contact or the e-mail box (the state already
   // holds the new text): sentContact follows.
   virtual void EditContact() = 0;
-  virtual void AddServer() = 0;     // "追加": start a new server entry
-  virtual void ApplyServer() = 0;   // "適用": store the typed entry
+  virtual void AddServer() = 0;    // "追加": start a new server entry
+  virtual void ApplyServer() = 0;  // "適用": store the typed entry
   // OK: kModalStay when the sources tab holds a value that cannot be
   // taken (reported first); otherwise stores a pending entry, kModalOk.
   virtual int AcceptOptions() = 0;

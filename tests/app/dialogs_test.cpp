@@ -100,7 +100,7 @@ TEST_F(Dialogs, MatchDialogLayoutAndChoices) {
     EXPECT_EQ(g->item(1, 1)->text(), "Artist B");
     EXPECT_EQ(g->item(2, 2)->text(), "Title C");
     EXPECT_EQ(g->item(1, 1)->toolTip(), "Artist B");  // whole, where the column cuts it
-    EXPECT_EQ(g->currentRow(), 0);  // row 1 preselected the first time
+    EXPECT_EQ(g->currentRow(), 0);                    // row 1 preselected the first time
     EXPECT_EQ(d->takeMatchButton->text(), "OK");
     EXPECT_EQ(d->takeMatchButton->geometry(), QRect(320, 312, 75, 25));
     EXPECT_EQ(d->cancelMatchButton->text(), "Cancel");

@@ -211,7 +211,9 @@ TEST_F(Options, ARefusedSourceKeepsTheDialogOpenAndStoresNothing) {
     dialog.state.musicBrainzContact = contact;
     EXPECT_EQ(dialog.AcceptOptions(), shell::kModalStay) << server;
     ASSERT_EQ(services.boxes.size(), 1u) << server;
-    EXPECT_EQ(services.boxes[0].text.rfind("情報源タブの入力に誤りがあるため、オプションは保存していません。\n", 0), 0u)
+    EXPECT_EQ(
+        services.boxes[0].text.rfind("情報源タブの入力に誤りがあるため、オプションは保存していません。\n", 0),
+        0u)
         << services.boxes[0].text;
     EXPECT_EQ(Stored(), before);
     EXPECT_TRUE(dialog.state.applyEnabled);
