@@ -1,12 +1,12 @@
 // The disc's MusicBrainz ID, TOC string and submission URL, from the table of
 // contents the drive gave, through libdiscid.
 #include <discid/discid.h>
-#include <dlfcn.h>
 
 #include <memory>
 #include <string>
 
 #include "musicbrainz/musicbrainz.h"
+#include "platform/loaded_library.h"
 
 namespace sl::musicbrainz {
 
@@ -18,8 +18,7 @@ constexpr int kSessionGapFrames = 11400;
 
 // libdiscid, opened at the first disc ID a run asks for: most runs (a disc
 // read, a CDDB lookup) never need it, and a library linked in costs every
-// process its mapping and binding at start. The functions are looked up by
-// name at once, so a library without one of them shows at that first use.
+// process its mapping and binding at start.
 struct DiscIdLibrary {
   decltype(&discid_new) create = nullptr;
   decltype(&discid_free) release = nullptr;
@@ -31,33 +30,17 @@ struct DiscIdLibrary {
   std::string error;  // empty when every function was found
 };
 
-template <typename F>
-void Resolve(void* lib, const char* name, F& out, std::string& error) {
-  out = reinterpret_cast<F>(::dlsym(lib, name));
-  if (out == nullptr && error.empty()) error = std::string("libdiscid lacks ") + name;
-}
-
 DiscIdLibrary LoadDiscIdLibrary() {
   DiscIdLibrary api;
-  void* lib = nullptr;
-  for (const char* name : {"libdiscid.so.0", "libdiscid.so"}) {
-    lib = ::dlopen(name, RTLD_LAZY | RTLD_LOCAL);
-    if (lib != nullptr) break;
-  }
-  if (lib == nullptr) {
-    const char* why = ::dlerror();
-    api.error = std::string("libdiscid could not be loaded: ") + (why != nullptr ? why : "libdiscid.so.0");
-    return api;
-  }
-  // The library stays loaded for the rest of the run.
-  std::string& e = api.error;
-  Resolve(lib, "discid_new", api.create, e);
-  Resolve(lib, "discid_free", api.release, e);
-  Resolve(lib, "discid_put", api.put, e);
-  Resolve(lib, "discid_get_error_msg", api.errorMessage, e);
-  Resolve(lib, "discid_get_id", api.id, e);
-  Resolve(lib, "discid_get_toc_string", api.tocString, e);
-  Resolve(lib, "discid_get_submission_url", api.submissionUrl, e);
+  platform::LoadedLibrary lib("libdiscid", {"libdiscid.so.0", "libdiscid.so"});
+  lib.Resolve("discid_new", api.create);
+  lib.Resolve("discid_free", api.release);
+  lib.Resolve("discid_put", api.put);
+  lib.Resolve("discid_get_error_msg", api.errorMessage);
+  lib.Resolve("discid_get_id", api.id);
+  lib.Resolve("discid_get_toc_string", api.tocString);
+  lib.Resolve("discid_get_submission_url", api.submissionUrl);
+  api.error = lib.Error();
   return api;
 }
 
