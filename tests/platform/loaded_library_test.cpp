@@ -10,7 +10,8 @@ namespace {
 using Function = int (*)(int);
 
 TEST(LoadedLibrary, AMissingLibraryOrFunctionIsNamedAndNothingIsCalled) {
-  LoadedLibrary absent("libnothing", {"libsonolabel-no-such-library.so.9", "libsonolabel-no-such-library.so"});
+  LoadedLibrary absent("libnothing",
+                       {"libsonolabel-no-such-library.so.9", "libsonolabel-no-such-library.so"});
   EXPECT_EQ(absent.Error().rfind("libnothing could not be loaded: ", 0), 0u) << absent.Error();
   Function f = reinterpret_cast<Function>(1);
   absent.Resolve("abs", f);
