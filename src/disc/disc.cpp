@@ -482,7 +482,7 @@ DiscDrives::CdTextReply DiscDrives::ReadCdText(int haId, int target, int lun) {
   // answered without a 36 KiB reply area, and a disc with it is read for
   // the length its header gives, within the bound.
   constexpr std::uint32_t kHeaderSize = 4;
-  const CdTextReply header = read(kHeaderSize);
+  CdTextReply header = read(kHeaderSize);
   if (header.outcome != Outcome::Read) return header;
   const std::size_t whole = ((std::size_t{header.bytes[0]} << 8) | header.bytes[1]) + 2;
   return read(static_cast<std::uint32_t>(std::min<std::size_t>(whole, kCdTextAllocation)));

@@ -343,7 +343,7 @@ bool IsDoubleByteChar(std::string_view utf8Char) {
 const ByteClasses& ExternalByteClasses() { return Current().Classes(); }
 
 std::optional<ByteClasses> ProbeByteClasses(const std::string& codePage) {
-  const iconv_t from = iconv_open("UTF-8", codePage.c_str());
+  iconv_t from = iconv_open("UTF-8", codePage.c_str());
   if (from == kNoConverter) return std::nullopt;
   ByteClasses classes = ComputeByteClasses(from);
   iconv_close(from);
