@@ -18,6 +18,15 @@
 
 namespace sl::disc {
 
+namespace {
+
+// The length a READ TOC reply's header gives: the bytes after its own two.
+std::size_t ReplyDataLength(std::span<const std::uint8_t> reply) {
+  return (std::size_t{reply[0]} << 8) | reply[1];
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Disc ID, query text and local key
 
@@ -93,7 +102,7 @@ std::string QueryCommandFor(const DiscToc& toc) { return "cmd=cddb+query+" + Dis
 
 bool ParseTocReply(std::span<const std::uint8_t> reply, DiscToc& toc) {
   if (reply.size() < 4) return false;
-  const std::size_t dataLength = (std::size_t{reply[0]} << 8) | reply[1];
+  const std::size_t dataLength = ReplyDataLength(reply);
   const int first = reply[2], last = reply[3];
   if (first != 1 || last < 1 || last > kMaxTracks) return false;
   // Header, one descriptor per track and one for the lead-out; the drive's
@@ -132,7 +141,7 @@ std::string InquiryName(std::span<const std::uint8_t> reply) {
 
 int LastSessionFirstTrack(std::span<const std::uint8_t> reply) {
   if (reply.size() < 7) return 0;
-  const std::size_t dataLength = (std::size_t{reply[0]} << 8) | reply[1];
+  const std::size_t dataLength = ReplyDataLength(reply);
   // Only a complete reply naming a second session and a valid track counts.
   if (dataLength >= 10 && reply[3] >= 2 && reply[6] >= 1 && reply[6] <= kMaxTracks) return reply[6];
   return 0;
@@ -472,8 +481,7 @@ DiscDrives::CdTextReply DiscDrives::ReadCdText(int haId, int target, int lun) {
     // other sense): nothing to read, and nothing to tell the user.
     if (!TargetStatusGood(r->block.targetStatus)) return {Outcome::NoCdText, {}};
     const auto reply = r->Reply();
-    // The length field counts the bytes after itself.
-    const std::size_t whole = ((std::size_t{reply[0]} << 8) | reply[1]) + 2;
+    const std::size_t whole = ReplyDataLength(reply) + 2;
     if (whole < 4 + kCdTextPackSize) return {Outcome::NoCdText, {}};
     const std::size_t length = std::min(reply.size(), whole);
     return {Outcome::Read, {reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(length)}};
@@ -484,7 +492,7 @@ DiscDrives::CdTextReply DiscDrives::ReadCdText(int haId, int target, int lun) {
   constexpr std::uint32_t kHeaderSize = 4;
   CdTextReply header = read(kHeaderSize);
   if (header.outcome != Outcome::Read) return header;
-  const std::size_t whole = ((std::size_t{header.bytes[0]} << 8) | header.bytes[1]) + 2;
+  const std::size_t whole = ReplyDataLength(header.bytes) + 2;
   return read(static_cast<std::uint32_t>(std::min<std::size_t>(whole, kCdTextAllocation)));
 }
 

@@ -265,13 +265,6 @@ bool HandleFrame(Node& n, Conn& c, const char* data, std::size_t size) {
   return true;
 }
 
-// The body length a frame's first four bytes announce (little-endian).
-std::size_t AnnouncedLength(std::string_view frameStart) {
-  return static_cast<std::uint8_t>(frameStart[0]) | static_cast<std::uint8_t>(frameStart[1]) << 8 |
-         static_cast<std::uint8_t>(frameStart[2]) << 16 |
-         static_cast<std::size_t>(static_cast<std::uint8_t>(frameStart[3])) << 24;
-}
-
 // Counts what connection `c` holds of incomplete frames, and notes when
 // such a frame began.
 void Account(Node& n, Conn& c) {
@@ -309,7 +302,8 @@ void ReadConn(Node& n, std::uint64_t serial) {
         const std::string_view rest = std::string_view(c->in).substr(c->inPos);
         // A peer's first frame must be its hello: nothing larger is held
         // for a peer that has not said who it is.
-        if (!c->helloSeen && rest.size() >= 4 && AnnouncedLength(rest) != kHelloFrameBytes - 4) {
+        const std::optional<std::size_t> announced = wire::AnnouncedLength(rest);
+        if (!c->helloSeen && announced && *announced != kHelloFrameBytes - 4) {
           DropConn(n, serial, kInvalidPacket);
           return;
         }
@@ -318,8 +312,7 @@ void ReadConn(Node& n, std::uint64_t serial) {
           // A frame that cannot be held whole beside the incomplete frames
           // of the other peers would take the node over the bound before it
           // completes: its peer goes now, before the rest is read.
-          if (!c->outgoing && rest.size() >= 4 &&
-              n.buffered - c->counted + 4 + AnnouncedLength(rest) > kMaxBufferedBytes) {
+          if (!c->outgoing && announced && n.buffered - c->counted + 4 + *announced > kMaxBufferedBytes) {
             DropConn(n, serial, kBadData);
             return;
           }

@@ -134,14 +134,20 @@ class Reader {
 
 }  // namespace
 
-Cut CutFrame(std::string_view in, std::string_view& frame, std::size_t& used) {
-  if (in.size() < 4) return Cut::kNeedMore;
+std::optional<std::size_t> AnnouncedLength(std::string_view in) {
+  if (in.size() < 4) return std::nullopt;
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-  const std::uint32_t len = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::size_t{p[3]} << 24);
+}
+
+Cut CutFrame(std::string_view in, std::string_view& frame, std::size_t& used) {
+  const std::optional<std::size_t> announced = AnnouncedLength(in);
+  if (!announced) return Cut::kNeedMore;
+  const std::size_t len = *announced;
   if (len == 0 || len > kMaxFrameBytes) return Cut::kBroken;
   if (in.size() - 4 < len) return Cut::kNeedMore;
   frame = in.substr(4, len);
-  used = 4 + std::size_t{len};
+  used = 4 + len;
   return Cut::kFrame;
 }
 

@@ -33,6 +33,10 @@ enum Kind : std::uint8_t {
 inline constexpr std::uint32_t kMagic = 0x50494C53;  // "SLIP"
 inline constexpr std::uint16_t kWireVersion = 1;
 
+// The body length that the first four bytes of a frame (`in`) announce;
+// nullopt until they have all arrived.
+std::optional<std::size_t> AnnouncedLength(std::string_view in);
+
 // The next frame of a connection's received bytes `in`.
 enum class Cut {
   kNeedMore,  // the frame has not all arrived yet
