@@ -99,7 +99,14 @@ void MainWindowLogic::Impl::LookUpMusicBrainz() {
   std::string why;
   const auto identity = tocRead ? musicbrainz::IdentifyDisc(toc, why) : std::nullopt;
   if (!identity) {
-    // A disc of data tracks only has nothing MusicBrainz can name.
+    // A disc of data tracks only has nothing MusicBrainz can name. A disc
+    // with audio tracks and no ID means libdiscid failed (not installed, or
+    // it refused the TOC): that is a failure, shown as libcurl's absence is.
+    if (tocRead && musicbrainz::AudioSessionOf(toc)) {
+      lastOutcome = CommandOutcome::Unreachable;
+      Show(TextOf(musicbrainz::LookupOutcome::NoLibrary), why, {}, model, services);
+      return;
+    }
     Finish(WindowEvent::MusicBrainzNoMatch, CommandOutcome::NotFound, why);
     return;
   }
